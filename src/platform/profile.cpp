@@ -1,0 +1,270 @@
+#include "platform/profile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+std::string lower(const std::string& s) {
+    std::string r = s;
+    for (char& c : r)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return r;
+}
+
+std::string trim(const std::string& s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
+    return s.substr(b, e - b);
+}
+
+// A line break inside a name or value would forge new lines in the file.
+std::string oneLine(const std::string& s) {
+    std::string r = s;
+    for (char& c : r)
+        if (c == '\n' || c == '\r') c = ' ';
+    return r;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::string configDir() {
+    if (const char* d = std::getenv("WAVETRAP_CONFIG_DIR"); d && *d) return d;
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) return std::string(x) + "/wavetrap";
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : ".") + "/.config/wavetrap";
+}
+
+int parseProfileInt(const std::string& text, int def) {
+    const std::string t = trim(text);
+    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+        if (t.size() > 10) return def;
+        std::uint32_t v = 0;
+        for (std::size_t i = 2; i < t.size(); ++i) {
+            const int d = hexDigit(t[i]);
+            if (d < 0) return def;
+            v = v * 16 + static_cast<std::uint32_t>(d);
+        }
+        return static_cast<int>(v);
+    }
+    std::size_t i = 0;
+    bool neg = false;
+    if (i < t.size() && (t[i] == '-' || t[i] == '+')) neg = t[i++] == '-';
+    if (i == t.size()) return def;
+    long long v = 0;
+    for (; i < t.size(); ++i) {
+        if (t[i] < '0' || t[i] > '9') return def;
+        v = v * 10 + (t[i] - '0');
+        if (v > 2147483648LL) return def;
+    }
+    if (neg) v = -v;
+    if (v > 2147483647LL || v < -2147483648LL) return def;
+    return static_cast<int>(v);
+}
+
+TIniFile::TIniFile(const std::string& name) {
+    path_ = name.find('/') == std::string::npos ? configDir() + "/" + name : name;
+    sections_.push_back(Section{});
+    load();
+}
+
+void TIniFile::load() {
+    std::ifstream in(path_, std::ios::binary);
+    if (!in) return;
+    std::stringstream buf;
+    buf << in.rdbuf();
+    const std::string text = buf.str();
+    std::size_t cur = 0;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t nl = text.find('\n', pos);
+        if (nl == std::string::npos) nl = text.size();
+        std::string line = text.substr(pos, nl - pos);
+        pos = nl + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::string t = trim(line);
+        if (t.size() >= 2 && t.front() == '[') {
+            const std::size_t close = t.find(']');
+            if (close != std::string::npos) {
+                const std::string name = t.substr(1, close - 1);
+                const std::string key = lower(name);
+                auto it = sectionIndex_.find(key);
+                if (it == sectionIndex_.end()) {
+                    sections_.push_back(Section{name, {}, {}});
+                    cur = sections_.size() - 1;
+                    sectionIndex_.emplace(key, cur);
+                } else {
+                    cur = it->second; // a repeated header continues the first section
+                }
+                continue;
+            }
+        }
+        Section& s = sections_[cur];
+        const std::size_t eq = t.find('=');
+        if (t.empty() || t[0] == ';' || eq == std::string::npos || eq == 0) {
+            if (!t.empty()) s.entries.push_back(Entry{"", line});
+            continue;
+        }
+        Entry e{trim(t.substr(0, eq)), trim(t.substr(eq + 1))};
+        s.index.emplace(lower(e.key), s.entries.size()); // the first of repeated keys wins
+        s.entries.push_back(std::move(e));
+    }
+}
+
+const TIniFile::Entry* TIniFile::find(const std::string& section, const std::string& key) const {
+    auto sit = sectionIndex_.find(lower(section));
+    if (sit == sectionIndex_.end()) return nullptr;
+    const Section& s = sections_[sit->second];
+    auto kit = s.index.find(lower(key));
+    return kit == s.index.end() ? nullptr : &s.entries[kit->second];
+}
+
+std::string TIniFile::ReadString(const std::string& section, const std::string& key,
+                                 const std::string& def) const {
+    const Entry* e = find(section, key);
+    const std::string& v = e ? e->value : def;
+    return v.size() > MaxValueLength ? v.substr(0, MaxValueLength) : v;
+}
+
+int TIniFile::ReadInteger(const std::string& section, const std::string& key, int def) const {
+    const Entry* e = find(section, key);
+    if (!e) return def;
+    return parseProfileInt(ReadString(section, key, ""), def);
+}
+
+bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
+    return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+bool TIniFile::SectionExists(const std::string& section) const {
+    return sectionIndex_.count(lower(section)) != 0;
+}
+
+bool TIniFile::ValueExists(const std::string& section, const std::string& key) const {
+    return find(section, key) != nullptr;
+}
+
+std::vector<std::string> TIniFile::ReadSection(const std::string& section) const {
+    std::vector<std::string> keys;
+    auto sit = sectionIndex_.find(lower(section));
+    if (sit == sectionIndex_.end()) return keys;
+    for (const Entry& e : sections_[sit->second].entries)
+        if (!e.key.empty()) keys.push_back(e.key);
+    return keys;
+}
+
+TIniFile::Section& TIniFile::sectionFor(const std::string& section) {
+    const std::string key = lower(section);
+    auto it = sectionIndex_.find(key);
+    if (it != sectionIndex_.end()) return sections_[it->second];
+    sections_.push_back(Section{oneLine(section), {}, {}});
+    sectionIndex_.emplace(key, sections_.size() - 1);
+    return sections_.back();
+}
+
+void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+    Section& s = sectionFor(section);
+    const std::string lk = lower(key);
+    auto it = s.index.find(lk);
+    if (it != s.index.end()) {
+        s.entries[it->second].value = oneLine(value);
+    } else {
+        s.index.emplace(lk, s.entries.size());
+        s.entries.push_back(Entry{oneLine(key), oneLine(value)});
+    }
+    changed();
+}
+
+void TIniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
+    WriteString(section, key, std::to_string(value));
+}
+
+void TIniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+    WriteString(section, key, value ? "1" : "0");
+}
+
+void TIniFile::reindex(Section& s) {
+    s.index.clear();
+    for (std::size_t i = 0; i < s.entries.size(); ++i)
+        if (!s.entries[i].key.empty()) s.index.emplace(lower(s.entries[i].key), i);
+}
+
+void TIniFile::EraseSection(const std::string& section) {
+    auto it = sectionIndex_.find(lower(section));
+    if (it == sectionIndex_.end()) return;
+    sections_.erase(sections_.begin() + static_cast<std::ptrdiff_t>(it->second));
+    sectionIndex_.clear();
+    for (std::size_t i = 1; i < sections_.size(); ++i) sectionIndex_.emplace(lower(sections_[i].name), i);
+    changed();
+}
+
+void TIniFile::DeleteKey(const std::string& section, const std::string& key) {
+    auto sit = sectionIndex_.find(lower(section));
+    if (sit == sectionIndex_.end()) return;
+    Section& s = sections_[sit->second];
+    auto kit = s.index.find(lower(key));
+    if (kit == s.index.end()) return;
+    s.entries.erase(s.entries.begin() + static_cast<std::ptrdiff_t>(kit->second));
+    reindex(s);
+    changed();
+}
+
+void TIniFile::changed() {
+    dirty_ = true;
+    if (batch_ == 0) flush();
+}
+
+void TIniFile::endUpdate() {
+    if (batch_ > 0) --batch_;
+    if (batch_ == 0 && dirty_) flush();
+}
+
+void TIniFile::flush() {
+    std::string out;
+    bool first = true;
+    for (const Section& s : sections_) {
+        if (&s != &sections_[0]) {
+            if (!first) out += '\n';
+            out += '[' + s.name + "]\n";
+        }
+        for (const Entry& e : s.entries) {
+            if (e.key.empty())
+                out += e.value;
+            else
+                out += e.key + '=' + e.value;
+            out += '\n';
+        }
+        if (!out.empty()) first = false;
+    }
+    const std::string fail = "Unable to write to " + path_;
+    std::error_code ec;
+    const std::filesystem::path target(path_);
+    if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
+    const std::string tmp = path_ + ".tmp." + std::to_string(::getpid());
+    FILE* f = std::fopen(tmp.c_str(), "wb");
+    if (!f) throw EProfileError(fail);
+    const bool wrote = std::fwrite(out.data(), 1, out.size(), f) == out.size();
+    const bool synced = std::fflush(f) == 0 && ::fsync(fileno(f)) == 0;
+    const bool closed = std::fclose(f) == 0;
+    if (!wrote || !synced || !closed || std::rename(tmp.c_str(), path_.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        throw EProfileError(fail);
+    }
+    dirty_ = false;
+}
+
+} // namespace platform

@@ -1,0 +1,99 @@
+#pragma once
+// The settings files: INI text with [sections] and key=value lines, read and
+// written in the manner of the desktop's profile functions.
+//
+//  - section and key names match without regard to case;
+//  - a value reads back with at most 1023 characters;
+//  - integers are decimal, or hexadecimal after "0x"/"0X"; text that is not a
+//    number gives the caller's default; truth values are written "1"/"0";
+//  - a bare file name lives in the settings directory (configDir());
+//  - every write replaces the file atomically (temporary file, then rename),
+//    so a crash or a full disk never leaves half a file behind. A failed
+//    write throws EProfileError "Unable to write to <file>".
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace platform {
+
+// $WAVETRAP_CONFIG_DIR, else $XDG_CONFIG_HOME/wavetrap, else ~/.config/wavetrap.
+std::string configDir();
+
+class EProfileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Integer parsing of the profile functions: optional sign and decimal digits,
+// or "0x"/"0X" and up to eight hexadecimal digits; anything else gives def.
+int parseProfileInt(const std::string& text, int def);
+
+class TIniFile {
+public:
+    static constexpr std::size_t MaxValueLength = 1023;
+
+    // A name without "/" is taken inside configDir(); a name with one is a path.
+    explicit TIniFile(const std::string& name);
+
+    const std::string& FileName() const { return path_; }
+
+    std::string ReadString(const std::string& section, const std::string& key, const std::string& def) const;
+    int ReadInteger(const std::string& section, const std::string& key, int def) const;
+    bool ReadBool(const std::string& section, const std::string& key, bool def) const;
+    bool SectionExists(const std::string& section) const;
+    bool ValueExists(const std::string& section, const std::string& key) const;
+    // The keys of a section, in file order.
+    std::vector<std::string> ReadSection(const std::string& section) const;
+
+    void WriteString(const std::string& section, const std::string& key, const std::string& value);
+    void WriteInteger(const std::string& section, const std::string& key, int value);
+    void WriteBool(const std::string& section, const std::string& key, bool value);
+    void EraseSection(const std::string& section);
+    void DeleteKey(const std::string& section, const std::string& key);
+
+    // Between beginUpdate and endUpdate writes are kept in memory; endUpdate
+    // writes the file once (and throws like any write when that fails).
+    void beginUpdate() { ++batch_; }
+    void endUpdate();
+
+private:
+    struct Entry {
+        std::string key; // empty for a line kept as it stood (comment, stray text)
+        std::string value;
+    };
+    struct Section {
+        std::string name;
+        std::vector<Entry> entries;
+        std::unordered_map<std::string, std::size_t> index; // lower-case key -> entry
+    };
+
+    void load();
+    void flush();
+    void changed();
+    const Entry* find(const std::string& section, const std::string& key) const;
+    Section& sectionFor(const std::string& section);
+    static void reindex(Section& s);
+
+    std::string path_;
+    std::vector<Section> sections_; // sections_[0] holds the lines before the first header, unnamed
+    std::unordered_map<std::string, std::size_t> sectionIndex_;
+    int batch_ = 0;
+    bool dirty_ = false;
+};
+
+// Runs beginUpdate/endUpdate around a scope.
+class IniBatch {
+public:
+    explicit IniBatch(TIniFile& f) : f_(f) { f_.beginUpdate(); }
+    ~IniBatch() noexcept(false) { f_.endUpdate(); }
+    IniBatch(const IniBatch&) = delete;
+    IniBatch& operator=(const IniBatch&) = delete;
+
+private:
+    TIniFile& f_;
+};
+
+} // namespace platform
