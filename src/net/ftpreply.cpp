@@ -1,0 +1,111 @@
+#include "net/ftpreply.h"
+
+#include <cstdio>
+#include <limits>
+
+namespace net::ftp {
+
+namespace {
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Reads a signed decimal number at pos (after blanks); answers the position
+// after it, and whether any digit was found.
+std::size_t readNumber(std::string_view s, std::size_t pos, std::int64_t& value, bool& found) {
+    while (pos < s.size() && isBlank(s[pos]))
+        ++pos;
+    bool neg = false;
+    if (pos < s.size() && (s[pos] == '-' || s[pos] == '+') && pos + 1 < s.size() && isDigit(s[pos + 1])) {
+        neg = s[pos] == '-';
+        ++pos;
+    }
+    constexpr std::int64_t limit = std::numeric_limits<std::int64_t>::max() / 10 - 10;
+    std::int64_t v = 0;
+    found = false;
+    while (pos < s.size() && isDigit(s[pos])) {
+        found = true;
+        if (v < limit) v = v * 10 + (s[pos] - '0');
+        ++pos;
+    }
+    value = neg ? -v : v;
+    return pos;
+}
+
+} // namespace
+
+int ReplyCode(std::string_view line) {
+    std::int64_t v = 0;
+    bool found = false;
+    readNumber(line, 0, v, found);
+    if (v > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+    if (v < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
+    return static_cast<int>(v);
+}
+
+bool IsContinuation(std::string_view line) {
+    std::int64_t v = 0;
+    bool found = false;
+    const std::size_t pos = readNumber(line, 0, v, found);
+    return found && pos < line.size() && line[pos] == '-';
+}
+
+std::int64_t SecondNumber(std::string_view line) {
+    std::int64_t code = 0, second = 0;
+    bool found = false;
+    const std::size_t pos = readNumber(line, 0, code, found);
+    readNumber(line, pos, second, found);
+    return found ? second : 0;
+}
+
+std::string QuotedName(std::string_view line) {
+    const std::size_t open = line.find('"');
+    if (open == std::string_view::npos) return {};
+    std::string name;
+    for (std::size_t i = open + 1; i < line.size(); ++i) {
+        if (line[i] != '"') {
+            name += line[i];
+        } else if (i + 1 < line.size() && line[i + 1] == '"') {
+            name += '"';
+            ++i;
+        } else {
+            break;
+        }
+    }
+    return name;
+}
+
+std::string TransferLine(std::int64_t byteCount, std::uint32_t startTick, std::uint32_t endTick) {
+    const std::uint32_t ms = endTick - startTick;
+    std::string line = "! " + std::to_string(byteCount) + " bytes received/sent in " +
+                       std::to_string(ms / 1000) + " seconds";
+    if (ms != 0) {
+        const std::int64_t rate =
+            byteCount < 32768 ? byteCount * 1000 / ms : (byteCount / static_cast<std::int64_t>(ms)) * 1000;
+        line += " (" + std::to_string(rate) + " Bytes/sec)";
+    }
+    return line;
+}
+
+std::string PortCommand(const std::string& localAddr, const std::string& remoteAddr, int port) {
+    char buf[64];
+    const int hi = (port >> 8) & 0xFF, lo = port & 0xFF;
+    if (remoteAddr == "127.0.0.1") {
+        std::snprintf(buf, sizeof buf, "PORT 127,0,0,1,%d,%d", hi, lo);
+        return buf;
+    }
+    unsigned a = 0, b = 0, c = 0, e = 0;
+    if (std::sscanf(localAddr.c_str(), "%u.%u.%u.%u", &a, &b, &c, &e) != 4) a = b = c = e = 0;
+    std::snprintf(buf, sizeof buf, "PORT %u,%u,%u,%u,%d,%d", a & 0xFF, b & 0xFF, c & 0xFF, e & 0xFF, hi, lo);
+    return buf;
+}
+
+bool IsPlainLocalName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+} // namespace net::ftp

@@ -1,0 +1,40 @@
+#pragma once
+// Pure helpers of the FTP client: reading reply codes and the values carried
+// by reply lines, and building the command and note texts.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace net::ftp {
+
+// The signed decimal number at the start of a reply line after blanks (tab,
+// LF, CR, space); 0 when there are no digits. Very long numbers saturate.
+int ReplyCode(std::string_view line);
+
+// Whether the number at the start of the line is followed directly by "-"
+// (a continuation line of a multi-line reply).
+bool IsContinuation(std::string_view line);
+
+// The second number of the line, the one after the code ("213 4711" -> 4711);
+// 0 when there is none.
+std::int64_t SecondNumber(std::string_view line);
+
+// The quoted name after the code ('257 "/a ""b"""' -> '/a "b"'), a doubled
+// quote standing for one; empty when the line holds no quote.
+std::string QuotedName(std::string_view line);
+
+// "! N bytes received/sent in S seconds" with " (R Bytes/sec)" when the two
+// ticks differ.
+std::string TransferLine(std::int64_t byteCount, std::uint32_t startTick, std::uint32_t endTick);
+
+// The PORT command for a data port: the loopback form when the control
+// connection's remote address is 127.0.0.1, else the four bytes of the local
+// address (dotted text) and the two port bytes.
+std::string PortCommand(const std::string& localAddr, const std::string& remoteAddr, int port);
+
+// A local file name a transfer may write or read: not empty, not "." or "..",
+// no "/" in it (the file lands in the current directory under that name).
+bool IsPlainLocalName(const std::string& name);
+
+} // namespace net::ftp
