@@ -1,0 +1,55 @@
+#pragma once
+// A real FTP server for the tests: Debian's pyftpdlib (run with
+// /usr/bin/python3) on a loopback address and a free port, serving a
+// directory read-only to anonymous and to one user with a password.
+
+#include "peers/process.h"
+
+#include <string>
+
+namespace testpeers {
+
+struct FtpPeerOptions {
+    std::string host = "127.0.0.1"; // a loopback address 127.0.0.N
+    int port = 0;                   // 0: pick a free one
+    std::string root;               // the directory served (must exist)
+    std::string user = "wavetrap";  // the one user besides anonymous
+    std::string password = "secret";
+    bool anonymous = true;   // let anonymous in (read only)
+    bool refuseRest = false; // answer REST with 502
+    int rateLimit = 0;       // bytes per second sent on data connections (0: no limit)
+};
+
+class FtpPeer {
+public:
+    FtpPeer() = default;
+    ~FtpPeer() { stop(); }
+    FtpPeer(const FtpPeer&) = delete;
+    FtpPeer& operator=(const FtpPeer&) = delete;
+
+    // Starts the server and waits until it accepts connections.
+    bool start(const FtpPeerOptions& options);
+    // Kills the server at once (SIGKILL), connections included.
+    void kill() { proc_.kill(); }
+    // Ends the server with SIGTERM (SIGKILL when it lingers).
+    void stop() { proc_.terminate(); }
+    // Starts it again on the same address and port.
+    bool restart();
+    bool running() const { return proc_.running(); }
+
+    const std::string& host() const { return options_.host; }
+    int port() const { return options_.port; }
+    const std::string& root() const { return options_.root; }
+    const FtpPeerOptions& options() const { return options_; }
+    // What the server wrote (for the message of a failing test).
+    std::string output() const { return proc_.output(); }
+
+    // Where the server script lives.
+    static std::string scriptPath();
+
+private:
+    FtpPeerOptions options_;
+    ChildProcess proc_;
+};
+
+} // namespace testpeers

@@ -1,0 +1,63 @@
+#!/usr/bin/python3
+"""FTP server for the tests: pyftpdlib on one loopback address and port,
+serving one directory read-only to anonymous and to one user with a password.
+
+Options: --no-rest answers REST with 502; --rate N throttles downloads to
+N bytes per second (so a test can stop the server in the middle)."""
+
+import argparse
+import logging
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--host", required=True)
+    ap.add_argument("--port", type=int, required=True)
+    ap.add_argument("--root", required=True)
+    ap.add_argument("--user", default="")
+    ap.add_argument("--password", default="")
+    ap.add_argument("--no-anonymous", action="store_true")
+    ap.add_argument("--no-rest", action="store_true")
+    ap.add_argument("--rate", type=int, default=0)
+    args = ap.parse_args()
+
+    if not args.host.startswith("127."):
+        sys.exit("ftp_server.py serves loopback addresses only")
+
+    logging.basicConfig(level=logging.ERROR)
+    auth = DummyAuthorizer()
+    if not args.no_anonymous:
+        auth.add_anonymous(args.root, perm="elr")
+    if args.user:
+        auth.add_user(args.user, args.password, args.root, perm="elr")
+
+    class Handler(FTPHandler):
+        # The client announces the loopback address of its control socket,
+        # which need not be the server's 127.0.0.N.
+        permit_foreign_addresses = True
+        banner = "Wavetrap test server ready."
+
+        def ftp_REST(self, line):
+            if args.no_rest:
+                self.respond("502 REST not implemented.")
+            else:
+                FTPHandler.ftp_REST(self, line)
+
+    Handler.authorizer = auth
+    if args.rate > 0:
+        class Throttled(ThrottledDTPHandler):
+            write_limit = args.rate
+        Handler.dtp_handler = Throttled
+
+    server = FTPServer((args.host, args.port), Handler)
+    server.max_cons = 64
+    server.serve_forever(handle_exit=True)
+
+
+if __name__ == "__main__":
+    main()
