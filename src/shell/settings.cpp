@@ -1,0 +1,69 @@
+#include "shell/settings.h"
+
+#include "platform/profile.h"
+#include "shell/formstorage.h"
+
+namespace shell {
+namespace {
+
+// A pending list: "count", then keys "0" .. count-1; a missing key reads empty.
+void readPendingList(const platform::TIniFile& ini, const std::string& section, platform::StringList& into) {
+    const int count = storedListLength(ini.ReadInteger(section, "count", 0), ini.ReadSection(section).size());
+    for (int i = 0; i < count; ++i)
+        into.push_back(ini.ReadString(section, std::to_string(i), ""));
+}
+
+// Keys of a longer earlier list stay in the file; the count governs.
+void writePendingList(platform::TIniFile& ini, const std::string& section, const platform::StringList& list) {
+    ini.WriteInteger(section, "count", static_cast<int>(list.size()));
+    for (std::size_t i = 0; i < list.size(); ++i)
+        ini.WriteString(section, std::to_string(i), list[i]);
+}
+
+} // namespace
+
+Settings::Settings(download::PendingDownloads& pending, search::EngineList& startlinks,
+                   search::ProxyControls& controls, std::string fileName)
+    : pending_(pending), startlinks_(startlinks), controls_(controls), fileName_(std::move(fileName)) {}
+
+void Settings::loadcfg() {
+    const platform::TIniFile ini(fileName_);
+    readPendingList(ini, "downloading", pending_.downloading);
+    readPendingList(ini, "downloadings", pending_.downloadingsize);
+
+    path = ini.ReadString("Settings", "path", path);
+    proxy.proxyname = ini.ReadString("Settings", "proxyname", "");
+    proxy.proxyport = ini.ReadString("Settings", "proxyport", "81");
+    proxy.useproxy = ini.ReadInteger("Settings", "proxy", 0) != 0 && !proxy.proxyname.empty();
+
+    controls_.useproxy = proxy.useproxy;
+    controls_.proxynamein = proxy.proxyname;
+    controls_.proxyportin = proxy.proxyport;
+
+    for (int i = 0; i < StoredEngines; ++i) {
+        const std::string entry = ini.ReadString("Links", std::to_string(i), "");
+        if (!entry.empty()) startlinks_.addengine(entry);
+    }
+}
+
+void Settings::savecfg() {
+    platform::TIniFile ini(fileName_);
+    platform::IniBatch batch(ini);
+    writePendingList(ini, "downloading", pending_.downloading);
+    writePendingList(ini, "downloadings", pending_.downloadingsize);
+    ini.WriteString("Settings", "path", path);
+    ini.WriteString("Settings", "proxyname", proxy.proxyname);
+    ini.WriteString("Settings", "proxyport", proxy.proxyport);
+    ini.WriteBool("Settings", "proxy", proxy.useproxy);
+    for (int i = 0; i < StoredEngines; ++i)
+        ini.WriteString("Links", std::to_string(i),
+                        i < startlinks_.Count() ? startlinks_.Item(i) : std::string());
+}
+
+void Settings::copyProxyFromControls() {
+    proxy.useproxy = controls_.useproxy;
+    proxy.proxyname = controls_.proxynamein;
+    proxy.proxyport = controls_.proxyportin;
+}
+
+} // namespace shell

@@ -1,0 +1,98 @@
+#include "shell/settings_window.h"
+
+#include "platform/system.h"
+
+#include <algorithm>
+
+namespace shell {
+
+std::string pathFromUninstallString(const std::string& uninstall) {
+    const std::size_t unwi = uninstall.find("UNWI");
+    if (unwi == std::string::npos || unwi < 2) return "";
+    return uninstall.substr(0, unwi - 1) + "\\cutftp32";
+}
+
+SettingsWindow::SettingsWindow(Settings& settings, search::EngineList& startlinks_,
+                               search::ProxyControls& proxyControls, std::string storageFile)
+    : startlinks(startlinks_), proxy(proxyControls), storage(SettingsWindowLayout(), std::move(storageFile)),
+      settings_(settings) {
+    // Centred on a 1024 x 768 screen until a stored position says otherwise.
+    placement.NormPos = {288, 205, 288 + 448, 205 + 357};
+    storage.bindBoolean(
+        "checkupdate.Checked", [this] { return checkupdate_; }, [this](bool v) { setCheckupdate(v); });
+    storage.bindBoolean(
+        "usecute.Checked", [this] { return usecute_; }, [this](bool v) { setUsecute(v); });
+    storage.bindBoolean(
+        "Guideshow.Checked", [this] { return guideshow_; }, [this](bool v) { setGuideshow(v); });
+    storage.bindInteger(
+        "dfatime.Position", [this] { return dfatime_; }, [this](int v) { setDfatime(v); });
+    storage.bindBoolean(
+        "ontop.Checked", [this] { return ontop_; }, [this](bool v) { setOntop(v); });
+    storage.bindPlacement(placement);
+}
+
+void SettingsWindow::setDfatime(int position) {
+    const int p = std::clamp(position, 1, 10);
+    if (p == dfatime_) return;
+    dfatime_ = p;
+    dfatimeChange();
+}
+
+void SettingsWindow::setOntop(bool on) {
+    if (on == ontop_) return;
+    ontop_ = on;
+    ontopClick();
+}
+
+void SettingsWindow::Edit1KeyDown(int key) {
+    if (key == Key_Return) addbutClick();
+}
+
+void SettingsWindow::addbutClick() {
+    if (!Edit1.empty()) startlinks.addengine(Edit1);
+    Edit1.clear();
+}
+
+void SettingsWindow::startlinksKeyDown(int key) {
+    if (key == Key_Delete && startlinks.ItemIndex() >= 0) startlinks.Delete(startlinks.ItemIndex());
+}
+
+void SettingsWindow::FormClose() {
+    settings_.copyProxyFromControls();
+    visible_ = false;
+    storage.FormClose();
+}
+
+void SettingsWindow::dfatimeChange() {
+    if (OnSchedulerInterval) OnSchedulerInterval(schedulerInterval(dfatime_));
+}
+
+void SettingsWindow::ontopClick() {
+    if (OnStayOnTop) OnStayOnTop(ontop_);
+}
+
+void SettingsWindow::Button1Click() {
+    std::string result;
+    std::string uninstall;
+    if (platform::registryReadString(CuteFtpUninstallKey, "Uninstallstring", uninstall))
+        result = pathFromUninstallString(uninstall);
+    if (result.empty()) {
+        if (usecute_ && ShowFileDialog) ShowFileDialog(manualfindFileName);
+        // Confirmed or not, the dialog's current file name is taken.
+        result = manualfindFileName;
+        if (const std::size_t exe = result.find(".exe"); exe != std::string::npos) result.erase(exe);
+        foundPathLabel = result;
+    }
+    settings_.path = result;
+    if (!result.empty()) {
+        foundVisible = true;
+        settings_.savecfg();
+    }
+}
+
+void SettingsWindow::Show() {
+    storage.Restore();
+    visible_ = true;
+}
+
+} // namespace shell
