@@ -1,0 +1,403 @@
+#include "download/scheduler.h"
+
+#include <exception>
+#include <stdexcept>
+
+namespace download {
+
+namespace {
+
+bool contains(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
+
+} // namespace
+
+const char* stateText(int state) {
+    static const char* const texts[] = {"Not connected",         "Connecting",
+                                        "Sending Username",      "Sending Password",
+                                        "Setting up connection", "Downloading",
+                                        "Finishing download",    "Setting up connection",
+                                        "Transfering Data",      "Transfering Data",
+                                        "Downloading",           "Restarting, site does not support REST"};
+    if (state < 0 || state > 11) return "";
+    return texts[state];
+}
+
+Scheduler::Scheduler(search::UrlInfo& urlinfo, results::SiteStats& stats, PendingDownloads& pending)
+    : urlinfo_(urlinfo), stats_(stats), pending_(pending) {
+    for (int n = 1; n <= SlotCount; ++n) {
+        auto c = std::make_unique<net::TFtpClient>();
+        const bool quiet = n == 7 || n == 14; // these two show no data pieces
+        c->Tag = n;
+        c->Port = "ftp";
+        c->Binary = true;
+        c->MultiThreaded = false;
+        c->Timeout = quiet ? 25 : 30;
+        c->DisplayFlag = !quiet;
+        if (quiet) c->LocalFileName = "testfile.mp3";
+        c->OnRequestDone = [this](net::TFtpClient& s, net::TFtpRequest rq, std::uint16_t e) {
+            ftp11RequestDone(s, rq, e);
+        };
+        c->OnDisplay = [this](net::TFtpClient& s, std::string& msg) { ftp1Display(s, msg); };
+        c->OnProgress = [this](net::TFtpClient& s, std::int64_t count, bool& ab) {
+            ftp1Progress(s, count, ab);
+        };
+        if (n == 1) c->OnStateChange = [this](net::TFtpClient& s) { ftp1StateChange(s); };
+        slots_[static_cast<std::size_t>(n)].client = std::move(c);
+    }
+    dfatimer.setInterval(intervalForPace(1));
+    dfatimer.OnTimer = [this] { dfatimerTimer(); };
+}
+
+Scheduler::~Scheduler() {
+    dfatimer.setEnabled(false);
+    // The clients go first; their events must not reach a half-destroyed scheduler.
+    for (auto& s : slots_) {
+        if (!s.client) continue;
+        s.client->OnRequestDone = nullptr;
+        s.client->OnDisplay = nullptr;
+        s.client->OnProgress = nullptr;
+        s.client->OnStateChange = nullptr;
+        s.client.reset();
+    }
+}
+
+int Scheduler::intervalForPace(int position) {
+    return position * 200 - 100;
+}
+
+void Scheduler::setPace(int position) {
+    dfatimer.setInterval(intervalForPace(position));
+}
+
+bool Scheduler::ready(const net::TFtpClient& c) {
+    return c.State() == net::ftpReady || c.State() == net::ftpInternalReady;
+}
+
+bool Scheduler::idle() const {
+    if (!launchbuf.empty()) return false;
+    for (int n = 1; n <= SlotCount; ++n)
+        if (slot(n).state != Idle) return false;
+    return true;
+}
+
+void Scheduler::setState(int n, int state) {
+    slot(n).state = state;
+}
+
+void Scheduler::memo(platform::StringList& m, std::string line) {
+    m.push_back(std::move(line));
+    // Trim in halves so a long run of data pieces costs little.
+    if (m.size() > 2 * MemoLimit)
+        m.erase(m.begin(), m.begin() + static_cast<std::ptrdiff_t>(m.size() - MemoLimit));
+}
+
+void Scheduler::setStatusBar(const std::string& text) {
+    StatusBar1 = text;
+    if (hooks.statusBar) hooks.statusBar(text);
+}
+
+void Scheduler::savecfg() {
+    if (!hooks.savecfg) return;
+    // A settings file that cannot be written must not stop the downloads.
+    try {
+        hooks.savecfg();
+    } catch (const std::exception& e) {
+        memo(errorlog, e.what());
+    }
+}
+
+// ---- Placing files ------------------------------------------------------------
+
+void Scheduler::launchftp(const search::tlinfo& link) {
+    search::tlinfo l = link;
+    if (!l.dir.empty() && l.dir.back() != '/') l.dir += '/';
+
+    for (int n = 1; n <= SlotCount; ++n) {
+        Slot& s = slot(n);
+        if (s.state != Idle && s.record.site == l.site) {
+            s.queue.push_back(l.dir);
+            s.queue.push_back(l.fname);
+            s.queueUrls.push_back(l.url);
+            return;
+        }
+    }
+    int free = 0;
+    for (int n = 1; n <= SlotCount; ++n)
+        if (slot(n).state == Idle) free = n;
+    if (free == 0) {
+        launchbuf.push_back(l.url);
+        return;
+    }
+    Slot& s = slot(free);
+    s.queue = {l.dir, l.fname};
+    s.queueUrls = {l.url};
+    setState(free, Connecting);
+    net::TFtpClient& c = *s.client;
+    c.Port = l.port;
+    s.record = l;
+    s.reset = false;
+    c.HostName = l.site;
+    c.HostDirName = l.dir;
+    c.HostFileName = l.fname;
+    c.PassWord = l.pass;
+    c.UserName = l.user;
+    c.LocalFileName = l.fname;
+    s.byteCount = 0;
+    s.fetched = false;
+}
+
+void Scheduler::maintainlist(int n) {
+    if (slot(n).queue.size() < 2) abort(n, "No files left in download list for site to dl");
+}
+
+void Scheduler::dropPending(const std::string& url) {
+    auto& dl = pending_.downloading;
+    auto& sz = pending_.downloadingsize;
+    for (std::size_t i = dl.size(); i-- > 0;) {
+        if (i >= dl.size() || dl[i] != url) continue;
+        if (i < sz.size()) sz.erase(sz.begin() + static_cast<std::ptrdiff_t>(i));
+        dl.erase(dl.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+}
+
+void Scheduler::abort(int n, const std::string& reason) {
+    if (n < 1 || n > SlotCount) return;
+    Slot& s = slot(n);
+    if (!contains(reason, "ect to ho")) {
+        memo(abortout, std::to_string(n) + " XXX::" + reason);
+        memo(abortout, s.record.site);
+    }
+    if (s.client->Connected() && s.client->State() == net::ftpReady) s.client->Abort();
+    setState(n, Idle);
+    s.reset = true;
+    setStatusBar("Unrecoverable problems with site, " + s.record.site + " Aborting. Reason: " + reason);
+    s.record.site.clear();
+    s.record.fname.clear();
+    dropPending(s.record.url);
+    setState(n, Idle);
+    s.reset = true;
+}
+
+// ---- The visits ---------------------------------------------------------------
+
+void Scheduler::dfatimerTimer() {
+    ++cursor_;
+    if (cursor_ > SlotCount || cursor_ < 1) cursor_ = 1;
+    const int n = cursor_;
+    Slot& s = slot(n);
+
+    if (s.reset) setState(n, Idle);
+
+    if (!s.busy && ready(*s.client)) {
+        s.wait = 0;
+        s.busy = true;
+        const int at = s.state;
+        try {
+            runStep(n);
+        } catch (const std::exception& e) {
+            stepFailed(n, at, e.what());
+        }
+        s.busy = false;
+    } else {
+        ++s.wait;
+    }
+
+    timeouts(n);
+
+    if (hooks.updatestatus) hooks.updatestatus();
+}
+
+void Scheduler::stepFailed(int n, int state, const std::string& what) {
+    // The step raised instead of starting its request: the slot goes on as
+    // after a failed step of that state, and the error is kept.
+    memo(errorlog, std::to_string(n) + ": error " + what + ": state " + std::to_string(state));
+    bool handled = false;
+    applyRow(n, state, 1, handled);
+}
+
+void Scheduler::runStep(int n) {
+    Slot& s = slot(n);
+    net::TFtpClient& c = *s.client;
+    switch (s.state) {
+    case Idle:
+        if (!launchbuf.empty()) {
+            const std::string url = launchbuf.front();
+            launchbuf.erase(launchbuf.begin());
+            launchftp(urlinfo_.info(url));
+        }
+        break;
+    case Connecting:
+        s.lastByteCount = -1000;
+        s.stall = 0;
+        c.Abort();
+        maintainlist(n);
+        if (s.state == Connecting) c.Open(); // an ended slot opens nothing
+        break;
+    case Connected:
+        if (c.Connected())
+            c.User();
+        else
+            setState(n, Connecting);
+        break;
+    case UserSent:
+        if (c.Connected())
+            c.Pass();
+        else
+            setState(n, Connecting);
+        break;
+    case LoggedIn:
+        // A connection the server closed between files is opened again.
+        if (!c.Connected()) {
+            setState(n, Connecting);
+            break;
+        }
+        c.HostFileName = s.record.dir + s.record.fname;
+        c.HostDirName = ".";
+        c.Size();
+        s.lastByteCount = -1000;
+        s.stall = 0;
+        break;
+    case SizeAnswered:
+        setState(n, TypeSent);
+        if (c.Connected())
+            c.TypeSet();
+        else
+            setState(n, Connected);
+        break;
+    case TypeSent:
+        setState(n, StartTransfer);
+        break;
+    case StartTransfer:
+        if (!c.Connected()) {
+            setState(n, Connecting);
+            break;
+        }
+        transferStart(n);
+        break;
+    case TransferAnswered:
+    case TransferConfirmed:
+        break;
+    case ResumeRefused:
+        if (!c.Connected()) {
+            setState(n, Connecting);
+            break;
+        }
+        c.Get();
+        break;
+    case FileFinished:
+        finishHandling(n);
+        break;
+    default:
+        break;
+    }
+}
+
+void Scheduler::timeouts(int n) {
+    Slot& s = slot(n);
+    net::TFtpClient& c = *s.client;
+
+    if (s.wait > 30) {
+        if (s.state == UserSent) {
+            if (!ready(c)) c.SetState(net::ftpInternalReady);
+            setState(n, LoggedIn);
+        }
+        if (s.state == LoggedIn) setState(n, Connecting);
+        if (s.state == Connecting) {
+            if (!ready(c)) {
+                abort(n, "Could not connect to site. Site down");
+                // The client still waits for a welcome that never comes: free
+                // it, or the slot could never take work again.
+                if (!ready(c) && !s.busy) {
+                    s.busy = true;
+                    c.Abort();
+                    s.busy = false;
+                }
+            }
+            setState(n, Connected);
+        }
+        if (s.state == StartTransfer) setState(n, TransferAnswered);
+        if (s.state == ResumeRefused) setState(n, TransferAnswered);
+    }
+
+    // Finish by size.
+    const std::int64_t rs = c.RemoteSize();
+    const std::int64_t bc = c.ByteCount();
+    if (s.state > LoggedIn && rs > 100 && rs - 50 < bc && bc < rs + 50 && s.state == TransferAnswered) {
+        setState(n, FileFinished);
+        s.fetched = true;
+    }
+
+    // Stall.
+    if (s.state >= LoggedIn) {
+        if (bc == s.lastByteCount) ++s.stall;
+        s.lastByteCount = bc;
+        if (s.stall > 20) {
+            const bool running = !ready(c) && (s.state == StartTransfer || s.state == TransferAnswered ||
+                                               s.state == TransferConfirmed || s.state == ResumeRefused);
+            if (!s.busy && (s.state == FileFinished || running)) {
+                // A transfer that stopped moving before its end is broken off
+                // and resumed on a new connection; the partial file stays.
+                if (running) {
+                    memo(errorlog,
+                         std::to_string(n) + ": transfer stalled: state " + std::to_string(s.state));
+                    setState(n, Connecting);
+                }
+                s.busy = true;
+                c.Abort();
+                s.busy = false;
+            }
+            s.stall = 0;
+        }
+    }
+}
+
+void Scheduler::transferStart(int n) {
+    Slot& s = slot(n);
+    net::TFtpClient& c = *s.client;
+    setStatusBar("Downloading " + s.record.fname);
+    stats_.addgood(c.HostName);
+    memo(ftpstatus, "Entering State " + std::to_string(s.state));
+    pending_.downloading.push_back(s.record.url);
+    pending_.downloadingsize.push_back(std::to_string(c.RemoteSize()));
+    memo(abortout, "Starting download");
+    savecfg();
+    c.LocalFileName = s.record.fname;
+    c.RestGet();
+    if (hooks.addToLog) hooks.addToLog(s.record.url);
+}
+
+void Scheduler::finishHandling(int n) {
+    Slot& s = slot(n);
+    net::TFtpClient& c = *s.client;
+    savecfg();
+    for (int i = 0; i < 3; ++i)
+        stats_.addgood(c.HostName);
+    memo(ftpstatus, "Entering State " + std::to_string(s.state));
+    setStatusBar("Finished download of " + s.record.fname);
+    if (s.queue.size() >= 2) {
+        s.queue.erase(s.queue.begin(), s.queue.begin() + 2);
+    } else if (s.queue.size() == 1) {
+        s.queue.erase(s.queue.begin());
+    }
+    if (!s.queueUrls.empty()) s.queueUrls.erase(s.queueUrls.begin());
+    const std::string url = s.record.url;
+    const bool fetched = s.fetched;
+    s.fetched = false;
+    maintainlist(n);
+    dropPending(url);
+    savecfg();
+    if (hooks.fileDone) hooks.fileDone(url, fetched);
+    if (s.state == FileFinished) {
+        setState(n, LoggedIn);
+        c.HostDirName = s.queue.at(0);
+        c.HostFileName = s.queue.at(1);
+        s.record.dir = s.queue.at(0);
+        s.record.fname = s.queue.at(1);
+        if (!s.queueUrls.empty()) s.record.url = s.queueUrls.front();
+        s.byteCount = 0;
+    }
+}
+
+} // namespace download

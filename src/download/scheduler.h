@@ -1,0 +1,100 @@
+#pragma once
+// The download scheduler: places files on the fourteen slots (launchftp),
+// advances one slot per tick through the steps of its FTP session
+// (dfatimerTimer), reacts to the clients' answers (session.cpp) and keeps the
+// pending downloads, the diagnostic memos and the status bar text.
+
+#include "download/pending.h"
+#include "download/slots.h"
+#include "platform/eventloop.h"
+#include "platform/listview.h"
+#include "results/site_stats.h"
+#include "search/urlinfo.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace download {
+
+// What the scheduler needs from the rest of the program; every hook may be empty.
+struct SchedulerHooks {
+    std::function<void()> savecfg;                           // write the pending downloads
+    std::function<void(const std::string& url)> addToLog;    // the download log's list
+    std::function<void(const std::string& text)> statusBar;  // the status bar changed
+    std::function<void(const std::string& line)> statusmemo; // the details window, when shown
+    std::function<void()> updatestatus;                      // the status view, when shown
+    // A file left its slot: fetched whole, or given up as done (a 550 skip).
+    std::function<void(const std::string& url, bool fetched)> fileDone;
+};
+
+class Scheduler {
+public:
+    Scheduler(search::UrlInfo& urlinfo, results::SiteStats& stats, PendingDownloads& pending);
+    ~Scheduler();
+    Scheduler(const Scheduler&) = delete;
+    Scheduler& operator=(const Scheduler&) = delete;
+
+    SchedulerHooks hooks;
+
+    // ---- Placing files ------------------------------------------------------
+    // The slot serving the link's site, else the highest free slot, else launchbuf.
+    void launchftp(const search::tlinfo& link);
+    // Ends slot n's work on its site.
+    void abort(int n, const std::string& reason);
+    // Ends slot n when its site queue holds fewer than two lines.
+    void maintainlist(int n);
+
+    // ---- The timer ----------------------------------------------------------
+    // One slot visit.
+    void dfatimerTimer();
+    // Interval of the track bar position (1..10): position x 200 - 100 ms.
+    static int intervalForPace(int position);
+    void setPace(int position);
+    platform::TTimer dfatimer;
+
+    // ---- The clients' events (one handler each, shared by the fourteen) -----
+    void ftp11RequestDone(net::TFtpClient& sender, net::TFtpRequest rqType, std::uint16_t error);
+    void ftp1Display(net::TFtpClient& sender, std::string& msg);
+    void ftp1Progress(net::TFtpClient& sender, std::int64_t count, bool& abortFlag);
+    void ftp1StateChange(net::TFtpClient& sender);
+
+    // ---- State ---------------------------------------------------------------
+    Slot& slot(int n) { return slots_.at(static_cast<std::size_t>(n)); }
+    const Slot& slot(int n) const { return slots_.at(static_cast<std::size_t>(n)); }
+    int cursor() const { return cursor_; }
+    // No slot has work and nothing is parked.
+    bool idle() const;
+
+    platform::StringList launchbuf; // URLs that found no free slot
+    platform::StringList ftpstatus; // lines the clients showed
+    platform::StringList abortout;  // aborts and transfer starts
+    platform::StringList errorlog;  // request errors no rule handled
+    std::string StatusBar1 = "Status";
+
+    // The memos keep at most this many lines (the oldest go first).
+    static constexpr std::size_t MemoLimit = 2000;
+
+private:
+    void setState(int n, int state);
+    void runStep(int n);
+    void timeouts(int n);
+    void transferStart(int n);
+    void finishHandling(int n);
+    void dropPending(const std::string& url);
+    void setStatusBar(const std::string& text);
+    void memo(platform::StringList& m, std::string line);
+    void stepFailed(int n, int state, const std::string& what);
+    void applyRow(int n, int state, std::uint16_t error, bool& handled);
+    static bool ready(const net::TFtpClient& c);
+    void savecfg();
+
+    search::UrlInfo& urlinfo_;
+    results::SiteStats& stats_;
+    PendingDownloads& pending_;
+    std::array<Slot, SlotCount + 1> slots_; // [0] unused
+    int cursor_ = 0;
+};
+
+} // namespace download

@@ -1,0 +1,153 @@
+// The answers of the fourteen FTP clients: completions move a slot from step
+// to step, shown lines are logged and watched for refusals, progress is kept
+// and finishes a file that reached its size.
+
+#include "download/scheduler.h"
+
+namespace download {
+
+namespace {
+
+bool contains(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The server confirmed the transfer (226 or 250 was the last reply).
+bool confirmed(const net::TFtpClient& c) {
+    return c.StatusCode() == 226 || c.StatusCode() == 250;
+}
+
+} // namespace
+
+void Scheduler::ftp11RequestDone(net::TFtpClient& sender, net::TFtpRequest, std::uint16_t error) {
+    const int n = sender.Tag;
+    if (n < 1 || n > SlotCount) return;
+    Slot& s = slot(n);
+    const int at = s.state;
+    // A slot already ended has no site left to blame.
+    if (error != 0 && !s.record.site.empty()) stats_.addbad(s.record.site);
+
+    const bool transferDone = error == 0 && confirmed(sender);
+    if (transferDone && (at == StartTransfer || at == TransferAnswered || at == TransferConfirmed ||
+                         at == ResumeRefused || at == FileFinished))
+        s.fetched = true;
+
+    bool handled = false;
+    applyRow(n, at, error, handled);
+    if (error != 0 && !handled)
+        memo(errorlog,
+             std::to_string(n) + ": error " + std::to_string(error) + ": state " + std::to_string(at));
+}
+
+void Scheduler::applyRow(int n, int at, std::uint16_t error, bool& handled) {
+    Slot& s = slot(n);
+    const net::TFtpClient& c = *s.client;
+    switch (at) {
+    case Idle:
+    case FileFinished:
+        break;
+    case Connecting:
+        setState(n, Connected);
+        if (error == 421 || error == 550) handled = true;
+        if (error > 10000) {
+            if (!s.record.site.empty()) stats_.addbad(s.record.site);
+            abort(n, "Site Down");
+            handled = true;
+        }
+        break;
+    case Connected:
+        setState(n, UserSent);
+        handled = true;
+        if (error == 11002) abort(n, "Site Down");
+        break;
+    case UserSent:
+        setState(n, error ? Connecting : LoggedIn);
+        if (error == 421) handled = true;
+        break;
+    case LoggedIn:
+        setState(n, SizeAnswered);
+        break;
+    case SizeAnswered:
+        if (error == 0) {
+            setState(n, TypeSent);
+        } else if (error == 550) {
+            setState(n, FileFinished);
+            handled = true;
+        } else {
+            setState(n, Connecting);
+        }
+        break;
+    case TypeSent:
+        setState(n, error ? Connecting : StartTransfer);
+        break;
+    case StartTransfer:
+    case TransferAnswered:
+    case TransferConfirmed:
+    case ResumeRefused:
+        if (error != 0) {
+            if (at == StartTransfer) setState(n, ResumeRefused);
+            if (at == TransferAnswered) abort(n, "5");
+            if (at == TransferConfirmed) abort(n, "10");
+            if (at == ResumeRefused) setState(n, FileFinished);
+        } else if (confirmed(c)) {
+            // The server confirmed the transfer and the data connection closed:
+            // the file is complete, whatever its size said.
+            setState(n, FileFinished);
+        } else {
+            // The control connection went down in the middle: connect again
+            // and resume the partial file.
+            if (!s.record.site.empty()) stats_.addbad(s.record.site);
+            memo(errorlog, std::to_string(n) + ": transfer broken off: state " + std::to_string(at));
+            setState(n, Connecting);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void Scheduler::ftp1Display(net::TFtpClient& sender, std::string& msg) {
+    const int n = sender.Tag;
+    if (n < 1 || n > SlotCount) return;
+    Slot& s = slot(n);
+    if (contains(msg, "530") && s.state > LoggedIn) setState(n, Connecting);
+    if (contains(msg, "550")) setState(n, FileFinished);
+    if (!contains(msg, "Data")) {
+        std::string line = std::to_string(n) + ": " + msg;
+        if (hooks.statusmemo) hooks.statusmemo(line);
+        memo(ftpstatus, std::move(line));
+    } else {
+        memo(ftpstatus, std::to_string(n) + ".");
+    }
+    if (contains(msg, "ion den") || contains(msg, "word inco") || contains(msg, "ect to hos") ||
+        contains(msg, "exeeded")) {
+        if (!s.record.site.empty())
+            for (int i = 0; i < 9; ++i)
+                stats_.addbad(s.record.site);
+        abort(n, msg);
+    }
+}
+
+void Scheduler::ftp1Progress(net::TFtpClient& sender, std::int64_t count, bool& abortFlag) {
+    const int n = sender.Tag;
+    if (n < 1 || n > SlotCount) return;
+    Slot& s = slot(n);
+    s.byteCount = count;
+    s.record.tag = static_cast<std::int32_t>(count);
+    abortFlag = s.reset;
+    const std::int64_t rs = sender.RemoteSize();
+    if (s.state > LoggedIn && rs > 100 && rs - 50 < count && count < rs + 50) {
+        if (s.state == StartTransfer || s.state == TransferAnswered) {
+            setState(n, FileFinished);
+            s.fetched = true;
+        }
+    }
+}
+
+void Scheduler::ftp1StateChange(net::TFtpClient& sender) {
+    const int n = sender.Tag;
+    if (n != 1) return;
+    if (slot(n).state == TransferAnswered) setState(n, FileFinished);
+}
+
+} // namespace download

@@ -1,0 +1,60 @@
+#pragma once
+// The fourteen download slots: each drives one FTP session to one site, the
+// files of that site in turn, step by step at the scheduler's visits.
+
+#include "net/ftpcli.h"
+#include "platform/listview.h"
+#include "search/urlinfo.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace download {
+
+// Slots are numbered 1 to SlotCount.
+inline constexpr int SlotCount = 14;
+
+// The step of a slot's session. The numbers are shown in the status view and
+// written to the diagnostic memos, so they are fixed.
+enum SlotState : int {
+    Idle = 0,               // no work; takes the next parked URL at its visit
+    Connecting = 1,         // next visit: abort the client, then Open
+    Connected = 2,          // Open answered; next visit: User
+    LoggedIn = 3,           // Pass answered (or next file); next visit: Size
+    StartTransfer = 4,      // next visit: the transfer start (RestGet)
+    TransferAnswered = 5,   // the transfer request completed (or timed out)
+    FileFinished = 6,       // next visit: the finish handling
+    SizeAnswered = 7,       // next visit: TypeSet
+    TypeSent = 8,           // next visit: on to the transfer start
+    UserSent = 9,           // User answered; next visit: Pass
+    TransferConfirmed = 10, // the transfer request answered a second time
+    ResumeRefused = 11,     // the resuming transfer failed; next visit: Get without resume
+};
+
+struct Slot {
+    int state = Idle;
+    // The file being fetched: port, user, password, site, directory, file name, URL.
+    search::tlinfo record;
+    // The byte count last reported by the client's progress (whole file,
+    // resume position included).
+    std::int64_t byteCount = 0;
+    // The files still to fetch from this slot's site, as pairs of lines:
+    // directory, then file name; the first pair is the current file.
+    platform::StringList queue;
+    // The URL of each pair of the queue (one line per pair), so every file is
+    // recorded under its own URL.
+    platform::StringList queueUrls;
+    bool reset = false;             // ended by abort: held at Idle until new work comes
+    bool busy = false;              // a visit is running this slot's step
+    int wait = 0;                   // visits in a row that ran no step
+    std::int64_t lastByteCount = 0; // the client's ByteCount at the previous visit
+    int stall = 0;                  // visits in a row on which ByteCount did not move
+    bool fetched = false;           // the current file arrived whole (its finish is no skip)
+    std::unique_ptr<net::TFtpClient> client;
+};
+
+// The state texts of the status view, indexed by the slot state.
+const char* stateText(int state);
+
+} // namespace download
