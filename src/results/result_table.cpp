@@ -1,0 +1,80 @@
+#include "results/result_table.h"
+
+#include "results/site_stats.h"
+
+#include <algorithm>
+
+namespace results {
+
+int SiteList::find(const std::string& site) const {
+    auto it = index_.find(site);
+    return it == index_.end() ? -1 : it->second;
+}
+
+int SiteList::file(const std::string& site, const std::string& url) {
+    int entry = find(site);
+    if (entry < 0) {
+        urls_.emplace_back();
+        entry = view.Add({site});
+        index_[site] = entry;
+    }
+    urls_[static_cast<std::size_t>(entry)].push_back(url);
+    return entry;
+}
+
+ResultTable::ResultTable(search::UrlInfo& urlinfo, SiteStats& stats) : urlinfo_(urlinfo), stats_(stats) {}
+
+const platform::StringList& ResultTable::columns() {
+    static const platform::StringList cols{"Filename", "Score", "Site", "URL"};
+    return cols;
+}
+
+std::string ResultTable::fixname(std::string name) {
+    std::replace(name.begin(), name.end(), '_', ' ');
+    return name;
+}
+
+void ResultTable::addlink(const std::string& url) {
+    if (linklist.size() >= MaxLinks) return;
+    const search::tlinfo r = urlinfo_.info(url);
+    // A link without a site could be neither shown nor fetched.
+    if (r.site.empty()) return;
+    // A URL already in a row is never listed twice (the table holds at most
+    // 150 rows, so looking at every row costs little).
+    for (const platform::ListItem& row : List.Items())
+        if (row.cell(ColUrl) == url) return;
+
+    const int score = stats_.ip_to_score(r.site);
+    // Below every row of equal or higher score: first come, first listed.
+    int at = 0;
+    while (at < List.Count() && stats_.ip_to_score(List.Item(at).cell(ColSite)) >= score)
+        ++at;
+    List.Insert(at, {fixname(r.fname), std::to_string(score), r.site, url});
+    linklist.push_back(url);
+    sites.file(r.site, url);
+}
+
+void ResultTable::ClearList1Click() {
+    const int selected = List.SelCount();
+    if (selected > 0) {
+        for (int i = 0; i < selected; ++i) {
+            const std::vector<int> rows = List.SelectedRows();
+            if (rows.empty()) break;
+            List.Delete(rows.front());
+        }
+        return;
+    }
+    linklist.clear();
+    List.SetVisible(false);
+    List.Clear();
+    List.SetVisible(true);
+}
+
+void ResultTable::rescore(const std::function<int(const std::string&)>& scoreOf) {
+    for (int row = 0; row < List.Count(); ++row) {
+        const std::string text = std::to_string(scoreOf(List.Item(row).cell(ColSite)));
+        if (text != List.Item(row).cell(ColScore)) List.SetCell(row, ColScore, text);
+    }
+}
+
+} // namespace results

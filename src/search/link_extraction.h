@@ -1,0 +1,73 @@
+#pragma once
+// Finds the links to MP3 files on FTP sites in the text of a result page and
+// hands each, percent-decoded, to the result table.
+//
+// A candidate link opens at a double quote and closes at the next double
+// quote or right after ".mp3" (any case), whichever comes first; the letters
+// HREF (any case) drop an open candidate. A closed candidate is a link when it
+// begins with "f" or "F" and holds a "."; its decoded text must hold ".mp3"
+// (lower case) and no control character. A page may arrive in blocks of any
+// size: the ScanState of the page carries what is unfinished, so a page yields
+// the same links however it was cut.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace results {
+class ResultTable;
+}
+
+namespace search {
+
+// What one page's scan carries from one block to the next.
+struct ScanState {
+    bool open = false;     // a candidate is open
+    bool overlong = false; // ... and has grown past MaxLinkLength: it yields no link
+    std::string cand;      // its text so far (without the opening quote)
+    std::string carry;     // the last few characters whose meaning depends on what follows
+
+    void reset() { *this = ScanState{}; }
+};
+
+// Percent decoding of a link: each "%" and the (up to) two characters after it
+// become the character whose code they give in hexadecimal (characters that
+// are not hexadecimal digits count 0; a "%" at the very end gives code 0); a
+// "%" produced this way is decoded again.
+std::string percentDecode(std::string_view link);
+
+class LinkExtractor {
+public:
+    // A candidate longer than this yields no link.
+    static constexpr std::size_t MaxLinkLength = 4096;
+    // The scan of a block stops when the table holds this many links.
+    static constexpr std::size_t StopCount = 149;
+
+    explicit LinkExtractor(results::ResultTable& table);
+
+    // Scans one block of a page; st belongs to that page and starts empty.
+    // Adds the links found to the table; then makes the table visible unless
+    // the scan stopped because the table reached 149 links.
+    void compileClick(std::string_view block, ScanState& st);
+    // The page is complete: settles what waited for more text (a link that
+    // ends with the page's last characters) and empties st.
+    void endPage(ScanState& st);
+    // A whole page in one block.
+    void compileClick(std::string_view page);
+
+    // Number of blocks scanned since start.
+    std::uint64_t lc() const { return lc_; }
+
+private:
+    enum class Scan { Done, Stopped };
+    Scan scan(const char* data, std::size_t len, bool final, ScanState& st, std::size_t& consumed);
+    bool close(ScanState& st, const char* data, std::size_t from, std::size_t to, bool carried);
+    void offer(std::string_view link);
+
+    results::ResultTable& table_;
+    std::uint64_t lc_ = 0;
+    std::string linkBuf_;
+};
+
+} // namespace search
