@@ -176,12 +176,10 @@ protected:
     virtual void TriggerError();
 
 private:
-    struct SendBuffer;
-
     void ChangeState(TSocketState newState);
     void SocketError(const std::string& function, int code = 0); // 0: take the code from errno
     void HandleNotification(int fd, int bits, int error);
-    void DoReceiveLoop(bool draining);
+    void DoReceiveLoop(std::uint16_t error);
     void TryToSend();
     void InternalClose(bool shutdown, std::uint16_t error);
     void ResetSocket();

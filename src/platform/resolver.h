@@ -31,8 +31,9 @@ public:
     void cancel();
     bool pending() const;
 
+    struct Shared; // state shared with the worker thread
+
 private:
-    struct Shared;
     std::shared_ptr<Shared> shared_;
 };
 

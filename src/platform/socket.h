@@ -54,6 +54,7 @@ int sockRecvFrom(int fd, void* buf, int len, sockaddr_in& from);
 int sockPending(int fd); // bytes waiting, -1 on failure
 int sockShutdown(int fd, int how);
 int sockClose(int fd);
+int sockSetNonBlocking(int fd);
 int sockSetLinger(int fd, bool on, int seconds);
 int sockSetBool(int fd, int level, int option, bool on);
 int sockPeerName(int fd, sockaddr_in& addr);

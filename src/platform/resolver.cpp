@@ -1,0 +1,141 @@
+#include "platform/resolver.h"
+
+#include "platform/socket.h"
+
+#include <QCoreApplication>
+#include <QRunnable>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <netdb.h>
+#include <sys/socket.h>
+
+namespace platform {
+
+int resolverCode(int gaiResult, int err) {
+    switch (gaiResult) {
+    case 0:
+        return 0;
+    case EAI_NONAME:
+        return 11001;
+    case EAI_AGAIN:
+        return 11002;
+    case EAI_FAIL:
+        return 11003;
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+        return 11004;
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY:
+        return 11004;
+#endif
+    case EAI_MEMORY:
+        return 10055;
+    case EAI_SYSTEM:
+        return err ? socketCodeFromErrno(err) : 11003;
+    default:
+        return 11003;
+    }
+}
+
+namespace {
+
+// Names reserved never to resolve (RFC 6761): answered here, at once.
+bool reservedInvalid(const std::string& name) {
+    std::string n = name;
+    while (!n.empty() && n.back() == '.')
+        n.pop_back();
+    std::transform(n.begin(), n.end(), n.begin(), [](unsigned char c) { return std::tolower(c); });
+    return n == "invalid" || (n.size() > 8 && n.compare(n.size() - 8, 8, ".invalid") == 0);
+}
+
+} // namespace
+
+int resolveHost(const std::string& name, std::vector<std::string>& addresses) {
+    addresses.clear();
+    if (name.empty() || reservedInvalid(name)) return 11001;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* res = nullptr;
+    const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &res);
+    if (rc != 0) return resolverCode(rc, errno);
+    for (addrinfo* ai = res; ai; ai = ai->ai_next) {
+        if (ai->ai_family != AF_INET) continue;
+        const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
+        std::string text = dotted(sin->sin_addr);
+        if (std::find(addresses.begin(), addresses.end(), text) == addresses.end()) addresses.push_back(text);
+    }
+    ::freeaddrinfo(res);
+    return addresses.empty() ? 11004 : 0;
+}
+
+struct LookupRequest::Shared {
+    std::atomic<bool> cancelled{false};
+    bool delivered = false; // touched on the loop's thread only
+    Done done;
+};
+
+namespace {
+
+// Lookups may wait long on an unreachable name server; a pool of their own
+// keeps them from holding up other work. It belongs to the application
+// object, whose end waits for running lookups.
+QThreadPool* lookupPool() {
+    static QThreadPool* pool = nullptr;
+    if (!pool) {
+        pool = new QThreadPool(QCoreApplication::instance());
+        pool->setMaxThreadCount(8);
+        QObject::connect(pool, &QObject::destroyed, [] { pool = nullptr; });
+    }
+    return pool;
+}
+
+void deliver(const std::shared_ptr<LookupRequest::Shared>& shared, int code, std::vector<std::string> addrs) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [shared, code, addrs = std::move(addrs)] {
+            if (shared->cancelled.load() || shared->delivered) return;
+            shared->delivered = true;
+            auto done = std::move(shared->done);
+            if (done) done(code, addrs);
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace
+
+LookupRequest::LookupRequest(const std::string& name, Done done) : shared_(std::make_shared<Shared>()) {
+    shared_->done = std::move(done);
+    if (name.empty() || reservedInvalid(name)) {
+        deliver(shared_, 11001, {});
+        return;
+    }
+    auto shared = shared_;
+    lookupPool()->start([shared, name] {
+        if (shared->cancelled.load()) return;
+        std::vector<std::string> addrs;
+        const int code = resolveHost(name, addrs);
+        if (shared->cancelled.load()) return;
+        deliver(shared, code, std::move(addrs));
+    });
+}
+
+LookupRequest::~LookupRequest() {
+    cancel();
+}
+
+void LookupRequest::cancel() {
+    shared_->cancelled.store(true);
+    shared_->done = nullptr;
+}
+
+bool LookupRequest::pending() const {
+    return !shared_->cancelled.load() && !shared_->delivered;
+}
+
+} // namespace platform
