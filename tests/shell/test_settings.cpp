@@ -1,0 +1,222 @@
+// The settings files as the program leaves them, compared line by line with
+// expected files, and what comes back at the next start.
+
+#include "program_fixture.h"
+
+#include "platform/profile.h"
+#include "search/engines.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using shelltest::expectSameLines;
+using shelltest::Program;
+using testsupport::readFile;
+using testsupport::ScopedEnv;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+namespace {
+
+class SettingsFiles : public ::testing::Test {
+protected:
+    TempDir dir;
+    ScopedEnv env{"WAVETRAP_CONFIG_DIR", dir.path()};
+    std::string ini() const { return dir.file("wavbin.Ini"); }
+    std::string forms() const { return dir.file("wavbin"); }
+};
+
+TEST_F(SettingsFiles, FirstRunStartsWithDefaultsAndLeavesTheExpectedFiles) {
+    {
+        Program p;
+        p.start();
+        EXPECT_TRUE(p.w.pending.downloading.empty());
+        EXPECT_TRUE(p.w.pending.downloadingsize.empty());
+        EXPECT_FALSE(p.settings.proxy.useproxy);
+        EXPECT_EQ(p.settings.proxy.proxyport, "81");
+        EXPECT_FALSE(p.proxy.useproxy);
+        EXPECT_EQ(p.proxy.proxyportin, "81");
+        ASSERT_EQ(p.startlinks.Count(), 7);
+        for (int i = 0; i < 7; ++i)
+            EXPECT_EQ(p.startlinks.Item(i), search::DefaultEngines[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(p.w.stats.stats_ip, results::SiteStats::placeholderSites());
+        EXPECT_TRUE(p.cfg.Guideshow());
+        EXPECT_EQ(p.cfg.dfatime(), 1);
+        // No registry: the dialog's initial file name without ".exe", saved at once.
+        EXPECT_EQ(p.settings.path, "cutftp32");
+        EXPECT_TRUE(p.cfg.foundVisible);
+        EXPECT_EQ(platform::TIniFile(ini()).ReadString("Settings", "path", "?"), "cutftp32");
+        p.exit();
+    }
+    expectSameLines(ini(), "first_run.ini");
+    expectSameLines(forms(), "first_run_wavbin");
+}
+
+TEST_F(SettingsFiles, EverySectionOfBothFilesSurvivesARoundTrip) {
+    writeFile(ini(), readFile(shelltest::dataFile("full.ini")));
+    writeFile(forms(), readFile(shelltest::dataFile("full_wavbin")));
+    {
+        Program p;
+        int interval = 0;
+        bool onTop = false;
+        p.cfg.OnSchedulerInterval = [&](int ms) { interval = ms; };
+        p.cfg.OnStayOnTop = [&](bool on) { onTop = on; };
+        p.start();
+        EXPECT_EQ(p.w.pending.downloading,
+                  (platform::StringList{"ftp://a.test/pub/one.mp3", "ftp://b.test/two.mp3", ""}));
+        EXPECT_EQ(p.w.pending.downloadingsize, (platform::StringList{"1000", "2000", "3000"}));
+        EXPECT_TRUE(p.proxy.useproxy);
+        EXPECT_EQ(p.proxy.proxynamein, "proxy.test");
+        EXPECT_EQ(p.proxy.proxyportin, "3128");
+        EXPECT_EQ(p.settings.path, "/opt/cute/cutftp32");
+        EXPECT_EQ(p.startlinks.Items(),
+                  (platform::StringList{"e1.test/s?q=", "e2.test/s?q=", "e3.test/s?q="}));
+        EXPECT_EQ(p.w.stats.stats_ip, (platform::StringList{"site1.test", "site2.test"}));
+        EXPECT_EQ(p.w.stats.stats_good, (platform::StringList{"26", "1"}));
+        EXPECT_EQ(p.w.stats.stats_bad, (platform::StringList{"5", "6"}));
+        EXPECT_EQ(p.main.manualadd_Items, (platform::StringList{"ftp://m.test/x.mp3", "ftp://m.test/y.mp3"}));
+        EXPECT_EQ(p.main.SpeedBar1_Align, "alBottom");
+        EXPECT_EQ(p.main.updateIP_Caption, "upd.test");
+        EXPECT_TRUE(p.main.ontop_Checked);
+        EXPECT_TRUE(p.cfg.checkupdate());
+        EXPECT_TRUE(p.cfg.usecute());
+        EXPECT_FALSE(p.cfg.Guideshow());
+        EXPECT_EQ(p.cfg.dfatime(), 4);
+        EXPECT_EQ(interval, 700); // restoring the track bar moves the scheduler at once
+        EXPECT_TRUE(onTop);       // restoring a checked "ontop" runs its click handler
+        EXPECT_EQ(p.main.placement.NormPos, (std::array<int, 4>{10, 20, 810, 620}));
+        p.exit();
+    }
+    expectSameLines(ini(), "full.ini");
+    expectSameLines(forms(), "full_wavbin");
+}
+
+TEST_F(SettingsFiles, ThirtyFiveEnginesKeepTheFirstThirtyOne) {
+    {
+        Program p;
+        p.start();
+        p.startlinks.Clear();
+        for (int i = 0; i < 35; ++i)
+            p.startlinks.addengine("engine" + std::to_string(i) + ".test/s?q=");
+        p.exit();
+    }
+    expectSameLines(ini(), "engines35.ini");
+    Program again;
+    again.start();
+    ASSERT_EQ(again.startlinks.Count(), 31);
+    EXPECT_EQ(again.startlinks.Item(30), "engine30.test/s?q=");
+}
+
+TEST_F(SettingsFiles, AnEmptyStatisticsListErasesItsSectionAndComesBackAsPlaceholders) {
+    {
+        Program p;
+        p.start();
+        p.w.stats.addgood("site.test");
+        p.exit();
+    }
+    EXPECT_NE(readFile(forms()).find("[items.stats_ip_Items]"), std::string::npos);
+    {
+        Program p;
+        p.start();
+        EXPECT_EQ(p.w.stats.stats_ip.back(), "site.test");
+        p.w.stats.Statistics1Click();
+        p.exit();
+    }
+    expectSameLines(forms(), "stats_erased_wavbin");
+    Program again;
+    again.start();
+    EXPECT_EQ(again.w.stats.stats_ip, results::SiteStats::placeholderSites());
+    EXPECT_EQ(again.w.stats.stats_bad, results::SiteStats::placeholderBad());
+}
+
+TEST_F(SettingsFiles, PendingListsKeepOrderAndLeaveKeysOfALongerEarlierList) {
+    {
+        Program p;
+        p.start();
+        p.w.pending.downloading = {"ftp://s.test/1.mp3", "ftp://s.test/2.mp3", "ftp://s.test/3.mp3"};
+        p.w.pending.downloadingsize = {"11", "22", "33"};
+        p.exit();
+    }
+    {
+        Program p;
+        p.start();
+        EXPECT_EQ(p.w.pending.downloading.size(), 3u);
+        p.w.pending.downloading = {"ftp://s.test/9.mp3"};
+        p.w.pending.downloadingsize = {"99"};
+        p.exit();
+    }
+    expectSameLines(ini(), "pending.ini");
+    Program again;
+    again.start();
+    EXPECT_EQ(again.w.pending.downloading, (platform::StringList{"ftp://s.test/9.mp3"}));
+    EXPECT_EQ(again.w.pending.downloadingsize, (platform::StringList{"99"}));
+}
+
+TEST_F(SettingsFiles, ProxyOnWithAnEmptyNameStaysOff) {
+    writeFile(ini(), "[Settings]\npath=cutftp32\nproxy=1\nproxyname=\nproxyport=8080\n");
+    {
+        Program p;
+        p.start();
+        EXPECT_FALSE(p.settings.proxy.useproxy);
+        EXPECT_FALSE(p.proxy.useproxy);
+        EXPECT_EQ(p.proxy.proxyportin, "8080");
+        p.exit();
+    }
+    expectSameLines(ini(), "proxy_empty_name.ini");
+}
+
+TEST_F(SettingsFiles, DamagedCountsLoadWithoutCrashingOrHugeAllocations) {
+    struct Row {
+        const char* count;
+        std::size_t wantPending; // items of [downloading]
+        std::size_t wantStats;   // items of stats_ip (placeholders: 3)
+    } rows[] = {
+        {"5", 5, 5},                // two items present, three read as empty
+        {"-3", 0, 3},               // not above 0: the list stays as it is
+        {"many", 0, 3},             // not a number reads as 0
+        {"0x7fffffff", 1027, 1025}, // bounded by the keys present plus 1024
+        {"2147483647", 1027, 1025},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.count);
+        writeFile(ini(), std::string("[downloading]\ncount=") + r.count +
+                             "\n0=ftp://a.test/a.mp3\n1=ftp://a.test/b.mp3\n[Settings]\npath=x\n");
+        writeFile(forms(),
+                  std::string("[items.stats_ip_Items]\nCount=") + r.count +
+                      "\nItem0=a.test\nItem1=b.test\n"
+                      "[items.stats_good_Items]\nCount=100000\n[items.stats_bad_Items]\nCount=100000\n");
+        Program p;
+        p.start();
+        EXPECT_EQ(p.w.pending.downloading.size(), r.wantPending);
+        if (r.wantPending >= 3) {
+            EXPECT_EQ(p.w.pending.downloading[1], "ftp://a.test/b.mp3");
+            EXPECT_EQ(p.w.pending.downloading[2], "");
+        }
+        EXPECT_EQ(p.w.stats.stats_ip.size(), r.wantStats);
+        if (r.wantStats > 3) {
+            EXPECT_EQ(p.w.stats.stats_ip[0], "a.test");
+        }
+    }
+}
+
+TEST_F(SettingsFiles, AFailedWriteReportsTheFileAndLeavesTheOldOneWhole) {
+    Program p;
+    p.start();
+    p.exit();
+    const std::string before = readFile(ini());
+    // The temporary file every write goes through cannot be created.
+    const std::string blocker = ini() + ".tmp." + std::to_string(::getpid());
+    ASSERT_EQ(::mkdir(blocker.c_str(), 0700), 0);
+    p.startlinks.addengine("new.test/s?q=");
+    try {
+        p.settings.savecfg();
+        ADD_FAILURE() << "no error";
+    } catch (const platform::EProfileError& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + ini());
+    }
+    ::rmdir(blocker.c_str());
+    EXPECT_EQ(readFile(ini()), before);
+}
+
+} // namespace
