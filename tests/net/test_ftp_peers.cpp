@@ -52,3 +52,98 @@ TEST(TestFtpPeer, ServesOnChosenLoopbackAddressAndRestartsOnTheSamePort) {
     EXPECT_EQ(peer.port(), port);
     EXPECT_TRUE(portAccepts("127.0.0.3", port));
 }
+
+// ---- The scripted dialogue server, driven by a plain Qt client -----------
+
+#include "peers/dialogue_server.h"
+#include "platform/eventloop.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+namespace {
+
+struct PlainClient {
+    QTcpSocket sock;
+    std::string in;
+    std::vector<std::size_t> packets; // size of every read
+    explicit PlainClient(const DialogueServer& server) {
+        QObject::connect(&sock, &QTcpSocket::readyRead, [this] {
+            const auto bytes = sock.readAll().toStdString();
+            packets.push_back(bytes.size());
+            in += bytes;
+        });
+        sock.connectToHost(QHostAddress(QString::fromStdString(server.host())),
+                           static_cast<quint16>(server.port()));
+    }
+    void send(const std::string& line) { sock.write((line + "\r\n").c_str()); }
+};
+
+} // namespace
+
+TEST(TestDialogueServer, PlaysLinesChecksCommandsAndSplitsPackets) {
+    DialogueServer server;
+    ASSERT_TRUE(server.start(Dialogue::fromText("# greeting in two packets\n"
+                                                "R: 220-first\\r\\n220 la\n"
+                                                "SPLIT\n"
+                                                "S: st\n"
+                                                "C: USER bob\n"
+                                                "S: 331 a\n"
+                                                "S: 230 b\n"
+                                                "C: QUIT\n"
+                                                "E: done 1 0\n"
+                                                "CLOSE\n"),
+                             "127.0.0.4"));
+    EXPECT_EQ(server.dialogue().expected, std::vector<std::string>{"done 1 0"});
+    PlainClient client(server);
+    ASSERT_TRUE(platform::runUntil([&] { return client.in.size() >= 21; }, 5000));
+    EXPECT_EQ(client.in, "220-first\r\n220 last\r\n");
+    EXPECT_GE(client.packets.size(), 2u);
+    client.send("USER bob");
+    ASSERT_TRUE(platform::runUntil([&] { return client.in.size() >= 31; }, 5000));
+    EXPECT_EQ(client.in.substr(21), "331 a\r\n230 b\r\n");
+    client.send("QUIT");
+    ASSERT_TRUE(platform::runUntil([&] { return server.finished(); }, 5000)) << server.where();
+    EXPECT_TRUE(
+        platform::runUntil([&] { return client.sock.state() == QAbstractSocket::UnconnectedState; }, 5000));
+    EXPECT_TRUE(server.errors().empty());
+    EXPECT_EQ(server.received(), (std::vector<std::string>{"USER bob", "QUIT"}));
+    EXPECT_EQ(server.connections(), 1);
+}
+
+TEST(TestDialogueServer, ReportsAWrongCommandAndConnectsBackForData) {
+    QTcpServer listener;
+    ASSERT_TRUE(listener.listen(QHostAddress("127.0.0.1"), 0));
+    const int p = listener.serverPort();
+    DialogueServer server;
+    ASSERT_TRUE(server.start(Dialogue::fromText("S: 220 hi\n"
+                                                "CP: PORT 127,0,0,1\n"
+                                                "DATACONNECT\n"
+                                                "DATAFILL 5 3000\n"
+                                                "DATACLOSE\n"
+                                                "DATAWAITCLOSE\n"
+                                                "S: 226 ok\n"
+                                                "C: NOOP\n")));
+    PlainClient client(server);
+    ASSERT_TRUE(platform::runUntil([&] { return !client.in.empty(); }, 5000));
+    client.send("PORT 127,0,0,1," + std::to_string(p / 256) + "," + std::to_string(p % 256));
+    ASSERT_TRUE(platform::runUntil([&] { return listener.hasPendingConnections(); }, 5000));
+    QTcpSocket* data = listener.nextPendingConnection();
+    std::string got;
+    QObject::connect(data, &QTcpSocket::readyRead, [&] { got += data->readAll().toStdString(); });
+    got += data->readAll().toStdString();
+    // The server half-closes after the bytes; Qt then closes its end, and
+    // only after that does the server send the 226.
+    ASSERT_TRUE(platform::runUntil(
+        [&] { return got.size() == 3000 && data->state() == QAbstractSocket::UnconnectedState; }, 5000))
+        << got.size();
+    EXPECT_EQ(got, fillBytes(5, 3000));
+    ASSERT_TRUE(platform::runUntil([&] { return client.in.size() > 8; }, 5000));
+    EXPECT_EQ(client.in, "220 hi\r\n226 ok\r\n");
+    client.send("NOOP x");
+    ASSERT_TRUE(platform::runUntil([&] { return !server.errors().empty(); }, 5000));
+    EXPECT_NE(server.errors()[0].find("expected 'NOOP', the client sent 'NOOP x'"), std::string::npos)
+        << server.errors()[0];
+    EXPECT_TRUE(server.finished());
+}
