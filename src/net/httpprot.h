@@ -1,0 +1,198 @@
+#pragma once
+// THttpCli: an event-driven HTTP/1.0 client. One instance fetches one
+// document at a time, directly or through a proxy, following relocations;
+// the body arrives in blocks through OnDocData (each block followed in
+// memory by a zero byte not counted in its length) and the end of the
+// request is reported by OnRequestDone, always from the event loop.
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "net/wsocket.h"
+#include "platform/listview.h"
+
+namespace platform {
+class MessageTarget;
+}
+
+namespace net {
+
+enum THttpRequest {
+    httpNONE = 0, // no request
+    httpGET = 1,  // GET
+    httpPOST = 2, // POST with the body from SendStream
+    httpHEAD = 3, // HEAD
+};
+
+enum THttpState {
+    httpReady = 0,         // idle; a request may start
+    httpNotConnected = 1,  // request started, no connection yet
+    httpDnsLookup = 2,     // looking up the host to connect to
+    httpWaitingHeader = 3, // request sent, reading the response header
+    httpWaitingBody = 4,   // header read, receiving the document
+    httpAborting = 5,      // Abort under way
+};
+
+class EHttpException : public std::runtime_error {
+public:
+    EHttpException(const std::string& msg, std::uint16_t code) : std::runtime_error(msg), ErrorCode(code) {}
+    std::uint16_t ErrorCode;
+};
+
+// The URL splitter of the client: scheme, user, password, host, port, path
+// (from the first "/", included). No defaults are applied.
+struct HttpUrlParts {
+    std::string proto, user, pass, host, port, path;
+};
+HttpUrlParts ParseHttpURL(const std::string& url);
+
+class THttpCli;
+using THttpNotify = std::function<void(THttpCli* Sender)>;
+using TOnCommand = std::function<void(THttpCli* Sender, const std::string& S)>;
+using TDocDataEvent = std::function<void(THttpCli* Sender, const char* Buffer, std::int32_t Len)>;
+using THttpRequestDone = std::function<void(THttpCli* Sender, THttpRequest RqType, std::uint16_t Error)>;
+
+class THttpCli {
+public:
+    THttpCli();
+    virtual ~THttpCli();
+    THttpCli(const THttpCli&) = delete;
+    THttpCli& operator=(const THttpCli&) = delete;
+
+    // --- properties ------------------------------------------------------
+    std::string URL;
+    std::string Proxy;            // host, optionally ":port"; empty = direct
+    std::string ProxyPort = "80"; // when Proxy names no port
+    std::string Sender;           // "From: "
+    std::string Agent;            // "User-Agent: "
+    std::string Reference;        // "Referer: "
+    std::string Username;         // with Password: "Authorization: Basic "
+    std::string Password;
+    bool NoCache = false;     // "Pragma: no-cache"
+    double ModifiedSince = 0; // days since 30 Dec 1899; "If-Modified-Since: " when not 0
+    std::string Cookie;       // "Cookie: "
+    std::string ContentTypePost = "application/x-www-form-urlencoded";
+    platform::StringList RcvdHeader; // every non-empty response header line
+    bool MultiThreaded = false;
+    // Optional streams: every body block is also written to RcvdStream; a
+    // POST reads its body from SendStream.
+    std::ostream* RcvdStream = nullptr;
+    std::istream* SendStream = nullptr;
+    // Relocations followed within one request before it fails (status 404,
+    // reason "too many relocations").
+    int MaxRelocations = 20;
+
+    // --- results ---------------------------------------------------------
+    THttpState State() const { return state_; }
+    std::int32_t StatusCode() const { return statusCode_; }
+    const std::string& ReasonPhrase() const { return reasonPhrase_; }
+    std::int32_t ContentLength() const { return contentLength_; }
+    const std::string& ContentType() const { return contentType_; }
+    std::int32_t RcvdCount() const { return rcvdCount_; }
+    std::int32_t SentCount() const { return sentCount_; }
+    const std::string& DocName() const { return docName_; }
+    const platform::StringList& AuthorizationRequest() const { return authRequest_; }
+    THttpRequest RequestType() const { return requestType_; }
+    int RelocationCount() const { return relocations_; }
+    TWSocket& CtrlSocket() { return *socket_; }
+
+    // --- operations ------------------------------------------------------
+    void StartGet(); // raises EHttpException "HTTP component is busy" (1)
+    void GetASync() { StartGet(); }
+    void StartPost(); // "HTTP component has nothing to post" (2) without SendStream
+    void StartHead();
+    void StartRequest(THttpRequest rq);
+    // Synchronous GET: starts it and runs the event loop until it is done.
+    void Get();
+    void Abort();
+
+    // --- events -----------------------------------------------------------
+    THttpNotify OnTrace; // declared, never fired
+    THttpNotify OnHeaderData;
+    TOnCommand OnCommand;
+    THttpNotify OnHeaderBegin;
+    THttpNotify OnHeaderEnd;
+    THttpNotify OnDocBegin;
+    TDocDataEvent OnDocData;
+    THttpNotify OnDocEnd;
+    THttpNotify OnSendBegin;
+    TDocDataEvent OnSendData;
+    THttpNotify OnSendEnd;
+    THttpNotify OnStateChange;
+    THttpRequestDone OnRequestDone;
+
+    // The date of an If-Modified-Since line, e.g. "Mon, 07 Dec 2026 10:00:00".
+    static std::string RFC1123Date(double dateTime);
+
+protected:
+    virtual void SendCommand(const std::string& cmd);
+    virtual void Login();
+    virtual void CloseConnection();
+    virtual void TriggerHeaderBegin();
+    virtual void TriggerHeaderEnd();
+    virtual void TriggerDocBegin();
+    virtual void TriggerDocData(const char* data, std::int32_t len);
+    virtual void TriggerDocEnd();
+    virtual void TriggerSendBegin();
+    virtual void TriggerSendData(const char* data, std::int32_t len);
+    virtual void TriggerSendEnd();
+
+private:
+    enum class LineHandler { Header, Body };
+    enum class ClosedHandler { Normal, Relocation };
+
+    void SetState(THttpState s);
+    void SocketDnsLookupDone(std::uint16_t error);
+    void SocketSessionConnected(std::uint16_t error);
+    void SocketDataAvailable();
+    void SocketDataSent(std::uint16_t error);
+    void SocketSessionClosed(std::uint16_t error);
+    void LocationSessionClosed();
+    void HandleLine(const std::string& line);
+    void HeaderLine(const std::string& line);
+    void BodyBlock(char* data, int len);
+    void SendRequest(const std::string& method, const std::string& version);
+    void SendBodyBlock();
+    void ChangeTarget(const std::string& location);
+    void FailRequest(const std::string& reason);
+    void WMHttpSetReady();
+    void WMHttpRequestDone();
+    void WMHttpRelocate();
+
+    std::unique_ptr<TWSocket> socket_;
+    std::unique_ptr<platform::MessageTarget> window_;
+    std::shared_ptr<bool> alive_;
+    THttpState state_ = httpReady;
+    THttpRequest requestType_ = httpNONE;
+    std::uint16_t requestDoneError_ = 0;
+    std::string path_;       // request target
+    std::string hostName_;   // connect host
+    std::string port_;       // connect port
+    std::string targetHost_; // for the "Host: " line
+    bool connected_ = false;
+    bool locationChange_ = false;
+    int headerLineCount_ = 0;
+    int bodyLineCount_ = 0;
+    bool allowedToSend_ = false;
+    char receiveBuffer_[2048];
+    int receiveLen_ = 0;
+    LineHandler lineHandler_ = LineHandler::Header;
+    ClosedHandler closedHandler_ = ClosedHandler::Normal;
+    std::string sendBuffer_;
+    std::int32_t statusCode_ = 0;
+    std::string reasonPhrase_;
+    std::int32_t contentLength_ = -1;
+    std::string contentType_;
+    std::int32_t rcvdCount_ = 0;
+    std::int32_t sentCount_ = 0;
+    std::string docName_;
+    platform::StringList authRequest_;
+    int relocations_ = 0;
+    bool failed_ = false; // the request ended by the client itself (bad reply)
+};
+
+} // namespace net
