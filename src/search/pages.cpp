@@ -1,0 +1,63 @@
+// The result pages of a search as they arrive, the end of each query and the
+// cancelling of the whole search.
+
+#include "platform/eventloop.h"
+#include "search/dispatch.h"
+#include "search/dispatch_query.h"
+
+#include <cstring>
+
+namespace search {
+
+SearchDispatch::Query* SearchDispatch::find(net::THttpCli* client) {
+    for (auto& q : queries_)
+        if (q->client.get() == client) return q.get();
+    return nullptr;
+}
+
+void SearchDispatch::HttpCli1DocData(net::THttpCli* sender, const char* buffer, int len) {
+    Query* q = find(sender);
+    if (!q || !buffer || len <= 0) return;
+    // The block is read as text up to its first zero byte.
+    const std::size_t n = ::strnlen(buffer, static_cast<std::size_t>(len));
+    extractor_.compileClick(std::string_view(buffer, n), q->scan);
+}
+
+void SearchDispatch::HttpCliItemRequestDone(net::THttpCli* sender, int /*rqType*/, int error) {
+    if (auto it = std::find(clientlist.begin(), clientlist.end(), sender); it != clientlist.end())
+        clientlist.erase(it);
+    // Release the client once its own event has returned.
+    auto pos = std::find_if(queries_.begin(), queries_.end(),
+                            [sender](const auto& q) { return q->client.get() == sender; });
+    if (pos != queries_.end()) {
+        std::shared_ptr<Query> done(std::move(*pos));
+        queries_.erase(pos);
+        // A page cut short by Abort is not settled: its unfinished end is no link.
+        if (error != 3) extractor_.endPage(done->scan);
+        ++releasing_;
+        platform::post([done, alive = alive_, this]() mutable {
+            done.reset();
+            if (*alive) --releasing_;
+        });
+    }
+    ++finished_;
+    setPbar(pbarPosition_ + PbarStep);
+    if (clientlist.empty()) {
+        pbarVisible_ = false;
+        cancelbutVisible_ = false;
+    }
+    notify();
+}
+
+void SearchDispatch::cancelbutClick() {
+    htmlbuf.clear();
+    const std::size_t n = clientlist.size();
+    for (std::size_t i = 0; i < n && !clientlist.empty(); ++i) {
+        net::THttpCli* first = clientlist.front();
+        first->Abort();
+        if (!clientlist.empty() && clientlist.front() == first) clientlist.erase(clientlist.begin());
+    }
+    notify();
+}
+
+} // namespace search
