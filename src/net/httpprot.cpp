@@ -1,0 +1,652 @@
+#include "net/httpprot.h"
+
+#include "platform/eventloop.h"
+#include "platform/socket.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <istream>
+#include <ostream>
+
+namespace net {
+
+namespace {
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+std::string base64(const std::string& in) {
+    static const char tbl[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    std::size_t i = 0;
+    for (; i + 2 < in.size(); i += 3) {
+        const unsigned v = (static_cast<unsigned char>(in[i]) << 16) |
+                           (static_cast<unsigned char>(in[i + 1]) << 8) |
+                           static_cast<unsigned char>(in[i + 2]);
+        out += tbl[(v >> 18) & 63];
+        out += tbl[(v >> 12) & 63];
+        out += tbl[(v >> 6) & 63];
+        out += tbl[v & 63];
+    }
+    if (i < in.size()) {
+        unsigned v = static_cast<unsigned char>(in[i]) << 16;
+        if (i + 1 < in.size()) v |= static_cast<unsigned char>(in[i + 1]) << 8;
+        out += tbl[(v >> 18) & 63];
+        out += tbl[(v >> 12) & 63];
+        out += i + 1 < in.size() ? tbl[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+// A decimal number of at most maxDigits digits, nothing else (blanks around
+// it allowed); false for anything malformed.
+bool strictNumber(const std::string& text, std::size_t maxDigits, std::int32_t& out) {
+    std::size_t b = 0, e = text.size();
+    while (b < e && (text[b] == ' ' || text[b] == '\t'))
+        ++b;
+    while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t'))
+        --e;
+    if (b == e || e - b > maxDigits) return false;
+    std::int64_t v = 0;
+    for (std::size_t i = b; i < e; ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+        v = v * 10 + (text[i] - '0');
+    }
+    if (v > INT32_MAX) return false;
+    out = static_cast<std::int32_t>(v);
+    return true;
+}
+
+} // namespace
+
+HttpUrlParts ParseHttpURL(const std::string& url) {
+    HttpUrlParts p;
+    std::string rest;
+    const auto sep = url.find("://");
+    if (sep != std::string::npos) {
+        p.proto = url.substr(0, sep);
+        rest = url.substr(sep + 3);
+    } else if (lower(url.substr(0, 7)) == "mailto:") {
+        p.proto = "mailto";
+        rest = url.substr(url.find(':') + 1);
+    } else {
+        rest = url;
+    }
+    const auto slash = rest.find('/');
+    std::string authority = rest;
+    if (slash != std::string::npos) {
+        p.path = rest.substr(slash);
+        authority = rest.substr(0, slash);
+    }
+    // Positions counted from 1; 0 = absent.
+    const auto lastColon = authority.rfind(':');
+    const auto lastAt = authority.rfind('@');
+    const std::size_t c = lastColon == std::string::npos ? 0 : lastColon + 1;
+    const std::size_t t = lastAt == std::string::npos ? 0 : lastAt + 1;
+    if (c == 0 && t == 0) {
+        p.host = authority;
+        return p;
+    }
+    if (c > t) {
+        p.port = authority.substr(c);
+        p.host = authority.substr(t, c - 1 - t);
+        if (t == 0) return p;
+    } else {
+        p.host = authority.substr(t);
+    }
+    const std::string userPart = authority.substr(0, t - 1);
+    const auto colon = userPart.find(':');
+    if (colon == std::string::npos) {
+        p.user = userPart;
+    } else {
+        p.user = userPart.substr(0, colon);
+        p.pass = userPart.substr(colon + 1);
+    }
+    return p;
+}
+
+std::string THttpCli::RFC1123Date(double dateTime) {
+    static const char* const days = "MonTueWedThuFriSatSun";
+    static const char* const months = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const double whole = std::floor(dateTime);
+    const auto dayNumber = static_cast<long long>(whole);
+    long long seconds = std::llround((dateTime - whole) * 86400.0);
+    if (seconds >= 86400) seconds = 86399;
+    // Civil date from days since 30 Dec 1899 (day 25569 is 1 Jan 1970).
+    long long z = dayNumber - 25569 + 719468;
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const long long doe = z - era * 146097;
+    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    long long y = yoe + era * 400;
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const long long mp = (5 * doy + 2) / 153;
+    const long long d = doy - (153 * mp + 2) / 5 + 1;
+    const long long m = mp < 10 ? mp + 3 : mp - 9;
+    if (m <= 2) ++y;
+    const long long wd = (((dayNumber - 2) % 7) + 7) % 7;
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "%.3s, %2.2lld %.3s %4.4lld %2.2lld:%2.2lld:%2.2lld", days + 3 * wd, d,
+                  months + 3 * (m - 1), y, seconds / 3600, (seconds / 60) % 60, seconds % 60);
+    return buf;
+}
+
+THttpCli::THttpCli()
+    : socket_(std::make_unique<TWSocket>()), window_(std::make_unique<platform::MessageTarget>()),
+      alive_(std::make_shared<bool>(true)) {
+    socket_->OnDnsLookupDone = [this](TWSocket*, std::uint16_t e) { SocketDnsLookupDone(e); };
+    socket_->OnSessionConnected = [this](TWSocket*, std::uint16_t e) { SocketSessionConnected(e); };
+    socket_->OnDataAvailable = [this](TWSocket*, std::uint16_t) { SocketDataAvailable(); };
+    socket_->OnDataSent = [this](TWSocket*, std::uint16_t e) { SocketDataSent(e); };
+    socket_->OnSessionClosed = [this](TWSocket*, std::uint16_t e) {
+        if (closedHandler_ == ClosedHandler::Relocation) {
+            LocationSessionClosed();
+        } else {
+            SocketSessionClosed(e);
+        }
+    };
+    receiveBuffer_[0] = 0;
+}
+
+THttpCli::~THttpCli() {
+    *alive_ = false;
+    socket_.reset(); // reports nothing while being destroyed
+}
+
+// --- state ------------------------------------------------------------------
+
+void THttpCli::SetState(THttpState s) {
+    if (s == state_) return;
+    state_ = s;
+    auto alive = alive_;
+    if (OnStateChange) OnStateChange(this);
+    if (!*alive) return;
+    if (state_ == httpReady) window_->post([this] { WMHttpRequestDone(); });
+}
+
+void THttpCli::WMHttpSetReady() {
+    SetState(httpReady);
+}
+
+void THttpCli::WMHttpRequestDone() {
+    if (OnRequestDone) OnRequestDone(this, requestType_, requestDoneError_);
+}
+
+// --- starting -----------------------------------------------------------------
+
+void THttpCli::StartGet() {
+    StartRequest(httpGET);
+}
+void THttpCli::StartPost() {
+    StartRequest(httpPOST);
+}
+void THttpCli::StartHead() {
+    StartRequest(httpHEAD);
+}
+
+void THttpCli::Get() {
+    StartGet();
+    auto alive = alive_;
+    bool done = false;
+    auto previous = OnRequestDone;
+    OnRequestDone = [&, previous](THttpCli* s, THttpRequest rq, std::uint16_t e) {
+        done = true;
+        if (previous) previous(s, rq, e);
+    };
+    while (*alive && !done)
+        platform::pumpMessages(1000);
+    if (*alive) OnRequestDone = previous;
+}
+
+void THttpCli::StartRequest(THttpRequest rq) {
+    if (state_ != httpReady) throw EHttpException("HTTP component is busy", 1);
+    if (rq == httpPOST && !SendStream) throw EHttpException("HTTP component has nothing to post", 2);
+
+    requestType_ = rq;
+    requestDoneError_ = 0;
+    closedHandler_ = ClosedHandler::Normal;
+    SetState(httpNotConnected);
+    docName_.clear();
+    statusCode_ = 0;
+    rcvdCount_ = 0;
+    sentCount_ = 0;
+    headerLineCount_ = 0;
+    bodyLineCount_ = 0;
+    allowedToSend_ = false;
+    // What a previous request of this client left behind.
+    RcvdHeader.clear();
+    authRequest_.clear();
+    reasonPhrase_.clear();
+    contentType_.clear();
+    contentLength_ = -1;
+    receiveLen_ = 0;
+    locationChange_ = false;
+    relocations_ = 0;
+
+    const HttpUrlParts u = ParseHttpURL(URL);
+    if (!Proxy.empty()) {
+        targetHost_ = u.host;
+        path_ = u.proto.empty() ? "http://" + URL : URL;
+        docName_ = u.path;
+        if (!u.user.empty()) Username = u.user;
+        if (!u.pass.empty()) Password = u.pass;
+        const HttpUrlParts p = ParseHttpURL(Proxy);
+        hostName_ = p.host;
+        port_ = p.port.empty() ? ProxyPort : p.port;
+    } else {
+        path_ = u.path;
+        targetHost_ = u.host;
+        docName_ = u.path;
+        if (!u.user.empty()) Username = u.user;
+        if (!u.pass.empty()) Password = u.pass;
+        hostName_ = u.host;
+        port_ = u.port.empty() ? "80" : u.port;
+    }
+    if (path_.empty()) path_ = "/";
+
+    if (docName_.empty() || docName_ == "/") {
+        docName_ = "document.htm";
+    } else {
+        if (docName_.back() == '/') docName_.pop_back();
+        const auto slash = docName_.rfind('/');
+        if (slash != std::string::npos) docName_ = docName_.substr(slash + 1);
+        docName_ = docName_.substr(0, 255);
+        const auto q = docName_.find('?');
+        if (q != std::string::npos) docName_ = docName_.substr(0, q);
+    }
+    Login();
+}
+
+void THttpCli::Login() {
+    SetState(httpDnsLookup);
+    try {
+        socket_->DnsLookup(hostName_);
+    } catch (const ESocketException&) {
+        // No host at all (an empty name): fails like a name that does not resolve.
+        window_->post([this] {
+            if (state_ == httpDnsLookup) SocketDnsLookupDone(WSAHOST_NOT_FOUND);
+        });
+    }
+}
+
+// --- socket events --------------------------------------------------------------
+
+void THttpCli::SocketDnsLookupDone(std::uint16_t error) {
+    if (error != 0) {
+        if (state_ == httpAborting) return; // the lookup cancelled by Abort
+        statusCode_ = 404;
+        reasonPhrase_ = "can't resolve hostname to IP address";
+        SocketSessionClosed(error);
+        return;
+    }
+    SetState(httpNotConnected);
+    try {
+        socket_->setAddr(socket_->DnsResult());
+        socket_->setPort(port_);
+        socket_->setProto("tcp");
+        socket_->Connect();
+    } catch (const ESocketException&) {
+        const int n = socket_->LastError();
+        requestDoneError_ = static_cast<std::uint16_t>(n);
+        statusCode_ = 404;
+        reasonPhrase_ = "can't connect: " + WSocketErrorDesc(n) + " (Error #" + std::to_string(n) + ")";
+        auto alive = alive_;
+        socket_->Close();
+        if (!*alive) return;
+        SocketSessionClosed(0);
+    }
+}
+
+void THttpCli::SocketSessionConnected(std::uint16_t error) {
+    if (error != 0) {
+        statusCode_ = 404;
+        reasonPhrase_ = WSocketErrorDesc(error) + " (Error #" + std::to_string(error) + ")";
+        SocketSessionClosed(error);
+        return;
+    }
+    connected_ = true;
+    lineHandler_ = LineHandler::Header;
+    receiveLen_ = 0; // nothing of an earlier connection belongs to this one
+    SetState(httpWaitingHeader);
+    auto alive = alive_;
+    try {
+        static const char* const methods[] = {"GET", "GET", "POST", "HEAD"};
+        SendRequest(methods[requestType_], "1.0");
+        if (!*alive) return;
+        if (requestType_ == httpPOST) {
+            TriggerSendBegin();
+            if (!*alive) return;
+            allowedToSend_ = true;
+            SendBodyBlock();
+        }
+    } catch (const std::exception&) {
+        if (*alive) CloseConnection();
+    }
+}
+
+void THttpCli::SocketDataSent(std::uint16_t) {
+    if (allowedToSend_) SendBodyBlock();
+}
+
+void THttpCli::SocketSessionClosed(std::uint16_t) {
+    connected_ = false;
+    auto alive = alive_;
+    if (bodyLineCount_ > 0) TriggerDocEnd();
+    if (!*alive) return;
+    window_->post([this] { WMHttpSetReady(); });
+}
+
+void THttpCli::LocationSessionClosed() {
+    connected_ = false;
+    locationChange_ = false;
+    closedHandler_ = ClosedHandler::Normal;
+    window_->post([this] { WMHttpRelocate(); });
+}
+
+void THttpCli::WMHttpRelocate() {
+    if (state_ == httpAborting || state_ == httpReady) return;
+    if (++relocations_ > MaxRelocations) {
+        // An endless chain of relocations ends here.
+        statusCode_ = 404;
+        reasonPhrase_ = "Too many relocations";
+        SocketSessionClosed(0);
+        return;
+    }
+    Login();
+}
+
+void THttpCli::CloseConnection() {
+    socket_->Close();
+    connected_ = false;
+}
+
+void THttpCli::FailRequest(const std::string& reason) {
+    statusCode_ = 404;
+    reasonPhrase_ = reason;
+    closedHandler_ = ClosedHandler::Normal;
+    locationChange_ = false;
+    receiveLen_ = 0;
+    if (socket_->State() == wsClosed) {
+        connected_ = false;
+        SocketSessionClosed(0);
+    } else {
+        CloseConnection();
+    }
+}
+
+// --- receiving ------------------------------------------------------------------
+
+void THttpCli::SocketDataAvailable() {
+    const int room = 2047 - receiveLen_;
+    int n = 0;
+    if (room > 0) n = socket_->Receive(receiveBuffer_ + receiveLen_, room);
+    if (requestType_ == httpNONE) return;
+    if (n <= 0) {
+        if (room <= 0 && connected_) FailRequest("Header line too long");
+        return;
+    }
+    receiveLen_ += n;
+    receiveBuffer_[receiveLen_] = 0;
+
+    if (state_ == httpWaitingBody) {
+        const int len = receiveLen_;
+        receiveLen_ = 0;
+        BodyBlock(receiveBuffer_, len);
+        return;
+    }
+    auto alive = alive_;
+    while (receiveLen_ > 0 && connected_) {
+        char* lf =
+            static_cast<char*>(std::memchr(receiveBuffer_, '\n', static_cast<std::size_t>(receiveLen_)));
+        if (!lf) {
+            // A line that cannot fit the buffer would never end.
+            if (receiveLen_ >= 2047) FailRequest("Header line too long");
+            return;
+        }
+        int lineLen = static_cast<int>(lf - receiveBuffer_);
+        const int consumed = lineLen + 1;
+        if (lineLen > 0 && receiveBuffer_[lineLen - 1] == '\r') --lineLen;
+        std::string line(receiveBuffer_, static_cast<std::size_t>(lineLen));
+        std::memmove(receiveBuffer_, receiveBuffer_ + consumed,
+                     static_cast<std::size_t>(receiveLen_ - consumed));
+        receiveLen_ -= consumed;
+        receiveBuffer_[receiveLen_] = 0;
+        if (state_ == httpWaitingHeader || state_ == httpWaitingBody) HandleLine(line);
+        if (!*alive) return;
+    }
+}
+
+void THttpCli::HandleLine(const std::string& line) {
+    if (lineHandler_ == LineHandler::Header) {
+        HeaderLine(line);
+    } else {
+        std::string copy = line + '\0';
+        BodyBlock(copy.data(), static_cast<int>(line.size()));
+    }
+}
+
+void THttpCli::HeaderLine(const std::string& line) {
+    auto alive = alive_;
+    if (headerLineCount_ == 0) {
+        TriggerHeaderBegin();
+        if (!*alive) return;
+    }
+    ++headerLineCount_;
+
+    if (line.empty()) {
+        if (locationChange_) {
+            closedHandler_ = ClosedHandler::Relocation;
+            CloseConnection();
+            return;
+        }
+        if (docName_.size() >= 4 && lower(docName_.substr(docName_.size() - 4)) == ".exe" &&
+            contentType_ == "text/html")
+            docName_ = docName_.substr(0, docName_.size() - 3) + "htm";
+        SetState(httpWaitingBody);
+        if (!*alive) return;
+        lineHandler_ = LineHandler::Body;
+        TriggerHeaderEnd();
+        if (!*alive) return;
+        if (receiveLen_ > 0 && connected_) {
+            const int len = receiveLen_;
+            receiveLen_ = 0;
+            BodyBlock(receiveBuffer_, len);
+        }
+        return;
+    }
+
+    RcvdHeader.push_back(line);
+    const std::string head = line.substr(0, 8);
+    if (head == "HTTP/1.0" || head == "HTTP/1.1") {
+        std::int32_t code = 0;
+        if (line.size() < 12 || line[8] != ' ' || !strictNumber(line.substr(9, 3), 3, code)) {
+            FailRequest("Malformed status line");
+            return;
+        }
+        statusCode_ = code;
+        reasonPhrase_ = line.size() > 13 ? line.substr(13) : "";
+    } else {
+        const auto colon = line.find(':');
+        if (colon != std::string::npos) {
+            const std::string field = lower(line.substr(0, colon));
+            const std::string value = colon + 2 <= line.size() ? line.substr(colon + 2) : "";
+            if (field == "location") {
+                locationChange_ = true;
+                ChangeTarget(value);
+            } else if (field == "content-length") {
+                std::int32_t len = 0;
+                if (!strictNumber(value, 10, len)) {
+                    FailRequest("Malformed content-length");
+                    return;
+                }
+                contentLength_ = len;
+            } else if (field == "content-type") {
+                contentType_ = value;
+            } else if (field == "www-authenticate") {
+                authRequest_.push_back(value);
+            }
+        }
+    }
+    if (OnHeaderData) OnHeaderData(this);
+    if (!*alive) return;
+    if (statusCode_ >= 400) CloseConnection();
+}
+
+void THttpCli::ChangeTarget(const std::string& location) {
+    const bool relative = !location.empty() && location[0] == '/';
+    if (!Proxy.empty()) {
+        if (relative) {
+            // The new path on the same server, asked of the same proxy: keep
+            // the scheme and server of the current absolute target.
+            const auto sep = path_.find("://");
+            const auto slash = path_.find('/', sep == std::string::npos ? 0 : sep + 3);
+            path_ = (slash == std::string::npos ? path_ : path_.substr(0, slash)) + location;
+        } else {
+            path_ = location;
+            const HttpUrlParts u = ParseHttpURL(location);
+            if (!u.host.empty()) targetHost_ = u.host; // the Host line names the new server
+        }
+        return;
+    }
+    if (relative) {
+        path_ = location;
+        return;
+    }
+    const HttpUrlParts u = ParseHttpURL(location);
+    path_ = u.path.empty() ? "/" : u.path;
+    hostName_ = u.host;
+    targetHost_ = u.host;
+    if (!u.port.empty()) {
+        port_ = u.port;
+    } else if (!u.proto.empty()) {
+        port_ = "80"; // an absolute http URL without a port means the default port
+    }
+}
+
+void THttpCli::BodyBlock(char* data, int len) {
+    auto alive = alive_;
+    if (bodyLineCount_ == 0) {
+        TriggerDocBegin();
+        if (!*alive) return;
+    }
+    ++bodyLineCount_;
+    rcvdCount_ += len;
+    data[len] = 0; // a handler may read the block as zero-terminated text
+    TriggerDocData(data, len);
+    if (!*alive) return;
+    if (RcvdStream) RcvdStream->write(data, len);
+}
+
+// --- sending --------------------------------------------------------------------
+
+void THttpCli::SendCommand(const std::string& cmd) {
+    if (OnCommand) OnCommand(this, cmd);
+    sendBuffer_ += cmd;
+    sendBuffer_ += "\r\n";
+}
+
+void THttpCli::SendRequest(const std::string& method, const std::string& version) {
+    sendBuffer_.clear();
+    auto alive = alive_;
+    TriggerHeaderBegin();
+    if (!*alive) return;
+    SendCommand(method + " " + path_ + " HTTP/" + version);
+    if (!Sender.empty()) SendCommand("From: " + Sender);
+    if (!Reference.empty()) SendCommand("Referer: " + Reference);
+    if (requestType_ == httpPOST && !ContentTypePost.empty()) SendCommand("Content-Type: " + ContentTypePost);
+    if (!Agent.empty()) SendCommand("User-Agent: " + Agent);
+    SendCommand("Host: " + targetHost_);
+    if (NoCache) SendCommand("Pragma: no-cache");
+    if (requestType_ == httpPOST) {
+        std::int64_t size = 0;
+        if (SendStream) {
+            const auto here = SendStream->tellg();
+            SendStream->seekg(0, std::ios::end);
+            size = static_cast<std::int64_t>(SendStream->tellg() - here);
+            SendStream->seekg(here);
+        }
+        SendCommand("Content-Length: " + std::to_string(size));
+    }
+    if (ModifiedSince != 0) SendCommand("If-Modified-Since: " + RFC1123Date(ModifiedSince) + " GMT");
+    if (!Username.empty()) SendCommand("Authorization: Basic " + base64(Username + ":" + Password));
+    if (!Cookie.empty()) SendCommand("Cookie: " + Cookie);
+    TriggerHeaderEnd();
+    if (!*alive) return;
+    SendCommand("");
+    const std::string request = std::move(sendBuffer_);
+    sendBuffer_.clear();
+    socket_->SendStr(request);
+}
+
+void THttpCli::SendBodyBlock() {
+    if (!allowedToSend_ || !SendStream) return;
+    char buf[2049];
+    SendStream->read(buf, 2048);
+    const auto n = static_cast<int>(SendStream->gcount());
+    auto alive = alive_;
+    if (n > 0) {
+        sentCount_ += n;
+        buf[n] = 0;
+        TriggerSendData(buf, n);
+        if (!*alive) return;
+        socket_->Send(buf, n);
+    } else {
+        allowedToSend_ = false;
+        TriggerSendEnd();
+    }
+}
+
+// --- abort ----------------------------------------------------------------------
+
+void THttpCli::Abort() {
+    if (state_ == httpReady || state_ == httpAborting) return; // nothing under way
+    const bool wasLookup = state_ == httpDnsLookup;
+    auto alive = alive_;
+    SetState(httpAborting);
+    if (!*alive) return;
+    if (wasLookup) socket_->CancelDnsLookup();
+    statusCode_ = 404;
+    reasonPhrase_ = "Connection aborted on request";
+    requestDoneError_ = 3;
+    closedHandler_ = ClosedHandler::Normal;
+    if (wasLookup || socket_->State() == wsClosed) {
+        // No connection whose close would end the request.
+        SocketSessionClosed(0);
+    } else {
+        CloseConnection();
+    }
+}
+
+// --- event triggers ---------------------------------------------------------------
+
+void THttpCli::TriggerHeaderBegin() {
+    if (OnHeaderBegin) OnHeaderBegin(this);
+}
+void THttpCli::TriggerHeaderEnd() {
+    if (OnHeaderEnd) OnHeaderEnd(this);
+}
+void THttpCli::TriggerDocBegin() {
+    if (OnDocBegin) OnDocBegin(this);
+}
+void THttpCli::TriggerDocData(const char* data, std::int32_t len) {
+    if (OnDocData) OnDocData(this, data, len);
+}
+void THttpCli::TriggerDocEnd() {
+    if (OnDocEnd) OnDocEnd(this);
+}
+void THttpCli::TriggerSendBegin() {
+    if (OnSendBegin) OnSendBegin(this);
+}
+void THttpCli::TriggerSendData(const char* data, std::int32_t len) {
+    if (OnSendData) OnSendData(this, data, len);
+}
+void THttpCli::TriggerSendEnd() {
+    if (OnSendEnd) OnSendEnd(this);
+}
+
+} // namespace net
