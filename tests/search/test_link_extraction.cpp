@@ -1,0 +1,362 @@
+// Link recognition in result pages: one row per quirk of the rules, the
+// mended faults (links cut by blocks, zero bytes, control characters, the
+// bound), and the scanner checked against a plain position-by-position scan.
+
+#include "results/result_table.h"
+#include "results/site_stats.h"
+#include "search/link_extraction.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+using platform::StringList;
+
+namespace {
+
+struct Table {
+    search::UrlInfo urlinfo;
+    download::PendingDownloads pending;
+    results::ResultTable table{urlinfo, stats};
+    results::SiteStats stats{table, pending};
+    search::LinkExtractor extractor{table};
+};
+
+std::string s(const char* text, std::size_t n) {
+    return std::string(text, n);
+}
+
+// The links a page yields when it is handed over in one block.
+StringList linksOf(const std::string& page) {
+    Table t;
+    t.extractor.compileClick(page);
+    return t.table.linklist;
+}
+
+// The links a page yields when it arrives cut at the given positions.
+StringList linksInBlocks(const std::string& page, const std::vector<std::size_t>& cuts) {
+    Table t;
+    search::ScanState st;
+    std::size_t from = 0;
+    for (std::size_t cut : cuts) {
+        t.extractor.compileClick(std::string_view(page).substr(from, cut - from), st);
+        from = cut;
+    }
+    t.extractor.compileClick(std::string_view(page).substr(from), st);
+    t.extractor.endPage(st);
+    return t.table.linklist;
+}
+
+struct LinkRow {
+    const char* what;
+    std::string page;
+    StringList links;
+};
+
+const std::string longPath(std::size_t n) {
+    return std::string(n, 'a');
+}
+
+std::vector<LinkRow> linkRows() {
+    return {
+        {"decoded space", "<a href=\"ftp://site/pub/a%20b.mp3\">", {"ftp://site/pub/a b.mp3"}},
+        {"http link", "<a href=\"http://site/x.mp3\">", {}},
+        {"relative link", "<a href=\"songs/x.mp3\">", {}},
+        {"capital F", "<a href=\"FTP://site/x.mp3\">", {"FTP://site/x.mp3"}},
+        {"capital .MP3 closes but is dropped", "<a href=\"ftp://site/SONG.MP3\">", {}},
+        {"capital .MP3 then lower in the same link",
+         "\"ftp://site/A.MP3\" \"ftp://site/b.mp3\"",
+         {"ftp://site/b.mp3"}},
+        {"no closing quote, 3 last", "x \"ftp://site/a.mp3", {}},
+        {"href value and alt value",
+         "<a href=\"ftp://s/a.mp3\" alt=\"ftp://s/b.mp3\">",
+         {"ftp://s/a.mp3", "ftp://s/b.mp3"}},
+        {"cut after the first .mp3; its quote opens a new candidate",
+         "\"ftp://site/a.mp3s/b.mp3\" x \"ftp://s/c.mp3\"",
+         {"ftp://site/a.mp3"}},
+        {"href inside a link", "\"ftp://site/href/a.mp3\"", {}},
+        {"HrEf in any case", "\"ftp://site/HrEf/a.mp3\"", {}},
+        {"href drops, the next quote opens", "\"ftp://s/hREf\"ftp://s/b.mp3\"", {"ftp://s/b.mp3"}},
+        {"href right after .mp3 wins over the close", "\"ftp://s/a.mp3href\" \"x\"", {}},
+        {"h after .mp3 that is not href", "\"ftp://s/a.mp3hrex\"", {"ftp://s/a.mp3"}},
+        {"href outside any candidate", "href href=\"ftp://s/a.mp3\"", {"ftp://s/a.mp3"}},
+        {"closing quote as the last character", "\"ftp://s/a.mp3\"", {"ftp://s/a.mp3"}},
+        {"close after .mp3 at the last character", "\"ftp://s/a.mp3x", {"ftp://s/a.mp3"}},
+        {"a quote right after .mp3 closes, not opens", "\"ftp://s/a.mp3\"ftp://s/b.mp3\"", {"ftp://s/a.mp3"}},
+        {"no dot", "\"ftp:mp3\"", {}},
+        {"f without ftp", "\"f.mp3\"", {"f.mp3"}},
+        {".mp3 only after decoding", "\"ftp://s.x/a%2Emp3\"", {"ftp://s.x/a.mp3"}},
+        {"a dot only after decoding", "\"ftp://s/a%2Emp3\"", {}},
+        {"no .mp3 after decoding", "\"ftp://s/a%4.mp3\"", {}},
+        {"a % made by decoding is decoded again", "\"ftp://s/a%2541.mp3\"", {"ftp://s/aA.mp3"}},
+        {"zero byte between links",
+         s("\"ftp://s/a.mp3\" \0 \"ftp://s/b.mp3\"", 33),
+         {"ftp://s/a.mp3", "ftp://s/b.mp3"}},
+        {"zero byte inside a link", s("\"ftp://s/a\0b.mp3\" \"ftp://s/c.mp3\"", 33), {"ftp://s/c.mp3"}},
+        {"encoded line break", "\"ftp://s/a%0Ab.mp3\"", {}},
+        {"encoded carriage return", "\"ftp://s/a%0db.mp3\"", {}},
+        {"tab", "\"ftp://s/a\tb.mp3\"", {}},
+        {"raw line break", "\"ftp://s/a\nb.mp3\"", {}},
+        {"encoded delete", "\"ftp://s/a%7Fb.mp3\"", {}},
+        {"encoded zero", "\"ftp://s/a%00b.mp3\"", {}},
+        {"% at the very end gives code 0", "\"ftp://s.x/a%2Emp3%\"", {}},
+        {"8-bit characters are kept",
+         "\"ftp://s/caf\xe9.mp3\" \"ftp://s/%e9t%C3%A9.mp3\"",
+         {"ftp://s/caf\xe9.mp3", "ftp://s/\xe9t\xc3\xa9.mp3"}},
+        {"4096 characters",
+         "\"ftp://s/" + longPath(4096 - 12) + ".mp3\"",
+         {"ftp://s/" + longPath(4096 - 12) + ".mp3"}},
+        {"4097 characters",
+         "\"ftp://s/" + longPath(4097 - 12) + ".mp3\" \"x\" \"ftp://s/b.mp3\"",
+         {"ftp://s/b.mp3"}},
+        {"the same URL twice", "\"ftp://s/a.mp3\"\"ftp://s/a.mp3\"", {"ftp://s/a.mp3"}},
+        {"no site", "\"ftp:///a.mp3\"", {}},
+    };
+}
+
+TEST(LinkExtraction, RecognisesLinksOnePerQuirk) {
+    for (const LinkRow& r : linkRows()) {
+        SCOPED_TRACE(r.what);
+        EXPECT_EQ(linksOf(r.page), r.links);
+    }
+}
+
+// However the network cuts a page, it yields the same links.
+TEST(LinkExtraction, SameLinksAtEveryBlockSize) {
+    std::string page;
+    for (const LinkRow& r : linkRows())
+        if (r.page.size() < 200) page += r.page + " href ";
+    const StringList whole = linksOf(page);
+    ASSERT_GE(whole.size(), 10u);
+    for (std::size_t size = 1; size <= page.size(); ++size) {
+        std::vector<std::size_t> cuts;
+        for (std::size_t c = size; c < page.size(); c += size)
+            cuts.push_back(c);
+        ASSERT_EQ(linksInBlocks(page, cuts), whole) << "block size " << size;
+    }
+}
+
+TEST(LinkExtraction, EveryRowAtEveryCut) {
+    for (const LinkRow& r : linkRows()) {
+        if (r.page.size() > 200) continue;
+        SCOPED_TRACE(r.what);
+        for (std::size_t a = 0; a <= r.page.size(); ++a)
+            for (std::size_t b = a; b <= r.page.size(); b += 3)
+                ASSERT_EQ(linksInBlocks(r.page, {a, b}), r.links) << a << "," << b;
+    }
+}
+
+TEST(LinkExtraction, EmptyBlocksChangeNothing) {
+    const std::string page = "\"ftp://s/a.mp3hr\"";
+    const StringList whole = linksOf(page);
+    ASSERT_EQ(whole, StringList{"ftp://s/a.mp3"});
+    EXPECT_EQ(linksInBlocks(page, {0, 0, 14, 14, 15, 15, 15, 16}), whole);
+}
+
+TEST(LinkExtraction, AnOverlongCandidateAcrossBlocksYieldsNothingButStillCloses) {
+    const std::string page = "\"ftp://s/" + longPath(9000) + ".mp3\" \"x\" \"ftp://s/b.mp3\"";
+    std::vector<std::size_t> cuts;
+    for (std::size_t c = 100; c < page.size(); c += 100)
+        cuts.push_back(c);
+    EXPECT_EQ(linksInBlocks(page, cuts), StringList{"ftp://s/b.mp3"});
+    EXPECT_EQ(linksOf(page), StringList{"ftp://s/b.mp3"});
+}
+
+TEST(LinkExtraction, PageEndingInsideACandidateLeavesNothingForTheNext) {
+    Table t;
+    search::ScanState st;
+    t.extractor.compileClick("\"ftp://s/a", st);
+    t.extractor.endPage(st);
+    t.extractor.compileClick(".mp3\" \"ftp://s/b.mp3\"", st); // a new page: its first quote opens
+    t.extractor.endPage(st);
+    EXPECT_EQ(t.table.linklist, StringList{});
+    EXPECT_EQ(t.extractor.lc(), 2u);
+}
+
+std::string numberedLinks(int from, int to) {
+    std::string page;
+    for (int i = from; i < to; ++i)
+        page += "<a href=\"ftp://s.example/song" + std::to_string(i) + ".mp3\">x</a>\n";
+    return page;
+}
+
+TEST(LinkExtraction, StopsTheBlockWhenTheTableReaches149Links) {
+    Table t;
+    int hidden = 0, shown = 0;
+    t.table.List.Subscribe([&](const platform::ListChange& c) {
+        if (c.kind == platform::ListChange::Visibility) ++(t.table.List.Visible() ? shown : hidden);
+    });
+    t.table.List.SetVisible(false);
+    t.extractor.compileClick(numberedLinks(0, 200));
+    EXPECT_EQ(t.table.linklist.size(), 149u);
+    EXPECT_FALSE(t.table.List.Visible()); // the stopped scan does not show the table
+    EXPECT_EQ(shown, 0);
+
+    // The next block: a rejected candidate with 149 links stops again at once.
+    t.extractor.compileClick("\"x\"" + numberedLinks(200, 210));
+    EXPECT_EQ(t.table.linklist.size(), 149u);
+    EXPECT_FALSE(t.table.List.Visible());
+
+    // An accepted one makes 150: no more stops, the table is full and shown.
+    t.extractor.compileClick(numberedLinks(300, 310));
+    EXPECT_EQ(t.table.linklist.size(), 150u);
+    EXPECT_EQ(t.table.linklist.back(), "ftp://s.example/song300.mp3");
+    EXPECT_TRUE(t.table.List.Visible());
+    EXPECT_EQ(shown, 1);
+}
+
+TEST(LinkExtraction, StopKeepsNothingOfTheStoppedBlockInTheState) {
+    Table t;
+    search::ScanState st;
+    t.extractor.compileClick(numberedLinks(0, 149) + "\"ftp://s.example/cut", st);
+    EXPECT_EQ(t.table.linklist.size(), 149u);
+    EXPECT_FALSE(st.open);
+    EXPECT_TRUE(st.carry.empty());
+}
+
+struct DecodeRow {
+    std::string in, out;
+};
+
+TEST(LinkExtraction, PercentDecoding) {
+    const DecodeRow rows[] = {
+        {"a%20b", "a b"},
+        {"%41%42", "AB"},
+        {"%4a%4A", "JJ"},
+        {"%2541", "A"},      // the "%" made by the first step is decoded again
+        {"%252541", "A"},    // ... as often as it takes
+        {"%4", "\x04"},      // one character left: weight 1
+        {"x%", s("x\0", 2)}, // none left: code 0
+        {"%zz", s("\0", 1)}, // not hexadecimal: counts 0
+        {"%g1", "\x01"},
+        {"%1g", "\x10"},
+        {"%%41", "\x04"
+                 "1"},
+        {"no escapes", "no escapes"},
+        {"%e9", "\xe9"},
+    };
+    for (const DecodeRow& r : rows)
+        EXPECT_EQ(search::percentDecode(r.in), r.out) << r.in;
+}
+
+// ---- the scanner against a plain position-by-position scan of the whole page ----
+
+std::string referenceDecode(std::string l) {
+    auto val = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return 0;
+    };
+    for (std::size_t k; (k = l.find('%')) != std::string::npos;) {
+        const std::string digits = l.substr(k + 1, 2);
+        int v = 0, w = 1;
+        for (std::size_t i = digits.size(); i-- > 0; w *= 16)
+            v += val(digits[i]) * w;
+        l.replace(k, 1 + digits.size(), 1, static_cast<char>(v));
+    }
+    return l;
+}
+
+StringList referenceLinks(const std::string& t) {
+    std::string u = t;
+    for (char& c : u)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    StringList out;
+    std::size_t a = 0; // position from 1 of the opening quote, 0 for none
+    for (std::size_t p = 1; p <= t.size(); ++p) {
+        if (u.compare(p - 1, 4, "HREF") == 0 && p + 3 <= t.size()) a = 0;
+        const bool m = p <= 4 ? u.compare(0, 4, ".MP3") == 0 : u.compare(p - 5, 4, ".MP3") == 0;
+        if (!(m && a != 0) && t[p - 1] != '"') continue;
+        if (a == 0) {
+            a = p;
+            continue;
+        }
+        const std::string l = t.substr(a, p - 1 - a);
+        if (!l.empty() && l.size() <= 4096 && (l[0] == 'f' || l[0] == 'F') &&
+            l.find('.') != std::string::npos) {
+            const std::string d = referenceDecode(l);
+            bool control = false;
+            for (unsigned char c : d)
+                control = control || c < 32 || c == 127;
+            if (d.find(".mp3") != std::string::npos && !control) out.push_back(d);
+        }
+        a = 0;
+    }
+    return out;
+}
+
+StringList throughTable(const StringList& links) {
+    Table t;
+    for (const std::string& l : links)
+        t.table.addlink(l);
+    return t.table.linklist;
+}
+
+std::string randomPage(std::mt19937& gen, std::size_t tokens) {
+    static const std::vector<std::string> parts = {
+        "\"",
+        "\"",
+        "\"",
+        "ftp://s/",
+        "FTP://t/",
+        "f",
+        "href",
+        "HREF",
+        "hReF",
+        "h",
+        "hr",
+        "hre",
+        "H",
+        ".mp3",
+        ".MP3",
+        ".mP3",
+        ".mp",
+        ".",
+        "%",
+        "%2",
+        "%25",
+        "%0a",
+        "%2E",
+        "%41",
+        std::string(1, '\0'),
+        "x",
+        "/",
+        "a",
+        "http://h/",
+        " ",
+        "\n",
+        "=",
+        "mp3",
+        "3",
+        "\xe9",
+        "\"ftp://s.x/a.mp3",
+        "\"ftp://s/",
+        "\"f.",
+        "a.mp3\"",
+    };
+    std::string page;
+    for (std::size_t i = 0; i < tokens; ++i)
+        page += parts[gen() % parts.size()];
+    return page;
+}
+
+TEST(LinkExtraction, AgreesWithAPlainScanOnRandomPages) {
+    std::mt19937 gen(2026);
+    std::size_t found = 0;
+    for (int round = 0; round < 3000; ++round) {
+        const std::string page = randomPage(gen, 5 + gen() % 80);
+        const StringList want = throughTable(referenceLinks(page));
+        found += want.size();
+        ASSERT_EQ(linksOf(page), want) << testing::PrintToString(page);
+        std::vector<std::size_t> cuts;
+        for (std::size_t c = gen() % 9; c < page.size(); c += 1 + gen() % 9)
+            cuts.push_back(c);
+        ASSERT_EQ(linksInBlocks(page, cuts), want) << testing::PrintToString(page);
+    }
+    EXPECT_GT(found, 500u); // the pages do hold links
+}
+
+} // namespace
