@@ -1,20 +1,15 @@
 #include "download/status.h"
 
-#include <cfenv>
-#include <cmath>
-
 namespace download {
 
 std::string progressText(int state, std::int64_t byteCount, std::int64_t remoteSize) {
     if (byteCount < 1 || state == Idle) return {};
     if (remoteSize <= 100000) return std::to_string(byteCount / 1024) + "KB done";
-    // Rounded to the nearest integer, halves to the even neighbour.
-    const long double percent =
-        static_cast<long double>(byteCount) / static_cast<long double>(remoteSize) * 100.0L;
-    const int previous = std::fegetround();
-    std::fesetround(FE_TONEAREST);
-    const long long rounded = std::llrint(percent);
-    std::fesetround(previous);
+    // The percentage rounded to the nearest integer, halves to the even neighbour.
+    const std::int64_t scaled = byteCount * 100;
+    std::int64_t rounded = scaled / remoteSize;
+    const std::int64_t rest = scaled % remoteSize;
+    if (2 * rest > remoteSize || (2 * rest == remoteSize && rounded % 2 != 0)) ++rounded;
     return std::to_string(rounded) + "%";
 }
 

@@ -1,0 +1,30 @@
+#pragma once
+// Running the download scheduler from the command line: shared by "get",
+// "resume" and "search --download".
+
+#include "download/scheduler.h"
+
+#include <string>
+#include <vector>
+
+namespace cli {
+
+struct DownloadRun {
+    int pace = 1;                  // track-bar position 1..10: tick of pace x 200 - 100 ms
+    std::vector<std::string> urls; // the files handed to launchftp, in order
+    bool statusRows = false;       // redraw the busy slots on standard error
+};
+
+// Valid track-bar position from text ("1".."10"); false otherwise.
+bool parsePace(const std::string& text, int& pace);
+
+// Runs the scheduler (the files already handed to launchftp) until every slot
+// has ended and nothing is parked, or until SIGINT/SIGTERM. Answers ExitRows
+// when every file of run.urls arrived whole, else ExitNone. The caller saves
+// the settings afterwards, as the program does at exit.
+int runDownloads(download::Scheduler& scheduler, const DownloadRun& run);
+
+// True when a signal asked the last runDownloads to stop.
+bool interrupted();
+
+} // namespace cli
