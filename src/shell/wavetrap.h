@@ -8,6 +8,13 @@
 #include "results/site_stats.h"
 #include "search/link_extraction.h"
 #include "search/urlinfo.h"
+// The settings and the search road
+#include "search/dispatch.h"
+#include "search/engines.h"
+#include "search/proxy_controls.h"
+#include "shell/main_storage.h"
+#include "shell/settings.h"
+#include "shell/settings_window.h"
 
 namespace shell {
 
@@ -22,6 +29,19 @@ public:
     results::ResultTable table;         // List, linklist, sites
     results::SiteStats stats;           // stats_ip, stats_good, stats_bad and the score
     search::LinkExtractor extractor;    // compileClick
+
+    // The settings and the search road.
+    search::EngineList startlinks;       // the engine list (settings window)
+    search::ProxyControls proxyControls; // the settings window's proxy fields
+    Settings settings;                   // wavbin.Ini: loadcfg, savecfg, the remembered proxy and path
+    SettingsWindow cfg;                  // the settings window as a model
+    MainWindowStorage mainStorage;       // the main window's stored properties in "wavbin"
+    search::SearchDispatch dispatch;     // search box, htmlbuf, clientlist, pbar, cancelbut
+
+    // The settings part of start-up (stored properties, loadcfg, the external
+    // FTP program, the default engines) and of the exit (savecfg, stored properties).
+    void loadSettingsAtStartup();
+    void saveSettingsAtExit();
 };
 
 } // namespace shell

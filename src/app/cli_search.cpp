@@ -1,0 +1,249 @@
+// wavetrap-cli search [OPTIONS] PHRASE...: sends the phrase to every search
+// engine of the list at once, scans the result pages as they arrive and
+// prints the result table.
+
+#include "app/cli_search.h"
+#include "app/cli_commands.h"
+#include "platform/eventloop.h"
+#include "search/engines.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+constexpr const char* Usage = "search [OPTIONS] PHRASE...";
+
+void help() {
+    std::cout << "Usage: wavetrap-cli search [OPTIONS] PHRASE...\n\n"
+                 "Sends PHRASE (its words joined by single spaces; every space is sent as \"+\") to every\n"
+                 "search engine of the engine list at once, scans the result pages as they arrive for\n"
+                 "quoted ftp:// links to .mp3 files and prints the result table: one row per line, the\n"
+                 "cells Filename, Score, Site and URL separated by tabs, highest score first.\n\n"
+                 "Options:\n"
+                 "  --engine ENTRY      search this engine entry (host/path?field=) instead of the saved\n"
+                 "                      list; repeat it for several, they are queried in the given order\n"
+                 "  --proxy HOST[:PORT] go through this HTTP proxy (PORT defaults to the saved proxy port)\n"
+                 "  --timeout SECONDS   cancel the queries still running after SECONDS and print what was\n"
+                 "                      found so far\n"
+                 "  --help              show this help\n\n"
+                 "The engine list, the proxy and the site statistics come from the settings directory\n"
+                 "($WAVETRAP_CONFIG_DIR, else $XDG_CONFIG_HOME/wavetrap, else ~/.config/wavetrap); an empty\n"
+                 "list is filled with the built-in engines. The settings files are left as the program\n"
+                 "leaves them at exit. While standard error is a terminal, progress is shown there.\n\n"
+                 "Exit status: 0 when at least one row was printed, 1 when none, 2 on an error.\n";
+}
+
+bool parsePort(const std::string& text) {
+    if (text.empty() || text.size() > 5) return false;
+    if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
+    const int port = std::stoi(text);
+    return port >= 1 && port <= 65535;
+}
+
+// Answers an error message, or an empty text.
+std::string parse(const std::vector<std::string>& args, SearchOptions& opt, bool& helpOnly) {
+    std::vector<std::string> words;
+    bool options = true;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& out) {
+            const std::size_t eq = a.find('=');
+            if (eq != std::string::npos) {
+                out = a.substr(eq + 1);
+                return true;
+            }
+            if (i + 1 >= args.size()) return false;
+            out = args[++i];
+            return true;
+        };
+        auto is = [&](const char* name) { return a == name || (a.rfind(std::string(name) + "=", 0) == 0); };
+        if (!options || a == "-" || a.empty() || a[0] != '-') {
+            words.push_back(a);
+        } else if (a == "--") {
+            options = false;
+        } else if (a == "--help" || a == "-h") {
+            helpOnly = true;
+            return {};
+        } else if (is("--engine")) {
+            std::string e;
+            if (!value(e)) return "--engine needs an engine entry";
+            if (e.empty()) return "--engine needs a non-empty engine entry";
+            opt.engines.push_back(e);
+            opt.useEngines = true;
+        } else if (is("--proxy")) {
+            std::string p;
+            if (!value(p)) return "--proxy needs HOST[:PORT]";
+            const std::size_t colon = p.rfind(':');
+            opt.proxyHost = colon == std::string::npos ? p : p.substr(0, colon);
+            opt.proxyPort = colon == std::string::npos ? std::string() : p.substr(colon + 1);
+            if (opt.proxyHost.empty()) return "--proxy needs a host name: '" + p + "'";
+            if (colon != std::string::npos && !parsePort(opt.proxyPort))
+                return "--proxy: '" + opt.proxyPort + "' is not a port number (1 to 65535)";
+            opt.useProxy = true;
+        } else if (is("--timeout")) {
+            std::string t;
+            if (!value(t)) return "--timeout needs a number of seconds";
+            char* end = nullptr;
+            errno = 0;
+            const double s = std::strtod(t.c_str(), &end);
+            if (t.empty() || *end != '\0' || errno != 0 || !std::isfinite(s) || s <= 0 || s > 31536000)
+                return "--timeout: '" + t + "' is not a positive number of seconds";
+            opt.timeoutMs = static_cast<long long>(std::ceil(s * 1000));
+        } else {
+            return "unknown option '" + a + "' (see wavetrap-cli search --help)";
+        }
+    }
+    if (words.empty()) return "no search phrase given (see wavetrap-cli search --help)";
+    for (std::size_t i = 0; i < words.size(); ++i)
+        opt.phrase += (i ? " " : "") + words[i];
+    return {};
+}
+
+// The progress line on standard error: queries finished of total, links found.
+class Progress {
+public:
+    explicit Progress(shell::Wavetrap& w) : w_(w), on_(::isatty(STDERR_FILENO) == 1) {
+        if (!on_) return;
+        dispatchHandle_ = w_.dispatch.Subscribe([this] { show(); });
+        tableHandle_ = w_.table.List.Subscribe([this](const platform::ListChange&) { show(); });
+    }
+    ~Progress() {
+        if (!on_) return;
+        w_.dispatch.Unsubscribe(dispatchHandle_);
+        w_.table.List.Unsubscribe(tableHandle_);
+        if (!last_.empty()) std::fputs("\r\033[K", stderr);
+    }
+    void total(std::uint64_t n) {
+        total_ = n;
+        show();
+    }
+
+private:
+    void show() {
+        const std::uint64_t done = w_.dispatch.queriesFinished();
+        const std::string text = "search: " + std::to_string(std::min(done, total_)) + "/" +
+                                 std::to_string(total_) + " queries finished, " +
+                                 std::to_string(w_.table.List.Count()) + " links found";
+        if (text == last_) return;
+        last_ = text;
+        std::fprintf(stderr, "\r\033[K%s", text.c_str());
+        std::fflush(stderr);
+    }
+
+    shell::Wavetrap& w_;
+    bool on_;
+    int dispatchHandle_ = 0, tableHandle_ = 0;
+    std::uint64_t total_ = 0;
+    std::string last_;
+};
+
+int runSearch(const std::vector<std::string>& args) {
+    SearchOptions opt;
+    bool helpOnly = false;
+    if (const std::string err = parse(args, opt, helpOnly); !err.empty()) return fail("search: " + err);
+    if (helpOnly) {
+        help();
+        return ExitRows;
+    }
+
+    shell::Wavetrap w;
+    w.loadSettingsAtStartup();
+    w.stats.cacheinit();
+
+    bool errors = false;
+    {
+        Progress progress(w);
+        errors = !searchAll(w, opt, [&](std::uint64_t queries) { progress.total(queries); });
+    }
+
+    bool failed = errors;
+    if (!printTable(w.table)) {
+        fail(std::string("search: cannot write the table: ") + std::strerror(errno));
+        failed = true;
+    }
+    try {
+        w.saveSettingsAtExit();
+    } catch (const std::exception& e) {
+        fail(std::string("search: ") + e.what());
+        failed = true;
+    }
+    if (failed) return ExitError;
+    return w.table.List.Count() > 0 ? ExitRows : ExitNone;
+}
+
+const CliCommand command("search", Usage, "send a phrase to every search engine and print the result table",
+                         runSearch);
+
+} // namespace
+
+bool searchAll(shell::Wavetrap& w, const SearchOptions& opt,
+               const std::function<void(std::uint64_t)>& started) {
+    if (opt.useProxy) { // as if "Use proxy:" were checked with these values
+        w.proxyControls.useproxy = true;
+        w.proxyControls.proxynamein = opt.proxyHost;
+        if (!opt.proxyPort.empty()) w.proxyControls.proxyportin = opt.proxyPort;
+    }
+    search::SearchDispatch& d = w.dispatch;
+    bool ok = true;
+    const std::uint64_t before = d.queriesStarted();
+    d.search.Text = opt.phrase;
+    d.search.Items.insert(d.search.Items.begin(), d.search.Text);
+    try {
+        if (opt.useEngines)
+            d.Start_search_butClick(opt.engines);
+        else
+            d.Start_search_butClick();
+    } catch (const std::exception& e) {
+        fail(std::string("search: ") + e.what());
+        ok = false;
+    }
+    if (started) started(d.queriesStarted() - before);
+
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(opt.timeoutMs > 0 ? opt.timeoutMs : 0);
+    auto finished = [&d] { return d.clientlist.empty(); };
+    while (!finished()) {
+        int wait = 1000;
+        if (opt.timeoutMs > 0) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) break;
+            wait = static_cast<int>(std::min<long long>(left, 1000));
+        }
+        platform::runUntil(finished, wait);
+    }
+    if (!finished()) d.cancelbutClick(); // as the Cancel button does
+    // Every client reports its end (an aborted one at once) and is released.
+    platform::runUntil([&d] { return d.clientsAlive() == 0; }, 5000);
+    return ok;
+}
+
+std::string formatTable(const results::ResultTable& table) {
+    std::string out;
+    for (const platform::ListItem& row : table.List.Items()) {
+        for (std::size_t c = 0; c < 4; ++c) {
+            if (c) out += '\t';
+            out += row.cell(c);
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+bool printTable(const results::ResultTable& table) {
+    const std::string out = formatTable(table);
+    return (out.empty() || std::fwrite(out.data(), 1, out.size(), stdout) == out.size()) &&
+           std::fflush(stdout) == 0;
+}
+
+} // namespace cli
