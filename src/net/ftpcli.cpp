@@ -1,0 +1,708 @@
+#include "net/ftpcli.h"
+
+#include "net/ftpcli_impl.h"
+#include "net/ftpreply.h"
+#include "platform/system.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace net {
+
+namespace {
+
+std::uint32_t bit(FtpStep s) {
+    return 1u << static_cast<unsigned>(s);
+}
+
+} // namespace
+
+// ---- construction ---------------------------------------------------------------
+
+TFtpClient::Impl::Impl(TFtpClient& owner) : q(owner) {
+    control.OnDnsLookupDone = [this](TWSocket*, std::uint16_t e) { Guard([&] { ControlDnsLookupDone(e); }); };
+    control.OnSessionConnected = [this](TWSocket*, std::uint16_t e) {
+        Guard([&] { ControlSessionConnected(e); });
+    };
+    control.OnDataAvailable = [this](TWSocket*, std::uint16_t e) { Guard([&] { ControlDataAvailable(e); }); };
+    control.OnSessionClosed = [this](TWSocket*, std::uint16_t e) { Guard([&] { ControlSessionClosed(e); }); };
+}
+
+TFtpClient::Impl::~Impl() {
+    *alive = false;
+    for (TWSocket* s : {&control, &data}) {
+        s->OnDnsLookupDone = nullptr;
+        s->OnSessionConnected = nullptr;
+        s->OnDataAvailable = nullptr;
+        s->OnSessionClosed = nullptr;
+        s->OnSessionAvailable = nullptr;
+        s->OnDataSent = nullptr;
+    }
+    CloseLocalFile();
+}
+
+TFtpClient::TFtpClient() : d_(std::make_unique<Impl>(*this)) {}
+
+TFtpClient::~TFtpClient() = default;
+
+bool TFtpClient::Connected() const {
+    return d_->control.State() != wsClosed;
+}
+
+void TFtpClient::ChangeState(TFtpState st) {
+    d_->ChangeState(st);
+}
+
+// ---- small pieces ---------------------------------------------------------------
+
+void TFtpClient::Impl::ChangeState(TFtpState st) {
+    if (q.state_ == st) return;
+    q.state_ = st;
+    if (q.OnStateChange) q.OnStateChange(q);
+}
+
+void TFtpClient::Impl::Display(const std::string& msg) {
+    if (!q.OnDisplay) return;
+    std::string line = msg;
+    q.OnDisplay(q, line);
+}
+
+void TFtpClient::Impl::SendCommand(std::string cmd) {
+    if (q.OnCommand) q.OnCommand(q, cmd);
+    Display("> " + cmd);
+    control.SendStr(cmd + "\r\n");
+}
+
+void TFtpClient::Impl::CheckReady() const {
+    if (q.state_ != ftpReady && q.state_ != ftpInternalReady) throw FtpException("FTP component not ready");
+}
+
+// Starts a simple command: one line sent, one reply evaluated.
+void TFtpClient::Impl::ExecAsync(FtpStep step, TFtpRequest rq, const std::string& cmd,
+                                 std::initializer_list<int> codes, Handler done) {
+    CheckReady();
+    // Without a control connection nothing happens at all (no completion
+    // either): callers look at the connection first.
+    if (!q.Connected()) return;
+    if (!highLevel) {
+        q.request_ = rq;
+        fct = step;
+    }
+    if (step == FtpStep::Size) q.remoteSize_ = 0;
+    okCodes.fill(0);
+    std::size_t i = 0;
+    for (int c : codes) {
+        if (i + 1 < okCodes.size()) okCodes[i++] = c;
+    }
+    doneSent = false;
+    requestResult = 0;
+    next = &Impl::GetReply;
+    doneAction = done;
+    ChangeState(ftpWaitingResponse);
+    SendCommand(cmd);
+}
+
+void TFtpClient::Impl::GetReply() {
+    const std::string& line = q.lastReply_;
+    q.statusCode_ = ftp::ReplyCode(line);
+    if (ftp::IsContinuation(line)) return;
+    const int code = q.statusCode_;
+    int result;
+    if (okCodes[0] == 0) {
+        result = code >= 500 ? code : 0;
+    } else {
+        result = code;
+        for (int c : okCodes) {
+            if (c == 0) break;
+            if (c == code) result = 0;
+        }
+    }
+    requestResult = result;
+    if (result != 0 && q.errorMessage_.empty()) q.errorMessage_ = line;
+    if (result == 0) {
+        switch (fct) {
+        case FtpStep::Size:
+            q.remoteSize_ = ftp::SecondNumber(line);
+            break;
+        case FtpStep::Cwd:
+        case FtpStep::Mkd:
+        case FtpStep::Pwd:
+        case FtpStep::Cdup:
+            q.dirResult_ = ftp::QuotedName(line);
+            break;
+        default:
+            break;
+        }
+    }
+    if (doneAction) {
+        (this->*doneAction)();
+    } else {
+        TriggerRequestDone(requestResult);
+    }
+}
+
+void TFtpClient::Impl::DoneQuit() {
+    CloseControl();
+}
+
+void TFtpClient::Impl::CloseControl() {
+    ownClose = true;
+    control.Close();
+    ownClose = false;
+}
+
+// Completion, delivered once per request.
+void TFtpClient::Impl::TriggerRequestDone(std::int32_t error) {
+    if (doneSent) return;
+    doneSent = true;
+    requestResult = error;
+    if (highLevel && nextStep) {
+        if (q.state_ != ftpAbort) ChangeState(ftpInternalReady);
+        (this->*nextStep)();
+        return;
+    }
+    ChangeState(ftpReady);
+    if (data.State() != wsClosed) CloseDataSocket();
+    // A local file still open (the data connection never came) is closed too.
+    CloseLocalFile();
+    if (highLevel && savedCode != -1) {
+        q.lastReply_ = savedReply;
+        q.statusCode_ = savedCode;
+    }
+    highLevel = false;
+    PostRequestDone(q.request_, static_cast<std::uint16_t>(error));
+}
+
+void TFtpClient::Impl::PostRequestDone(TFtpRequest rq, std::uint16_t error) {
+    target.post([this, rq, error] {
+        if (q.OnRequestDone) q.OnRequestDone(q, rq, error);
+    });
+}
+
+// A failure inside a socket event (a refused step, a socket error): shown,
+// kept in ErrorMessage, and the request under way ends with an error.
+void TFtpClient::Impl::EventFailed(const std::string& what) {
+    Display("! " + what);
+    if (q.errorMessage_.empty()) q.errorMessage_ = what;
+    if (failing > 0) {
+        // Failed again while ending the request: end it without more steps.
+        nextStep = nullptr;
+        return;
+    }
+    ++failing;
+    try {
+        // A request under way, or a sequence whose next step was refused
+        // (its previous step's completion already counted).
+        if (!doneSent || (highLevel && nextStep)) {
+            doneSent = false;
+            TriggerRequestDone(requestResult != 0 ? requestResult : 500);
+        }
+    } catch (const std::exception& e) {
+        Display("! " + std::string(e.what()));
+        nextStep = nullptr;
+        doneSent = false;
+        TriggerRequestDone(500);
+    }
+    --failing;
+}
+
+// ---- sequences --------------------------------------------------------------------
+
+void TFtpClient::Impl::HighLevelAsync(TFtpRequest rq, std::initializer_list<FtpStep> stepList) {
+    std::uint32_t set = 0;
+    for (FtpStep s : stepList)
+        set |= bit(s);
+    if ((set & bit(FtpStep::Open)) && connected) throw FtpException("FTP component already connected");
+    CheckReady();
+    savedReply = q.lastReply_;
+    savedCode = -1;
+    q.request_ = rq;
+    requestResult = 0;
+    finalResult = 0;
+    steps = set;
+    highLevel = true;
+    fct = FtpStep::None;
+    q.lastReply_.clear();
+    q.errorMessage_.clear();
+    nextStep = &Impl::NextSequenceStep;
+    try {
+        NextSequenceStep();
+    } catch (...) {
+        // The first step was refused: the sequence never started.
+        highLevel = false;
+        nextStep = nullptr;
+        steps = 0;
+        ChangeState(ftpReady);
+        throw;
+    }
+}
+
+void TFtpClient::Impl::NextSequenceStep() {
+    if (q.state_ == ftpAbort) {
+        steps = 0;
+        finalResult = 426;
+        q.errorMessage_ = "426 Operation aborted.";
+    } else if (fct != FtpStep::None && requestResult != 0) {
+        finalResult = requestResult;
+        const bool keepQuit = (steps & bit(FtpStep::Quit)) && fct != FtpStep::Quit;
+        steps = keepQuit ? bit(FtpStep::Quit) : 0;
+    }
+    const FtpStep prev = fct;
+    const int prevCode = q.statusCode_;
+    for (unsigned i = 0; i < static_cast<unsigned>(FtpStep::None); ++i) {
+        const auto s = static_cast<FtpStep>(i);
+        if (!(steps & bit(s))) continue;
+        steps &= ~bit(s);
+        if (s == FtpStep::Pass && prev == FtpStep::User && prevCode != 331) continue;
+        if (s == FtpStep::Cwd && q.HostDirName.empty()) continue;
+        if (s == FtpStep::Quit) {
+            // A lost control connection: QUIT could never be answered.
+            if (!q.Connected()) continue;
+            savedReply = q.lastReply_;
+            savedCode = q.statusCode_;
+        }
+        if (s == FtpStep::Retr && !(prev == FtpStep::Rest && resumePos >= 0 && prevCode == 350))
+            resumePos = 0;
+        fct = s;
+        StartStep(s);
+        return;
+    }
+    nextStep = nullptr;
+    doneSent = false;
+    TriggerRequestDone(finalResult);
+}
+
+void TFtpClient::Impl::StartStep(FtpStep s) {
+    switch (s) {
+    case FtpStep::Open:
+        q.Open();
+        break;
+    case FtpStep::User:
+        q.User();
+        break;
+    case FtpStep::Pass:
+        q.Pass();
+        break;
+    case FtpStep::Cwd:
+        q.Cwd();
+        break;
+    case FtpStep::Cdup:
+        q.CDup();
+        break;
+    case FtpStep::Type:
+        q.TypeSet();
+        break;
+    case FtpStep::Port:
+        PortAsync();
+        break;
+    case FtpStep::Rest:
+        RestAsync();
+        break;
+    case FtpStep::Retr:
+        TransferAsync("RETR", ftpGetAsync);
+        break;
+    case FtpStep::Stor:
+        SendAsync("STOR", ftpPutAsync);
+        break;
+    case FtpStep::Appe:
+        SendAsync("APPE", ftpAppendAsync);
+        break;
+    case FtpStep::List:
+        TransferAsync("LIST", ftpDirAsync);
+        break;
+    case FtpStep::Nlst:
+        TransferAsync("NLST", ftpLsAsync);
+        break;
+    case FtpStep::Syst:
+        q.Syst();
+        break;
+    case FtpStep::Mkd:
+        q.Mkd();
+        break;
+    case FtpStep::Rmd:
+        q.Rmd();
+        break;
+    case FtpStep::RenFrom:
+        q.RenFrom();
+        break;
+    case FtpStep::RenTo:
+        q.RenTo();
+        break;
+    case FtpStep::Size:
+        q.Size();
+        break;
+    case FtpStep::Dele:
+        q.Dele();
+        break;
+    case FtpStep::Pwd:
+        q.Pwd();
+        break;
+    case FtpStep::Quote:
+        q.Quote();
+        break;
+    case FtpStep::Quit:
+        q.Quit();
+        break;
+    case FtpStep::None:
+        break;
+    }
+}
+
+// ---- the control connection ---------------------------------------------------
+
+void TFtpClient::Open() {
+    auto& d = *d_;
+    d.CheckReady();
+    if (d.connected) throw FtpException("FTP component already connected");
+    if (!d.highLevel) request_ = ftpOpenAsync;
+    if (!d.highLevel) d.fct = FtpStep::Open;
+    d.doneSent = false;
+    d.rcvCount = 0;
+    d.requestResult = 0;
+    const TFtpState before = state_;
+    d.ChangeState(ftpDnsLookup);
+    try {
+        d.control.DnsLookup(HostName);
+    } catch (...) {
+        // No lookup started (an empty name): the client stays usable.
+        if (state_ == ftpDnsLookup) d.ChangeState(before);
+        throw;
+    }
+}
+
+void TFtpClient::Impl::ControlDnsLookupDone(std::uint16_t error) {
+    if (error != 0) {
+        TriggerRequestDone(error);
+        return;
+    }
+    control.setAddr(control.DnsResult());
+    control.setProto("tcp");
+    control.setPort(q.Port);
+    ChangeState(ftpWaitingBanner);
+    try {
+        control.Connect();
+    } catch (const ESocketException&) {
+        // Refused at once by the socket layer: the same as a failed connect.
+        const int code = control.LastError() != 0 ? control.LastError() : WSAECONNREFUSED;
+        ControlSessionConnected(static_cast<std::uint16_t>(code));
+    }
+}
+
+void TFtpClient::Impl::ControlSessionConnected(std::uint16_t error) {
+    if (error != 0) {
+        q.lastReply_ = "500 " + WSocketErrorDesc(error) + " (Winsock error #" + std::to_string(error) + ")";
+        q.statusCode_ = 500;
+        nextStep = nullptr;
+        TriggerRequestDone(error);
+        CloseControl();
+        ChangeState(ftpReady);
+        return;
+    }
+    connected = true;
+}
+
+void TFtpClient::Impl::ControlDataAvailable(std::uint16_t) {
+    if (rcvCount >= rcvBuf.size()) {
+        ReplyTooLong();
+        return;
+    }
+    const int n = control.Receive(rcvBuf.data() + rcvCount, static_cast<int>(rcvBuf.size() - rcvCount));
+    if (n == 0) {
+        CloseControl();
+        return;
+    }
+    if (n < 0) return;
+    rcvCount += static_cast<std::size_t>(n);
+    auto alive_ = alive;
+    for (;;) {
+        const char* begin = rcvBuf.data();
+        const char* end = begin + rcvCount;
+        const char* cr = begin;
+        const char* found = nullptr;
+        while ((cr = static_cast<const char*>(std::memchr(cr, '\r', static_cast<std::size_t>(end - cr))))) {
+            if (cr + 1 < end && cr[1] == '\n') {
+                found = cr;
+                break;
+            }
+            ++cr;
+        }
+        if (!found) break;
+        q.lastReply_.assign(begin, found);
+        const std::size_t used = static_cast<std::size_t>(found - begin) + 2;
+        std::memmove(rcvBuf.data(), rcvBuf.data() + used, rcvCount - used);
+        rcvCount -= used;
+        if (q.OnResponse) q.OnResponse(q);
+        if (!*alive_) return;
+        HandleLine();
+        if (!*alive_) return;
+    }
+    if (rcvCount >= rcvBuf.size()) ReplyTooLong();
+}
+
+// A reply line that does not fit the reply buffer: the reply stream cannot
+// be followed any more. The request fails with 500 and the control
+// connection is closed (its close delivers the completion).
+void TFtpClient::Impl::ReplyTooLong() {
+    rcvCount = 0;
+    q.lastReply_ = "500 Reply line too long";
+    q.statusCode_ = 500;
+    if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
+    Display("! Reply line longer than " + std::to_string(ReplyBufferSize - 2) + " bytes");
+    requestResult = 500;
+    CloseControl();
+}
+
+void TFtpClient::Impl::HandleLine() {
+    Display("< " + q.lastReply_);
+    switch (q.state_) {
+    case ftpWaitingBanner:
+        HandleWelcome();
+        break;
+    case ftpWaitingResponse:
+        if (!next) throw FtpException("Program error: FNext is nil");
+        (this->*next)();
+        break;
+    default:
+        break; // only shown
+    }
+}
+
+void TFtpClient::Impl::HandleWelcome() {
+    q.statusCode_ = ftp::ReplyCode(q.lastReply_);
+    if (ftp::IsContinuation(q.lastReply_)) return;
+    if (q.statusCode_ != 220) {
+        if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
+        requestResult = q.statusCode_;
+        CloseControl(); // its close handler delivers the completion
+        return;
+    }
+    ChangeState(ftpConnected);
+    if (q.OnSessionConnected) q.OnSessionConnected(q, 0);
+    TriggerRequestDone(0);
+}
+
+void TFtpClient::Impl::ControlSessionClosed(std::uint16_t error) {
+    // The server went away while a reply was still awaited (a transfer's
+    // final reply included): that request failed, it did not succeed.
+    const bool awaited = q.state_ == ftpWaitingBanner || q.state_ == ftpWaitingResponse;
+    if (!ownClose && awaited && requestResult == 0 && !finalReceived) {
+        requestResult = 426;
+        if (q.errorMessage_.empty()) q.errorMessage_ = "426 Connection closed by the server";
+    }
+    rcvCount = 0;
+    if (connected) {
+        connected = false;
+        if (q.state_ != ftpAbort) ChangeState(ftpStopped);
+        if (q.OnSessionClosed) q.OnSessionClosed(q, error);
+    }
+    if (q.state_ != ftpAbort) ChangeState(ftpInternalReady);
+    TriggerRequestDone(requestResult);
+}
+
+// ---- abort ----------------------------------------------------------------------
+
+void TFtpClient::AbortAsync() {
+    auto& d = *d_;
+    d.ChangeState(ftpAbort);
+    d.control.CancelDnsLookup();
+    if (d.control.State() != wsClosed) d.CloseControl();
+    d.CloseDataSocket();
+    d.CloseLocalFile();
+    d.connected = false;
+    d.ChangeState(ftpReady);
+}
+
+bool TFtpClient::Abort() {
+    auto& d = *d_;
+    try {
+        AbortAsync();
+        d.deadline = platform::GetTickCount() + static_cast<std::uint32_t>(Timeout) * 1000u;
+        while (state_ != ftpReady) {
+            if (Timeout > 0 && static_cast<std::int32_t>(platform::GetTickCount() - d.deadline) > 0) {
+                AbortAsync();
+                errorMessage_ = "426 Timeout";
+                statusCode_ = 426;
+                return false;
+            }
+            platform::pumpMessages(50);
+        }
+        return d.requestResult == 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+void TFtpClient::AbortXfer() {
+    auto& d = *d_;
+    d.ChangeState(ftpInternalReady);
+    d.control.CancelDnsLookup();
+    d.CloseLocalFile();
+}
+
+// ---- simple commands ------------------------------------------------------------
+
+void TFtpClient::User() {
+    if (UserName.empty()) throw FtpException("UserName emtpy");
+    d_->ExecAsync(FtpStep::User, ftpUserAsync, "USER " + UserName, {331, 230});
+}
+
+void TFtpClient::Pass() {
+    d_->ExecAsync(FtpStep::Pass, ftpPassAsync, "PASS " + PassWord, {230});
+}
+
+void TFtpClient::Size() {
+    d_->ExecAsync(FtpStep::Size, ftpSizeAsync, "SIZE " + HostFileName, {213});
+}
+
+void TFtpClient::TypeSet() {
+    d_->ExecAsync(FtpStep::Type, ftpTypeSetAsync, std::string("TYPE ") + (Binary ? "I" : "A"), {200});
+}
+
+void TFtpClient::Cwd() {
+    if (HostDirName.empty()) throw FtpException("HostDirName emtpy");
+    d_->ExecAsync(FtpStep::Cwd, ftpCwdAsync, "CWD " + HostDirName, {250, 257});
+}
+
+void TFtpClient::Quit() {
+    d_->ExecAsync(FtpStep::Quit, ftpQuitAsync, "QUIT", {221}, &Impl::DoneQuit);
+}
+
+void TFtpClient::Syst() {
+    d_->ExecAsync(FtpStep::Syst, ftpSystAsync, "SYST", {215});
+}
+
+void TFtpClient::Mkd() {
+    d_->ExecAsync(FtpStep::Mkd, ftpMkdAsync, "MKD " + HostFileName, {257});
+}
+
+void TFtpClient::Rmd() {
+    d_->ExecAsync(FtpStep::Rmd, ftpRmdAsync, "RMD " + HostFileName, {250, 257});
+}
+
+void TFtpClient::Dele() {
+    d_->ExecAsync(FtpStep::Dele, ftpDeleAsync, "DELE " + HostFileName, {250, 257});
+}
+
+void TFtpClient::Pwd() {
+    d_->ExecAsync(FtpStep::Pwd, ftpPwdAsync, "PWD", {250, 257});
+}
+
+void TFtpClient::CDup() {
+    d_->ExecAsync(FtpStep::Cdup, ftpPwdAsync, "CDUP", {250});
+}
+
+void TFtpClient::RenFrom() {
+    d_->ExecAsync(FtpStep::RenFrom, ftpRenFromAsync, "RNFR " + HostFileName, {350});
+}
+
+void TFtpClient::RenTo() {
+    d_->ExecAsync(FtpStep::RenTo, ftpRenToAsync, "RNTO " + LocalFileName, {250, 257});
+}
+
+void TFtpClient::Quote() {
+    d_->ExecAsync(FtpStep::Quote, ftpQuoteAsync, LocalFileName, {});
+}
+
+// ---- single data steps (outside a sequence) ----------------------------------
+
+void TFtpClient::PortCmd() {
+    d_->PortAsync();
+}
+
+void TFtpClient::Rest() {
+    d_->RestAsync();
+}
+
+void TFtpClient::Retr() {
+    d_->TransferAsync("RETR", ftpGetAsync);
+}
+
+void TFtpClient::Stor() {
+    d_->SendAsync("STOR", ftpPutAsync);
+}
+
+void TFtpClient::Appe() {
+    d_->SendAsync("APPE", ftpAppendAsync);
+}
+
+void TFtpClient::ListCmd() {
+    d_->TransferAsync("LIST", ftpDirAsync);
+}
+
+void TFtpClient::NlstCmd() {
+    d_->TransferAsync("NLST", ftpLsAsync);
+}
+
+// ---- sequences ------------------------------------------------------------------
+
+using S = FtpStep;
+
+void TFtpClient::Get() {
+    d_->HighLevelAsync(ftpGetAsync, {S::Port, S::Retr});
+}
+void TFtpClient::RestGet() {
+    d_->HighLevelAsync(ftpRestGetAsync, {S::Port, S::Rest, S::Retr});
+}
+void TFtpClient::Connect() {
+    d_->HighLevelAsync(ftpConnectAsync, {S::Open, S::User, S::Pass});
+}
+void TFtpClient::Receive() {
+    d_->HighLevelAsync(ftpReceiveAsync,
+                       {S::Open, S::User, S::Pass, S::Cwd, S::Type, S::Port, S::Retr, S::Quit});
+}
+void TFtpClient::Dir() {
+    d_->HighLevelAsync(ftpDirAsync, {S::Port, S::List});
+}
+void TFtpClient::Ls() {
+    d_->HighLevelAsync(ftpLsAsync, {S::Port, S::Nlst});
+}
+void TFtpClient::Directory() {
+    d_->HighLevelAsync(ftpDirectoryAsync, {S::Open, S::User, S::Pass, S::Cwd, S::Port, S::List, S::Quit});
+}
+void TFtpClient::List() {
+    d_->HighLevelAsync(ftpListAsync, {S::Open, S::User, S::Pass, S::Cwd, S::Port, S::Nlst, S::Quit});
+}
+void TFtpClient::System() {
+    d_->HighLevelAsync(ftpSystemAsync, {S::Open, S::User, S::Pass, S::Syst, S::Quit});
+}
+void TFtpClient::FileSize() {
+    d_->HighLevelAsync(ftpSizeAsync, {S::Open, S::User, S::Pass, S::Size, S::Quit});
+}
+void TFtpClient::Put() {
+    d_->HighLevelAsync(ftpPutAsync, {S::Port, S::Stor});
+}
+void TFtpClient::Append() {
+    d_->HighLevelAsync(ftpAppendAsync, {S::Port, S::Appe});
+}
+void TFtpClient::Rename() {
+    d_->HighLevelAsync(ftpRenameAsync, {S::Open, S::User, S::Pass, S::RenFrom, S::RenTo, S::Quit});
+}
+void TFtpClient::Ren() {
+    d_->HighLevelAsync(ftpRenAsync, {S::RenFrom, S::RenTo});
+}
+void TFtpClient::Delete() {
+    d_->HighLevelAsync(ftpDeleteAsync, {S::Open, S::User, S::Pass, S::Dele, S::Quit});
+}
+void TFtpClient::Mkdir() {
+    d_->HighLevelAsync(ftpMkdirAsync, {S::Open, S::User, S::Pass, S::Mkd, S::Quit});
+}
+void TFtpClient::Rmdir() {
+    d_->HighLevelAsync(ftpRmdirAsync, {S::Open, S::User, S::Pass, S::Rmd, S::Quit});
+}
+void TFtpClient::DoQuote() {
+    d_->HighLevelAsync(ftpDoQuoteAsync, {S::Open, S::User, S::Pass, S::Quote, S::Quit});
+}
+void TFtpClient::Transmit() {
+    d_->HighLevelAsync(ftpTransmitAsync,
+                       {S::Open, S::User, S::Pass, S::Cwd, S::Type, S::Port, S::Stor, S::Quit});
+}
+void TFtpClient::AppendFile() {
+    d_->HighLevelAsync(ftpTransmitAsync,
+                       {S::Open, S::User, S::Pass, S::Cwd, S::Type, S::Port, S::Appe, S::Quit});
+}
+void TFtpClient::RestartGet() {
+    d_->HighLevelAsync(ftpRestartGetAsync,
+                       {S::Open, S::User, S::Pass, S::Cwd, S::Type, S::Port, S::Rest, S::Retr, S::Quit});
+}
+
+} // namespace net

@@ -1,0 +1,115 @@
+#pragma once
+// The inside of TFtpClient, shared by its two source files: ftpcli.cpp (the
+// control connection, commands, replies, sequences, abort) and ftpdata.cpp
+// (PORT, REST, the transfers on the data connection and the local file).
+
+#include "net/ftpcli.h"
+#include "net/wsocket.h"
+#include "platform/socket.h"
+
+#include <array>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+
+namespace net {
+
+struct TFtpClient::Impl {
+    using Handler = void (Impl::*)();
+
+    explicit Impl(TFtpClient& owner);
+    ~Impl();
+
+    TFtpClient& q;
+    TWSocket control;               // the control connection
+    TWSocket data;                  // the data connection (listening, then the accepted one)
+    platform::MessageTarget target; // completions are posted here
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+
+    bool connected = false;         // the control connection was established
+    FtpStep fct = FtpStep::None;    // the step (command) under way
+    std::int32_t requestResult = 0; // 0 or the error of the request under way
+    std::int32_t finalResult = 0;   // the result of a sequence
+    std::uint32_t steps = 0;        // remaining steps of a sequence, one bit per FtpStep
+    bool highLevel = false;         // a sequence runs
+    bool doneSent = false;          // the completion of this request was delivered
+    bool ownClose = false;          // the client itself closes the control connection
+    int failing = 0;                // depth of EventFailed (no second round from inside it)
+    std::array<char, ReplyBufferSize> rcvBuf{};
+    std::size_t rcvCount = 0;
+    std::string savedReply;        // reply saved by a sequence
+    std::int32_t savedCode = -1;   // its code; -1: none
+    std::array<int, 16> okCodes{}; // accepted codes, 0-terminated; empty: every code below 500
+    Handler next = nullptr;        // handles the next reply line in state 8
+    Handler doneAction = nullptr;  // run instead of the completion after a simple command's reply
+    Handler nextStep = nullptr;    // step selection of a running sequence
+    int localFd = -1;              // the local file of a transfer
+    std::uint32_t startTick = 0;
+    std::int64_t resumePos = 0; // where the transfer starts in the local file
+    std::string transferWord;   // "RETR", "LIST", "NLST", "STOR", "APPE"
+    bool finalReceived = false; // the transfer's final reply (226/250) came
+    bool dataClosed = false;    // the data connection of the transfer closed
+    bool writeFailed = false;   // writing the local file failed during the transfer
+    std::uint32_t deadline = 0; // of the synchronous Abort, moved on by progress
+    std::array<char, 65536> dataBuf{};
+
+    // ---- ftpcli.cpp -----------------------------------------------------------
+    void ChangeState(TFtpState st);
+    void Display(const std::string& msg);
+    void SendCommand(std::string cmd);
+    void CheckReady() const;
+    void ExecAsync(FtpStep step, TFtpRequest rq, const std::string& cmd, std::initializer_list<int> codes,
+                   Handler done = nullptr);
+    void GetReply(); // reply evaluation of a simple command
+    void DoneQuit(); // done action of QUIT: close the control connection
+    void TriggerRequestDone(std::int32_t error);
+    void PostRequestDone(TFtpRequest rq, std::uint16_t error);
+    void HighLevelAsync(TFtpRequest rq, std::initializer_list<FtpStep> stepList);
+    void NextSequenceStep(); // step selection
+    void StartStep(FtpStep s);
+    void CloseControl();
+    void EventFailed(const std::string& what);
+    template <class F> void Guard(F&& f);
+
+    void ControlDnsLookupDone(std::uint16_t error);
+    void ControlSessionConnected(std::uint16_t error);
+    void ControlDataAvailable(std::uint16_t error);
+    void ControlSessionClosed(std::uint16_t error);
+    void HandleLine();
+    void HandleWelcome();
+    void ReplyTooLong();
+
+    // ---- ftpdata.cpp ------------------------------------------------------------
+    void PortAsync();
+    void RestAsync();
+    void TransferAsync(const char* word, TFtpRequest rq); // RETR, LIST, NLST
+    void SendAsync(const char* word, TFtpRequest rq);     // STOR, APPE
+    void FirstTransferReply();
+    void FinalTransferReply();
+    void FirstSendReply();
+    void FinalSendReply();
+    void DataSessionAvailable(std::uint16_t error);
+    void DataSendSessionAvailable(std::uint16_t error);
+    void DataAvailable(std::uint16_t error);
+    void DataSent(std::uint16_t error);
+    void DataSessionClosed(std::uint16_t error);
+    void CheckTransferEnd();
+    void TransferFailed(std::int32_t code, const char* note);
+    bool ProgressAbort(); // the progress trigger; true when the handler asks to abort
+    void CloseLocalFile();
+    void CloseDataSocket();
+    std::int64_t LocalFileSize() const; // -1 when there is no such file
+};
+
+// Runs f; an exception from inside a socket event must not unwind through
+// the event loop: it fails the request under way instead.
+template <class F> void TFtpClient::Impl::Guard(F&& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        EventFailed(e.what());
+    }
+}
+
+} // namespace net

@@ -1,0 +1,357 @@
+// The data side of TFtpClient: PORT, REST, the transfers (RETR, LIST, NLST
+// into the local file; STOR, APPE from it) and the data connection's events.
+
+#include "net/ftpcli.h"
+
+#include "net/ftpcli_impl.h"
+#include "net/ftpreply.h"
+#include "platform/system.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace net {
+
+namespace {
+
+// Bytes taken from the data connection per read; progress is reported before
+// every read.
+constexpr int DataBlockSize = 2048;
+// Bytes read from the local file per send (STOR/APPE).
+constexpr int SendBlockSize = 1024;
+
+} // namespace
+
+void TFtpClient::Impl::CloseLocalFile() {
+    if (localFd >= 0) ::close(localFd);
+    localFd = -1;
+}
+
+// Closes the data connection (or the listening socket) without running its
+// handlers: the caller does what they would have done.
+void TFtpClient::Impl::CloseDataSocket() {
+    data.OnSessionAvailable = nullptr;
+    data.OnSessionClosed = nullptr;
+    data.OnDataAvailable = nullptr;
+    data.OnDataSent = nullptr;
+    data.Close();
+}
+
+std::int64_t TFtpClient::Impl::LocalFileSize() const {
+    if (!ftp::IsPlainLocalName(q.LocalFileName)) return -1;
+    struct stat st {};
+    if (::stat(q.LocalFileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+bool TFtpClient::Impl::ProgressAbort() {
+    bool abort = false;
+    if (q.OnProgress) q.OnProgress(q, q.byteCount_ + resumePos, abort);
+    if (q.Timeout > 0) deadline = platform::GetTickCount() + static_cast<std::uint32_t>(q.Timeout) * 1000u;
+    return abort;
+}
+
+// ---- PORT -------------------------------------------------------------------------
+
+void TFtpClient::Impl::PortAsync() {
+    CheckReady();
+    if (!q.Connected()) return; // nothing happens, as for every command
+    CloseDataSocket();
+    // Listen on the address the PORT command announces: the local address
+    // of the control connection (not on every interface).
+    sockaddr_in local{};
+    int len = sizeof local;
+    control.GetSockName(local, len);
+    const std::string localAddr = platform::dotted(local.sin_addr);
+    data.setProto("tcp");
+    data.setAddr(localAddr);
+    data.setPort("0");
+    if (data.Listen() != 0) throw ESocketException("PORT: cannot listen for the data connection");
+    const int port = std::stoi(data.GetLocalPort());
+    ExecAsync(FtpStep::Port, ftpPortAsync, ftp::PortCommand(localAddr, control.GetPeerName(), port), {200});
+}
+
+// ---- REST -------------------------------------------------------------------------
+
+void TFtpClient::Impl::RestAsync() {
+    CheckReady();
+    resumePos = LocalFileSize();
+    if (resumePos <= 0) {
+        // Nothing to resume: no command, the step succeeds at once.
+        if (!highLevel) {
+            q.request_ = ftpRestAsync;
+            fct = FtpStep::Rest;
+        }
+        doneSent = false;
+        TriggerRequestDone(0);
+        return;
+    }
+    ExecAsync(FtpStep::Rest, ftpRestAsync, "REST " + std::to_string(resumePos), {});
+}
+
+// ---- receiving: RETR, LIST, NLST ----------------------------------------------------
+
+void TFtpClient::Impl::TransferAsync(const char* word, TFtpRequest rq) {
+    if (!connected) throw FtpException(std::string(word) + ": not connected");
+    CheckReady();
+    if (!highLevel) {
+        q.request_ = rq;
+        fct = rq == ftpGetAsync ? FtpStep::Retr : rq == ftpDirAsync ? FtpStep::List : FtpStep::Nlst;
+    }
+    transferWord = word;
+    finalReceived = dataClosed = writeFailed = false;
+    doneSent = false;
+    requestResult = 0;
+    q.byteCount_ = 0;
+    data.OnSessionAvailable = [this](TWSocket*, std::uint16_t e) { Guard([&] { DataSessionAvailable(e); }); };
+
+    // The local file: a plain name in the current directory, nothing else
+    // (an empty name, ".", ".." or a path would write somewhere unintended).
+    const std::string& name = q.LocalFileName;
+    CloseLocalFile();
+    if (ftp::IsPlainLocalName(name)) {
+        if (resumePos > 0) {
+            localFd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
+            if (localFd >= 0 && ::lseek(localFd, resumePos, SEEK_SET) < 0) CloseLocalFile();
+        } else {
+            localFd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        }
+    }
+    if (localFd < 0) {
+        q.lastReply_ = "Unable to open local file " + name;
+        q.statusCode_ = 550;
+        if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
+        CloseDataSocket();
+        TriggerRequestDone(550);
+        return;
+    }
+    ChangeState(ftpWaitingResponse);
+    next = &Impl::FirstTransferReply;
+    if (rq == ftpGetAsync && !q.HostFileName.empty()) {
+        SendCommand(transferWord + " " + q.HostFileName);
+    } else {
+        SendCommand(transferWord);
+    }
+}
+
+void TFtpClient::Impl::FirstTransferReply() {
+    const int code = ftp::ReplyCode(q.lastReply_);
+    q.statusCode_ = code;
+    if (code == 125 || code == 150) {
+        next = &Impl::FinalTransferReply;
+        return;
+    }
+    if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
+    next = nullptr;
+    CloseDataSocket();
+    CloseLocalFile();
+    resumePos = 0;
+    TriggerRequestDone(code);
+}
+
+void TFtpClient::Impl::FinalTransferReply() {
+    const int code = ftp::ReplyCode(q.lastReply_);
+    q.statusCode_ = code;
+    if (code == 226 || code == 250) {
+        finalReceived = true;
+        CheckTransferEnd();
+        return;
+    }
+    TransferFailed(code, "! RETR/LIST/NLST Failed");
+}
+
+void TFtpClient::Impl::TransferFailed(std::int32_t code, const char* note) {
+    if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
+    CloseLocalFile();
+    CloseDataSocket();
+    Display(note);
+    TriggerRequestDone(code);
+}
+
+// The server connects to the data port.
+void TFtpClient::Impl::DataSessionAvailable(std::uint16_t) {
+    const TSocket h = data.Accept();
+    if (h == INVALID_SOCKET) return;
+    data.Close(); // the listening socket
+    data.OnSessionClosed = [this](TWSocket*, std::uint16_t e) { Guard([&] { DataSessionClosed(e); }); };
+    data.OnDataAvailable = [this](TWSocket*, std::uint16_t e) { Guard([&] { DataAvailable(e); }); };
+    data.OnDataSent = nullptr;
+    data.Dup(h);
+    startTick = platform::GetTickCount();
+}
+
+void TFtpClient::Impl::DataAvailable(std::uint16_t) {
+    if (ProgressAbort()) {
+        Display("! Abort requested");
+        data.Close();
+        return;
+    }
+    const int n = data.Receive(dataBuf.data(), DataBlockSize);
+    if (n == 0) return;
+    if (n < 0) {
+        const int code = data.LastError();
+        if (data.State() == wsConnected && code != WSAEWOULDBLOCK) {
+            Display("! Data: Receive error " + std::to_string(code));
+            data.ShutDown(SD_BOTH);
+        }
+        return;
+    }
+    q.byteCount_ += n;
+    if (!writeFailed) {
+        const char* p = dataBuf.data();
+        std::size_t left = static_cast<std::size_t>(n);
+        while (left > 0) {
+            const ssize_t w = localFd >= 0 ? ::write(localFd, p, left) : -1;
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                writeFailed = true;
+                Display("! Error writing local file");
+                data.ShutDown(SD_BOTH);
+                break;
+            }
+            p += w;
+            left -= static_cast<std::size_t>(w);
+        }
+    }
+    if (q.DisplayFlag) {
+        // Every piece between runs of CR and LF is one shown line.
+        const char* p = dataBuf.data();
+        const char* end = p + n;
+        while (p < end) {
+            while (p < end && (*p == '\r' || *p == '\n'))
+                ++p;
+            const char* start = p;
+            while (p < end && *p != '\r' && *p != '\n')
+                ++p;
+            if (p > start) Display("! Data: " + std::string(start, p));
+        }
+    }
+}
+
+void TFtpClient::Impl::DataSessionClosed(std::uint16_t) {
+    CloseLocalFile();
+    dataClosed = true;
+    CheckTransferEnd();
+}
+
+// The transfer ends when the final reply came and the data connection
+// closed, in either order.
+void TFtpClient::Impl::CheckTransferEnd() {
+    if (!finalReceived || !dataClosed) return;
+    Display(ftp::TransferLine(q.byteCount_, startTick, platform::GetTickCount()));
+    resumePos = 0;
+    if (writeFailed) {
+        // The local file misses bytes (or was not read whole): no success.
+        const bool sending = transferWord == "STOR" || transferWord == "APPE";
+        q.lastReply_ =
+            (sending ? "Unable to read local file " : "Unable to write local file ") + q.LocalFileName;
+        q.statusCode_ = 550;
+        if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
+        TriggerRequestDone(550);
+        return;
+    }
+    requestResult = 0;
+    TriggerRequestDone(0);
+}
+
+// ---- sending: STOR, APPE ---------------------------------------------------------------
+
+void TFtpClient::Impl::SendAsync(const char* word, TFtpRequest rq) {
+    if (!connected) throw FtpException("STOR/APPE: not connected");
+    if (q.LocalFileName.empty()) throw FtpException("LocalFileName empty");
+    CheckReady();
+    q.request_ = rq; // also inside a sequence
+    if (!highLevel) fct = rq == ftpPutAsync ? FtpStep::Stor : FtpStep::Appe;
+    transferWord = word;
+    finalReceived = dataClosed = writeFailed = false;
+    doneSent = false;
+    requestResult = 0;
+    q.byteCount_ = 0;
+    const std::string& name = q.LocalFileName;
+    CloseLocalFile();
+    localFd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (localFd >= 0 && resumePos > 0 && ::lseek(localFd, resumePos, SEEK_SET) < 0) CloseLocalFile();
+    if (localFd < 0) {
+        q.lastReply_ = "Unable to open local file " + name;
+        q.statusCode_ = 550;
+        if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
+        Display("! " + q.lastReply_);
+        CloseDataSocket();
+        TriggerRequestDone(550);
+        return;
+    }
+    data.OnSessionAvailable = [this](TWSocket*, std::uint16_t e) {
+        Guard([&] { DataSendSessionAvailable(e); });
+    };
+    ChangeState(ftpWaitingResponse);
+    next = &Impl::FirstSendReply;
+    SendCommand(transferWord + " " + q.HostFileName);
+}
+
+void TFtpClient::Impl::FirstSendReply() {
+    const int code = ftp::ReplyCode(q.lastReply_);
+    q.statusCode_ = code;
+    if (code == 125 || code == 150) {
+        next = &Impl::FinalSendReply;
+        return;
+    }
+    if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
+    next = nullptr;
+    CloseDataSocket();
+    CloseLocalFile();
+    resumePos = 0;
+    TriggerRequestDone(code);
+}
+
+void TFtpClient::Impl::FinalSendReply() {
+    const int code = ftp::ReplyCode(q.lastReply_);
+    q.statusCode_ = code;
+    if (code == 226 || code == 250) {
+        finalReceived = true;
+        CheckTransferEnd();
+        return;
+    }
+    TransferFailed(code, "! STOR Failed");
+}
+
+void TFtpClient::Impl::DataSendSessionAvailable(std::uint16_t) {
+    const TSocket h = data.Accept();
+    if (h == INVALID_SOCKET) return;
+    data.Close(); // the listening socket
+    data.OnSessionClosed = [this](TWSocket*, std::uint16_t e) { Guard([&] { DataSessionClosed(e); }); };
+    data.OnDataAvailable = nullptr;
+    data.OnDataSent = [this](TWSocket*, std::uint16_t e) { Guard([&] { DataSent(e); }); };
+    data.Dup(h);
+    startTick = platform::GetTickCount();
+    DataSent(0); // the first block
+}
+
+// The send queue emptied: the next block of the local file, or the end.
+void TFtpClient::Impl::DataSent(std::uint16_t) {
+    if (localFd < 0) return;
+    if (ProgressAbort()) {
+        Display("! Abort requested");
+        CloseLocalFile();
+        data.Close();
+        return;
+    }
+    ssize_t n;
+    do {
+        n = ::read(localFd, dataBuf.data(), SendBlockSize);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        Display("! Error reading file");
+        writeFailed = true;
+    }
+    if (n <= 0) {
+        CloseLocalFile();
+        data.Close(); // its close handler checks for the end
+        return;
+    }
+    q.byteCount_ += n;
+    data.Send(dataBuf.data(), static_cast<int>(n));
+}
+
+} // namespace net
