@@ -1,0 +1,560 @@
+// THttpCli against a scripted HTTP server and a real proxy (tinyproxy), all on
+// loopback: request lines, events and their order, header handling,
+// relocation, failures, abort.
+#include "net/httpprot.h"
+#include "peers/http_peers.h"
+#include "platform/eventloop.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace net;
+using testpeers::HttpPeer;
+
+namespace {
+
+// Records the client's events in order, the body and the zero byte check.
+struct HttpRecorder {
+    std::vector<std::string> events;
+    std::string body;
+    std::vector<int> blockSizes;
+    bool zeroAfterEveryBlock = true;
+    int done = 0;
+    int doneError = -1;
+    THttpRequest doneType = httpNONE;
+
+    void attach(THttpCli& c) {
+        c.OnStateChange = [this](THttpCli* s) { events.push_back("state " + std::to_string(s->State())); };
+        c.OnHeaderBegin = [this](THttpCli*) { events.push_back("headerbegin"); };
+        c.OnHeaderEnd = [this](THttpCli*) { events.push_back("headerend"); };
+        c.OnHeaderData = [this](THttpCli*) { events.push_back("headerdata"); };
+        c.OnCommand = [this](THttpCli*, const std::string& s) { events.push_back("command " + s); };
+        c.OnDocBegin = [this](THttpCli*) { events.push_back("docbegin"); };
+        c.OnDocData = [this](THttpCli*, const char* buf, std::int32_t len) {
+            events.push_back("docdata");
+            body.append(buf, static_cast<std::size_t>(len));
+            blockSizes.push_back(len);
+            if (buf[len] != 0) zeroAfterEveryBlock = false;
+        };
+        c.OnDocEnd = [this](THttpCli*) { events.push_back("docend"); };
+        c.OnRequestDone = [this](THttpCli*, THttpRequest rq, std::uint16_t e) {
+            events.push_back("done " + std::to_string(rq) + " " + std::to_string(e));
+            ++done;
+            doneError = e;
+            doneType = rq;
+        };
+    }
+    bool wait(int maxMs = 10000) {
+        return platform::runUntil([&] { return done > 0; }, maxMs);
+    }
+    int count(const std::string& e) const {
+        return static_cast<int>(std::count(events.begin(), events.end(), e));
+    }
+    // The events with the repeated docdata collapsed into one.
+    std::vector<std::string> collapsed() const {
+        std::vector<std::string> out;
+        for (const auto& e : events) {
+            if (e == "docdata" && !out.empty() && out.back() == "docdata") continue;
+            out.push_back(e);
+        }
+        return out;
+    }
+};
+
+std::string pattern(std::size_t n) {
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i)
+        s += static_cast<char>('A' + (i * 7 + i / 13) % 26);
+    return s;
+}
+
+class Http : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        peer = new HttpPeer;
+        ASSERT_TRUE(peer->start());
+    }
+    static void TearDownTestSuite() {
+        delete peer;
+        peer = nullptr;
+    }
+    // Requests the peer received during this test.
+    std::vector<std::vector<std::string>> newRequests() const {
+        auto all = peer->requests();
+        return {all.begin() + static_cast<long>(std::min(before_, all.size())), all.end()};
+    }
+    void SetUp() override { before_ = peer->requests().size(); }
+
+    static HttpPeer* peer;
+    std::size_t before_ = 0;
+};
+HttpPeer* Http::peer = nullptr;
+
+} // namespace
+
+TEST(HttpUrl, Splitter) {
+    struct Row {
+        std::string url, proto, user, pass, host, port, path;
+    };
+    const std::vector<Row> rows = {
+        {"host/cgi-bin/s?d=m&q=x", "", "", "", "host", "", "/cgi-bin/s?d=m&q=x"},
+        {"http://host:8080/a/b", "http", "", "", "host", "8080", "/a/b"},
+        {"http://u:p@host:81/x", "http", "u", "p", "host", "81", "/x"},
+        {"http://u@host/x", "http", "u", "", "host", "", "/x"},
+        {"http://u:p@host", "http", "u", "p", "host", "", ""},
+        {"proxyhost:8080", "", "", "", "proxyhost", "8080", ""},
+        {"proxyhost", "", "", "", "proxyhost", "", ""},
+        {"", "", "", "", "", "", ""},
+    };
+    for (const auto& r : rows) {
+        const HttpUrlParts p = ParseHttpURL(r.url);
+        EXPECT_EQ(p.proto, r.proto) << r.url;
+        EXPECT_EQ(p.user, r.user) << r.url;
+        EXPECT_EQ(p.pass, r.pass) << r.url;
+        EXPECT_EQ(p.host, r.host) << r.url;
+        EXPECT_EQ(p.port, r.port) << r.url;
+        EXPECT_EQ(p.path, r.path) << r.url;
+    }
+}
+
+TEST(HttpUrl, ModifiedSinceDate) {
+    EXPECT_EQ(THttpCli::RFC1123Date(2.0), "Mon, 01 Jan 1900 00:00:00");
+    EXPECT_EQ(THttpCli::RFC1123Date(0.0), "Sat, 30 Dec 1899 00:00:00");
+    // 7 Dec 2026 is day 46363; 13:45:30 is 0.573263888... of a day.
+    EXPECT_EQ(THttpCli::RFC1123Date(46363.0 + (13 * 3600 + 45 * 60 + 30) / 86400.0),
+              "Mon, 07 Dec 2026 13:45:30");
+}
+
+TEST(HttpUrl, BusyAndNothingToPost) {
+    THttpCli c;
+    try {
+        c.StartPost();
+        FAIL();
+    } catch (const EHttpException& e) {
+        EXPECT_STREQ(e.what(), "HTTP component has nothing to post");
+        EXPECT_EQ(e.ErrorCode, 2);
+    }
+    c.URL = "nonexistent.invalid/x";
+    c.StartGet();
+    try {
+        c.StartGet();
+        FAIL();
+    } catch (const EHttpException& e) {
+        EXPECT_STREQ(e.what(), "HTTP component is busy");
+        EXPECT_EQ(e.ErrorCode, 1);
+    }
+    c.Abort();
+    EXPECT_TRUE(platform::runUntil([&] { return c.State() == httpReady; }, 5000));
+}
+
+TEST_F(Http, DirectGetEventsInOrder) {
+    const std::string body = pattern(5000);
+    peer->serve("/cgi-bin/s?d=m&q=x", body, {700, 2000});
+    THttpCli c;
+    HttpRecorder r;
+    r.attach(c);
+    c.URL = peer->hostPort() + "/cgi-bin/s?d=m&q=x"; // no scheme
+    c.StartGet();
+    ASSERT_TRUE(r.wait());
+    EXPECT_EQ(r.done, 1);
+    EXPECT_EQ(c.StatusCode(), 200);
+    EXPECT_EQ(c.ReasonPhrase(), "OK");
+    EXPECT_EQ(c.ContentLength(), 5000);
+    EXPECT_EQ(c.ContentType(), "text/html");
+    EXPECT_EQ(c.DocName(), "s");
+    EXPECT_EQ(r.body, body);
+    EXPECT_EQ(c.RcvdCount(), 5000);
+    EXPECT_TRUE(r.zeroAfterEveryBlock);
+    EXPECT_LE(*std::max_element(r.blockSizes.begin(), r.blockSizes.end()), 2047);
+    EXPECT_GE(r.blockSizes.size(), 3u);
+
+    const std::vector<std::string> expected = {"state 1",
+                                               "state 2",
+                                               "state 1",
+                                               "state 3",
+                                               "headerbegin",
+                                               "command GET /cgi-bin/s?d=m&q=x HTTP/1.0",
+                                               "command Host: 127.0.0.1",
+                                               "headerend",
+                                               "command ",
+                                               "headerbegin",
+                                               "headerdata",
+                                               "headerdata",
+                                               "headerdata",
+                                               "state 4",
+                                               "headerend",
+                                               "docbegin",
+                                               "docdata",
+                                               "docend",
+                                               "state 0",
+                                               "done 1 0"};
+    EXPECT_EQ(r.collapsed(), expected);
+    EXPECT_EQ(c.RcvdHeader,
+              (platform::StringList{"HTTP/1.0 200 OK", "Content-Type: text/html", "Content-Length: 5000"}));
+
+    const auto reqs = newRequests();
+    ASSERT_EQ(reqs.size(), 1u);
+    EXPECT_EQ(reqs[0], (std::vector<std::string>{"GET /cgi-bin/s?d=m&q=x HTTP/1.0", "Host: 127.0.0.1"}));
+}
+
+TEST_F(Http, AllRequestHeaderLinesInOrder) {
+    peer->serve("/h", "x");
+    THttpCli c;
+    c.URL = "http://u:pw@" + peer->hostPort() + "/h";
+    c.Sender = "me@example.org";
+    c.Reference = "http://ref/";
+    c.Agent = "Wavetrap";
+    c.NoCache = true;
+    c.ModifiedSince = 2.5;
+    c.Cookie = "a=b";
+    HttpRecorder r;
+    r.attach(c);
+    c.StartGet();
+    ASSERT_TRUE(r.wait());
+    const auto reqs = newRequests();
+    ASSERT_EQ(reqs.size(), 1u);
+    EXPECT_EQ(reqs[0],
+              (std::vector<std::string>{"GET /h HTTP/1.0", "From: me@example.org", "Referer: http://ref/",
+                                        "User-Agent: Wavetrap", "Host: 127.0.0.1", "Pragma: no-cache",
+                                        "If-Modified-Since: Mon, 01 Jan 1900 12:00:00 GMT",
+                                        "Authorization: Basic dTpwdw==", "Cookie: a=b"}));
+}
+
+TEST_F(Http, ThroughProxyAbsoluteRequestLine) {
+    // The scripted server stands in as the proxy, so the exact request it gets is visible.
+    peer->serve("/cgi-bin/s?d=m&q=x", "proxied");
+    for (int variant = 0; variant < 2; ++variant) {
+        SetUp();
+        THttpCli c;
+        HttpRecorder r;
+        r.attach(c);
+        c.URL = "host.example/cgi-bin/s?d=m&q=x";
+        if (variant == 0) {
+            c.Proxy = peer->hostPort();
+        } else {
+            c.Proxy = peer->host(); // no port: ProxyPort is used
+            c.ProxyPort = std::to_string(peer->port());
+        }
+        c.StartGet();
+        ASSERT_TRUE(r.wait());
+        EXPECT_EQ(r.body, "proxied");
+        const auto reqs = newRequests();
+        ASSERT_EQ(reqs.size(), 1u);
+        EXPECT_EQ(reqs[0], (std::vector<std::string>{"GET http://host.example/cgi-bin/s?d=m&q=x HTTP/1.0",
+                                                     "Host: host.example"}));
+    }
+}
+
+TEST_F(Http, ThroughTinyproxy) {
+    testpeers::TinyProxy proxy;
+    ASSERT_TRUE(proxy.start());
+    const std::string body = pattern(30000);
+    peer->serve("/via/proxy.html", body);
+    THttpCli c;
+    HttpRecorder r;
+    r.attach(c);
+    c.URL = peer->url("/via/proxy.html");
+    c.Proxy = proxy.hostPort();
+    c.StartGet();
+    ASSERT_TRUE(r.wait());
+    EXPECT_EQ(c.StatusCode(), 200);
+    EXPECT_EQ(r.body, body);
+    // The proxy got the absolute request line and passed the request on with the server's name.
+    EXPECT_NE(proxy.log().find("GET " + peer->url("/via/proxy.html") + " HTTP/1.0"), std::string::npos)
+        << proxy.log();
+    const auto reqs = newRequests();
+    ASSERT_EQ(reqs.size(), 1u);
+    EXPECT_EQ(reqs[0].front().rfind("GET ", 0), 0u);
+    EXPECT_NE(reqs[0].front().find("/via/proxy.html"), std::string::npos);
+    bool hostLine = false;
+    for (const auto& l : reqs[0])
+        hostLine |= l.rfind("Host: 127.0.0.1", 0) == 0;
+    EXPECT_TRUE(hostLine) << reqs[0].size();
+}
+
+TEST_F(Http, HeaderSplitAcrossReceivesAndLineEnds) {
+    // A header line cut in the middle, a lone LF, and the body in the same write as the header end.
+    const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: te"
+                              "xt/plain\nX-Other: 1\r\n\r\nbody bytes";
+    peer->raw("/split", reply, {20, 12});
+    THttpCli c;
+    HttpRecorder r;
+    r.attach(c);
+    c.URL = peer->url("/split");
+    c.StartGet();
+    ASSERT_TRUE(r.wait());
+    EXPECT_EQ(c.RcvdHeader,
+              (platform::StringList{"HTTP/1.1 200 OK", "Content-Type: text/plain", "X-Other: 1"}));
+    EXPECT_EQ(c.ContentType(), "text/plain");
+    EXPECT_EQ(r.count("headerdata"), 3);
+    EXPECT_EQ(r.body, "body bytes");
+    // The body bytes that came with the header end follow OnHeaderEnd at once.
+    const auto ev = r.collapsed();
+    const auto he = std::find(ev.begin() + 5, ev.end(), "state 4");
+    ASSERT_NE(he, ev.end());
+    EXPECT_EQ(std::vector<std::string>(he, he + 4),
+              (std::vector<std::string>{"state 4", "headerend", "docbegin", "docdata"}));
+}
+
+TEST_F(Http, NotFoundAndNoBody) {
+    THttpCli c;
+    HttpRecorder r;
+    r.attach(c);
+    c.URL = peer->url("/no/such/page");
+    c.StartGet();
+    ASSERT_TRUE(r.wait());
+    EXPECT_EQ(c.StatusCode(), 404);
+    EXPECT_EQ(c.ReasonPhrase(), "Not Found");
+    EXPECT_EQ(r.doneError, 0);
+    EXPECT_EQ(r.count("docbegin"), 0);
+    EXPECT_EQ(r.count("docend"), 0);
+
+    // A complete reply without a body: no document events, completion all the same.
+    peer->raw("/empty", "HTTP/1.0 204 No Content\r\n\r\n");
+    HttpRecorder r2;
+    r2.attach(c);
+    c.URL = peer->url("/empty");
+    c.StartGet();
+    ASSERT_TRUE(r2.wait());
+    EXPECT_EQ(c.StatusCode(), 204);
+    EXPECT_EQ(r2.count("docbegin") + r2.count("docdata") + r2.count("docend"), 0);
+    platform::runUntil([] { return false; }, 30);
+    EXPECT_EQ(r2.done, 1);
+}
+
+TEST_F(Http, RelocationChain) {
+    peer->relocate("/r1", "/r2");
+    peer->relocate("/r2", peer->url("/final"), 301);
+    peer->serve("/final", "arrived");
+    THttpCli c;
+    HttpRecorder r;
+    r.attach(c);
+    c.URL = peer->url("/r1");
+    c.StartGet();
+    ASSERT_TRUE(r.wait());
+    EXPECT_EQ(r.done, 1);
+    EXPECT_EQ(c.StatusCode(), 200);
+    EXPECT_EQ(r.body, "arrived");
+    EXPECT_EQ(c.RelocationCount(), 2);
+    EXPECT_EQ(r.count("headerbegin"), 3 + 1) << "three request heads, one response header begin";
+    EXPECT_EQ(c.RcvdHeader.front(), "HTTP/1.0 302 Found");
+    EXPECT_EQ(c.RcvdHeader.back(), "Content-Length: 7");
+    const auto reqs = newRequests();
+    ASSERT_EQ(reqs.size(), 3u);
+    EXPECT_EQ(reqs[0][0], "GET /r1 HTTP/1.0");
+    EXPECT_EQ(reqs[1][0], "GET /r2 HTTP/1.0");
+    EXPECT_EQ(reqs[2][0], "GET /final HTTP/1.0");
+}
+
+TEST_F(Http, RelativeRelocationThroughProxyStaysOnTheServer) {
+    peer->relocate("/old/place", "/new/place");
+    peer->serve("/new/place", "moved here");
+    THttpCli c;
+    HttpRecorder r;
+    r.attach(c);
+    c.URL = "http://site.example:8000/old/place";
+    c.Proxy = peer->hostPort();
+    c.StartGet();
+    ASSERT_TRUE(r.wait());
+    EXPECT_EQ(r.body, "moved here");
+    const auto reqs = newRequests();
+    ASSERT_EQ(reqs.size(), 2u);
+    EXPECT_EQ(reqs[0], (std::vector<std::string>{"GET http://site.example:8000/old/place HTTP/1.0",
+                                                 "Host: site.example"}));
+    EXPECT_EQ(reqs[1], (std::vector<std::string>{"GET http://site.example:8000/new/place HTTP/1.0",
+                                                 "Host: site.example"}));
+}
+
+TEST_F(Http, EndlessRelocationEnds) {
+    peer->relocate("/loop", "/loop");
+    THttpCli c;
+    c.MaxRelocations = 4;
+    HttpRecorder r;
+    r.attach(c);
+    c.URL = peer->url("/loop");
+    c.StartGet();
+    ASSERT_TRUE(r.wait());
+    EXPECT_EQ(r.done, 1);
+    EXPECT_EQ(c.StatusCode(), 404);
+    EXPECT_EQ(c.ReasonPhrase(), "Too many relocations");
+    EXPECT_EQ(newRequests().size(), 5u);
+}
+
+TEST_F(Http, NeverAnsweringServerThenAbort) {
+    peer->hang("/hang");
+    THttpCli c;
+    HttpRecorder r;
+    r.attach(c);
+    c.URL = peer->url("/hang");
+    c.StartGet();
+    ASSERT_TRUE(peer->waitForRequests(before_ + 1));
+    platform::runUntil([] { return false; }, 50);
+    EXPECT_EQ(r.done, 0);
+    EXPECT_EQ(c.State(), httpWaitingHeader);
+    c.Abort();
+    ASSERT_TRUE(r.wait());
+    EXPECT_EQ(r.doneError, 3);
+    EXPECT_EQ(c.StatusCode(), 404);
+    EXPECT_EQ(c.ReasonPhrase(), "Connection aborted on request");
+    EXPECT_EQ(r.events.back(), "done 1 3");
+    EXPECT_EQ(r.events[r.events.size() - 2], "state 0");
+    EXPECT_EQ(r.count("state 5"), 1);
+}
+
+TEST_F(Http, AbortDuringNameLookup) {
+    THttpCli c;
+    HttpRecorder r;
+    r.attach(c);
+    c.URL = "nonexistent.invalid/x";
+    c.StartGet();
+    EXPECT_EQ(c.State(), httpDnsLookup);
+    c.Abort();
+    ASSERT_TRUE(r.wait());
+    platform::runUntil([] { return false; }, 50);
+    EXPECT_EQ(r.done, 1);
+    EXPECT_EQ(r.doneError, 3);
+    EXPECT_EQ(c.ReasonPhrase(), "Connection aborted on request");
+    EXPECT_EQ(r.count("state 3"), 0) << "no connection attempt";
+}
+
+TEST_F(Http, LookupAndConnectFailures) {
+    {
+        THttpCli c;
+        HttpRecorder r;
+        r.attach(c);
+        c.URL = "http://nonexistent.invalid/page";
+        c.StartGet();
+        ASSERT_TRUE(r.wait());
+        EXPECT_EQ(c.StatusCode(), 404);
+        EXPECT_EQ(c.ReasonPhrase(), "can't resolve hostname to IP address");
+        EXPECT_EQ(r.doneError, 0);
+    }
+    {
+        THttpCli c;
+        HttpRecorder r;
+        r.attach(c);
+        c.URL = "http://127.0.0.1:" + std::to_string(testpeers::freePort()) + "/";
+        c.StartGet();
+        ASSERT_TRUE(r.wait());
+        platform::runUntil([] { return false; }, 30);
+        EXPECT_EQ(r.done, 1);
+        EXPECT_EQ(c.StatusCode(), 404);
+        EXPECT_EQ(c.ReasonPhrase(), "Connection refused (Error #10061)");
+        EXPECT_EQ(r.doneError, 0);
+    }
+    {
+        THttpCli c;
+        HttpRecorder r;
+        r.attach(c);
+        c.URL = "http://127.0.0.1:no-such-port/";
+        c.StartGet();
+        ASSERT_TRUE(r.wait());
+        EXPECT_EQ(c.StatusCode(), 404);
+        EXPECT_EQ(c.ReasonPhrase(), "can't connect: No Data (Error #11004)");
+        EXPECT_EQ(r.doneError, 11004);
+    }
+    {
+        THttpCli c; // no host at all
+        HttpRecorder r;
+        r.attach(c);
+        c.URL = "/just/a/path";
+        c.StartGet();
+        ASSERT_TRUE(r.wait());
+        EXPECT_EQ(c.ReasonPhrase(), "can't resolve hostname to IP address");
+    }
+}
+
+TEST_F(Http, MalformedRepliesFailCleanly) {
+    struct Row {
+        std::string path, reply, reason;
+    };
+    const std::vector<Row> rows = {
+        {"/bad-status", "HTTP/1.0 2x0 OK\r\n\r\nbody", "Malformed status line"},
+        {"/short-status", "HTTP/1.1 20\r\n\r\n", "Malformed status line"},
+        {"/bad-length", "HTTP/1.0 200 OK\r\nContent-Length: 12abc\r\n\r\nbody", "Malformed content-length"},
+        {"/huge-length", "HTTP/1.0 200 OK\r\nContent-Length: 99999999999\r\n\r\nbody",
+         "Malformed content-length"},
+        {"/long-line", "HTTP/1.0 200 OK\r\nX-Long: " + std::string(5000, 'L') + "\r\n\r\nbody",
+         "Header line too long"},
+    };
+    for (const auto& row : rows) {
+        peer->raw(row.path, row.reply);
+        THttpCli c;
+        HttpRecorder r;
+        r.attach(c);
+        c.URL = peer->url(row.path);
+        c.StartGet();
+        ASSERT_TRUE(r.wait()) << row.path;
+        platform::runUntil([] { return false; }, 20);
+        EXPECT_EQ(r.done, 1) << row.path;
+        EXPECT_EQ(c.StatusCode(), 404) << row.path;
+        EXPECT_EQ(c.ReasonPhrase(), row.reason) << row.path;
+        EXPECT_EQ(r.count("docdata"), 0) << row.path;
+    }
+}
+
+TEST_F(Http, NewRequestFromInsideRequestDone) {
+    peer->serve("/first", "one");
+    peer->serve("/second", "two");
+    THttpCli c;
+    std::string bodies;
+    int done = 0;
+    c.OnDocData = [&](THttpCli*, const char* b, std::int32_t n) {
+        bodies.append(b, static_cast<std::size_t>(n));
+    };
+    c.OnRequestDone = [&](THttpCli* s, THttpRequest, std::uint16_t) {
+        if (++done == 1) {
+            s->URL = peer->url("/second");
+            s->StartGet();
+        }
+    };
+    c.URL = peer->url("/first");
+    c.StartGet();
+    ASSERT_TRUE(platform::runUntil([&] { return done == 2; }, 10000));
+    EXPECT_EQ(bodies, "onetwo");
+}
+
+TEST_F(Http, PostAndHead) {
+    peer->serve("/form", "posted");
+    THttpCli c;
+    HttpRecorder r;
+    r.attach(c);
+    std::istringstream post(pattern(5000));
+    c.SendStream = &post;
+    std::string sent;
+    int sendEnd = 0;
+    c.OnSendData = [&](THttpCli*, const char* b, std::int32_t n) {
+        sent.append(b, static_cast<std::size_t>(n));
+    };
+    c.OnSendEnd = [&](THttpCli*) { ++sendEnd; };
+    c.URL = peer->url("/form");
+    c.StartPost();
+    ASSERT_TRUE(r.wait());
+    EXPECT_EQ(r.doneType, httpPOST);
+    EXPECT_EQ(r.body, "posted");
+    EXPECT_EQ(sent, pattern(5000));
+    EXPECT_EQ(c.SentCount(), 5000);
+    EXPECT_EQ(sendEnd, 1);
+    auto reqs = newRequests();
+    ASSERT_EQ(reqs.size(), 1u);
+    EXPECT_EQ(reqs[0], (std::vector<std::string>{"POST /form HTTP/1.0",
+                                                 "Content-Type: application/x-www-form-urlencoded",
+                                                 "Host: 127.0.0.1", "Content-Length: 5000"}));
+
+    SetUp();
+    HttpRecorder h;
+    h.attach(c);
+    c.URL = peer->url("/");
+    c.StartHead();
+    ASSERT_TRUE(h.wait());
+    EXPECT_EQ(h.doneType, httpHEAD);
+    reqs = newRequests();
+    ASSERT_EQ(reqs.size(), 1u);
+    EXPECT_EQ(reqs[0][0], "HEAD / HTTP/1.0");
+    EXPECT_EQ(c.DocName(), "document.htm");
+}

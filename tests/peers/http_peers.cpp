@@ -1,0 +1,234 @@
+#include "peers/http_peers.h"
+
+#include "platform/eventloop.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace testpeers {
+
+namespace {
+
+const char* const Python = "/usr/bin/python3";
+
+std::string splitsJson(const std::vector<std::size_t>& splits) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < splits.size(); ++i) {
+        if (i) out += ",";
+        out += std::to_string(splits[i]);
+    }
+    return out + "]";
+}
+
+// Reads one JSON string starting at s[i] == '"'; i ends after the closing quote.
+std::string parseJsonString(const std::string& s, std::size_t& i) {
+    std::string out;
+    ++i;
+    while (i < s.size() && s[i] != '"') {
+        char c = s[i++];
+        if (c != '\\') {
+            out += c;
+            continue;
+        }
+        if (i >= s.size()) break;
+        c = s[i++];
+        switch (c) {
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'b':
+            out += '\b';
+            break;
+        case 'f':
+            out += '\f';
+            break;
+        case 'u': {
+            const unsigned v = static_cast<unsigned>(std::stoul(s.substr(i, 4), nullptr, 16));
+            i += 4;
+            out += static_cast<char>(v < 256 ? v : '?');
+            break;
+        }
+        default:
+            out += c;
+            break;
+        }
+    }
+    ++i;
+    return out;
+}
+
+} // namespace
+
+std::string jsonLatin1(const std::string& bytes) {
+    std::string out = "\"";
+    for (unsigned char c : bytes) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7f) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+// --- HttpPeer ------------------------------------------------------------------
+
+bool HttpPeer::start(const std::string& host, int port) {
+    host_ = host;
+    port_ = port ? port : freePort(host);
+    if (port_ <= 0) return false;
+    writeRoutes();
+    testsupport::writeFile(dir_.file("requests.log"), "");
+    const std::string script = std::string(WAVETRAP_TEST_SOURCE_DIR) + "/peers/http_server.py";
+    if (!proc_.start(Python, {script, host_, std::to_string(port_), dir_.file("routes.json"),
+                              dir_.file("requests.log")}))
+        return false;
+    return proc_.waitForPort(host_, port_, 10000);
+}
+
+void HttpPeer::setRoute(const std::string& path, const std::string& json) {
+    for (auto& r : routes_) {
+        if (r.first == path) {
+            r.second = json;
+            writeRoutes();
+            return;
+        }
+    }
+    routes_.emplace_back(path, json);
+    writeRoutes();
+}
+
+void HttpPeer::remove(const std::string& path) {
+    std::erase_if(routes_, [&](const auto& r) { return r.first == path; });
+    writeRoutes();
+}
+
+void HttpPeer::writeRoutes() {
+    std::string json = "{";
+    for (std::size_t i = 0; i < routes_.size(); ++i) {
+        if (i) json += ",\n";
+        json += jsonLatin1(routes_[i].first) + ": " + routes_[i].second;
+    }
+    json += "}\n";
+    // Replaced in one step: the server reads the file at every request.
+    const std::string tmp = dir_.file("routes.json.tmp");
+    testsupport::writeFile(tmp, json);
+    std::filesystem::rename(tmp, dir_.file("routes.json"));
+}
+
+void HttpPeer::serve(const std::string& path, const std::string& body, const std::vector<std::size_t>& splits,
+                     const std::string& contentType) {
+    reply(path, 200, "OK", {{"Content-Type", contentType}}, body, splits);
+}
+
+void HttpPeer::serveFile(const std::string& path, const std::string& file) {
+    setRoute(path, "{\"kind\": \"reply\", \"status\": 200, \"reason\": \"OK\", \"file\": " +
+                       jsonLatin1(file) + "}");
+}
+
+void HttpPeer::reply(const std::string& path, int status, const std::string& reason,
+                     const HttpHeaders& headers, const std::string& body,
+                     const std::vector<std::size_t>& splits) {
+    std::string h = "[";
+    for (std::size_t i = 0; i < headers.size(); ++i) {
+        if (i) h += ",";
+        h += "[" + jsonLatin1(headers[i].first) + "," + jsonLatin1(headers[i].second) + "]";
+    }
+    h += "]";
+    setRoute(path, "{\"kind\": \"reply\", \"status\": " + std::to_string(status) +
+                       ", \"reason\": " + jsonLatin1(reason) + ", \"headers\": " + h +
+                       ", \"body\": " + jsonLatin1(body) + ", \"splits\": " + splitsJson(splits) + "}");
+}
+
+void HttpPeer::relocate(const std::string& path, const std::string& location, int status) {
+    reply(path, status, status == 301 ? "Moved Permanently" : "Found", {{"Location", location}},
+          "<html><body>Moved</body></html>");
+}
+
+void HttpPeer::raw(const std::string& path, const std::string& bytes,
+                   const std::vector<std::size_t>& splits) {
+    setRoute(path, "{\"kind\": \"raw\", \"bytes\": " + jsonLatin1(bytes) +
+                       ", \"splits\": " + splitsJson(splits) + "}");
+}
+
+void HttpPeer::hang(const std::string& path) {
+    setRoute(path, "{\"kind\": \"hang\"}");
+}
+
+std::vector<std::vector<std::string>> HttpPeer::requests() const {
+    std::vector<std::vector<std::string>> out;
+    std::istringstream in(testsupport::readFile(dir_.file("requests.log")));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line.back() != ']') continue; // a line still being written
+        std::vector<std::string> head;
+        for (std::size_t i = 0; i < line.size();) {
+            if (line[i] == '"') {
+                head.push_back(parseJsonString(line, i));
+            } else {
+                ++i;
+            }
+        }
+        out.push_back(std::move(head));
+    }
+    return out;
+}
+
+std::vector<std::string> HttpPeer::requestLines() const {
+    std::vector<std::string> out;
+    for (const auto& r : requests())
+        out.push_back(r.empty() ? "" : r.front());
+    return out;
+}
+
+bool HttpPeer::waitForRequests(std::size_t n, int maxMs) const {
+    return platform::runUntil([&] { return requests().size() >= n; }, maxMs);
+}
+
+// --- HttpFileServer ------------------------------------------------------------
+
+bool HttpFileServer::start(const std::string& directory, const std::string& host, int port) {
+    host_ = host;
+    port_ = port ? port : freePort(host);
+    if (port_ <= 0) return false;
+    if (!proc_.start(Python,
+                     {"-m", "http.server", "--bind", host_, "--directory", directory, std::to_string(port_)}))
+        return false;
+    return proc_.waitForPort(host_, port_, 10000);
+}
+
+// --- TinyProxy -------------------------------------------------------------------
+
+bool TinyProxy::start(const std::string& host, int port) {
+    host_ = host;
+    port_ = port ? port : freePort(host);
+    if (port_ <= 0) return false;
+    const std::string conf = "Port " + std::to_string(port_) + "\nListen " + host_ +
+                             "\nTimeout 60\nAllow 127.0.0.1\nMaxClients 64\nLogLevel Info\nLogFile \"" +
+                             dir_.file("tinyproxy.log") + "\"\n";
+    testsupport::writeFile(dir_.file("tinyproxy.conf"), conf);
+    if (!proc_.start("tinyproxy", {"-d", "-c", dir_.file("tinyproxy.conf")})) return false;
+    return proc_.waitForPort(host_, port_, 10000);
+}
+
+std::string TinyProxy::log() const {
+    std::ifstream in(dir_.file("tinyproxy.log"), std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+} // namespace testpeers

@@ -1,0 +1,126 @@
+#pragma once
+// HTTP peers for the tests, each a child process on a loopback address and a
+// free port:
+//  - HttpPeer: a scripted HTTP server (tests/peers/http_server.py) that
+//    serves given paths with given bodies (optionally split into given write
+//    sizes), relocations, exact raw replies, a path that never answers, 404
+//    for everything else, and records every request head it receives;
+//  - HttpFileServer: Python's http.server serving a directory;
+//  - TinyProxy: Debian's tinyproxy with a generated configuration that
+//    allows 127.0.0.1 and has no upstream.
+// All three are started and stopped by the tests themselves.
+
+#include "peers/process.h"
+#include "support/tempdir.h"
+
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace testpeers {
+
+using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
+
+class HttpPeer {
+public:
+    HttpPeer() = default;
+    ~HttpPeer() { stop(); }
+    HttpPeer(const HttpPeer&) = delete;
+    HttpPeer& operator=(const HttpPeer&) = delete;
+
+    // Starts the server (port 0: a free one) and waits until it accepts.
+    bool start(const std::string& host = "127.0.0.1", int port = 0);
+    void stop() { proc_.terminate(); }
+    bool running() const { return proc_.running(); }
+
+    const std::string& host() const { return host_; }
+    int port() const { return port_; }
+    std::string hostPort() const { return host_ + ":" + std::to_string(port_); }
+    // "http://host:port" + path
+    std::string url(const std::string& path) const { return "http://" + hostPort() + path; }
+
+    // Routes take effect for the next request. Paths include the query, if any.
+    // 200 OK with the body (Content-Length and Content-Type added).
+    void serve(const std::string& path, const std::string& body, const std::vector<std::size_t>& splits = {},
+               const std::string& contentType = "text/html");
+    // 200 OK with the contents of a file (read at each request).
+    void serveFile(const std::string& path, const std::string& file);
+    // Any status, headers and body.
+    void reply(const std::string& path, int status, const std::string& reason, const HttpHeaders& headers,
+               const std::string& body, const std::vector<std::size_t>& splits = {});
+    // A relocation: the status (302 by default) with "Location: " + location.
+    void relocate(const std::string& path, const std::string& location, int status = 302);
+    // Exactly these bytes (split into the given write sizes), then close.
+    void raw(const std::string& path, const std::string& bytes, const std::vector<std::size_t>& splits = {});
+    // Reads the request and never answers, keeping the connection open.
+    void hang(const std::string& path);
+    // Forget a route (it answers 404 again).
+    void remove(const std::string& path);
+
+    // Every request head received so far (request line first, then the
+    // header lines), in order of arrival.
+    std::vector<std::vector<std::string>> requests() const;
+    // The request lines alone.
+    std::vector<std::string> requestLines() const;
+    // Runs the event loop until at least n requests arrived (or maxMs passed).
+    bool waitForRequests(std::size_t n, int maxMs = 5000) const;
+
+private:
+    void writeRoutes();
+    void setRoute(const std::string& path, const std::string& json);
+
+    testsupport::TempDir dir_;
+    ChildProcess proc_;
+    std::string host_ = "127.0.0.1";
+    int port_ = 0;
+    std::vector<std::pair<std::string, std::string>> routes_; // path -> JSON object
+};
+
+class HttpFileServer {
+public:
+    HttpFileServer() = default;
+    ~HttpFileServer() { stop(); }
+    HttpFileServer(const HttpFileServer&) = delete;
+    HttpFileServer& operator=(const HttpFileServer&) = delete;
+
+    bool start(const std::string& directory, const std::string& host = "127.0.0.1", int port = 0);
+    void stop() { proc_.terminate(); }
+    const std::string& host() const { return host_; }
+    int port() const { return port_; }
+    std::string url(const std::string& path) const {
+        return "http://" + host_ + ":" + std::to_string(port_) + path;
+    }
+
+private:
+    ChildProcess proc_;
+    std::string host_ = "127.0.0.1";
+    int port_ = 0;
+};
+
+class TinyProxy {
+public:
+    TinyProxy() = default;
+    ~TinyProxy() { stop(); }
+    TinyProxy(const TinyProxy&) = delete;
+    TinyProxy& operator=(const TinyProxy&) = delete;
+
+    bool start(const std::string& host = "127.0.0.1", int port = 0);
+    void stop() { proc_.terminate(); }
+    const std::string& host() const { return host_; }
+    int port() const { return port_; }
+    std::string hostPort() const { return host_ + ":" + std::to_string(port_); }
+    // tinyproxy's own log (its connections and the request lines it received).
+    std::string log() const;
+
+private:
+    testsupport::TempDir dir_;
+    ChildProcess proc_;
+    std::string host_ = "127.0.0.1";
+    int port_ = 0;
+};
+
+// JSON text of a string whose bytes are taken as Latin-1 characters.
+std::string jsonLatin1(const std::string& bytes);
+
+} // namespace testpeers
