@@ -130,6 +130,7 @@ public:
 
 private:
     void show() {
+        if (!on_) return;
         const std::uint64_t done = w_.dispatch.queriesFinished();
         const std::string text = "search: " + std::to_string(std::min(done, total_)) + "/" +
                                  std::to_string(total_) + " queries finished, " +

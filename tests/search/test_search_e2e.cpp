@@ -1,0 +1,242 @@
+// wavetrap-cli search run as a separate program against several local HTTP
+// servers and a real tinyproxy, with its settings in a temporary directory.
+
+#include "search_fixture.h"
+
+#include "peers/http_peers.h"
+#include "platform/profile.h"
+#include "support/tempdir.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+#include <gtest/gtest.h>
+#include <memory>
+
+using searchtest::resultPage;
+using searchtest::siteLinks;
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+CliRun runCli(const std::vector<std::string>& args, const std::string& configDir) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("WAVETRAP_CONFIG_DIR", QString::fromStdString(configDir));
+    p.setProcessEnvironment(env);
+    QStringList list{"search"};
+    for (const auto& a : args)
+        list << QString::fromStdString(a);
+    p.start(WAVETRAP_CLI_PATH, list);
+    EXPECT_TRUE(p.waitForStarted(10000));
+    p.closeWriteChannel();
+    EXPECT_TRUE(p.waitForFinished(60000));
+    CliRun r;
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput().toStdString();
+    r.err = p.readAllStandardError().toStdString();
+    return r;
+}
+
+const char* const DefaultPaths[7] = {
+    "/search.exe?search.exehtyp=AND&MP3Name=",
+    "/~brandl/mp3/search.cgi?noratio=yes&file=",
+    "/cgi-bin/search?doit=Search&limpath=mp3&sort=hostdist&hits=0100&query=",
+    "/cgi-bin/s?d=m&q=",
+    "/~tavi/search.cgi?p=",
+    "/cgi-bin/osk/robot/robot?project=mp3&srch=",
+    "/cgi-bin/search/search.pl?searchstring=",
+};
+
+// The table rows of links as the program prints them, for a site of the given score.
+std::string rows(const std::vector<std::string>& links, const std::string& site, int score) {
+    std::string out;
+    for (const std::string& l : links) {
+        std::string name = l.substr(l.rfind('/') + 1);
+        for (char& c : name)
+            if (c == '_') c = ' ';
+        out += name + "\t" + std::to_string(score) + "\t" + site + "\t" + l + "\n";
+    }
+    return out;
+}
+
+class SearchCli : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        for (int i = 0; i < 3; ++i) {
+            peers_[i] = new testpeers::HttpPeer;
+            ASSERT_TRUE(peers_[i]->start("127.0.0." + std::to_string(i + 1)));
+        }
+        proxy_ = new testpeers::TinyProxy;
+        ASSERT_TRUE(proxy_->start());
+    }
+    static void TearDownTestSuite() {
+        for (auto*& p : peers_) {
+            delete p;
+            p = nullptr;
+        }
+        delete proxy_;
+        proxy_ = nullptr;
+    }
+    static testpeers::HttpPeer& peer(int i) { return *peers_[i]; }
+
+    // Site statistics giving site e<i>.test the score (7 - i) * 1000, so the
+    // table order does not depend on which page arrives first.
+    void writeStats() {
+        std::string ip = "[items.stats_ip_Items]\nCount=7\n", good = "[items.stats_good_Items]\nCount=7\n",
+                    bad = "[items.stats_bad_Items]\nCount=7\n";
+        for (int i = 0; i < 7; ++i) {
+            ip += "Item" + std::to_string(i) + "=e" + std::to_string(i) + ".test\n";
+            good += "Item" + std::to_string(i) + "=" + std::to_string(7 - i) + "\n";
+            bad += "Item" + std::to_string(i) + "=1\n";
+        }
+        writeFile(cfg.file("wavbin"), ip + good + bad);
+    }
+    void writeLinks(const std::vector<std::string>& entries,
+                    const std::string& settings = "path=cutftp32\n") {
+        std::string s = "[Settings]\n" + settings + "[Links]\n";
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            s += std::to_string(i) + "=" + entries[i] + "\n";
+        writeFile(cfg.file("wavbin.Ini"), s);
+    }
+
+    TempDir cfg;
+
+private:
+    static testpeers::HttpPeer* peers_[3];
+    static testpeers::TinyProxy* proxy_;
+
+protected:
+    static testpeers::TinyProxy& proxy() { return *proxy_; }
+};
+
+testpeers::HttpPeer* SearchCli::peers_[3] = {nullptr, nullptr, nullptr};
+testpeers::TinyProxy* SearchCli::proxy_ = nullptr;
+
+TEST_F(SearchCli, AllEnginesOnSeveralServersFillOneTableAndTheSettingsStay) {
+    std::vector<std::string> entries;
+    std::string want;
+    for (int i = 0; i < 7; ++i) {
+        testpeers::HttpPeer& p = peer(i % 3);
+        const std::string site = "e" + std::to_string(i) + ".test";
+        const auto links = siteLinks(site, i == 2 ? 20 : 3);
+        const std::string path = std::string(DefaultPaths[i]) + "two+words";
+        if (i == 1) { // relocated to another server
+            p.relocate(path, peer(2).url("/moved/" + std::to_string(i)));
+            peer(2).serve("/moved/" + std::to_string(i), resultPage(links));
+        } else if (i == 2) { // a large page whose links arrive cut by the server's writes
+            p.serve(path, resultPage(links, 50000), {100, 5003, 7, 20011, 3, 60000});
+        } else {
+            p.serve(path, resultPage(links), {90, 13, 250});
+        }
+        entries.push_back(p.hostPort() + DefaultPaths[i]);
+        want += rows(links, site, (7 - i) * 1000);
+    }
+    peer(0).reply("/gone?q=two+words", 404, "Not Found", {}, resultPage(siteLinks("e0.test", 1)));
+    entries.push_back(peer(0).hostPort() + "/gone?q=");
+    entries.push_back("engine.invalid/s?q=");
+    writeLinks(entries, "path=/opt/cute/cutftp32\nproxy=0\nproxyname=\nproxyport=81\n");
+    writeStats();
+
+    const CliRun r = runCli({"two", "words"}, cfg.path());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, ""); // no progress when standard error is not a terminal
+    EXPECT_EQ(r.out, want);
+
+    const platform::TIniFile ini(cfg.file("wavbin.Ini"));
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        EXPECT_EQ(ini.ReadString("Links", std::to_string(i), ""), entries[i]);
+    EXPECT_EQ(ini.ReadString("Links", std::to_string(entries.size()), "?"), "");
+    EXPECT_EQ(ini.ReadString("Settings", "path", ""), "/opt/cute/cutftp32");
+    const platform::TIniFile forms(cfg.file("wavbin"));
+    EXPECT_EQ(forms.ReadString("items.stats_ip_Items", "Item6", ""), "e6.test");
+    EXPECT_EQ(forms.ReadString("cfg", "Guideshow_Checked", ""), "True");
+}
+
+TEST_F(SearchCli, EngineOptionsReplaceTheSavedListForThisRunOnly) {
+    peer(1).serve("/only?q=x", resultPage(siteLinks("e3.test", 2)));
+    writeLinks({"saved.invalid/s?q="});
+    writeStats();
+    const std::size_t before = peer(1).requestLines().size();
+    const CliRun r = runCli(
+        {"--engine", peer(1).hostPort() + "/only?q=", "--engine=" + peer(1).hostPort() + "/none?q=", "x"},
+        cfg.path());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, rows(siteLinks("e3.test", 2), "e3.test", 4000));
+    auto lines = peer(1).requestLines();
+    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(before));
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{"GET /none?q=x HTTP/1.0", "GET /only?q=x HTTP/1.0"}));
+    EXPECT_EQ(platform::TIniFile(cfg.file("wavbin.Ini")).ReadString("Links", "0", ""), "saved.invalid/s?q=");
+    EXPECT_EQ(platform::TIniFile(cfg.file("wavbin.Ini")).ReadString("Links", "1", "?"), "");
+}
+
+TEST_F(SearchCli, TheTimeOutCancelsAnEngineThatNeverAnswersAndPrintsWhatWasFound) {
+    peer(2).hang("/never?q=late");
+    peer(2).serve("/quick?q=late", resultPage(siteLinks("e5.test", 2)));
+    writeLinks({peer(2).hostPort() + "/never?q=", peer(2).hostPort() + "/quick?q="});
+    writeStats();
+    const CliRun r = runCli({"--timeout", "1", "late"}, cfg.path());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, rows(siteLinks("e5.test", 2), "e5.test", 2000));
+}
+
+TEST_F(SearchCli, ThroughARealProxy) {
+    peer(1).serve("/viaproxy?q=p+q", resultPage(siteLinks("e4.test", 2)));
+    writeLinks({peer(1).hostPort() + "/viaproxy?q="}, "path=cutftp32\nproxy=0\nproxyname=\nproxyport=81\n");
+    writeStats();
+    const std::size_t before = peer(1).requestLines().size();
+    const CliRun r = runCli({"--proxy", proxy().hostPort(), "p", "q"}, cfg.path());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, rows(siteLinks("e4.test", 2), "e4.test", 3000));
+    // The engine got the request from the proxy, which logged the full URL.
+    ASSERT_GT(peer(1).requestLines().size(), before);
+    EXPECT_EQ(peer(1).requestLines().back().rfind("GET /viaproxy?q=p+q HTTP/1.", 0), 0u);
+    EXPECT_NE(proxy().log().find("http://" + peer(1).hostPort() + "/viaproxy?q=p+q"), std::string::npos)
+        << proxy().log();
+    // The proxy given on the command line is not remembered.
+    EXPECT_EQ(platform::TIniFile(cfg.file("wavbin.Ini")).ReadString("Settings", "proxy", ""), "0");
+}
+
+TEST_F(SearchCli, ExitStatusesAndUsageErrors) {
+    peer(0).reply("/empty?q=nothing", 200, "OK", {}, "<html>no results</html>");
+    writeLinks({peer(0).hostPort() + "/empty?q="});
+    CliRun r = runCli({"nothing"}, cfg.path());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+
+    struct Row {
+        std::vector<std::string> args;
+        const char* message;
+    } bad[] = {
+        {{}, "wavetrap-cli: search: no search phrase given"},
+        {{"--timeout", "soon", "x"},
+         "wavetrap-cli: search: --timeout: 'soon' is not a positive number of seconds"},
+        {{"--timeout", "0", "x"}, "wavetrap-cli: search: --timeout: '0' is not a positive number of seconds"},
+        {{"--proxy", "host:99999", "x"}, "wavetrap-cli: search: --proxy: '99999' is not a port number"},
+        {{"--proxy", ":8080", "x"}, "wavetrap-cli: search: --proxy needs a host name"},
+        {{"--engine"}, "wavetrap-cli: search: --engine needs an engine entry"},
+        {{"--colour", "x"}, "wavetrap-cli: search: unknown option '--colour'"},
+    };
+    const std::string before = readFile(cfg.file("wavbin.Ini"));
+    for (const Row& b : bad) {
+        r = runCli(b.args, cfg.path());
+        EXPECT_EQ(r.exitCode, 2) << b.message;
+        EXPECT_EQ(r.err.rfind(b.message, 0), 0u) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(readFile(cfg.file("wavbin.Ini")), before); // a refused command line touches nothing
+
+    r = runCli({"--help"}, cfg.path());
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("Usage: wavetrap-cli search [OPTIONS] PHRASE..."), std::string::npos);
+}
+
+} // namespace
