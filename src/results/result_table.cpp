@@ -5,6 +5,15 @@
 #include <algorithm>
 
 namespace results {
+namespace {
+
+// A cell of a row without copying it (an absent cell reads as empty text).
+const std::string& cellOf(const platform::ListItem& row, std::size_t col) {
+    static const std::string none;
+    return col < row.cells.size() ? row.cells[col] : none;
+}
+
+} // namespace
 
 int SiteList::find(const std::string& site) const {
     auto it = index_.find(site);
@@ -42,12 +51,12 @@ void ResultTable::addlink(const std::string& url) {
     // A URL already in a row is never listed twice (the table holds at most
     // 150 rows, so looking at every row costs little).
     for (const platform::ListItem& row : List.Items())
-        if (row.cell(ColUrl) == url) return;
+        if (cellOf(row, ColUrl) == url) return;
 
     const int score = stats_.ip_to_score(r.site);
     // Below every row of equal or higher score: first come, first listed.
     int at = 0;
-    while (at < List.Count() && stats_.ip_to_score(List.Item(at).cell(ColSite)) >= score)
+    while (at < List.Count() && stats_.ip_to_score(cellOf(List.Item(at), ColSite)) >= score)
         ++at;
     List.Insert(at, {fixname(r.fname), std::to_string(score), r.site, url});
     linklist.push_back(url);
@@ -72,8 +81,8 @@ void ResultTable::ClearList1Click() {
 
 void ResultTable::rescore(const std::function<int(const std::string&)>& scoreOf) {
     for (int row = 0; row < List.Count(); ++row) {
-        const std::string text = std::to_string(scoreOf(List.Item(row).cell(ColSite)));
-        if (text != List.Item(row).cell(ColScore)) List.SetCell(row, ColScore, text);
+        const std::string text = std::to_string(scoreOf(cellOf(List.Item(row), ColSite)));
+        if (text != cellOf(List.Item(row), ColScore)) List.SetCell(row, ColScore, text);
     }
 }
 

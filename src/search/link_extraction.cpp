@@ -17,18 +17,31 @@ inline char lowerAscii(char c) {
 }
 
 // The first position from p on that can matter inside a candidate: a double
-// quote, a "." (perhaps of ".mp3") or an "h"/"H" (perhaps of "href").
+// quote, the start of ".mp3" or of "href" (letters in any case). Near the end
+// of the text every "." and "h"/"H" is reported (the caller checks them), so
+// no position that matters is ever skipped.
 inline std::size_t findEvent(const char* d, std::size_t p, std::size_t n) {
 #ifdef __SSE2__
     const __m128i quote = _mm_set1_epi8('"');
-    const __m128i dot = _mm_set1_epi8('.');
-    const __m128i h = _mm_set1_epi8('h');
     const __m128i caseBit = _mm_set1_epi8(0x20);
-    while (p + 16 <= n) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + p));
-        const __m128i m = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, dot)),
-                                       _mm_cmpeq_epi8(_mm_or_si128(v, caseBit), h));
-        const int mask = _mm_movemask_epi8(m);
+    const __m128i dot = _mm_set1_epi8('.'), m = _mm_set1_epi8('m'), pp = _mm_set1_epi8('p'),
+                  three = _mm_set1_epi8('3');
+    const __m128i h = _mm_set1_epi8('h'), r = _mm_set1_epi8('r'), e = _mm_set1_epi8('e'),
+                  f = _mm_set1_epi8('f');
+    while (p + 19 <= n) {
+        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + p));
+        const __m128i v1 =
+            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + p + 1)), caseBit);
+        const __m128i v2 =
+            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + p + 2)), caseBit);
+        const __m128i v3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + p + 3));
+        const __m128i l0 = _mm_or_si128(v0, caseBit);
+        const __m128i mp3 = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(v0, dot), _mm_cmpeq_epi8(v1, m)),
+                                          _mm_and_si128(_mm_cmpeq_epi8(v2, pp), _mm_cmpeq_epi8(v3, three)));
+        const __m128i href =
+            _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(l0, h), _mm_cmpeq_epi8(v1, r)),
+                          _mm_and_si128(_mm_cmpeq_epi8(v2, e), _mm_cmpeq_epi8(_mm_or_si128(v3, caseBit), f)));
+        const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(mp3, href), _mm_cmpeq_epi8(v0, quote)));
         if (mask != 0) return p + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
         p += 16;
     }
@@ -127,6 +140,7 @@ bool LinkExtractor::close(ScanState& st, const char* data, std::size_t from, std
 }
 
 void LinkExtractor::offer(std::string_view link) {
+    if (table_.linklist.size() >= results::ResultTable::MaxLinks) return; // addlink would refuse it at once
     if (link.find('%') == std::string_view::npos) {
         if (link.find(".mp3") == std::string_view::npos || hasControl(link)) return;
         table_.addlink(std::string(link));
