@@ -408,7 +408,7 @@ void TFtpClient::Impl::ControlDataAvailable(std::uint16_t) {
     }
     const int n = control.Receive(rcvBuf.data() + rcvCount, static_cast<int>(rcvBuf.size() - rcvCount));
     if (n == 0) {
-        CloseControl();
+        control.Close(); // the server closed: its end was read
         return;
     }
     if (n < 0) return;

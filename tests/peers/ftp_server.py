@@ -41,6 +41,7 @@ def main():
         # which need not be the server's 127.0.0.N.
         permit_foreign_addresses = True
         banner = "Wavetrap test server ready."
+        auth_failed_timeout = 0  # answer a wrong password at once
 
         def ftp_REST(self, line):
             if args.no_rest:

@@ -1,0 +1,326 @@
+// TFtpClient against a real FTP server (pyftpdlib on loopback): the download
+// road of the program (Open, User, Pass, Size, TypeSet, RestGet/Get), resume,
+// log-in failures, the refused local names and a server that dies.
+#include "ftp_recorder.h"
+#include "net/ftpcli.h"
+#include "peers/dialogue_server.h"
+#include "peers/ftp_peer.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+using namespace net;
+using ftptest::Recorder;
+using testpeers::fillBytes;
+
+namespace {
+
+constexpr std::int64_t BigSize = 3 * 1024 * 1024 + 17;
+
+class FtpRealServer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        served_ = std::make_unique<testsupport::TempDir>();
+        testsupport::writeFile(served_->file("song.mp3"), fillBytes(0, BigSize));
+        testsupport::writeFile(served_->file("small.mp3"), fillBytes(0, 5000));
+        testsupport::writeFile(served_->file("empty.mp3"), "");
+        testpeers::FtpPeerOptions opt;
+        opt.host = "127.0.0.1";
+        opt.root = served_->path();
+        server_ = std::make_unique<testpeers::FtpPeer>();
+        ASSERT_TRUE(server_->start(opt)) << server_->output();
+        opt.host = "127.0.0.2";
+        opt.refuseRest = true;
+        noRest_ = std::make_unique<testpeers::FtpPeer>();
+        ASSERT_TRUE(noRest_->start(opt)) << noRest_->output();
+    }
+    static void TearDownTestSuite() {
+        server_.reset();
+        noRest_.reset();
+        served_.reset();
+    }
+
+    void SetUp() override { cwd_ = std::make_unique<ftptest::ScopedCwd>(local_.path()); }
+    void TearDown() override { cwd_.reset(); }
+
+    static void aim(TFtpClient& c, const testpeers::FtpPeer& peer, const std::string& file) {
+        c.HostName = peer.host();
+        c.Port = std::to_string(peer.port());
+        c.UserName = "anonymous";
+        c.PassWord = "guest@example.com";
+        c.HostDirName = ".";
+        c.HostFileName = file;
+        c.LocalFileName = file;
+        c.Timeout = 25;
+    }
+
+    // Runs one request and answers its completion (request type, error).
+    static std::pair<int, int> run(TFtpClient& c, Recorder& r, void (TFtpClient::*req)()) {
+        const std::size_t n = r.done.size();
+        (c.*req)();
+        if (!r.waitDone(n + 1, 20000)) return {-1, -1};
+        return r.done[n];
+    }
+
+    // Open, User, Pass, TypeSet, Size (this server answers SIZE only in
+    // binary mode).
+    static void logInAndSize(TFtpClient& c, Recorder& r) {
+        EXPECT_EQ(run(c, r, &TFtpClient::Open), std::make_pair(1, 0)) << c.LastReply();
+        EXPECT_EQ(run(c, r, &TFtpClient::User), std::make_pair(2, 0)) << c.LastReply();
+        EXPECT_EQ(run(c, r, &TFtpClient::Pass), std::make_pair(3, 0)) << c.LastReply();
+        EXPECT_EQ(run(c, r, &TFtpClient::TypeSet), std::make_pair(36, 0)) << c.LastReply();
+        EXPECT_EQ(run(c, r, &TFtpClient::Size), std::make_pair(16, 0)) << c.LastReply();
+    }
+
+    static std::unique_ptr<testsupport::TempDir> served_;
+    static std::unique_ptr<testpeers::FtpPeer> server_;
+    static std::unique_ptr<testpeers::FtpPeer> noRest_;
+    testsupport::TempDir local_;
+    std::unique_ptr<ftptest::ScopedCwd> cwd_;
+};
+
+std::unique_ptr<testsupport::TempDir> FtpRealServer::served_;
+std::unique_ptr<testpeers::FtpPeer> FtpRealServer::server_;
+std::unique_ptr<testpeers::FtpPeer> FtpRealServer::noRest_;
+
+} // namespace
+
+TEST_F(FtpRealServer, AnonymousDownloadWholeFile) {
+    TFtpClient c;
+    Recorder r(c);
+    aim(c, *server_, "song.mp3");
+    logInAndSize(c, r);
+    EXPECT_EQ(c.RemoteSize(), BigSize);
+    EXPECT_EQ(run(c, r, &TFtpClient::RestGet), std::make_pair(38, 0)) << c.ErrorMessage();
+    EXPECT_TRUE(ftptest::fileHolds(local_.file("song.mp3"), fillBytes(0, BigSize)));
+    EXPECT_EQ(c.ByteCount(), BigSize);
+    EXPECT_EQ(c.State(), ftpReady);
+    EXPECT_TRUE(c.Connected());
+    EXPECT_EQ(c.StatusCode(), 226);
+    // No local file: no REST; progress counts from 0 and grows.
+    EXPECT_EQ(r.commands(), (std::vector<std::string>{"USER anonymous", "PASS guest@example.com", "TYPE I",
+                                                      "SIZE song.mp3", r.commands()[4], "RETR song.mp3"}));
+    EXPECT_EQ(r.commands()[4].rfind("PORT 127,0,0,1,", 0), 0u);
+    ASSERT_FALSE(r.progress.empty());
+    EXPECT_EQ(r.progress.front(), 0);
+    EXPECT_TRUE(std::is_sorted(r.progress.begin(), r.progress.end()));
+    EXPECT_LE(r.progress.back(), BigSize);
+    EXPECT_TRUE(r.shownContaining("! " + std::to_string(BigSize) + " bytes received/sent in "));
+    EXPECT_EQ(r.sessionConnected, 1);
+    EXPECT_EQ(r.sessionClosed, 0);
+    EXPECT_EQ(r.done.size(), 6u);
+}
+
+TEST_F(FtpRealServer, UserWithPasswordResumesFromTheLocalFileSize) {
+    TFtpClient c;
+    Recorder r(c);
+    aim(c, *server_, "small.mp3");
+    c.UserName = "wavetrap";
+    c.PassWord = "secret";
+    c.DisplayFlag = false;
+    testsupport::writeFile(local_.file("small.mp3"), fillBytes(0, 100));
+    logInAndSize(c, r);
+    EXPECT_EQ(c.RemoteSize(), 5000);
+    EXPECT_EQ(run(c, r, &TFtpClient::RestGet), std::make_pair(38, 0)) << c.ErrorMessage();
+    EXPECT_TRUE(ftptest::fileHolds(local_.file("small.mp3"), fillBytes(0, 5000)));
+    EXPECT_TRUE(r.shown("> REST 100"));
+    ASSERT_FALSE(r.progress.empty());
+    EXPECT_EQ(r.progress.front(), 100);
+    EXPECT_EQ(c.ByteCount(), 4900);
+    EXPECT_FALSE(r.shownContaining("! Data: ")); // DisplayFlag off
+}
+
+TEST_F(FtpRealServer, ShowsDataPiecesWithDisplayFlag) {
+    testsupport::writeFile(served_->file("lines.txt"), "first line\r\nsecond\n\nthird");
+    TFtpClient c;
+    Recorder r(c);
+    aim(c, *server_, "lines.txt");
+    c.DisplayFlag = true;
+    logInAndSize(c, r);
+    EXPECT_EQ(run(c, r, &TFtpClient::Get), std::make_pair(10, 0));
+    EXPECT_TRUE(r.shown("! Data: first line"));
+    EXPECT_TRUE(r.shown("! Data: second"));
+    EXPECT_TRUE(r.shown("! Data: third"));
+    EXPECT_FALSE(r.shown("! Data: "));
+}
+
+TEST_F(FtpRealServer, FailingRequestsCompleteWithTheReplyCode) {
+    TFtpClient c;
+    Recorder r(c);
+    aim(c, *server_, "missing.mp3");
+    c.UserName = "wavetrap";
+    c.PassWord = "wrong";
+    EXPECT_EQ(run(c, r, &TFtpClient::Open), std::make_pair(1, 0));
+    EXPECT_EQ(run(c, r, &TFtpClient::User), std::make_pair(2, 0));
+    EXPECT_EQ(run(c, r, &TFtpClient::Pass), std::make_pair(3, 530));
+    EXPECT_EQ(c.ErrorMessage().substr(0, 4), "530 ");
+    // Simple requests do not clear ErrorMessage; the anonymous log-in works.
+    c.UserName = "anonymous";
+    EXPECT_EQ(run(c, r, &TFtpClient::User), std::make_pair(2, 0));
+    EXPECT_EQ(run(c, r, &TFtpClient::Pass), std::make_pair(3, 0));
+    EXPECT_EQ(c.ErrorMessage().substr(0, 4), "530 ");
+    EXPECT_EQ(run(c, r, &TFtpClient::Size), std::make_pair(16, 550));
+    EXPECT_EQ(c.RemoteSize(), 0);
+    // A sequence starts with a clean ErrorMessage; RETR refused: 550.
+    EXPECT_EQ(run(c, r, &TFtpClient::RestGet), std::make_pair(38, 550));
+    EXPECT_EQ(c.ErrorMessage().substr(0, 4), "550 ");
+    EXPECT_EQ(c.State(), ftpReady);
+    EXPECT_TRUE(c.Connected());
+}
+
+TEST_F(FtpRealServer, RestRefusedEndsTheSequenceWithoutRetr) {
+    TFtpClient c;
+    Recorder r(c);
+    aim(c, *noRest_, "small.mp3");
+    testsupport::writeFile(local_.file("small.mp3"), "partial");
+    logInAndSize(c, r);
+    EXPECT_EQ(run(c, r, &TFtpClient::RestGet), std::make_pair(38, 502));
+    EXPECT_FALSE(r.shown("> RETR small.mp3"));
+    EXPECT_EQ(testsupport::readFile(local_.file("small.mp3")), "partial");
+    // The plain Get then fetches the whole file (the slot's fallback).
+    EXPECT_EQ(run(c, r, &TFtpClient::Get), std::make_pair(10, 0));
+    EXPECT_TRUE(ftptest::fileHolds(local_.file("small.mp3"), fillBytes(0, 5000)));
+}
+
+TEST_F(FtpRealServer, UnsafeLocalNamesAreRefusedAndNothingIsWritten) {
+    TFtpClient c;
+    Recorder r(c);
+    aim(c, *server_, "small.mp3");
+    logInAndSize(c, r);
+    std::filesystem::create_directory(local_.file("sub"));
+    for (const std::string& name :
+         std::vector<std::string>{"", ".", "..", "sub/small.mp3", "../small.mp3", local_.file("abs.mp3")}) {
+        SCOPED_TRACE(name);
+        c.LocalFileName = name;
+        const std::size_t shownBefore = r.display.size();
+        EXPECT_EQ(run(c, r, &TFtpClient::Get), std::make_pair(10, 550));
+        EXPECT_EQ(c.LastReply(), "Unable to open local file " + name);
+        EXPECT_EQ(c.StatusCode(), 550);
+        EXPECT_EQ(c.ErrorMessage(), "Unable to open local file " + name);
+        for (std::size_t i = shownBefore; i < r.display.size(); ++i)
+            EXPECT_NE(r.display[i], "> RETR small.mp3");
+    }
+    EXPECT_FALSE(std::filesystem::exists(local_.file("sub/small.mp3")));
+    EXPECT_FALSE(std::filesystem::exists(local_.file("abs.mp3")));
+    EXPECT_FALSE(std::filesystem::exists(local_.file("small.mp3")));
+    // The connection stays usable.
+    c.LocalFileName = "small.mp3";
+    EXPECT_EQ(run(c, r, &TFtpClient::Get), std::make_pair(10, 0));
+    EXPECT_TRUE(ftptest::fileHolds(local_.file("small.mp3"), fillBytes(0, 5000)));
+}
+
+TEST_F(FtpRealServer, TheSlotOrderAsksTheSizeBeforeBinaryType) {
+    // The download slots ask SIZE before TYPE I; this server refuses SIZE in
+    // ASCII mode, and the download goes on without a size.
+    TFtpClient c;
+    Recorder r(c);
+    aim(c, *server_, "small.mp3");
+    EXPECT_EQ(run(c, r, &TFtpClient::Open), std::make_pair(1, 0));
+    EXPECT_EQ(run(c, r, &TFtpClient::User), std::make_pair(2, 0));
+    EXPECT_EQ(run(c, r, &TFtpClient::Pass), std::make_pair(3, 0));
+    EXPECT_EQ(run(c, r, &TFtpClient::Size), std::make_pair(16, 550));
+    EXPECT_EQ(c.RemoteSize(), 0);
+    EXPECT_EQ(run(c, r, &TFtpClient::TypeSet), std::make_pair(36, 0));
+    EXPECT_EQ(run(c, r, &TFtpClient::RestGet), std::make_pair(38, 0));
+    EXPECT_TRUE(ftptest::fileHolds(local_.file("small.mp3"), fillBytes(0, 5000)));
+}
+
+TEST_F(FtpRealServer, EmptyFileAndOtherSequences) {
+    TFtpClient c;
+    Recorder r(c);
+    aim(c, *server_, "empty.mp3");
+    EXPECT_EQ(run(c, r, &TFtpClient::FileSize), std::make_pair(16, 550)) << c.ErrorMessage();
+    EXPECT_FALSE(c.Connected());    // QUIT came after the failed step and closed it
+    EXPECT_EQ(c.StatusCode(), 550); // the reply saved before QUIT comes back
+    EXPECT_EQ(c.ErrorMessage(), "550 SIZE not allowed in ASCII mode.");
+    testsupport::writeFile(local_.file("empty.mp3"), "old content");
+    EXPECT_EQ(run(c, r, &TFtpClient::Receive), std::make_pair(6, 0)) << c.ErrorMessage();
+    EXPECT_EQ(testsupport::readFile(local_.file("empty.mp3")), "");
+    c.HostFileName = c.LocalFileName = "small.mp3";
+    testsupport::writeFile(local_.file("small.mp3"), fillBytes(0, 11));
+    EXPECT_EQ(run(c, r, &TFtpClient::RestartGet), std::make_pair(39, 0)) << c.ErrorMessage();
+    EXPECT_TRUE(r.shown("> REST 11"));
+    EXPECT_TRUE(ftptest::fileHolds(local_.file("small.mp3"), fillBytes(0, 5000)));
+    c.LocalFileName = "listing.txt";
+    EXPECT_EQ(run(c, r, &TFtpClient::Directory), std::make_pair(11, 0)) << c.ErrorMessage();
+    const std::string listing = testsupport::readFile(local_.file("listing.txt"));
+    EXPECT_NE(listing.find("song.mp3"), std::string::npos);
+    EXPECT_NE(listing.find("small.mp3"), std::string::npos);
+    EXPECT_EQ(run(c, r, &TFtpClient::System), std::make_pair(13, 0));
+    EXPECT_EQ(run(c, r, &TFtpClient::Connect), std::make_pair(5, 0));
+    EXPECT_EQ(run(c, r, &TFtpClient::Pwd), std::make_pair(31, 0));
+    EXPECT_EQ(c.DirResult(), "/");
+    EXPECT_EQ(run(c, r, &TFtpClient::Quit), std::make_pair(15, 0));
+    EXPECT_FALSE(c.Connected());
+}
+
+TEST_F(FtpRealServer, ServerKilledMidTransferFailsTheRequest) {
+    testpeers::FtpPeerOptions opt;
+    opt.host = "127.0.0.3";
+    opt.root = served_->path();
+    opt.rateLimit = 64 * 1024;
+    testpeers::FtpPeer slow;
+    ASSERT_TRUE(slow.start(opt)) << slow.output();
+    TFtpClient c;
+    Recorder r(c);
+    aim(c, slow, "song.mp3");
+    logInAndSize(c, r);
+    const std::size_t n = r.done.size();
+    c.RestGet();
+    ASSERT_TRUE(platform::runUntil([&] { return c.ByteCount() > 0; }, 20000));
+    slow.kill();
+    ASSERT_TRUE(r.waitDone(n + 1));
+    EXPECT_EQ(r.done[n].first, 38);
+    EXPECT_NE(r.done[n].second, 0); // a partial file is no success
+    EXPECT_LT(std::filesystem::file_size(local_.file("song.mp3")), static_cast<std::uintmax_t>(BigSize));
+    EXPECT_FALSE(c.Connected());
+    EXPECT_EQ(r.sessionClosed, 1);
+    const auto partial = std::filesystem::file_size(local_.file("song.mp3"));
+    // The server comes back on the same port (here without the limit); the
+    // download resumes from the partial file.
+    ASSERT_TRUE(slow.restart()) << slow.output();
+    EXPECT_TRUE(testpeers::portAccepts(opt.host, slow.port()));
+    slow.kill();
+    opt.rateLimit = 0;
+    opt.port = slow.port();
+    ASSERT_TRUE(slow.start(opt)) << slow.output();
+    logInAndSize(c, r);
+    EXPECT_EQ(run(c, r, &TFtpClient::RestGet), std::make_pair(38, 0)) << c.ErrorMessage();
+    EXPECT_TRUE(r.shown("> REST " + std::to_string(partial)));
+    EXPECT_TRUE(ftptest::fileHolds(local_.file("song.mp3"), fillBytes(0, BigSize)));
+}
+
+TEST(FtpConnectFailures, RefusedPortAndUnknownHost) {
+    struct Row {
+        std::string host;
+        int port;
+        int error;
+        std::string lastReply;
+    };
+    const int closedPort = testpeers::freePort("127.0.0.1");
+    const Row rows[] = {
+        {"127.0.0.1", closedPort, 10061, "500 Connection refused (Winsock error #10061)"},
+        {"nosuchhost.invalid", 21, 11001, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.host);
+        TFtpClient c;
+        Recorder r(c);
+        c.HostName = row.host;
+        c.Port = std::to_string(row.port);
+        c.Open();
+        EXPECT_TRUE(r.done.empty()); // never inside the call
+        ASSERT_TRUE(r.waitDone(1));
+        ftptest::settle();
+        EXPECT_EQ(r.done, (std::vector<std::pair<int, int>>{{1, row.error}}));
+        if (!row.lastReply.empty()) {
+            EXPECT_EQ(c.LastReply(), row.lastReply);
+            EXPECT_EQ(c.StatusCode(), 500);
+        }
+        EXPECT_EQ(c.State(), ftpReady);
+        EXPECT_FALSE(c.Connected());
+    }
+}
