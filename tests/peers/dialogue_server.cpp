@@ -171,8 +171,9 @@ bool DialogueServer::start(const Dialogue& dialogue, const std::string& host, in
     host_ = host;
     if (!server_.listen(QHostAddress(QString::fromStdString(host)), static_cast<quint16>(port))) return false;
     port_ = server_.serverPort();
-    // The first step of every dialogue waits for the client to connect.
-    waiting_ = Wait::Accept;
+    // The first step of every dialogue waits for the client to connect (a
+    // dialogue without steps has nothing to wait for).
+    waiting_ = dialogue_.steps.empty() ? Wait::None : Wait::Accept;
     return true;
 }
 

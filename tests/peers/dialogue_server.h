@@ -90,6 +90,12 @@ public:
 
     // Every step has been played.
     bool finished() const { return next_ >= dialogue_.steps.size() && waiting_ == Wait::None; }
+    // Nothing more to play until the client acts (sends, closes, connects),
+    // or the end was reached.
+    bool idle() const {
+        return finished() || waiting_ == Wait::Line || waiting_ == Wait::ClientClose ||
+               waiting_ == Wait::Accept || waiting_ == Wait::DataClosed;
+    }
     // Mismatches and surprises, one text each; empty when all went to plan.
     const std::vector<std::string>& errors() const { return errors_; }
     // Every line the client sent, in order, over all connections.

@@ -1,0 +1,179 @@
+// TFtpClient against the scripted server: every file in dialogues/ holds the
+// server's side, the commands the client must send and, in its "E:" lines,
+// the requests to make and the completions and values expected (see
+// dialogues/README).
+#include "ftp_recorder.h"
+#include "net/ftpcli.h"
+#include "peers/dialogue_server.h"
+#include "platform/system.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+using namespace net;
+using ftptest::Recorder;
+
+namespace {
+
+std::string expectedContent(const std::string& spec) {
+    std::istringstream in(spec);
+    std::string kind;
+    in >> kind;
+    if (kind == "fill") {
+        std::int64_t off = 0, n = 0;
+        in >> off >> n;
+        return testpeers::fillBytes(off, n);
+    }
+    if (kind == "text") return spec.size() > 5 ? spec.substr(5) : "";
+    if (kind == "empty") return "";
+    ADD_FAILURE() << "bad content: " << spec;
+    return {};
+}
+
+using Request = void (TFtpClient::*)();
+const std::map<std::string, Request>& requests() {
+    static const std::map<std::string, Request> m = {
+        {"Open", &TFtpClient::Open},       {"User", &TFtpClient::User},
+        {"Pass", &TFtpClient::Pass},       {"Size", &TFtpClient::Size},
+        {"TypeSet", &TFtpClient::TypeSet}, {"Get", &TFtpClient::Get},
+        {"RestGet", &TFtpClient::RestGet}, {"Quote", &TFtpClient::Quote},
+        {"Quit", &TFtpClient::Quit},       {"Cwd", &TFtpClient::Cwd},
+        {"Pwd", &TFtpClient::Pwd},         {"Syst", &TFtpClient::Syst},
+        {"Connect", &TFtpClient::Connect}, {"FileSize", &TFtpClient::FileSize},
+        {"Receive", &TFtpClient::Receive},
+    };
+    return m;
+}
+
+class FtpDialogue : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        platform::setTickSource([] { return 5000u; });
+    }
+    void TearDown() override { platform::setTickSource({}); }
+};
+
+std::string valueOf(const std::string& name, TFtpClient& c, Recorder& r, const testsupport::TempDir& dir) {
+    if (name == "ErrorMessage") return c.ErrorMessage();
+    if (name == "LastReply") return c.LastReply();
+    if (name == "StatusCode") return std::to_string(c.StatusCode());
+    if (name == "RemoteSize") return std::to_string(c.RemoteSize());
+    if (name == "ByteCount") return std::to_string(c.ByteCount());
+    if (name == "State") return std::to_string(static_cast<int>(c.State()));
+    if (name == "Connected") return c.Connected() ? "true" : "false";
+    if (name == "sessionClosed") return std::to_string(r.sessionClosed);
+    if (name == "done.count") return std::to_string(r.done.size());
+    if (name == "progress.first") return r.progress.empty() ? "none" : std::to_string(r.progress.front());
+    if (name == "file") {
+        const std::string path = dir.file(c.LocalFileName);
+        return std::filesystem::exists(path) ? testsupport::readFile(path) : "<absent>";
+    }
+    ADD_FAILURE() << "unknown value " << name;
+    return {};
+}
+
+} // namespace
+
+TEST_P(FtpDialogue, Plays) {
+    testsupport::TempDir dir;
+    ftptest::ScopedCwd cwd(dir.path());
+    testpeers::DialogueServer server;
+    ASSERT_TRUE(server.startFile(testpeers::dialoguePath(GetParam()), "127.0.0.1"));
+    TFtpClient c;
+    Recorder r(c);
+    c.HostName = server.host();
+    c.Port = std::to_string(server.port());
+    c.UserName = "anonymous";
+    c.PassWord = "guest@";
+    c.HostFileName = c.LocalFileName = "song.mp3";
+    c.Timeout = 25;
+
+    std::size_t seen = 0; // completions already compared
+    for (const std::string& e : server.dialogue().expected) {
+        SCOPED_TRACE(e);
+        const auto arrow = e.find(" -> ");
+        const auto eq = e.find(" = ");
+        if (arrow != std::string::npos) {
+            const std::string call = e.substr(0, arrow), want = e.substr(arrow + 4);
+            if (call == "Abort") {
+                EXPECT_EQ(c.Abort() ? "true" : "false", want);
+                continue;
+            }
+            if (call != "done") {
+                ASSERT_TRUE(requests().count(call)) << "unknown request " << call;
+                (c.*requests().at(call))();
+                EXPECT_EQ(r.done.size(), seen) << "completion inside the call";
+            }
+            if (want == "none") {
+                // Let the server play what it can; no completion may come.
+                platform::runUntil([&] { return server.idle() || r.done.size() > seen; }, 5000);
+                ftptest::settle();
+                EXPECT_EQ(r.done.size(), seen);
+                continue;
+            }
+            ASSERT_TRUE(r.waitDone(seen + 1)) << server.where();
+            std::istringstream w(want);
+            int rq = -1, err = -1;
+            w >> rq >> err;
+            EXPECT_EQ(r.done[seen], std::make_pair(rq, err)) << c.LastReply() << " / " << c.ErrorMessage();
+            ++seen;
+        } else if (e.rfind("set ", 0) == 0 && eq != std::string::npos) {
+            const std::string prop = e.substr(4, eq - 4), v = e.substr(eq + 3);
+            if (prop == "HostName")
+                c.HostName = v;
+            else if (prop == "HostFileName")
+                c.HostFileName = v;
+            else if (prop == "LocalFileName")
+                c.LocalFileName = v;
+            else if (prop == "UserName")
+                c.UserName = v;
+            else if (prop == "PassWord")
+                c.PassWord = v;
+            else if (prop == "Binary")
+                c.Binary = v == "true";
+            else
+                ADD_FAILURE() << "unknown property " << prop;
+        } else if (e.rfind("local = ", 0) == 0) {
+            testsupport::writeFile(dir.file(c.LocalFileName), expectedContent(e.substr(8)));
+        } else if (e.rfind("check ", 0) == 0 && eq != std::string::npos) {
+            const std::string name = e.substr(6, eq - 6), want = e.substr(eq + 3);
+            ftptest::settle();
+            if (name == "file") {
+                EXPECT_TRUE(ftptest::fileHolds(dir.file(c.LocalFileName), expectedContent(want)));
+            } else {
+                EXPECT_EQ(valueOf(name, c, r, dir), want);
+            }
+        } else if (e.rfind("shows ", 0) == 0) {
+            EXPECT_TRUE(r.shown(e.substr(6)));
+        } else if (e.rfind("never shows ", 0) == 0) {
+            EXPECT_FALSE(r.shownContaining(e.substr(12)));
+        } else {
+            ADD_FAILURE() << "unknown expectation";
+        }
+    }
+    EXPECT_TRUE(platform::runUntil([&] { return server.finished(); }, 5000))
+        << "server stopped at " << server.where();
+    for (const auto& err : server.errors())
+        ADD_FAILURE() << "server: " << err;
+    ftptest::settle();
+    EXPECT_EQ(r.done.size(), seen) << "completions nobody expected";
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialogues, FtpDialogue,
+                         ::testing::Values("welcome_continuation.dlg", "welcome_421.dlg",
+                                           "download_resume_350.dlg", "rest_200.dlg", "rest_502.dlg",
+                                           "retr_550.dlg", "transfer_226_first.dlg", "transfer_226_after.dlg",
+                                           "two_replies_one_packet.dlg", "split_packets.dlg", "size_500.dlg",
+                                           "close_mid_transfer.dlg", "never_answers.dlg",
+                                           "never_ends_transfer.dlg", "not_connected.dlg", "unresolvable.dlg",
+                                           "pass_530.dlg"),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             std::string n = info.param.substr(0, info.param.find('.'));
+                             for (char& ch : n)
+                                 if (ch == '-') ch = '_';
+                             return n;
+                         });
