@@ -4,17 +4,18 @@
 
 #include "app/cli_search.h"
 #include "app/cli_commands.h"
-#include "platform/eventloop.h"
 #include "search/engines.h"
 
+#include <QEventLoop>
+#include <QTimer>
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <limits>
 #include <unistd.h>
 
 namespace cli {
@@ -125,12 +126,13 @@ public:
     }
     void total(std::uint64_t n) {
         total_ = n;
+        counting_ = true;
         show();
     }
 
 private:
     void show() {
-        if (!on_) return;
+        if (!on_ || !counting_) return;
         const std::uint64_t done = w_.dispatch.queriesFinished();
         const std::string text = "search: " + std::to_string(std::min(done, total_)) + "/" +
                                  std::to_string(total_) + " queries finished, " +
@@ -145,6 +147,7 @@ private:
     bool on_;
     int dispatchHandle_ = 0, tableHandle_ = 0;
     std::uint64_t total_ = 0;
+    bool counting_ = false; // the number of queries is known
     std::string last_;
 };
 
@@ -187,6 +190,27 @@ const CliCommand command("search", Usage, "send a phrase to every search engine 
 
 } // namespace
 
+namespace {
+
+// Runs the event loop, asleep between events, until done() holds or ms
+// milliseconds have passed (ms <= 0: no limit); answers done().
+bool waitFor(search::SearchDispatch& d, const std::function<bool()>& done, long long ms) {
+    if (done()) return true;
+    QEventLoop loop;
+    const int handle = d.Subscribe([&] {
+        if (done()) loop.quit();
+    });
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    if (ms > 0) limit.start(static_cast<int>(std::min<long long>(ms, std::numeric_limits<int>::max())));
+    loop.exec();
+    d.Unsubscribe(handle);
+    return done();
+}
+
+} // namespace
+
 bool searchAll(shell::Wavetrap& w, const SearchOptions& opt,
                const std::function<void(std::uint64_t)>& started) {
     if (opt.useProxy) { // as if "Use proxy:" were checked with these values
@@ -210,22 +234,12 @@ bool searchAll(shell::Wavetrap& w, const SearchOptions& opt,
     }
     if (started) started(d.queriesStarted() - before);
 
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(opt.timeoutMs > 0 ? opt.timeoutMs : 0);
-    auto finished = [&d] { return d.clientlist.empty(); };
-    while (!finished()) {
-        int wait = 1000;
-        if (opt.timeoutMs > 0) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0) break;
-            wait = static_cast<int>(std::min<long long>(left, 1000));
-        }
-        platform::runUntil(finished, wait);
-    }
-    if (!finished()) d.cancelbutClick(); // as the Cancel button does
+    if (!waitFor(
+            d, [&d] { return d.clientlist.empty(); }, opt.timeoutMs))
+        d.cancelbutClick(); // as Cancel does
     // Every client reports its end (an aborted one at once) and is released.
-    platform::runUntil([&d] { return d.clientsAlive() == 0; }, 5000);
+    waitFor(
+        d, [&d] { return d.clientlist.empty() && d.clientsAlive() == 0; }, 10000);
     return ok;
 }
 

@@ -37,7 +37,9 @@ void SearchDispatch::HttpCliItemRequestDone(net::THttpCli* sender, int /*rqType*
         ++releasing_;
         platform::post([done, alive = alive_, this]() mutable {
             done.reset();
-            if (*alive) --releasing_;
+            if (!*alive) return;
+            --releasing_;
+            notify();
         });
     }
     ++finished_;

@@ -255,6 +255,10 @@ void FormStorage::savePlacement(platform::TIniFile& ini) {
 
 void FormStorage::Save() {
     platform::TIniFile ini(fileName_);
+    Save(ini);
+}
+
+void FormStorage::Save(platform::TIniFile& ini) {
     {
         platform::IniBatch batch(ini);
         savePlacement(ini);
@@ -276,6 +280,10 @@ void FormStorage::FormClose() {
 
 void FormStorage::FormDestroy() {
     if (restored_ && !saved_) Save();
+}
+
+void FormStorage::FormDestroy(platform::TIniFile& ini) {
+    if (restored_ && !saved_) Save(ini);
 }
 
 } // namespace shell

@@ -122,6 +122,10 @@ public:
     void FormDestroy();
     // Write every bound property and the placement, as one write of the file.
     void Save();
+    // The same into an open file (several windows saved in one write).
+    void Save(platform::TIniFile& ini);
+    // The window is destroyed: the same into an open file.
+    void FormDestroy(platform::TIniFile& ini);
 
     bool Restored() const { return restored_; }
     bool SavedSinceRestore() const { return saved_; }

@@ -1,5 +1,7 @@
 #include "shell/startup_settings.h"
 
+#include "platform/profile.h"
+
 namespace shell {
 
 void loadSettingsAtStartup(MainWindowStorage& main, SettingsWindow& cfg, Settings& settings,
@@ -14,8 +16,12 @@ void loadSettingsAtStartup(MainWindowStorage& main, SettingsWindow& cfg, Setting
 
 void saveSettingsAtExit(MainWindowStorage& main, SettingsWindow& cfg, Settings& settings) {
     settings.savecfg();
-    main.storage.FormClose();
-    cfg.Destroy();
+    // The main window's close and the settings window's destruction, written
+    // to "wavbin" as one replacement of the file.
+    platform::TIniFile forms(main.storage.FileName());
+    platform::IniBatch batch(forms);
+    main.storage.Save(forms);
+    cfg.storage.FormDestroy(forms);
 }
 
 } // namespace shell

@@ -1,0 +1,103 @@
+#!/bin/sh
+# A search over N local engines, each serving a result page of SIZE bytes with
+# 20 FTP links, against curl fetching the same N URLs in parallel, in one run.
+# Prints both times, their ratio, and the peak memory of the search.
+#
+#   bench/search_vs_curl.sh [BUILD_DIR] [ENGINES] [PAGE_BYTES] [ROUNDS]
+#   defaults: build, 50 engines, 1 MB pages, 5 rounds (the best of each is kept)
+set -eu
+build=${1:-build}
+engines=${2:-50}
+size=${3:-1048576}
+rounds=${4:-5}
+cli=$build/src/wavetrap-cli
+py=/usr/bin/python3
+[ -x "$cli" ] || { echo "no $cli: build the wavetrap-cli target first" >&2; exit 2; }
+
+work=$(mktemp -d)
+server_pid=
+cleanup() {
+    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+# The pages: filler text with 20 quoted links spread through it.
+"$py" - "$work/pages" "$engines" "$size" <<'PY'
+import os, sys
+out, n, size = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+os.makedirs(out)
+filler = "<tr><td>nothing to see here, only words of a search engine page</td></tr>\n"
+for e in range(n):
+    links = ['<a href="ftp://ftp%d.bench.test/pub/music/artist_%d/song_%d_%d.mp3">song %d</a>\n' % (e, e, e, k, k)
+             for k in range(20)]
+    body_len = size - sum(len(l) for l in links)
+    chunk = body_len // 21
+    parts = []
+    for k in range(20):
+        parts.append((filler * (chunk // len(filler) + 1))[:chunk])
+        parts.append(links[k])
+    page = "".join(parts)
+    page += " " * max(0, size - len(page))
+    with open(os.path.join(out, "engine%d" % e), "w") as f:
+        f.write(page)
+PY
+
+# One threaded HTTP server on a free loopback port serves every engine. Its
+# listen backlog is raised: with the default of 5, fifty simultaneous connects
+# overflow it and the dropped ones are retried by the kernel seconds later.
+cat >"$work/server.py" <<'PY'
+import functools, http.server, sys
+class Server(http.server.ThreadingHTTPServer):
+    request_queue_size = 256
+    daemon_threads = True
+class Quiet(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+Server(("127.0.0.1", int(sys.argv[1])), functools.partial(Quiet, directory=sys.argv[2])).serve_forever()
+PY
+port=$("$py" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+"$py" "$work/server.py" "$port" "$work/pages" >/dev/null 2>&1 &
+server_pid=$!
+i=0
+until curl -s -o /dev/null "http://127.0.0.1:$port/engine0"; do
+    i=$((i + 1)); [ $i -gt 100 ] && { echo "the HTTP server did not start" >&2; exit 2; }
+    sleep 0.1
+done
+
+set --
+urls=
+e=0
+while [ $e -lt "$engines" ]; do
+    set -- "$@" --engine "127.0.0.1:$port/engine$e?q="
+    urls="$urls http://127.0.0.1:$port/engine$e?q=bench"
+    e=$((e + 1))
+done
+
+now() { date +%s.%N; }
+best_search=
+best_curl=
+peak=0
+r=0
+while [ $r -lt "$rounds" ]; do
+    r=$((r + 1))
+    cfg=$work/cfg$r
+    mkdir -p "$cfg"
+    t0=$(now)
+    WAVETRAP_CONFIG_DIR=$cfg /usr/bin/time -f %M -o "$work/rss" "$cli" search "$@" bench >"$work/table" 2>/dev/null || true
+    t1=$(now)
+    # shellcheck disable=SC2086
+    curl -s --parallel --parallel-max 50 $(for u in $urls; do printf ' -o /dev/null %s' "$u"; done) 2>/dev/null
+    t2=$(now)
+    s=$(echo "$t1 - $t0" | bc -l)
+    c=$(echo "$t2 - $t1" | bc -l)
+    rows=$(wc -l <"$work/table")
+    kb=$(cat "$work/rss")
+    echo "round $r: search ${s}s ($rows rows, peak ${kb} kB), curl ${c}s"
+    if [ -z "$best_search" ] || [ "$(echo "$s < $best_search" | bc -l)" = 1 ]; then best_search=$s; fi
+    if [ -z "$best_curl" ] || [ "$(echo "$c < $best_curl" | bc -l)" = 1 ]; then best_curl=$c; fi
+    [ "$kb" -gt "$peak" ] && peak=$kb
+done
+ratio=$(echo "$best_search / $best_curl" | bc -l)
+printf 'engines %s, page %s bytes: search %.3fs, curl %.3fs, ratio %.2f (goal <= 1.2); peak memory %s kB (goal < 65536 kB)\n' \
+    "$engines" "$size" "$best_search" "$best_curl" "$ratio" "$peak"
