@@ -1,0 +1,200 @@
+// TFtpClient: refusals with their exact texts, the state changes of a
+// download, a reply line longer than the reply buffer, abort from progress.
+#include "ftp_recorder.h"
+#include "net/ftpcli.h"
+#include "net/wsocket.h"
+#include "peers/dialogue_server.h"
+#include "peers/process.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+using namespace net;
+using ftptest::Recorder;
+using testpeers::Dialogue;
+using testpeers::DialogueServer;
+
+namespace {
+
+struct Session {
+    testsupport::TempDir dir;
+    ftptest::ScopedCwd cwd{dir.path()};
+    DialogueServer server;
+    TFtpClient c;
+    Recorder r{c};
+    std::vector<int> states;
+
+    explicit Session(const std::string& dialogue) {
+        EXPECT_TRUE(server.start(Dialogue::fromText(dialogue)));
+        c.HostName = server.host();
+        c.Port = std::to_string(server.port());
+        c.UserName = "anonymous";
+        c.PassWord = "guest@";
+        c.HostFileName = c.LocalFileName = "song.mp3";
+        c.OnStateChange = [this](TFtpClient& s) { states.push_back(s.State()); };
+    }
+    std::pair<int, int> run(void (TFtpClient::*req)()) {
+        const std::size_t n = r.done.size();
+        (c.*req)();
+        if (!r.waitDone(n + 1)) return {-1, -1};
+        return r.done[n];
+    }
+};
+
+const char* const LogIn = "S: 220 ready\n"
+                          "C: USER anonymous\n"
+                          "S: 230 ok\n";
+
+std::string exceptionText(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const FtpException& e) {
+        return e.what();
+    }
+    return "no exception";
+}
+
+} // namespace
+
+TEST(FtpClientStates, DownloadGoesThroughTheStatesInOrder) {
+    Session s(std::string(LogIn) + "CP: PORT 127,0,0,1,\n"
+                                   "S: 200 ok\n"
+                                   "C: REST 3\n"
+                                   "S: 350 ok\n"
+                                   "C: RETR song.mp3\n"
+                                   "S: 150 go\n"
+                                   "DATACONNECT\n"
+                                   "DATAFILL 3 10\n"
+                                   "DATACLOSE\n"
+                                   "DATAWAITCLOSE\n"
+                                   "S: 226 done\n");
+    testsupport::writeFile(s.dir.file("song.mp3"), testpeers::fillBytes(0, 3));
+    EXPECT_EQ(s.c.State(), ftpReady);
+    EXPECT_EQ(s.run(&TFtpClient::Open), std::make_pair(1, 0));
+    EXPECT_EQ(s.states, (std::vector<int>{3, 7, 4, 1}));
+    s.states.clear();
+    EXPECT_EQ(s.run(&TFtpClient::User), std::make_pair(2, 0));
+    EXPECT_EQ(s.states, (std::vector<int>{8, 1}));
+    s.states.clear();
+    EXPECT_EQ(s.run(&TFtpClient::RestGet), std::make_pair(38, 0));
+    EXPECT_EQ(s.states, (std::vector<int>{8, 2, 8, 2, 8, 2, 1}));
+    EXPECT_EQ(s.r.sessionConnected, 1);
+    EXPECT_TRUE(ftptest::fileHolds(s.dir.file("song.mp3"), testpeers::fillBytes(0, 13)));
+    EXPECT_TRUE(s.server.errors().empty());
+}
+
+TEST(FtpClientRefusals, ExactTexts) {
+    Session s(std::string(LogIn) + "C: NOOP\n");
+    TFtpClient& c = s.c;
+    // Not connected: a transfer step refuses, a simple command does nothing.
+    EXPECT_EQ(exceptionText([&] { c.Retr(); }), "RETR: not connected");
+    EXPECT_EQ(exceptionText([&] { c.ListCmd(); }), "LIST: not connected");
+    EXPECT_EQ(exceptionText([&] { c.Stor(); }), "STOR/APPE: not connected");
+    c.UserName.clear();
+    EXPECT_EQ(exceptionText([&] { c.User(); }), "UserName emtpy");
+    c.UserName = "anonymous";
+    EXPECT_EQ(exceptionText([&] { c.Cwd(); }), "HostDirName emtpy");
+    EXPECT_EQ(c.State(), ftpReady);
+
+    c.Open();
+    EXPECT_EQ(exceptionText([&] { c.User(); }), "FTP component not ready"); // awaiting the welcome
+    EXPECT_EQ(exceptionText([&] { c.Get(); }), "FTP component not ready");
+    ASSERT_TRUE(s.r.waitDone(1));
+    EXPECT_EQ(exceptionText([&] { c.Open(); }), "FTP component already connected");
+    EXPECT_EQ(exceptionText([&] { c.Connect(); }), "FTP component already connected");
+    EXPECT_EQ(s.run(&TFtpClient::User), std::make_pair(2, 0));
+    c.LocalFileName.clear();
+    EXPECT_EQ(exceptionText([&] { c.Stor(); }), "LocalFileName empty");
+    // A refused request left the client usable.
+    c.LocalFileName = "NOOP";
+    c.Quote();
+    EXPECT_TRUE(platform::runUntil([&] { return s.server.finished(); }, 5000));
+    EXPECT_TRUE(s.server.errors().empty());
+}
+
+TEST(FtpClientRefusals, EmptyHostNameLeavesTheClientReady) {
+    TFtpClient c;
+    EXPECT_THROW(c.Open(), ESocketException);
+    EXPECT_EQ(c.State(), ftpReady);
+}
+
+TEST(FtpClientReplies, LineLongerThanTheReplyBufferFailsTheRequestCleanly) {
+    for (const std::size_t len : {TFtpClient::ReplyBufferSize - 2, TFtpClient::ReplyBufferSize + 1000}) {
+        SCOPED_TRACE(len);
+        const std::string text = "331 " + std::string(len - 4, 'x');
+        Session s(std::string("S: 220 ready\nC: USER anonymous\nS: ") + text +
+                  "\nC: PASS guest@\nS: 230 ok\n");
+        EXPECT_EQ(s.run(&TFtpClient::Open), std::make_pair(1, 0));
+        const auto user = s.run(&TFtpClient::User);
+        if (len + 2 <= TFtpClient::ReplyBufferSize) {
+            // Fits with its CR LF: an ordinary reply.
+            EXPECT_EQ(user, std::make_pair(2, 0));
+            EXPECT_EQ(s.c.LastReply(), text);
+            EXPECT_EQ(s.run(&TFtpClient::Pass), std::make_pair(3, 0));
+        } else {
+            EXPECT_EQ(user, std::make_pair(2, 500));
+            EXPECT_EQ(s.c.LastReply(), "500 Reply line too long");
+            EXPECT_EQ(s.c.ErrorMessage(), "500 Reply line too long");
+            EXPECT_FALSE(s.c.Connected());
+            EXPECT_EQ(s.c.State(), ftpReady);
+            EXPECT_TRUE(s.r.shown("! Reply line longer than 4094 bytes"));
+        }
+    }
+}
+
+TEST(FtpClientReplies, TextLinesWithoutCodeEndASimpleReply) {
+    // A line without a code inside a multi-line reply ends it (code 0, which
+    // is below 500: no failure for a command that accepts every code).
+    Session s("S: 220 ready\n"
+              "C: SITE HELP\n"
+              "S: 214-The following commands are recognized\n"
+              "S:  CHMOD IDLE\n"
+              "S: 214 Help OK.\n");
+    s.c.LocalFileName = "SITE HELP";
+    EXPECT_EQ(s.run(&TFtpClient::Open), std::make_pair(1, 0));
+    EXPECT_EQ(s.run(&TFtpClient::Quote), std::make_pair(32, 0));
+    ftptest::settle();
+    EXPECT_EQ(s.c.StatusCode(), 0); // the later lines are only shown
+    EXPECT_EQ(s.c.LastReply(), "214 Help OK.");
+    EXPECT_TRUE(s.r.shown("< 214 Help OK."));
+    EXPECT_EQ(s.r.done.size(), 2u);
+}
+
+TEST(FtpClientTransfer, ProgressHandlerAbortsTheTransfer) {
+    Session s(std::string(LogIn) + "CP: PORT 127,0,0,1,\n"
+                                   "S: 200 ok\n"
+                                   "C: RETR song.mp3\n"
+                                   "S: 150 go\n"
+                                   "DATACONNECT\n"
+                                   "DATAFILL 0 100000\n"
+                                   "DATAWAITCLOSE\n"
+                                   "S: 426 Transfer aborted.\n");
+    EXPECT_EQ(s.run(&TFtpClient::Open), std::make_pair(1, 0));
+    EXPECT_EQ(s.run(&TFtpClient::User), std::make_pair(2, 0));
+    s.r.abortAtProgress = true;
+    EXPECT_EQ(s.run(&TFtpClient::Get), std::make_pair(10, 426));
+    EXPECT_EQ(s.r.progress, (std::vector<std::int64_t>{0})); // nothing read after the abort
+    EXPECT_TRUE(s.r.shown("! Abort requested"));
+    EXPECT_TRUE(s.r.shown("! RETR/LIST/NLST Failed"));
+    EXPECT_EQ(s.c.ByteCount(), 0);
+    EXPECT_TRUE(s.c.Connected());
+}
+
+TEST(FtpClientTransfer, CompletionIsNeverDeliveredInsideTheCallNorAfterDestruction) {
+    testsupport::TempDir dir;
+    ftptest::ScopedCwd cwd(dir.path());
+    // REST with no local file completes at once, without a command.
+    std::vector<std::pair<int, int>> done;
+    auto record = [&](TFtpClient&, TFtpRequest rq, std::uint16_t err) { done.emplace_back(rq, err); };
+    TFtpClient kept;
+    kept.OnRequestDone = record;
+    kept.Rest();
+    {
+        TFtpClient gone;
+        gone.OnRequestDone = record;
+        gone.Rest();
+        EXPECT_TRUE(done.empty()); // posted, not delivered inside the call
+    }
+    ftptest::settle();
+    EXPECT_EQ(done, (std::vector<std::pair<int, int>>{{37, 0}})); // only the client still alive
+}
