@@ -293,6 +293,39 @@ TEST_F(FtpRealServer, ServerKilledMidTransferFailsTheRequest) {
     EXPECT_TRUE(ftptest::fileHolds(local_.file("song.mp3"), fillBytes(0, BigSize)));
 }
 
+TEST_F(FtpRealServer, UploadAppendRenameAndDelete) {
+    TFtpClient c;
+    Recorder r(c);
+    aim(c, *server_, "up.bin");
+    c.UserName = "wavetrap";
+    c.PassWord = "secret";
+    const std::string body = fillBytes(7, 100000);
+    testsupport::writeFile(local_.file("up.bin"), body);
+    EXPECT_EQ(run(c, r, &TFtpClient::Transmit), std::make_pair(17, 0))
+        << c.ErrorMessage(); // the STOR step's number
+    EXPECT_TRUE(ftptest::fileHolds(served_->file("up.bin"), body));
+    EXPECT_TRUE(r.shownContaining("! 100000 bytes received/sent in "));
+    EXPECT_EQ(run(c, r, &TFtpClient::Connect), std::make_pair(5, 0));
+    EXPECT_EQ(run(c, r, &TFtpClient::Append), std::make_pair(18, 0)) << c.ErrorMessage();
+    EXPECT_TRUE(ftptest::fileHolds(served_->file("up.bin"), body + body));
+    c.LocalFileName = "moved.bin";
+    EXPECT_EQ(run(c, r, &TFtpClient::Ren), std::make_pair(25, 0)) << c.ErrorMessage();
+    EXPECT_TRUE(std::filesystem::exists(served_->file("moved.bin")));
+    c.HostFileName = "moved.bin";
+    EXPECT_EQ(run(c, r, &TFtpClient::Dele), std::make_pair(24, 0)) << c.ErrorMessage();
+    EXPECT_FALSE(std::filesystem::exists(served_->file("moved.bin")));
+    c.HostFileName = "newdir";
+    EXPECT_EQ(run(c, r, &TFtpClient::Mkd), std::make_pair(21, 0));
+    EXPECT_EQ(c.DirResult(), "/newdir");
+    EXPECT_EQ(run(c, r, &TFtpClient::Rmd), std::make_pair(22, 0));
+    // A local file that cannot be read: 550 and its note.
+    c.HostFileName = "x.bin";
+    c.LocalFileName = "nothere.bin";
+    EXPECT_EQ(run(c, r, &TFtpClient::Put), std::make_pair(17, 550));
+    EXPECT_TRUE(r.shown("! Unable to open local file nothere.bin"));
+    EXPECT_EQ(c.ErrorMessage(), "Unable to open local file nothere.bin");
+}
+
 TEST(FtpConnectFailures, RefusedPortAndUnknownHost) {
     struct Row {
         std::string host;

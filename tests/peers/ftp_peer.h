@@ -1,7 +1,7 @@
 #pragma once
 // A real FTP server for the tests: Debian's pyftpdlib (run with
 // /usr/bin/python3) on a loopback address and a free port, serving a
-// directory read-only to anonymous and to one user with a password.
+// directory read-only to anonymous and read-write to one user with a password.
 
 #include "peers/process.h"
 

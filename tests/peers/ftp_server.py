@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """FTP server for the tests: pyftpdlib on one loopback address and port,
-serving one directory read-only to anonymous and to one user with a password.
+serving one directory read-only to anonymous and read-write to one user
+with a password.
 
 Options: --no-rest answers REST with 502; --rate N throttles downloads to
 N bytes per second (so a test can stop the server in the middle)."""
@@ -34,7 +35,8 @@ def main():
     if not args.no_anonymous:
         auth.add_anonymous(args.root, perm="elr")
     if args.user:
-        auth.add_user(args.user, args.password, args.root, perm="elr")
+        # The user may also upload, rename and delete (anonymous only reads).
+        auth.add_user(args.user, args.password, args.root, perm="elradfmw")
 
     class Handler(FTPHandler):
         # The client announces the loopback address of its control socket,
