@@ -2,7 +2,6 @@
 // sites and prints the result table, scored with the stored site statistics.
 
 #include "app/cli_commands.h"
-#include "results/stats_storage.h"
 #include "shell/wavetrap.h"
 
 #include <cerrno>
@@ -70,7 +69,7 @@ int runExtract(const std::vector<std::string>& args) {
     if (files.empty()) files.push_back("-");
 
     shell::Wavetrap w;
-    results::loadStats(w.stats);
+    w.mainStorage.storage.Restore(); // the statistics lists among the main window's stored properties
     w.stats.cacheinit();
 
     bool failed = false;
