@@ -164,7 +164,7 @@ void THttpCli::SetState(THttpState s) {
     if (s == state_) return;
     state_ = s;
     auto alive = alive_;
-    if (OnStateChange) OnStateChange(this);
+    if (auto handler = OnStateChange) handler(this);
     if (!*alive) return;
     if (state_ == httpReady) window_->post([this] { WMHttpRequestDone(); });
 }
@@ -174,7 +174,8 @@ void THttpCli::WMHttpSetReady() {
 }
 
 void THttpCli::WMHttpRequestDone() {
-    if (OnRequestDone) OnRequestDone(this, requestType_, requestDoneError_);
+    // A copy: the handler may release the client.
+    if (auto handler = OnRequestDone) handler(this, requestType_, requestDoneError_);
 }
 
 // --- starting -----------------------------------------------------------------
@@ -634,10 +635,10 @@ void THttpCli::TriggerDocBegin() {
     if (OnDocBegin) OnDocBegin(this);
 }
 void THttpCli::TriggerDocData(const char* data, std::int32_t len) {
-    if (OnDocData) OnDocData(this, data, len);
+    if (auto handler = OnDocData) handler(this, data, len);
 }
 void THttpCli::TriggerDocEnd() {
-    if (OnDocEnd) OnDocEnd(this);
+    if (auto handler = OnDocEnd) handler(this);
 }
 void THttpCli::TriggerSendBegin() {
     if (OnSendBegin) OnSendBegin(this);

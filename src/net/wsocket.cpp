@@ -120,31 +120,35 @@ void TWSocket::SocketError(const std::string& function, int code) {
 
 // --- events -----------------------------------------------------------------
 
+// Each event runs on a copy of its handler, so a handler may replace itself
+// or destroy the socket while it runs.
 bool TWSocket::TriggerDataAvailable(std::uint16_t error) {
     if (!OnDataAvailable) return false;
-    OnDataAvailable(this, error);
+    auto handler = OnDataAvailable;
+    handler(this, error);
     return true;
 }
 void TWSocket::TriggerSessionAvailable(std::uint16_t error) {
-    if (OnSessionAvailable) OnSessionAvailable(this, error);
+    if (auto handler = OnSessionAvailable) handler(this, error);
 }
 void TWSocket::TriggerSessionConnected(std::uint16_t error) {
-    if (OnSessionConnected) OnSessionConnected(this, error);
+    if (auto handler = OnSessionConnected) handler(this, error);
 }
 void TWSocket::TriggerSessionClosed(std::uint16_t error) {
-    if (OnSessionClosed) OnSessionClosed(this, error);
+    if (auto handler = OnSessionClosed) handler(this, error);
 }
 void TWSocket::TriggerDataSent(std::uint16_t error) {
-    if (OnDataSent) OnDataSent(this, error);
+    if (auto handler = OnDataSent) handler(this, error);
 }
 void TWSocket::TriggerChangeState(TSocketState oldState, TSocketState newState) {
-    if (OnChangeState && oldState != newState) OnChangeState(this, oldState, newState);
+    if (oldState == newState) return;
+    if (auto handler = OnChangeState) handler(this, oldState, newState);
 }
 void TWSocket::TriggerDnsLookupDone(std::uint16_t error) {
-    if (OnDnsLookupDone) OnDnsLookupDone(this, error);
+    if (auto handler = OnDnsLookupDone) handler(this, error);
 }
 void TWSocket::TriggerError() {
-    if (OnError) OnError(this);
+    if (auto handler = OnError) handler(this);
 }
 
 void TWSocket::ChangeState(TSocketState newState) {
