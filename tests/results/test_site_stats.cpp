@@ -4,8 +4,6 @@
 
 #include "results/result_table.h"
 #include "results/site_stats.h"
-#include "results/stats_storage.h"
-#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -272,53 +270,6 @@ TEST(SiteStats, IndexAgreesWithPlainScansOnRandomData) {
             ASSERT_EQ(f.stats.stats_good, plain.good);
             ASSERT_EQ(f.stats.stats_bad, plain.bad);
         }
-    }
-}
-
-// ---- reading the statistics from the window storage file ----
-
-TEST(StatsStorage, ReadsTheThreeListsFromWavbin) {
-    testsupport::TempDir dir;
-    testsupport::ScopedEnv env("WAVETRAP_CONFIG_DIR", dir.path());
-    testsupport::writeFile(
-        dir.file("wavbin"),
-        "[items]\nontop_Checked=False\n"
-        "[items.stats_ip_Items]\nCount=3\nItem0=a.example\nItem2=c.example\nItem1=b.example\n"
-        "[ITEMS.STATS_GOOD_ITEMS]\ncount=3\nitem0=26\nItem1=1\nItem2=51\n"
-        "[items.stats_bad_Items]\nCount=3\nItem0=5\nItem1=6\n");
-    Fixture f;
-    results::loadStats(f.stats);
-    EXPECT_EQ(f.stats.stats_ip, (StringList{"a.example", "b.example", "c.example"}));
-    EXPECT_EQ(f.stats.stats_good, (StringList{"26", "1", "51"}));
-    EXPECT_EQ(f.stats.stats_bad, (StringList{"5", "6", ""})); // a missing item reads as empty text
-    EXPECT_EQ(f.stats.ip_to_score("a.example"), 5200);
-    EXPECT_EQ(f.stats.ip_to_score("c.example"), 12750);
-}
-
-TEST(StatsStorage, ListsStoredEmptyKeepThePlaceholders) {
-    struct Row {
-        const char* what;
-        const char* file;
-        std::size_t rows;
-    };
-    const Row rows[] = {
-        {"no file", nullptr, 3},
-        {"count 0",
-         "[items.stats_ip_Items]\nCount=0\n[items.stats_good_Items]\nCount=0\n[items.stats_bad_Items]\nCount="
-         "0\n",
-         3},
-        {"count not a number", "[items.stats_ip_Items]\nCount=many\nItem0=a\n", 3},
-        {"only the names stored", "[items.stats_ip_Items]\nCount=2\nItem0=a\nItem1=b\n", 2},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.what);
-        testsupport::TempDir dir;
-        testsupport::ScopedEnv env("WAVETRAP_CONFIG_DIR", dir.path());
-        if (r.file) testsupport::writeFile(dir.file("wavbin"), r.file);
-        Fixture f;
-        results::loadStats(f.stats);
-        EXPECT_EQ(f.stats.stats_ip.size(), r.rows);
-        EXPECT_EQ(f.stats.stats_good, StringList(r.rows, "1"));
     }
 }
 

@@ -346,7 +346,7 @@ std::string randomPage(std::mt19937& gen, std::size_t tokens) {
 TEST(LinkExtraction, AgreesWithAPlainScanOnRandomPages) {
     std::mt19937 gen(2026);
     std::size_t found = 0;
-    for (int round = 0; round < 3000; ++round) {
+    for (int round = 0; round < 1500; ++round) {
         // Short pages, and long ones that the fast paths of the scanner see whole.
         const std::string page = randomPage(gen, round % 10 == 0 ? 200 + gen() % 1500 : 5 + gen() % 80);
         const StringList want = throughTable(referenceLinks(page));
@@ -357,7 +357,7 @@ TEST(LinkExtraction, AgreesWithAPlainScanOnRandomPages) {
             cuts.push_back(c);
         ASSERT_EQ(linksInBlocks(page, cuts), want) << testing::PrintToString(page);
     }
-    EXPECT_GT(found, 500u); // the pages do hold links
+    EXPECT_GT(found, 300u); // the pages do hold links
 }
 
 } // namespace
