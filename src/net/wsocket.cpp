@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -255,7 +256,7 @@ std::int32_t TWSocket::RcvdCount() {
         SocketError("ioctlSocket");
         return -1;
     }
-    return n;
+    return n + (rxLen_ - rxPos_);
 }
 
 // --- connecting and closing -------------------------------------------------
@@ -289,6 +290,7 @@ void TWSocket::Connect() {
     }
     hSocket_ = fd;
     closeReported_ = false;
+    DropReadAhead();
     ChangeState(wsOpened);
     if (datagram_) {
         sockaddr_in local{};
@@ -395,6 +397,7 @@ void TWSocket::InternalClose(bool shutdown, std::uint16_t error) {
 }
 
 void TWSocket::ResetSocket() {
+    DropReadAhead();
     const sa_family_t family = AF_INET;
     sin_ = sockaddr_in{};
     sin_.sin_family = family;
@@ -483,7 +486,7 @@ void TWSocket::DoReceiveLoop(std::uint16_t error) {
         }
         if (!*alive || hSocket_ != fd) return;
         if (lastError_ == 0) {
-            const int waiting = platform::sockPending(fd);
+            const int waiting = Waiting();
             if (waiting < 0) {
                 lastError_ = platform::lastSocketError();
                 break;
@@ -590,15 +593,48 @@ void TWSocket::NoteRead(int count) {
     if (count > 0) consumed_ += count;
 }
 
+int TWSocket::RawRecv(void* buffer, int size) {
+    if (size <= 0) return 0;
+    if (datagram_) {
+        sockaddr_in from{};
+        const int n = platform::sockRecvFrom(hSocket_, buffer, size, from);
+        if (n < 0) lastError_ = platform::lastSocketError();
+        return n;
+    }
+    constexpr int ReadAhead = 64 * 1024;
+    if (rxPos_ == rxLen_) {
+        rxPos_ = rxLen_ = 0;
+        if (size >= ReadAhead) { // large enough to skip the copy
+            const int n = platform::sockRecv(hSocket_, buffer, size);
+            if (n < 0) lastError_ = platform::lastSocketError();
+            return n;
+        }
+        if (rxBuf_.size() < ReadAhead) rxBuf_.resize(ReadAhead);
+        const int n = platform::sockRecv(hSocket_, rxBuf_.data(), ReadAhead);
+        if (n <= 0) {
+            if (n < 0) lastError_ = platform::lastSocketError();
+            return n;
+        }
+        rxLen_ = n;
+    }
+    const int take = std::min(size, rxLen_ - rxPos_);
+    std::memcpy(buffer, rxBuf_.data() + rxPos_, static_cast<std::size_t>(take));
+    rxPos_ += take;
+    return take;
+}
+
+int TWSocket::Waiting() {
+    const int buffered = rxLen_ - rxPos_;
+    if (buffered > 0) return buffered; // enough to know that bytes wait
+    return platform::sockPending(hSocket_);
+}
+
 int TWSocket::Receive(void* buffer, int size) {
     if (hSocket_ == INVALID_SOCKET) {
         lastError_ = WSAENOTCONN;
         return -1;
     }
-    sockaddr_in from{};
-    const int n = datagram_ ? platform::sockRecvFrom(hSocket_, buffer, size, from)
-                            : platform::sockRecv(hSocket_, buffer, size);
-    if (n < 0) lastError_ = platform::lastSocketError();
+    const int n = RawRecv(buffer, size);
     watcher_->readDone();
     if (n > 0) readCount_ += n;
     NoteRead(n);
@@ -607,20 +643,23 @@ int TWSocket::Receive(void* buffer, int size) {
 
 std::string TWSocket::ReceiveStr() {
     if (hSocket_ == INVALID_SOCKET) return {};
-    const int waiting = platform::sockPending(hSocket_);
+    const int buffered = rxLen_ - rxPos_;
+    const int kernel = platform::sockPending(hSocket_);
+    const int waiting = buffered + std::max(kernel, 0);
     if (waiting <= 0) {
         watcher_->readDone();
         return {};
     }
-    std::string s(static_cast<std::size_t>(waiting), '\0');
-    const int n = platform::sockRecv(hSocket_, s.data(), waiting);
-    watcher_->readDone();
-    if (n <= 0) {
+    std::string s(rxBuf_.data() + rxPos_, static_cast<std::size_t>(buffered));
+    DropReadAhead();
+    if (kernel > 0) {
+        s.resize(static_cast<std::size_t>(waiting));
+        const int n = platform::sockRecv(hSocket_, s.data() + buffered, kernel);
         if (n < 0) lastError_ = platform::lastSocketError();
-        return {};
+        s.resize(static_cast<std::size_t>(buffered + std::max(n, 0)));
     }
-    NoteRead(n);
-    s.resize(static_cast<std::size_t>(n));
+    watcher_->readDone();
+    NoteRead(static_cast<int>(s.size()));
     return s;
 }
 
@@ -629,8 +668,14 @@ int TWSocket::ReceiveFrom(void* buffer, int size, sockaddr_in& from, int& fromLe
         lastError_ = WSAENOTCONN;
         return -1;
     }
-    const int n = platform::sockRecvFrom(hSocket_, buffer, size, from);
-    if (n < 0) lastError_ = platform::lastSocketError();
+    int n;
+    if (datagram_) {
+        n = platform::sockRecvFrom(hSocket_, buffer, size, from);
+        if (n < 0) lastError_ = platform::lastSocketError();
+    } else {
+        n = RawRecv(buffer, size);
+        platform::sockPeerName(hSocket_, from);
+    }
     fromLen = static_cast<int>(sizeof from);
     watcher_->readDone();
     if (n > 0) readCount_ += n;
@@ -706,6 +751,7 @@ int TWSocket::Listen() {
     }
     hSocket_ = fd;
     closeReported_ = false;
+    DropReadAhead();
     ChangeState(wsBound);
     if (datagram_) {
         ChangeState(wsListening);
@@ -758,6 +804,7 @@ void TWSocket::Dup(TSocket newHSocket) {
     platform::sockSetNonBlocking(newHSocket);
     hSocket_ = newHSocket;
     closeReported_ = false;
+    DropReadAhead();
     SelectNotifications(ConnectedNotifications);
     ChangeState(wsConnected);
 }
@@ -806,8 +853,10 @@ void TWSocket::Pause() {
 
 void TWSocket::Resume() {
     paused_ = false;
-    if (hSocket_ != INVALID_SOCKET)
-        watcher_->select(hSocket_, selectMask_ ? selectMask_ : ConnectedNotifications);
+    if (hSocket_ == INVALID_SOCKET) return;
+    watcher_->select(hSocket_, selectMask_ ? selectMask_ : ConnectedNotifications);
+    // Bytes already fetched from the system raise no readiness of their own.
+    if (rxLen_ > rxPos_) watcher_->post(platform::FD_READ, 0);
 }
 
 // --- blocking operations ------------------------------------------------------
@@ -829,11 +878,11 @@ bool TWSocket::WaitForState(int seconds, TSocketState state) {
 void TWSocket::ContinueLine() {
     char c;
     for (;;) {
-        const int n = platform::sockRecv(hSocket_, &c, 1);
+        const int saved = lastError_;
+        const int n = RawRecv(&c, 1);
         watcher_->readDone();
         if (n <= 0) {
-            if (n < 0 && platform::lastSocketError() != WSAEWOULDBLOCK)
-                lastError_ = platform::lastSocketError();
+            if (n < 0 && lastError_ == WSAEWOULDBLOCK) lastError_ = saved;
             if (n == 0) {
                 lineMode_ = false;
                 lineReady_ = true; // the peer's close ends the line too
@@ -897,7 +946,7 @@ void TWSocket::WaitForClose() {
     auto alive = alive_;
     char buf[4096];
     while (*alive && hSocket_ != INVALID_SOCKET) {
-        if (platform::sockPending(hSocket_) > 0) {
+        if (Waiting() > 0) {
             Receive(buf, sizeof buf);
             continue;
         }

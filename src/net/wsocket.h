@@ -187,6 +187,9 @@ private:
     void LookupFinished(int error, const std::vector<std::string>& addresses);
     void NoteRead(int count);
     void ContinueLine();
+    int RawRecv(void* buffer, int size); // through the read-ahead buffer; -1 and the code in lastError_
+    int Waiting();                       // bytes buffered here plus bytes waiting in the socket
+    void DropReadAhead() { rxPos_ = rxLen_ = 0; }
 
     TSocket hSocket_ = INVALID_SOCKET;
     TSocketState state_ = wsClosed;
@@ -211,6 +214,10 @@ private:
     bool lineReady_ = false;
     std::string lineBuffer_;
     std::int64_t consumed_ = 0; // bytes taken by any receive, for the loop's guard
+    // Read-ahead of a stream socket: one system call fetches up to 64 KiB,
+    // receives of any size are served from it.
+    std::vector<char> rxBuf_;
+    int rxPos_ = 0, rxLen_ = 0;
     std::int64_t stalledRounds_ = 0;
     int selectMask_ = 0;
     std::unique_ptr<platform::SocketWatcher> watcher_;
