@@ -485,6 +485,7 @@ void TWSocket::DoReceiveLoop(std::uint16_t error) {
             break;
         }
         if (!*alive || hSocket_ != fd) return;
+        if (paused_) break; // the handler paused the socket: no more events until Resume
         if (lastError_ == 0) {
             const int waiting = Waiting();
             if (waiting < 0) {

@@ -429,3 +429,65 @@ TEST(WSocket, ReadLineAndWaitForState) {
     ASSERT_TRUE(s.ReadLine(5, line));
     EXPECT_EQ(line, "second");
 }
+
+TEST(WSocket, SmallReceivesOfALargeStreamWithPauseInBetween) {
+    Peer peer;
+    TWSocket s;
+    std::string got;
+    int closed = 0;
+    bool pauseOnce = true;
+    s.OnDataAvailable = [&](TWSocket* sock, std::uint16_t) {
+        char buf[37]; // odd size: the reads never line up with what the system hands over
+        const int n = sock->Receive(buf, sizeof buf);
+        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+        if (pauseOnce && got.size() > 100000) {
+            pauseOnce = false;
+            sock->Pause();
+        }
+    };
+    s.OnSessionClosed = [&](TWSocket*, std::uint16_t) { ++closed; };
+    connectTo(s, peer.port());
+    ASSERT_TRUE(peer.waitConnection());
+    ASSERT_TRUE(platform::runUntil([&] { return s.State() == wsConnected; }, 5000));
+    std::string payload;
+    for (int i = 0; i < 300000; ++i)
+        payload += static_cast<char>(i * 31 + i / 977);
+    peer.write(payload);
+    peer.close();
+    ASSERT_TRUE(platform::runUntil([&] { return !pauseOnce; }, 5000));
+    const std::size_t atPause = got.size();
+    platform::runUntil([] { return false; }, 50);
+    EXPECT_EQ(got.size(), atPause) << "nothing arrives while paused";
+    EXPECT_EQ(closed, 0);
+    s.Resume();
+    ASSERT_TRUE(platform::runUntil([&] { return closed == 1; }, 10000));
+    EXPECT_EQ(got.size(), payload.size());
+    EXPECT_TRUE(got == payload);
+}
+
+TEST(WSocket, ResumeDeliversBytesAlreadyFetched) {
+    // The peer stays open and sends less than one system read: after the pause
+    // every remaining byte is already inside the socket, none in the system.
+    Peer peer;
+    TWSocket s;
+    std::string got;
+    bool paused = false;
+    s.OnDataAvailable = [&](TWSocket* sock, std::uint16_t) {
+        char buf[100];
+        const int n = sock->Receive(buf, sizeof buf);
+        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+        if (!paused) {
+            paused = true;
+            sock->Pause();
+        }
+    };
+    connectTo(s, peer.port());
+    ASSERT_TRUE(peer.waitConnection());
+    ASSERT_TRUE(platform::runUntil([&] { return s.State() == wsConnected; }, 5000));
+    const std::string payload(20000, 'p');
+    peer.write(payload);
+    ASSERT_TRUE(platform::runUntil([&] { return paused; }, 5000));
+    EXPECT_EQ(got.size(), 100u);
+    s.Resume();
+    ASSERT_TRUE(platform::runUntil([&] { return got.size() == payload.size(); }, 5000));
+}
