@@ -77,6 +77,8 @@ done
 now() { date +%s.%N; }
 best_search=
 best_curl=
+all_search=
+all_curl=
 peak=0
 r=0
 while [ $r -lt "$rounds" ]; do
@@ -94,10 +96,18 @@ while [ $r -lt "$rounds" ]; do
     rows=$(wc -l <"$work/table")
     kb=$(cat "$work/rss")
     echo "round $r: search ${s}s ($rows rows, peak ${kb} kB), curl ${c}s"
+    all_search="$all_search $s"
+    all_curl="$all_curl $c"
     if [ -z "$best_search" ] || [ "$(echo "$s < $best_search" | bc -l)" = 1 ]; then best_search=$s; fi
     if [ -z "$best_curl" ] || [ "$(echo "$c < $best_curl" | bc -l)" = 1 ]; then best_curl=$c; fi
     [ "$kb" -gt "$peak" ] && peak=$kb
 done
+median() { printf '%s\n' $1 | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+med_search=$(median "$all_search")
+med_curl=$(median "$all_curl")
 ratio=$(echo "$best_search / $best_curl" | bc -l)
-printf 'engines %s, page %s bytes: search %.3fs, curl %.3fs, ratio %.2f (goal <= 1.2); peak memory %s kB (goal < 65536 kB)\n' \
-    "$engines" "$size" "$best_search" "$best_curl" "$ratio" "$peak"
+med_ratio=$(echo "$med_search / $med_curl" | bc -l)
+printf 'engines %s, page %s bytes, %s rounds\n' "$engines" "$size" "$rounds"
+printf '  best:   search %.3fs, curl %.3fs, ratio %.2f (goal <= 1.2)\n' "$best_search" "$best_curl" "$ratio"
+printf '  median: search %.3fs, curl %.3fs, ratio %.2f\n' "$med_search" "$med_curl" "$med_ratio"
+printf '  peak memory of the search: %s kB (goal < 65536 kB)\n' "$peak"
