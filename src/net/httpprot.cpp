@@ -264,6 +264,7 @@ void THttpCli::StartRequest(THttpRequest rq) {
 }
 
 void THttpCli::Login() {
+    socket_->MultiThreaded = MultiThreaded;
     SetState(httpDnsLookup);
     try {
         socket_->DnsLookup(hostName_);
