@@ -190,7 +190,7 @@ void Scheduler::dfatimerTimer() {
 
     if (s.reset) setState(n, Idle);
 
-    if (!s.busy && ready(*s.client)) {
+    if (!s.busy && !s.awaiting && ready(*s.client)) {
         s.wait = 0;
         s.busy = true;
         const int at = s.state;
@@ -231,20 +231,26 @@ void Scheduler::runStep(int n) {
     case Connecting:
         s.lastByteCount = -1000;
         s.stall = 0;
+        s.binarySet = false;
         c.Abort();
         maintainlist(n);
-        if (s.state == Connecting) c.Open(); // an ended slot opens nothing
+        if (s.state == Connecting) { // an ended slot opens nothing
+            c.Open();
+            s.awaiting = true;
+        }
         break;
     case Connected:
-        if (c.Connected())
+        if (c.Connected()) {
             c.User();
-        else
+            s.awaiting = true;
+        } else
             setState(n, Connecting);
         break;
     case UserSent:
-        if (c.Connected())
+        if (c.Connected()) {
             c.Pass();
-        else
+            s.awaiting = true;
+        } else
             setState(n, Connecting);
         break;
     case LoggedIn:
@@ -256,14 +262,16 @@ void Scheduler::runStep(int n) {
         c.HostFileName = s.record.dir + s.record.fname;
         c.HostDirName = ".";
         c.Size();
+        s.awaiting = true;
         s.lastByteCount = -1000;
         s.stall = 0;
         break;
     case SizeAnswered:
         setState(n, TypeSent);
-        if (c.Connected())
+        if (c.Connected()) {
             c.TypeSet();
-        else
+            s.awaiting = true;
+        } else
             setState(n, Connected);
         break;
     case TypeSent:
@@ -285,6 +293,7 @@ void Scheduler::runStep(int n) {
             break;
         }
         c.Get();
+        s.awaiting = true;
         break;
     case FileFinished:
         finishHandling(n);
@@ -299,6 +308,7 @@ void Scheduler::timeouts(int n) {
     net::TFtpClient& c = *s.client;
 
     if (s.wait > 30) {
+        s.awaiting = false; // a completion this late is not waited for any longer
         if (s.state == UserSent) {
             if (!ready(c)) c.SetState(net::ftpInternalReady);
             setState(n, LoggedIn);
@@ -337,12 +347,19 @@ void Scheduler::timeouts(int n) {
             const bool running = !ready(c) && (s.state == StartTransfer || s.state == TransferAnswered ||
                                                s.state == TransferConfirmed || s.state == ResumeRefused);
             if (!s.busy && (s.state == FileFinished || running)) {
-                // A transfer that stopped moving before its end is broken off
-                // and resumed on a new connection; the partial file stays.
+                // A transfer that stopped moving is broken off: finished when
+                // the whole file is here, else resumed on a new connection
+                // (the partial file stays).
                 if (running) {
-                    memo(errorlog,
-                         std::to_string(n) + ": transfer stalled: state " + std::to_string(s.state));
-                    setState(n, Connecting);
+                    const std::int64_t whole = bc + s.resumeAt;
+                    if (rs > 100 && rs - 50 < whole && whole < rs + 50) {
+                        setState(n, FileFinished);
+                        s.fetched = true;
+                    } else {
+                        memo(errorlog,
+                             std::to_string(n) + ": transfer stalled: state " + std::to_string(s.state));
+                        setState(n, Connecting);
+                    }
                 }
                 s.busy = true;
                 c.Abort();
@@ -362,9 +379,11 @@ void Scheduler::transferStart(int n) {
     pending_.downloading.push_back(s.record.url);
     pending_.downloadingsize.push_back(std::to_string(c.RemoteSize()));
     memo(abortout, "Starting download");
+    s.resumeAt = 0;
     savecfg();
     c.LocalFileName = s.record.fname;
     c.RestGet();
+    s.awaiting = true;
     if (hooks.addToLog) hooks.addToLog(s.record.url);
 }
 

@@ -23,6 +23,7 @@ void Scheduler::ftp11RequestDone(net::TFtpClient& sender, net::TFtpRequest, std:
     const int n = sender.Tag;
     if (n < 1 || n > SlotCount) return;
     Slot& s = slot(n);
+    s.awaiting = false;
     const int at = s.state;
     // A slot already ended has no site left to blame.
     if (error != 0 && !s.record.site.empty()) stats_.addbad(s.record.site);
@@ -79,6 +80,7 @@ void Scheduler::applyRow(int n, int at, std::uint16_t error, bool& handled) {
         break;
     case TypeSent:
         setState(n, error ? Connecting : StartTransfer);
+        if (error == 0) s.binarySet = true;
         break;
     case StartTransfer:
     case TransferAnswered:
@@ -111,7 +113,11 @@ void Scheduler::ftp1Display(net::TFtpClient& sender, std::string& msg) {
     if (n < 1 || n > SlotCount) return;
     Slot& s = slot(n);
     if (contains(msg, "530") && s.state > LoggedIn) setState(n, Connecting);
-    if (contains(msg, "550")) setState(n, FileFinished);
+    // A 550 to the first SIZE of a connection, still in ASCII mode, may only
+    // refuse SIZE there: the file is then fetched without a known size (a
+    // missing file is refused again by RETR).
+    const bool sizeInAscii = s.state == LoggedIn && !s.binarySet;
+    if (contains(msg, "550") && !sizeInAscii) setState(n, FileFinished);
     if (!contains(msg, "Data")) {
         std::string line = std::to_string(n) + ": " + msg;
         if (hooks.statusmemo) hooks.statusmemo(line);
@@ -133,6 +139,7 @@ void Scheduler::ftp1Progress(net::TFtpClient& sender, std::int64_t count, bool& 
     if (n < 1 || n > SlotCount) return;
     Slot& s = slot(n);
     s.byteCount = count;
+    s.resumeAt = count - sender.ByteCount();
     s.record.tag = static_cast<std::int32_t>(count);
     abortFlag = s.reset;
     const std::int64_t rs = sender.RemoteSize();

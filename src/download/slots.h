@@ -45,12 +45,20 @@ struct Slot {
     // The URL of each pair of the queue (one line per pair), so every file is
     // recorded under its own URL.
     platform::StringList queueUrls;
-    bool reset = false;             // ended by abort: held at Idle until new work comes
-    bool busy = false;              // a visit is running this slot's step
+    bool reset = false; // ended by abort: held at Idle until new work comes
+    bool busy = false;
+    // A request of the slot's client has not completed yet. Completions are
+    // posted, so a visit may come between a request's end and its completion;
+    // such a visit runs no step.
+    bool awaiting = false;
+    // TYPE I was accepted on the current connection. Before it, some servers
+    // refuse SIZE with 550 ("not allowed in ASCII mode") for files they have.
+    bool binarySet = false;         // a visit is running this slot's step
     int wait = 0;                   // visits in a row that ran no step
     std::int64_t lastByteCount = 0; // the client's ByteCount at the previous visit
     int stall = 0;                  // visits in a row on which ByteCount did not move
     bool fetched = false;           // the current file arrived whole (its finish is no skip)
+    std::int64_t resumeAt = 0;      // where the running transfer resumed the local file
     std::unique_ptr<net::TFtpClient> client;
 };
 

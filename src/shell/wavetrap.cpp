@@ -7,7 +7,13 @@ namespace shell {
 Wavetrap::Wavetrap()
     : table(urlinfo, stats), stats(table, pending), extractor(table),
       settings(pending, startlinks, proxyControls), cfg(settings, startlinks, proxyControls),
-      mainStorage(stats), dispatch(startlinks, proxyControls, extractor) {}
+      mainStorage(stats), dispatch(startlinks, proxyControls, extractor), scheduler(urlinfo, stats, pending),
+      status(scheduler), logStorage(LogWindowLayout()) {
+    scheduler.hooks.savecfg = [this] { settings.savecfg(); };
+    scheduler.hooks.addToLog = [this](const std::string& url) { dllog.push_back(url); };
+    logStorage.bindStrings("dllog.Items", dllog);
+    cfg.OnSchedulerInterval = [this](int ms) { scheduler.dfatimer.setInterval(ms); };
+}
 
 void Wavetrap::loadSettingsAtStartup() {
     shell::loadSettingsAtStartup(mainStorage, cfg, settings, startlinks);

@@ -15,6 +15,10 @@
 #include "shell/main_storage.h"
 #include "shell/settings.h"
 #include "shell/settings_window.h"
+// The download road
+#include "download/scheduler.h"
+#include "download/status.h"
+#include "shell/formstorage.h"
 
 namespace shell {
 
@@ -37,6 +41,12 @@ public:
     SettingsWindow cfg;                  // the settings window as a model
     MainWindowStorage mainStorage;       // the main window's stored properties in "wavbin"
     search::SearchDispatch dispatch;     // search box, htmlbuf, clientlist, pbar, cancelbut
+
+    // The download road.
+    download::Scheduler scheduler; // the fourteen slots, dfatimer, launchftp
+    download::StatusView status;   // liststatus: the download status view
+    platform::StringList dllog;    // the download log: the URL of every transfer started
+    FormStorage logStorage;        // the download log window's stored list (section "log")
 
     // The settings part of start-up (stored properties, loadcfg, the external
     // FTP program, the default engines) and of the exit (savecfg, stored properties).

@@ -1,0 +1,264 @@
+// wavetrap-cli get URL... and wavetrap-cli resume: the download road without a window.
+
+#include "app/cli_get.h"
+#include "app/cli_commands.h"
+#include "download/queue.h"
+#include "download/status.h"
+#include "platform/eventloop.h"
+#include "platform/profile.h"
+#include "platform/system.h"
+#include "shell/wavetrap.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+volatile std::sig_atomic_t stopSignal = 0;
+
+void onStopSignal(int sig) {
+    stopSignal = sig;
+}
+
+// Draws the rows of the busy slots on standard error, over the previous ones.
+class StatusRows {
+public:
+    explicit StatusRows(bool on) : on_(on) {}
+    void draw(const download::Scheduler& s) {
+        if (!on_) return;
+        std::string out = erase();
+        lines_ = 0;
+        for (int n = 1; n <= download::SlotCount; ++n) {
+            const download::Slot& slot = s.slot(n);
+            if (slot.state == download::Idle) continue;
+            char buf[512];
+            std::snprintf(
+                buf, sizeof buf, "%2d  %-24.24s  %-38.38s  %-9s  %.60s\n", n, slot.record.site.c_str(),
+                download::stateText(slot.state),
+                download::progressText(slot.state, slot.byteCount, slot.client->RemoteSize()).c_str(),
+                slot.record.fname.c_str());
+            out += buf;
+            ++lines_;
+        }
+        std::fputs(out.c_str(), stderr);
+        std::fflush(stderr);
+    }
+    void clear() {
+        if (!on_) return;
+        std::fputs(erase().c_str(), stderr);
+        lines_ = 0;
+    }
+
+private:
+    std::string erase() const {
+        if (lines_ == 0) return {};
+        return "\033[" + std::to_string(lines_) + "A\r\033[J";
+    }
+    bool on_;
+    int lines_ = 0;
+};
+
+bool isFtpUrl(const std::string& url) {
+    if (url.size() < 7) return false;
+    std::string scheme = url.substr(0, 6);
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    return scheme == "ftp://";
+}
+
+// The program's state and settings as start-up restores them and exit keeps them.
+struct Program {
+    shell::Wavetrap w;
+
+    // Start-up: stored properties, the settings, the download log (restored
+    // as if its window were shown, so the entries of this run join the stored ones).
+    void start() {
+        w.loadSettingsAtStartup();
+        w.logStorage.Restore();
+    }
+    // Exit: the settings and the stored properties, the download log with them.
+    void exit() {
+        w.saveSettingsAtExit();
+        w.logStorage.FormClose();
+    }
+};
+
+struct GetOptions {
+    std::string dir;
+    int pace = 0; // 0: the saved position
+    std::vector<std::string> urls;
+};
+
+// Parses [-C DIR] [--pace N] and, when wantUrls, the URLs; answers an exit
+// status when the command must end at once, -1 otherwise.
+int parseOptions(const std::vector<std::string>& args, bool wantUrls, const char* usage, GetOptions& o) {
+    bool onlyUrls = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (!onlyUrls && (a == "--help" || a == "-h")) {
+            std::cout << "Usage: wavetrap-cli " << usage << "\n";
+            return ExitRows;
+        }
+        if (!onlyUrls && a == "--") {
+            onlyUrls = true;
+        } else if (!onlyUrls && (a == "-C" || a == "--directory")) {
+            if (++i >= args.size()) return fail(a + " needs a directory");
+            o.dir = args[i];
+        } else if (!onlyUrls && a.rfind("-C", 0) == 0 && a.size() > 2) {
+            o.dir = a.substr(2);
+        } else if (!onlyUrls && (a == "--pace" || a.rfind("--pace=", 0) == 0)) {
+            std::string v;
+            if (a == "--pace") {
+                if (++i >= args.size()) return fail("--pace needs a number from 1 to 10");
+                v = args[i];
+            } else {
+                v = a.substr(7);
+            }
+            if (!parsePace(v, o.pace)) return fail("--pace needs a number from 1 to 10, not '" + v + "'");
+        } else if (!onlyUrls && a.size() > 1 && a[0] == '-') {
+            return fail("unknown option '" + a + "'");
+        } else if (wantUrls) {
+            if (!isFtpUrl(a)) return fail("not an ftp:// URL: " + a);
+            o.urls.push_back(a);
+        } else {
+            return fail("unexpected argument '" + a + "'");
+        }
+    }
+    if (wantUrls && o.urls.empty()) return fail("no URL given\nUsage: wavetrap-cli " + std::string(usage));
+    return -1;
+}
+
+// The settings directory is fixed before the working directory changes, so a
+// relative WAVETRAP_CONFIG_DIR keeps naming the same place.
+int enterDirectory(const std::string& dir) {
+    const std::string config = platform::configDir();
+    if (!config.empty() && config[0] != '/') {
+        char* cwd = ::getcwd(nullptr, 0);
+        if (cwd) {
+            ::setenv("WAVETRAP_CONFIG_DIR", (std::string(cwd) + "/" + config).c_str(), 1);
+            std::free(cwd);
+        }
+    }
+    if (!dir.empty() && ::chdir(dir.c_str()) != 0)
+        return fail("cannot change to directory " + dir + ": " + std::strerror(errno));
+    return -1;
+}
+
+int runProgram(const GetOptions& o, bool resume) {
+    if (int rc = enterDirectory(o.dir); rc >= 0) return rc;
+    Program p;
+    p.start();
+    DownloadRun run;
+    run.pace = o.pace > 0 ? o.pace : p.w.cfg.dfatime();
+    run.statusRows = ::isatty(STDERR_FILENO) == 1;
+    if (resume) {
+        run.urls = p.w.pending.downloading;
+        download::resumePending(p.w.pending, p.w.urlinfo, p.w.scheduler);
+    } else {
+        run.urls = o.urls;
+        for (const std::string& url : o.urls)
+            p.w.scheduler.launchftp(p.w.urlinfo.info(url));
+    }
+    if (resume && run.urls.empty()) std::cerr << "wavetrap-cli: no pending downloads\n";
+    const int rc = run.urls.empty() ? ExitNone : runDownloads(p.w.scheduler, run);
+    p.exit();
+    return rc;
+}
+
+int getCommand(const std::vector<std::string>& args) {
+    GetOptions o;
+    const char* usage = "get [-C DIR] [--pace N] URL...";
+    if (int rc = parseOptions(args, true, usage, o); rc >= 0) return rc;
+    return runProgram(o, false);
+}
+
+int resumeCommand(const std::vector<std::string>& args) {
+    GetOptions o;
+    const char* usage = "resume [-C DIR] [--pace N]";
+    if (int rc = parseOptions(args, false, usage, o); rc >= 0) return rc;
+    return runProgram(o, true);
+}
+
+const CliCommand getRegistration{"get", "get [-C DIR] [--pace N] URL...",
+                                 "download FTP URLs through the fourteen slots into the current directory "
+                                 "(or DIR), resuming partial files; --pace 1..10 sets the scheduler tick",
+                                 getCommand};
+const CliCommand resumeRegistration{"resume", "resume [-C DIR] [--pace N]",
+                                    "download again every file whose transfer was under way at the last exit",
+                                    resumeCommand};
+
+} // namespace
+
+bool parsePace(const std::string& text, int& pace) {
+    if (text.empty() || text.size() > 2 || !std::all_of(text.begin(), text.end(), ::isdigit)) return false;
+    const int v = std::stoi(text);
+    if (v < 1 || v > 10) return false;
+    pace = v;
+    return true;
+}
+
+bool interrupted() {
+    return stopSignal != 0;
+}
+
+int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
+    std::map<std::string, int> wanted; // URL -> copies still to arrive
+    for (const std::string& url : run.urls)
+        ++wanted[url];
+    auto previousDone = scheduler.hooks.fileDone;
+    scheduler.hooks.fileDone = [&wanted, previousDone](const std::string& url, bool fetched) {
+        if (fetched) {
+            auto it = wanted.find(url);
+            if (it != wanted.end() && it->second > 0) --it->second;
+        }
+        if (previousDone) previousDone(url, fetched);
+    };
+
+    stopSignal = 0;
+    struct sigaction sa {};
+    sa.sa_handler = onStopSignal;
+    sigemptyset(&sa.sa_mask);
+    struct sigaction oldInt {
+    }, oldTerm{};
+    ::sigaction(SIGINT, &sa, &oldInt);
+    ::sigaction(SIGTERM, &sa, &oldTerm);
+
+    StatusRows rows(run.statusRows);
+    scheduler.setPace(run.pace);
+    // For tests: a scheduler tick shorter than any track-bar position.
+    if (const char* tick = std::getenv("WAVETRAP_TICK_MS")) {
+        const int ms = std::atoi(tick);
+        if (ms > 0) scheduler.dfatimer.setInterval(ms);
+    }
+    scheduler.dfatimer.setEnabled(true);
+    while (!scheduler.idle() && !stopSignal) {
+        platform::runUntil([&] { return scheduler.idle() || stopSignal != 0; }, 500);
+        rows.draw(scheduler);
+    }
+    scheduler.dfatimer.setEnabled(false);
+    rows.clear();
+
+    ::sigaction(SIGINT, &oldInt, nullptr);
+    ::sigaction(SIGTERM, &oldTerm, nullptr);
+    scheduler.hooks.fileDone = previousDone;
+
+    int missing = 0;
+    for (const auto& [url, left] : wanted) {
+        if (left <= 0) continue;
+        ++missing;
+        std::cerr << "wavetrap-cli: not fetched: " << url << "\n";
+    }
+    if (stopSignal) std::cerr << "wavetrap-cli: interrupted; the downloads under way are kept for 'resume'\n";
+    return missing == 0 && !stopSignal ? ExitRows : ExitNone;
+}
+
+} // namespace cli

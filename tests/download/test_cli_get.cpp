@@ -1,0 +1,184 @@
+// wavetrap-cli get and resume as a user runs them: files from a real FTP
+// server, the exit status, the settings files left behind, and a run killed
+// in the middle of a transfer completed by resume.
+
+#include "peers/ftp_peer.h"
+#include "peers/process.h"
+#include "platform/eventloop.h"
+#include "platform/listview.h"
+#include "platform/profile.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/stat.h>
+
+namespace {
+
+std::string content(std::size_t size, char seed) {
+    std::string s(size, ' ');
+    for (std::size_t i = 0; i < size; ++i)
+        s[i] = i % 61 == 60 ? '\n' : static_cast<char>('a' + (i * 5 + seed) % 26);
+    return s;
+}
+
+long long sizeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+class CliGet : public ::testing::Test {
+protected:
+    static inline testsupport::TempDir* root = nullptr;
+    static inline testpeers::FtpPeer* fast = nullptr;
+    static inline testpeers::FtpPeer* slow = nullptr;
+
+    static void SetUpTestSuite() {
+        root = new testsupport::TempDir;
+        ::mkdir((root->path() + "/pub").c_str(), 0755);
+        testsupport::writeFile(root->path() + "/pub/one.mp3", content(40000, 1));
+        testsupport::writeFile(root->path() + "/pub/two.mp3", content(1000, 2));
+        testsupport::writeFile(root->path() + "/pub/big.mp3", content(400000, 3));
+        testpeers::FtpPeerOptions o;
+        o.root = root->path();
+        o.host = "127.0.0.4";
+        fast = new testpeers::FtpPeer;
+        if (!fast->start(o)) ADD_FAILURE() << fast->output();
+        o.host = "127.0.0.5";
+        o.rateLimit = 100000;
+        slow = new testpeers::FtpPeer;
+        if (!slow->start(o)) ADD_FAILURE() << slow->output();
+    }
+    static void TearDownTestSuite() {
+        delete fast;
+        delete slow;
+        delete root;
+    }
+
+    testsupport::TempDir config, out;
+    testsupport::ScopedEnv env{"WAVETRAP_CONFIG_DIR", config.path()};
+    testsupport::ScopedEnv tick{"WAVETRAP_TICK_MS", "5"}; // a short scheduler tick
+
+    static std::string url(const testpeers::FtpPeer& p, const std::string& name) {
+        return "ftp://" + p.host() + ":" + std::to_string(p.port()) + "/pub/" + name;
+    }
+    // Runs the program to its end; answers its exit status.
+    int run(std::vector<std::string> args, std::string* output = nullptr) {
+        testpeers::ChildProcess p;
+        EXPECT_TRUE(p.start(WAVETRAP_CLI_PATH, args));
+        EXPECT_TRUE(platform::runUntil([&] { return !p.running(); }, 60000)) << p.output();
+        if (output) *output = p.output();
+        return p.exitCode();
+    }
+    platform::StringList pending() const {
+        platform::TIniFile ini(config.file("wavbin.Ini"));
+        platform::StringList l;
+        const int n = ini.ReadInteger("downloading", "count", 0);
+        for (int i = 0; i < n; ++i)
+            l.push_back(ini.ReadString("downloading", std::to_string(i), ""));
+        return l;
+    }
+    platform::StringList logged() const {
+        platform::TIniFile ini(config.file("wavbin"));
+        platform::StringList l;
+        const int n = ini.ReadInteger("log.dllog_Items", "Count", 0);
+        for (int i = 0; i < n; ++i)
+            l.push_back(ini.ReadString("log.dllog_Items", "Item" + std::to_string(i), ""));
+        return l;
+    }
+};
+
+TEST_F(CliGet, FetchesEveryURLIntoTheDirectory) {
+    const std::string a = url(*fast, "one.mp3"), b = url(*fast, "two.mp3");
+    std::string output;
+    EXPECT_EQ(run({"get", "--pace", "1", "-C", out.path(), a, b}, &output), 0) << output;
+    EXPECT_EQ(testsupport::readFile(out.file("one.mp3")), content(40000, 1));
+    EXPECT_EQ(testsupport::readFile(out.file("two.mp3")), content(1000, 2));
+    EXPECT_TRUE(pending().empty());
+    EXPECT_EQ(logged(), (platform::StringList{a, b}));
+    // The statistics are kept with the main window's stored properties.
+    platform::TIniFile ini(config.file("wavbin"));
+    bool found = false;
+    const int n = ini.ReadInteger("items.stats_ip_Items", "Count", 0);
+    for (int i = 0; i < n; ++i)
+        if (ini.ReadString("items.stats_ip_Items", "Item" + std::to_string(i), "") == "127.0.0.4") {
+            found = true;
+            EXPECT_EQ(ini.ReadString("items.stats_good_Items", "Item" + std::to_string(i), ""), "201");
+        }
+    EXPECT_TRUE(found);
+}
+
+TEST_F(CliGet, MissingFileGivesExitStatusOne) {
+    std::string output;
+    EXPECT_EQ(run({"get", "-C", out.path(), url(*fast, "two.mp3"), url(*fast, "nothere.mp3")}, &output), 1);
+    EXPECT_NE(output.find("not fetched: " + url(*fast, "nothere.mp3")), std::string::npos) << output;
+    EXPECT_EQ(testsupport::readFile(out.file("two.mp3")), content(1000, 2));
+}
+
+TEST_F(CliGet, BadUsageGivesExitStatusTwo) {
+    struct {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"get"}, "no URL given"},
+        {{"get", "--pace", "0", "ftp://h/x.mp3"}, "--pace needs a number from 1 to 10"},
+        {{"get", "--pace", "11", "ftp://h/x.mp3"}, "--pace needs a number from 1 to 10"},
+        {{"get", "http://h/x.mp3"}, "not an ftp:// URL"},
+        {{"get", "-C", "/nonexistent/dir", "ftp://h/x.mp3"}, "cannot change to directory"},
+        {{"get", "--frobnicate", "ftp://h/x.mp3"}, "unknown option"},
+        {{"resume", "extra"}, "unexpected argument"},
+    };
+    for (const auto& c : cases) {
+        std::string output;
+        EXPECT_EQ(run(c.args, &output), 2) << c.args.back();
+        EXPECT_NE(output.find(c.message), std::string::npos) << output;
+    }
+}
+
+TEST_F(CliGet, ResumeWithNothingPendingGivesOne) {
+    std::string output;
+    EXPECT_EQ(run({"resume", "-C", out.path()}, &output), 1);
+    EXPECT_NE(output.find("no pending downloads"), std::string::npos) << output;
+}
+
+// Starts a get of big.mp3 from the slow server and stops it with sig once a
+// part of the file has arrived.
+void interruptMidTransfer(const std::string& dir, const std::string& u, int sig, int& status) {
+    testpeers::ChildProcess p;
+    ASSERT_TRUE(p.start(WAVETRAP_CLI_PATH, {"get", "--pace", "1", "-C", dir, u}));
+    const std::string file = dir + "/big.mp3";
+    ASSERT_TRUE(platform::runUntil([&] { return sizeOf(file) > 50000 || !p.running(); }, 30000))
+        << p.output();
+    ASSERT_TRUE(p.running()) << p.output();
+    ::kill(static_cast<pid_t>(p.pid()), sig);
+    ASSERT_TRUE(platform::runUntil([&] { return !p.running(); }, 10000));
+    status = p.exitCode();
+}
+
+TEST_F(CliGet, KilledRunIsCompletedByResume) {
+    const std::string u = url(*slow, "big.mp3");
+    int status = 0;
+    interruptMidTransfer(out.path(), u, SIGKILL, status);
+    const long long partial = sizeOf(out.file("big.mp3"));
+    EXPECT_GT(partial, 0);
+    EXPECT_LT(partial, 400000);
+    EXPECT_EQ(pending(), (platform::StringList{u})); // saved as the transfer started
+
+    std::string output;
+    EXPECT_EQ(run({"resume", "--pace", "1", "-C", out.path()}, &output), 0) << output;
+    EXPECT_EQ(testsupport::readFile(out.file("big.mp3")), content(400000, 3));
+    EXPECT_TRUE(pending().empty());
+}
+
+TEST_F(CliGet, TerminatedRunSavesItsPendingDownloadsAndLog) {
+    const std::string u = url(*slow, "big.mp3");
+    int status = 0;
+    interruptMidTransfer(out.path(), u, SIGTERM, status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(pending(), (platform::StringList{u}));
+    EXPECT_EQ(logged(), (platform::StringList{u}));
+    EXPECT_GT(sizeOf(out.file("big.mp3")), 0);
+}
+
+} // namespace

@@ -1,0 +1,290 @@
+// Exact cases of the download road against the scripted server: welcome
+// refusals, REST answers, refusal texts, silent servers, stalls and files
+// whose size never matches.
+
+#include "road_support.h"
+
+#include "peers/dialogue_server.h"
+
+#include <gtest/gtest.h>
+
+using namespace roadtest;
+using testpeers::Dialogue;
+using testpeers::DialogueServer;
+using testpeers::fillBytes;
+
+namespace {
+
+// The client's log-in and the set-up of a transfer of /pub/x.mp3.
+std::string login(const std::string& size = "213 1000") {
+    return "S: 220 Scripted server ready\n"
+           "C: USER anonymous\n"
+           "S: 331 Send your password\n"
+           "C: PASS wavetrap@example.com\n"
+           "S: 230 Logged in\n"
+           "C: SIZE /pub/x.mp3\n"
+           "S: " +
+           size +
+           "\n"
+           "C: TYPE I\n"
+           "S: 200 Type set to I\n"
+           "CP: PORT \n"
+           "S: 200 PORT command successful\n";
+}
+
+std::string retr(std::int64_t from, std::int64_t count) {
+    return "C: RETR /pub/x.mp3\n"
+           "S: 150 Opening data connection\n"
+           "DATACONNECT\n"
+           "DATAFILL " +
+           std::to_string(from) + " " + std::to_string(count) +
+           "\n"
+           "DATACLOSE\n"
+           "S: 226 Transfer complete\n";
+}
+
+class Dialogues : public Road {
+protected:
+    DialogueServer server;
+    std::string site = "127.0.0.1";
+
+    void play(const std::string& text) {
+        ASSERT_TRUE(server.start(Dialogue::fromText(text), site));
+        launch(url());
+    }
+    std::string url() const { return "ftp://" + site + ":" + std::to_string(server.port()) + "/pub/x.mp3"; }
+    void expectPlayed() {
+        EXPECT_TRUE(waitFor([&] { return server.finished(); }, 5000)) << server.where();
+        EXPECT_TRUE(server.errors().empty()) << (server.errors().empty() ? "" : server.errors().front());
+    }
+};
+
+TEST_F(Dialogues, WholeFileWithResumeAndTheOutcomesCounted) {
+    testsupport::writeFile(dir.file("x.mp3"), fillBytes(0, 400));
+    play(login() + "C: REST 400\nS: 350 Restarting at 400\n" + retr(400, 600) + "WAITCLOSE\n");
+    ASSERT_TRUE(stepUntil([&] { return s.slot(14).state == download::StartTransfer; }));
+    ASSERT_TRUE(stepUntil([&] { return !w.pending.downloading.empty(); }));
+    // The transfer start: one success mark, the pending lists and the log.
+    EXPECT_EQ(countsOf(w.stats, site), (Counts{26, 5}));
+    EXPECT_EQ(w.pending.downloading, (platform::StringList{url()}));
+    EXPECT_EQ(w.pending.downloadingsize, (platform::StringList{"1000"}));
+    EXPECT_EQ(w.dllog, (platform::StringList{url()}));
+    EXPECT_EQ(s.StatusBar1, "Downloading x.mp3");
+    EXPECT_TRUE(hasLine(s.ftpstatus, "Entering State 4"));
+    EXPECT_TRUE(hasLine(s.abortout, "Starting download"));
+
+    ASSERT_TRUE(runToEnd()) << dump();
+    expectPlayed();
+    EXPECT_TRUE(file("x.mp3") == fillBytes(0, 1000)) << dump();
+    EXPECT_EQ(countsOf(w.stats, site), (Counts{101, 5})); // +25 at the start, +75 at the finish
+    EXPECT_TRUE(w.pending.downloading.empty());
+    EXPECT_TRUE(w.pending.downloadingsize.empty());
+    EXPECT_TRUE(hasLine(s.ftpstatus, "Entering State 6"));
+    EXPECT_TRUE(s.errorlog.empty()) << s.errorlog.front();
+    EXPECT_EQ(done, (std::vector<std::pair<std::string, bool>>{{url(), true}}));
+    EXPECT_EQ(s.abortout.back(), site);
+    EXPECT_EQ(s.StatusBar1, "Unrecoverable problems with site, " + site +
+                                " Aborting. Reason: No files left in download list for site to dl");
+}
+
+TEST_F(Dialogues, RestRefusedWith502FetchesTheWholeFileAgain) {
+    testsupport::writeFile(dir.file("x.mp3"), fillBytes(0, 400));
+    play(login() + "C: REST 400\nS: 502 REST not implemented\nCP: PORT \nS: 200 PORT command successful\n" +
+         retr(0, 1000) + "WAITCLOSE\n");
+    ASSERT_TRUE(stepUntil([&] { return s.slot(14).state == download::ResumeRefused; }));
+    EXPECT_EQ(s.errorlog, (platform::StringList{"14: error 502: state 4"}));
+    ASSERT_TRUE(runToEnd()) << dump();
+    expectPlayed();
+    EXPECT_TRUE(file("x.mp3") == fillBytes(0, 1000)) << dump();
+    EXPECT_EQ(countsOf(w.stats, site), (Counts{101, 6}));
+}
+
+TEST_F(Dialogues, RestAnswered200FetchesFromTheStartIntoAnEmptiedFile) {
+    testsupport::writeFile(dir.file("x.mp3"), std::string(400, 'z'));
+    play(login() + "C: REST 400\nS: 200 Whatever\n" + retr(0, 1000) + "WAITCLOSE\n");
+    ASSERT_TRUE(runToEnd()) << dump();
+    expectPlayed();
+    EXPECT_TRUE(file("x.mp3") == fillBytes(0, 1000)) << dump();
+    EXPECT_TRUE(s.errorlog.empty());
+}
+
+// Files whose received byte count never meets the size rule still finish
+// once the server confirmed the transfer.
+TEST_F(Dialogues, ConfirmedTransferFinishesWhateverTheSize) {
+    struct {
+        const char* name;
+        std::string sizeReply;
+        std::int64_t sent;
+        const char* errorlog;
+    } cases[] = {
+        {"100 bytes", "213 100", 100, nullptr},
+        {"unknown size", "500 SIZE not understood", 3000, "14: error 500: state 3"},
+        {"short of its size", "213 5000", 3000, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DialogueServer one;
+        ASSERT_TRUE(
+            one.start(Dialogue::fromText(login(c.sizeReply) + retr(0, c.sent) + "WAITCLOSE\n"), site));
+        const std::string u = "ftp://" + site + ":" + std::to_string(one.port()) + "/pub/x.mp3";
+        ::unlink("x.mp3");
+        s.errorlog.clear();
+        done.clear();
+        launch(u);
+        ASSERT_TRUE(runToEnd()) << dump();
+        EXPECT_TRUE(waitFor([&] { return one.finished(); }, 5000)) << one.where();
+        EXPECT_TRUE(file("x.mp3") == fillBytes(0, c.sent)) << dump();
+        EXPECT_EQ(done, (std::vector<std::pair<std::string, bool>>{{u, true}}));
+        if (c.errorlog) {
+            EXPECT_EQ(s.errorlog, (platform::StringList{c.errorlog}));
+        } else {
+            std::string all;
+            for (const auto& l : s.ftpstatus)
+                all += l + "\n";
+            EXPECT_TRUE(s.errorlog.empty()) << s.errorlog.front() << "\n" << all;
+        }
+        EXPECT_TRUE(w.pending.downloading.empty());
+    }
+}
+
+TEST_F(Dialogues, WelcomeWith421ConnectsAgainWithoutAnErrorLine) {
+    play(
+        "S: 421 Too many users, try later\nWAITCLOSE\nACCEPT\nS: 421 Too many users, try later\nWAITCLOSE\n");
+    ASSERT_TRUE(stepUntil([&] { return server.finished(); }));
+    ASSERT_TRUE(waitFor([&] { return countsOf(w.stats, site).bad == 7; }));
+    EXPECT_TRUE(s.errorlog.empty());
+    EXPECT_NE(s.slot(14).state, download::Idle); // no retry limit: it keeps trying
+    EXPECT_EQ(server.connections(), 2);
+    s.abort(14, "Stopped");
+}
+
+TEST_F(Dialogues, Reply530ToThePasswordLogsInAgain) {
+    play("S: 220 ready\nC: USER anonymous\nS: 331 Password\nC: PASS wavetrap@example.com\n"
+         "S: 530 Login incorrect.\n");
+    ASSERT_TRUE(stepUntil([&] { return !s.errorlog.empty(); }));
+    // The shown 530 sent the slot back to connecting before the completion came.
+    EXPECT_EQ(s.errorlog, (platform::StringList{"14: error 530: state 1"}));
+    EXPECT_EQ(s.slot(14).state, download::Connected);
+    EXPECT_EQ(countsOf(w.stats, site), (Counts{1, 6}));
+    s.abort(14, "Stopped");
+}
+
+TEST_F(Dialogues, RefusalTextsEndTheSlotWithNineFailureMarks) {
+    struct {
+        std::string dialogue;
+        std::string reason;
+        bool abortout;
+    } cases[] = {
+        {"S: 220 ready\nC: USER anonymous\nS: 530 Permission denied.\n", "< 530 Permission denied.", true},
+        {"S: 220 ready\nC: USER anonymous\nS: 331 Password\nC: PASS wavetrap@example.com\n"
+         "S: 530 Password incorrect\n",
+         "< 530 Password incorrect", true},
+        {"S: 421 Can't connect to host\n", "< 421 Can't connect to host", false},
+    };
+    int i = 2;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        const std::string host = "127.0.0." + std::to_string(i++);
+        DialogueServer one;
+        ASSERT_TRUE(one.start(Dialogue::fromText(c.dialogue), host));
+        s.abortout.clear();
+        launch("ftp://" + host + ":" + std::to_string(one.port()) + "/pub/x.mp3");
+        ASSERT_TRUE(stepUntil([&] { return s.slot(14).state == download::Idle; }));
+        EXPECT_EQ(s.StatusBar1,
+                  "Unrecoverable problems with site, " + host + " Aborting. Reason: " + c.reason);
+        EXPECT_EQ(countsOf(w.stats, host), (Counts{1, 14}));
+        if (c.abortout) {
+            EXPECT_EQ(s.abortout, (platform::StringList{"14 XXX::" + c.reason, host}));
+        } else {
+            EXPECT_TRUE(s.abortout.empty());
+        }
+        // The refused request still completes; the ended slot blames nobody.
+        ASSERT_TRUE(waitFor([&] { return !s.errorlog.empty(); }));
+        EXPECT_EQ(s.errorlog.back().substr(0, 11), "14: error " + c.reason.substr(2, 1));
+        EXPECT_EQ(countsOf(w.stats, host), (Counts{1, 14}));
+        s.errorlog.clear();
+    }
+}
+
+TEST_F(Dialogues, SilentServerRunsTheTimeOutCascade) {
+    play("WAITCLOSE\n");
+    ASSERT_TRUE(stepUntil([&] { return s.slot(14).client->State() == net::ftpWaitingBanner; }));
+    ASSERT_TRUE(stepUntil([&] { return s.slot(14).reset; }));
+    EXPECT_EQ(s.slot(14).wait, 31); // the 31st visit that found the client busy
+    EXPECT_EQ(
+        s.StatusBar1,
+        "Unrecoverable problems with site, 127.0.0.1 Aborting. Reason: Could not connect to site. Site down");
+    // The client waiting for the welcome was freed, and the server saw it go.
+    EXPECT_EQ(s.slot(14).client->State(), net::ftpReady);
+    ASSERT_TRUE(waitFor([&] { return server.finished(); }));
+    ASSERT_TRUE(stepUntil([&] { return s.slot(14).state == download::Idle; }));
+}
+
+TEST_F(Dialogues, StalledTransferIsResumedOnANewConnection) {
+    play(login("213 5000") +
+         "C: RETR /pub/x.mp3\nS: 150 Opening data connection\nDATACONNECT\nDATAFILL 0 1000\nWAITCLOSE\n"
+         "ACCEPT\n" +
+         login("213 5000") + "C: REST 1000\nS: 350 Restarting at 1000\n" + retr(1000, 4000) + "WAITCLOSE\n");
+    ASSERT_TRUE(runToEnd(60000));
+    expectPlayed();
+    EXPECT_TRUE(file("x.mp3") == fillBytes(0, 5000)) << dump();
+    EXPECT_TRUE(hasLine(s.errorlog, "14: transfer stalled: state 4"));
+    EXPECT_EQ(done, (std::vector<std::pair<std::string, bool>>{{url(), true}}));
+}
+
+TEST_F(Dialogues, StalledTransferThatReachedItsSizeIsFinished) {
+    play(login("213 1000") +
+         "C: RETR /pub/x.mp3\nS: 150 Opening data connection\nDATACONNECT\nDATAFILL 0 1000\nWAITCLOSE\n");
+    ASSERT_TRUE(runToEnd(60000));
+    expectPlayed();
+    EXPECT_TRUE(file("x.mp3") == fillBytes(0, 1000)) << dump();
+    EXPECT_EQ(done, (std::vector<std::pair<std::string, bool>>{{url(), true}}));
+    EXPECT_TRUE(hasLine(s.errorlog, "14: error 426: state 6"));
+}
+
+TEST_F(Dialogues, StepThatRaisesIsLoggedAndTheSlotGoesOn) {
+    // No user name: User raises; the slot goes on as after a failed step.
+    ASSERT_TRUE(server.start(Dialogue::fromText("S: 220 ready\nC: PASS pw\nS: 230 Logged in\n"
+                                                "C: SIZE /pub/x.mp3\nS: 213 1000\nC: TYPE I\nS: 200 ok\n"
+                                                "CP: PORT \nS: 200 ok\n" +
+                                                retr(0, 1000) + "WAITCLOSE\n"),
+                             site));
+    launch("ftp://:pw@" + site + ":" + std::to_string(server.port()) + "/pub/x.mp3");
+    ASSERT_EQ(s.slot(14).client->UserName, "");
+    ASSERT_TRUE(runToEnd()) << dump();
+    expectPlayed();
+    ASSERT_FALSE(s.errorlog.empty());
+    EXPECT_EQ(s.errorlog.front().rfind("14: error ", 0), 0u);
+    EXPECT_NE(s.errorlog.front().find(": state 2"), std::string::npos);
+    EXPECT_FALSE(s.slot(14).busy);
+    EXPECT_TRUE(file("x.mp3") == fillBytes(0, 1000)) << dump();
+}
+
+TEST_F(Dialogues, FifteenSitesShareFourteenSlots) {
+    std::vector<std::unique_ptr<DialogueServer>> servers;
+    std::vector<std::string> urls;
+    for (int i = 0; i < 15; ++i) {
+        const std::string host = "127.0.0." + std::to_string(2 + i);
+        const std::string name = "f" + std::to_string(i) + ".mp3";
+        std::string d = login("213 " + std::to_string(1000 + i)) + retr(0, 1000 + i) + "WAITCLOSE\n";
+        for (std::size_t p; (p = d.find("x.mp3")) != std::string::npos;)
+            d.replace(p, 5, name);
+        servers.push_back(std::make_unique<DialogueServer>());
+        ASSERT_TRUE(servers.back()->start(Dialogue::fromText(d), host));
+        urls.push_back("ftp://" + host + ":" + std::to_string(servers.back()->port()) + "/pub/" + name);
+    }
+    for (const auto& u : urls)
+        launch(u);
+    for (int n = 1; n <= 14; ++n)
+        EXPECT_EQ(s.slot(n).record.url, urls[static_cast<std::size_t>(14 - n)]);
+    EXPECT_EQ(s.launchbuf, (platform::StringList{urls[14]}));
+    ASSERT_TRUE(runToEnd(60000));
+    for (int i = 0; i < 15; ++i) {
+        EXPECT_TRUE(waitFor([&] { return servers[static_cast<std::size_t>(i)]->finished(); }, 5000)) << i;
+        EXPECT_EQ(file("f" + std::to_string(i) + ".mp3"), fillBytes(0, 1000 + i)) << i;
+    }
+    EXPECT_EQ(done.size(), 15u);
+    EXPECT_TRUE(s.errorlog.empty()) << s.errorlog.front();
+}
+
+} // namespace

@@ -1,0 +1,435 @@
+// The scheduler's rules without a network: placing files on slots, ending
+// slots, the clients' answers, the time-outs and the status rows.
+
+#include "download/queue.h"
+#include "download/scheduler.h"
+#include "download/status.h"
+#include "shell/wavetrap.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+using download::Scheduler;
+using download::SlotCount;
+
+namespace {
+
+struct Counts {
+    int good = -1, bad = -1;
+};
+
+Counts countsOf(const results::SiteStats& st, const std::string& site) {
+    for (std::size_t k = 0; k < st.stats_ip.size(); ++k)
+        if (st.stats_ip[k] == site) return {std::stoi(st.stats_good[k]), std::stoi(st.stats_bad[k])};
+    return {};
+}
+
+std::string url(int site, const std::string& file = "a.mp3", const std::string& dir = "/pub") {
+    return "ftp://site" + std::to_string(site) + ".example" + dir + "/" + file;
+}
+
+class SchedulerModel : public ::testing::Test {
+protected:
+    testsupport::TempDir dir;
+    testsupport::ScopedEnv config{"WAVETRAP_CONFIG_DIR", dir.path()};
+    shell::Wavetrap w;
+    Scheduler& s = w.scheduler;
+
+    void launch(const std::string& u) { s.launchftp(w.urlinfo.info(u)); }
+    // Visits slots until slot n has been visited count times; the other slots
+    // are marked busy so that they take no step.
+    void visit(int n, int count) {
+        for (int k = 1; k <= SlotCount; ++k)
+            s.slot(k).busy = k != n;
+        for (int i = 0; i < count;) {
+            s.dfatimerTimer();
+            if (s.cursor() == n) ++i;
+        }
+        for (int k = 1; k <= SlotCount; ++k)
+            s.slot(k).busy = false;
+    }
+};
+
+TEST_F(SchedulerModel, FilesOfOneSiteShareTheHighestFreeSlot) {
+    for (const char* f : {"a.mp3", "b.mp3", "c.mp3", "d.mp3"})
+        launch(url(1, f));
+    const download::Slot& slot = s.slot(14);
+    EXPECT_EQ(slot.state, download::Connecting);
+    EXPECT_EQ(slot.record.dir, "/pub/"); // a directory gets its trailing "/"
+    EXPECT_EQ(slot.queue,
+              (platform::StringList{"/pub/", "a.mp3", "/pub/", "b.mp3", "/pub/", "c.mp3", "/pub/", "d.mp3"}));
+    EXPECT_EQ(slot.queueUrls.size(), 4u);
+    EXPECT_EQ(slot.client->HostName, "site1.example");
+    EXPECT_EQ(slot.client->Port, "21");
+    EXPECT_EQ(slot.client->UserName, "anonymous");
+    EXPECT_EQ(slot.client->LocalFileName, "a.mp3");
+    for (int n = 1; n < 14; ++n)
+        EXPECT_EQ(s.slot(n).state, download::Idle) << n;
+}
+
+TEST_F(SchedulerModel, FifteenthSiteWaitsInLaunchbufUntilASlotFrees) {
+    for (int i = 1; i <= 15; ++i)
+        launch(url(i));
+    for (int i = 1; i <= 14; ++i)
+        EXPECT_EQ(s.slot(15 - i).record.site, "site" + std::to_string(i) + ".example");
+    ASSERT_EQ(s.launchbuf, (platform::StringList{url(15)}));
+
+    s.abort(6, "Stopped");
+    visit(6, 1); // the idle slot takes the parked URL at its visit
+    EXPECT_TRUE(s.launchbuf.empty());
+    EXPECT_EQ(s.slot(6).record.site, "site15.example");
+    EXPECT_EQ(s.slot(6).state, download::Connecting);
+    EXPECT_FALSE(s.slot(6).reset);
+}
+
+TEST_F(SchedulerModel, NewFileForAnAbortedSiteGetsAFreshSlot) {
+    launch(url(1, "a.mp3"));
+    launch(url(1, "b.mp3"));
+    s.abort(14, "Stopped");
+    EXPECT_EQ(s.slot(14).state, download::Idle);
+    EXPECT_TRUE(s.slot(14).reset);
+    launch(url(1, "c.mp3"));
+    EXPECT_EQ(s.slot(14).state, download::Connecting);
+    EXPECT_FALSE(s.slot(14).reset);
+    EXPECT_EQ(s.slot(14).queue, (platform::StringList{"/pub/", "c.mp3"})); // the old queue is dropped
+}
+
+TEST_F(SchedulerModel, AbortWritesItsTextsAndDropsThePendingRowsOfTheURL) {
+    launch(url(1));
+    w.pending.downloading = {url(1), url(2), url(1)};
+    w.pending.downloadingsize = {"10", "20", "30"};
+    s.abort(14, "Stopped");
+    EXPECT_EQ(s.abortout, (platform::StringList{"14 XXX::Stopped", "site1.example"}));
+    EXPECT_EQ(s.StatusBar1, "Unrecoverable problems with site, site1.example Aborting. Reason: Stopped");
+    EXPECT_EQ(s.slot(14).record.site, "");
+    EXPECT_EQ(s.slot(14).record.fname, "");
+    EXPECT_EQ(w.pending.downloading, (platform::StringList{url(2)}));
+    EXPECT_EQ(w.pending.downloadingsize, (platform::StringList{"20"}));
+
+    launch(url(3));
+    s.abort(14, "< 421 Can't connect to host"); // "ect to ho": no abortout lines
+    EXPECT_EQ(s.abortout.size(), 2u);
+    s.abort(0, "x");
+    s.abort(15, "x"); // outside the slots: nothing
+    EXPECT_EQ(s.abortout.size(), 2u);
+}
+
+TEST_F(SchedulerModel, PaceGivesTheTickInterval) {
+    EXPECT_EQ(Scheduler::intervalForPace(1), 100);
+    EXPECT_EQ(Scheduler::intervalForPace(4), 700);
+    EXPECT_EQ(Scheduler::intervalForPace(10), 1900);
+    s.setPace(10);
+    EXPECT_EQ(s.dfatimer.Interval(), 1900);
+}
+
+TEST_F(SchedulerModel, ClientPropertiesOfTheSlots) {
+    for (int n = 1; n <= SlotCount; ++n) {
+        const net::TFtpClient& c = *s.slot(n).client;
+        const bool quiet = n == 7 || n == 14;
+        EXPECT_EQ(c.Tag, n);
+        EXPECT_EQ(c.Timeout, quiet ? 25 : 30) << n;
+        EXPECT_EQ(c.DisplayFlag, !quiet) << n;
+        EXPECT_TRUE(c.Binary);
+        EXPECT_EQ(static_cast<bool>(c.OnStateChange), n == 1) << n;
+    }
+}
+
+// One completion per row: the slot's state at arrival, the error, and what follows.
+struct RowCase {
+    int state;
+    int error;
+    int next;              // the slot state afterwards
+    bool errorlog;         // a line "14: error E: state S"
+    int bad;               // failure marks given to the site
+    const char* abortWith; // reason of an abort, or null
+};
+
+TEST_F(SchedulerModel, RequestDoneFollowsTheRowOfTheSlotState) {
+    const RowCase cases[] = {
+        {1, 0, 2, false, 0, nullptr},
+        {1, 421, 2, false, 1, nullptr},
+        {1, 550, 2, false, 1, nullptr},
+        {1, 500, 2, true, 1, nullptr},
+        {1, 11001, 0, false, 2, "Site Down"},
+        {1, 10061, 0, false, 2, "Site Down"},
+        {2, 0, 9, false, 0, nullptr},
+        {2, 530, 9, false, 1, nullptr},
+        {2, 11002, 0, false, 1, "Site Down"},
+        {9, 0, 3, false, 0, nullptr},
+        {9, 530, 1, true, 1, nullptr},
+        {9, 421, 1, false, 1, nullptr},
+        {3, 0, 7, false, 0, nullptr},
+        {3, 500, 7, true, 1, nullptr},
+        {7, 0, 8, false, 0, nullptr},
+        {7, 550, 6, false, 1, nullptr},
+        {7, 500, 1, true, 1, nullptr},
+        {8, 0, 4, false, 0, nullptr},
+        {8, 500, 1, true, 1, nullptr},
+        {4, 502, 11, true, 1, nullptr},
+        {5, 426, 0, true, 1, "5"},
+        {10, 426, 0, true, 1, "10"},
+        {11, 550, 6, true, 1, nullptr},
+        {0, 500, 0, true, 1, nullptr},
+        {6, 500, 6, true, 1, nullptr},
+        {6, 0, 6, false, 0, nullptr},
+    };
+    int i = 0;
+    for (const RowCase& c : cases) {
+        const std::string site = "row" + std::to_string(i++) + ".example";
+        s.errorlog.clear();
+        s.abortout.clear();
+        launch("ftp://" + site + "/pub/x.mp3");
+        download::Slot& slot = s.slot(14);
+        slot.state = c.state;
+        s.ftp11RequestDone(*slot.client, net::ftpOpenAsync, static_cast<std::uint16_t>(c.error));
+        SCOPED_TRACE("state " + std::to_string(c.state) + " error " + std::to_string(c.error));
+        EXPECT_EQ(slot.state, c.next);
+        if (c.errorlog) {
+            EXPECT_EQ(s.errorlog, (platform::StringList{"14: error " + std::to_string(c.error) + ": state " +
+                                                        std::to_string(c.state)}));
+        } else {
+            EXPECT_TRUE(s.errorlog.empty());
+        }
+        EXPECT_EQ(countsOf(w.stats, site).bad, c.bad == 0 ? -1 : 5 + c.bad);
+        if (c.abortWith) {
+            EXPECT_EQ(s.StatusBar1,
+                      "Unrecoverable problems with site, " + site + " Aborting. Reason: " + c.abortWith);
+        }
+        if (slot.state == download::Idle) continue;
+        s.abort(14, "next");
+    }
+}
+
+TEST_F(SchedulerModel, TransferCompletionWithoutConfirmationConnectsAgain) {
+    // A completion with 0 whose last reply is no 226 means the control
+    // connection went down in the middle: the slot reconnects and resumes.
+    for (int st : {4, 5, 10, 11}) {
+        launch("ftp://t.example/x.mp3");
+        download::Slot& slot = s.slot(14);
+        slot.state = st;
+        s.errorlog.clear();
+        s.ftp11RequestDone(*slot.client, net::ftpRestGetAsync, 0);
+        EXPECT_EQ(slot.state, download::Connecting) << st;
+        EXPECT_EQ(s.errorlog, (platform::StringList{"14: transfer broken off: state " + std::to_string(st)}));
+        s.abort(14, "next");
+    }
+}
+
+struct DisplayCase {
+    int state;
+    const char* line;
+    int next;
+    const char* ftpstatus; // the line added to ftpstatus
+    bool refusal;
+};
+
+TEST_F(SchedulerModel, DisplayRulesWatchTheShownLines) {
+    const DisplayCase cases[] = {
+        {9, "< 530 Login incorrect.", 1, "14: < 530 Login incorrect.", false},
+        {3, "< 530 Login incorrect.", 3, "14: < 530 Login incorrect.", false},
+        {4, "> RETR /pub/track550.mp3", 6, "14: > RETR /pub/track550.mp3", false},
+        {1, "< 550 No such file.", 6, "14: < 550 No such file.", false},
+        {5, "! Data: abc", 5, "14.", false},
+        {2, "< 331 Password required for Permission denied", 0, nullptr, true},
+        {9, "< 530 Password incorrect", 0, nullptr, true},
+        {2, "< 421 Can't connect to host", 0, nullptr, true},
+        {2, "< 421 user limit exeeded", 0, nullptr, true},
+    };
+    int i = 0;
+    for (const DisplayCase& c : cases) {
+        const std::string site = "show" + std::to_string(i++) + ".example";
+        launch("ftp://" + site + "/pub/x.mp3");
+        download::Slot& slot = s.slot(14);
+        slot.state = c.state;
+        s.ftpstatus.clear();
+        s.abortout.clear();
+        std::string msg = c.line;
+        s.ftp1Display(*slot.client, msg);
+        SCOPED_TRACE(c.line);
+        EXPECT_EQ(slot.state, c.next);
+        EXPECT_EQ(s.ftpstatus.front(), c.ftpstatus ? c.ftpstatus : "14: " + std::string(c.line));
+        if (c.refusal) {
+            EXPECT_EQ(countsOf(w.stats, site).bad, 5 + 9);
+            EXPECT_EQ(s.StatusBar1,
+                      "Unrecoverable problems with site, " + site + " Aborting. Reason: " + msg);
+            // "ect to hos" lines end the slot without an abortout entry.
+            EXPECT_EQ(s.abortout.empty(), std::string(c.line).find("ect to hos") != std::string::npos);
+        } else {
+            EXPECT_EQ(countsOf(w.stats, site).bad, -1);
+            s.abort(14, "next");
+        }
+    }
+}
+
+TEST_F(SchedulerModel, StateChangeFinishesOnlySlotOne) {
+    launch(url(1));
+    launch(url(2));
+    s.slot(13).state = download::TransferAnswered;
+    s.slot(14).state = download::TransferAnswered;
+    s.slot(1).state = download::TransferAnswered;
+    s.slot(1).client->SetState(net::ftpInternalReady);
+    s.slot(13).client->SetState(net::ftpInternalReady);
+    EXPECT_EQ(s.slot(1).state, download::FileFinished);
+    EXPECT_EQ(s.slot(13).state, download::TransferAnswered);
+}
+
+TEST_F(SchedulerModel, ProgressKeepsTheCountAndStopsAnEndedSlot) {
+    launch(url(1));
+    download::Slot& slot = s.slot(14);
+    bool stop = true;
+    s.ftp1Progress(*slot.client, 4096, stop);
+    EXPECT_FALSE(stop);
+    EXPECT_EQ(slot.byteCount, 4096);
+    s.abort(14, "Stopped");
+    s.ftp1Progress(*slot.client, 8192, stop);
+    EXPECT_TRUE(stop); // the transfer of an ended slot is stopped at its next read
+}
+
+struct TimeoutCase {
+    int state;
+    net::TFtpState client; // a busy client state
+    int next;
+};
+
+TEST_F(SchedulerModel, BusyClientRunsTheTimeOutCascadeAtTheThirtyFirstVisit) {
+    const TimeoutCase cases[] = {
+        {9, net::ftpWaitingResponse, 2}, // the client is set ready, then 3 -> 1 -> 2
+        {3, net::ftpWaitingResponse, 2}, // 3 -> 1 -> (busy) abort, 2
+        {1, net::ftpWaitingBanner, 2},   // abort, 2; held at 0 from the next visit
+    };
+    for (const TimeoutCase& c : cases) {
+        SCOPED_TRACE(c.state);
+        launch(url(1));
+        download::Slot& slot = s.slot(14);
+        slot.state = c.state;
+        slot.client->SetState(c.client);
+        slot.lastByteCount = -1000; // no stall in these cases
+        visit(14, 30);
+        EXPECT_EQ(slot.state, c.state);
+        EXPECT_EQ(slot.wait, 30);
+        visit(14, 1);
+        EXPECT_EQ(slot.state, c.next);
+        if (c.state == 1 || c.state == 3) {
+            EXPECT_EQ(s.StatusBar1,
+                      "Unrecoverable problems with site, site1.example Aborting. Reason: Could not "
+                      "connect to site. Site down");
+            EXPECT_TRUE(slot.reset);
+            EXPECT_EQ(slot.client->State(), net::ftpReady); // freed for the next site
+            visit(14, 1);
+            EXPECT_EQ(slot.state, download::Idle);
+        }
+        slot.client->SetState(net::ftpReady);
+        s.abort(14, "next");
+        slot.wait = 0;
+    }
+}
+
+TEST_F(SchedulerModel, StallBreaksOffAFinishedOrStuckTransfer) {
+    for (int st : {6, 4}) {
+        SCOPED_TRACE(st);
+        launch(url(1));
+        download::Slot& slot = s.slot(14);
+        slot.state = st;
+        slot.lastByteCount = 0;
+        slot.client->SetState(net::ftpWaitingResponse);
+        visit(14, 20);
+        EXPECT_EQ(slot.client->State(), net::ftpWaitingResponse);
+        visit(14, 1); // the 21st visit without progress aborts the client
+        EXPECT_EQ(slot.client->State(), net::ftpReady);
+        // After a finish the finishing runs next; a stuck transfer connects again.
+        EXPECT_EQ(slot.state, st == 6 ? download::FileFinished : download::Connecting);
+        s.abort(14, "next");
+        slot.wait = 0;
+        slot.stall = 0;
+    }
+}
+
+TEST(StatusProgress, TextFollowsTheSizeRule) {
+    struct {
+        int state;
+        std::int64_t count, size;
+        const char* text;
+    } cases[] = {
+        {5, 0, 3000000, ""},          {0, 5000, 3000000, ""},
+        {5, 1500000, 3000000, "50%"}, {5, 46080, 90000, "45KB done"},
+        {5, 2047, 0, "1KB done"},     {5, 100000, 100000, "97KB done"},
+        {5, 25, 200000, "0%"},        {5, 1000, 200000, "0%"},
+        {5, 1001, 200000, "1%"},      {5, 5000, 200000, "2%"},
+        {5, 7000, 200000, "4%"}, // 2.5 -> 2, 3.5 -> 4: halves to even
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(download::progressText(c.state, c.count, c.size), c.text) << c.count << "/" << c.size;
+}
+
+TEST_F(SchedulerModel, StatusViewShowsFourteenRowsAndCancelsTheSelected) {
+    download::StatusView& v = w.status;
+    int mode = 5;
+    v.viewMode = [&] { return mode; };
+    launch(url(1, "song.mp3"));
+    launch(url(2));
+    launch(url(3));
+    s.slot(14).byteCount = 2048;
+    v.updatestatus();
+    ASSERT_EQ(v.liststatus.Count(), 14);
+    EXPECT_TRUE(v.liststatus.Visible());
+    EXPECT_TRUE(v.liststatustimer.Enabled());
+    EXPECT_EQ(v.liststatus.Item(13).cells,
+              (std::vector<std::string>{"14", "site1.example", "1", "Connecting", "2KB done", "song.mp3"}));
+    EXPECT_EQ(v.liststatus.Item(0).cells, (std::vector<std::string>{"1", "", "0", "Not connected", "", ""}));
+
+    v.liststatus.SetSelected(12, true); // slot 13
+    v.liststatus.SetSelected(11, true); // slot 12
+    v.CancelDownload1Click();
+    EXPECT_EQ(s.slot(13).state, download::Idle);
+    EXPECT_EQ(s.slot(12).state, download::Idle);
+    EXPECT_EQ(s.slot(14).state, download::Connecting);
+    EXPECT_EQ(s.StatusBar1, "Unrecoverable problems with site, site2.example Aborting. Reason: Stopped");
+    v.updatestatus();
+    EXPECT_EQ(v.liststatus.Item(12).cells,
+              (std::vector<std::string>{"13", "", "0", "Not connected", "", ""}));
+
+    mode = 2;
+    v.updatestatus();
+    EXPECT_FALSE(v.liststatustimer.Enabled());
+    for (int st = 0; st <= 11; ++st)
+        EXPECT_STRNE(download::stateText(st), "");
+    EXPECT_STREQ(download::stateText(11), "Restarting, site does not support REST");
+}
+
+TEST_F(SchedulerModel, BuiltInRouteTakesTheSelectionOrEveryRow) {
+    for (int i = 1; i <= 3; ++i)
+        w.table.List.Add({"a.mp3", "250", "site" + std::to_string(i) + ".example", url(i)});
+    download::getfileslocalClick(w.table.List, nullptr, 2, w.urlinfo, s);
+    EXPECT_EQ(w.table.List.SelCount(), 3);
+    EXPECT_EQ(s.slot(14).record.url, url(1));
+    EXPECT_EQ(s.slot(13).record.url, url(2));
+    EXPECT_EQ(s.slot(12).record.url, url(3));
+
+    shell::Wavetrap w2;
+    for (int i = 1; i <= 3; ++i)
+        w2.table.List.Add({"a.mp3", "250", "x", url(i)});
+    w2.table.List.SetSelected(1, true);
+    platform::ListView site;
+    site.Add({"b.mp3", "250", url(7, "b.mp3")});
+    site.Add({"c.mp3", "250", url(8, "c.mp3")});
+    site.SetSelected(1, true);
+    download::getfileslocalClick(w2.table.List, &site, 1, w2.urlinfo, w2.scheduler);
+    EXPECT_EQ(w2.scheduler.slot(14).record.url, url(2));
+    EXPECT_EQ(w2.scheduler.slot(13).record.url, url(8, "c.mp3"));
+    EXPECT_EQ(w2.scheduler.slot(12).state, download::Idle);
+}
+
+TEST_F(SchedulerModel, StartUpHandsThePendingDownloadsBackInOrder) {
+    w.pending.downloading = {url(1, "a.mp3"), url(2), url(1, "b.mp3")};
+    w.pending.downloadingsize = {"1", "2", "3"};
+    download::resumePending(w.pending, w.urlinfo, s);
+    EXPECT_TRUE(w.pending.downloading.empty());
+    EXPECT_TRUE(w.pending.downloadingsize.empty());
+    EXPECT_EQ(s.slot(14).queueUrls, (platform::StringList{url(1, "a.mp3"), url(1, "b.mp3")}));
+    EXPECT_EQ(s.slot(13).record.url, url(2));
+}
+
+} // namespace
