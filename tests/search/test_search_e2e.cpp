@@ -234,6 +234,12 @@ TEST_F(SearchCli, ExitStatusesAndUsageErrors) {
     }
     EXPECT_EQ(readFile(cfg.file("wavbin.Ini")), before); // a refused command line touches nothing
 
+    // A settings directory that cannot be written: a clear error, no search.
+    writeFile(cfg.file("plainfile"), "");
+    r = runCli({"--engine", peer(0).hostPort() + "/empty?q=", "x"}, cfg.file("plainfile") + "/wavetrap");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "wavetrap-cli: Unable to write to " + cfg.file("plainfile") + "/wavetrap/wavbin.Ini\n");
+
     r = runCli({"--help"}, cfg.path());
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("Usage: wavetrap-cli search [OPTIONS] PHRASE..."), std::string::npos);
