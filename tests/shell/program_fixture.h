@@ -2,7 +2,6 @@
 // The settings-keeping parts of the program, put together as start-up does,
 // over a temporary settings directory.
 
-#include "shell/startup_settings.h"
 #include "shell/wavetrap.h"
 #include "support/tempdir.h"
 
@@ -14,14 +13,14 @@ namespace shelltest {
 
 struct Program {
     shell::Wavetrap w;
-    search::EngineList startlinks;
-    search::ProxyControls proxy;
-    shell::Settings settings{w.pending, startlinks, proxy};
-    shell::SettingsWindow cfg{settings, startlinks, proxy};
-    shell::MainWindowStorage main{w.stats};
+    search::EngineList& startlinks = w.startlinks;
+    search::ProxyControls& proxy = w.proxyControls;
+    shell::Settings& settings = w.settings;
+    shell::SettingsWindow& cfg = w.cfg;
+    shell::MainWindowStorage& main = w.mainStorage;
 
-    void start() { shell::loadSettingsAtStartup(main, cfg, settings, startlinks); }
-    void exit() { shell::saveSettingsAtExit(main, cfg, settings); }
+    void start() { w.loadSettingsAtStartup(); }
+    void exit() { w.saveSettingsAtExit(); }
 };
 
 inline std::vector<std::string> lines(const std::string& text) {
