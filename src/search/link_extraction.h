@@ -6,9 +6,16 @@
 // quote or right after ".mp3" (any case), whichever comes first; the letters
 // HREF (any case) drop an open candidate. A closed candidate is a link when it
 // begins with "f" or "F" and holds a "."; its decoded text must hold ".mp3"
-// (lower case) and no control character. A page may arrive in blocks of any
-// size: the ScanState of the page carries what is unfinished, so a page yields
-// the same links however it was cut.
+// (lower case) and no control character. The link is always the text between
+// the opening quote and the closing position, that character excluded, also
+// when the closing position is the last character of the page.
+//
+// A page may arrive in blocks of any size: the ScanState of the page carries
+// what is unfinished (an open candidate, and the few characters whose meaning
+// depends on what follows, such as ".mp3h" at the end of a block), so a page
+// yields the same links however it was cut. A candidate longer than
+// MaxLinkLength yields no link, but its closing mark still closes it, so the
+// quotes after it pair up as they would otherwise.
 
 #include <cstddef>
 #include <cstdint>
