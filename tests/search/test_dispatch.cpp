@@ -272,6 +272,16 @@ TEST_F(Dispatch, ASecondSearchWhileOneRunsSharesTheBarAndTheList) {
     EXPECT_EQ(rig.urls(), siteLinks("quick.test", 1));
 }
 
+TEST_F(Dispatch, TheBarStopsAtItsMaximumWithManyEngines) {
+    for (int i = 0; i < 17; ++i) rig.startlinks.addengine(entry("/many" + std::to_string(i) + "?q="));
+    rig.d.search.Text = "m";
+    rig.d.Start_search_butClick();
+    EXPECT_EQ(rig.d.clientlist.size(), 17u);
+    ASSERT_TRUE(rig.settle());
+    EXPECT_EQ(rig.d.queriesFinished(), 17u);
+    EXPECT_EQ(rig.d.pbarPosition(), search::SearchDispatch::PbarMax);
+}
+
 TEST_F(Dispatch, DestroyingTheSearchWhileQueriesRunIsSafe) {
     peer().hang("/forever?q=d");
     const std::size_t before = requestCount();
