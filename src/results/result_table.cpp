@@ -24,10 +24,12 @@ int SiteList::file(const std::string& site, const std::string& url) {
     int entry = find(site);
     if (entry < 0) {
         urls_.emplace_back();
-        entry = view.Add({site});
+        entry = view.Add({site, "0"});
         index_[site] = entry;
     }
-    urls_[static_cast<std::size_t>(entry)].push_back(url);
+    platform::StringList& list = urls_[static_cast<std::size_t>(entry)];
+    list.push_back(url);
+    view.SetCell(entry, 1, std::to_string(list.size()));
     return entry;
 }
 

@@ -18,8 +18,9 @@ class SiteStats;
 // each with the URLs filed under it. Entries are only ever added.
 class SiteList {
 public:
-    // One row per site; the row's caption (cell 0) is the site. Observers of
-    // this view hear of every new entry.
+    // One row per site: cell 0, the caption, is the site; cell 1 (not shown in
+    // a list-style view) the number of URLs filed under it, so observers hear
+    // of every new entry (inserted) and of every URL filed (changed).
     platform::ListView view;
 
     int Count() const { return view.Count(); }

@@ -193,9 +193,10 @@ TEST(ResultTable, ObserversHearOfInsertedRows) {
     f.table.List.Subscribe([&](const platform::ListChange& c) {
         if (c.kind == platform::ListChange::Inserted) inserted.push_back(c.row);
     });
-    std::vector<int> newSites;
+    std::vector<int> newSites, filedUnder;
     f.table.sites.view.Subscribe([&](const platform::ListChange& c) {
         if (c.kind == platform::ListChange::Inserted) newSites.push_back(c.row);
+        if (c.kind == platform::ListChange::Changed) filedUnder.push_back(c.row);
     });
     f.stats.setLists({"good.example"}, {"26"}, {"5"});
     f.table.addlink("ftp://a.example/1.mp3");
@@ -203,6 +204,8 @@ TEST(ResultTable, ObserversHearOfInsertedRows) {
     f.table.addlink("ftp://a.example/3.mp3");
     EXPECT_EQ(inserted, (std::vector<int>{0, 0, 2}));
     EXPECT_EQ(newSites, (std::vector<int>{0, 1}));
+    EXPECT_EQ(filedUnder, (std::vector<int>{0, 1, 0}));
+    EXPECT_EQ(f.table.sites.view.Item(0).cells, (StringList{"a.example", "2"}));
 }
 
 } // namespace
