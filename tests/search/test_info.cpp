@@ -71,12 +71,6 @@ TEST(Info, SplitsEveryForm) {
     }
 }
 
-TEST(Info, AnonymousPasswordIsAnEmailAddress) {
-    const std::string pw = AnonymousPassword;
-    EXPECT_NE(pw.find('@'), std::string::npos);
-    EXPECT_NE(pw.find('.', pw.find('@')), std::string::npos);
-}
-
 // Records the random draws and answers from a script.
 struct RandomScript {
     std::vector<int> asked;
