@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <string_view>
 #include <unistd.h>
 
 namespace platform {
@@ -18,11 +18,24 @@ std::string lower(const std::string& s) {
     return r;
 }
 
-std::string trim(const std::string& s) {
+std::string_view trimView(std::string_view s) {
     std::size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
+    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r'))
+        ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r'))
+        --e;
     return s.substr(b, e - b);
+}
+
+std::string trim(const std::string& s) {
+    return std::string(trimView(s));
+}
+
+// Lower-cases s into out, reusing out's storage.
+void lowerInto(std::string_view s, std::string& out) {
+    out.assign(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
 }
 
 // A line break inside a name or value would forge new lines in the file.
@@ -85,22 +98,29 @@ TIniFile::TIniFile(const std::string& name) {
 void TIniFile::load() {
     std::ifstream in(path_, std::ios::binary);
     if (!in) return;
-    std::stringstream buf;
-    buf << in.rdbuf();
-    const std::string text = buf.str();
+    std::string text;
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    in.seekg(0, std::ios::beg);
+    if (size > 0) {
+        text.resize(static_cast<std::size_t>(size));
+        in.read(text.data(), size);
+        text.resize(static_cast<std::size_t>(in.gcount()));
+    }
     std::size_t cur = 0;
     std::size_t pos = 0;
+    std::string lowered;
     while (pos < text.size()) {
         std::size_t nl = text.find('\n', pos);
         if (nl == std::string::npos) nl = text.size();
-        std::string line = text.substr(pos, nl - pos);
+        std::string_view line(text.data() + pos, nl - pos);
         pos = nl + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        const std::string t = trim(line);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const std::string_view t = trimView(line);
         if (t.size() >= 2 && t.front() == '[') {
             const std::size_t close = t.find(']');
-            if (close != std::string::npos) {
-                const std::string name = t.substr(1, close - 1);
+            if (close != std::string_view::npos) {
+                const std::string name(t.substr(1, close - 1));
                 const std::string key = lower(name);
                 auto it = sectionIndex_.find(key);
                 if (it == sectionIndex_.end()) {
@@ -115,21 +135,24 @@ void TIniFile::load() {
         }
         Section& s = sections_[cur];
         const std::size_t eq = t.find('=');
-        if (t.empty() || t[0] == ';' || eq == std::string::npos || eq == 0) {
-            if (!t.empty()) s.entries.push_back(Entry{"", line});
+        if (t.empty() || t[0] == ';' || eq == std::string_view::npos || eq == 0) {
+            if (!t.empty()) s.entries.push_back(Entry{"", std::string(line)});
             continue;
         }
-        Entry e{trim(t.substr(0, eq)), trim(t.substr(eq + 1))};
-        s.index.emplace(lower(e.key), s.entries.size()); // the first of repeated keys wins
+        Entry e{std::string(trimView(t.substr(0, eq))), std::string(trimView(t.substr(eq + 1)))};
+        lowerInto(e.key, lowered);
+        s.index.emplace(lowered, s.entries.size()); // the first of repeated keys wins
         s.entries.push_back(std::move(e));
     }
 }
 
 const TIniFile::Entry* TIniFile::find(const std::string& section, const std::string& key) const {
-    auto sit = sectionIndex_.find(lower(section));
+    lowerInto(section, lookupBuf_);
+    auto sit = sectionIndex_.find(lookupBuf_);
     if (sit == sectionIndex_.end()) return nullptr;
     const Section& s = sections_[sit->second];
-    auto kit = s.index.find(lower(key));
+    lowerInto(key, lookupBuf_);
+    auto kit = s.index.find(lookupBuf_);
     return kit == s.index.end() ? nullptr : &s.entries[kit->second];
 }
 
@@ -156,6 +179,11 @@ bool TIniFile::SectionExists(const std::string& section) const {
 
 bool TIniFile::ValueExists(const std::string& section, const std::string& key) const {
     return find(section, key) != nullptr;
+}
+
+std::size_t TIniFile::KeyCount(const std::string& section) const {
+    auto sit = sectionIndex_.find(lower(section));
+    return sit == sectionIndex_.end() ? 0 : sections_[sit->second].index.size();
 }
 
 std::vector<std::string> TIniFile::ReadSection(const std::string& section) const {
@@ -208,7 +236,8 @@ void TIniFile::EraseSection(const std::string& section) {
     if (it == sectionIndex_.end()) return;
     sections_.erase(sections_.begin() + static_cast<std::ptrdiff_t>(it->second));
     sectionIndex_.clear();
-    for (std::size_t i = 1; i < sections_.size(); ++i) sectionIndex_.emplace(lower(sections_[i].name), i);
+    for (std::size_t i = 1; i < sections_.size(); ++i)
+        sectionIndex_.emplace(lower(sections_[i].name), i);
     changed();
 }
 

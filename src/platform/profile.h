@@ -45,8 +45,9 @@ public:
     bool ReadBool(const std::string& section, const std::string& key, bool def) const;
     bool SectionExists(const std::string& section) const;
     bool ValueExists(const std::string& section, const std::string& key) const;
-    // The keys of a section, in file order.
+    // The keys of a section, in file order, and their number.
     std::vector<std::string> ReadSection(const std::string& section) const;
+    std::size_t KeyCount(const std::string& section) const;
 
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
     void WriteInteger(const std::string& section, const std::string& key, int value);
@@ -80,6 +81,7 @@ private:
     std::string path_;
     std::vector<Section> sections_; // sections_[0] holds the lines before the first header, unnamed
     std::unordered_map<std::string, std::size_t> sectionIndex_;
+    mutable std::string lookupBuf_; // spares an allocation per lookup
     int batch_ = 0;
     bool dirty_ = false;
 };

@@ -92,7 +92,7 @@ std::string listSection(const std::string& section, const std::string& key) {
 }
 
 bool readStoredList(const platform::TIniFile& ini, const std::string& section, platform::StringList& out) {
-    const int count = storedListLength(ini.ReadInteger(section, "Count", 0), ini.ReadSection(section).size());
+    const int count = storedListLength(ini.ReadInteger(section, "Count", 0), ini.KeyCount(section));
     if (count <= 0) return false;
     platform::StringList items;
     items.reserve(static_cast<std::size_t>(count));
