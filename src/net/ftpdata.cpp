@@ -16,9 +16,10 @@ namespace net {
 
 namespace {
 
-// Bytes taken from the data connection per read; progress is reported before
-// every read.
-constexpr int DataBlockSize = 2048;
+// Bytes taken from the data connection per read at most; progress is
+// reported before every read. (Reads of 2048 bytes held a local transfer to
+// half the speed of curl; the order of the events is the same.)
+constexpr int DataBlockSize = 65536;
 // Bytes read from the local file per send (STOR/APPE).
 constexpr int SendBlockSize = 1024;
 

@@ -1,0 +1,177 @@
+// FTP client measurements as whole-program runs:
+//   bench_ftp_get HOST PORT FILE [--user NAME --pass WORD]
+//       log in, TYPE I, fetch FILE with Get into the current directory (under
+//       its own name); print bytes, time, rate and CPU time
+//   bench_ftp_get --idle CLIENTS SECONDS
+//       CLIENTS FTP clients connected to an in-process server that welcomes
+//       them and then never answers their USER; print the process CPU time
+//       used while the event loop waits SECONDS
+// Without arguments it runs the Google Benchmark cases below (reply parsing).
+#include "net/ftpcli.h"
+#include "net/ftpreply.h"
+#include "net/wsocket.h"
+#include "platform/eventloop.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+double cpuSeconds() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+void runLoopFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Runs one request to its completion; answers the error.
+int runRequest(net::TFtpClient& c, void (net::TFtpClient::*req)()) {
+    bool done = false;
+    int error = -1;
+    c.OnRequestDone = [&](net::TFtpClient&, net::TFtpRequest, std::uint16_t e) {
+        done = true;
+        error = e;
+    };
+    (c.*req)();
+    platform::runUntil([&] { return done; }, 24 * 3600 * 1000);
+    return error;
+}
+
+int fetch(const std::string& host, const std::string& port, const std::string& file, const std::string& user,
+          const std::string& pass) {
+    net::TFtpClient c;
+    c.HostName = host;
+    c.Port = port;
+    c.UserName = user;
+    c.PassWord = pass;
+    c.HostFileName = file;
+    c.LocalFileName = file.substr(file.rfind('/') + 1);
+    c.Timeout = 25;
+    for (auto req : {&net::TFtpClient::Open, &net::TFtpClient::User, &net::TFtpClient::Pass,
+                     &net::TFtpClient::TypeSet}) {
+        if (const int e = runRequest(c, req); e != 0) {
+            std::fprintf(stderr, "bench_ftp_get: error %d: %s\n", e, c.LastReply().c_str());
+            return 1;
+        }
+    }
+    long long progressCalls = 0;
+    c.OnProgress = [&](net::TFtpClient&, std::int64_t, bool&) { ++progressCalls; };
+    QElapsedTimer clock;
+    clock.start();
+    const double cpu0 = cpuSeconds();
+    const int e = runRequest(c, &net::TFtpClient::Get);
+    const double secs = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    std::printf("error %d bytes %lld seconds %.3f MB/s %.1f cpu %.3f progress %lld\n", e,
+                static_cast<long long>(c.ByteCount()), secs, static_cast<double>(c.ByteCount()) / 1e6 / secs,
+                cpuSeconds() - cpu0, progressCalls);
+    return e == 0 ? 0 : 1;
+}
+
+// A control-connection server that welcomes every client and then stays silent.
+struct WelcomeOnlyServer {
+    net::TWSocket listener;
+    std::vector<std::unique_ptr<net::TWSocket>> conns;
+    WelcomeOnlyServer() {
+        listener.setAddr("127.0.0.1");
+        listener.setPort("0");
+        listener.OnSessionAvailable = [this](net::TWSocket* l, std::uint16_t) {
+            auto s = std::make_unique<net::TWSocket>();
+            s->OnDataAvailable = [](net::TWSocket* sock, std::uint16_t) { sock->ReceiveStr(); };
+            s->Dup(l->Accept());
+            s->SendStr("220 ready\r\n");
+            conns.push_back(std::move(s));
+        };
+        listener.Listen();
+    }
+    std::string port() { return listener.GetLocalPort(); }
+};
+
+int idle(int clients, int seconds) {
+    WelcomeOnlyServer server;
+    std::vector<std::unique_ptr<net::TFtpClient>> list;
+    int opened = 0;
+    for (int i = 0; i < clients; ++i) {
+        auto c = std::make_unique<net::TFtpClient>();
+        c->HostName = "127.0.0.1";
+        c->Port = server.port();
+        c->UserName = "anonymous";
+        c->OnRequestDone = [&](net::TFtpClient& s, net::TFtpRequest rq, std::uint16_t) {
+            if (rq == net::ftpOpenAsync) {
+                ++opened;
+                s.User(); // never answered: the client waits for its reply
+            }
+        };
+        // One after the other: the listener's backlog is 5.
+        const int before = opened;
+        c->Open();
+        platform::runUntil([&] { return opened > before; }, 5000);
+        list.push_back(std::move(c));
+    }
+    platform::runUntil([&] { return opened == clients; }, 10000);
+    runLoopFor(200); // let the USER commands go out
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    runLoopFor(seconds * 1000);
+    const double cpu = cpuSeconds() - cpu0;
+    std::printf("idle: %d FTP clients waiting for a reply (%d connected), %.2f s wall, %.4f s CPU (%.3f%%)\n",
+                clients, opened, static_cast<double>(clock.elapsed()) / 1000.0, cpu,
+                100.0 * cpu / (static_cast<double>(clock.elapsed()) / 1000.0));
+    return opened == clients ? 0 : 1;
+}
+
+void BM_ReplyCode(benchmark::State& state) {
+    const std::string lines[] = {"220-Welcome to the archive", "213 104857600", "150 Opening BINARY mode",
+                                 "226 Transfer complete."};
+    for (auto _ : state) {
+        for (const auto& l : lines) {
+            benchmark::DoNotOptimize(net::ftp::ReplyCode(l));
+            benchmark::DoNotOptimize(net::ftp::IsContinuation(l));
+        }
+    }
+}
+BENCHMARK(BM_ReplyCode);
+
+void BM_SecondNumber(benchmark::State& state) {
+    const std::string line = "213 104857600";
+    for (auto _ : state)
+        benchmark::DoNotOptimize(net::ftp::SecondNumber(line));
+}
+BENCHMARK(BM_SecondNumber);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc >= 4 && std::strcmp(argv[1], "--idle") == 0) return idle(std::atoi(argv[2]), std::atoi(argv[3]));
+    if (argc >= 4 && argv[1][0] != '-') {
+        std::string user = "anonymous", pass = "bench@example.com";
+        for (int i = 4; i + 1 < argc; i += 2) {
+            if (std::strcmp(argv[i], "--user") == 0) user = argv[i + 1];
+            if (std::strcmp(argv[i], "--pass") == 0) pass = argv[i + 1];
+        }
+        return fetch(argv[1], argv[2], argv[3], user, pass);
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
