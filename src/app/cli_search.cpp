@@ -4,6 +4,8 @@
 
 #include "app/cli_search.h"
 #include "app/cli_commands.h"
+#include "app/cli_get.h"
+#include "download/queue.h"
 #include "search/engines.h"
 
 #include <QEventLoop>
@@ -36,6 +38,9 @@ void help() {
                  "  --proxy HOST[:PORT] go through this HTTP proxy (PORT defaults to the saved proxy port)\n"
                  "  --timeout SECONDS   cancel the queries still running after SECONDS and print what was\n"
                  "                      found so far\n"
+                 "  --download          then download every row of the table into the current directory,\n"
+                 "                      as wavetrap-cli get does (exit status as get's)\n"
+                 "  --pace N            the scheduler's pace for --download, 1 (fast) to 10\n"
                  "  --help              show this help\n\n"
                  "The engine list, the proxy and the site statistics come from the settings directory\n"
                  "($WAVETRAP_CONFIG_DIR, else $XDG_CONFIG_HOME/wavetrap, else ~/.config/wavetrap); an empty\n"
@@ -91,6 +96,11 @@ std::string parse(const std::vector<std::string>& args, SearchOptions& opt, bool
             if (colon != std::string::npos && !parsePort(opt.proxyPort))
                 return "--proxy: '" + opt.proxyPort + "' is not a port number (1 to 65535)";
             opt.useProxy = true;
+        } else if (a == "--download") {
+            opt.download = true;
+        } else if (is("--pace")) {
+            std::string v;
+            if (!value(v) || !parsePace(v, opt.pace)) return "--pace needs a number from 1 to 10";
         } else if (is("--timeout")) {
             std::string t;
             if (!value(t)) return "--timeout needs a number of seconds";
@@ -162,6 +172,7 @@ int runSearch(const std::vector<std::string>& args) {
 
     shell::Wavetrap w;
     w.loadSettingsAtStartup();
+    if (opt.download) w.logStorage.Restore(); // the download log, as get keeps it
     w.stats.cacheinit();
 
     bool errors = false;
@@ -175,13 +186,26 @@ int runSearch(const std::vector<std::string>& args) {
         fail(std::string("search: cannot write the table: ") + std::strerror(errno));
         failed = true;
     }
+    int downloaded = ExitNone;
+    if (opt.download && !failed && w.table.List.Count() > 0) {
+        // The built-in route with nothing selected: every row.
+        DownloadRun run;
+        for (const platform::ListItem& row : w.table.List.Items())
+            run.urls.push_back(row.cell(3));
+        run.pace = opt.pace > 0 ? opt.pace : w.cfg.dfatime();
+        run.statusRows = ::isatty(STDERR_FILENO) == 1;
+        download::getfileslocalClick(w.table.List, nullptr, 2, w.urlinfo, w.scheduler);
+        downloaded = runDownloads(w.scheduler, run);
+    }
     try {
         w.saveSettingsAtExit();
+        if (opt.download) w.logStorage.FormClose();
     } catch (const std::exception& e) {
         fail(std::string("search: ") + e.what());
         failed = true;
     }
     if (failed) return ExitError;
+    if (opt.download) return downloaded;
     return w.table.List.Count() > 0 ? ExitRows : ExitNone;
 }
 

@@ -19,6 +19,8 @@ struct SearchOptions {
     bool useProxy = false;            // --proxy HOST[:PORT]
     std::string proxyHost, proxyPort; // proxyPort empty: the saved port
     long long timeoutMs = 0;          // --timeout; 0 = wait for every query
+    bool download = false;            // --download: then fetch every row of the table
+    int pace = 0;                     // --pace 1..10 for the download; 0 = the saved position
 };
 
 // Dispatches the search and runs until every query has ended (or cancels the

@@ -2,7 +2,10 @@
 // server, the exit status, the settings files left behind, and a run killed
 // in the middle of a transfer completed by resume.
 
+#include "road_support.h"
+
 #include "peers/ftp_peer.h"
+#include "peers/http_peers.h"
 #include "peers/process.h"
 #include "platform/eventloop.h"
 #include "platform/listview.h"
@@ -186,6 +189,23 @@ TEST_F(CliGet, TerminatedRunSavesItsPendingDownloadsAndLog) {
     EXPECT_EQ(pending(), (platform::StringList{u}));
     EXPECT_EQ(logged(), (platform::StringList{u}));
     EXPECT_GT(sizeOf(out.file("big.mp3")), 0);
+}
+
+TEST_F(CliGet, SearchWithDownloadFetchesEveryRow) {
+    testpeers::HttpPeer engine;
+    ASSERT_TRUE(engine.start());
+    const std::string a = url(*fast, "one.mp3"), b = url(*fast, "two.mp3");
+    engine.serve("/s?q=song", "<html><a href=\"" + a + "\">one</a> <a href=\"" + b + "\">two</a></html>");
+    roadtest::ScopedCwd cwd(out.path()); // the files land in the current directory
+    std::string output;
+    EXPECT_EQ(run({"search", "--engine", engine.hostPort() + "/s?q=", "--download", "--pace", "1", "song"},
+                  &output),
+              0)
+        << output;
+    EXPECT_NE(output.find(a), std::string::npos) << output; // the table is printed first
+    EXPECT_EQ(testsupport::readFile(out.file("one.mp3")), content(40000, 1));
+    EXPECT_EQ(testsupport::readFile(out.file("two.mp3")), content(1000, 2));
+    EXPECT_TRUE(pending().empty());
 }
 
 } // namespace
