@@ -8,7 +8,7 @@ namespace {
 
 // A pending list: "count", then keys "0" .. count-1; a missing key reads empty.
 void readPendingList(const platform::TIniFile& ini, const std::string& section, platform::StringList& into) {
-    const int count = storedListLength(ini.ReadInteger(section, "count", 0), ini.ReadSection(section).size());
+    const int count = storedListLength(ini.ReadInteger(section, "count", 0), ini.KeyCount(section));
     for (int i = 0; i < count; ++i)
         into.push_back(ini.ReadString(section, std::to_string(i), ""));
 }
