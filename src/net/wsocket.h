@@ -136,6 +136,9 @@ public:
     virtual int GetSockName(sockaddr_in& addr, int& len);
     virtual void Dup(TSocket newHSocket);
     virtual void ShutDown(int how);
+    // Pause stops every notification; Resume asks for them again, and what
+    // holds at that moment (bytes waiting, a connection waiting on a listening
+    // socket that no handler took) is reported anew.
     virtual void Pause();
     virtual void Resume();
     // Blocking waits (pump the event loop): answer whether the state was

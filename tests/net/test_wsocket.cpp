@@ -491,3 +491,27 @@ TEST(WSocket, ResumeDeliversBytesAlreadyFetched) {
     s.Resume();
     ASSERT_TRUE(platform::runUntil([&] { return got.size() == payload.size(); }, 5000));
 }
+
+TEST(WSocket, ConnectionArrivingBeforeTheAcceptHandlerIsReportedAgainByResume) {
+    // A server may connect to a listening data socket before its owner has
+    // installed OnSessionAvailable; asking for the notifications again
+    // reports the waiting connection.
+    TWSocket server;
+    server.setAddr("127.0.0.1");
+    server.setPort("0");
+    ASSERT_EQ(server.Listen(), 0);
+    TWSocket client;
+    connectTo(client, server.GetLocalPort());
+    ASSERT_TRUE(platform::runUntil([&] { return client.State() == wsConnected; }, 5000));
+    platform::runUntil([] { return false; }, 50); // the unhandled notification passes
+    int available = 0;
+    server.OnSessionAvailable = [&](TWSocket* l, std::uint16_t) {
+        ++available;
+        TWSocket adopted;
+        adopted.Dup(l->Accept());
+    };
+    platform::runUntil([] { return false; }, 50);
+    EXPECT_EQ(available, 0);
+    server.Resume();
+    ASSERT_TRUE(platform::runUntil([&] { return available == 1; }, 5000));
+}
