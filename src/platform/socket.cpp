@@ -388,6 +388,9 @@ void SocketWatcher::select(int fd, int mask) {
         int v = 0;
         socklen_t l = sizeof v;
         listening_ = ::getsockopt(fd_, SOL_SOCKET, SO_ACCEPTCONN, &v, &l) == 0 && v != 0;
+        int type = 0;
+        l = sizeof type;
+        datagram_ = ::getsockopt(fd_, SOL_SOCKET, SO_TYPE, &type, &l) == 0 && type == SOCK_DGRAM;
     }
     arm();
 }
@@ -400,7 +403,7 @@ void SocketWatcher::detach() {
     writeN_->setSocket(-1);
     fd_ = -1;
     mask_ = 0;
-    listening_ = connecting_ = readHeld_ = writeWanted_ = closeSeen_ = false;
+    listening_ = datagram_ = connecting_ = readHeld_ = writeWanted_ = closeSeen_ = false;
     ++generation_;
 }
 
@@ -458,8 +461,8 @@ void SocketWatcher::onReadable() {
         return;
     }
     const int waiting = sockPending(fd_);
-    if (waiting > 0) {
-        readHeld_ = true; // until the owner receives
+    if (waiting > 0 || datagram_) { // a datagram socket has no end to report
+        readHeld_ = true;           // until the owner receives
         arm();
         deliver(FD_READ, 0);
         return;

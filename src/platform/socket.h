@@ -104,6 +104,7 @@ private:
     int fd_ = -1;
     int mask_ = 0;
     bool listening_ = false;
+    bool datagram_ = false;
     bool connecting_ = false;
     bool readHeld_ = false;
     bool writeWanted_ = false;

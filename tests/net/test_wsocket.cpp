@@ -11,10 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <memory>
 #include <string>
 #include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace net;
@@ -514,4 +516,49 @@ TEST(WSocket, ConnectionArrivingBeforeTheAcceptHandlerIsReportedAgainByResume) {
     EXPECT_EQ(available, 0);
     server.Resume();
     ASSERT_TRUE(platform::runUntil([&] { return available == 1; }, 5000));
+}
+
+TEST(WSocket, DatagramSocket) {
+    const int peerFd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(peerFd, 0);
+    sockaddr_in peerAddr{};
+    peerAddr.sin_family = AF_INET;
+    peerAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(peerFd, reinterpret_cast<sockaddr*>(&peerAddr), sizeof peerAddr), 0);
+    socklen_t len = sizeof peerAddr;
+    ::getsockname(peerFd, reinterpret_cast<sockaddr*>(&peerAddr), &len);
+
+    TWSocket s;
+    int connected = 0;
+    std::string got;
+    s.OnSessionConnected = [&](TWSocket*, std::uint16_t e) { connected += e == 0; };
+    s.OnDataAvailable = [&](TWSocket* sock, std::uint16_t) {
+        char buf[64];
+        const int n = sock->Receive(buf, sizeof buf);
+        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+    };
+    s.setProto("udp");
+    s.setAddr("127.0.0.1");
+    s.setPort(std::to_string(ntohs(peerAddr.sin_port)));
+    s.Connect();
+    EXPECT_EQ(connected, 1) << "a datagram socket is connected at once";
+    EXPECT_EQ(s.State(), wsConnected);
+    EXPECT_EQ(s.SendStr("ping"), 4);
+    char buf[16];
+    sockaddr_in from{};
+    socklen_t fromLen = sizeof from;
+    ASSERT_TRUE(platform::runUntil(
+        [&] {
+            const ssize_t n = ::recvfrom(peerFd, buf, sizeof buf, MSG_DONTWAIT,
+                                         reinterpret_cast<sockaddr*>(&from), &fromLen);
+            return n == 4;
+        },
+        5000));
+    EXPECT_EQ(std::string(buf, 4), "ping");
+    EXPECT_EQ(std::to_string(ntohs(from.sin_port)), s.GetLocalPort());
+    ::sendto(peerFd, "", 0, 0, reinterpret_cast<sockaddr*>(&from), fromLen); // an empty datagram is no close
+    ::sendto(peerFd, "pong", 4, 0, reinterpret_cast<sockaddr*>(&from), fromLen);
+    ASSERT_TRUE(platform::runUntil([&] { return got == "pong"; }, 5000));
+    EXPECT_EQ(s.State(), wsConnected);
+    ::close(peerFd);
 }
