@@ -214,6 +214,9 @@ void TFtpClient::Impl::HighLevelAsync(TFtpRequest rq, std::initializer_list<FtpS
         set |= bit(s);
     if ((set & bit(FtpStep::Open)) && connected) throw FtpException("FTP component already connected");
     CheckReady();
+    // Without a control connection a sequence that does not open one does
+    // nothing at all, like a single command (it would wait for ever).
+    if (!(set & bit(FtpStep::Open)) && !q.Connected()) return;
     savedReply = q.lastReply_;
     savedCode = -1;
     q.request_ = rq;
@@ -260,6 +263,13 @@ void TFtpClient::Impl::NextSequenceStep() {
             if (!q.Connected()) continue;
             savedReply = q.lastReply_;
             savedCode = q.statusCode_;
+        }
+        if (s != FtpStep::Open && !q.Connected()) {
+            // The control connection is gone: no later step can be answered.
+            if (finalResult == 0) finalResult = 426;
+            if (q.errorMessage_.empty()) q.errorMessage_ = "426 Connection closed";
+            steps = 0;
+            break;
         }
         if (s == FtpStep::Retr && !(prev == FtpStep::Rest && resumePos >= 0 && prevCode == 350))
             resumePos = 0;
@@ -509,6 +519,11 @@ void TFtpClient::AbortAsync() {
     d.CloseDataSocket();
     d.CloseLocalFile();
     d.connected = false;
+    // Nothing of a sequence survives an abort (with the control connection
+    // already closed no completion came to end it).
+    d.highLevel = false;
+    d.nextStep = nullptr;
+    d.steps = 0;
     d.ChangeState(ftpReady);
 }
 

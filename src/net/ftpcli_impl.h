@@ -51,6 +51,7 @@ struct TFtpClient::Impl {
     bool finalReceived = false; // the transfer's final reply (226/250) came
     bool dataClosed = false;    // the data connection of the transfer closed
     bool writeFailed = false;   // writing the local file failed during the transfer
+    bool earlyAccept = false;   // the server connected to the data port before the transfer began
     std::uint32_t deadline = 0; // of the synchronous Abort, moved on by progress
     std::array<char, 65536> dataBuf{};
 
@@ -89,6 +90,7 @@ struct TFtpClient::Impl {
     void FinalTransferReply();
     void FirstSendReply();
     void FinalSendReply();
+    void AcceptEarlyConnection();
     void DataSessionAvailable(std::uint16_t error);
     void DataSendSessionAvailable(std::uint16_t error);
     void DataAvailable(std::uint16_t error);

@@ -37,7 +37,17 @@ void TFtpClient::Impl::CloseDataSocket() {
     data.OnSessionClosed = nullptr;
     data.OnDataAvailable = nullptr;
     data.OnDataSent = nullptr;
+    earlyAccept = false;
     data.Close();
+}
+
+// Servers may connect to the data port as soon as they have the PORT
+// command, before RETR or STOR is sent: that connection is noted here and
+// accepted when the transfer begins (its notification comes only once).
+void TFtpClient::Impl::AcceptEarlyConnection() {
+    if (!earlyAccept) return;
+    earlyAccept = false;
+    if (data.OnSessionAvailable) data.OnSessionAvailable(&data, 0);
 }
 
 std::int64_t TFtpClient::Impl::LocalFileSize() const {
@@ -70,6 +80,7 @@ void TFtpClient::Impl::PortAsync() {
     data.setAddr(localAddr);
     data.setPort("0");
     if (data.Listen() != 0) throw ESocketException("PORT: cannot listen for the data connection");
+    data.OnSessionAvailable = [this](TWSocket*, std::uint16_t) { earlyAccept = true; };
     const int port = std::stoi(data.GetLocalPort());
     ExecAsync(FtpStep::Port, ftpPortAsync, ftp::PortCommand(localAddr, control.GetPeerName(), port), {200});
 }
@@ -135,6 +146,7 @@ void TFtpClient::Impl::TransferAsync(const char* word, TFtpRequest rq) {
     } else {
         SendCommand(transferWord);
     }
+    AcceptEarlyConnection();
 }
 
 void TFtpClient::Impl::FirstTransferReply() {
@@ -289,6 +301,7 @@ void TFtpClient::Impl::SendAsync(const char* word, TFtpRequest rq) {
     ChangeState(ftpWaitingResponse);
     next = &Impl::FirstSendReply;
     SendCommand(transferWord + " " + q.HostFileName);
+    AcceptEarlyConnection();
 }
 
 void TFtpClient::Impl::FirstSendReply() {

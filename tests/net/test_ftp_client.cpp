@@ -198,3 +198,44 @@ TEST(FtpClientTransfer, CompletionIsNeverDeliveredInsideTheCallNorAfterDestructi
     ftptest::settle();
     EXPECT_EQ(done, (std::vector<std::pair<int, int>>{{37, 0}})); // only the client still alive
 }
+
+TEST(FtpClientSequences, ServerClosingBetweenStepsEndsTheSequence) {
+    // USER is answered 230, so PASS is skipped; then the server hangs up
+    // before SIZE: the sequence ends with 426 instead of waiting for ever.
+    Session s("S: 220 ready\n"
+              "C: USER anonymous\n"
+              "S: 230 ok\n"
+              "CLOSE\n");
+    EXPECT_EQ(s.run(&TFtpClient::FileSize), std::make_pair(16, 426));
+    EXPECT_FALSE(s.r.shown("> PASS guest@"));
+    EXPECT_EQ(s.c.State(), ftpReady);
+    EXPECT_FALSE(s.c.Connected());
+}
+
+TEST(FtpClientSequences, WithoutConnectionGetDoesNothingAndLeavesNoSequenceBehind) {
+    Session s(LogIn);
+    s.c.Get();
+    s.c.RestGet();
+    ftptest::settle();
+    EXPECT_TRUE(s.r.done.empty());
+    EXPECT_EQ(s.c.State(), ftpReady);
+    // A later Open is a plain Open (type 1), not a step of the Get above.
+    EXPECT_EQ(s.run(&TFtpClient::Open), std::make_pair(1, 0));
+    EXPECT_EQ(s.run(&TFtpClient::User), std::make_pair(2, 0));
+    ftptest::settle();
+    EXPECT_EQ(s.r.done.size(), 2u);
+}
+
+TEST(FtpClientSequences, AbortDuringTheNameLookup) {
+    TFtpClient c;
+    Recorder r(c);
+    c.HostName = "slow-lookup.invalid";
+    c.Port = "21";
+    c.Open();
+    EXPECT_EQ(c.State(), ftpDnsLookup);
+    EXPECT_FALSE(c.Abort()); // the cancelled lookup is the request's result
+    EXPECT_EQ(c.State(), ftpReady);
+    ASSERT_TRUE(r.waitDone(1));
+    ftptest::settle();
+    EXPECT_EQ(r.done, (std::vector<std::pair<int, int>>{{1, 10004}}));
+}

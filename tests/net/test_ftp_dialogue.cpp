@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -163,14 +164,16 @@ TEST_P(FtpDialogue, Plays) {
     EXPECT_EQ(r.done.size(), seen) << "completions nobody expected";
 }
 
-INSTANTIATE_TEST_SUITE_P(Dialogues, FtpDialogue,
-                         ::testing::Values("welcome_continuation.dlg", "welcome_421.dlg",
-                                           "download_resume_350.dlg", "rest_200.dlg", "rest_502.dlg",
-                                           "retr_550.dlg", "transfer_226_first.dlg", "transfer_226_after.dlg",
-                                           "two_replies_one_packet.dlg", "split_packets.dlg", "size_500.dlg",
-                                           "close_mid_transfer.dlg", "never_answers.dlg",
-                                           "never_ends_transfer.dlg", "not_connected.dlg", "unresolvable.dlg",
-                                           "pass_530.dlg"),
+// Every dialogue file of the folder.
+std::vector<std::string> dialogueFiles() {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(testpeers::dialoguePath("")))
+        if (e.path().extension() == ".dlg") names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialogues, FtpDialogue, ::testing::ValuesIn(dialogueFiles()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                              std::string n = info.param.substr(0, info.param.find('.'));
                              for (char& ch : n)

@@ -61,7 +61,11 @@ protected:
     static std::pair<int, int> run(TFtpClient& c, Recorder& r, void (TFtpClient::*req)()) {
         const std::size_t n = r.done.size();
         (c.*req)();
-        if (!r.waitDone(n + 1, 20000)) return {-1, -1};
+        if (!r.waitDone(n + 1, 20000)) {
+            for (const auto& l : r.display)
+                std::fprintf(stderr, "  %s\n", l.substr(0, 120).c_str());
+            return {-1, -1};
+        }
         return r.done[n];
     }
 
