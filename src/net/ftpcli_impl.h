@@ -1,7 +1,8 @@
 #pragma once
-// The inside of TFtpClient, shared by its two source files: ftpcli.cpp (the
-// control connection, commands, replies, sequences, abort) and ftpdata.cpp
-// (PORT, REST, the transfers on the data connection and the local file).
+// The inside of TFtpClient, shared by its source files: ftpcli.cpp (the
+// control connection, replies, completions, abort), ftpseq.cpp (requests and
+// sequences) and ftpdata.cpp (PORT, REST, the transfers on the data
+// connection and the local file).
 
 #include "net/ftpcli.h"
 #include "net/wsocket.h"
@@ -55,7 +56,7 @@ struct TFtpClient::Impl {
     std::uint32_t deadline = 0; // of the synchronous Abort, moved on by progress
     std::array<char, 65536> dataBuf{};
 
-    // ---- ftpcli.cpp -----------------------------------------------------------
+    // ---- ftpcli.cpp and ftpseq.cpp -----------------------------------------------------------
     void ChangeState(TFtpState st);
     void Display(const std::string& msg);
     void SendCommand(std::string cmd);
