@@ -1,140 +1,15 @@
 #include "net/httpprot.h"
+#include "net/httpprot_impl.h"
 
 #include "platform/eventloop.h"
 #include "platform/socket.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <istream>
 #include <ostream>
 
 namespace net {
-
-namespace {
-
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s;
-}
-
-std::string base64(const std::string& in) {
-    static const char tbl[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    std::size_t i = 0;
-    for (; i + 2 < in.size(); i += 3) {
-        const unsigned v = (static_cast<unsigned char>(in[i]) << 16) |
-                           (static_cast<unsigned char>(in[i + 1]) << 8) |
-                           static_cast<unsigned char>(in[i + 2]);
-        out += tbl[(v >> 18) & 63];
-        out += tbl[(v >> 12) & 63];
-        out += tbl[(v >> 6) & 63];
-        out += tbl[v & 63];
-    }
-    if (i < in.size()) {
-        unsigned v = static_cast<unsigned char>(in[i]) << 16;
-        if (i + 1 < in.size()) v |= static_cast<unsigned char>(in[i + 1]) << 8;
-        out += tbl[(v >> 18) & 63];
-        out += tbl[(v >> 12) & 63];
-        out += i + 1 < in.size() ? tbl[(v >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
-
-// A decimal number of at most maxDigits digits, nothing else (blanks around
-// it allowed); false for anything malformed.
-bool strictNumber(const std::string& text, std::size_t maxDigits, std::int32_t& out) {
-    std::size_t b = 0, e = text.size();
-    while (b < e && (text[b] == ' ' || text[b] == '\t'))
-        ++b;
-    while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t'))
-        --e;
-    if (b == e || e - b > maxDigits) return false;
-    std::int64_t v = 0;
-    for (std::size_t i = b; i < e; ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
-        v = v * 10 + (text[i] - '0');
-    }
-    if (v > INT32_MAX) return false;
-    out = static_cast<std::int32_t>(v);
-    return true;
-}
-
-} // namespace
-
-HttpUrlParts ParseHttpURL(const std::string& url) {
-    HttpUrlParts p;
-    std::string rest;
-    const auto sep = url.find("://");
-    if (sep != std::string::npos) {
-        p.proto = url.substr(0, sep);
-        rest = url.substr(sep + 3);
-    } else if (lower(url.substr(0, 7)) == "mailto:") {
-        p.proto = "mailto";
-        rest = url.substr(url.find(':') + 1);
-    } else {
-        rest = url;
-    }
-    const auto slash = rest.find('/');
-    std::string authority = rest;
-    if (slash != std::string::npos) {
-        p.path = rest.substr(slash);
-        authority = rest.substr(0, slash);
-    }
-    // Positions counted from 1; 0 = absent.
-    const auto lastColon = authority.rfind(':');
-    const auto lastAt = authority.rfind('@');
-    const std::size_t c = lastColon == std::string::npos ? 0 : lastColon + 1;
-    const std::size_t t = lastAt == std::string::npos ? 0 : lastAt + 1;
-    if (c == 0 && t == 0) {
-        p.host = authority;
-        return p;
-    }
-    if (c > t) {
-        p.port = authority.substr(c);
-        p.host = authority.substr(t, c - 1 - t);
-        if (t == 0) return p;
-    } else {
-        p.host = authority.substr(t);
-    }
-    const std::string userPart = authority.substr(0, t - 1);
-    const auto colon = userPart.find(':');
-    if (colon == std::string::npos) {
-        p.user = userPart;
-    } else {
-        p.user = userPart.substr(0, colon);
-        p.pass = userPart.substr(colon + 1);
-    }
-    return p;
-}
-
-std::string THttpCli::RFC1123Date(double dateTime) {
-    static const char* const days = "MonTueWedThuFriSatSun";
-    static const char* const months = "JanFebMarAprMayJunJulAugSepOctNovDec";
-    const double whole = std::floor(dateTime);
-    const auto dayNumber = static_cast<long long>(whole);
-    long long seconds = std::llround((dateTime - whole) * 86400.0);
-    if (seconds >= 86400) seconds = 86399;
-    // Civil date from days since 30 Dec 1899 (day 25569 is 1 Jan 1970).
-    long long z = dayNumber - 25569 + 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const long long doe = z - era * 146097;
-    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    long long y = yoe + era * 400;
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long long mp = (5 * doy + 2) / 153;
-    const long long d = doy - (153 * mp + 2) / 5 + 1;
-    const long long m = mp < 10 ? mp + 3 : mp - 9;
-    if (m <= 2) ++y;
-    const long long wd = (((dayNumber - 2) % 7) + 7) % 7;
-    char buf[160];
-    std::snprintf(buf, sizeof buf, "%.3s, %2.2lld %.3s %4.4lld %2.2lld:%2.2lld:%2.2lld", days + 3 * wd, d,
-                  months + 3 * (m - 1), y, seconds / 3600, (seconds / 60) % 60, seconds % 60);
-    return buf;
-}
 
 THttpCli::THttpCli()
     : socket_(std::make_unique<TWSocket>()), window_(std::make_unique<platform::MessageTarget>()),
@@ -446,7 +321,7 @@ void THttpCli::HeaderLine(const std::string& line) {
             CloseConnection();
             return;
         }
-        if (docName_.size() >= 4 && lower(docName_.substr(docName_.size() - 4)) == ".exe" &&
+        if (docName_.size() >= 4 && HttpLower(docName_.substr(docName_.size() - 4)) == ".exe" &&
             contentType_ == "text/html")
             docName_ = docName_.substr(0, docName_.size() - 3) + "htm";
         SetState(httpWaitingBody);
@@ -466,7 +341,7 @@ void THttpCli::HeaderLine(const std::string& line) {
     const std::string head = line.substr(0, 8);
     if (head == "HTTP/1.0" || head == "HTTP/1.1") {
         std::int32_t code = 0;
-        if (line.size() < 12 || line[8] != ' ' || !strictNumber(line.substr(9, 3), 3, code)) {
+        if (line.size() < 12 || line[8] != ' ' || !HttpStrictNumber(line.substr(9, 3), 3, code)) {
             FailRequest("Malformed status line");
             return;
         }
@@ -475,14 +350,14 @@ void THttpCli::HeaderLine(const std::string& line) {
     } else {
         const auto colon = line.find(':');
         if (colon != std::string::npos) {
-            const std::string field = lower(line.substr(0, colon));
+            const std::string field = HttpLower(line.substr(0, colon));
             const std::string value = colon + 2 <= line.size() ? line.substr(colon + 2) : "";
             if (field == "location") {
                 locationChange_ = true;
                 ChangeTarget(value);
             } else if (field == "content-length") {
                 std::int32_t len = 0;
-                if (!strictNumber(value, 10, len)) {
+                if (!HttpStrictNumber(value, 10, len)) {
                     FailRequest("Malformed content-length");
                     return;
                 }
@@ -575,7 +450,7 @@ void THttpCli::SendRequest(const std::string& method, const std::string& version
         SendCommand("Content-Length: " + std::to_string(size));
     }
     if (ModifiedSince != 0) SendCommand("If-Modified-Since: " + RFC1123Date(ModifiedSince) + " GMT");
-    if (!Username.empty()) SendCommand("Authorization: Basic " + base64(Username + ":" + Password));
+    if (!Username.empty()) SendCommand("Authorization: Basic " + HttpBase64(Username + ":" + Password));
     if (!Cookie.empty()) SendCommand("Cookie: " + Cookie);
     TriggerHeaderEnd();
     if (!*alive) return;

@@ -1,0 +1,293 @@
+// Sending through the queue of 1514-byte buffers, receiving through the
+// read-ahead, and the blocking operations.
+#include "net/wsocket.h"
+#include "net/wsocket_impl.h"
+
+#include "platform/resolver.h"
+#include "platform/socket.h"
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace net {
+
+// --- sending ----------------------------------------------------------------
+
+int TWSocket::Send(const void* data, int len) {
+    if (state_ != wsConnected) {
+        SocketError("Send", WSAENOTCONN);
+        return -1;
+    }
+    if (len <= 0) return 0;
+    allSent_ = false;
+    const char* p = static_cast<const char*>(data);
+    std::size_t left = static_cast<std::size_t>(len);
+    while (left > 0) {
+        if (sendQueue_.empty() || sendQueue_.back().size() >= SendBufferSize) {
+            sendQueue_.emplace_back();
+            sendQueue_.back().reserve(SendBufferSize);
+        }
+        auto& last = sendQueue_.back();
+        const std::size_t take = std::min(left, SendBufferSize - last.size());
+        last.insert(last.end(), p, p + take);
+        p += take;
+        left -= take;
+    }
+    TryToSend();
+    // An emptied queue still gets its OnDataSent, later from the event loop.
+    if (sendQueue_.empty() && hSocket_ != INVALID_SOCKET) watcher_->post(platform::FD_WRITE, 0);
+    return len;
+}
+
+int TWSocket::SendStr(const std::string& str) {
+    return Send(str.data(), static_cast<int>(str.size()));
+}
+
+void TWSocket::TryToSend() {
+    if (hSocket_ == INVALID_SOCKET || sendQueue_.empty()) return;
+    const bool urgent = sendFlags_ == wsSendUrgent;
+    while (!sendQueue_.empty()) {
+        auto& first = sendQueue_.front();
+        const int len = static_cast<int>(first.size() - sendOffset_);
+        if (len > 0) {
+            const char* p = first.data() + sendOffset_;
+            const int n = datagram_ ? platform::sockSendTo(hSocket_, p, len, urgent, sin_)
+                                    : platform::sockSend(hSocket_, p, len, urgent);
+            if (n < 0) {
+                const int code = platform::lastSocketError();
+                if (code == WSAEINVAL || code == 10038 || code == WSAECONNRESET || code == WSAENOTCONN) {
+                    lastError_ = code;
+                    Close();
+                    return;
+                }
+                if (code == WSAEWOULDBLOCK) {
+                    watcher_->wantWrite();
+                    return;
+                }
+                SocketError("TryToSend failed", code);
+                return;
+            }
+            sendOffset_ += static_cast<std::size_t>(n);
+            if (n < len) {
+                watcher_->wantWrite(); // the rest goes when there is room again
+                return;
+            }
+        }
+        sendQueue_.pop_front();
+        sendOffset_ = 0;
+        if (sendQueue_.empty()) allSent_ = true;
+    }
+}
+
+std::int64_t TWSocket::BufferedByteCount() const {
+    std::int64_t n = 0;
+    for (const auto& b : sendQueue_)
+        n += static_cast<std::int64_t>(b.size());
+    return n - static_cast<std::int64_t>(sendOffset_);
+}
+
+std::vector<int> TWSocket::SendQueueBlockSizes() const {
+    std::vector<int> sizes;
+    for (const auto& b : sendQueue_)
+        sizes.push_back(static_cast<int>(b.size()));
+    return sizes;
+}
+
+// --- receiving --------------------------------------------------------------
+
+void TWSocket::NoteRead(int count) {
+    if (count > 0) consumed_ += count;
+}
+
+int TWSocket::RawRecv(void* buffer, int size) {
+    if (size <= 0) return 0;
+    if (datagram_) {
+        sockaddr_in from{};
+        const int n = platform::sockRecvFrom(hSocket_, buffer, size, from);
+        if (n < 0) lastError_ = platform::lastSocketError();
+        return n;
+    }
+    constexpr int ReadAhead = 64 * 1024;
+    if (rxPos_ == rxLen_) {
+        rxPos_ = rxLen_ = 0;
+        if (size >= ReadAhead) { // large enough to skip the copy
+            const int n = platform::sockRecv(hSocket_, buffer, size);
+            if (n < 0) lastError_ = platform::lastSocketError();
+            return n;
+        }
+        if (rxBuf_.size() < ReadAhead) rxBuf_.resize(ReadAhead);
+        const int n = platform::sockRecv(hSocket_, rxBuf_.data(), ReadAhead);
+        if (n <= 0) {
+            if (n < 0) lastError_ = platform::lastSocketError();
+            return n;
+        }
+        rxLen_ = n;
+    }
+    const int take = std::min(size, rxLen_ - rxPos_);
+    std::memcpy(buffer, rxBuf_.data() + rxPos_, static_cast<std::size_t>(take));
+    rxPos_ += take;
+    return take;
+}
+
+int TWSocket::Waiting() {
+    const int buffered = rxLen_ - rxPos_;
+    if (buffered > 0) return buffered; // enough to know that bytes wait
+    return platform::sockPending(hSocket_);
+}
+
+int TWSocket::Receive(void* buffer, int size) {
+    if (hSocket_ == INVALID_SOCKET) {
+        lastError_ = WSAENOTCONN;
+        return -1;
+    }
+    const int n = RawRecv(buffer, size);
+    watcher_->readDone();
+    if (n > 0) readCount_ += n;
+    NoteRead(n);
+    return n;
+}
+
+std::string TWSocket::ReceiveStr() {
+    if (hSocket_ == INVALID_SOCKET) return {};
+    const int buffered = rxLen_ - rxPos_;
+    const int kernel = platform::sockPending(hSocket_);
+    const int waiting = buffered + std::max(kernel, 0);
+    if (waiting <= 0) {
+        watcher_->readDone();
+        return {};
+    }
+    std::string s(rxBuf_.data() + rxPos_, static_cast<std::size_t>(buffered));
+    DropReadAhead();
+    if (kernel > 0) {
+        s.resize(static_cast<std::size_t>(waiting));
+        const int n = platform::sockRecv(hSocket_, s.data() + buffered, kernel);
+        if (n < 0) lastError_ = platform::lastSocketError();
+        s.resize(static_cast<std::size_t>(buffered + std::max(n, 0)));
+    }
+    watcher_->readDone();
+    NoteRead(static_cast<int>(s.size()));
+    return s;
+}
+
+int TWSocket::ReceiveFrom(void* buffer, int size, sockaddr_in& from, int& fromLen) {
+    if (hSocket_ == INVALID_SOCKET) {
+        lastError_ = WSAENOTCONN;
+        return -1;
+    }
+    int n;
+    if (datagram_) {
+        n = platform::sockRecvFrom(hSocket_, buffer, size, from);
+        if (n < 0) lastError_ = platform::lastSocketError();
+    } else {
+        n = RawRecv(buffer, size);
+        platform::sockPeerName(hSocket_, from);
+    }
+    fromLen = static_cast<int>(sizeof from);
+    watcher_->readDone();
+    if (n > 0) readCount_ += n;
+    NoteRead(n);
+    return n;
+}
+
+// --- blocking operations ------------------------------------------------------
+
+bool TWSocket::WaitForState(int seconds, TSocketState state) {
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 limit = static_cast<qint64>(seconds) * 1000;
+    auto alive = alive_;
+    while (*alive && state_ != state) {
+        if (state == wsConnected && state_ == wsClosed) return false;
+        const qint64 left = limit - clock.elapsed();
+        if (left <= 0) return false;
+        platform::pumpMessages(static_cast<int>(left));
+    }
+    return *alive;
+}
+
+void TWSocket::ContinueLine() {
+    char c;
+    for (;;) {
+        const int saved = lastError_;
+        const int n = RawRecv(&c, 1);
+        watcher_->readDone();
+        if (n <= 0) {
+            if (n < 0 && lastError_ == WSAEWOULDBLOCK) lastError_ = saved;
+            if (n == 0) {
+                lineMode_ = false;
+                lineReady_ = true; // the peer's close ends the line too
+            }
+            return;
+        }
+        ++readCount_;
+        NoteRead(1);
+        if (c == '\n') {
+            lineMode_ = false;
+            lineReady_ = true;
+            return;
+        }
+        if (c == '\r') continue;
+        lineBuffer_ += c;
+        if (lineBuffer_.size() >= 254) {
+            lineMode_ = false;
+            lineReady_ = true;
+            if (OnLineTooLong) OnLineTooLong(this);
+            return;
+        }
+    }
+}
+
+bool TWSocket::ReadLine(int seconds, std::string& line) {
+    line.clear();
+    if (hSocket_ == INVALID_SOCKET) return false;
+    lineBuffer_.clear();
+    lineReady_ = false;
+    lineMode_ = true;
+    auto alive = alive_;
+    ContinueLine();
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 limit = static_cast<qint64>(seconds) * 1000;
+    while (*alive && !lineReady_ && hSocket_ != INVALID_SOCKET && lastError_ == 0) {
+        const qint64 left = limit - clock.elapsed();
+        if (left <= 0) break;
+        platform::pumpMessages(static_cast<int>(left));
+    }
+    if (!*alive) return false;
+    lineMode_ = false;
+    line = lineBuffer_;
+    return lineReady_;
+}
+
+void TWSocket::Flush() {
+    QElapsedTimer clock;
+    clock.start();
+    auto alive = alive_;
+    while (*alive && hSocket_ != INVALID_SOCKET && !sendQueue_.empty()) {
+        TryToSend();
+        if (!*alive || sendQueue_.empty() || hSocket_ == INVALID_SOCKET) break;
+        const qint64 left = static_cast<qint64>(FlushTimeout) * 1000 - clock.elapsed();
+        if (left <= 0) break;
+        platform::pumpMessages(static_cast<int>(left));
+    }
+}
+
+void TWSocket::WaitForClose() {
+    auto alive = alive_;
+    char buf[4096];
+    while (*alive && hSocket_ != INVALID_SOCKET) {
+        if (Waiting() > 0) {
+            Receive(buf, sizeof buf);
+            continue;
+        }
+        platform::pumpMessages(1000);
+    }
+}
+
+} // namespace net
