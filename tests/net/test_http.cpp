@@ -558,3 +558,66 @@ TEST_F(Http, PostAndHead) {
     EXPECT_EQ(reqs[0][0], "HEAD / HTTP/1.0");
     EXPECT_EQ(c.DocName(), "document.htm");
 }
+
+TEST(HttpUrl, DocumentName) {
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"nonexistent.invalid", "document.htm"},      {"nonexistent.invalid/", "document.htm"},
+        {"nonexistent.invalid/dir/", "dir"},          {"nonexistent.invalid/a/b.html?q=1/2", "2"},
+        {"nonexistent.invalid/cgi/find?q=x", "find"}, {"http://nonexistent.invalid/pub/song.exe", "song.exe"},
+    };
+    for (const auto& [url, doc] : rows) {
+        THttpCli c;
+        c.URL = url;
+        c.StartGet();
+        EXPECT_EQ(c.DocName(), doc) << url;
+        c.Abort();
+    }
+    platform::runUntil([] { return false; }, 20);
+}
+
+TEST_F(Http, AbortFromInsideDocDataAndReceiveStream) {
+    const std::string body = pattern(400000);
+    peer->serve("/big", body, {1000});
+    {
+        THttpCli c;
+        HttpRecorder r;
+        r.attach(c);
+        std::ostringstream stream;
+        c.RcvdStream = &stream;
+        c.URL = peer->url("/big");
+        c.StartGet();
+        ASSERT_TRUE(r.wait());
+        EXPECT_EQ(stream.str(), body);
+        EXPECT_EQ(c.RcvdCount(), 400000);
+    }
+    {
+        THttpCli c;
+        HttpRecorder r;
+        r.attach(c);
+        auto record = c.OnDocData;
+        c.OnDocData = [&](THttpCli* s, const char* b, std::int32_t n) {
+            record(s, b, n);
+            if (r.body.size() > 5000) s->Abort();
+        };
+        c.URL = peer->url("/big");
+        c.StartGet();
+        ASSERT_TRUE(r.wait());
+        platform::runUntil([] { return false; }, 30);
+        EXPECT_EQ(r.done, 1);
+        EXPECT_EQ(r.doneError, 3);
+        EXPECT_EQ(r.count("docend"), 1);
+        EXPECT_LT(r.body.size(), body.size());
+        EXPECT_EQ(r.body, body.substr(0, r.body.size()));
+    }
+}
+
+TEST_F(Http, ExeServedAsHtmlIsNamedHtm) {
+    peer->serve("/dl/setup.exe", "<html></html>");
+    THttpCli c;
+    HttpRecorder r;
+    r.attach(c);
+    c.URL = peer->url("/dl/setup.exe");
+    c.StartGet();
+    ASSERT_TRUE(r.wait());
+    EXPECT_EQ(c.DocName(), "setup.htm");
+}
