@@ -73,7 +73,9 @@ wt_total=$(elapsed "$t4" "$t5")
 wt_xfer=$(echo "$wt_total - $setup" | bc -l | awk '{printf "%.2f", $1}')
 cmp -s "$work/root/big.bin" "$work/wt/big.bin" || { echo "wavetrap-cli: file differs" >&2; exit 1; }
 cmp -s "$work/root/big.bin" "$work/curl/big.bin" || { echo "curl: file differs" >&2; exit 1; }
-read -r _ wt_user wt_sys wt_rss < "$work/wt.time"
+read -r _ wt_user wt_sys wt_rss <<END
+$(tail -n 1 "$work/wt.time")
+END
 echo "curl:          total $(elapsed "$t0" "$t1") s, transfer phase $c_xfer s"
 echo "wavetrap-cli:  total $wt_total s, set-up latency of the tick pacing (1-byte file) $setup s,"
 echo "               transfer phase (total - set-up) $wt_xfer s, CPU user $wt_user s sys $wt_sys s, peak RSS ${wt_rss} KB"
@@ -92,8 +94,12 @@ for n in $(seq 2 15); do
 done
 mkdir -p "$work/many"
 status=0
-/usr/bin/time -f '%e %U %S %M' -o "$work/many.time" "$cli" get --pace 1 -C "$work/many" $urls || status=$?
-read -r m_total m_user m_sys m_rss < "$work/many.time"
+/usr/bin/time -f '%e %U %S %M' -o "$work/many.time" "$cli" get -v --pace 1 -C "$work/many" $urls \
+    2> "$work/many.log" || status=$?
+read -r m_total m_user m_sys m_rss <<END
+$(tail -n 1 "$work/many.time")
+END
+grep -E '^(error|wavetrap-cli):' "$work/many.log" | head -20 || true
 bad=0
 for n in $(seq 2 15); do
     for i in 1 2 3 4 5; do cmp -s "$work/root/f$i.mp3" "$work/many/s${n}_f$i.mp3" || bad=$((bad + 1)); done

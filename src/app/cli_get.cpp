@@ -9,6 +9,8 @@
 #include "platform/system.h"
 #include "shell/wavetrap.h"
 
+#include <QEventLoop>
+#include <QTimer>
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -95,6 +97,7 @@ struct Program {
 struct GetOptions {
     std::string dir;
     int pace = 0; // 0: the saved position
+    bool verbose = false;
     std::vector<std::string> urls;
 };
 
@@ -110,6 +113,8 @@ int parseOptions(const std::vector<std::string>& args, bool wantUrls, const char
         }
         if (!onlyUrls && a == "--") {
             onlyUrls = true;
+        } else if (!onlyUrls && (a == "-v" || a == "--verbose")) {
+            o.verbose = true;
         } else if (!onlyUrls && (a == "-C" || a == "--directory")) {
             if (++i >= args.size()) return fail(a + " needs a directory");
             o.dir = args[i];
@@ -159,7 +164,8 @@ int runProgram(const GetOptions& o, bool resume) {
     p.start();
     DownloadRun run;
     run.pace = o.pace > 0 ? o.pace : p.w.cfg.dfatime();
-    run.statusRows = ::isatty(STDERR_FILENO) == 1;
+    run.statusRows = ::isatty(STDERR_FILENO) == 1 && !o.verbose;
+    run.verbose = o.verbose;
     if (resume) {
         run.urls = p.w.pending.downloading;
         download::resumePending(p.w.pending, p.w.urlinfo, p.w.scheduler);
@@ -176,23 +182,23 @@ int runProgram(const GetOptions& o, bool resume) {
 
 int getCommand(const std::vector<std::string>& args) {
     GetOptions o;
-    const char* usage = "get [-C DIR] [--pace N] URL...";
+    const char* usage = "get [-v] [-C DIR] [--pace N] URL...";
     if (int rc = parseOptions(args, true, usage, o); rc >= 0) return rc;
     return runProgram(o, false);
 }
 
 int resumeCommand(const std::vector<std::string>& args) {
     GetOptions o;
-    const char* usage = "resume [-C DIR] [--pace N]";
+    const char* usage = "resume [-v] [-C DIR] [--pace N]";
     if (int rc = parseOptions(args, false, usage, o); rc >= 0) return rc;
     return runProgram(o, true);
 }
 
-const CliCommand getRegistration{"get", "get [-C DIR] [--pace N] URL...",
+const CliCommand getRegistration{"get", "get [-v] [-C DIR] [--pace N] URL...",
                                  "download FTP URLs through the fourteen slots into the current directory "
                                  "(or DIR), resuming partial files; --pace 1..10 sets the scheduler tick",
                                  getCommand};
-const CliCommand resumeRegistration{"resume", "resume [-C DIR] [--pace N]",
+const CliCommand resumeRegistration{"resume", "resume [-v] [-C DIR] [--pace N]",
                                     "download again every file whose transfer was under way at the last exit",
                                     resumeCommand};
 
@@ -233,6 +239,9 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
     ::sigaction(SIGTERM, &sa, &oldTerm);
 
     StatusRows rows(run.statusRows);
+    auto previousMemo = scheduler.hooks.statusmemo;
+    if (run.verbose) scheduler.hooks.statusmemo = [](const std::string& line) { std::cerr << line << "\n"; };
+    const std::size_t errorsBefore = scheduler.errorlog.size();
     scheduler.setPace(run.pace);
     // For tests: a scheduler tick shorter than any track-bar position.
     if (const char* tick = std::getenv("WAVETRAP_TICK_MS")) {
@@ -240,16 +249,31 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
         if (ms > 0) scheduler.dfatimer.setInterval(ms);
     }
     scheduler.dfatimer.setEnabled(true);
-    while (!scheduler.idle() && !stopSignal) {
-        platform::runUntil([&] { return scheduler.idle() || stopSignal != 0; }, 500);
-        rows.draw(scheduler);
-    }
+    // Asleep between events; a look every 100 ms at the end, a signal and the rows.
+    QEventLoop loop;
+    QTimer look;
+    int looks = 0;
+    QObject::connect(&look, &QTimer::timeout, &loop, [&] {
+        if (scheduler.idle() || stopSignal != 0) {
+            loop.quit();
+            return;
+        }
+        if (++looks % 5 == 0) rows.draw(scheduler);
+    });
+    look.start(100);
+    if (!scheduler.idle()) loop.exec();
+    look.stop();
     scheduler.dfatimer.setEnabled(false);
     rows.clear();
 
     ::sigaction(SIGINT, &oldInt, nullptr);
     ::sigaction(SIGTERM, &oldTerm, nullptr);
     scheduler.hooks.fileDone = previousDone;
+    scheduler.hooks.statusmemo = previousMemo;
+    if (run.verbose)
+        for (std::size_t i = std::min(errorsBefore, scheduler.errorlog.size()); i < scheduler.errorlog.size();
+             ++i)
+            std::cerr << "error: " << scheduler.errorlog[i] << "\n";
 
     int missing = 0;
     for (const auto& [url, left] : wanted) {

@@ -13,6 +13,7 @@ struct DownloadRun {
     int pace = 1;                  // track-bar position 1..10: tick of pace x 200 - 100 ms
     std::vector<std::string> urls; // the files handed to launchftp, in order
     bool statusRows = false;       // redraw the busy slots on standard error
+    bool verbose = false;          // show the clients' lines and the errors on standard error
 };
 
 // Valid track-bar position from text ("1".."10"); false otherwise.
