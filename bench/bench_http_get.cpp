@@ -137,11 +137,16 @@ void BM_HttpGetInProcess(benchmark::State& state) {
     listener.OnSessionAvailable = [&](net::TWSocket* l, std::uint16_t) {
         auto s = std::make_unique<net::TWSocket>();
         net::TWSocket* raw = s.get();
-        s->OnDataAvailable = [raw, &reply](net::TWSocket*, std::uint16_t) {
-            if (raw->ReceiveStr().find("\r\n\r\n") != std::string::npos) raw->SendStr(reply);
+        auto replied = std::make_shared<bool>(false);
+        s->OnDataAvailable = [raw, replied, &reply](net::TWSocket*, std::uint16_t) {
+            if (!*replied && raw->ReceiveStr().find("\r\n\r\n") != std::string::npos) {
+                *replied = true;
+                raw->SendStr(reply);
+            }
         };
-        s->OnDataSent = [raw](net::TWSocket*, std::uint16_t) {
-            if (raw->BufferedByteCount() == 0 && raw->ReadCount() >= 0 && raw->AllSent()) raw->ShutDown(1);
+        // The whole reply handed over: end it, as an HTTP/1.0 server does.
+        s->OnDataSent = [raw, replied](net::TWSocket*, std::uint16_t) {
+            if (*replied && raw->AllSent()) raw->ShutDown(1);
         };
         s->Dup(l->Accept());
         conns.push_back(std::move(s));
