@@ -3,15 +3,15 @@
 #include "platform/socket.h"
 
 #include <QCoreApplication>
-#include <QRunnable>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
+#include <mutex>
 #include <netdb.h>
 #include <sys/socket.h>
+#include <thread>
 
 namespace platform {
 
@@ -82,20 +82,35 @@ struct LookupRequest::Shared {
 
 namespace {
 
-// Lookups may wait long on an unreachable name server; a pool of their own
-// keeps them from holding up other work. It belongs to the application
-// object, whose end waits for running lookups.
-QThreadPool* lookupPool() {
-    static QThreadPool* pool = nullptr;
-    if (!pool) {
-        pool = new QThreadPool(QCoreApplication::instance());
-        pool->setMaxThreadCount(8);
-        QObject::connect(pool, &QObject::destroyed, [] { pool = nullptr; });
-    }
-    return pool;
+// Answers travel to the application object's thread. A lookup thread that
+// outlives the application (a name server that keeps it waiting while the
+// program ends) finds the door closed instead of a destroyed object; the
+// program never waits for it.
+std::mutex& postMutex() {
+    static std::mutex m;
+    return m;
+}
+bool& appAlive() {
+    static bool alive = false;
+    return alive;
+}
+void watchApplication() {
+    static const bool once = [] {
+        if (!QCoreApplication::instance()) return false;
+        std::lock_guard<std::mutex> lock(postMutex());
+        appAlive() = true;
+        qAddPostRoutine([] {
+            std::lock_guard<std::mutex> l(postMutex());
+            appAlive() = false;
+        });
+        return true;
+    }();
+    (void)once;
 }
 
 void deliver(const std::shared_ptr<LookupRequest::Shared>& shared, int code, std::vector<std::string> addrs) {
+    std::lock_guard<std::mutex> lock(postMutex());
+    if (!appAlive()) return;
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
         [shared, code, addrs = std::move(addrs)] {
@@ -111,18 +126,19 @@ void deliver(const std::shared_ptr<LookupRequest::Shared>& shared, int code, std
 
 LookupRequest::LookupRequest(const std::string& name, Done done) : shared_(std::make_shared<Shared>()) {
     shared_->done = std::move(done);
+    watchApplication();
     if (name.empty() || reservedInvalid(name)) {
         deliver(shared_, 11001, {});
         return;
     }
     auto shared = shared_;
-    lookupPool()->start([shared, name] {
+    std::thread([shared, name] {
         if (shared->cancelled.load()) return;
         std::vector<std::string> addrs;
         const int code = resolveHost(name, addrs);
         if (shared->cancelled.load()) return;
         deliver(shared, code, std::move(addrs));
-    });
+    }).detach();
 }
 
 LookupRequest::~LookupRequest() {
