@@ -240,6 +240,7 @@ void Scheduler::runStep(int n) {
         }
         break;
     case Connected:
+        s.binarySet = false; // a new log-in may reset the transfer type
         if (c.Connected()) {
             c.User();
             s.awaiting = true;

@@ -112,12 +112,16 @@ void Scheduler::ftp1Display(net::TFtpClient& sender, std::string& msg) {
     const int n = sender.Tag;
     if (n < 1 || n > SlotCount) return;
     Slot& s = slot(n);
-    if (contains(msg, "530") && s.state > LoggedIn) setState(n, Connecting);
-    // A 550 to the first SIZE of a connection, still in ASCII mode, may only
+    // The client's own notes ("! ..."), received data pieces and the transfer
+    // line among them, are no replies: file content or a byte rate that
+    // happens to hold a code must not move the slot.
+    const bool clientNote = msg.rfind("! ", 0) == 0;
+    if (!clientNote && contains(msg, "530") && s.state > LoggedIn) setState(n, Connecting);
+    // A 550 to the first SIZE after a log-in, still in ASCII mode, may only
     // refuse SIZE there: the file is then fetched without a known size (a
     // missing file is refused again by RETR).
     const bool sizeInAscii = s.state == LoggedIn && !s.binarySet;
-    if (contains(msg, "550") && !sizeInAscii) setState(n, FileFinished);
+    if (!clientNote && contains(msg, "550") && !sizeInAscii) setState(n, FileFinished);
     if (!contains(msg, "Data")) {
         std::string line = std::to_string(n) + ": " + msg;
         if (hooks.statusmemo) hooks.statusmemo(line);
@@ -125,8 +129,8 @@ void Scheduler::ftp1Display(net::TFtpClient& sender, std::string& msg) {
     } else {
         memo(ftpstatus, std::to_string(n) + ".");
     }
-    if (contains(msg, "ion den") || contains(msg, "word inco") || contains(msg, "ect to hos") ||
-        contains(msg, "exeeded")) {
+    if (!clientNote && (contains(msg, "ion den") || contains(msg, "word inco") ||
+                        contains(msg, "ect to hos") || contains(msg, "exeeded"))) {
         if (!s.record.site.empty())
             for (int i = 0; i < 9; ++i)
                 stats_.addbad(s.record.site);

@@ -233,6 +233,12 @@ TEST_F(SchedulerModel, DisplayRulesWatchTheShownLines) {
         {4, "> RETR /pub/track550.mp3", 6, "14: > RETR /pub/track550.mp3", false},
         {1, "< 550 No such file.", 6, "14: < 550 No such file.", false},
         {5, "! Data: abc", 5, "14.", false},
+        // File content and the client's notes hold no replies.
+        {5, "! Data: x530 550 Permission denied", 5, "14.", false},
+        {4, "! 1550 bytes received/sent in 0 seconds (25530 Bytes/sec)", 4,
+         "14: ! 1550 bytes received/sent in 0 seconds (25530 Bytes/sec)", false},
+        // Before TYPE I a 550 to SIZE may only refuse SIZE in ASCII mode.
+        {3, "< 550 SIZE not allowed in ASCII mode.", 3, "14: < 550 SIZE not allowed in ASCII mode.", false},
         {2, "< 331 Password required for Permission denied", 0, nullptr, true},
         {9, "< 530 Password incorrect", 0, nullptr, true},
         {2, "< 421 Can't connect to host", 0, nullptr, true},
@@ -262,6 +268,18 @@ TEST_F(SchedulerModel, DisplayRulesWatchTheShownLines) {
             s.abort(14, "next");
         }
     }
+}
+
+TEST_F(SchedulerModel, SizeRefusedAfterTypeISkipsTheFile) {
+    launch(url(1));
+    download::Slot& slot = s.slot(14);
+    slot.state = download::TypeSent;
+    s.ftp11RequestDone(*slot.client, net::ftpTypeSetAsync, 0); // TYPE I accepted
+    EXPECT_EQ(slot.state, download::StartTransfer);
+    slot.state = download::LoggedIn;
+    std::string msg = "< 550 No such file or directory.";
+    s.ftp1Display(*slot.client, msg);
+    EXPECT_EQ(slot.state, download::FileFinished);
 }
 
 TEST_F(SchedulerModel, StateChangeFinishesOnlySlotOne) {
