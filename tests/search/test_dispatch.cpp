@@ -273,7 +273,8 @@ TEST_F(Dispatch, ASecondSearchWhileOneRunsSharesTheBarAndTheList) {
 }
 
 TEST_F(Dispatch, TheBarStopsAtItsMaximumWithManyEngines) {
-    for (int i = 0; i < 17; ++i) rig.startlinks.addengine(entry("/many" + std::to_string(i) + "?q="));
+    for (int i = 0; i < 17; ++i)
+        rig.startlinks.addengine(entry("/many" + std::to_string(i) + "?q="));
     rig.d.search.Text = "m";
     rig.d.Start_search_butClick();
     EXPECT_EQ(rig.d.clientlist.size(), 17u);
