@@ -67,7 +67,8 @@ t3=$(now)
 setup=$(elapsed "$t2" "$t3")
 
 t4=$(now)
-/usr/bin/time -f '%e %U %S %M' -o "$work/wt.time" "$cli" get --pace 1 -C "$work/wt" "$url/big.bin"
+/usr/bin/time -f '%e %U %S %M' -o "$work/wt.time" "$cli" get -v --pace 1 -C "$work/wt" "$url/big.bin" \
+    2> "$work/wt.log"
 t5=$(now)
 wt_total=$(elapsed "$t4" "$t5")
 wt_xfer=$(echo "$wt_total - $setup" | bc -l | awk '{printf "%.2f", $1}')
@@ -80,6 +81,12 @@ echo "curl:          total $(elapsed "$t0" "$t1") s, transfer phase $c_xfer s"
 echo "wavetrap-cli:  total $wt_total s, set-up latency of the tick pacing (1-byte file) $setup s,"
 echo "               transfer phase (total - set-up) $wt_xfer s, CPU user $wt_user s sys $wt_sys s, peak RSS ${wt_rss} KB"
 echo "ratio transfer phase wavetrap/curl: $(echo "$wt_xfer / $c_xfer" | bc -l | awk '{printf "%.2f", $1}')"
+# The client's own transfer line: "! N bytes received/sent in S seconds (R Bytes/sec)".
+rate=$(sed -n 's/.*bytes received\/sent in [0-9]* seconds (\([0-9]*\) Bytes\/sec).*/\1/p' "$work/wt.log" | tail -n 1)
+if [ -n "$rate" ]; then
+    c_rate=$(echo "$big_mb * 1048576 / $c_xfer" | bc -l | awk '{printf "%.0f", $1}')
+    echo "data connection rate: wavetrap-cli $rate B/s (its transfer line), curl $c_rate B/s"
+fi
 rm -f "$work/wt/big.bin" "$work/curl/big.bin" "$work/root/big.bin"
 
 echo "== 14 sites x 5 files of ${small_mb} MB at pace 1 =="
