@@ -621,3 +621,22 @@ TEST_F(Http, ExeServedAsHtmlIsNamedHtm) {
     ASSERT_TRUE(r.wait());
     EXPECT_EQ(c.DocName(), "setup.htm");
 }
+
+TEST_F(Http, AbsoluteRelocationThroughProxyNamesTheNewServer) {
+    peer->relocate("/a", "http://other.example/b");
+    peer->serve("/b", "other server");
+    THttpCli c;
+    HttpRecorder r;
+    r.attach(c);
+    c.URL = "http://first.example/a";
+    c.Proxy = peer->hostPort();
+    c.StartGet();
+    ASSERT_TRUE(r.wait());
+    EXPECT_EQ(r.body, "other server");
+    const auto reqs = newRequests();
+    ASSERT_EQ(reqs.size(), 2u);
+    EXPECT_EQ(reqs[0],
+              (std::vector<std::string>{"GET http://first.example/a HTTP/1.0", "Host: first.example"}));
+    EXPECT_EQ(reqs[1],
+              (std::vector<std::string>{"GET http://other.example/b HTTP/1.0", "Host: other.example"}));
+}
