@@ -168,7 +168,7 @@ int runProgram(const GetOptions& o, bool resume) {
     run.verbose = o.verbose;
     if (resume) {
         run.urls = p.w.pending.downloading;
-        download::resumePending(p.w.pending, p.w.urlinfo, p.w.scheduler);
+        p.w.resumePendingDownloads();
     } else {
         run.urls = o.urls;
         for (const std::string& url : o.urls)

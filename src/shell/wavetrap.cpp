@@ -1,5 +1,6 @@
 #include "shell/wavetrap.h"
 
+#include "download/queue.h"
 #include "shell/startup_settings.h"
 
 namespace shell {
@@ -13,6 +14,14 @@ Wavetrap::Wavetrap()
     scheduler.hooks.addToLog = [this](const std::string& url) { dllog.push_back(url); };
     logStorage.bindStrings("dllog.Items", dllog);
     cfg.OnSchedulerInterval = [this](int ms) { scheduler.dfatimer.setInterval(ms); };
+    // Every tick refreshes the status view while it is shown.
+    scheduler.hooks.updatestatus = [this] {
+        if (status.viewMode && status.viewMode() == download::StatusViewMode) status.updatestatus();
+    };
+}
+
+void Wavetrap::resumePendingDownloads() {
+    download::resumePending(pending, urlinfo, scheduler);
 }
 
 void Wavetrap::loadSettingsAtStartup() {

@@ -47,6 +47,9 @@ public:
     download::StatusView status;   // liststatus: the download status view
     platform::StringList dllog;    // the download log: the URL of every transfer started
     FormStorage logStorage;        // the download log window's stored list (section "log")
+    // Start-up: every download under way at the last exit goes back to
+    // launchftp, in its saved order (the pending lists are emptied).
+    void resumePendingDownloads();
 
     // The settings part of start-up (stored properties, loadcfg, the external
     // FTP program, the default engines) and of the exit (savecfg, stored properties).
