@@ -61,6 +61,8 @@ protected:
 
 TEST_F(Dialogues, WholeFileWithResumeAndTheOutcomesCounted) {
     testsupport::writeFile(dir.file("x.mp3"), fillBytes(0, 400));
+    platform::StringList bar; // every text the status bar showed
+    s.hooks.statusBar = [&](const std::string& text) { bar.push_back(text); };
     play(login() + "C: REST 400\nS: 350 Restarting at 400\n" + retr(400, 600) + "WAITCLOSE\n");
     ASSERT_TRUE(stepUntil([&] { return s.slot(14).state == download::StartTransfer; }));
     ASSERT_TRUE(stepUntil([&] { return !w.pending.downloading.empty(); }));
@@ -83,8 +85,10 @@ TEST_F(Dialogues, WholeFileWithResumeAndTheOutcomesCounted) {
     EXPECT_TRUE(s.errorlog.empty()) << s.errorlog.front();
     EXPECT_EQ(done, (std::vector<std::pair<std::string, bool>>{{url(), true}}));
     EXPECT_EQ(s.abortout.back(), site);
-    EXPECT_EQ(s.StatusBar1, "Unrecoverable problems with site, " + site +
-                                " Aborting. Reason: No files left in download list for site to dl");
+    EXPECT_EQ(bar,
+              (platform::StringList{"Downloading x.mp3", "Finished download of x.mp3",
+                                    "Unrecoverable problems with site, " + site +
+                                        " Aborting. Reason: No files left in download list for site to dl"}));
 }
 
 TEST_F(Dialogues, RestRefusedWith502FetchesTheWholeFileAgain) {
