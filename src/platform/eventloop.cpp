@@ -11,7 +11,17 @@ void post(std::function<void()> fn) {
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(fn), Qt::QueuedConnection);
 }
 
-void processEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void processEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void pumpMessages(int maxMs) {
+    // A timer makes sure the wait ends; any other event ends it earlier.
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.start(maxMs < 0 ? 0 : maxMs);
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
 
 bool runUntil(const std::function<bool()>& cond, int maxMs) {
     QElapsedTimer clock;
@@ -21,8 +31,7 @@ bool runUntil(const std::function<bool()>& cond, int maxMs) {
         if (left <= 0) return cond();
         // Wake at least every 50 ms to look at the condition again, in case
         // it changed through something other than an event.
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
-                                        static_cast<int>(std::min<qint64>(left, 50)));
+        pumpMessages(static_cast<int>(std::min<qint64>(left, 50)));
     }
     return true;
 }

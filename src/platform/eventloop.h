@@ -13,8 +13,12 @@ namespace platform {
 // Runs fn later from the event loop, never inside the caller.
 void post(std::function<void()> fn);
 
-// Runs pending events once (the synchronous waits pump the loop with this).
+// Runs pending events once, without waiting.
 void processEvents();
+
+// Pumps the event loop once, waiting up to maxMs for an event to arrive
+// (sleeps in the loop, never spins). The synchronous waits use it.
+void pumpMessages(int maxMs);
 
 // Runs the event loop until cond() holds or maxMs milliseconds of real time
 // have passed; answers whether cond() held. Waits without spinning.

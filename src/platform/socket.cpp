@@ -511,12 +511,4 @@ void MessageTarget::post(std::function<void()> fn) {
     QMetaObject::invokeMethod(obj_.get(), std::move(fn), Qt::QueuedConnection);
 }
 
-void pumpMessages(int maxMs) {
-    // A timer makes sure the wait ends; any other event ends it earlier.
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.start(maxMs < 0 ? 0 : maxMs);
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-}
-
 } // namespace platform

@@ -11,6 +11,7 @@
 //    nothing is left to read.
 // Nothing here knows the rules of the socket component above it.
 
+#include "platform/eventloop.h" // pumpMessages
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -126,9 +127,5 @@ public:
 private:
     std::unique_ptr<QObject> obj_;
 };
-
-// Pumps the event loop once, waiting up to maxMs for an event to arrive
-// (sleeps in the loop, never spins). The synchronous waits use it.
-void pumpMessages(int maxMs);
 
 } // namespace platform

@@ -96,6 +96,8 @@ public:
         return finished() || waiting_ == Wait::Line || waiting_ == Wait::ClientClose ||
                waiting_ == Wait::Accept || waiting_ == Wait::DataClosed;
     }
+    // Waiting for the client's next line.
+    bool waitingForLine() const { return waiting_ == Wait::Line; }
     // Mismatches and surprises, one text each; empty when all went to plan.
     const std::vector<std::string>& errors() const { return errors_; }
     // Every line the client sent, in order, over all connections.
