@@ -73,15 +73,15 @@ protected:
 
     void launch(const std::string& url) { s.launchftp(w.urlinfo.info(url)); }
 
-    // One visit after another, each followed by the events of up to a
-    // millisecond, until cond holds; false after maxMs.
-    bool stepUntil(const std::function<bool()>& cond, int maxMs = 20000) {
+    // One visit after another, each followed by the events of up to eventsMs
+    // milliseconds, until cond holds; false after maxMs.
+    bool stepUntil(const std::function<bool()>& cond, int maxMs = 20000, int eventsMs = 1) {
         QElapsedTimer clock;
         clock.start();
         while (!cond()) {
             if (clock.elapsed() > maxMs) return false;
             s.dfatimerTimer();
-            platform::runUntil(cond, 1);
+            platform::runUntil(cond, eventsMs);
         }
         return true;
     }

@@ -317,6 +317,8 @@ TEST_F(SchedulerModel, BusyClientRunsTheTimeOutCascadeAtTheThirtyFirstVisit) {
         {9, net::ftpWaitingResponse, 2}, // the client is set ready, then 3 -> 1 -> 2
         {3, net::ftpWaitingResponse, 2}, // 3 -> 1 -> (busy) abort, 2
         {1, net::ftpWaitingBanner, 2},   // abort, 2; held at 0 from the next visit
+        {4, net::ftpWaitingResponse, 5}, // a long transfer: the tick's finish rule applies
+        {11, net::ftpWaitingResponse, 5},
     };
     for (const TimeoutCase& c : cases) {
         SCOPED_TRACE(c.state);
@@ -324,8 +326,11 @@ TEST_F(SchedulerModel, BusyClientRunsTheTimeOutCascadeAtTheThirtyFirstVisit) {
         download::Slot& slot = s.slot(14);
         slot.state = c.state;
         slot.client->SetState(c.client);
-        slot.lastByteCount = -1000; // no stall in these cases
-        visit(14, 30);
+        // No stall in these cases: the byte count is taken as moving.
+        for (int v = 0; v < 30; ++v) {
+            slot.stall = 0;
+            visit(14, 1);
+        }
         EXPECT_EQ(slot.state, c.state);
         EXPECT_EQ(slot.wait, 30);
         visit(14, 1);
