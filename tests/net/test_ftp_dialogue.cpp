@@ -20,8 +20,8 @@ using ftptest::Recorder;
 
 namespace {
 
-std::string expectedContent(const std::string& spec) {
-    std::istringstream in(spec);
+std::string expectedContent(const std::string& text) {
+    std::istringstream in(text);
     std::string kind;
     in >> kind;
     if (kind == "fill") {
@@ -29,9 +29,9 @@ std::string expectedContent(const std::string& spec) {
         in >> off >> n;
         return testpeers::fillBytes(off, n);
     }
-    if (kind == "text") return spec.size() > 5 ? spec.substr(5) : "";
+    if (kind == "text") return text.size() > 5 ? text.substr(5) : "";
     if (kind == "empty") return "";
-    ADD_FAILURE() << "bad content: " << spec;
+    ADD_FAILURE() << "bad content: " << text;
     return {};
 }
 
