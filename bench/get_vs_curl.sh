@@ -3,19 +3,22 @@
 # server in one run:
 #
 #  1. one file (default 1 GiB) through `wavetrap-cli get --pace 1` and through
-#     `curl -P 127.0.0.1`; the set-up latency of the scheduler's tick pacing
-#     (log-in, SIZE, TYPE and the finish, one step per visit of the slot) is
-#     measured with a 1-byte file and reported apart from the transfer phase;
+#     `curl -P 127.0.0.1`, alternately, several rounds: the transfer phase
+#     (curl: first byte to end; wavetrap-cli: its own transfer line, accept of
+#     the data connection to end) and, apart, the set-up and finish latency
+#     that the scheduler's tick pacing adds (log-in, SIZE, TYPE, finish: one
+#     step per visit of the slot, every 1.4 s at pace 1);
 #  2. 14 sites (pyftpdlib on 127.0.0.2 ... 127.0.0.15) x 5 files (default
 #     10 MB each) at pace 1: total time, CPU time and peak memory.
 #
-# Usage: bench/get_vs_curl.sh [BUILD_DIR] [BIG_MB] [SMALL_MB]
+# Usage: bench/get_vs_curl.sh [BUILD_DIR] [BIG_MB] [SMALL_MB] [ROUNDS]
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
 big_mb=${2:-1024}
 small_mb=${3:-10}
+rounds=${4:-3}
 cli=$build/src/wavetrap-cli
 server=$here/tests/peers/ftp_server.py
 [ -x "$cli" ] || { echo "no $cli: build the target wavetrap-cli first" >&2; exit 2; }
@@ -46,47 +49,46 @@ start_server() { # host root -> port
 now() { date +%s.%N; }
 elapsed() { echo "$2 - $1" | bc -l | awk '{printf "%.2f", $1}'; }
 
-mkdir -p "$work/root" "$work/curl" "$work/wt" "$work/wt_small" "$work/cfg"
+mkdir -p "$work/root" "$work/curl" "$work/wt" "$work/cfg"
 export WAVETRAP_CONFIG_DIR="$work/cfg"
 echo "Creating a ${big_mb} MiB file ..."
 head -c "$((big_mb * 1024 * 1024))" /dev/urandom > "$work/root/big.bin"
-printf x > "$work/root/tiny.bin"
 port=$(start_server 127.0.0.1 "$work/root")
 url="ftp://127.0.0.1:$port"
 
-echo "== One ${big_mb} MiB file, same server =="
-t0=$(now)
-curl -s -P 127.0.0.1 -o "$work/curl/big.bin" -w '%{time_starttransfer} %{time_total}\n' "$url/big.bin" > "$work/curl.times"
-t1=$(now)
-read -r c_start c_total < "$work/curl.times"
-c_xfer=$(echo "$c_total - $c_start" | bc -l | awk '{printf "%.2f", $1}')
+echo "== One ${big_mb} MiB file, same server, ${rounds} rounds (curl, then wavetrap-cli) =="
+bytes=$((big_mb * 1048576))
+: > "$work/ratios"
+for r in $(seq "$rounds"); do
+    rm -f "$work/wt/big.bin" "$work/curl/big.bin" "$work/cfg/"*
+    curl -s -P 127.0.0.1 -o "$work/curl/big.bin" -w '%{time_starttransfer} %{time_total}\n' "$url/big.bin" \
+        > "$work/curl.times"
+    read -r c_start c_total < "$work/curl.times"
+    c_xfer=$(echo "$c_total - $c_start" | bc -l)
 
-t2=$(now)
-"$cli" get --pace 1 -C "$work/wt_small" "$url/tiny.bin"
-t3=$(now)
-setup=$(elapsed "$t2" "$t3")
-
-t4=$(now)
-/usr/bin/time -f '%e %U %S %M' -o "$work/wt.time" "$cli" get -v --pace 1 -C "$work/wt" "$url/big.bin" \
-    2> "$work/wt.log"
-t5=$(now)
-wt_total=$(elapsed "$t4" "$t5")
-wt_xfer=$(echo "$wt_total - $setup" | bc -l | awk '{printf "%.2f", $1}')
-cmp -s "$work/root/big.bin" "$work/wt/big.bin" || { echo "wavetrap-cli: file differs" >&2; exit 1; }
-cmp -s "$work/root/big.bin" "$work/curl/big.bin" || { echo "curl: file differs" >&2; exit 1; }
-read -r _ wt_user wt_sys wt_rss <<END
+    t4=$(now)
+    /usr/bin/time -f '%e %U %S %M' -o "$work/wt.time" "$cli" get -v --pace 1 -C "$work/wt" "$url/big.bin" \
+        2> "$work/wt.log"
+    t5=$(now)
+    wt_total=$(echo "$t5 - $t4" | bc -l)
+    cmp -s "$work/root/big.bin" "$work/wt/big.bin" || { echo "wavetrap-cli: file differs" >&2; exit 1; }
+    cmp -s "$work/root/big.bin" "$work/curl/big.bin" || { echo "curl: file differs" >&2; exit 1; }
+    read -r _ wt_user wt_sys wt_rss <<END
 $(tail -n 1 "$work/wt.time")
 END
-echo "curl:          total $(elapsed "$t0" "$t1") s, transfer phase $c_xfer s"
-echo "wavetrap-cli:  total $wt_total s, set-up latency of the tick pacing (1-byte file) $setup s,"
-echo "               transfer phase (total - set-up) $wt_xfer s, CPU user $wt_user s sys $wt_sys s, peak RSS ${wt_rss} KB"
-echo "ratio transfer phase wavetrap/curl: $(echo "$wt_xfer / $c_xfer" | bc -l | awk '{printf "%.2f", $1}')"
-# The client's own transfer line: "! N bytes received/sent in S seconds (R Bytes/sec)".
-rate=$(sed -n 's/.*bytes received\/sent in [0-9]* seconds (\([0-9]*\) Bytes\/sec).*/\1/p' "$work/wt.log" | tail -n 1)
-if [ -n "$rate" ]; then
-    c_rate=$(echo "$big_mb * 1048576 / $c_xfer" | bc -l | awk '{printf "%.0f", $1}')
-    echo "data connection rate: wavetrap-cli $rate B/s (its transfer line), curl $c_rate B/s"
-fi
+    # The client's own transfer line: "! N bytes received/sent in S seconds (R Bytes/sec)",
+    # timed from the data connection's accept to the end of the transfer.
+    rate=$(sed -n 's/.*bytes received\/sent in [0-9]* seconds (\([0-9]*\) Bytes\/sec).*/\1/p' "$work/wt.log" | tail -n 1)
+    wt_xfer=$(echo "$bytes / $rate" | bc -l)
+    ratio=$(echo "$wt_xfer / $c_xfer" | bc -l)
+    echo "$ratio" >> "$work/ratios"
+    printf 'round %d: curl transfer phase %.2f s (total %.2f s); wavetrap-cli transfer phase %.2f s, total %.2f s,\n' \
+        "$r" "$c_xfer" "$c_total" "$wt_xfer" "$wt_total"
+    printf '         set-up and finish latency of the tick pacing %.2f s, CPU user %s s sys %s s, peak RSS %s KB,\n' \
+        "$(echo "$wt_total - $wt_xfer" | bc -l)" "$wt_user" "$wt_sys" "$wt_rss"
+    printf '         transfer phase ratio wavetrap-cli/curl %.2f\n' "$ratio"
+done
+printf 'median transfer phase ratio wavetrap-cli/curl: %.2f\n' "$(sort -n "$work/ratios" | sed -n "$(((rounds + 1) / 2))p")"
 rm -f "$work/wt/big.bin" "$work/curl/big.bin" "$work/root/big.bin"
 
 echo "== 14 sites x 5 files of ${small_mb} MB at pace 1 =="
