@@ -91,6 +91,8 @@ struct TFtpClient::Impl {
     void FinalTransferReply();
     void FirstSendReply();
     void FinalSendReply();
+    void FirstDataReply(Handler final);
+    void FinalDataReply(const char* failedNote);
     void AcceptEarlyConnection();
     void DataSessionAvailable(std::uint16_t error);
     void DataSendSessionAvailable(std::uint16_t error);

@@ -150,10 +150,25 @@ void TFtpClient::Impl::TransferAsync(const char* word, TFtpRequest rq) {
 }
 
 void TFtpClient::Impl::FirstTransferReply() {
+    FirstDataReply(&Impl::FinalTransferReply);
+}
+void TFtpClient::Impl::FinalTransferReply() {
+    FinalDataReply("! RETR/LIST/NLST Failed");
+}
+void TFtpClient::Impl::FirstSendReply() {
+    FirstDataReply(&Impl::FinalSendReply);
+}
+void TFtpClient::Impl::FinalSendReply() {
+    FinalDataReply("! STOR Failed");
+}
+
+// The first reply to a transfer command: 125/150 announce the transfer, whose
+// final reply then goes to final; anything else ends the request.
+void TFtpClient::Impl::FirstDataReply(Handler final) {
     const int code = ftp::ReplyCode(q.lastReply_);
     q.statusCode_ = code;
     if (code == 125 || code == 150) {
-        next = &Impl::FinalTransferReply;
+        next = final;
         return;
     }
     if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
@@ -164,7 +179,9 @@ void TFtpClient::Impl::FirstTransferReply() {
     TriggerRequestDone(code);
 }
 
-void TFtpClient::Impl::FinalTransferReply() {
+// The final reply of a transfer: 226/250 confirm it (the request ends once the
+// data connection has closed too); anything else fails it with the note.
+void TFtpClient::Impl::FinalDataReply(const char* failedNote) {
     const int code = ftp::ReplyCode(q.lastReply_);
     q.statusCode_ = code;
     if (code == 226 || code == 250) {
@@ -172,7 +189,7 @@ void TFtpClient::Impl::FinalTransferReply() {
         CheckTransferEnd();
         return;
     }
-    TransferFailed(code, "! RETR/LIST/NLST Failed");
+    TransferFailed(code, failedNote);
 }
 
 void TFtpClient::Impl::TransferFailed(std::int32_t code, const char* note) {
@@ -302,32 +319,6 @@ void TFtpClient::Impl::SendAsync(const char* word, TFtpRequest rq) {
     next = &Impl::FirstSendReply;
     SendCommand(transferWord + " " + q.HostFileName);
     AcceptEarlyConnection();
-}
-
-void TFtpClient::Impl::FirstSendReply() {
-    const int code = ftp::ReplyCode(q.lastReply_);
-    q.statusCode_ = code;
-    if (code == 125 || code == 150) {
-        next = &Impl::FinalSendReply;
-        return;
-    }
-    if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
-    next = nullptr;
-    CloseDataSocket();
-    CloseLocalFile();
-    resumePos = 0;
-    TriggerRequestDone(code);
-}
-
-void TFtpClient::Impl::FinalSendReply() {
-    const int code = ftp::ReplyCode(q.lastReply_);
-    q.statusCode_ = code;
-    if (code == 226 || code == 250) {
-        finalReceived = true;
-        CheckTransferEnd();
-        return;
-    }
-    TransferFailed(code, "! STOR Failed");
 }
 
 void TFtpClient::Impl::DataSendSessionAvailable(std::uint16_t) {
