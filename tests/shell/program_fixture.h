@@ -23,6 +23,15 @@ struct Program {
     void exit() { w.saveSettingsAtExit(); }
 };
 
+// A test with its own settings directory holding the two settings files.
+class SettingsDirTest : public ::testing::Test {
+protected:
+    testsupport::TempDir dir;
+    testsupport::ScopedEnv env{"WAVETRAP_CONFIG_DIR", dir.path()};
+    std::string ini() const { return dir.file("wavbin.Ini"); }
+    std::string forms() const { return dir.file("wavbin"); }
+};
+
 inline std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
     std::size_t pos = 0;

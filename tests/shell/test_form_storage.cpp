@@ -18,13 +18,7 @@ using testsupport::writeFile;
 
 namespace {
 
-class FormStorageTest : public ::testing::Test {
-protected:
-    TempDir dir;
-    ScopedEnv env{"WAVETRAP_CONFIG_DIR", dir.path()};
-    std::string forms() const { return dir.file("wavbin"); }
-    std::string ini() const { return dir.file("wavbin.Ini"); }
-};
+using FormStorageTest = shelltest::SettingsDirTest;
 
 TEST_F(FormStorageTest, EveryShowingRestoresTheStoredOptions) {
     writeFile(forms(), "[cfg]\nGuideshow_Checked=False\ncheckupdate_Checked=True\n");

@@ -19,13 +19,7 @@ using testsupport::writeFile;
 
 namespace {
 
-class SettingsFiles : public ::testing::Test {
-protected:
-    TempDir dir;
-    ScopedEnv env{"WAVETRAP_CONFIG_DIR", dir.path()};
-    std::string ini() const { return dir.file("wavbin.Ini"); }
-    std::string forms() const { return dir.file("wavbin"); }
-};
+using SettingsFiles = shelltest::SettingsDirTest;
 
 TEST_F(SettingsFiles, FirstRunStartsWithDefaultsAndLeavesTheExpectedFiles) {
     {
