@@ -1,10 +1,8 @@
 // wavetrap-cli extract, run as a separate program the way a user runs it.
 
+#include "support/cli_run.h"
 #include "support/tempdir.h"
 
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QStringList>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,30 +11,11 @@
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out, err;
-};
+using testsupport::CliRun;
 
-CliRun extract(const std::vector<std::string>& args, const std::string& configDir,
-               const std::string& input = {}) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("WAVETRAP_CONFIG_DIR", QString::fromStdString(configDir));
-    p.setProcessEnvironment(env);
-    QStringList list{"extract"};
-    for (const auto& a : args)
-        list << QString::fromStdString(a);
-    p.start(WAVETRAP_CLI_PATH, list);
-    EXPECT_TRUE(p.waitForStarted(10000));
-    p.write(input.data(), static_cast<qint64>(input.size()));
-    p.closeWriteChannel();
-    EXPECT_TRUE(p.waitForFinished(60000));
-    CliRun r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput().toStdString();
-    r.err = p.readAllStandardError().toStdString();
-    return r;
+CliRun extract(std::vector<std::string> args, const std::string& configDir, const std::string& input = {}) {
+    args.insert(args.begin(), "extract");
+    return testsupport::runCli(args, configDir, input);
 }
 
 const std::string samples = std::string(WAVETRAP_TEST_SOURCE_DIR) + "/../samples";

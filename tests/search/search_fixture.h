@@ -16,6 +16,17 @@
 
 namespace searchtest {
 
+// The paths and query prefixes of the seven built-in engine entries.
+inline const char* const DefaultPaths[7] = {
+    "/search.exe?search.exehtyp=AND&MP3Name=",
+    "/~brandl/mp3/search.cgi?noratio=yes&file=",
+    "/cgi-bin/search?doit=Search&limpath=mp3&sort=hostdist&hits=0100&query=",
+    "/cgi-bin/s?d=m&q=",
+    "/~tavi/search.cgi?p=",
+    "/cgi-bin/osk/robot/robot?project=mp3&srch=",
+    "/cgi-bin/search/search.pl?searchstring=",
+};
+
 struct SearchRig {
     search::UrlInfo urlinfo;
     download::PendingDownloads pending;

@@ -44,24 +44,14 @@ private:
 
 testpeers::HttpPeer* Dispatch::peer_ = nullptr;
 
-const char* const DefaultPaths[7] = {
-    "/search.exe?search.exehtyp=AND&MP3Name=",
-    "/~brandl/mp3/search.cgi?noratio=yes&file=",
-    "/cgi-bin/search?doit=Search&limpath=mp3&sort=hostdist&hits=0100&query=",
-    "/cgi-bin/s?d=m&q=",
-    "/~tavi/search.cgi?p=",
-    "/cgi-bin/osk/robot/robot?project=mp3&srch=",
-    "/cgi-bin/search/search.pl?searchstring=",
-};
-
 TEST_F(Dispatch, SevenDefaultLikeEnginesAreAllAskedAtOnceAndTheBarCountsTheirEnds) {
     std::set<std::string> wantLinks, wantRequests;
     for (int i = 0; i < 7; ++i) {
         const auto links = siteLinks("engine" + std::to_string(i) + ".test", 3);
         wantLinks.insert(links.begin(), links.end());
-        peer().serve(std::string(DefaultPaths[i]) + "two+words", resultPage(links));
-        rig.startlinks.addengine(entry(DefaultPaths[i]));
-        wantRequests.insert(std::string("GET ") + DefaultPaths[i] + "two+words HTTP/1.0");
+        peer().serve(std::string(searchtest::DefaultPaths[i]) + "two+words", resultPage(links));
+        rig.startlinks.addengine(entry(searchtest::DefaultPaths[i]));
+        wantRequests.insert(std::string("GET ") + searchtest::DefaultPaths[i] + "two+words HTTP/1.0");
     }
     std::vector<int> bar;
     bool hiddenBeforeLast = false;

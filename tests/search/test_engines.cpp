@@ -2,6 +2,7 @@
 // phrase as it is sent.
 
 #include "search/engines.h"
+#include "search_fixture.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -17,22 +18,13 @@ bool reserved(const std::string& host) {
 }
 
 TEST(Engines, TheSevenBuiltInEntriesKeepTheEnginesPathsAndQueryPrefixes) {
-    const char* paths[7] = {
-        "/search.exe?search.exehtyp=AND&MP3Name=",
-        "/~brandl/mp3/search.cgi?noratio=yes&file=",
-        "/cgi-bin/search?doit=Search&limpath=mp3&sort=hostdist&hits=0100&query=",
-        "/cgi-bin/s?d=m&q=",
-        "/~tavi/search.cgi?p=",
-        "/cgi-bin/osk/robot/robot?project=mp3&srch=",
-        "/cgi-bin/search/search.pl?searchstring=",
-    };
     const bool numeric[7] = {true, true, false, false, true, false, false};
     for (std::size_t i = 0; i < 7; ++i) {
         const std::string e = search::DefaultEngines[i];
         const std::size_t slash = e.find('/');
         ASSERT_NE(slash, std::string::npos) << e;
         const std::string host = e.substr(0, slash);
-        EXPECT_EQ(e.substr(slash), paths[i]);
+        EXPECT_EQ(e.substr(slash), searchtest::DefaultPaths[i]);
         EXPECT_TRUE(reserved(host)) << host;
         EXPECT_EQ(host.find_first_not_of("0123456789.") == std::string::npos, numeric[i]) << host;
         EXPECT_EQ(e.find("http"), std::string::npos);

@@ -5,11 +5,9 @@
 
 #include "peers/http_peers.h"
 #include "platform/profile.h"
+#include "support/cli_run.h"
 #include "support/tempdir.h"
 
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QStringList>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -21,39 +19,12 @@ using testsupport::writeFile;
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out, err;
-};
+using testsupport::CliRun;
 
-CliRun runCli(const std::vector<std::string>& args, const std::string& configDir) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("WAVETRAP_CONFIG_DIR", QString::fromStdString(configDir));
-    p.setProcessEnvironment(env);
-    QStringList list{"search"};
-    for (const auto& a : args)
-        list << QString::fromStdString(a);
-    p.start(WAVETRAP_CLI_PATH, list);
-    EXPECT_TRUE(p.waitForStarted(10000));
-    p.closeWriteChannel();
-    EXPECT_TRUE(p.waitForFinished(60000));
-    CliRun r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput().toStdString();
-    r.err = p.readAllStandardError().toStdString();
-    return r;
+CliRun runCli(std::vector<std::string> args, const std::string& configDir) {
+    args.insert(args.begin(), "search");
+    return testsupport::runCli(args, configDir);
 }
-
-const char* const DefaultPaths[7] = {
-    "/search.exe?search.exehtyp=AND&MP3Name=",
-    "/~brandl/mp3/search.cgi?noratio=yes&file=",
-    "/cgi-bin/search?doit=Search&limpath=mp3&sort=hostdist&hits=0100&query=",
-    "/cgi-bin/s?d=m&q=",
-    "/~tavi/search.cgi?p=",
-    "/cgi-bin/osk/robot/robot?project=mp3&srch=",
-    "/cgi-bin/search/search.pl?searchstring=",
-};
 
 // The table rows of links as the program prints them, for a site of the given score.
 std::string rows(const std::vector<std::string>& links, const std::string& site, int score) {
@@ -127,7 +98,7 @@ TEST_F(SearchCli, AllEnginesOnSeveralServersFillOneTableAndTheSettingsStay) {
         testpeers::HttpPeer& p = peer(i % 3);
         const std::string site = "e" + std::to_string(i) + ".test";
         const auto links = siteLinks(site, i == 2 ? 20 : 3);
-        const std::string path = std::string(DefaultPaths[i]) + "two+words";
+        const std::string path = std::string(searchtest::DefaultPaths[i]) + "two+words";
         if (i == 1) { // relocated to another server
             p.relocate(path, peer(2).url("/moved/" + std::to_string(i)));
             peer(2).serve("/moved/" + std::to_string(i), resultPage(links));
@@ -136,7 +107,7 @@ TEST_F(SearchCli, AllEnginesOnSeveralServersFillOneTableAndTheSettingsStay) {
         } else {
             p.serve(path, resultPage(links), {90, 13, 250});
         }
-        entries.push_back(p.hostPort() + DefaultPaths[i]);
+        entries.push_back(p.hostPort() + searchtest::DefaultPaths[i]);
         want += rows(links, site, (7 - i) * 1000);
     }
     peer(0).reply("/gone?q=two+words", 404, "Not Found", {}, resultPage(siteLinks("e0.test", 1)));
