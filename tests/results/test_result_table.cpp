@@ -3,6 +3,7 @@
 
 #include "results/result_table.h"
 #include "results/site_stats.h"
+#include "table_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -13,11 +14,7 @@ using platform::StringList;
 
 namespace {
 
-struct Fixture {
-    search::UrlInfo urlinfo;
-    download::PendingDownloads pending;
-    results::ResultTable table{urlinfo, stats};
-    results::SiteStats stats{table, pending};
+struct Fixture : resultstest::TableRig {
 
     StringList column(int col) const {
         StringList v;

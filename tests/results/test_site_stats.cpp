@@ -4,6 +4,7 @@
 
 #include "results/result_table.h"
 #include "results/site_stats.h"
+#include "table_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -14,12 +15,7 @@ using platform::StringList;
 
 namespace {
 
-struct Fixture {
-    search::UrlInfo urlinfo;
-    download::PendingDownloads pending;
-    results::ResultTable table{urlinfo, stats};
-    results::SiteStats stats{table, pending};
-};
+using Fixture = resultstest::TableRig;
 
 TEST(SiteStats, ScoreFormulaAndRounding) {
     struct Row {

@@ -6,6 +6,7 @@
 #include "platform/eventloop.h"
 #include "results/result_table.h"
 #include "results/site_stats.h"
+#include "results/table_rig.h"
 #include "search/dispatch.h"
 #include "search/engines.h"
 #include "search/link_extraction.h"
@@ -27,11 +28,7 @@ inline const char* const DefaultPaths[7] = {
     "/cgi-bin/search/search.pl?searchstring=",
 };
 
-struct SearchRig {
-    search::UrlInfo urlinfo;
-    download::PendingDownloads pending;
-    results::ResultTable table{urlinfo, stats};
-    results::SiteStats stats{table, pending};
+struct SearchRig : resultstest::TableRig {
     search::LinkExtractor extractor{table};
     search::EngineList startlinks;
     search::ProxyControls proxy;

@@ -4,6 +4,7 @@
 
 #include "results/result_table.h"
 #include "results/site_stats.h"
+#include "results/table_rig.h"
 #include "search/link_extraction.h"
 
 #include <gtest/gtest.h>
@@ -16,11 +17,7 @@ using platform::StringList;
 
 namespace {
 
-struct Table {
-    search::UrlInfo urlinfo;
-    download::PendingDownloads pending;
-    results::ResultTable table{urlinfo, stats};
-    results::SiteStats stats{table, pending};
+struct Table : resultstest::TableRig {
     search::LinkExtractor extractor{table};
 };
 
