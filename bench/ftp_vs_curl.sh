@@ -8,6 +8,7 @@
 # (above 1: Wavetrap faster), then the idle cost of 14 waiting FTP clients.
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
+. "$ROOT/scripts/loopback.sh"
 BUILD=${1:-build}
 SIZE_MB=${2:-1024}
 ROUNDS=${3:-3}
@@ -26,16 +27,12 @@ trap cleanup EXIT INT TERM
 mkdir "$DIR/srv" "$DIR/wt"
 SIZE=$((SIZE_MB * 1024 * 1024))
 dd if=/dev/urandom of="$DIR/srv/big.bin" bs=1M count="$SIZE_MB" status=none
-PORT=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+PORT=$(free_port)
 /usr/bin/python3 "$ROOT/tests/peers/ftp_server.py" --host 127.0.0.1 --port "$PORT" --root "$DIR/srv" &
 SERVER_PID=$!
-for _ in $(seq 1 100); do
-    curl -s -o /dev/null "ftp://127.0.0.1:$PORT/" && break
-    sleep 0.1
-done
+wait_port 127.0.0.1 "$PORT" || exit 2
 URL="ftp://127.0.0.1:$PORT/big.bin"
 
-now() { date +%s.%N; }
 best_curl=
 best_wt=
 i=0

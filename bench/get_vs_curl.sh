@@ -15,6 +15,7 @@
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
+. "$here/scripts/loopback.sh"
 build=${1:-$here/build}
 big_mb=${2:-1024}
 small_mb=${3:-10}
@@ -31,22 +32,13 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-free_port() {
-    /usr/bin/python3 -c 'import socket,sys; s=socket.socket(); s.bind((sys.argv[1],0)); print(s.getsockname()[1])' "$1"
-}
 start_server() { # host root -> port
     port=$(free_port "$1")
     /usr/bin/python3 "$server" --host "$1" --port "$port" --root "$2" >/dev/null 2>&1 &
     pids="$pids $!"
-    for _ in $(seq 100); do
-        if /usr/bin/python3 -c 'import socket,sys; socket.create_connection((sys.argv[1],int(sys.argv[2])),1)' "$1" "$port" 2>/dev/null; then
-            echo "$port"; return 0
-        fi
-        sleep 0.1
-    done
-    echo "server on $1 did not start" >&2; exit 2
+    wait_port "$1" "$port" || exit 2
+    echo "$port"
 }
-now() { date +%s.%N; }
 elapsed() { echo "$2 - $1" | bc -l | awk '{printf "%.2f", $1}'; }
 
 mkdir -p "$work/root" "$work/curl" "$work/wt" "$work/cfg"

@@ -6,6 +6,7 @@
 # (above 1: Wavetrap faster). Also prints the idle cost of 7 waiting clients.
 set -eu
 BUILD=${1:-build}
+. "$(dirname "$0")/../scripts/loopback.sh"
 SIZE_MB=${2:-100}
 ROUNDS=${3:-3}
 BENCH="$BUILD/bench/bench_http_get"
@@ -20,16 +21,12 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 head -c $((SIZE_MB * 1000 * 1000)) /dev/urandom >"$DIR/body.bin"
-PORT=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+PORT=$(free_port)
 /usr/bin/python3 -m http.server --bind 127.0.0.1 --directory "$DIR" "$PORT" >/dev/null 2>&1 &
 SERVER_PID=$!
-for _ in $(seq 1 100); do
-    curl -s -o /dev/null "http://127.0.0.1:$PORT/" && break
-    sleep 0.1
-done
+wait_port 127.0.0.1 "$PORT" || exit 2
 URL="http://127.0.0.1:$PORT/body.bin"
 
-now() { date +%s.%N; }
 best_curl=
 best_wt=
 i=0

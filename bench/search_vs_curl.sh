@@ -12,6 +12,7 @@ size=${3:-1048576}
 rounds=${4:-5}
 cli=$build/src/wavetrap-cli
 py=/usr/bin/python3
+. "$(dirname "$0")/../scripts/loopback.sh"
 [ -x "$cli" ] || { echo "no $cli: build the wavetrap-cli target first" >&2; exit 2; }
 
 work=$(mktemp -d)
@@ -56,14 +57,10 @@ class Quiet(http.server.SimpleHTTPRequestHandler):
         pass
 Server(("127.0.0.1", int(sys.argv[1])), functools.partial(Quiet, directory=sys.argv[2])).serve_forever()
 PY
-port=$("$py" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+port=$(free_port)
 "$py" "$work/server.py" "$port" "$work/pages" >/dev/null 2>&1 &
 server_pid=$!
-i=0
-until curl -s -o /dev/null "http://127.0.0.1:$port/engine0"; do
-    i=$((i + 1)); [ $i -gt 100 ] && { echo "the HTTP server did not start" >&2; exit 2; }
-    sleep 0.1
-done
+wait_port 127.0.0.1 "$port" || exit 2
 
 set --
 urls=
@@ -74,7 +71,6 @@ while [ $e -lt "$engines" ]; do
     e=$((e + 1))
 done
 
-now() { date +%s.%N; }
 best_search=
 best_curl=
 all_search=
