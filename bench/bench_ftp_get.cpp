@@ -11,6 +11,7 @@
 #include "net/ftpreply.h"
 #include "net/wsocket.h"
 #include "platform/eventloop.h"
+#include "process_stats.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -29,18 +30,8 @@
 
 namespace {
 
-double cpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
-void runLoopFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
+using benchsupport::cpuSeconds;
+using benchsupport::runLoopFor;
 
 // Runs one request to its completion; answers the error.
 int runRequest(net::TFtpClient& c, void (net::TFtpClient::*req)()) {

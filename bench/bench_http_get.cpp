@@ -10,6 +10,7 @@
 #include "net/httpprot.h"
 #include "net/wsocket.h"
 #include "platform/eventloop.h"
+#include "process_stats.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -28,18 +29,8 @@
 
 namespace {
 
-double cpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
-void runLoopFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
+using benchsupport::cpuSeconds;
+using benchsupport::runLoopFor;
 
 int fetch(const std::string& url, const std::string& proxy, const std::string& out) {
     net::THttpCli c;
