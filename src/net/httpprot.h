@@ -83,7 +83,7 @@ public:
     std::ostream* RcvdStream = nullptr;
     std::istream* SendStream = nullptr;
     // Relocations followed within one request before it fails (status 404,
-    // reason "too many relocations").
+    // reason "Too many relocations").
     int MaxRelocations = 20;
 
     // --- results ---------------------------------------------------------

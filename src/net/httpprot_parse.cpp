@@ -110,8 +110,11 @@ std::string THttpCli::RFC1123Date(double dateTime) {
     static const char* const months = "JanFebMarAprMayJunJulAugSepOctNovDec";
     const double whole = std::floor(dateTime);
     const auto dayNumber = static_cast<long long>(whole);
-    long long seconds = std::llround((dateTime - whole) * 86400.0);
-    if (seconds >= 86400) seconds = 86399;
+    // The time to the millisecond, then its whole seconds: 12:00:00.6 is
+    // second 0, and a time stored as 13:45:29.9999999 is second 30.
+    long long millis = std::llround((dateTime - whole) * 86400000.0);
+    if (millis >= 86400000) millis = 86399999;
+    const long long seconds = millis / 1000;
     // Civil date from days since 30 Dec 1899 (day 25569 is 1 Jan 1970).
     long long z = dayNumber - 25569 + 719468;
     const long long era = (z >= 0 ? z : z - 146096) / 146097;

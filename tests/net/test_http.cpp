@@ -128,10 +128,20 @@ TEST(HttpUrl, ModifiedSinceDate) {
     // 7 Dec 2026 is day 46363; 13:45:30 is 0.573263888... of a day.
     EXPECT_EQ(THttpCli::RFC1123Date(46363.0 + (13 * 3600 + 45 * 60 + 30) / 86400.0),
               "Mon, 07 Dec 2026 13:45:30");
+    // The seconds field is the whole second: 12:00:00.6 is not 12:00:01.
+    EXPECT_EQ(THttpCli::RFC1123Date(2.5 + 0.6 / 86400.0), "Mon, 01 Jan 1900 12:00:00");
+    EXPECT_EQ(THttpCli::RFC1123Date(2.5 + 59.9996 / 86400.0), "Mon, 01 Jan 1900 12:01:00");
+    EXPECT_EQ(THttpCli::RFC1123Date(3.0 - 0.0001 / 86400.0), "Mon, 01 Jan 1900 23:59:59");
 }
 
 TEST(HttpUrl, BusyAndNothingToPost) {
     THttpCli c;
+    int done = 0;
+    c.OnRequestDone = [&](THttpCli*, THttpRequest, std::uint16_t) { ++done; };
+    c.Abort(); // nothing under way: nothing happens
+    platform::runUntil([] { return false; }, 20);
+    EXPECT_EQ(done, 0);
+    EXPECT_EQ(c.State(), httpReady);
     try {
         c.StartPost();
         FAIL();
@@ -322,6 +332,7 @@ TEST_F(Http, NotFoundAndNoBody) {
     c.StartGet();
     ASSERT_TRUE(r2.wait());
     EXPECT_EQ(c.StatusCode(), 204);
+    EXPECT_EQ(c.RcvdHeader, platform::StringList{"HTTP/1.0 204 No Content"}) << "nothing of the 404 is left";
     EXPECT_EQ(r2.count("docbegin") + r2.count("docdata") + r2.count("docend"), 0);
     platform::runUntil([] { return false; }, 30);
     EXPECT_EQ(r2.done, 1);

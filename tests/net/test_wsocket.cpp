@@ -4,6 +4,7 @@
 #include "net/wsocket.h"
 #include "peers/process.h"
 #include "platform/eventloop.h"
+#include "platform/socket.h"
 
 #include <QHostAddress>
 #include <QTcpServer>
@@ -183,6 +184,10 @@ TEST(WSocket, NameLookup) {
     s.DnsLookup("127.0.0.1");
     ASSERT_EQ(done, std::vector<int>{0}) << "a dotted address answers before DnsLookup returns";
     EXPECT_EQ(s.DnsResult(), "127.0.0.1");
+    done.clear();
+    s.DnsLookup("127.1"); // answered in its normalised dotted form
+    ASSERT_EQ(done, std::vector<int>{0});
+    EXPECT_EQ(s.DnsResult(), "127.0.0.1");
 
     done.clear();
     s.DnsLookup("nonexistent.invalid");
@@ -255,6 +260,21 @@ TEST(WSocket, MisuseTexts) {
     EXPECT_EQ(raised([&] { l.setPort("1"); }), "Cannot change Port if not closed");
     EXPECT_EQ(raised([&] { l.setProto("udp"); }), "Cannot change Proto if not closed");
     EXPECT_EQ(raised([&] { l.Connect(); }), "Connect: Socket already in use");
+
+    // Listening: the refusals in their order, and a bind that fails leaves the socket closed.
+    TWSocket n;
+    EXPECT_EQ(raised([&] { n.Listen(); }),
+              "Error 10022 in function listen: port not assigned\r\nInvalid argument");
+    n.setPort(l.GetLocalPort());
+    EXPECT_EQ(raised([&] { n.Listen(); }),
+              "Error 10022 in function listen: address not assigned\r\nInvalid argument");
+    n.setAddr("127.0.0.1");
+    EXPECT_EQ(raised([&] { n.Listen(); }), "Error 10048 in function Bind\r\nAddress already in use");
+    EXPECT_EQ(n.State(), wsClosed);
+    EXPECT_EQ(n.HSocket(), INVALID_SOCKET);
+    std::uint16_t ftpPort = 0;
+    ASSERT_TRUE(platform::lookupService("ftp", "tcp", ftpPort));
+    EXPECT_EQ(ftpPort, 21);
 }
 
 TEST(WSocket, ConnectAfterCloseNeedsAddrAndPortAgain) {
