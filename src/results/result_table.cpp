@@ -56,9 +56,11 @@ void ResultTable::addlink(const std::string& url) {
         if (cellOf(row, ColUrl) == url) return;
 
     const int score = stats_.ip_to_score(r.site);
-    // Below every row of equal or higher score: first come, first listed.
+    // Below every row of equal or higher score: first come, first listed. A
+    // row's score is its Score cell (a cell that is not a number counts 0),
+    // which keeps the old score after a reset until the next count.
     int at = 0;
-    while (at < List.Count() && stats_.ip_to_score(cellOf(List.Item(at), ColSite)) >= score)
+    while (at < List.Count() && StrToIntDef(cellOf(List.Item(at), ColScore), 0) >= score)
         ++at;
     List.Insert(at, {fixname(r.fname), std::to_string(score), r.site, url});
     linklist.push_back(url);

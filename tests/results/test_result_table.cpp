@@ -63,6 +63,39 @@ TEST(ResultTable, OrdersByScoreFirstComeFirstListed) {
     EXPECT_EQ(f.table.sites.find("nowhere.example"), -1);
 }
 
+// The walk for the insertion point compares the rows' Score cells, not the
+// current scores of their sites: after a reset the cells keep the old scores.
+TEST(ResultTable, InsertionComparesTheScoreCells) {
+    Fixture f;
+    f.stats.setLists({"good.example", "bad.example"}, {"26", "1"}, {"5", "6"}); // 5200 and 167
+    f.table.addlink("ftp://good.example/a.mp3");
+    f.table.addlink("ftp://bad.example/b.mp3");
+    f.stats.Statistics1Click();                 // the cells still read 5200 and 167
+    f.table.addlink("ftp://new.example/c.mp3"); // 250: above the row that reads 167
+    EXPECT_EQ(f.urls(),
+              (StringList{"ftp://good.example/a.mp3", "ftp://new.example/c.mp3", "ftp://bad.example/b.mp3"}));
+    EXPECT_EQ(f.scores(), (StringList{"5200", "250", "167"}));
+
+    // A cell that is not a number counts 0.
+    f.table.List.SetCell(0, results::ResultTable::ColScore, "x");
+    f.table.addlink("ftp://other.example/d.mp3");
+    EXPECT_EQ(f.urls()[0], "ftp://other.example/d.mp3");
+}
+
+// Adding a link looks up only the new link's site: statistics loaded later
+// with a corrupt row for a site already listed are left alone.
+TEST(ResultTable, InsertionLooksUpOnlyTheNewSite) {
+    Fixture f;
+    f.table.addlink("ftp://listed.example/a.mp3");
+    f.pending.downloading = {"ftp://listed.example/a.mp3"};
+    f.pending.downloadingsize = {"100"};
+    f.stats.setLists({"listed.example"}, {"many"}, {"5"});
+    f.table.addlink("ftp://new.example/b.mp3");
+    EXPECT_EQ(f.table.List.Count(), 2);
+    EXPECT_EQ(f.stats.stats_ip, StringList{"listed.example"});
+    EXPECT_EQ(f.pending.downloading, StringList{"ftp://listed.example/a.mp3"});
+}
+
 TEST(ResultTable, DuplicatesAreDroppedWithoutTrace) {
     struct Row {
         const char* what;
