@@ -49,6 +49,12 @@ void help() {
                  "Exit status: 0 when at least one row was printed, 1 when none, 2 on an error.\n";
 }
 
+// A line break would end the request line of every query early and turn the
+// rest into lines of the server's (or proxy's) choosing.
+bool hasLineBreak(const std::string& text) {
+    return text.find_first_of("\r\n") != std::string::npos;
+}
+
 bool parsePort(const std::string& text) {
     if (text.empty() || text.size() > 5) return false;
     if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
@@ -84,6 +90,7 @@ std::string parse(const std::vector<std::string>& args, SearchOptions& opt, bool
             std::string e;
             if (!value(e)) return "--engine needs an engine entry";
             if (e.empty()) return "--engine needs a non-empty engine entry";
+            if (hasLineBreak(e)) return "--engine: an engine entry cannot hold a line break";
             opt.engines.push_back(e);
             opt.useEngines = true;
         } else if (is("--proxy")) {
@@ -115,6 +122,7 @@ std::string parse(const std::vector<std::string>& args, SearchOptions& opt, bool
         }
     }
     if (words.empty()) return "no search phrase given (see wavetrap-cli search --help)";
+    if (std::any_of(words.begin(), words.end(), hasLineBreak)) return "the phrase cannot hold a line break";
     for (std::size_t i = 0; i < words.size(); ++i)
         opt.phrase += (i ? " " : "") + words[i];
     return {};

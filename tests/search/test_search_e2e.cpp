@@ -195,6 +195,11 @@ TEST_F(SearchCli, ExitStatusesAndUsageErrors) {
         {{"--proxy", ":8080", "x"}, "wavetrap-cli: search: --proxy needs a host name"},
         {{"--engine"}, "wavetrap-cli: search: --engine needs an engine entry"},
         {{"--colour", "x"}, "wavetrap-cli: search: unknown option '--colour'"},
+        // A line break would split the request line of every query.
+        {{"two\nlines"}, "wavetrap-cli: search: the phrase cannot hold a line break"},
+        {{"x", "y\r"}, "wavetrap-cli: search: the phrase cannot hold a line break"},
+        {{"--engine", "a.test/s?q=\r\nX-Injected: 1", "x"},
+         "wavetrap-cli: search: --engine: an engine entry cannot hold a line break"},
     };
     const std::string before = readFile(cfg.file("wavbin.Ini"));
     for (const Row& b : bad) {
