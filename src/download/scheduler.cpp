@@ -342,7 +342,12 @@ void Scheduler::timeouts(int n) {
 
     // Stall.
     if (s.state >= LoggedIn) {
-        if (bc == s.lastByteCount) ++s.stall;
+        // Visits in a row: a byte count that moved starts the count again, so
+        // the short pauses of a long, slow transfer never add up to a stall.
+        if (bc == s.lastByteCount)
+            ++s.stall;
+        else
+            s.stall = 0;
         s.lastByteCount = bc;
         if (s.stall > 20) {
             const bool running = !ready(c) && (s.state == StartTransfer || s.state == TransferAnswered ||

@@ -46,14 +46,14 @@ struct Slot {
     // recorded under its own URL.
     platform::StringList queueUrls;
     bool reset = false; // ended by abort: held at Idle until new work comes
-    bool busy = false;
+    bool busy = false;  // a visit is running this slot's step
     // A request of the slot's client has not completed yet. Completions are
     // posted, so a visit may come between a request's end and its completion;
     // such a visit runs no step.
     bool awaiting = false;
     // TYPE I was accepted on the current connection. Before it, some servers
     // refuse SIZE with 550 ("not allowed in ASCII mode") for files they have.
-    bool binarySet = false;         // a visit is running this slot's step
+    bool binarySet = false;
     int wait = 0;                   // visits in a row that ran no step
     std::int64_t lastByteCount = 0; // the client's ByteCount at the previous visit
     int stall = 0;                  // visits in a row on which ByteCount did not move

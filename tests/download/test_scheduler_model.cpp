@@ -368,6 +368,22 @@ TEST_F(SchedulerModel, StallBreaksOffAFinishedOrStuckTransfer) {
         slot.wait = 0;
         slot.stall = 0;
     }
+
+    // A slow transfer that pauses on every other visit is not stalled: only
+    // visits in a row without progress count.
+    launch(url(1));
+    download::Slot& slot = s.slot(14);
+    slot.state = download::TransferAnswered;
+    slot.client->SetState(net::ftpWaitingResponse);
+    s.errorlog.clear();
+    for (int v = 0; v < 60; ++v) {
+        if (v % 2 == 0) slot.lastByteCount = 1; // the count moved since the last visit
+        visit(14, 1);
+    }
+    EXPECT_EQ(slot.state, download::TransferAnswered);
+    EXPECT_EQ(slot.client->State(), net::ftpWaitingResponse);
+    EXPECT_TRUE(s.errorlog.empty());
+    slot.client->SetState(net::ftpReady);
 }
 
 TEST(StatusProgress, TextFollowsTheSizeRule) {
