@@ -117,6 +117,39 @@ TEST(Info, FirstDrawOfZeroMeansSlotOneWithoutASecondDraw) {
     EXPECT_EQ(rnd.asked, std::vector<int>{4});
 }
 
+// The slot is 1 + r2 (r1 drawn from 0..3, r2 from 0..r1-1): a URL stays
+// cached until another URL of its length is stored in the same slot.
+TEST(Info, StoresInTheSlotOfTheSecondDraw) {
+    RandomScript rnd;
+    search::UrlInfo ui;
+    const std::string a = "ftp://s.example/a1.mp3", b = "ftp://s.example/b2.mp3",
+                      c = "ftp://s.example/c3.mp3", d = "ftp://s.example/d4.mp3";
+    struct Step {
+        const std::string& url;
+        std::vector<int> answers; // r1, r2 (none when the URL is answered from the cache)
+        std::vector<int> asked;
+    };
+    const Step steps[] = {
+        {a, {0}, {4}},       // r1 0: slot 1
+        {b, {3, 2}, {4, 3}}, // slot 3
+        {c, {2, 1}, {4, 2}}, // slot 2
+        {a, {}, {}},         {b, {}, {}},
+        {c, {}, {}},         {d, {1}, {4, 1}}, // r1 1, r2 0: slot 1, replacing a
+        {b, {}, {}},         {c, {}, {}},
+        {d, {}, {}},         {a, {2, 0}, {4, 2}}, // split again, back into slot 1 (replacing d)
+        {d, {3, 1}, {4, 3}},                      // slot 2, replacing c
+        {b, {}, {}},         {c, {0}, {4}},
+    };
+    for (const Step& st : steps) {
+        SCOPED_TRACE(st.url);
+        rnd.asked.clear();
+        rnd.answers = st.answers;
+        rnd.next = 0;
+        EXPECT_EQ(ui.info(st.url), search::splitUrl(st.url));
+        EXPECT_EQ(rnd.asked, st.asked);
+    }
+}
+
 // Whatever slots are chosen and overwritten, the cache never changes an answer.
 TEST(Info, CacheAgreesWithSplittingOnRandomUrls) {
     std::mt19937 gen(7);
