@@ -160,6 +160,21 @@ TEST(SiteStats, CountingOutcomes) {
     EXPECT_EQ(f.table.List.Item(0).cell(1), "4333");
 }
 
+TEST(SiteStats, RescoringRewritesOnlyTheCellsThatChange) {
+    Fixture f;
+    for (const char* u : {"ftp://a.example/1.mp3", "ftp://b.example/2.mp3", "ftp://a.example/3.mp3"})
+        f.table.addlink(u);
+    std::vector<int> changed;
+    f.table.List.Subscribe([&](const platform::ListChange& c) {
+        if (c.kind == platform::ListChange::Changed) changed.push_back(c.row);
+    });
+    f.stats.addbad("a.example");
+    EXPECT_EQ(changed, (std::vector<int>{0, 2}));
+    changed.clear();
+    f.stats.addbad("elsewhere.example"); // no row of that site: nothing is rewritten
+    EXPECT_TRUE(changed.empty());
+}
+
 TEST(SiteStats, CountsGoToTheRowNearestTheTop) {
     Fixture f;
     f.stats.setLists({"a.example", "a.example"}, {"1", "x"}, {"y", "5"});
