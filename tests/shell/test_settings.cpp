@@ -102,6 +102,23 @@ TEST_F(SettingsFiles, ThirtyFiveEnginesKeepTheFirstThirtyOne) {
     EXPECT_EQ(again.startlinks.Item(30), "engine30.test/s?q=");
 }
 
+TEST_F(SettingsFiles, StoredEnginesSkipEmptyKeysAndDuplicatesAndStopAtKeyThirty) {
+    writeFile(ini(), "[Settings]\npath=cutftp32\n[Links]\n31=beyond.test/s?q=\n5=a.test/s?q=\n"
+                     "0=a.test/s?q=\n1=\n2=b.test/s?q=\n30=c.test/s?q=\n7=A.test/s?q=\n");
+    {
+        Program p;
+        p.start();
+        // Keys "0" to "30" in that order; an entry already listed is not added again.
+        EXPECT_EQ(p.startlinks.Items(),
+                  (platform::StringList{"a.test/s?q=", "b.test/s?q=", "A.test/s?q=", "c.test/s?q="}));
+        p.exit();
+    }
+    const platform::TIniFile saved(ini());
+    EXPECT_EQ(saved.ReadString("Links", "3", "?"), "c.test/s?q=");
+    EXPECT_EQ(saved.ReadString("Links", "30", "?"), "");
+    EXPECT_EQ(saved.ReadString("Links", "31", "?"), "beyond.test/s?q="); // never read, never written
+}
+
 TEST_F(SettingsFiles, AnEmptyStatisticsListErasesItsSectionAndComesBackAsPlaceholders) {
     {
         Program p;
