@@ -163,10 +163,14 @@ void TFtpClient::Impl::FinalSendReply() {
 }
 
 // The first reply to a transfer command: 125/150 announce the transfer, whose
-// final reply then goes to final; anything else ends the request.
+// final reply then goes to final; anything else ends the request. Lines of a
+// multi-line reply before its end line ("150-Accepted data connection" before
+// "150 ...") are only shown: counting them as replies would take the end line
+// for the final reply and fail every transfer from such a server.
 void TFtpClient::Impl::FirstDataReply(Handler final) {
     const int code = ftp::ReplyCode(q.lastReply_);
     q.statusCode_ = code;
+    if (ftp::IsContinuation(q.lastReply_)) return;
     if (code == 125 || code == 150) {
         next = final;
         return;
@@ -180,10 +184,13 @@ void TFtpClient::Impl::FirstDataReply(Handler final) {
 }
 
 // The final reply of a transfer: 226/250 confirm it (the request ends once the
-// data connection has closed too); anything else fails it with the note.
+// data connection has closed too); anything else fails it with the note. A
+// multi-line final reply counts at its end line, so its rest is never taken
+// for the reply to the next command.
 void TFtpClient::Impl::FinalDataReply(const char* failedNote) {
     const int code = ftp::ReplyCode(q.lastReply_);
     q.statusCode_ = code;
+    if (ftp::IsContinuation(q.lastReply_)) return;
     if (code == 226 || code == 250) {
         finalReceived = true;
         CheckTransferEnd();
