@@ -102,6 +102,7 @@ void THttpCli::StartRequest(THttpRequest rq) {
     contentLength_ = -1;
     receiveLen_ = 0;
     locationChange_ = false;
+    closedAtStatus_ = false;
     relocations_ = 0;
 
     const HttpUrlParts u = ParseHttpURL(URL);
@@ -189,6 +190,7 @@ void THttpCli::SocketSessionConnected(std::uint16_t error) {
     connected_ = true;
     lineHandler_ = LineHandler::Header;
     receiveLen_ = 0; // nothing of an earlier connection belongs to this one
+    closedAtStatus_ = false;
     SetState(httpWaitingHeader);
     auto alive = alive_;
     try {
@@ -277,7 +279,7 @@ void THttpCli::SocketDataAvailable() {
         return;
     }
     auto alive = alive_;
-    while (receiveLen_ > 0 && connected_) {
+    while (receiveLen_ > 0 && (connected_ || closedAtStatus_)) {
         char* lf =
             static_cast<char*>(std::memchr(receiveBuffer_, '\n', static_cast<std::size_t>(receiveLen_)));
         if (!lf) {
@@ -316,6 +318,11 @@ void THttpCli::HeaderLine(const std::string& line) {
     ++headerLineCount_;
 
     if (line.empty()) {
+        if (closedAtStatus_) {
+            // The end of an error reply's header: its body is not wanted.
+            receiveLen_ = 0;
+            return;
+        }
         if (locationChange_) {
             closedHandler_ = ClosedHandler::Relocation;
             CloseConnection();
@@ -371,7 +378,10 @@ void THttpCli::HeaderLine(const std::string& line) {
     }
     if (OnHeaderData) OnHeaderData(this);
     if (!*alive) return;
-    if (statusCode_ >= 400) CloseConnection();
+    if (statusCode_ >= 400 && !closedAtStatus_) {
+        closedAtStatus_ = true;
+        CloseConnection();
+    }
 }
 
 void THttpCli::ChangeTarget(const std::string& location) {

@@ -193,6 +193,9 @@ private:
     platform::StringList authRequest_;
     int relocations_ = 0;
     bool failed_ = false; // the request ended by the client itself (bad reply)
+    // The client closed the connection at an error status: the header lines
+    // already received are still read, the body never is.
+    bool closedAtStatus_ = false;
 };
 
 } // namespace net

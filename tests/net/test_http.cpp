@@ -338,6 +338,30 @@ TEST_F(Http, NotFoundAndNoBody) {
     EXPECT_EQ(r2.done, 1);
 }
 
+TEST_F(Http, ErrorStatusKeepsTheHeaderLinesReceivedWithIt) {
+    // The client closes at the status line; the rest of the header that came
+    // with it is still read (the challenges of a 401), the body is not.
+    peer->raw("/private", "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"a\"\r\n"
+                          "Content-Type: text/html\r\nwww-authenticate: Digest realm=\"b\"\r\n\r\n"
+                          "<html>\"ftp://site/denied.mp3\"</html>");
+    THttpCli c;
+    HttpRecorder r;
+    r.attach(c);
+    c.URL = peer->url("/private");
+    c.StartGet();
+    ASSERT_TRUE(r.wait());
+    platform::runUntil([] { return false; }, 30);
+    EXPECT_EQ(r.done, 1);
+    EXPECT_EQ(r.doneError, 0);
+    EXPECT_EQ(c.StatusCode(), 401);
+    EXPECT_EQ(c.ReasonPhrase(), "Unauthorized");
+    EXPECT_EQ(c.AuthorizationRequest(), (platform::StringList{"Basic realm=\"a\"", "Digest realm=\"b\""}));
+    EXPECT_EQ(c.ContentType(), "text/html");
+    EXPECT_EQ(c.RcvdHeader.size(), 4u);
+    EXPECT_EQ(r.count("headerdata"), 4);
+    EXPECT_EQ(r.count("state 4") + r.count("docbegin") + r.count("docdata") + r.count("docend"), 0);
+}
+
 TEST_F(Http, RelocationChain) {
     peer->relocate("/r1", "/r2");
     peer->relocate("/r2", peer->url("/final"), 301);
