@@ -325,7 +325,9 @@ void TFtpClient::Impl::HandleWelcome() {
     if (ftp::IsContinuation(q.lastReply_)) return;
     if (q.statusCode_ != 220) {
         if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
-        requestResult = q.statusCode_;
+        // A line without a code (0) is no welcome either: reported as 0 it
+        // would read as success for a connection closed right here.
+        requestResult = q.statusCode_ != 0 ? q.statusCode_ : 500;
         CloseControl(); // its close handler delivers the completion
         return;
     }
