@@ -202,6 +202,15 @@ void Scheduler::dfatimerTimer() {
         s.busy = false;
     } else {
         ++s.wait;
+        // A slot ended by abort whose client is still busy: a transfer stops
+        // at its next data read, but one whose server sends nothing never
+        // would, and the slot's next site would then time out untried.
+        if (s.reset && !s.busy && !ready(*s.client)) {
+            s.busy = true;
+            s.client->Abort();
+            s.busy = false;
+            s.awaiting = false; // the aborted request reports nothing more
+        }
     }
 
     timeouts(n);

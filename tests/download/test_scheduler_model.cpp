@@ -386,6 +386,24 @@ TEST_F(SchedulerModel, StallBreaksOffAFinishedOrStuckTransfer) {
     slot.client->SetState(net::ftpReady);
 }
 
+TEST_F(SchedulerModel, StoppedSlotFreesAClientThatStaysBusy) {
+    // A transfer cancelled while its server sends nothing: no data read comes
+    // to stop it, so the slot's visit frees the client for the next site.
+    launch(url(1));
+    download::Slot& slot = s.slot(14);
+    slot.state = download::TransferAnswered;
+    slot.awaiting = true;
+    slot.client->SetState(net::ftpWaitingResponse);
+    s.abort(14, "Stopped");
+    EXPECT_EQ(slot.client->State(), net::ftpWaitingResponse); // abort leaves a busy client alone
+    visit(14, 1);
+    EXPECT_EQ(slot.state, download::Idle);
+    EXPECT_EQ(slot.client->State(), net::ftpReady);
+    EXPECT_FALSE(slot.awaiting);
+    visit(14, 1); // an idle visit now runs its step
+    EXPECT_EQ(slot.wait, 0);
+}
+
 TEST(StatusProgress, TextFollowsTheSizeRule) {
     struct {
         int state;
