@@ -422,7 +422,9 @@ void THttpCli::BodyBlock(char* data, int len) {
         if (!*alive) return;
     }
     ++bodyLineCount_;
-    rcvdCount_ += len;
+    // A 32-bit count: it wraps after 2 GiB instead of overflowing.
+    rcvdCount_ =
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(rcvdCount_) + static_cast<std::uint32_t>(len));
     data[len] = 0; // a handler may read the block as zero-terminated text
     TriggerDocData(data, len);
     if (!*alive) return;
@@ -477,7 +479,8 @@ void THttpCli::SendBodyBlock() {
     const auto n = static_cast<int>(SendStream->gcount());
     auto alive = alive_;
     if (n > 0) {
-        sentCount_ += n;
+        sentCount_ =
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(sentCount_) + static_cast<std::uint32_t>(n));
         buf[n] = 0;
         TriggerSendData(buf, n);
         if (!*alive) return;

@@ -17,6 +17,16 @@
 
 namespace net {
 
+namespace {
+
+// ReadCount is a 32-bit count that wraps past 2 GiB (a long transfer) instead
+// of overflowing.
+std::int32_t addWrapping(std::int32_t count, int n) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(count) + static_cast<std::uint32_t>(n));
+}
+
+} // namespace
+
 // --- sending ----------------------------------------------------------------
 
 int TWSocket::Send(const void* data, int len) {
@@ -148,7 +158,7 @@ int TWSocket::Receive(void* buffer, int size) {
     }
     const int n = RawRecv(buffer, size);
     watcher_->readDone();
-    if (n > 0) readCount_ += n;
+    if (n > 0) readCount_ = addWrapping(readCount_, n);
     NoteRead(n);
     return n;
 }
@@ -190,7 +200,7 @@ int TWSocket::ReceiveFrom(void* buffer, int size, sockaddr_in& from, int& fromLe
     }
     fromLen = static_cast<int>(sizeof from);
     watcher_->readDone();
-    if (n > 0) readCount_ += n;
+    if (n > 0) readCount_ = addWrapping(readCount_, n);
     NoteRead(n);
     return n;
 }
@@ -225,7 +235,7 @@ void TWSocket::ContinueLine() {
             }
             return;
         }
-        ++readCount_;
+        readCount_ = addWrapping(readCount_, 1);
         NoteRead(1);
         if (c == '\n') {
             lineMode_ = false;
