@@ -52,6 +52,7 @@ struct TFtpClient::Impl {
     bool finalReceived = false; // the transfer's final reply (226/250) came
     bool dataClosed = false;    // the data connection of the transfer closed
     bool writeFailed = false;   // writing the local file failed during the transfer
+    bool abortedXfer = false;   // the progress handler stopped the transfer
     bool earlyAccept = false;   // the server connected to the data port before the transfer began
     std::uint32_t deadline = 0; // of the synchronous Abort, moved on by progress
     std::array<char, 65536> dataBuf{};

@@ -113,7 +113,7 @@ void TFtpClient::Impl::TransferAsync(const char* word, TFtpRequest rq) {
         fct = rq == ftpGetAsync ? FtpStep::Retr : rq == ftpDirAsync ? FtpStep::List : FtpStep::Nlst;
     }
     transferWord = word;
-    finalReceived = dataClosed = writeFailed = false;
+    finalReceived = dataClosed = writeFailed = abortedXfer = false;
     doneSent = false;
     requestResult = 0;
     q.byteCount_ = 0;
@@ -222,6 +222,7 @@ void TFtpClient::Impl::DataSessionAvailable(std::uint16_t) {
 void TFtpClient::Impl::DataAvailable(std::uint16_t) {
     if (ProgressAbort()) {
         Display("! Abort requested");
+        abortedXfer = true;
         data.Close();
         return;
     }
@@ -279,6 +280,13 @@ void TFtpClient::Impl::CheckTransferEnd() {
     if (!finalReceived || !dataClosed) return;
     Display(ftp::TransferLine(q.byteCount_, startTick, platform::GetTickCount()));
     resumePos = 0;
+    if (abortedXfer) {
+        // Stopped by the progress handler: what was still unread (or unsent)
+        // is missing, even when the server had already confirmed the transfer.
+        if (q.errorMessage_.empty()) q.errorMessage_ = "426 Operation aborted.";
+        TriggerRequestDone(426);
+        return;
+    }
     if (writeFailed) {
         // The local file misses bytes (or was not read whole): no success.
         const bool sending = transferWord == "STOR" || transferWord == "APPE";
@@ -302,7 +310,7 @@ void TFtpClient::Impl::SendAsync(const char* word, TFtpRequest rq) {
     q.request_ = rq; // also inside a sequence
     if (!highLevel) fct = rq == ftpPutAsync ? FtpStep::Stor : FtpStep::Appe;
     transferWord = word;
-    finalReceived = dataClosed = writeFailed = false;
+    finalReceived = dataClosed = writeFailed = abortedXfer = false;
     doneSent = false;
     requestResult = 0;
     q.byteCount_ = 0;
@@ -345,6 +353,7 @@ void TFtpClient::Impl::DataSent(std::uint16_t) {
     if (localFd < 0) return;
     if (ProgressAbort()) {
         Display("! Abort requested");
+        abortedXfer = true;
         CloseLocalFile();
         data.Close();
         return;

@@ -5,6 +5,7 @@
 #include "net/wsocket.h"
 #include "peers/dialogue_server.h"
 #include "peers/process.h"
+#include "platform/system.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -161,23 +162,49 @@ TEST(FtpClientReplies, TextLinesWithoutCodeEndASimpleReply) {
 }
 
 TEST(FtpClientTransfer, ProgressHandlerAbortsTheTransfer) {
-    Session s(std::string(LogIn) + "CP: PORT 127,0,0,1,\n"
-                                   "S: 200 ok\n"
-                                   "C: RETR song.mp3\n"
-                                   "S: 150 go\n"
-                                   "DATACONNECT\n"
-                                   "DATAFILL 0 100000\n"
-                                   "DATAWAITCLOSE\n"
-                                   "S: 426 Transfer aborted.\n");
-    EXPECT_EQ(s.run(&TFtpClient::Open), std::make_pair(1, 0));
-    EXPECT_EQ(s.run(&TFtpClient::User), std::make_pair(2, 0));
-    s.r.abortAtProgress = true;
-    EXPECT_EQ(s.run(&TFtpClient::Get), std::make_pair(10, 426));
-    EXPECT_EQ(s.r.progress, (std::vector<std::int64_t>{0})); // nothing read after the abort
-    EXPECT_TRUE(s.r.shown("! Abort requested"));
-    EXPECT_TRUE(s.r.shown("! RETR/LIST/NLST Failed"));
-    EXPECT_EQ(s.c.ByteCount(), 0);
-    EXPECT_TRUE(s.c.Connected());
+    // The progress handler stops the transfer at its first call. Whether the
+    // server then fails it (426) or had already confirmed it (226, all of it
+    // sent but not yet read here), the request fails: the file is not whole.
+    struct Row {
+        const char* name;
+        void (TFtpClient::*request)();
+        const char* server; // after PORT
+        int type;
+        const char* note;
+        const char* errorMessage;
+    };
+    const Row rows[] = {
+        {"server fails it", &TFtpClient::Get,
+         "C: RETR song.mp3\nS: 150 go\nDATACONNECT\nDATAFILL 0 100000\nDATAWAITCLOSE\n"
+         "S: 426 Transfer aborted.\n",
+         10, "! RETR/LIST/NLST Failed", "426 Transfer aborted."},
+        {"server confirmed it", &TFtpClient::Get,
+         "C: RETR song.mp3\nS: 150 go\nDATACONNECT\nDATAFILL 0 5000\nDATACLOSE\nS: 226 done\n"
+         "DATAWAITCLOSE\n",
+         10, "! 0 bytes received/sent in 0 seconds", "426 Operation aborted."},
+        {"upload confirmed", &TFtpClient::Put,
+         "C: STOR song.mp3\nS: 150 go\nDATACONNECT\nDATAWAITCLOSE\nS: 226 stored\n", 17,
+         "! 0 bytes received/sent in 0 seconds", "426 Operation aborted."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Session s(std::string(LogIn) + "CP: PORT 127,0,0,1,\nS: 200 ok\n" + row.server);
+        platform::setTickSource([] { return 7000u; });
+        testsupport::writeFile(s.dir.file("song.mp3"), testpeers::fillBytes(0, 3000));
+        EXPECT_EQ(s.run(&TFtpClient::Open), std::make_pair(1, 0));
+        EXPECT_EQ(s.run(&TFtpClient::User), std::make_pair(2, 0));
+        s.r.abortAtProgress = true;
+        EXPECT_EQ(s.run(row.request), std::make_pair(row.type, 426));
+        EXPECT_EQ(s.r.progress, (std::vector<std::int64_t>{0})); // nothing read or sent after the abort
+        EXPECT_TRUE(s.r.shown("! Abort requested"));
+        EXPECT_TRUE(s.r.shown(row.note));
+        EXPECT_EQ(s.c.ErrorMessage(), row.errorMessage);
+        EXPECT_EQ(s.c.ByteCount(), 0);
+        EXPECT_TRUE(s.c.Connected());
+        EXPECT_TRUE(platform::runUntil([&] { return s.server.finished(); }, 5000));
+        EXPECT_TRUE(s.server.errors().empty());
+        platform::setTickSource({});
+    }
 }
 
 TEST(FtpClientTransfer, CompletionIsNeverDeliveredInsideTheCallNorAfterDestruction) {
