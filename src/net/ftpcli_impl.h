@@ -53,6 +53,7 @@ struct TFtpClient::Impl {
     bool dataClosed = false;    // the data connection of the transfer closed
     bool writeFailed = false;   // writing the local file failed during the transfer
     bool abortedXfer = false;   // the progress handler stopped the transfer
+    bool xferMultiLine = false; // a multi-line reply to the transfer is under way (end line not yet seen)
     bool earlyAccept = false;   // the server connected to the data port before the transfer began
     std::uint32_t deadline = 0; // of the synchronous Abort, moved on by progress
     std::array<char, 65536> dataBuf{};
@@ -94,6 +95,7 @@ struct TFtpClient::Impl {
     void FinalSendReply();
     void FirstDataReply(Handler final);
     void FinalDataReply(const char* failedNote);
+    bool TransferReplyText();
     void AcceptEarlyConnection();
     void DataSessionAvailable(std::uint16_t error);
     void DataSendSessionAvailable(std::uint16_t error);

@@ -113,7 +113,7 @@ void TFtpClient::Impl::TransferAsync(const char* word, TFtpRequest rq) {
         fct = rq == ftpGetAsync ? FtpStep::Retr : rq == ftpDirAsync ? FtpStep::List : FtpStep::Nlst;
     }
     transferWord = word;
-    finalReceived = dataClosed = writeFailed = abortedXfer = false;
+    finalReceived = dataClosed = writeFailed = abortedXfer = xferMultiLine = false;
     doneSent = false;
     requestResult = 0;
     q.byteCount_ = 0;
@@ -162,15 +162,30 @@ void TFtpClient::Impl::FinalSendReply() {
     FinalDataReply("! STOR Failed");
 }
 
+// Sets StatusCode from a reply line of a transfer and answers whether the line
+// is only shown: a line of a multi-line reply before its end line
+// ("150-Accepted data connection" before "150 ...", "226-" before "226 "),
+// and the text lines without a code inside such a reply. Counting them as
+// replies would take the end line of a 150 reply for the final reply (every
+// transfer from such a server would fail) and leave the end line of a 226
+// reply to be taken for the reply to the next command.
+bool TFtpClient::Impl::TransferReplyText() {
+    q.statusCode_ = ftp::ReplyCode(q.lastReply_);
+    if (ftp::IsContinuation(q.lastReply_)) {
+        xferMultiLine = true;
+        return true;
+    }
+    if (xferMultiLine && q.statusCode_ == 0) return true;
+    xferMultiLine = false;
+    return false;
+}
+
 // The first reply to a transfer command: 125/150 announce the transfer, whose
-// final reply then goes to final; anything else ends the request. Lines of a
-// multi-line reply before its end line ("150-Accepted data connection" before
-// "150 ...") are only shown: counting them as replies would take the end line
-// for the final reply and fail every transfer from such a server.
+// final reply then goes to final; anything else ends the request (a line
+// without a code with 500: its code 0 would read as success).
 void TFtpClient::Impl::FirstDataReply(Handler final) {
-    const int code = ftp::ReplyCode(q.lastReply_);
-    q.statusCode_ = code;
-    if (ftp::IsContinuation(q.lastReply_)) return;
+    if (TransferReplyText()) return;
+    const int code = q.statusCode_;
     if (code == 125 || code == 150) {
         next = final;
         return;
@@ -180,23 +195,20 @@ void TFtpClient::Impl::FirstDataReply(Handler final) {
     CloseDataSocket();
     CloseLocalFile();
     resumePos = 0;
-    TriggerRequestDone(code);
+    TriggerRequestDone(code != 0 ? code : 500);
 }
 
 // The final reply of a transfer: 226/250 confirm it (the request ends once the
-// data connection has closed too); anything else fails it with the note. A
-// multi-line final reply counts at its end line, so its rest is never taken
-// for the reply to the next command.
+// data connection has closed too); anything else fails it with the note.
 void TFtpClient::Impl::FinalDataReply(const char* failedNote) {
-    const int code = ftp::ReplyCode(q.lastReply_);
-    q.statusCode_ = code;
-    if (ftp::IsContinuation(q.lastReply_)) return;
+    if (TransferReplyText()) return;
+    const int code = q.statusCode_;
     if (code == 226 || code == 250) {
         finalReceived = true;
         CheckTransferEnd();
         return;
     }
-    TransferFailed(code, failedNote);
+    TransferFailed(code != 0 ? code : 500, failedNote);
 }
 
 void TFtpClient::Impl::TransferFailed(std::int32_t code, const char* note) {
@@ -310,7 +322,7 @@ void TFtpClient::Impl::SendAsync(const char* word, TFtpRequest rq) {
     q.request_ = rq; // also inside a sequence
     if (!highLevel) fct = rq == ftpPutAsync ? FtpStep::Stor : FtpStep::Appe;
     transferWord = word;
-    finalReceived = dataClosed = writeFailed = abortedXfer = false;
+    finalReceived = dataClosed = writeFailed = abortedXfer = xferMultiLine = false;
     doneSent = false;
     requestResult = 0;
     q.byteCount_ = 0;
