@@ -229,6 +229,11 @@ TEST(WSocket, MisuseTexts) {
               "Error 11004 in function SetPort: Cannot convert port 'no-such-service-name'\r\nNo Data");
     EXPECT_EQ(raised([&] { s.setProto("no-such-protocol"); }),
               "Error 11004 in function SetProto: Cannot convert protocol 'no-such-protocol'\r\nNo Data");
+    TWSocket q; // a protocol that failed to convert stays unassigned
+    q.setPort("21");
+    q.setAddr("127.0.0.1");
+    EXPECT_THROW(q.setProto("no-such-protocol"), ESocketException);
+    EXPECT_EQ(raised([&] { q.Connect(); }), "Connect: No Protocol Specified");
     EXPECT_EQ(raised([&] { s.SendStr("x"); }), "Error 10057 in function Send\r\nSocket is not connected");
     EXPECT_EQ(s.LastError(), 10057);
     EXPECT_EQ(raised([&] { s.Accept(); }), "not a listening socket");
