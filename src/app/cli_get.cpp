@@ -7,11 +7,13 @@
 #include "platform/eventloop.h"
 #include "platform/profile.h"
 #include "platform/system.h"
+#include "search/urlinfo.h"
 #include "shell/wavetrap.h"
 
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -77,6 +79,19 @@ bool isFtpUrl(const std::string& url) {
     return scheme == "ftp://";
 }
 
+// Why an ftp:// URL names no file that a slot could fetch (empty: it does).
+// Such a URL would be retried for ever: the scheduler has no retry limit.
+std::string fileUrlProblem(const std::string& url) {
+    const search::tlinfo l = search::splitUrl(url);
+    if (l.site.empty()) return "no host name in URL: ";
+    const bool digits =
+        !l.port.empty() && l.port.size() <= 5 &&
+        std::all_of(l.port.begin(), l.port.end(), [](unsigned char c) { return std::isdigit(c); });
+    if (!digits || std::stoi(l.port) < 1 || std::stoi(l.port) > 65535) return "bad port in URL: ";
+    if (l.fname.empty()) return "no file name in URL: ";
+    return {};
+}
+
 // The program's state and settings as start-up restores them and exit keeps them.
 struct Program {
     shell::Wavetrap w;
@@ -133,6 +148,7 @@ int parseOptions(const std::vector<std::string>& args, bool wantUrls, const char
             return fail("unknown option '" + a + "'");
         } else if (wantUrls) {
             if (!isFtpUrl(a)) return fail("not an ftp:// URL: " + a);
+            if (const std::string why = fileUrlProblem(a); !why.empty()) return fail(why + a);
             o.urls.push_back(a);
         } else {
             return fail("unexpected argument '" + a + "'");

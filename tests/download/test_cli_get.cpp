@@ -135,6 +135,11 @@ TEST_F(CliGet, BadUsageGivesExitStatusTwo) {
         {{"get", "--pace", "0", "ftp://h/x.mp3"}, "--pace needs a number from 1 to 10"},
         {{"get", "--pace", "11", "ftp://h/x.mp3"}, "--pace needs a number from 1 to 10"},
         {{"get", "http://h/x.mp3"}, "not an ftp:// URL"},
+        // URLs no slot could ever fetch would be retried without end.
+        {{"get", "ftp:///x.mp3"}, "no host name in URL: ftp:///x.mp3"},
+        {{"get", "ftp://h:abc/x.mp3"}, "bad port in URL"},
+        {{"get", "ftp://h:99999/x.mp3"}, "bad port in URL"},
+        {{"get", "ftp://h/pub/"}, "no file name in URL: ftp://h/pub/"},
         {{"get", "-C", "/nonexistent/dir", "ftp://h/x.mp3"}, "cannot change to directory"},
         {{"get", "--frobnicate", "ftp://h/x.mp3"}, "unknown option"},
         {{"resume", "extra"}, "unexpected argument"},
