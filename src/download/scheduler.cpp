@@ -222,6 +222,12 @@ void Scheduler::stepFailed(int n, int state, const std::string& what) {
     // The step raised instead of starting its request: the slot goes on as
     // after a failed step of that state, and the error is kept.
     memo(errorlog, std::to_string(n) + ": error " + what + ": state " + std::to_string(state));
+    if (state == Connecting) {
+        // An Open that cannot even start (no host name) never connects: the
+        // slot ends as after a failed name lookup instead of trying for ever.
+        abort(n, "Site Down");
+        return;
+    }
     bool handled = false;
     applyRow(n, state, 1, handled);
 }

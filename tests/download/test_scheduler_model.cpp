@@ -404,6 +404,21 @@ TEST_F(SchedulerModel, StoppedSlotFreesAClientThatStaysBusy) {
     EXPECT_EQ(slot.wait, 0);
 }
 
+TEST_F(SchedulerModel, OpenThatRaisesEndsTheSlotAsSiteDown) {
+    launch("ftp:///pub/x.mp3"); // no host name
+    download::Slot& slot = s.slot(14);
+    ASSERT_EQ(slot.state, download::Connecting);
+    visit(14, 1);
+    ASSERT_EQ(s.errorlog.size(), 1u);
+    EXPECT_EQ(s.errorlog.front().rfind("14: error ", 0), 0u);
+    EXPECT_NE(s.errorlog.front().find(": state 1"), std::string::npos);
+    EXPECT_EQ(slot.state, download::Idle);
+    EXPECT_TRUE(slot.reset);
+    EXPECT_EQ(s.StatusBar1, "Unrecoverable problems with site,  Aborting. Reason: Site Down");
+    visit(14, 3); // no more attempts
+    EXPECT_EQ(s.errorlog.size(), 1u);
+}
+
 TEST(StatusProgress, TextFollowsTheSizeRule) {
     struct {
         int state;
