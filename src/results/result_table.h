@@ -53,7 +53,7 @@ public:
 
     // Adds one link: refused when 150 links were accepted already, when its
     // URL is already in a row of the table, or when it names no site.
-    // Otherwise the row goes above the first row whose site scores lower.
+    // Otherwise the row goes above the first row whose Score cell reads lower.
     void addlink(const std::string& url);
 
     // The name with every "_" turned into a space.
