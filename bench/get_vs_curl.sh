@@ -32,12 +32,11 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-start_server() { # host root -> port
+start_server() { # host root: sets port (no subshell, so cleanup knows the pid)
     port=$(free_port "$1")
     /usr/bin/python3 "$server" --host "$1" --port "$port" --root "$2" >/dev/null 2>&1 &
     pids="$pids $!"
     wait_port "$1" "$port" || exit 2
-    echo "$port"
 }
 elapsed() { echo "$2 - $1" | bc -l | awk '{printf "%.2f", $1}'; }
 
@@ -45,7 +44,7 @@ mkdir -p "$work/root" "$work/curl" "$work/wt" "$work/cfg"
 export WAVETRAP_CONFIG_DIR="$work/cfg"
 echo "Creating a ${big_mb} MiB file ..."
 head -c "$((big_mb * 1024 * 1024))" /dev/urandom > "$work/root/big.bin"
-port=$(start_server 127.0.0.1 "$work/root")
+start_server 127.0.0.1 "$work/root"
 url="ftp://127.0.0.1:$port"
 
 echo "== One ${big_mb} MiB file, same server, ${rounds} rounds (curl, then wavetrap-cli) =="
@@ -90,8 +89,8 @@ for i in 1 2 3 4 5; do head -c "$((small_mb * 1000 * 1000))" /dev/urandom > "$wo
 urls=""
 for n in $(seq 2 15); do
     for i in 1 2 3 4 5; do ln "$work/root/f$i.mp3" "$work/root/s${n}_f$i.mp3"; done
-    p=$(start_server "127.0.0.$n" "$work/root")
-    for i in 1 2 3 4 5; do urls="$urls ftp://127.0.0.$n:$p/s${n}_f$i.mp3"; done
+    start_server "127.0.0.$n" "$work/root"
+    for i in 1 2 3 4 5; do urls="$urls ftp://127.0.0.$n:$port/s${n}_f$i.mp3"; done
 done
 mkdir -p "$work/many"
 status=0
