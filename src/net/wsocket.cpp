@@ -1,4 +1,5 @@
 #include "net/wsocket.h"
+
 #include "net/wsocket_impl.h"
 
 #include "platform/resolver.h"
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -52,6 +54,14 @@ bool leadingNumber(const std::string& text, long limit, long& out) {
     }
     out = v;
     return true;
+}
+
+// A port or protocol as text: a number (when it starts with a digit) up to
+// limit, or a name the system's database knows. False when neither works.
+bool numberOrName(const std::string& text, long limit, const std::function<bool(long&)>& lookup, long& out) {
+    if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0])))
+        return leadingNumber(text, limit, out);
+    return lookup(out);
 }
 
 } // namespace
@@ -186,18 +196,18 @@ void TWSocket::setPort(const std::string& value) {
     if (portAssigned_ && text == portStr_) return;
     portAssigned_ = false;
     portStr_ = text;
-    std::uint16_t port = 0;
     long number = 0;
-    if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) {
-        if (!leadingNumber(text, 65535, number)) {
-            SocketError("SetPort: Cannot convert port '" + text + "'", WSANO_DATA);
-            return;
-        }
-        port = static_cast<std::uint16_t>(number);
-    } else if (!platform::lookupService(text, protoStr_, port)) {
+    const auto byName = [&](long& out) {
+        std::uint16_t p = 0;
+        const bool found = platform::lookupService(text, protoStr_, p);
+        out = p;
+        return found;
+    };
+    if (!numberOrName(text, 65535, byName, number)) {
         SocketError("SetPort: Cannot convert port '" + text + "'", WSANO_DATA);
         return;
     }
+    const auto port = static_cast<std::uint16_t>(number);
     sin_.sin_family = AF_INET;
     sin_.sin_port = htons(port);
     portAssigned_ = true;
@@ -213,18 +223,17 @@ void TWSocket::setProto(const std::string& value) {
     protoAssigned_ = false;
     protoStr_ = text;
     long number = 0;
-    int proto = 0;
-    if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) {
-        if (!leadingNumber(text, 255, number)) {
-            SocketError("SetProto: Cannot convert protocol '" + text + "'", WSANO_DATA);
-            return;
-        }
-        proto = static_cast<int>(number);
-    } else if (!platform::lookupProtocol(text, proto)) {
+    const auto byName = [&](long& out) {
+        int p = 0;
+        const bool found = platform::lookupProtocol(text, p);
+        out = p;
+        return found;
+    };
+    if (!numberOrName(text, 255, byName, number)) {
         SocketError("SetProto: Cannot convert protocol '" + text + "'", WSANO_DATA);
         return;
     }
-    proto_ = proto;
+    proto_ = static_cast<int>(number);
     datagram_ = proto_ == IPPROTO_UDP;
     protoAssigned_ = true;
 }
