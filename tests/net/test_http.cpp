@@ -88,10 +88,15 @@ protected:
         auto all = peer->requests();
         return {all.begin() + static_cast<long>(std::min(before_, all.size())), all.end()};
     }
-    void SetUp() override { before_ = peer->requests().size(); }
+    void SetUp() override {
+        before_ = peer->requests().size();
+        r.attach(c);
+    }
 
     static HttpPeer* peer;
     std::size_t before_ = 0;
+    THttpCli c; // the client of the test, its events recorded in r
+    HttpRecorder r;
 };
 HttpPeer* Http::peer = nullptr;
 
@@ -165,9 +170,6 @@ TEST(HttpUrl, BusyAndNothingToPost) {
 TEST_F(Http, DirectGetEventsInOrder) {
     const std::string body = pattern(5000);
     peer->serve("/cgi-bin/s?d=m&q=x", body, {700, 2000});
-    THttpCli c;
-    HttpRecorder r;
-    r.attach(c);
     c.URL = peer->hostPort() + "/cgi-bin/s?d=m&q=x"; // no scheme
     c.StartGet();
     ASSERT_TRUE(r.wait());
@@ -214,7 +216,6 @@ TEST_F(Http, DirectGetEventsInOrder) {
 
 TEST_F(Http, AllRequestHeaderLinesInOrder) {
     peer->serve("/h", "x");
-    THttpCli c;
     c.URL = "http://u:pw@" + peer->hostPort() + "/h";
     c.Sender = "me@example.org";
     c.Reference = "http://ref/";
@@ -222,8 +223,6 @@ TEST_F(Http, AllRequestHeaderLinesInOrder) {
     c.NoCache = true;
     c.ModifiedSince = 2.5;
     c.Cookie = "a=b";
-    HttpRecorder r;
-    r.attach(c);
     c.StartGet();
     ASSERT_TRUE(r.wait());
     const auto reqs = newRequests();
@@ -265,9 +264,6 @@ TEST_F(Http, ThroughTinyproxy) {
     ASSERT_TRUE(proxy.start());
     const std::string body = pattern(30000);
     peer->serve("/via/proxy.html", body);
-    THttpCli c;
-    HttpRecorder r;
-    r.attach(c);
     c.URL = peer->url("/via/proxy.html");
     c.Proxy = proxy.hostPort();
     c.StartGet();
@@ -292,9 +288,6 @@ TEST_F(Http, HeaderSplitAcrossReceivesAndLineEnds) {
     const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: te"
                               "xt/plain\nX-Other: 1\r\n\r\nbody bytes";
     peer->raw("/split", reply, {20, 12});
-    THttpCli c;
-    HttpRecorder r;
-    r.attach(c);
     c.URL = peer->url("/split");
     c.StartGet();
     ASSERT_TRUE(r.wait());
@@ -312,9 +305,6 @@ TEST_F(Http, HeaderSplitAcrossReceivesAndLineEnds) {
 }
 
 TEST_F(Http, NotFoundAndNoBody) {
-    THttpCli c;
-    HttpRecorder r;
-    r.attach(c);
     c.URL = peer->url("/no/such/page");
     c.StartGet();
     ASSERT_TRUE(r.wait());
@@ -344,9 +334,6 @@ TEST_F(Http, ErrorStatusKeepsTheHeaderLinesReceivedWithIt) {
     peer->raw("/private", "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"a\"\r\n"
                           "Content-Type: text/html\r\nwww-authenticate: Digest realm=\"b\"\r\n\r\n"
                           "<html>\"ftp://site/denied.mp3\"</html>");
-    THttpCli c;
-    HttpRecorder r;
-    r.attach(c);
     c.URL = peer->url("/private");
     c.StartGet();
     ASSERT_TRUE(r.wait());
@@ -366,9 +353,6 @@ TEST_F(Http, RelocationChain) {
     peer->relocate("/r1", "/r2");
     peer->relocate("/r2", peer->url("/final"), 301);
     peer->serve("/final", "arrived");
-    THttpCli c;
-    HttpRecorder r;
-    r.attach(c);
     c.URL = peer->url("/r1");
     c.StartGet();
     ASSERT_TRUE(r.wait());
@@ -389,9 +373,6 @@ TEST_F(Http, RelocationChain) {
 TEST_F(Http, RelativeRelocationThroughProxyStaysOnTheServer) {
     peer->relocate("/old/place", "/new/place");
     peer->serve("/new/place", "moved here");
-    THttpCli c;
-    HttpRecorder r;
-    r.attach(c);
     c.URL = "http://site.example:8000/old/place";
     c.Proxy = peer->hostPort();
     c.StartGet();
@@ -407,10 +388,7 @@ TEST_F(Http, RelativeRelocationThroughProxyStaysOnTheServer) {
 
 TEST_F(Http, EndlessRelocationEnds) {
     peer->relocate("/loop", "/loop");
-    THttpCli c;
     c.MaxRelocations = 4;
-    HttpRecorder r;
-    r.attach(c);
     c.URL = peer->url("/loop");
     c.StartGet();
     ASSERT_TRUE(r.wait());
@@ -422,9 +400,6 @@ TEST_F(Http, EndlessRelocationEnds) {
 
 TEST_F(Http, NeverAnsweringServerThenAbort) {
     peer->hang("/hang");
-    THttpCli c;
-    HttpRecorder r;
-    r.attach(c);
     c.URL = peer->url("/hang");
     c.StartGet();
     ASSERT_TRUE(peer->waitForRequests(before_ + 1));
@@ -442,9 +417,6 @@ TEST_F(Http, NeverAnsweringServerThenAbort) {
 }
 
 TEST_F(Http, AbortDuringNameLookup) {
-    THttpCli c;
-    HttpRecorder r;
-    r.attach(c);
     c.URL = "nonexistent.invalid/x";
     c.StartGet();
     EXPECT_EQ(c.State(), httpDnsLookup);
@@ -556,9 +528,6 @@ TEST_F(Http, NewRequestFromInsideRequestDone) {
 
 TEST_F(Http, PostAndHead) {
     peer->serve("/form", "posted");
-    THttpCli c;
-    HttpRecorder r;
-    r.attach(c);
     std::istringstream post(pattern(5000));
     c.SendStream = &post;
     std::string sent;
@@ -648,9 +617,6 @@ TEST_F(Http, AbortFromInsideDocDataAndReceiveStream) {
 
 TEST_F(Http, ExeServedAsHtmlIsNamedHtm) {
     peer->serve("/dl/setup.exe", "<html></html>");
-    THttpCli c;
-    HttpRecorder r;
-    r.attach(c);
     c.URL = peer->url("/dl/setup.exe");
     c.StartGet();
     ASSERT_TRUE(r.wait());
@@ -660,9 +626,6 @@ TEST_F(Http, ExeServedAsHtmlIsNamedHtm) {
 TEST_F(Http, AbsoluteRelocationThroughProxyNamesTheNewServer) {
     peer->relocate("/a", "http://other.example/b");
     peer->serve("/b", "other server");
-    THttpCli c;
-    HttpRecorder r;
-    r.attach(c);
     c.URL = "http://first.example/a";
     c.Proxy = peer->hostPort();
     c.StartGet();
