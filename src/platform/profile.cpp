@@ -166,7 +166,8 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
 int TIniFile::ReadInteger(const std::string& section, const std::string& key, int def) const {
     const Entry* e = find(section, key);
     if (!e) return def;
-    return parseProfileInt(ReadString(section, key, ""), def);
+    // Read through the same 1023-character window as text.
+    return parseProfileInt(e->value.substr(0, MaxValueLength), def);
 }
 
 bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
