@@ -134,12 +134,11 @@ public:
     explicit Progress(shell::Wavetrap& w) : w_(w), on_(::isatty(STDERR_FILENO) == 1) {
         if (!on_) return;
         dispatchHandle_ = w_.dispatch.Subscribe([this] { show(); });
-        tableHandle_ = w_.table.List.Subscribe([this](const platform::ListChange&) { show(); });
+        w_.table.List.rowsInserted.connect(receiver_, [this](int, int) { show(); });
     }
     ~Progress() {
         if (!on_) return;
         w_.dispatch.Unsubscribe(dispatchHandle_);
-        w_.table.List.Unsubscribe(tableHandle_);
         if (!last_.empty()) std::fputs("\r\033[K", stderr);
     }
     void total(std::uint64_t n) {
@@ -163,10 +162,11 @@ private:
 
     shell::Wavetrap& w_;
     bool on_;
-    int dispatchHandle_ = 0, tableHandle_ = 0;
+    int dispatchHandle_ = 0;
     std::uint64_t total_ = 0;
     bool counting_ = false; // the number of queries is known
     std::string last_;
+    platform::Receiver receiver_;
 };
 
 int runSearch(const std::vector<std::string>& args) {

@@ -7,8 +7,9 @@ namespace platform {
 
 int ListView::Insert(int row, std::vector<std::string> cells) {
     row = std::clamp(row, 0, Count());
+    rowsAboutToBeInserted(row, row);
     rows_.insert(rows_.begin() + row, ListItem{std::move(cells), false});
-    notify(ListChange::Inserted, row);
+    rowsInserted(row, row);
     return row;
 }
 
@@ -17,25 +18,41 @@ void ListView::SetCell(int row, std::size_t col, const std::string& text) {
     if (it.cells.size() <= col) it.cells.resize(col + 1);
     if (it.cells[col] == text) return;
     it.cells[col] = text;
-    notify(ListChange::Changed, row);
+    cellsChanged(row, row);
 }
 
 void ListView::SetSelected(int row, bool on) {
     ListItem& it = rows_.at(static_cast<std::size_t>(row));
     if (it.selected == on) return;
     it.selected = on;
-    notify(ListChange::Changed, row);
+    selectionChanged(row, row);
+}
+
+void ListView::SetSelection(const std::vector<int>& rows) {
+    std::vector<bool> want(rows_.size(), false);
+    for (int r : rows)
+        want.at(static_cast<std::size_t>(r)) = true;
+    int first = -1, last = -1;
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        if (rows_[i].selected == want[i]) continue;
+        rows_[i].selected = want[i];
+        if (first < 0) first = static_cast<int>(i);
+        last = static_cast<int>(i);
+    }
+    if (first >= 0) selectionChanged(first, last);
 }
 
 void ListView::Delete(int row) {
     if (row < 0 || row >= Count()) throw std::out_of_range("list index out of bounds");
+    rowsAboutToBeRemoved(row, row);
     rows_.erase(rows_.begin() + row);
-    notify(ListChange::Removed, row);
+    rowsRemoved(row, row);
 }
 
 void ListView::Clear() {
+    aboutToBeReset();
     rows_.clear();
-    notify(ListChange::Cleared, -1);
+    wasReset();
 }
 
 std::vector<int> ListView::SelectedRows() const {
@@ -46,27 +63,14 @@ std::vector<int> ListView::SelectedRows() const {
 }
 
 int ListView::SelCount() const {
-    return static_cast<int>(std::count_if(rows_.begin(), rows_.end(), [](const ListItem& i) { return i.selected; }));
+    return static_cast<int>(
+        std::count_if(rows_.begin(), rows_.end(), [](const ListItem& i) { return i.selected; }));
 }
 
 void ListView::SetVisible(bool on) {
     if (visible_ == on) return;
     visible_ = on;
-    notify(ListChange::Visibility, -1);
-}
-
-int ListView::Subscribe(Observer fn) {
-    observers_.emplace_back(nextHandle_, std::move(fn));
-    return nextHandle_++;
-}
-
-void ListView::Unsubscribe(int handle) {
-    std::erase_if(observers_, [handle](const auto& o) { return o.first == handle; });
-}
-
-void ListView::notify(ListChange::Kind kind, int row) {
-    const ListChange change{kind, row};
-    for (auto& o : observers_) o.second(change);
+    visibilityChanged(on);
 }
 
 } // namespace platform

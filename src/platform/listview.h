@@ -1,9 +1,11 @@
 #pragma once
 // The state the program keeps in list views: rows of text cells, each with a
-// selected flag. Observers hear of every change so a window can render it;
-// a list nobody renders is simply never observed.
+// selected flag. Every change is announced before and after it happens, with
+// row ranges, so a window's item model can follow it row by row; a list
+// nobody renders is simply never observed.
 
-#include <functional>
+#include "platform/signal.h"
+
 #include <string>
 #include <vector>
 
@@ -17,15 +19,8 @@ struct ListItem {
     std::string cell(std::size_t i) const { return i < cells.size() ? cells[i] : std::string(); }
 };
 
-struct ListChange {
-    enum Kind { Inserted, Changed, Removed, Cleared, Visibility } kind;
-    int row; // the row concerned; -1 for Cleared and Visibility
-};
-
 class ListView {
 public:
-    using Observer = std::function<void(const ListChange&)>;
-
     int Count() const { return static_cast<int>(rows_.size()); }
     const ListItem& Item(int row) const { return rows_.at(static_cast<std::size_t>(row)); }
     const std::vector<ListItem>& Items() const { return rows_; }
@@ -35,6 +30,8 @@ public:
     int Add(std::vector<std::string> cells) { return Insert(Count(), std::move(cells)); }
     void SetCell(int row, std::size_t col, const std::string& text);
     void SetSelected(int row, bool on);
+    // Selects exactly these rows (others are deselected), announced as one change.
+    void SetSelection(const std::vector<int>& rows);
     void Delete(int row);
     void Clear();
 
@@ -44,15 +41,16 @@ public:
     bool Visible() const { return visible_; }
     void SetVisible(bool on);
 
-    // Answers a handle for Unsubscribe.
-    int Subscribe(Observer fn);
-    void Unsubscribe(int handle);
+    // ---- Change notices (rows first..last, inclusive) -------------------------
+    platform::Signal<int, int> rowsAboutToBeInserted, rowsInserted;
+    platform::Signal<int, int> rowsAboutToBeRemoved, rowsRemoved;
+    platform::Signal<int, int> cellsChanged;     // the text of these rows changed
+    platform::Signal<int, int> selectionChanged; // the selected flag of these rows changed
+    platform::Signal<> aboutToBeReset, wasReset; // Clear
+    platform::Signal<bool> visibilityChanged;
 
 private:
-    void notify(ListChange::Kind kind, int row);
     std::vector<ListItem> rows_;
-    std::vector<std::pair<int, Observer>> observers_;
-    int nextHandle_ = 1;
     bool visible_ = true;
 };
 

@@ -46,27 +46,44 @@ TEST(System, SourcesAreInjectable) {
     EXPECT_FALSE(platform::registryReadString("SOFTWARE\\x", "v", out));
 }
 
-TEST(ListViewModel, ObserversHearEveryChange) {
+TEST(ListViewModel, ChangesAreAnnouncedBeforeAndAfterWithTheRowCountsAnItemModelNeeds) {
     platform::ListView v;
-    std::vector<std::pair<int, int>> log;
-    const int h = v.Subscribe([&](const platform::ListChange& c) { log.emplace_back(c.kind, c.row); });
+    std::vector<std::string> log; // notice, rows, and the row count when it came
+    platform::Receiver r;
+    auto record = [&](const char* what) {
+        return [&, what](int first, int last) {
+            log.push_back(std::string(what) + std::to_string(first) + "-" + std::to_string(last) + "/" +
+                          std::to_string(v.Count()));
+        };
+    };
+    v.rowsAboutToBeInserted.connect(r, record("+?"));
+    v.rowsInserted.connect(r, record("+"));
+    v.rowsAboutToBeRemoved.connect(r, record("-?"));
+    v.rowsRemoved.connect(r, record("-"));
+    v.cellsChanged.connect(r, record("c"));
+    v.selectionChanged.connect(r, record("s"));
+    v.aboutToBeReset.connect(r, [&] { log.push_back("reset?/" + std::to_string(v.Count())); });
+    v.wasReset.connect(r, [&] { log.push_back("reset/" + std::to_string(v.Count())); });
+    v.visibilityChanged.connect(r, [&](bool on) { log.push_back(on ? "shown" : "hidden"); });
     v.Add({"a", "1"});
     v.Insert(0, {"b", "2"});
+    v.Add({"c"});
     v.SetCell(1, 3, "x");
     v.SetCell(1, 3, "x"); // no change, no notice
     v.SetSelected(0, true);
-    EXPECT_EQ(v.SelectedRows(), std::vector<int>{0});
+    v.SetSelection({1, 2}); // one notice over the rows whose flag flipped
+    EXPECT_EQ(v.SelectedRows(), (std::vector<int>{1, 2}));
     EXPECT_EQ(v.Item(1).cell(3), "x");
     EXPECT_EQ(v.Item(1).cell(9), "");
     v.Delete(0);
     v.SetVisible(false);
     v.Clear();
-    using K = platform::ListChange;
-    EXPECT_EQ(log, (std::vector<std::pair<int, int>>{{K::Inserted, 0}, {K::Inserted, 0}, {K::Changed, 1},
-                                                     {K::Changed, 0}, {K::Removed, 0}, {K::Visibility, -1},
-                                                     {K::Cleared, -1}}));
-    v.Unsubscribe(h);
-    v.Add({"c"});
-    EXPECT_EQ(log.size(), 7u);
+    EXPECT_EQ(log, (std::vector<std::string>{"+?0-0/0", "+0-0/1", "+?0-0/1", "+0-0/2", "+?2-2/2", "+2-2/3",
+                                             "c1-1/3", "s0-0/3", "s0-2/3", "-?0-0/3", "-0-0/2", "hidden",
+                                             "reset?/2", "reset/0"}));
+    r.disconnectAll();
+    v.Add({"d"});
+    EXPECT_EQ(log.size(), 14u);
     EXPECT_THROW(v.Delete(5), std::out_of_range);
+    EXPECT_THROW(v.SetSelection({7}), std::out_of_range);
 }

@@ -184,9 +184,8 @@ TEST(ResultTable, ClearDeletesExactlyTheSelectedRows) {
     for (int r : {0, 2, 5})
         f.table.List.SetSelected(r, true);
     std::vector<int> removed;
-    f.table.List.Subscribe([&](const platform::ListChange& c) {
-        if (c.kind == platform::ListChange::Removed) removed.push_back(c.row);
-    });
+    platform::ScopedConnection c =
+        f.table.List.rowsRemoved.connect([&](int row, int) { removed.push_back(row); });
     f.table.ClearList1Click();
     EXPECT_EQ(f.urls(), (StringList{all[1], all[3], all[4]}));
     EXPECT_EQ(removed, (std::vector<int>{0, 1, 3}));
@@ -204,11 +203,8 @@ TEST(ResultTable, ClearWithNothingSelectedEmptiesTableAndLinklist) {
     for (int i = 0; i < 3; ++i)
         f.table.addlink("ftp://s.example/" + std::to_string(i) + ".mp3");
     std::vector<std::string> events;
-    f.table.List.Subscribe([&](const platform::ListChange& c) {
-        if (c.kind == platform::ListChange::Visibility)
-            events.push_back(f.table.List.Visible() ? "shown" : "hidden");
-        if (c.kind == platform::ListChange::Cleared) events.push_back("cleared");
-    });
+    f.table.List.visibilityChanged.connect([&](bool on) { events.push_back(on ? "shown" : "hidden"); });
+    f.table.List.wasReset.connect([&] { events.push_back("cleared"); });
     f.table.ClearList1Click();
     EXPECT_EQ(f.table.List.Count(), 0);
     EXPECT_TRUE(f.table.linklist.empty());
@@ -220,14 +216,10 @@ TEST(ResultTable, ClearWithNothingSelectedEmptiesTableAndLinklist) {
 TEST(ResultTable, ObserversHearOfInsertedRows) {
     Fixture f;
     std::vector<int> inserted;
-    f.table.List.Subscribe([&](const platform::ListChange& c) {
-        if (c.kind == platform::ListChange::Inserted) inserted.push_back(c.row);
-    });
+    f.table.List.rowsInserted.connect([&](int row, int) { inserted.push_back(row); });
     std::vector<int> newSites, filedUnder;
-    f.table.sites.view.Subscribe([&](const platform::ListChange& c) {
-        if (c.kind == platform::ListChange::Inserted) newSites.push_back(c.row);
-        if (c.kind == platform::ListChange::Changed) filedUnder.push_back(c.row);
-    });
+    f.table.sites.view.rowsInserted.connect([&](int row, int) { newSites.push_back(row); });
+    f.table.sites.view.cellsChanged.connect([&](int row, int) { filedUnder.push_back(row); });
     f.stats.setLists({"good.example"}, {"26"}, {"5"});
     f.table.addlink("ftp://a.example/1.mp3");
     f.table.addlink("ftp://good.example/2.mp3");

@@ -165,9 +165,7 @@ TEST(SiteStats, RescoringRewritesOnlyTheCellsThatChange) {
     for (const char* u : {"ftp://a.example/1.mp3", "ftp://b.example/2.mp3", "ftp://a.example/3.mp3"})
         f.table.addlink(u);
     std::vector<int> changed;
-    f.table.List.Subscribe([&](const platform::ListChange& c) {
-        if (c.kind == platform::ListChange::Changed) changed.push_back(c.row);
-    });
+    f.table.List.cellsChanged.connect([&](int row, int) { changed.push_back(row); });
     f.stats.addbad("a.example");
     EXPECT_EQ(changed, (std::vector<int>{0, 2}));
     changed.clear();

@@ -182,9 +182,7 @@ std::string numberedLinks(int from, int to) {
 TEST(LinkExtraction, StopsTheBlockWhenTheTableReaches149Links) {
     Table t;
     int hidden = 0, shown = 0;
-    t.table.List.Subscribe([&](const platform::ListChange& c) {
-        if (c.kind == platform::ListChange::Visibility) ++(t.table.List.Visible() ? shown : hidden);
-    });
+    t.table.List.visibilityChanged.connect([&](bool on) { ++(on ? shown : hidden); });
     t.table.List.SetVisible(false);
     t.extractor.compileClick(numberedLinks(0, 200));
     EXPECT_EQ(t.table.linklist.size(), 149u);
