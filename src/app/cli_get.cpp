@@ -7,8 +7,8 @@
 #include "platform/eventloop.h"
 #include "platform/profile.h"
 #include "platform/system.h"
-#include "search/urlinfo.h"
 #include "shell/wavetrap.h"
+#include "url/urlinfo.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -82,7 +82,7 @@ bool isFtpUrl(const std::string& url) {
 // Why an ftp:// URL names no file that a slot could fetch (empty: it does).
 // Such a URL would be retried for ever: the scheduler has no retry limit.
 std::string fileUrlProblem(const std::string& url) {
-    const search::tlinfo l = search::splitUrl(url);
+    const url::tlinfo l = url::splitUrl(url);
     if (l.site.empty()) return "no host name in URL: ";
     const bool digits =
         !l.port.empty() && l.port.size() <= 5 &&

@@ -3,7 +3,7 @@
 namespace download {
 
 void getfileslocalClick(platform::ListView& List, const platform::ListView* site, int viewMode,
-                        search::UrlInfo& urlinfo, Scheduler& scheduler) {
+                        url::UrlInfo& urlinfo, Scheduler& scheduler) {
     if (List.SelCount() == 0)
         for (int row = 0; row < List.Count(); ++row)
             List.SetSelected(row, true);
@@ -14,9 +14,9 @@ void getfileslocalClick(platform::ListView& List, const platform::ListView* site
             if (site->Item(row).selected) scheduler.launchftp(urlinfo.info(site->Item(row).cell(2)));
 }
 
-void resumePending(PendingDownloads& pending, search::UrlInfo& urlinfo, Scheduler& scheduler) {
+void resumePending(PendingDownloads& pending, url::UrlInfo& urlinfo, Scheduler& scheduler) {
     while (!pending.downloading.empty()) {
-        const search::tlinfo link = urlinfo.info(pending.downloading.front());
+        const url::tlinfo link = urlinfo.info(pending.downloading.front());
         pending.downloading.erase(pending.downloading.begin());
         if (!pending.downloadingsize.empty()) pending.downloadingsize.erase(pending.downloadingsize.begin());
         scheduler.launchftp(link);

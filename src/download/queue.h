@@ -5,7 +5,7 @@
 #include "download/pending.h"
 #include "download/scheduler.h"
 #include "platform/listview.h"
-#include "search/urlinfo.h"
+#include "url/urlinfo.h"
 
 namespace download {
 
@@ -17,10 +17,10 @@ inline constexpr int SiteViewMode = 1;
 // in the by-site view every selected row of site (URL in its third cell) is
 // split and handed to launchftp. site may be null when there is no such view.
 void getfileslocalClick(platform::ListView& List, const platform::ListView* site, int viewMode,
-                        search::UrlInfo& urlinfo, Scheduler& scheduler);
+                        url::UrlInfo& urlinfo, Scheduler& scheduler);
 
 // Start-up: every pending download, first to last, leaves the pending lists
 // and is handed to launchftp (which records it again when its transfer starts).
-void resumePending(PendingDownloads& pending, search::UrlInfo& urlinfo, Scheduler& scheduler);
+void resumePending(PendingDownloads& pending, url::UrlInfo& urlinfo, Scheduler& scheduler);
 
 } // namespace download

@@ -24,7 +24,7 @@ const char* stateText(int state) {
     return texts[state];
 }
 
-Scheduler::Scheduler(search::UrlInfo& urlinfo, results::SiteStats& stats, PendingDownloads& pending)
+Scheduler::Scheduler(url::UrlInfo& urlinfo, results::SiteStats& stats, PendingDownloads& pending)
     : urlinfo_(urlinfo), stats_(stats), pending_(pending) {
     for (int n = 1; n <= SlotCount; ++n) {
         auto c = std::make_unique<net::TFtpClient>();
@@ -110,8 +110,8 @@ void Scheduler::savecfg() {
 
 // ---- Placing files ------------------------------------------------------------
 
-void Scheduler::launchftp(const search::tlinfo& link) {
-    search::tlinfo l = link;
+void Scheduler::launchftp(const url::tlinfo& link) {
+    url::tlinfo l = link;
     if (!l.dir.empty() && l.dir.back() != '/') l.dir += '/';
 
     for (int n = 1; n <= SlotCount; ++n) {

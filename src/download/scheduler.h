@@ -9,7 +9,7 @@
 #include "platform/eventloop.h"
 #include "platform/listview.h"
 #include "results/site_stats.h"
-#include "search/urlinfo.h"
+#include "url/urlinfo.h"
 
 #include <array>
 #include <cstdint>
@@ -31,7 +31,7 @@ struct SchedulerHooks {
 
 class Scheduler {
 public:
-    Scheduler(search::UrlInfo& urlinfo, results::SiteStats& stats, PendingDownloads& pending);
+    Scheduler(url::UrlInfo& urlinfo, results::SiteStats& stats, PendingDownloads& pending);
     ~Scheduler();
     Scheduler(const Scheduler&) = delete;
     Scheduler& operator=(const Scheduler&) = delete;
@@ -40,7 +40,7 @@ public:
 
     // ---- Placing files ------------------------------------------------------
     // The slot serving the link's site, else the highest free slot, else launchbuf.
-    void launchftp(const search::tlinfo& link);
+    void launchftp(const url::tlinfo& link);
     // Ends slot n's work on its site.
     void abort(int n, const std::string& reason);
     // Ends slot n when its site queue holds fewer than two lines.
@@ -90,7 +90,7 @@ private:
     static bool ready(const net::TFtpClient& c);
     void savecfg();
 
-    search::UrlInfo& urlinfo_;
+    url::UrlInfo& urlinfo_;
     results::SiteStats& stats_;
     PendingDownloads& pending_;
     std::array<Slot, SlotCount + 1> slots_; // [0] unused

@@ -4,7 +4,7 @@
 
 #include "net/ftpcli.h"
 #include "platform/listview.h"
-#include "search/urlinfo.h"
+#include "url/urlinfo.h"
 
 #include <cstdint>
 #include <memory>
@@ -35,7 +35,7 @@ enum SlotState : int {
 struct Slot {
     int state = Idle;
     // The file being fetched: port, user, password, site, directory, file name, URL.
-    search::tlinfo record;
+    url::tlinfo record;
     // The byte count last reported by the client's progress (whole file,
     // resume position included).
     std::int64_t byteCount = 0;

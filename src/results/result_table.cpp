@@ -33,7 +33,9 @@ int SiteList::file(const std::string& site, const std::string& url) {
     return entry;
 }
 
-ResultTable::ResultTable(search::UrlInfo& urlinfo, SiteStats& stats) : urlinfo_(urlinfo), stats_(stats) {}
+ResultTable::ResultTable(url::UrlInfo& urlinfo, SiteStats& stats) : urlinfo_(urlinfo), stats_(stats) {
+    stats_.scoresChanged.connect(receiver_, [this] { rescore(); });
+}
 
 const platform::StringList& ResultTable::columns() {
     static const platform::StringList cols{"Filename", "Score", "Site", "URL"};
@@ -47,7 +49,7 @@ std::string ResultTable::fixname(std::string name) {
 
 void ResultTable::addlink(const std::string& url) {
     if (linklist.size() >= MaxLinks) return;
-    const search::tlinfo r = urlinfo_.info(url);
+    const url::tlinfo r = urlinfo_.info(url);
     // A link without a site could be neither shown nor fetched.
     if (r.site.empty()) return;
     // A URL already in a row is never listed twice (the table holds at most
@@ -83,9 +85,9 @@ void ResultTable::ClearList1Click() {
     List.SetVisible(true);
 }
 
-void ResultTable::rescore(const std::function<int(const std::string&)>& scoreOf) {
+void ResultTable::rescore() {
     for (int row = 0; row < List.Count(); ++row) {
-        const std::string text = std::to_string(scoreOf(cellOf(List.Item(row), ColSite)));
+        const std::string text = std::to_string(stats_.ip_to_score(cellOf(List.Item(row), ColSite)));
         if (text != cellOf(List.Item(row), ColScore)) List.SetCell(row, ColScore, text);
     }
 }

@@ -4,9 +4,8 @@
 // search; beside it the list of every accepted URL and the view by site.
 
 #include "platform/listview.h"
-#include "search/urlinfo.h"
+#include "url/urlinfo.h"
 
-#include <functional>
 #include <string>
 #include <unordered_map>
 
@@ -43,7 +42,7 @@ public:
 
     // Both are used only after construction, so they may be members declared
     // later in the owning object.
-    ResultTable(search::UrlInfo& urlinfo, SiteStats& stats);
+    ResultTable(url::UrlInfo& urlinfo, SiteStats& stats);
     ResultTable(const ResultTable&) = delete;
     ResultTable& operator=(const ResultTable&) = delete;
 
@@ -64,15 +63,16 @@ public:
     void ClearList1Click();
 
     // Rewrites the Score cell of every row whose site now scores differently;
-    // rows do not move. Used by the statistics after every change.
-    void rescore(const std::function<int(const std::string&)>& scoreOf);
+    // rows do not move. Done whenever the statistics announce a change.
+    void rescore();
 
     // The column titles, in order.
     static const platform::StringList& columns();
 
 private:
-    search::UrlInfo& urlinfo_;
+    url::UrlInfo& urlinfo_;
     SiteStats& stats_;
+    platform::Receiver receiver_;
 };
 
 } // namespace results

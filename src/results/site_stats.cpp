@@ -1,7 +1,5 @@
 #include "results/site_stats.h"
 
-#include "results/result_table.h"
-
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -52,9 +50,7 @@ const platform::StringList& SiteStats::placeholderBad() {
     return v;
 }
 
-SiteStats::SiteStats(ResultTable& table, download::PendingDownloads& pending)
-    : table_(table), pending_(pending), ip_(placeholderSites()), good_(placeholderGood()),
-      bad_(placeholderBad()) {
+SiteStats::SiteStats() : ip_(placeholderSites()), good_(placeholderGood()), bad_(placeholderBad()) {
     rebuildIndex();
 }
 
@@ -131,7 +127,7 @@ void SiteStats::addbad(const std::string& name) {
 void SiteStats::cacheinit() {
     for (MemoSlot& s : memo_)
         s = MemoSlot{};
-    table_.rescore([this](const std::string& site) { return ip_to_score(site); });
+    scoresChanged();
 }
 
 void SiteStats::Statistics1Click() {
@@ -139,8 +135,7 @@ void SiteStats::Statistics1Click() {
     bad_.clear();
     good_.clear();
     index_.clear();
-    pending_.downloading.clear();
-    pending_.downloadingsize.clear();
+    statisticsReset();
 }
 
 } // namespace results

@@ -3,16 +3,14 @@
 // and failed attempts (bad), kept between runs, and the score derived from
 // them that orders the result table.
 
-#include "download/pending.h"
 #include "platform/listview.h"
+#include "platform/signal.h"
 
 #include <array>
 #include <string>
 #include <unordered_map>
 
 namespace results {
-
-class ResultTable;
 
 // A list item read as an integer: optional spaces, an optional sign and
 // decimal digits; anything else (or a value out of range) gives def.
@@ -36,8 +34,7 @@ public:
     static const platform::StringList& placeholderGood();
     static const platform::StringList& placeholderBad();
 
-    // The table is only used after construction (it may be constructed later).
-    SiteStats(ResultTable& table, download::PendingDownloads& pending);
+    SiteStats();
     SiteStats(const SiteStats&) = delete;
     SiteStats& operator=(const SiteStats&) = delete;
 
@@ -60,13 +57,19 @@ public:
     // all cleared, and that lookup answers 256.
     int cachelookup(const std::string& name);
     // Counts one finished download (+25 good) / one failed attempt (+1 bad);
-    // a new site starts at good 1, bad 5. Then rescores the table.
+    // a new site starts at good 1, bad 5. Then announces scoresChanged.
     void addgood(const std::string& name);
     void addbad(const std::string& name);
-    // Empties the memo and rescores the result table.
+    // Empties the memo and announces scoresChanged.
     void cacheinit();
-    // "Reset" -> "Statistics": empties the statistics and the pending downloads.
+    // "Reset" -> "Statistics": empties the statistics, then announces
+    // statisticsReset (the program empties the pending downloads on it).
+    // Also done by a lookup that finds corrupt statistics.
     void Statistics1Click();
+
+    // The scores may have changed: the result table rescores its rows.
+    platform::Signal<> scoresChanged;
+    platform::Signal<> statisticsReset;
 
 private:
     struct Rows {
@@ -83,8 +86,6 @@ private:
     void count(const std::string& name, int increment, bool good);
     void rebuildIndex();
 
-    ResultTable& table_;
-    download::PendingDownloads& pending_;
     platform::StringList ip_, good_, bad_;
     std::unordered_map<std::string, Rows> index_;
     std::array<MemoSlot, MemoMaxLength - MemoMinLength + 1> memo_{};

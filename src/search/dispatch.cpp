@@ -3,7 +3,7 @@
 #include "search/dispatch.h"
 
 #include "search/dispatch_query.h"
-#include "search/urlinfo.h"
+#include "url/urlinfo.h"
 
 #include <exception>
 
@@ -45,7 +45,8 @@ void SearchDispatch::setPbar(int position) {
 
 void SearchDispatch::searchKeyDown(int key) {
     if (key != Key_Return) return;
-    if (findname(search.Text, search.Items) == -1) search.Items.insert(search.Items.begin(), search.Text);
+    if (url::findname(search.Text, search.Items) == -1)
+        search.Items.insert(search.Items.begin(), search.Text);
     Start_search_butClick();
 }
 

@@ -1,7 +1,5 @@
 #include "search/link_extraction.h"
 
-#include "results/result_table.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -113,7 +111,7 @@ std::string percentDecode(std::string_view link) {
     return out;
 }
 
-LinkExtractor::LinkExtractor(results::ResultTable& table) : table_(table) {}
+LinkExtractor::LinkExtractor(std::function<std::size_t()> linksHeld) : linksHeld_(std::move(linksHeld)) {}
 
 // Offers a closed candidate: the text data[from, to), after st.cand when the
 // candidate began in an earlier block. Answers whether the scan must stop.
@@ -136,21 +134,21 @@ bool LinkExtractor::close(ScanState& st, const char* data, std::size_t from, std
     st.open = false;
     st.overlong = false;
     st.cand.clear();
-    return table_.linklist.size() == StopCount;
+    return linksHeld_() == StopCount;
 }
 
 void LinkExtractor::offer(std::string_view link) {
-    if (table_.linklist.size() >= results::ResultTable::MaxLinks) return; // addlink would refuse it at once
+    if (linksHeld_() >= TableLimit) return; // addlink would refuse it at once
     if (link.find('%') == std::string_view::npos) {
         if (link.find(".mp3") == std::string_view::npos || hasControl(link)) return;
-        table_.addlink(std::string(link));
+        linkFound(std::string(link));
         return;
     }
     const std::string decoded = percentDecode(link);
     // A control character (a line break above all) would later forge lines
     // in the settings files and macro scripts: such a link is refused.
     if (decoded.find(".mp3") == std::string::npos || hasControl(decoded)) return;
-    table_.addlink(decoded);
+    linkFound(decoded);
 }
 
 // Scans data[0, len). Positions whose meaning depends on text after len are
@@ -274,7 +272,7 @@ void LinkExtractor::compileClick(std::string_view block, ScanState& st) {
                 return;
             }
             st.carry = rest.substr(consumed);
-            table_.List.SetVisible(true);
+            scanned();
             return;
         }
     }
@@ -283,7 +281,7 @@ void LinkExtractor::compileClick(std::string_view block, ScanState& st) {
         return;
     }
     st.carry.assign(block.substr(offset + consumed));
-    table_.List.SetVisible(true);
+    scanned();
 }
 
 void LinkExtractor::endPage(ScanState& st) {
@@ -291,7 +289,7 @@ void LinkExtractor::endPage(ScanState& st) {
         const std::string rest = std::move(st.carry);
         st.carry.clear();
         std::size_t consumed = 0;
-        if (scan(rest.data(), rest.size(), true, st, consumed) == Scan::Done) table_.List.SetVisible(true);
+        if (scan(rest.data(), rest.size(), true, st, consumed) == Scan::Done) scanned();
     }
     st.reset();
 }
@@ -300,7 +298,7 @@ void LinkExtractor::compileClick(std::string_view page) {
     ++lc_;
     ScanState st;
     std::size_t consumed = 0;
-    if (scan(page.data(), page.size(), true, st, consumed) == Scan::Done) table_.List.SetVisible(true);
+    if (scan(page.data(), page.size(), true, st, consumed) == Scan::Done) scanned();
 }
 
 } // namespace search

@@ -1,6 +1,7 @@
 #pragma once
 // Finds the links to MP3 files on FTP sites in the text of a result page and
-// hands each, percent-decoded, to the result table.
+// hands each, percent-decoded, to its listeners (the program wires them to the
+// result table's addlink).
 //
 // A candidate link opens at a double quote and closes at the next double
 // quote or right after ".mp3" (any case), whichever comes first; the letters
@@ -17,14 +18,13 @@
 // MaxLinkLength yields no link, but its closing mark still closes it, so the
 // quotes after it pair up as they would otherwise.
 
+#include "platform/signal.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
-
-namespace results {
-class ResultTable;
-}
 
 namespace search {
 
@@ -50,12 +50,21 @@ public:
     static constexpr std::size_t MaxLinkLength = 4096;
     // The scan of a block stops when the table holds this many links.
     static constexpr std::size_t StopCount = 149;
+    // The table takes no more links once it holds this many.
+    static constexpr std::size_t TableLimit = 150;
 
-    explicit LinkExtractor(results::ResultTable& table);
+    // linksHeld answers how many links the table holds now.
+    explicit LinkExtractor(std::function<std::size_t()> linksHeld);
+
+    // Each accepted link, percent-decoded (offered only while the table holds
+    // fewer than 150 links).
+    platform::Signal<const std::string&> linkFound;
+    // A scan ended without reaching the stop count: the table is to be shown.
+    platform::Signal<> scanned;
 
     // Scans one block of a page; st belongs to that page and starts empty.
-    // Adds the links found to the table; then makes the table visible unless
-    // the scan stopped because the table reached 149 links.
+    // Hands the links found to linkFound; then announces scanned unless the
+    // scan stopped because the table reached 149 links.
     void compileClick(std::string_view block, ScanState& st);
     // The page is complete: settles what waited for more text (a link that
     // ends with the page's last characters) and empties st.
@@ -72,7 +81,7 @@ private:
     bool close(ScanState& st, const char* data, std::size_t from, std::size_t to, bool carried);
     void offer(std::string_view link);
 
-    results::ResultTable& table_;
+    std::function<std::size_t()> linksHeld_;
     std::uint64_t lc_ = 0;
     std::string linkBuf_;
 };

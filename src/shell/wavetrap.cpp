@@ -5,11 +5,21 @@
 
 namespace shell {
 
+static_assert(search::LinkExtractor::TableLimit == results::ResultTable::MaxLinks);
+
 Wavetrap::Wavetrap()
-    : table(urlinfo, stats), stats(table, pending), extractor(table),
+    : table(urlinfo, stats), extractor([this] { return table.linklist.size(); }),
       settings(pending, startlinks, proxyControls), cfg(settings, startlinks, proxyControls),
       mainStorage(stats), dispatch(startlinks, proxyControls, extractor), scheduler(urlinfo, stats, pending),
       status(scheduler), logStorage(LogWindowLayout()) {
+    extractor.linkFound.connect(receiver_, [this](const std::string& url) { table.addlink(url); });
+    extractor.scanned.connect(receiver_, [this] { table.List.SetVisible(true); });
+    // Resetting the statistics (or finding them corrupt) also forgets the
+    // downloads that were under way.
+    stats.statisticsReset.connect(receiver_, [this] {
+        pending.downloading.clear();
+        pending.downloadingsize.clear();
+    });
     scheduler.hooks.savecfg = [this] { settings.savecfg(); };
     scheduler.hooks.addToLog = [this](const std::string& url) { dllog.push_back(url); };
     logStorage.bindStrings("dllog.Items", dllog);

@@ -1,13 +1,14 @@
 #pragma once
 // The main window's core without any widget: it owns the program's state and
 // wires the components together. Each component takes references to the
-// components it needs; this object only creates them in a workable order.
+// components below it; what goes upwards (a link found, the statistics reset)
+// is a signal, connected here.
 
 #include "download/pending.h"
 #include "results/result_table.h"
 #include "results/site_stats.h"
 #include "search/link_extraction.h"
-#include "search/urlinfo.h"
+#include "url/urlinfo.h"
 // The settings and the search road
 #include "search/dispatch.h"
 #include "search/engines.h"
@@ -28,11 +29,11 @@ public:
     Wavetrap(const Wavetrap&) = delete;
     Wavetrap& operator=(const Wavetrap&) = delete;
 
-    search::UrlInfo urlinfo;            // the URL splitter and its cache
+    url::UrlInfo urlinfo;               // the URL splitter and its cache
     download::PendingDownloads pending; // downloads in progress kept between runs
-    results::ResultTable table;         // List, linklist, sites
     results::SiteStats stats;           // stats_ip, stats_good, stats_bad and the score
-    search::LinkExtractor extractor;    // compileClick
+    results::ResultTable table;         // List, linklist, sites
+    search::LinkExtractor extractor;    // compileClick: its links go to table.addlink
 
     // The settings and the search road.
     search::EngineList startlinks;       // the engine list (settings window)
@@ -55,6 +56,9 @@ public:
     // FTP program, the default engines) and of the exit (savecfg, stored properties).
     void loadSettingsAtStartup();
     void saveSettingsAtExit();
+
+private:
+    platform::Receiver receiver_;
 };
 
 } // namespace shell

@@ -1,19 +1,22 @@
 #pragma once
 // The result table and the site statistics wired as the main window wires
-// them, for tests.
+// them, for tests; resets counts the statistics' reset notices.
 
-#include "download/pending.h"
 #include "results/result_table.h"
 #include "results/site_stats.h"
-#include "search/urlinfo.h"
+#include "url/urlinfo.h"
 
 namespace resultstest {
 
 struct TableRig {
-    search::UrlInfo urlinfo;
-    download::PendingDownloads pending;
+    url::UrlInfo urlinfo;
+    results::SiteStats stats;
     results::ResultTable table{urlinfo, stats};
-    results::SiteStats stats{table, pending};
+    int resets = 0;
+
+    TableRig() {
+        stats.statisticsReset.connect([this] { ++resets; });
+    }
 };
 
 } // namespace resultstest

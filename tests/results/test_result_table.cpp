@@ -87,13 +87,11 @@ TEST(ResultTable, InsertionComparesTheScoreCells) {
 TEST(ResultTable, InsertionLooksUpOnlyTheNewSite) {
     Fixture f;
     f.table.addlink("ftp://listed.example/a.mp3");
-    f.pending.downloading = {"ftp://listed.example/a.mp3"};
-    f.pending.downloadingsize = {"100"};
     f.stats.setLists({"listed.example"}, {"many"}, {"5"});
     f.table.addlink("ftp://new.example/b.mp3");
     EXPECT_EQ(f.table.List.Count(), 2);
     EXPECT_EQ(f.stats.stats_ip, StringList{"listed.example"});
-    EXPECT_EQ(f.pending.downloading, StringList{"ftp://listed.example/a.mp3"});
+    EXPECT_EQ(f.resets, 0);
 }
 
 TEST(ResultTable, DuplicatesAreDroppedWithoutTrace) {

@@ -97,15 +97,12 @@ TEST(SiteStats, CorruptGoodCountClearsEverything) {
     for (const char* good : {"lots", "1234", ""}) {
         SCOPED_TRACE(good);
         Fixture f;
-        f.pending.downloading = {"ftp://a.example/x.mp3"};
-        f.pending.downloadingsize = {"100"};
         f.stats.setLists({"short.example", "b.example"}, {good, "26"}, {"5", "5"});
         EXPECT_EQ(f.stats.ip_to_score("short.example"), 256);
         EXPECT_TRUE(f.stats.stats_ip.empty());
         EXPECT_TRUE(f.stats.stats_good.empty());
         EXPECT_TRUE(f.stats.stats_bad.empty());
-        EXPECT_TRUE(f.pending.downloading.empty());
-        EXPECT_TRUE(f.pending.downloadingsize.empty());
+        EXPECT_EQ(f.resets, 1); // the program empties the pending downloads on it
         EXPECT_EQ(f.stats.ip_to_score("short.example"), 250);
         EXPECT_EQ(f.stats.ip_to_score("b.example"), 250);
     }
@@ -191,16 +188,13 @@ TEST(SiteStats, CountsNeverWrap) {
     EXPECT_EQ(f.stats.stats_bad[0], "2147483647");
 }
 
-TEST(SiteStats, ResetEmptiesStatisticsAndPendingDownloadsOnly) {
+TEST(SiteStats, ResetEmptiesTheStatisticsAndAnnouncesIt) {
     Fixture f;
     f.table.addlink("ftp://a.example/x.mp3");
     f.stats.addgood("a.example");
-    f.pending.downloading = {"ftp://a.example/x.mp3"};
-    f.pending.downloadingsize = {"5"};
     f.stats.Statistics1Click();
     EXPECT_TRUE(f.stats.stats_ip.empty());
-    EXPECT_TRUE(f.pending.downloading.empty());
-    EXPECT_TRUE(f.pending.downloadingsize.empty());
+    EXPECT_EQ(f.resets, 1);
     EXPECT_EQ(f.table.List.Item(0).cell(1), "5200"); // no rescoring until the next count
     f.stats.addbad("b.example");
     EXPECT_EQ(f.table.List.Item(0).cell(1), "250");

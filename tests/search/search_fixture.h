@@ -2,15 +2,10 @@
 // The parts of the program a search needs, wired as the main window does,
 // and result pages to serve.
 
-#include "download/pending.h"
+#include "extraction_rig.h"
 #include "platform/eventloop.h"
-#include "results/result_table.h"
-#include "results/site_stats.h"
-#include "results/table_rig.h"
 #include "search/dispatch.h"
 #include "search/engines.h"
-#include "search/link_extraction.h"
-#include "search/urlinfo.h"
 
 #include <string>
 #include <vector>
@@ -28,8 +23,7 @@ inline const char* const DefaultPaths[7] = {
     "/cgi-bin/search/search.pl?searchstring=",
 };
 
-struct SearchRig : resultstest::TableRig {
-    search::LinkExtractor extractor{table};
+struct SearchRig : ExtractionRig {
     search::EngineList startlinks;
     search::ProxyControls proxy;
     search::SearchDispatch d{startlinks, proxy, extractor};

@@ -2,10 +2,7 @@
 // mended faults (links cut by blocks, zero bytes, control characters, the
 // bound), and the scanner checked against a plain position-by-position scan.
 
-#include "results/result_table.h"
-#include "results/site_stats.h"
-#include "results/table_rig.h"
-#include "search/link_extraction.h"
+#include "extraction_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +14,7 @@ using platform::StringList;
 
 namespace {
 
-struct Table : resultstest::TableRig {
-    search::LinkExtractor extractor{table};
-};
+using Table = searchtest::ExtractionRig;
 
 std::string s(const char* text, std::size_t n) {
     return std::string(text, n);

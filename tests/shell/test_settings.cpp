@@ -230,4 +230,24 @@ TEST_F(SettingsFiles, AFailedWriteReportsTheFileAndLeavesTheOldOneWhole) {
     EXPECT_EQ(readFile(ini()), before);
 }
 
+// "Reset" -> "Statistics", and a lookup that finds corrupt statistics, also
+// forget the downloads under way.
+TEST_F(SettingsFiles, ResettingTheStatisticsEmptiesThePendingDownloads) {
+    for (const bool corrupt : {false, true}) {
+        SCOPED_TRACE(corrupt ? "corrupt statistics" : "Reset -> Statistics");
+        shell::Wavetrap w;
+        w.pending.downloading = {"ftp://a.example/x.mp3"};
+        w.pending.downloadingsize = {"100"};
+        if (corrupt) {
+            w.stats.setLists({"a.example"}, {"lots"}, {"5"});
+            EXPECT_EQ(w.stats.ip_to_score("a.example"), results::SiteStats::CorruptScore);
+        } else {
+            w.stats.Statistics1Click();
+        }
+        EXPECT_TRUE(w.stats.stats_ip.empty());
+        EXPECT_TRUE(w.pending.downloading.empty());
+        EXPECT_TRUE(w.pending.downloadingsize.empty());
+    }
+}
+
 } // namespace

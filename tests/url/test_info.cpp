@@ -1,15 +1,15 @@
 // The URL splitter: one row per quirk of the splitting rules, and its cache.
 
 #include "platform/system.h"
-#include "search/urlinfo.h"
+#include "url/urlinfo.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
-using search::AnonymousPassword;
-using search::tlinfo;
+using url::AnonymousPassword;
+using url::tlinfo;
 
 namespace {
 
@@ -54,7 +54,7 @@ const InfoRow infoRows[] = {
 };
 
 TEST(Info, SplitsEveryForm) {
-    search::UrlInfo ui;
+    url::UrlInfo ui;
     for (const InfoRow& r : infoRows) {
         SCOPED_TRACE(r.url);
         for (int round = 0; round < 2; ++round) { // the second answer may come from the cache
@@ -96,14 +96,14 @@ TEST(Info, CachesOnlyUrlsOfTwentyToHundredCharacters) {
         SCOPED_TRACE(r.length);
         RandomScript rnd;
         rnd.answers = {3, 2}; // r1 = 3, r2 = 2: slot 3
-        search::UrlInfo ui;
+        url::UrlInfo ui;
         std::string url = "ftp://s/";
         url += std::string(r.length - url.size() - 4, 'a') + ".mp3";
         ASSERT_EQ(url.size(), r.length);
         const tlinfo first = ui.info(url);
         const tlinfo second = ui.info(url);
         EXPECT_EQ(first, second);
-        EXPECT_EQ(first, search::splitUrl(url));
+        EXPECT_EQ(first, url::splitUrl(url));
         // A cached URL draws a slot once (from 0..3, then 0..r1-1) and is answered from it after.
         EXPECT_EQ(rnd.asked, r.cached ? (std::vector<int>{4, 3}) : (std::vector<int>{}));
     }
@@ -112,7 +112,7 @@ TEST(Info, CachesOnlyUrlsOfTwentyToHundredCharacters) {
 TEST(Info, FirstDrawOfZeroMeansSlotOneWithoutASecondDraw) {
     RandomScript rnd;
     rnd.answers = {0};
-    search::UrlInfo ui;
+    url::UrlInfo ui;
     ui.info("ftp://site.example/a.mp3");
     EXPECT_EQ(rnd.asked, std::vector<int>{4});
 }
@@ -121,7 +121,7 @@ TEST(Info, FirstDrawOfZeroMeansSlotOneWithoutASecondDraw) {
 // cached until another URL of its length is stored in the same slot.
 TEST(Info, StoresInTheSlotOfTheSecondDraw) {
     RandomScript rnd;
-    search::UrlInfo ui;
+    url::UrlInfo ui;
     const std::string a = "ftp://s.example/a1.mp3", b = "ftp://s.example/b2.mp3",
                       c = "ftp://s.example/c3.mp3", d = "ftp://s.example/d4.mp3";
     struct Step {
@@ -145,7 +145,7 @@ TEST(Info, StoresInTheSlotOfTheSecondDraw) {
         rnd.asked.clear();
         rnd.answers = st.answers;
         rnd.next = 0;
-        EXPECT_EQ(ui.info(st.url), search::splitUrl(st.url));
+        EXPECT_EQ(ui.info(st.url), url::splitUrl(st.url));
         EXPECT_EQ(rnd.asked, st.asked);
     }
 }
@@ -154,7 +154,7 @@ TEST(Info, StoresInTheSlotOfTheSecondDraw) {
 TEST(Info, CacheAgreesWithSplittingOnRandomUrls) {
     std::mt19937 gen(7);
     platform::setRandomSource([&gen](int n) { return std::uniform_int_distribution<int>(0, n - 1)(gen); });
-    search::UrlInfo ui;
+    url::UrlInfo ui;
     const char* parts[] = {"ftp://", "a", "b", ":", "@", "/", "\\", "21", "x.mp3", "u:p@"};
     std::vector<std::string> urls;
     for (int i = 0; i < 400; ++i) {
@@ -165,18 +165,18 @@ TEST(Info, CacheAgreesWithSplittingOnRandomUrls) {
     }
     for (int round = 0; round < 5000; ++round) {
         const std::string& u = urls[gen() % urls.size()];
-        ASSERT_EQ(ui.info(u), search::splitUrl(u)) << u;
+        ASSERT_EQ(ui.info(u), url::splitUrl(u)) << u;
     }
     ui.clearCache();
-    EXPECT_EQ(ui.info(urls[0]), search::splitUrl(urls[0]));
+    EXPECT_EQ(ui.info(urls[0]), url::splitUrl(urls[0]));
     platform::setRandomSource({});
 }
 
 TEST(Info, NameComparisonNeverMatches) {
-    EXPECT_FALSE(search::name_cmp("song.mp3", "song.mp3"));
-    EXPECT_FALSE(search::name_cmp("", ""));
-    EXPECT_EQ(search::findname("song.mp3", {}), -1);
-    EXPECT_EQ(search::findname("song.mp3", {"song.mp3", "other.mp3", "song.mp3"}), -1);
+    EXPECT_FALSE(url::name_cmp("song.mp3", "song.mp3"));
+    EXPECT_FALSE(url::name_cmp("", ""));
+    EXPECT_EQ(url::findname("song.mp3", {}), -1);
+    EXPECT_EQ(url::findname("song.mp3", {"song.mp3", "other.mp3", "song.mp3"}), -1);
 }
 
 } // namespace

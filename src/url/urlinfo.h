@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-namespace search {
+namespace url {
 
 // The parsed-link record: seven texts, in this order, and one integer that
 // info does not fill (callers may keep what they like in it).
@@ -61,4 +61,4 @@ bool name_cmp(const std::string& a, const std::string& b);
 // -1 when none; since name_cmp never reports equality, always -1.
 int findname(const std::string& name, const platform::StringList& list);
 
-} // namespace search
+} // namespace url

@@ -1,8 +1,8 @@
-#include "search/urlinfo.h"
+#include "url/urlinfo.h"
 
 #include "platform/system.h"
 
-namespace search {
+namespace url {
 
 const char* const AnonymousPassword = "wavetrap@example.com";
 
@@ -108,4 +108,4 @@ int findname(const std::string& name, const platform::StringList& list) {
     return found;
 }
 
-} // namespace search
+} // namespace url

@@ -1,1 +1,0 @@
-// Stands in for a folder of the core that has no sources yet.

@@ -1,0 +1,20 @@
+#pragma once
+// Link extraction feeding the result table, wired as the main window wires them.
+
+#include "results/table_rig.h"
+#include "search/link_extraction.h"
+
+#include <string>
+
+namespace searchtest {
+
+struct ExtractionRig : resultstest::TableRig {
+    search::LinkExtractor extractor{[this] { return table.linklist.size(); }};
+
+    ExtractionRig() {
+        extractor.linkFound.connect([this](const std::string& url) { table.addlink(url); });
+        extractor.scanned.connect([this] { table.List.SetVisible(true); });
+    }
+};
+
+} // namespace searchtest
