@@ -11,8 +11,9 @@
 
 namespace shell {
 
-// The design-time values of the update address and path.
-inline constexpr const char* DefaultUpdateHost = "update.wavetrap.example";
+// The design-time values of the update address and path. The host is a
+// reserved name that fails at once, so an unset address never waits on the network.
+inline constexpr const char* DefaultUpdateHost = "update.wavetrap.invalid";
 inline constexpr const char* DefaultUpdateFile = "/~jorun/update.txt";
 
 class MainWindowStorage {

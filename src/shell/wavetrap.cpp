@@ -10,8 +10,9 @@ static_assert(search::LinkExtractor::TableLimit == results::ResultTable::MaxLink
 Wavetrap::Wavetrap()
     : table(urlinfo, stats), extractor([this] { return table.linklist.size(); }),
       settings(pending, startlinks, proxyControls), cfg(settings, startlinks, proxyControls),
-      mainStorage(stats), dispatch(startlinks, proxyControls, extractor), scheduler(urlinfo, stats, pending),
-      status(scheduler), logStorage(LogWindowLayout()) {
+      mainStorage(stats), updatecheck(mainStorage, settings.proxy, startlinks),
+      dispatch(startlinks, proxyControls, extractor), scheduler(urlinfo, stats, pending), status(scheduler),
+      logStorage(LogWindowLayout()) {
     extractor.linkFound.connect(receiver_, [this](const std::string& url) { table.addlink(url); });
     extractor.scanned.connect(receiver_, [this] { table.List.SetVisible(true); });
     // Resetting the statistics (or finding them corrupt) also forgets the
@@ -36,6 +37,12 @@ void Wavetrap::resumePendingDownloads() {
 
 void Wavetrap::loadSettingsAtStartup() {
     shell::loadSettingsAtStartup(mainStorage, cfg, settings, startlinks);
+}
+
+bool Wavetrap::checkForUpdatesAtStartup() {
+    if (!cfg.checkupdate()) return false;
+    updatecheck.Checkforupdatestosearchengines1Click();
+    return true;
 }
 
 void Wavetrap::saveSettingsAtExit() {

@@ -16,6 +16,7 @@
 #include "shell/main_storage.h"
 #include "shell/settings.h"
 #include "shell/settings_window.h"
+#include "shell/update.h"
 // The download road
 #include "download/scheduler.h"
 #include "download/status.h"
@@ -41,6 +42,7 @@ public:
     Settings settings;                   // wavbin.Ini: loadcfg, savecfg, the remembered proxy and path
     SettingsWindow cfg;                  // the settings window as a model
     MainWindowStorage mainStorage;       // the main window's stored properties in "wavbin"
+    UpdateCheck updatecheck;             // updatesocket and the update file's rules
     search::SearchDispatch dispatch;     // search box, htmlbuf, clientlist, pbar, cancelbut
 
     // The download road.
@@ -56,6 +58,9 @@ public:
     // FTP program, the default engines) and of the exit (savecfg, stored properties).
     void loadSettingsAtStartup();
     void saveSettingsAtExit();
+    // Start-up runs the update check when the option "checkupdate" is set;
+    // answers whether it started one (an unresolvable host raises).
+    bool checkForUpdatesAtStartup();
 
 private:
     platform::Receiver receiver_;
