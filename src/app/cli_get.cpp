@@ -100,12 +100,12 @@ struct Program {
     // as if its window were shown, so the entries of this run join the stored ones).
     void start() {
         w.loadSettingsAtStartup();
-        w.logStorage.Restore();
+        w.downloadLog.ShowLog1Click();
     }
     // Exit: the settings and the stored properties, the download log with them.
     void exit() {
         w.saveSettingsAtExit();
-        w.logStorage.FormClose();
+        w.downloadLog.FormClose();
     }
 };
 

@@ -180,7 +180,7 @@ int runSearch(const std::vector<std::string>& args) {
 
     shell::Wavetrap w;
     w.loadSettingsAtStartup();
-    if (opt.download) w.logStorage.Restore(); // the download log, as get keeps it
+    if (opt.download) w.downloadLog.ShowLog1Click(); // the download log, as get keeps it
     w.stats.cacheinit();
 
     bool errors = false;
@@ -207,7 +207,7 @@ int runSearch(const std::vector<std::string>& args) {
     }
     try {
         w.saveSettingsAtExit();
-        if (opt.download) w.logStorage.FormClose();
+        if (opt.download) w.downloadLog.FormClose();
     } catch (const std::exception& e) {
         fail(std::string("search: ") + e.what());
         failed = true;

@@ -12,7 +12,7 @@ Wavetrap::Wavetrap()
       settings(pending, startlinks, proxyControls), cfg(settings, startlinks, proxyControls),
       mainStorage(stats), updatecheck(mainStorage, settings.proxy, startlinks),
       dispatch(startlinks, proxyControls, extractor), scheduler(urlinfo, stats, pending), status(scheduler),
-      logStorage(LogWindowLayout()) {
+      downloadLog(urlinfo, scheduler) {
     extractor.linkFound.connect(receiver_, [this](const std::string& url) { table.addlink(url); });
     extractor.scanned.connect(receiver_, [this] { table.List.SetVisible(true); });
     // Resetting the statistics (or finding them corrupt) also forgets the
@@ -22,8 +22,7 @@ Wavetrap::Wavetrap()
         pending.downloadingsize.clear();
     });
     scheduler.hooks.savecfg = [this] { settings.savecfg(); };
-    scheduler.hooks.addToLog = [this](const std::string& url) { dllog.push_back(url); };
-    logStorage.bindStrings("dllog.Items", dllog);
+    scheduler.hooks.addToLog = [this](const std::string& url) { downloadLog.append(url); };
     cfg.OnSchedulerInterval = [this](int ms) { scheduler.dfatimer.setInterval(ms); };
     // Every tick refreshes the status view while it is shown.
     scheduler.hooks.updatestatus = [this] {
@@ -47,6 +46,7 @@ bool Wavetrap::checkForUpdatesAtStartup() {
 
 void Wavetrap::saveSettingsAtExit() {
     shell::saveSettingsAtExit(mainStorage, cfg, settings);
+    downloadLog.Destroy(); // saved when it was shown and not saved since
 }
 
 } // namespace shell

@@ -20,6 +20,8 @@
 // The download road
 #include "download/scheduler.h"
 #include "download/status.h"
+#include "shell/download_log.h"
+#include "shell/download_timer.h"
 #include "shell/formstorage.h"
 
 namespace shell {
@@ -48,8 +50,8 @@ public:
     // The download road.
     download::Scheduler scheduler; // the fourteen slots, dfatimer, launchftp
     download::StatusView status;   // liststatus: the download status view
-    platform::StringList dllog;    // the download log: the URL of every transfer started
-    FormStorage logStorage;        // the download log window's stored list (section "log")
+    DownloadLog downloadLog;       // the URL of every transfer started (section "log")
+    DownloadTimer downloadTimer;   // the "Alarm Clock": starts the download at a chosen hour
     // Start-up: every download under way at the last exit goes back to
     // launchftp, in its saved order (the pending lists are emptied).
     void resumePendingDownloads();

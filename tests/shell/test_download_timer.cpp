@@ -1,0 +1,90 @@
+// The download timer: the hour a click on the face chooses, the am/pm switch,
+// and the check that starts the download at that hour, only once the user
+// has placed the hand.
+
+#include "platform/eventloop.h"
+#include "platform/system.h"
+#include "shell/download_timer.h"
+
+#include <gtest/gtest.h>
+
+using shell::ClockPoint;
+using shell::DownloadTimer;
+
+namespace {
+
+TEST(DownloadTimer, ClicksOnTheFaceChooseTheHour) {
+    struct Row {
+        int x, y;
+        int am, pm;
+        ClockPoint end;
+    };
+    const Row rows[] = {
+        {160, 102, 3, 15, {149, 102}}, // straight right of the hub
+        {110, 62, 0, 12, {109, 63}},   // above the hub, one pixel right
+        {108, 62, 12, 24, {109, 63}},  // above the hub, one pixel left
+        {109, 150, 6, 18, {109, 141}}, // on the hub's column: the right half
+        {60, 102, 9, 21, {69, 102}},   // straight left
+        {140, 140, 4, 16, {134, 132}}, // lower right
+    };
+    for (const Row& r : rows) {
+        ClockPoint end;
+        EXPECT_EQ(DownloadTimer::hourAt(r.x, r.y, false, &end), r.am) << r.x << "," << r.y;
+        EXPECT_EQ(DownloadTimer::hourAt(r.x, r.y, true), r.pm) << r.x << "," << r.y;
+        EXPECT_EQ(end, r.end) << r.x << "," << r.y;
+    }
+    DownloadTimer t;
+    std::pair<ClockPoint, ClockPoint> moved;
+    t.handMoved.connect([&](ClockPoint from, ClockPoint to) { moved = {from, to}; });
+    t.Image1MouseDown(160, 102);
+    EXPECT_EQ(t.Label2(), "Connection scheduled for: 15:00 hours");
+    EXPECT_EQ(moved, std::make_pair(DownloadTimer::Hub, ClockPoint{149, 102}));
+}
+
+TEST(DownloadTimer, TheSwitchMovesTheHourByTwelve) {
+    DownloadTimer t;
+    t.ampmClick(); // "pm" -> "am"
+    t.Image1MouseDown(160, 102);
+    EXPECT_EQ(t.hour(), 3);
+    t.ampmClick();
+    EXPECT_EQ(t.ampm(), "pm");
+    EXPECT_EQ(t.hour(), 15);
+    EXPECT_EQ(t.Label2(), "Connection scheduled for: 3:00 hours"); // not redrawn by the switch
+    t.ampmClick();
+    EXPECT_EQ(t.hour(), 3);
+}
+
+TEST(DownloadTimer, FiresAtTheChosenHourOnlyWhenArmed) {
+    int now = 0;
+    platform::setHourSource([&] { return now; });
+    DownloadTimer t;
+    int fired = 0, closed = 0;
+    t.haulfiles.connect([&] { ++fired; });
+    t.closed.connect([&] {
+        EXPECT_EQ(fired, 0) << "closed first";
+        ++closed;
+    });
+    t.Timer1.setInterval(5);
+
+    // Shown at midnight with the hour never placed: nothing happens.
+    t.FormShow();
+    platform::runUntil([] { return false; }, 50);
+    EXPECT_EQ(fired, 0);
+
+    // Placed at 15; closing disarms, showing again re-arms.
+    t.Image1MouseDown(160, 102);
+    t.FormClose();
+    now = 15;
+    t.Timer1Timer();
+    EXPECT_EQ(fired, 0);
+    t.FormShow();
+    EXPECT_TRUE(platform::runUntil([&] { return fired > 0; }, 5000));
+    EXPECT_EQ(closed, 1);
+    EXPECT_FALSE(t.visible());
+    EXPECT_FALSE(t.Timer1.Enabled());
+    t.Timer1Timer();
+    EXPECT_EQ(fired, 1);
+    platform::setHourSource({});
+}
+
+} // namespace
