@@ -70,7 +70,7 @@ TEST_F(Dialogues, WholeFileWithResumeAndTheOutcomesCounted) {
     EXPECT_EQ(countsOf(w.stats, site), (Counts{26, 5}));
     EXPECT_EQ(w.pending.downloading, (platform::StringList{url()}));
     EXPECT_EQ(w.pending.downloadingsize, (platform::StringList{"1000"}));
-    EXPECT_EQ(w.dllog, (platform::StringList{url()}));
+    EXPECT_EQ(w.downloadLog.entries(), (platform::StringList{url()}));
     EXPECT_EQ(s.StatusBar1, "Downloading x.mp3");
     EXPECT_TRUE(hasLine(s.ftpstatus, "Entering State 4"));
     EXPECT_TRUE(hasLine(s.abortout, "Starting download"));

@@ -80,7 +80,7 @@ TEST_F(RealServers, FourFilesOfOneSiteComeInTurnOnOneSlot) {
     EXPECT_EQ(linesContaining(s.ftpstatus, "14: < 220"), 1) << dump();
     for (const auto& line : s.ftpstatus)
         EXPECT_TRUE(line.rfind("14", 0) == 0 || line.rfind("Entering State", 0) == 0) << line;
-    EXPECT_EQ(w.dllog, urls);
+    EXPECT_EQ(w.downloadLog.entries(), urls);
     // The server refuses SIZE before TYPE I: the first file comes without a
     // known size, the refusal counted as one failure.
     EXPECT_EQ(countsOf(w.stats, "127.0.0.2"), (Counts{1 + 4 * 100, 6}));
@@ -100,7 +100,7 @@ TEST_F(RealServers, MissingFileIsSkippedWhileTheSitesOtherFilesCome) {
     EXPECT_EQ(s.errorlog, (platform::StringList{"14: error 550: state 3", "14: error 550: state 6"}));
     // The skipped file counts as finished for the site (+75), the 550 as a failure.
     EXPECT_EQ(countsOf(w.stats, "127.0.0.2"), (Counts{1 + 100 + 75 + 100, 7}));
-    EXPECT_EQ(w.dllog, (platform::StringList{url("a.mp3"), url("c.mp3")}));
+    EXPECT_EQ(w.downloadLog.entries(), (platform::StringList{url("a.mp3"), url("c.mp3")}));
 }
 
 TEST_F(RealServers, UnresolvableNameEndsTheSlotAsSiteDown) {
@@ -165,7 +165,7 @@ TEST_F(RealServers, TransferResumedAfterTheServerDiedAndCameBack) {
     EXPECT_TRUE(done[0].second);
     platform::TIniFile ini("wavbin.Ini");
     EXPECT_EQ(ini.ReadInteger("downloading", "count", -1), 0);
-    EXPECT_EQ(w.dllog, (platform::StringList{u, u})); // both transfer starts
+    EXPECT_EQ(w.downloadLog.entries(), (platform::StringList{u, u})); // both transfer starts
 }
 
 } // namespace
