@@ -1,59 +1,86 @@
 #!/bin/sh
 # `wavetrap-cli extract` against `rg -o` with an equivalent pattern (a double
 # quote, "f" or "F", then anything but a quote up to the first ".mp3" in any
-# case), on the same generated 64 MB file of result pages, in one run.
-# Prints the best wall time of each over RUNS runs and the ratio.
+# case), on the same generated 64 MB file of result pages. The two run in
+# turn in every round; the script prints every round, the median wall time
+# and CPU time (user + system) of each, and their ratios.
 #
-# Usage: bench/extract_vs_rg.sh [BUILD_DIR] [RUNS]
+# Usage: bench/extract_vs_rg.sh [BUILD_DIR] [ROUNDS]
 # Needs the targets wavetrap-cli and bench_extract (the corpus generator).
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
-runs=${2:-5}
+runs=${2:-7}
 cli=$build/src/wavetrap-cli
 gen=$build/bench/bench_extract
 for f in "$cli" "$gen"; do
     [ -x "$f" ] || { echo "no $f: build the targets wavetrap-cli and bench_extract first" >&2; exit 2; }
 done
 command -v rg >/dev/null || { echo "ripgrep (rg) is not installed" >&2; exit 2; }
+# Wall time and the child's user and system CPU time, in seconds (microsecond steps).
+TIMER='import os, subprocess, sys, time
+t = time.perf_counter()
+p = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL)
+_, status, ru = os.wait4(p.pid, 0)
+print("%.4f %.4f %.4f" % (time.perf_counter() - t, ru.ru_utime, ru.ru_stime))
+sys.exit(1 if status else 0)'
 
-work=$(mktemp -d)
+work=$(mktemp -d /dev/shm/wavetrap-extract.XXXXXX)
 trap 'rm -rf "$work"' EXIT INT TERM
 corpus=$work/corpus.html
 "$gen" --write-corpus "$corpus"
 mkdir "$work/config" # no statistics: every site scores the same
+# The same with the statistics of 100 000 sites (years of use) to load first.
+mkdir "$work/stats"
+awk -v n=100000 'BEGIN {
+    split("ip good bad", list, " ")
+    for (k = 1; k <= 3; k++) {
+        printf "[items.stats_%s_Items]\nCount=%d\n", list[k], n
+        for (i = 0; i < n; i++)
+            printf "Item%d=%s\n", i, k == 1 ? "ftp" i ".mirror.example.com" : k == 2 ? 1 + 25 * (i % 7) : 5 + i % 11
+    }
+}' >"$work/stats/wavbin"
 pattern='"[fF][^"]*?\.[mM][pP]3'
+export WAVETRAP_CONFIG_DIR="$work/config"
 
-now_ns() { date +%s%N; }
-
-# best_ms COMMAND...: the best wall time in milliseconds over $runs runs.
-best_ms() {
-    best=
-    i=0
-    while [ "$i" -lt "$runs" ]; do
-        start=$(now_ns)
-        "$@" >/dev/null || true
-        end=$(now_ns)
-        t=$(( (end - start) / 1000 ))
-        if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
-        i=$((i + 1))
-    done
-    echo "$best"
+# timed NAME COMMAND...: runs the command, appends "wall user sys" to $work/NAME.t
+timed() {
+    name=$1
+    shift
+    /usr/bin/python3 -c "$TIMER" "$@" >>"$work/$name.t"
+}
+# median FILE: the median of the numbers in FILE (one a line).
+median() {
+    sort -g "$1" | awk '{ v[NR] = $1 } END { m = int((NR + 1) / 2); if (NR % 2) print v[m]; else print (v[m] + v[m + 1]) / 2 }'
 }
 
-export WAVETRAP_CONFIG_DIR="$work/config"
 size=$(wc -c <"$corpus")
 rows=$("$cli" extract "$corpus" | wc -l)
 matches=$(rg -o "$pattern" "$corpus" | wc -l)
-
-cat "$corpus" >/dev/null # both start from a warm page cache
-w=$(best_ms "$cli" extract "$corpus")
-r=$(best_ms rg -o "$pattern" "$corpus")
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+i=0
+while [ "$i" -lt "$runs" ]; do
+    timed wt "$cli" extract "$corpus"
+    timed rg rg -o "$pattern" "$corpus"
+    WAVETRAP_CONFIG_DIR="$work/stats" timed st "$cli" extract "$corpus"
+    echo "round $((i + 1)): wall/user/sys s  wavetrap $(tail -n1 "$work/wt.t")  rg $(tail -n1 "$work/rg.t")  wavetrap with statistics $(tail -n1 "$work/st.t")  load $(cut -d' ' -f1-3 /proc/loadavg)"
+    i=$((i + 1))
+done
+for who in wt rg st; do
+    cut -d' ' -f1 "$work/$who.t" >"$work/$who.wall"
+    awk '{ print $2 + $3 }' "$work/$who.t" >"$work/$who.cpu"
+done
 
 echo "corpus: $size bytes; wavetrap-cli extract: $rows rows (the table holds 150); rg -o: $matches matches"
-awk -v w="$w" -v r="$r" -v s="$size" 'BEGIN {
-    printf "wavetrap-cli extract  %8.1f ms  %6.2f GB/s\n", w / 1000, s / (w / 1e6) / 1e9
-    printf "rg -o                 %8.1f ms  %6.2f GB/s\n", r / 1000, s / (r / 1e6) / 1e9
-    printf "ratio wavetrap/rg     %8.2f  (at most 1 means no slower than rg)\n", w / r
+awk -v ww="$(median "$work/wt.wall")" -v rw="$(median "$work/rg.wall")" -v sw="$(median "$work/st.wall")" \
+    -v wc="$(median "$work/wt.cpu")" -v rc="$(median "$work/rg.cpu")" -v sc="$(median "$work/st.cpu")" \
+    -v s="$size" 'BEGIN {
+    printf "medians of %d rounds:\n", '"$runs"'
+    printf "wavetrap-cli extract  wall %6.3f s  cpu %6.3f s  (%.2f GB/s by wall time)\n", ww, wc, s / ww / 1e9
+    printf "rg -o                 wall %6.3f s  cpu %6.3f s\n", rw, rc
+    printf "extract, 100 000-site statistics loaded: wall %6.3f s  cpu %6.3f s\n", sw, sc
+    if (rw > 0 && rc > 0)
+        printf "ratio wavetrap/rg     wall %6.2f    cpu %6.2f  (below 1: faster than rg)\n", ww / rw, wc / rc
 }'
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

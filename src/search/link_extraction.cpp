@@ -1,10 +1,12 @@
 #include "search/link_extraction.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define WAVETRAP_X86 1
 #endif
 
 namespace search {
@@ -49,6 +51,150 @@ inline std::size_t findEvent(const char* d, std::size_t p, std::size_t n) {
         if (c == '"' || c == '.' || lowerAscii(c) == 'h') return p;
     }
     return n;
+}
+
+// The scan looks at the text in chunks of 64 characters, each described by
+// three bit masks (bit i for the character at i):
+//  quote:  a double quote;
+//  event:  the start of ".mp3" or "href" (letters in any case);
+//  quoteF: a double quote followed by "f" or "F" (a candidate that may be a link).
+// A chunk's masks need the 3 characters after it; its events need 8.
+struct ChunkMasks {
+    std::uint64_t quote, event, quoteF;
+};
+constexpr std::size_t ChunkSize = 64;
+constexpr std::size_t ChunkLookahead = 8;
+constexpr std::size_t ChunkBatch = 16; // chunks whose masks are built in one call
+
+using MaskBuilder = void (*)(const char* d, std::size_t chunks, ChunkMasks* out);
+
+void masksPlain(const char* d, std::size_t chunks, ChunkMasks* out) {
+    for (std::size_t c = 0; c < chunks; ++c, d += ChunkSize) {
+        ChunkMasks m{0, 0, 0};
+        for (std::size_t i = 0; i < ChunkSize; ++i) {
+            const std::uint64_t bit = std::uint64_t{1} << i;
+            const char* s = d + i;
+            if (s[0] == '"') {
+                m.quote |= bit;
+                if (lowerAscii(s[1]) == 'f') m.quoteF |= bit;
+            } else if ((s[0] == '.' && lowerAscii(s[1]) == 'm' && lowerAscii(s[2]) == 'p' && s[3] == '3') ||
+                       (lowerAscii(s[0]) == 'h' && lowerAscii(s[1]) == 'r' && lowerAscii(s[2]) == 'e' &&
+                        lowerAscii(s[3]) == 'f')) {
+                m.event |= bit;
+            }
+        }
+        out[c] = m;
+    }
+}
+
+#ifdef WAVETRAP_X86
+void masksSse2(const char* d, std::size_t chunks, ChunkMasks* out) {
+    const __m128i quote = _mm_set1_epi8('"'), caseBit = _mm_set1_epi8(0x20);
+    const __m128i dot = _mm_set1_epi8('.'), m = _mm_set1_epi8('m'), p = _mm_set1_epi8('p'),
+                  three = _mm_set1_epi8('3');
+    const __m128i h = _mm_set1_epi8('h'), r = _mm_set1_epi8('r'), e = _mm_set1_epi8('e'),
+                  f = _mm_set1_epi8('f');
+    for (std::size_t c = 0; c < chunks; ++c, d += ChunkSize) {
+        ChunkMasks out1{0, 0, 0};
+        for (unsigned k = 0; k < ChunkSize; k += 16) {
+            const char* s = d + k;
+            const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+            const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 1));
+            const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2));
+            const __m128i v3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 3));
+            const __m128i l1 = _mm_or_si128(v1, caseBit), l2 = _mm_or_si128(v2, caseBit);
+            const __m128i q = _mm_cmpeq_epi8(v0, quote);
+            const __m128i mp3 =
+                _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(v0, dot), _mm_cmpeq_epi8(l1, m)),
+                              _mm_and_si128(_mm_cmpeq_epi8(l2, p), _mm_cmpeq_epi8(v3, three)));
+            const __m128i href = _mm_and_si128(
+                _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(v0, caseBit), h), _mm_cmpeq_epi8(l1, r)),
+                _mm_and_si128(_mm_cmpeq_epi8(l2, e), _mm_cmpeq_epi8(_mm_or_si128(v3, caseBit), f)));
+            const __m128i qf = _mm_and_si128(q, _mm_cmpeq_epi8(l1, f));
+            out1.quote |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(q))) << k;
+            out1.event |=
+                static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(mp3, href))))
+                << k;
+            out1.quoteF |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(qf))) << k;
+        }
+        out[c] = out1;
+    }
+}
+
+__attribute__((target("avx2"))) void masksAvx2(const char* d, std::size_t chunks, ChunkMasks* out) {
+    const __m256i quote = _mm256_set1_epi8('"'), caseBit = _mm256_set1_epi8(0x20);
+    const __m256i dot = _mm256_set1_epi8('.'), m = _mm256_set1_epi8('m'), p = _mm256_set1_epi8('p'),
+                  three = _mm256_set1_epi8('3');
+    const __m256i h = _mm256_set1_epi8('h'), r = _mm256_set1_epi8('r'), e = _mm256_set1_epi8('e'),
+                  f = _mm256_set1_epi8('f');
+    for (std::size_t c = 0; c < chunks; ++c, d += ChunkSize) {
+        ChunkMasks out1{0, 0, 0};
+        for (unsigned k = 0; k < ChunkSize; k += 32) {
+            const char* s = d + k;
+            const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+            const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 1));
+            const __m256i v2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 2));
+            const __m256i v3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 3));
+            const __m256i l1 = _mm256_or_si256(v1, caseBit), l2 = _mm256_or_si256(v2, caseBit);
+            const __m256i q = _mm256_cmpeq_epi8(v0, quote);
+            const __m256i mp3 =
+                _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(v0, dot), _mm256_cmpeq_epi8(l1, m)),
+                                 _mm256_and_si256(_mm256_cmpeq_epi8(l2, p), _mm256_cmpeq_epi8(v3, three)));
+            const __m256i href =
+                _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(v0, caseBit), h),
+                                                  _mm256_cmpeq_epi8(l1, r)),
+                                 _mm256_and_si256(_mm256_cmpeq_epi8(l2, e),
+                                                  _mm256_cmpeq_epi8(_mm256_or_si256(v3, caseBit), f)));
+            const __m256i qf = _mm256_and_si256(q, _mm256_cmpeq_epi8(l1, f));
+            out1.quote |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(q))) << k;
+            out1.event |= static_cast<std::uint64_t>(
+                              static_cast<unsigned>(_mm256_movemask_epi8(_mm256_or_si256(mp3, href))))
+                          << k;
+            out1.quoteF |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(qf))) << k;
+        }
+        out[c] = out1;
+    }
+}
+#endif
+
+MaskBuilder builderFor(ScanKernel k) {
+#ifdef WAVETRAP_X86
+    if (k == ScanKernel::Avx2) return masksAvx2;
+    if (k == ScanKernel::Sse2) return masksSse2;
+#endif
+    (void)k;
+    return masksPlain;
+}
+
+ScanKernel bestKernel() {
+#ifdef WAVETRAP_X86
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) return ScanKernel::Avx2;
+    return ScanKernel::Sse2;
+#else
+    return ScanKernel::Plain;
+#endif
+}
+
+ScanKernel currentKernel = bestKernel();
+MaskBuilder buildMasks = builderFor(currentKernel);
+
+// Bit i of the result: the parity of the bits 0..i of x.
+inline std::uint64_t prefixXor(std::uint64_t x) {
+    x ^= x << 1;
+    x ^= x << 2;
+    x ^= x << 4;
+    x ^= x << 8;
+    x ^= x << 16;
+    x ^= x << 32;
+    return x;
+}
+
+// The open candidate ends without a link (or after its link was offered).
+inline void dropCandidate(ScanState& st) {
+    st.open = false;
+    st.overlong = false;
+    st.cand.clear();
 }
 
 enum class Match { Yes, No, Unknown };
@@ -111,7 +257,26 @@ std::string percentDecode(std::string_view link) {
     return out;
 }
 
+ScanKernel scanKernel() {
+    return currentKernel;
+}
+
+bool setScanKernel(ScanKernel k) {
+#ifdef WAVETRAP_X86
+    if (k == ScanKernel::Avx2 && !__builtin_cpu_supports("avx2")) return false;
+#else
+    if (k != ScanKernel::Plain) return false;
+#endif
+    currentKernel = k;
+    buildMasks = builderFor(k);
+    return true;
+}
+
 LinkExtractor::LinkExtractor(std::function<std::size_t()> linksHeld) : linksHeld_(std::move(linksHeld)) {}
+
+bool LinkExtractor::stopsAtClose() const {
+    return linksHeld_() == StopCount;
+}
 
 // Offers a closed candidate: the text data[from, to), after st.cand when the
 // candidate began in an earlier block. Answers whether the scan must stop.
@@ -131,10 +296,8 @@ bool LinkExtractor::close(ScanState& st, const char* data, std::size_t from, std
             if (link.find('.') != std::string_view::npos) offer(link);
         }
     }
-    st.open = false;
-    st.overlong = false;
-    st.cand.clear();
-    return linksHeld_() == StopCount;
+    dropCandidate(st);
+    return stopsAtClose();
 }
 
 void LinkExtractor::offer(std::string_view link) {
@@ -160,6 +323,83 @@ LinkExtractor::Scan LinkExtractor::scan(const char* data, std::size_t len, bool 
     std::size_t candStart = 0;
     std::size_t p = 0;
     consumed = len;
+    if (len >= ChunkSize + ChunkLookahead) {
+        // Chunk by chunk while every event has the text it needs after it.
+        // A chunk where no event falls inside a candidate and no candidate that
+        // may be a link ends is passed by its quote count alone.
+        bool openMayLink = open && !st.overlong && lowerAscii(st.cand.empty() ? data[0] : st.cand[0]) == 'f';
+        // The next close stops the scan (the table holds 149 links); a close
+        // that does not stop it leaves the count elsewhere.
+        bool stopArmed = stopsAtClose();
+        const std::size_t chunks = (len - ChunkLookahead) / ChunkSize;
+        ChunkMasks batch[ChunkBatch];
+        for (std::size_t c0 = 0; c0 < chunks; c0 += ChunkBatch) {
+            const std::size_t nb = std::min(ChunkBatch, chunks - c0);
+            buildMasks(data + c0 * ChunkSize, nb, batch);
+            for (std::size_t k = 0; k < nb; ++k) {
+                const std::size_t b = (c0 + k) * ChunkSize;
+                if (p >= b + ChunkSize) continue;
+                std::uint64_t live = p > b ? ~std::uint64_t{0} << (p - b) : ~std::uint64_t{0};
+                const ChunkMasks& m = batch[k];
+                const std::uint64_t q = m.quote & live;
+                if (!open && q == 0) continue;
+                // Where each position stands if only the quotes counted.
+                const std::uint64_t inside = open ? ~prefixXor(q) : prefixXor(q);
+                const std::uint64_t openers = q & inside;
+                if ((m.event & live & inside) == 0 && (m.quoteF & openers) == 0 &&
+                    !(open && openMayLink && q != 0) && !stopArmed) {
+                    if (std::popcount(q) & 1) open = !open;
+                    if (open && openers != 0) {
+                        candStart = b + static_cast<std::size_t>(63 - std::countl_zero(openers)) + 1;
+                        carried = false;
+                        st.overlong = false;
+                        openMayLink = false;
+                    }
+                    p = b + ChunkSize;
+                    continue;
+                }
+                // Event by event.
+                for (;;) {
+                    const std::uint64_t next = (open ? m.quote | m.event : m.quote) & live;
+                    if (next == 0) break;
+                    const std::size_t e = b + static_cast<std::size_t>(std::countr_zero(next));
+                    if (!open) {
+                        open = true;
+                        carried = false;
+                        st.overlong = false;
+                        candStart = e + 1;
+                        openMayLink = lowerAscii(data[e + 1]) == 'f';
+                        p = e + 1;
+                    } else if (data[e] == '"') {
+                        open = false;
+                        if (close(st, data, candStart, e, carried)) return Scan::Stopped;
+                        stopArmed = false;
+                        p = e + 1;
+                    } else if (data[e] == '.') {
+                        // ".mp3": the candidate closes at the character after it,
+                        // unless "href" begins there, which drops it instead.
+                        const std::size_t at = e + 4;
+                        open = false;
+                        if (matchAt(data, at, len, "href", 4, final) == Match::Yes) {
+                            dropCandidate(st);
+                        } else if (close(st, data, candStart, at, carried)) {
+                            return Scan::Stopped;
+                        } else {
+                            stopArmed = false;
+                        }
+                        p = at + 1;
+                    } else { // "href"
+                        open = false;
+                        dropCandidate(st);
+                        p = e + 1;
+                    }
+                    if (p >= b + ChunkSize) break;
+                    live = ~std::uint64_t{0} << (p - b);
+                }
+            }
+        }
+        p = std::max(p, chunks * ChunkSize); // the chunks hold nothing more
+    }
     while (p < len) {
         if (!open) {
             // Outside a candidate only a double quote matters: it opens one.
@@ -201,9 +441,7 @@ LinkExtractor::Scan LinkExtractor::scan(const char* data, std::size_t len, bool 
             if (at >= len) break; // the page ends first: the candidate is left unfinished
             open = false;
             if (href == Match::Yes) {
-                st.open = false;
-                st.overlong = false;
-                st.cand.clear();
+                dropCandidate(st);
             } else if (close(st, data, candStart, at, carried)) {
                 return Scan::Stopped;
             }
@@ -218,9 +456,7 @@ LinkExtractor::Scan LinkExtractor::scan(const char* data, std::size_t len, bool 
         }
         if (href == Match::Yes) {
             open = false;
-            st.open = false;
-            st.overlong = false;
-            st.cand.clear();
+            dropCandidate(st);
         }
         p = e + 1;
     }
@@ -239,9 +475,7 @@ LinkExtractor::Scan LinkExtractor::scan(const char* data, std::size_t len, bool 
         if (!st.overlong) st.cand.append(data + candStart, add);
         st.open = true;
     } else {
-        st.open = false;
-        st.overlong = false;
-        st.cand.clear();
+        dropCandidate(st);
     }
     return Scan::Done;
 }

@@ -44,6 +44,14 @@ struct ScanState {
 // "%" produced this way is decoded again.
 std::string percentDecode(std::string_view link);
 
+// The instructions the scanner uses to find quotes and marks: chosen at start
+// for the machine (AVX2 where present, else SSE2 on x86-64, else plain code);
+// every kernel finds the same links. setScanKernel answers false (and changes
+// nothing) when the machine lacks the kernel.
+enum class ScanKernel { Plain, Sse2, Avx2 };
+ScanKernel scanKernel();
+bool setScanKernel(ScanKernel kernel);
+
 class LinkExtractor {
 public:
     // A candidate longer than this yields no link.
@@ -78,6 +86,7 @@ public:
 private:
     enum class Scan { Done, Stopped };
     Scan scan(const char* data, std::size_t len, bool final, ScanState& st, std::size_t& consumed);
+    bool stopsAtClose() const;
     bool close(ScanState& st, const char* data, std::size_t from, std::size_t to, bool carried);
     void offer(std::string_view link);
 
