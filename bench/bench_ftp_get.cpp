@@ -1,7 +1,8 @@
 // FTP client measurements as whole-program runs:
-//   bench_ftp_get HOST PORT FILE [--user NAME --pass WORD]
+//   bench_ftp_get HOST PORT FILE [--user NAME --pass WORD] [--no-splice]
 //       log in, TYPE I, fetch FILE with Get into the current directory (under
-//       its own name); print bytes, time, rate and CPU time
+//       its own name); print bytes, time, rate and CPU time (--no-splice: the
+//       data through read and write)
 //   bench_ftp_get --idle CLIENTS SECONDS
 //       CLIENTS FTP clients connected to an in-process server that welcomes
 //       them and then never answers their USER; print the process CPU time
@@ -70,9 +71,9 @@ int fetch(const std::string& host, const std::string& port, const std::string& f
     const double cpu0 = cpuSeconds();
     const int e = runRequest(c, &net::TFtpClient::Get);
     const double secs = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-    std::printf("error %d bytes %lld seconds %.3f MB/s %.1f cpu %.3f progress %lld\n", e,
+    std::printf("error %d bytes %lld seconds %.3f MB/s %.1f cpu %.3f progress %lld spliced %lld\n", e,
                 static_cast<long long>(c.ByteCount()), secs, static_cast<double>(c.ByteCount()) / 1e6 / secs,
-                cpuSeconds() - cpu0, progressCalls);
+                cpuSeconds() - cpu0, progressCalls, static_cast<long long>(net::splicedBytes()));
     return e == 0 ? 0 : 1;
 }
 
@@ -155,9 +156,10 @@ int main(int argc, char** argv) {
     if (argc >= 4 && std::strcmp(argv[1], "--idle") == 0) return idle(std::atoi(argv[2]), std::atoi(argv[3]));
     if (argc >= 4 && argv[1][0] != '-') {
         std::string user = "anonymous", pass = "bench@example.com";
-        for (int i = 4; i + 1 < argc; i += 2) {
-            if (std::strcmp(argv[i], "--user") == 0) user = argv[i + 1];
-            if (std::strcmp(argv[i], "--pass") == 0) pass = argv[i + 1];
+        for (int i = 4; i < argc; ++i) {
+            if (std::strcmp(argv[i], "--no-splice") == 0) net::setSpliceReceive(false);
+            if (i + 1 < argc && std::strcmp(argv[i], "--user") == 0) user = argv[++i];
+            if (i + 1 < argc && std::strcmp(argv[i], "--pass") == 0) pass = argv[++i];
         }
         return fetch(argv[1], argv[2], argv[3], user, pass);
     }

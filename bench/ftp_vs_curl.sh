@@ -1,57 +1,127 @@
 #!/bin/sh
-# RETR of a large file from a local FTP server (pyftpdlib, active mode) into a
-# file: Wavetrap's FTP client (bench_ftp_get) against curl -P 127.0.0.1, same
-# file, same server, in one run. The files go to a temporary directory that
-# is removed at the end.
-# Usage: bench/ftp_vs_curl.sh [BUILD_DIR] [SIZE_MB] [ROUNDS]
-# Prints every round, the best time of each and the ratio curl/wavetrap
-# (above 1: Wavetrap faster), then the idle cost of 14 waiting FTP clients.
+# RETR of a large file from a local vsftpd (active mode, the server sends with
+# sendfile) into a file: Wavetrap's FTP client (bench_ftp_get, by splice and
+# forced through read/write) against curl -P 127.0.0.1, same file, same
+# server. The three run in turn in every round; the script prints every round,
+# then the median wall time, the median CPU time (user + system) per GiB and
+# the ratios, once into tmpfs (/dev/shm) and once into a directory on disk.
+# vsftpd gets its own configuration in a temporary directory, listens on a
+# free loopback port and is stopped at the end; all files are removed.
+#
+# Usage: bench/ftp_vs_curl.sh [BUILD_DIR] [SIZE_MB] [ROUNDS] [DISK_DIR]
+# (DISK_DIR: where the on-disk round writes, default /var/tmp.)
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$ROOT/scripts/loopback.sh"
 BUILD=${1:-build}
 SIZE_MB=${2:-1024}
 ROUNDS=${3:-3}
+DISK=${4:-/var/tmp}
 BENCH="$BUILD/bench/bench_ftp_get"
 case "$BENCH" in /*) ;; *) BENCH="$PWD/$BENCH" ;; esac
 [ -x "$BENCH" ] || { echo "missing $BENCH (build the target bench_ftp_get)" >&2; exit 2; }
+VSFTPD=$(command -v vsftpd || echo /usr/sbin/vsftpd)
+[ -x "$VSFTPD" ] || { echo "vsftpd is not installed" >&2; exit 2; }
+# Wall time and the child's user and system CPU time, in seconds (microsecond steps).
+TIMER='import os, subprocess, sys, time
+t = time.perf_counter()
+p = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL)
+_, status, ru = os.wait4(p.pid, 0)
+print("%.4f %.4f %.4f" % (time.perf_counter() - t, ru.ru_utime, ru.ru_stime))
+sys.exit(1 if status else 0)'
 
-DIR=$(mktemp -d /tmp/wavetrap-ftp-bench.XXXXXX)
+DIR=$(mktemp -d /dev/shm/wavetrap-ftp-bench.XXXXXX)
+DISKDIR=$(mktemp -d "$DISK/wavetrap-ftp-bench.XXXXXX")
 SERVER_PID=
 cleanup() {
-    [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null || true
-    rm -rf "$DIR"
+    [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null && wait "$SERVER_PID" 2>/dev/null || true
+    rm -rf "$DIR" "$DISKDIR"
 }
 trap cleanup EXIT INT TERM
 
-mkdir "$DIR/srv" "$DIR/wt"
+mkdir "$DIR/srv" "$DIR/empty"
 SIZE=$((SIZE_MB * 1024 * 1024))
-dd if=/dev/urandom of="$DIR/srv/big.bin" bs=1M count="$SIZE_MB" status=none
+head -c "$SIZE" /dev/urandom >"$DIR/srv/big.bin"
 PORT=$(free_port)
-/usr/bin/python3 "$ROOT/tests/peers/ftp_server.py" --host 127.0.0.1 --port "$PORT" --root "$DIR/srv" &
+cat >"$DIR/vsftpd.conf" <<EOF
+listen=YES
+listen_ipv6=NO
+listen_address=127.0.0.1
+listen_port=$PORT
+background=NO
+run_as_launching_user=YES
+seccomp_sandbox=NO
+anonymous_enable=YES
+no_anon_password=YES
+local_enable=NO
+write_enable=NO
+anon_root=$DIR/srv
+secure_chroot_dir=$DIR/empty
+port_enable=YES
+connect_from_port_20=NO
+pasv_enable=YES
+pasv_address=127.0.0.1
+use_sendfile=YES
+xferlog_enable=NO
+dirmessage_enable=NO
+check_shell=NO
+ftp_username=nobody
+EOF
+"$VSFTPD" "$DIR/vsftpd.conf" &
 SERVER_PID=$!
 wait_port 127.0.0.1 "$PORT" || exit 2
 URL="ftp://127.0.0.1:$PORT/big.bin"
 
-best_curl=
-best_wt=
-i=0
-while [ "$i" -lt "$ROUNDS" ]; do
-    rm -f "$DIR/curl.out" "$DIR/wt/big.bin"
-    t0=$(now)
-    curl -s -P 127.0.0.1 -o "$DIR/curl.out" "$URL"
-    t1=$(now)
-    (cd "$DIR/wt" && "$BENCH" 127.0.0.1 "$PORT" big.bin) >"$DIR/wt.out"
-    t2=$(now)
-    [ "$(stat -c %s "$DIR/curl.out")" = "$SIZE" ] || { echo "curl: short file" >&2; exit 1; }
-    cmp -s "$DIR/srv/big.bin" "$DIR/wt/big.bin" || { cat "$DIR/wt.out"; echo "wavetrap: file differs" >&2; exit 1; }
-    c=$(echo "$t1 - $t0" | bc -l)
-    w=$(echo "$t2 - $t1" | bc -l)
-    if [ -z "$best_curl" ] || [ "$(echo "$c < $best_curl" | bc -l)" = 1 ]; then best_curl=$c; fi
-    if [ -z "$best_wt" ] || [ "$(echo "$w < $best_wt" | bc -l)" = 1 ]; then best_wt=$w; fi
-    echo "round $((i + 1)): curl ${c}s  wavetrap ${w}s  ($(cat "$DIR/wt.out"))"
-    i=$((i + 1))
-done
-printf 'RETR %s MiB: curl best %.3f s, wavetrap best %.3f s, ratio curl/wavetrap %.2f\n' \
-    "$SIZE_MB" "$best_curl" "$best_wt" "$(echo "$best_curl / $best_wt" | bc -l)"
+# timed OUT_PREFIX COMMAND...: runs the command, appends "wall user sys" to OUT_PREFIX.t
+timed() {
+    out=$1
+    shift
+    /usr/bin/python3 -c "$TIMER" "$@" >>"$out.t"
+}
+
+# median FILE COLUMN: the median of a column of numbers.
+median() {
+    sort -g -k"$2" "$1" | awk -v c="$2" '{ v[NR] = $c } END { m = int((NR + 1) / 2); if (NR % 2) print v[m]; else print (v[m] + v[m + 1]) / 2 }'
+}
+# cpu FILE: user + system of each line, one per line
+cpu() { awk '{ print $2 + $3 }' "$1"; }
+
+run_into() { # DESTINATION LABEL
+    dest=$1
+    label=$2
+    rm -f "$DIR"/*.t
+    i=0
+    while [ "$i" -lt "$ROUNDS" ]; do
+        rm -f "$dest/curl.out" "$dest/big.bin"
+        timed "$DIR/curl" curl -s -P 127.0.0.1 -o "$dest/curl.out" "$URL"
+        [ "$(stat -c %s "$dest/curl.out")" = "$SIZE" ] || { echo "curl: short file" >&2; exit 1; }
+        rm -f "$dest/curl.out"
+        (cd "$dest" && timed "$DIR/splice" "$BENCH" 127.0.0.1 "$PORT" big.bin)
+        cmp -s "$DIR/srv/big.bin" "$dest/big.bin" || { echo "wavetrap (splice): file differs" >&2; exit 1; }
+        rm -f "$dest/big.bin"
+        (cd "$dest" && timed "$DIR/copy" "$BENCH" 127.0.0.1 "$PORT" big.bin --no-splice)
+        cmp -s "$DIR/srv/big.bin" "$dest/big.bin" || { echo "wavetrap (read/write): file differs" >&2; exit 1; }
+        rm -f "$dest/big.bin"
+        echo "$label round $((i + 1)): wall/user/sys s  curl $(tail -1 "$DIR/curl.t")  splice $(tail -1 "$DIR/splice.t")  read/write $(tail -1 "$DIR/copy.t")  load $(cut -d' ' -f1-3 /proc/loadavg)"
+        i=$((i + 1))
+    done
+    for who in curl splice copy; do
+        cpu "$DIR/$who.t" >"$DIR/$who.cpu"
+    done
+    awk -v mb="$SIZE_MB" -v label="$label" \
+        -v cw="$(median "$DIR/curl.t" 1)" -v sw="$(median "$DIR/splice.t" 1)" -v rw="$(median "$DIR/copy.t" 1)" \
+        -v cc="$(median "$DIR/curl.cpu" 1)" -v sc="$(median "$DIR/splice.cpu" 1)" -v rc="$(median "$DIR/copy.cpu" 1)" \
+        'BEGIN {
+        g = mb / 1024
+        printf "%s, %d MiB, medians: curl %.3f s (%.0f MB/s, CPU %.3f s/GiB); wavetrap splice %.3f s (%.0f MB/s, CPU %.3f s/GiB); wavetrap read/write %.3f s (%.0f MB/s, CPU %.3f s/GiB)\n",
+            label, mb, cw, mb * 1.048576 / cw, cc / g, sw, mb * 1.048576 / sw, sc / g, rw, mb * 1.048576 / rw, rc / g
+        printf "%s: throughput splice/curl %.2f, read-write/curl %.2f; CPU splice/curl %.2f, read-write/curl %.2f\n",
+            label, cw / sw, cw / rw, sc / cc, rc / cc
+    }'
+}
+
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+run_into "$DIR" "tmpfs"
+run_into "$DISKDIR" "disk"
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 "$BENCH" --idle 14 5

@@ -103,6 +103,13 @@ enum class FtpStep : std::uint8_t {
     None, // no step (outside a sequence, or before the first step)
 };
 
+// Received file data goes from the data connection to the local file with
+// splice(2) where the kernel allows it, without passing through the program
+// (not with DisplayFlag, which shows the bytes). Off: always read and write.
+void setSpliceReceive(bool on);
+// The bytes received that way since start.
+std::int64_t splicedBytes();
+
 class TFtpClient {
 public:
     TFtpClient();

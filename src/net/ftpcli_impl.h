@@ -57,6 +57,18 @@ struct TFtpClient::Impl {
     bool earlyAccept = false;   // the server connected to the data port before the transfer began
     std::uint32_t deadline = 0; // of the synchronous Abort, moved on by progress
     std::array<char, 65536> dataBuf{};
+    // The pipe that carries received file data to the local file (ftpdata.cpp).
+    struct SplicePipe {
+        int readFd = -1, writeFd = -1;
+        bool failed = false; // no pipe could be made: never again
+        SplicePipe() = default;
+        SplicePipe(const SplicePipe&) = delete;
+        SplicePipe& operator=(const SplicePipe&) = delete;
+        ~SplicePipe();
+        bool ready();
+        void drain(char* buf, std::size_t size);
+    } splicePipe;
+    bool spliceOff = false; // this transfer receives through read and write
 
     // ---- ftpcli.cpp and ftpseq.cpp -----------------------------------------------------------
     void ChangeState(TFtpState st);
@@ -100,6 +112,8 @@ struct TFtpClient::Impl {
     void DataSessionAvailable(std::uint16_t error);
     void DataSendSessionAvailable(std::uint16_t error);
     void DataAvailable(std::uint16_t error);
+    bool SpliceStep();
+    void ReceiveFailed();
     void DataSent(std::uint16_t error);
     void DataSessionClosed(std::uint16_t error);
     void CheckTransferEnd();

@@ -7,6 +7,7 @@
 #include "net/ftpreply.h"
 #include "platform/system.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,8 +23,59 @@ namespace {
 constexpr int DataBlockSize = 65536;
 // Bytes read from the local file per send (STOR/APPE).
 constexpr int SendBlockSize = 1024;
+// Bytes moved from the data connection per step at most when they go by
+// splice; the pipe holds that much.
+constexpr int SpliceBlockSize = 256 * 1024;
+
+// Writes all of p[0, n) to fd; false when the file takes no more.
+bool writeAll(int fd, const char* p, std::size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+bool spliceReceive = true;
+std::int64_t splicedTotal = 0;
 
 } // namespace
+
+void setSpliceReceive(bool on) {
+    spliceReceive = on;
+}
+
+std::int64_t splicedBytes() {
+    return splicedTotal;
+}
+
+TFtpClient::Impl::SplicePipe::~SplicePipe() {
+    if (readFd >= 0) ::close(readFd);
+    if (writeFd >= 0) ::close(writeFd);
+}
+
+bool TFtpClient::Impl::SplicePipe::ready() {
+    if (readFd >= 0) return true;
+    if (failed) return false;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        failed = true;
+        return false;
+    }
+    readFd = fds[0];
+    writeFd = fds[1];
+    (void)::fcntl(writeFd, F_SETPIPE_SZ, SpliceBlockSize); // a smaller pipe only makes more steps
+    return true;
+}
+
+// Empties the pipe (what it holds is dropped).
+void TFtpClient::Impl::SplicePipe::drain(char* buf, std::size_t size) {
+    while (::read(readFd, buf, size) > 0) {
+    }
+}
 
 void TFtpClient::Impl::CloseLocalFile() {
     if (localFd >= 0) ::close(localFd);
@@ -114,6 +166,7 @@ void TFtpClient::Impl::TransferAsync(const char* word, TFtpRequest rq) {
     }
     transferWord = word;
     finalReceived = dataClosed = writeFailed = abortedXfer = xferMultiLine = false;
+    spliceOff = false;
     doneSent = false;
     requestResult = 0;
     q.byteCount_ = 0;
@@ -238,14 +291,11 @@ void TFtpClient::Impl::DataAvailable(std::uint16_t) {
         data.Close();
         return;
     }
+    if (SpliceStep()) return;
     const int n = data.Receive(dataBuf.data(), DataBlockSize);
     if (n == 0) return;
     if (n < 0) {
-        const int code = data.LastError();
-        if (data.State() == wsConnected && code != WSAEWOULDBLOCK) {
-            Display("! Data: Receive error " + std::to_string(code));
-            data.ShutDown(SD_BOTH);
-        }
+        ReceiveFailed();
         return;
     }
     q.byteCount_ += n;
@@ -278,6 +328,56 @@ void TFtpClient::Impl::DataAvailable(std::uint16_t) {
             if (p > start) Display("! Data: " + std::string(start, p));
         }
     }
+}
+
+void TFtpClient::Impl::ReceiveFailed() {
+    const int code = data.LastError();
+    if (data.State() == wsConnected && code != WSAEWOULDBLOCK) {
+        Display("! Data: Receive error " + std::to_string(code));
+        data.ShutDown(SD_BOTH);
+    }
+}
+
+// One read step by splice: socket -> pipe -> local file. Answers false when
+// this step must go through read and write instead (nothing was taken).
+bool TFtpClient::Impl::SpliceStep() {
+    if (!spliceReceive || spliceOff || q.DisplayFlag || writeFailed || localFd < 0) return false;
+    if (!splicePipe.ready()) return false;
+    const int n = data.ReceiveToPipe(splicePipe.writeFd, SpliceBlockSize);
+    if (n == TWSocket::NoSplice) {
+        spliceOff = true;
+        return false;
+    }
+    if (n == 0) return true;
+    if (n < 0) {
+        ReceiveFailed();
+        return true;
+    }
+    q.byteCount_ += n;
+    std::size_t left = static_cast<std::size_t>(n);
+    while (left > 0) {
+        ssize_t w = -1;
+        if (!spliceOff) {
+            w = ::splice(splicePipe.readFd, nullptr, localFd, nullptr, left, SPLICE_F_MOVE);
+            if (w < 0 && errno == EINTR) continue;
+            // A local file that takes no splice: the rest through read and write.
+            if (w < 0 && (errno == EINVAL || errno == ENOSYS)) spliceOff = true;
+            if (w > 0) splicedTotal += w;
+        }
+        if (spliceOff) {
+            const ssize_t r = ::read(splicePipe.readFd, dataBuf.data(), std::min(left, dataBuf.size()));
+            w = r > 0 && writeAll(localFd, dataBuf.data(), static_cast<std::size_t>(r)) ? r : -1;
+        }
+        if (w <= 0) {
+            writeFailed = true;
+            splicePipe.drain(dataBuf.data(), dataBuf.size());
+            Display("! Error writing local file");
+            data.ShutDown(SD_BOTH);
+            break;
+        }
+        left -= static_cast<std::size_t>(w);
+    }
+    return true;
 }
 
 void TFtpClient::Impl::DataSessionClosed(std::uint16_t) {

@@ -124,6 +124,12 @@ public:
     virtual int Listen();     // 0, or -1 on failure
     virtual TSocket Accept(); // the new handle, or -1
     virtual int Receive(void* buffer, int size);
+    // Moves up to size received bytes into the pipe whose write end is pipeFd
+    // without copying them through this process (splice(2)); answers like
+    // Receive. NoSplice (nothing taken) when the kernel cannot splice from
+    // this socket: the caller then uses Receive.
+    static constexpr int NoSplice = -2;
+    int ReceiveToPipe(int pipeFd, int size);
     virtual std::string ReceiveStr();
     virtual int ReceiveFrom(void* buffer, int size, sockaddr_in& from, int& fromLen);
     virtual int Send(const void* data, int len);

@@ -12,8 +12,10 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace net {
 
@@ -157,6 +159,33 @@ int TWSocket::Receive(void* buffer, int size) {
         return -1;
     }
     const int n = RawRecv(buffer, size);
+    watcher_->readDone();
+    if (n > 0) readCount_ = addWrapping(readCount_, n);
+    NoteRead(n);
+    return n;
+}
+
+int TWSocket::ReceiveToPipe(int pipeFd, int size) {
+    if (hSocket_ == INVALID_SOCKET) {
+        lastError_ = WSAENOTCONN;
+        return -1;
+    }
+    if (datagram_ || size <= 0) return NoSplice;
+    int n;
+    if (rxPos_ < rxLen_) {
+        // Bytes read ahead by an earlier receive go first, by copy.
+        const ssize_t w = ::write(pipeFd, rxBuf_.data() + rxPos_,
+                                  static_cast<std::size_t>(std::min(size, rxLen_ - rxPos_)));
+        if (w <= 0) return NoSplice;
+        n = static_cast<int>(w);
+        rxPos_ += n;
+    } else {
+        const ssize_t r = ::splice(hSocket_, nullptr, pipeFd, nullptr, static_cast<std::size_t>(size),
+                                   SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        if (r < 0 && (errno == EINVAL || errno == ENOSYS)) return NoSplice;
+        if (r < 0) lastError_ = platform::lastSocketError();
+        n = static_cast<int>(r);
+    }
     watcher_->readDone();
     if (n > 0) readCount_ = addWrapping(readCount_, n);
     NoteRead(n);

@@ -137,6 +137,53 @@ TEST_F(FtpRealServer, UserWithPasswordResumesFromTheLocalFileSize) {
     EXPECT_FALSE(r.shownContaining("! Data: ")); // DisplayFlag off
 }
 
+// The file data goes by splice or, forced, through read and write: the same
+// file, byte count, resume offset and progress bounds either way.
+TEST_F(FtpRealServer, SpliceAndReadWriteReceiveTheSameResumedFile) {
+    for (const bool splice : {true, false}) {
+        SCOPED_TRACE(splice);
+        net::setSpliceReceive(splice);
+        TFtpClient c;
+        Recorder r(c);
+        aim(c, *server_, "song.mp3");
+        testsupport::writeFile(local_.file("song.mp3"), fillBytes(0, 100));
+        logInAndSize(c, r);
+        const std::int64_t splicedBefore = net::splicedBytes();
+        EXPECT_EQ(run(c, r, &TFtpClient::RestGet), std::make_pair(38, 0)) << c.ErrorMessage();
+        EXPECT_TRUE(ftptest::fileHolds(local_.file("song.mp3"), fillBytes(0, BigSize)));
+        EXPECT_EQ(c.ByteCount(), BigSize - 100);
+        EXPECT_EQ(net::splicedBytes() - splicedBefore, splice ? BigSize - 100 : 0);
+        ASSERT_FALSE(r.progress.empty());
+        EXPECT_EQ(r.progress.front(), 100);
+        EXPECT_TRUE(std::is_sorted(r.progress.begin(), r.progress.end()));
+        EXPECT_LE(r.progress.back(), BigSize);
+        EXPECT_TRUE(r.shownContaining("! " + std::to_string(BigSize - 100) + " bytes received/sent in "));
+    }
+    net::setSpliceReceive(true);
+}
+
+// A local file that takes no splice and then no more bytes (/dev/full): the
+// transfer fails with the write error on both paths (550, or the server's
+// 426 when its reply to the shut data connection comes first).
+TEST_F(FtpRealServer, LocalFileThatRefusesTheBytesFailsTheTransfer) {
+    for (const bool splice : {true, false}) {
+        SCOPED_TRACE(splice);
+        net::setSpliceReceive(splice);
+        std::filesystem::remove(local_.file("song.mp3"));
+        std::filesystem::create_symlink("/dev/full", local_.file("song.mp3"));
+        TFtpClient c;
+        Recorder r(c);
+        aim(c, *server_, "song.mp3");
+        logInAndSize(c, r);
+        const auto [rq, error] = run(c, r, &TFtpClient::Get);
+        EXPECT_EQ(rq, 10);
+        EXPECT_TRUE(error == 550 || error == 426) << error;
+        EXPECT_TRUE(r.shown("! Error writing local file"));
+        EXPECT_GT(c.ByteCount(), 0);
+    }
+    net::setSpliceReceive(true);
+}
+
 TEST_F(FtpRealServer, ShowsDataPiecesWithDisplayFlag) {
     testsupport::writeFile(served_->file("lines.txt"), "first line\r\nsecond\n\nthird");
     TFtpClient c;
