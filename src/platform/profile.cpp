@@ -1,5 +1,6 @@
 #include "platform/profile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -53,7 +54,63 @@ int hexDigit(char c) {
     return -1;
 }
 
+inline char lowerChar(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// FNV-1a of the key in lower case.
+std::size_t keyHash(std::string_view key) {
+    std::uint64_t h = 14695981039346656037ull;
+    for (const char c : key)
+        h = (h ^ static_cast<unsigned char>(lowerChar(c))) * 1099511628211ull;
+    return static_cast<std::size_t>(h ^ (h >> 29));
+}
+
+bool sameKey(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lowerChar(a[i]) != lowerChar(b[i])) return false;
+    return true;
+}
+
 } // namespace
+
+std::size_t TIniFile::KeyIndex::find(const std::vector<Entry>& entries, std::string_view key) const {
+    if (slots_.empty()) return None;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = keyHash(key) & mask;; at = (at + 1) & mask) {
+        const std::uint32_t v = slots_[at];
+        if (v == 0) return None;
+        if (sameKey(entries[v - 1].key, key)) return v - 1;
+    }
+}
+
+void TIniFile::KeyIndex::add(const std::vector<Entry>& entries, std::size_t i) {
+    if ((count_ + 1) * 2 > slots_.size()) {
+        std::vector<std::uint32_t> old = std::move(slots_);
+        slots_.assign(std::max<std::size_t>(16, old.size() * 2), 0);
+        const std::size_t mask = slots_.size() - 1;
+        for (const std::uint32_t v : old) {
+            if (v == 0) continue;
+            std::size_t at = keyHash(entries[v - 1].key) & mask;
+            while (slots_[at] != 0)
+                at = (at + 1) & mask;
+            slots_[at] = v;
+        }
+    }
+    const std::string_view key = entries[i].key;
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t at = keyHash(key) & mask;
+    for (; slots_[at] != 0; at = (at + 1) & mask)
+        if (sameKey(entries[slots_[at] - 1].key, key)) return; // the first of repeated keys wins
+    slots_[at] = static_cast<std::uint32_t>(i + 1);
+    ++count_;
+}
+
+void TIniFile::KeyIndex::clear() {
+    slots_.clear();
+    count_ = 0;
+}
 
 std::string configDir() {
     if (const char* d = std::getenv("WAVETRAP_CONFIG_DIR"); d && *d) return d;
@@ -109,7 +166,6 @@ void TIniFile::load() {
     }
     std::size_t cur = 0;
     std::size_t pos = 0;
-    std::string lowered;
     while (pos < text.size()) {
         std::size_t nl = text.find('\n', pos);
         if (nl == std::string::npos) nl = text.size();
@@ -139,10 +195,9 @@ void TIniFile::load() {
             if (!t.empty()) s.entries.push_back(Entry{"", std::string(line)});
             continue;
         }
-        Entry e{std::string(trimView(t.substr(0, eq))), std::string(trimView(t.substr(eq + 1)))};
-        lowerInto(e.key, lowered);
-        s.index.emplace(lowered, s.entries.size()); // the first of repeated keys wins
-        s.entries.push_back(std::move(e));
+        s.entries.push_back(
+            Entry{std::string(trimView(t.substr(0, eq))), std::string(trimView(t.substr(eq + 1)))});
+        s.index.add(s.entries, s.entries.size() - 1); // the first of repeated keys wins
     }
 }
 
@@ -151,9 +206,8 @@ const TIniFile::Entry* TIniFile::find(const std::string& section, const std::str
     auto sit = sectionIndex_.find(lookupBuf_);
     if (sit == sectionIndex_.end()) return nullptr;
     const Section& s = sections_[sit->second];
-    lowerInto(key, lookupBuf_);
-    auto kit = s.index.find(lookupBuf_);
-    return kit == s.index.end() ? nullptr : &s.entries[kit->second];
+    const std::size_t k = s.index.find(s.entries, key);
+    return k == KeyIndex::None ? nullptr : &s.entries[k];
 }
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,
@@ -207,13 +261,12 @@ TIniFile::Section& TIniFile::sectionFor(const std::string& section) {
 
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
     Section& s = sectionFor(section);
-    const std::string lk = lower(key);
-    auto it = s.index.find(lk);
-    if (it != s.index.end()) {
-        s.entries[it->second].value = oneLine(value);
+    const std::size_t k = s.index.find(s.entries, key);
+    if (k != KeyIndex::None) {
+        s.entries[k].value = oneLine(value);
     } else {
-        s.index.emplace(lk, s.entries.size());
         s.entries.push_back(Entry{oneLine(key), oneLine(value)});
+        s.index.add(s.entries, s.entries.size() - 1);
     }
     changed();
 }
@@ -229,7 +282,7 @@ void TIniFile::WriteBool(const std::string& section, const std::string& key, boo
 void TIniFile::reindex(Section& s) {
     s.index.clear();
     for (std::size_t i = 0; i < s.entries.size(); ++i)
-        if (!s.entries[i].key.empty()) s.index.emplace(lower(s.entries[i].key), i);
+        if (!s.entries[i].key.empty()) s.index.add(s.entries, i);
 }
 
 void TIniFile::EraseSection(const std::string& section) {
@@ -246,9 +299,9 @@ void TIniFile::DeleteKey(const std::string& section, const std::string& key) {
     auto sit = sectionIndex_.find(lower(section));
     if (sit == sectionIndex_.end()) return;
     Section& s = sections_[sit->second];
-    auto kit = s.index.find(lower(key));
-    if (kit == s.index.end()) return;
-    s.entries.erase(s.entries.begin() + static_cast<std::ptrdiff_t>(kit->second));
+    const std::size_t k = s.index.find(s.entries, key);
+    if (k == KeyIndex::None) return;
+    s.entries.erase(s.entries.begin() + static_cast<std::ptrdiff_t>(k));
     reindex(s);
     changed();
 }

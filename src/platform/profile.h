@@ -12,8 +12,10 @@
 //    write throws EProfileError "Unable to write to <file>".
 
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -65,10 +67,26 @@ private:
         std::string key; // empty for a line kept as it stood (comment, stray text)
         std::string value;
     };
+    // The entries of a section by key, without regard to case: open
+    // addressing over the entries themselves (no copy of the keys), at most
+    // half full.
+    class KeyIndex {
+    public:
+        static constexpr std::size_t None = static_cast<std::size_t>(-1);
+        std::size_t find(const std::vector<Entry>& entries, std::string_view key) const;
+        // Indexes entry i unless an entry with the same key is indexed already.
+        void add(const std::vector<Entry>& entries, std::size_t i);
+        void clear();
+        std::size_t size() const { return count_; }
+
+    private:
+        std::vector<std::uint32_t> slots_; // entry number + 1; 0: free
+        std::size_t count_ = 0;
+    };
     struct Section {
         std::string name;
         std::vector<Entry> entries;
-        std::unordered_map<std::string, std::size_t> index; // lower-case key -> entry
+        KeyIndex index;
     };
 
     void load();

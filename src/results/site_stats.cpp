@@ -66,18 +66,55 @@ void SiteStats::setLists(platform::StringList ip, platform::StringList good, pla
 }
 
 void SiteStats::rebuildIndex() {
-    index_.clear();
-    index_.reserve(ip_.size());
-    for (std::size_t k = 0; k < ip_.size(); ++k) {
-        auto [it, added] = index_.try_emplace(ip_[k], Rows{k, k});
-        if (!added) it->second.last = k;
+    std::size_t size = 16;
+    while (size < 2 * ip_.size())
+        size *= 2;
+    index_.assign(size, Rows{});
+    indexed_ = 0;
+    for (std::size_t k = 0; k < ip_.size(); ++k)
+        indexRow(k);
+}
+
+const SiteStats::Rows* SiteStats::findRows(const std::string& name) const {
+    if (index_.empty()) return nullptr;
+    const std::size_t mask = index_.size() - 1;
+    for (std::size_t at = std::hash<std::string>{}(name)&mask;; at = (at + 1) & mask) {
+        const Rows& r = index_[at];
+        if (r.first == NoRow) return nullptr;
+        if (ip_[r.first] == name) return &r;
     }
 }
 
+// Adds row k (the lowest row so far) to the index.
+void SiteStats::indexRow(std::size_t k) {
+    if (2 * (indexed_ + 1) > index_.size()) {
+        std::vector<Rows> old = std::move(index_);
+        index_.assign(std::max<std::size_t>(16, 2 * old.size()), Rows{});
+        const std::size_t mask = index_.size() - 1;
+        for (const Rows& r : old) {
+            if (r.first == NoRow) continue;
+            std::size_t at = std::hash<std::string>{}(ip_[r.first]) & mask;
+            while (index_[at].first != NoRow)
+                at = (at + 1) & mask;
+            index_[at] = r;
+        }
+    }
+    const std::size_t mask = index_.size() - 1;
+    std::size_t at = std::hash<std::string>{}(ip_[k]) & mask;
+    for (; index_[at].first != NoRow; at = (at + 1) & mask) {
+        if (ip_[index_[at].first] == ip_[k]) {
+            index_[at].last = static_cast<std::uint32_t>(k);
+            return;
+        }
+    }
+    index_[at] = Rows{static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(k)};
+    ++indexed_;
+}
+
 int SiteStats::cachelookup(const std::string& name) {
-    const auto it = index_.find(name);
-    if (it == index_.end()) return UnknownScore;
-    const std::size_t k = it->second.last; // the row furthest down
+    const Rows* rows = findRows(name);
+    if (rows == nullptr) return UnknownScore;
+    const std::size_t k = rows->last; // the row furthest down
     const int g = StrToIntDef(good_[k], 1234);
     if (g == 1234) {
         Statistics1Click();
@@ -99,13 +136,12 @@ int SiteStats::ip_to_score(const std::string& name) {
 }
 
 std::size_t SiteStats::rowForCount(const std::string& name) {
-    const auto it = index_.find(name);
-    if (it != index_.end()) return it->second.first; // the row nearest the top
+    if (const Rows* rows = findRows(name)) return rows->first; // the row nearest the top
     ip_.push_back(name);
     bad_.push_back("5");
     good_.push_back("1");
     const std::size_t k = ip_.size() - 1;
-    index_.emplace(name, Rows{k, k});
+    indexRow(k);
     return k;
 }
 
@@ -135,6 +171,7 @@ void SiteStats::Statistics1Click() {
     bad_.clear();
     good_.clear();
     index_.clear();
+    indexed_ = 0;
     statisticsReset();
 }
 

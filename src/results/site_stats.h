@@ -7,8 +7,9 @@
 #include "platform/signal.h"
 
 #include <array>
+#include <cstdint>
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 namespace results {
 
@@ -72,9 +73,12 @@ public:
     platform::Signal<> statisticsReset;
 
 private:
+    // The rows of every site name, found by the name's hash; the names stay
+    // in ip_ and are not copied. Open addressing, at most half full.
+    static constexpr std::uint32_t NoRow = 0xffffffffu;
     struct Rows {
-        std::size_t first; // the row nearest the top with this name
-        std::size_t last;  // the row furthest down with this name
+        std::uint32_t first = NoRow; // the row nearest the top with this name; NoRow: a free slot
+        std::uint32_t last = NoRow;  // the row furthest down with this name
     };
     struct MemoSlot {
         bool used = false;
@@ -85,9 +89,12 @@ private:
     std::size_t rowForCount(const std::string& name);
     void count(const std::string& name, int increment, bool good);
     void rebuildIndex();
+    const Rows* findRows(const std::string& name) const;
+    void indexRow(std::size_t k);
 
     platform::StringList ip_, good_, bad_;
-    std::unordered_map<std::string, Rows> index_;
+    std::vector<Rows> index_;
+    std::size_t indexed_ = 0; // names in index_
     std::array<MemoSlot, MemoMaxLength - MemoMinLength + 1> memo_{};
 };
 
