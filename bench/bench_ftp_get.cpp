@@ -38,10 +38,11 @@ using benchsupport::runLoopFor;
 int runRequest(net::TFtpClient& c, void (net::TFtpClient::*req)()) {
     bool done = false;
     int error = -1;
-    c.OnRequestDone = [&](net::TFtpClient&, net::TFtpRequest, std::uint16_t e) {
-        done = true;
-        error = e;
-    };
+    const platform::ScopedConnection waiting =
+        c.OnRequestDone.connect([&](net::TFtpClient&, net::TFtpRequest, std::uint16_t e) {
+            done = true;
+            error = e;
+        });
     (c.*req)();
     platform::runUntil([&] { return done; }, 24 * 3600 * 1000);
     return error;
@@ -65,7 +66,7 @@ int fetch(const std::string& host, const std::string& port, const std::string& f
         }
     }
     long long progressCalls = 0;
-    c.OnProgress = [&](net::TFtpClient&, std::int64_t, bool&) { ++progressCalls; };
+    c.OnProgress.connect([&](net::TFtpClient&, std::int64_t, bool&) { ++progressCalls; });
     QElapsedTimer clock;
     clock.start();
     const double cpu0 = cpuSeconds();
@@ -105,12 +106,12 @@ int idle(int clients, int seconds) {
         c->HostName = "127.0.0.1";
         c->Port = server.port();
         c->UserName = "anonymous";
-        c->OnRequestDone = [&](net::TFtpClient& s, net::TFtpRequest rq, std::uint16_t) {
+        c->OnRequestDone.connect([&](net::TFtpClient& s, net::TFtpRequest rq, std::uint16_t) {
             if (rq == net::ftpOpenAsync) {
                 ++opened;
                 s.User(); // never answered: the client waits for its reply
             }
-        };
+        });
         // One after the other: the listener's backlog is 5.
         const int before = opened;
         c->Open();

@@ -43,11 +43,11 @@ int fetch(const std::string& url, const std::string& proxy, const std::string& o
     }
     bool done = false;
     long long bytes = 0;
-    c.OnDocData = [&](net::THttpCli*, const char*, std::int32_t len) { bytes += len; };
-    c.OnRequestDone = [&](net::THttpCli*, net::THttpRequest, std::uint16_t) {
+    c.OnDocData.connect([&](net::THttpCli*, const char*, std::int32_t len) { bytes += len; });
+    c.OnRequestDone.connect([&](net::THttpCli*, net::THttpRequest, std::uint16_t) {
         done = true;
         QCoreApplication::quit();
-    };
+    });
     QElapsedTimer clock;
     clock.start();
     const double cpu0 = cpuSeconds();
@@ -149,8 +149,8 @@ void BM_HttpGetInProcess(benchmark::State& state) {
         c.URL = url;
         bool done = false;
         long long bytes = 0;
-        c.OnDocData = [&](net::THttpCli*, const char*, std::int32_t len) { bytes += len; };
-        c.OnRequestDone = [&](net::THttpCli*, net::THttpRequest, std::uint16_t) { done = true; };
+        c.OnDocData.connect([&](net::THttpCli*, const char*, std::int32_t len) { bytes += len; });
+        c.OnRequestDone.connect([&](net::THttpCli*, net::THttpRequest, std::uint16_t) { done = true; });
         c.StartGet();
         while (!done)
             platform::processEvents();

@@ -236,14 +236,12 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
     std::map<std::string, int> wanted; // URL -> copies still to arrive
     for (const std::string& url : run.urls)
         ++wanted[url];
-    auto previousDone = scheduler.hooks.fileDone;
-    scheduler.hooks.fileDone = [&wanted, previousDone](const std::string& url, bool fetched) {
-        if (fetched) {
+    const platform::ScopedConnection counting =
+        scheduler.hooks.fileDone.connect([&wanted](const std::string& url, bool fetched) {
+            if (!fetched) return;
             auto it = wanted.find(url);
             if (it != wanted.end() && it->second > 0) --it->second;
-        }
-        if (previousDone) previousDone(url, fetched);
-    };
+        });
 
     stopSignal = 0;
     struct sigaction sa {};
@@ -255,8 +253,10 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
     ::sigaction(SIGTERM, &sa, &oldTerm);
 
     StatusRows rows(run.statusRows);
-    auto previousMemo = scheduler.hooks.statusmemo;
-    if (run.verbose) scheduler.hooks.statusmemo = [](const std::string& line) { std::cerr << line << "\n"; };
+    platform::ScopedConnection showing;
+    if (run.verbose)
+        showing =
+            scheduler.hooks.statusmemo.connect([](const std::string& line) { std::cerr << line << "\n"; });
     const std::size_t errorsBefore = scheduler.errorlog.size();
     scheduler.setPace(run.pace);
     // For tests: a scheduler tick shorter than any track-bar position.
@@ -284,8 +284,7 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
 
     ::sigaction(SIGINT, &oldInt, nullptr);
     ::sigaction(SIGTERM, &oldTerm, nullptr);
-    scheduler.hooks.fileDone = previousDone;
-    scheduler.hooks.statusmemo = previousMemo;
+    showing.disconnect();
     if (run.verbose)
         for (std::size_t i = std::min(errorsBefore, scheduler.errorlog.size()); i < scheduler.errorlog.size();
              ++i)

@@ -133,12 +133,11 @@ class Progress {
 public:
     explicit Progress(shell::Wavetrap& w) : w_(w), on_(::isatty(STDERR_FILENO) == 1) {
         if (!on_) return;
-        dispatchHandle_ = w_.dispatch.Subscribe([this] { show(); });
+        w_.dispatch.changed.connect(receiver_, [this] { show(); });
         w_.table.List.rowsInserted.connect(receiver_, [this](int, int) { show(); });
     }
     ~Progress() {
         if (!on_) return;
-        w_.dispatch.Unsubscribe(dispatchHandle_);
         if (!last_.empty()) std::fputs("\r\033[K", stderr);
     }
     void total(std::uint64_t n) {
@@ -162,7 +161,6 @@ private:
 
     shell::Wavetrap& w_;
     bool on_;
-    int dispatchHandle_ = 0;
     std::uint64_t total_ = 0;
     bool counting_ = false; // the number of queries is known
     std::string last_;
@@ -229,7 +227,7 @@ namespace {
 bool waitFor(search::SearchDispatch& d, const std::function<bool()>& done, long long ms) {
     if (done()) return true;
     QEventLoop loop;
-    const int handle = d.Subscribe([&] {
+    const platform::ScopedConnection watching = d.changed.connect([&] {
         if (done()) loop.quit();
     });
     QTimer limit;
@@ -237,7 +235,6 @@ bool waitFor(search::SearchDispatch& d, const std::function<bool()>& done, long 
     QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
     if (ms > 0) limit.start(static_cast<int>(std::min<long long>(ms, std::numeric_limits<int>::max())));
     loop.exec();
-    d.Unsubscribe(handle);
     return done();
 }
 

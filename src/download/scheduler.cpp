@@ -36,14 +36,12 @@ Scheduler::Scheduler(url::UrlInfo& urlinfo, results::SiteStats& stats, PendingDo
         c->Timeout = quiet ? 25 : 30;
         c->DisplayFlag = !quiet;
         if (quiet) c->LocalFileName = "testfile.mp3";
-        c->OnRequestDone = [this](net::TFtpClient& s, net::TFtpRequest rq, std::uint16_t e) {
-            ftp11RequestDone(s, rq, e);
-        };
-        c->OnDisplay = [this](net::TFtpClient& s, std::string& msg) { ftp1Display(s, msg); };
-        c->OnProgress = [this](net::TFtpClient& s, std::int64_t count, bool& ab) {
-            ftp1Progress(s, count, ab);
-        };
-        if (n == 1) c->OnStateChange = [this](net::TFtpClient& s) { ftp1StateChange(s); };
+        c->OnRequestDone.connect(
+            [this](net::TFtpClient& s, net::TFtpRequest rq, std::uint16_t e) { ftp11RequestDone(s, rq, e); });
+        c->OnDisplay.connect([this](net::TFtpClient& s, std::string& msg) { ftp1Display(s, msg); });
+        c->OnProgress.connect(
+            [this](net::TFtpClient& s, std::int64_t count, bool& ab) { ftp1Progress(s, count, ab); });
+        if (n == 1) c->OnStateChange.connect([this](net::TFtpClient& s) { ftp1StateChange(s); });
         slots_[static_cast<std::size_t>(n)].client = std::move(c);
     }
     dfatimer.setInterval(intervalForPace(1));
@@ -55,10 +53,10 @@ Scheduler::~Scheduler() {
     // The clients go first; their events must not reach a half-destroyed scheduler.
     for (auto& s : slots_) {
         if (!s.client) continue;
-        s.client->OnRequestDone = nullptr;
-        s.client->OnDisplay = nullptr;
-        s.client->OnProgress = nullptr;
-        s.client->OnStateChange = nullptr;
+        s.client->OnRequestDone.disconnectAll();
+        s.client->OnDisplay.disconnectAll();
+        s.client->OnProgress.disconnectAll();
+        s.client->OnStateChange.disconnectAll();
         s.client.reset();
     }
 }
@@ -83,7 +81,9 @@ bool Scheduler::idle() const {
 }
 
 void Scheduler::setState(int n, int state) {
+    if (slot(n).state == state) return;
     slot(n).state = state;
+    hooks.slotChanged(n);
 }
 
 void Scheduler::memo(platform::StringList& m, std::string line) {
@@ -95,11 +95,10 @@ void Scheduler::memo(platform::StringList& m, std::string line) {
 
 void Scheduler::setStatusBar(const std::string& text) {
     StatusBar1 = text;
-    if (hooks.statusBar) hooks.statusBar(text);
+    hooks.statusBar(text);
 }
 
 void Scheduler::savecfg() {
-    if (!hooks.savecfg) return;
     // A settings file that cannot be written must not stop the downloads.
     try {
         hooks.savecfg();
@@ -215,7 +214,7 @@ void Scheduler::dfatimerTimer() {
 
     timeouts(n);
 
-    if (hooks.updatestatus) hooks.updatestatus();
+    hooks.updatestatus();
 }
 
 void Scheduler::stepFailed(int n, int state, const std::string& what) {
@@ -405,7 +404,7 @@ void Scheduler::transferStart(int n) {
     c.LocalFileName = s.record.fname;
     c.RestGet();
     s.awaiting = true;
-    if (hooks.addToLog) hooks.addToLog(s.record.url);
+    hooks.addToLog(s.record.url);
 }
 
 void Scheduler::finishHandling(int n) {
@@ -428,7 +427,7 @@ void Scheduler::finishHandling(int n) {
     maintainlist(n);
     dropPending(url);
     savecfg();
-    if (hooks.fileDone) hooks.fileDone(url, fetched);
+    hooks.fileDone(url, fetched);
     if (s.state == FileFinished) {
         setState(n, LoggedIn);
         c.HostDirName = s.queue.at(0);

@@ -8,6 +8,7 @@
 #include "download/slots.h"
 #include "platform/eventloop.h"
 #include "platform/listview.h"
+#include "platform/signal.h"
 #include "results/site_stats.h"
 #include "url/urlinfo.h"
 
@@ -18,15 +19,17 @@
 
 namespace download {
 
-// What the scheduler needs from the rest of the program; every hook may be empty.
+// What the scheduler announces to the rest of the program; each may have
+// several listeners (the program, a window, the command line's progress).
 struct SchedulerHooks {
-    std::function<void()> savecfg;                           // write the pending downloads
-    std::function<void(const std::string& url)> addToLog;    // the download log's list
-    std::function<void(const std::string& text)> statusBar;  // the status bar changed
-    std::function<void(const std::string& line)> statusmemo; // the details window, when shown
-    std::function<void()> updatestatus;                      // the status view, when shown
+    platform::Signal<> savecfg;                               // the pending downloads changed: write them
+    platform::Signal<const std::string& /*url*/> addToLog;    // a transfer started: the download log's list
+    platform::Signal<const std::string& /*text*/> statusBar;  // the status bar changed
+    platform::Signal<const std::string& /*line*/> statusmemo; // a line for the details window
+    platform::Signal<> updatestatus;                          // a visit ended: the status view refreshes
     // A file left its slot: fetched whole, or given up as done (a 550 skip).
-    std::function<void(const std::string& url, bool fetched)> fileDone;
+    platform::Signal<const std::string& /*url*/, bool /*fetched*/> fileDone;
+    platform::Signal<int /*n*/> slotChanged; // the state of slot n changed
 };
 
 class Scheduler {

@@ -124,7 +124,7 @@ void Scheduler::ftp1Display(net::TFtpClient& sender, std::string& msg) {
     if (!clientNote && contains(msg, "550") && !sizeInAscii) setState(n, FileFinished);
     if (!contains(msg, "Data")) {
         std::string line = std::to_string(n) + ": " + msg;
-        if (hooks.statusmemo) hooks.statusmemo(line);
+        hooks.statusmemo(line);
         memo(ftpstatus, std::move(line));
     } else {
         memo(ftpstatus, std::to_string(n) + ".");

@@ -24,7 +24,6 @@ TFtpClient::Impl::Impl(TFtpClient& owner) : q(owner) {
 }
 
 TFtpClient::Impl::~Impl() {
-    *alive = false;
     for (TWSocket* s : {&control, &data}) {
         s->OnDnsLookupDone = nullptr;
         s->OnSessionConnected = nullptr;
@@ -53,17 +52,17 @@ void TFtpClient::ChangeState(TFtpState st) {
 void TFtpClient::Impl::ChangeState(TFtpState st) {
     if (q.state_ == st) return;
     q.state_ = st;
-    if (q.OnStateChange) q.OnStateChange(q);
+    q.OnStateChange(q);
 }
 
 void TFtpClient::Impl::Display(const std::string& msg) {
-    if (!q.OnDisplay) return;
+    if (q.OnDisplay.empty()) return;
     std::string line = msg;
     q.OnDisplay(q, line);
 }
 
 void TFtpClient::Impl::SendCommand(std::string cmd) {
-    if (q.OnCommand) q.OnCommand(q, cmd);
+    q.OnCommand(q, cmd);
     Display("> " + cmd);
     control.SendStr(cmd + "\r\n");
 }
@@ -169,9 +168,7 @@ void TFtpClient::Impl::TriggerRequestDone(std::int32_t error) {
 }
 
 void TFtpClient::Impl::PostRequestDone(TFtpRequest rq, std::uint16_t error) {
-    target.post([this, rq, error] {
-        if (q.OnRequestDone) q.OnRequestDone(q, rq, error);
-    });
+    target.post([this, rq, error] { q.OnRequestDone(q, rq, error); });
 }
 
 // A failure inside a socket event (a refused step, a socket error): shown,
@@ -266,7 +263,7 @@ void TFtpClient::Impl::ControlDataAvailable(std::uint16_t) {
     }
     if (n < 0) return;
     rcvCount += static_cast<std::size_t>(n);
-    auto alive_ = alive;
+    const auto alive = lifetime.watch();
     for (;;) {
         const char* begin = rcvBuf.data();
         const char* end = begin + rcvCount;
@@ -284,10 +281,10 @@ void TFtpClient::Impl::ControlDataAvailable(std::uint16_t) {
         const std::size_t used = static_cast<std::size_t>(found - begin) + 2;
         std::memmove(rcvBuf.data(), rcvBuf.data() + used, rcvCount - used);
         rcvCount -= used;
-        if (q.OnResponse) q.OnResponse(q);
-        if (!*alive_) return;
+        q.OnResponse(q);
+        if (!alive) return;
         HandleLine();
-        if (!*alive_) return;
+        if (!alive) return;
     }
     if (rcvCount >= rcvBuf.size()) ReplyTooLong();
 }
@@ -332,7 +329,7 @@ void TFtpClient::Impl::HandleWelcome() {
         return;
     }
     ChangeState(ftpConnected);
-    if (q.OnSessionConnected) q.OnSessionConnected(q, 0);
+    q.OnSessionConnected(q, 0);
     TriggerRequestDone(0);
 }
 
@@ -348,7 +345,7 @@ void TFtpClient::Impl::ControlSessionClosed(std::uint16_t error) {
     if (connected) {
         connected = false;
         if (q.state_ != ftpAbort) ChangeState(ftpStopped);
-        if (q.OnSessionClosed) q.OnSessionClosed(q, error);
+        q.OnSessionClosed(q, error);
     }
     if (q.state_ != ftpAbort) ChangeState(ftpInternalReady);
     TriggerRequestDone(requestResult);

@@ -4,9 +4,10 @@
 // its outcome arrives later through OnRequestDone, posted to the event loop,
 // so it never runs inside the call that started the request.
 
+#include "platform/signal.h"
+
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -131,15 +132,15 @@ public:
     bool MultiThreaded = false;
     std::int32_t Tag = 0; // free for the owner (the download slot number)
 
-    // ---- Events ------------------------------------------------------------
-    std::function<void(TFtpClient& Sender, std::string& Msg)> OnDisplay;
-    std::function<void(TFtpClient& Sender, std::string& Cmd)> OnCommand; // may rewrite a command
-    std::function<void(TFtpClient& Sender)> OnResponse;                  // after each complete reply line
-    std::function<void(TFtpClient& Sender, std::int64_t Count, bool& Abort)> OnProgress;
-    std::function<void(TFtpClient& Sender, std::uint16_t Error)> OnSessionConnected;
-    std::function<void(TFtpClient& Sender, std::uint16_t Error)> OnSessionClosed;
-    std::function<void(TFtpClient& Sender, TFtpRequest RqType, std::uint16_t Error)> OnRequestDone;
-    std::function<void(TFtpClient& Sender)> OnStateChange;
+    // ---- Events (each may have several listeners; see platform/signal.h) ----
+    platform::Signal<TFtpClient& /*Sender*/, std::string& /*Msg*/> OnDisplay;
+    platform::Signal<TFtpClient& /*Sender*/, std::string& /*Cmd*/> OnCommand; // may rewrite a command
+    platform::Signal<TFtpClient& /*Sender*/> OnResponse; // after each complete reply line
+    platform::Signal<TFtpClient& /*Sender*/, std::int64_t /*Count*/, bool& /*Abort*/> OnProgress;
+    platform::Signal<TFtpClient& /*Sender*/, std::uint16_t /*Error*/> OnSessionConnected;
+    platform::Signal<TFtpClient& /*Sender*/, std::uint16_t /*Error*/> OnSessionClosed;
+    platform::Signal<TFtpClient& /*Sender*/, TFtpRequest /*RqType*/, std::uint16_t /*Error*/> OnRequestDone;
+    platform::Signal<TFtpClient& /*Sender*/> OnStateChange;
 
     // ---- Read-only values --------------------------------------------------
     TFtpState State() const { return state_; }

@@ -26,7 +26,6 @@ struct TFtpClient::Impl {
     TWSocket control;               // the control connection
     TWSocket data;                  // the data connection (listening, then the accepted one)
     platform::MessageTarget target; // completions are posted here
-    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 
     bool connected = false;         // the control connection was established
     FtpStep fct = FtpStep::None;    // the step (command) under way
@@ -69,6 +68,8 @@ struct TFtpClient::Impl {
         void drain(char* buf, std::size_t size);
     } splicePipe;
     bool spliceOff = false; // this transfer receives through read and write
+    // Watched across calls into listeners, which may destroy the client.
+    platform::Lifetime lifetime;
 
     // ---- ftpcli.cpp and ftpseq.cpp -----------------------------------------------------------
     void ChangeState(TFtpState st);

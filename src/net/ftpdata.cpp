@@ -111,7 +111,7 @@ std::int64_t TFtpClient::Impl::LocalFileSize() const {
 
 bool TFtpClient::Impl::ProgressAbort() {
     bool abort = false;
-    if (q.OnProgress) q.OnProgress(q, q.byteCount_ + resumePos, abort);
+    q.OnProgress(q, q.byteCount_ + resumePos, abort);
     if (q.Timeout > 0) deadline = platform::GetTickCount() + static_cast<std::uint32_t>(q.Timeout) * 1000u;
     return abort;
 }

@@ -12,8 +12,7 @@
 namespace net {
 
 THttpCli::THttpCli()
-    : socket_(std::make_unique<TWSocket>()), window_(std::make_unique<platform::MessageTarget>()),
-      alive_(std::make_shared<bool>(true)) {
+    : socket_(std::make_unique<TWSocket>()), window_(std::make_unique<platform::MessageTarget>()) {
     socket_->OnDnsLookupDone = [this](TWSocket*, std::uint16_t e) { SocketDnsLookupDone(e); };
     socket_->OnSessionConnected = [this](TWSocket*, std::uint16_t e) { SocketSessionConnected(e); };
     socket_->OnDataAvailable = [this](TWSocket*, std::uint16_t) { SocketDataAvailable(); };
@@ -29,7 +28,6 @@ THttpCli::THttpCli()
 }
 
 THttpCli::~THttpCli() {
-    *alive_ = false;
     socket_.reset(); // reports nothing while being destroyed
 }
 
@@ -38,9 +36,9 @@ THttpCli::~THttpCli() {
 void THttpCli::SetState(THttpState s) {
     if (s == state_) return;
     state_ = s;
-    auto alive = alive_;
-    if (auto handler = OnStateChange) handler(this);
-    if (!*alive) return;
+    const auto alive = lifetime_.watch();
+    OnStateChange(this);
+    if (!alive) return;
     if (state_ == httpReady) window_->post([this] { WMHttpRequestDone(); });
 }
 
@@ -49,8 +47,8 @@ void THttpCli::WMHttpSetReady() {
 }
 
 void THttpCli::WMHttpRequestDone() {
-    // A copy: the handler may release the client.
-    if (auto handler = OnRequestDone) handler(this, requestType_, requestDoneError_);
+    // A listener may release the client.
+    OnRequestDone(this, requestType_, requestDoneError_);
 }
 
 // --- starting -----------------------------------------------------------------
@@ -67,16 +65,12 @@ void THttpCli::StartHead() {
 
 void THttpCli::Get() {
     StartGet();
-    auto alive = alive_;
+    const auto alive = lifetime_.watch();
     bool done = false;
-    auto previous = OnRequestDone;
-    OnRequestDone = [&, previous](THttpCli* s, THttpRequest rq, std::uint16_t e) {
-        done = true;
-        if (previous) previous(s, rq, e);
-    };
-    while (*alive && !done)
+    platform::ScopedConnection waiting =
+        OnRequestDone.connect([&done](THttpCli*, THttpRequest, std::uint16_t) { done = true; });
+    while (alive && !done)
         platform::pumpMessages(1000);
-    if (*alive) OnRequestDone = previous;
 }
 
 void THttpCli::StartRequest(THttpRequest rq) {
@@ -173,9 +167,9 @@ void THttpCli::SocketDnsLookupDone(std::uint16_t error) {
         requestDoneError_ = static_cast<std::uint16_t>(n);
         statusCode_ = 404;
         reasonPhrase_ = "can't connect: " + WSocketErrorDesc(n) + " (Error #" + std::to_string(n) + ")";
-        auto alive = alive_;
+        const auto alive = lifetime_.watch();
         socket_->Close();
-        if (!*alive) return;
+        if (!alive) return;
         SocketSessionClosed(0);
     }
 }
@@ -192,19 +186,19 @@ void THttpCli::SocketSessionConnected(std::uint16_t error) {
     receiveLen_ = 0; // nothing of an earlier connection belongs to this one
     closedAtStatus_ = false;
     SetState(httpWaitingHeader);
-    auto alive = alive_;
+    const auto alive = lifetime_.watch();
     try {
         static const char* const methods[] = {"GET", "GET", "POST", "HEAD"};
         SendRequest(methods[requestType_], "1.0");
-        if (!*alive) return;
+        if (!alive) return;
         if (requestType_ == httpPOST) {
             TriggerSendBegin();
-            if (!*alive) return;
+            if (!alive) return;
             allowedToSend_ = true;
             SendBodyBlock();
         }
     } catch (const std::exception&) {
-        if (*alive) CloseConnection();
+        if (alive) CloseConnection();
     }
 }
 
@@ -214,9 +208,9 @@ void THttpCli::SocketDataSent(std::uint16_t) {
 
 void THttpCli::SocketSessionClosed(std::uint16_t) {
     connected_ = false;
-    auto alive = alive_;
+    const auto alive = lifetime_.watch();
     if (bodyLineCount_ > 0) TriggerDocEnd();
-    if (!*alive) return;
+    if (!alive) return;
     window_->post([this] { WMHttpSetReady(); });
 }
 
@@ -278,7 +272,7 @@ void THttpCli::SocketDataAvailable() {
         BodyBlock(receiveBuffer_, len);
         return;
     }
-    auto alive = alive_;
+    const auto alive = lifetime_.watch();
     while (receiveLen_ > 0 && (connected_ || closedAtStatus_)) {
         char* lf =
             static_cast<char*>(std::memchr(receiveBuffer_, '\n', static_cast<std::size_t>(receiveLen_)));
@@ -296,7 +290,7 @@ void THttpCli::SocketDataAvailable() {
         receiveLen_ -= consumed;
         receiveBuffer_[receiveLen_] = 0;
         if (state_ == httpWaitingHeader || state_ == httpWaitingBody) HandleLine(line);
-        if (!*alive) return;
+        if (!alive) return;
     }
 }
 
@@ -310,10 +304,10 @@ void THttpCli::HandleLine(const std::string& line) {
 }
 
 void THttpCli::HeaderLine(const std::string& line) {
-    auto alive = alive_;
+    const auto alive = lifetime_.watch();
     if (headerLineCount_ == 0) {
         TriggerHeaderBegin();
-        if (!*alive) return;
+        if (!alive) return;
     }
     ++headerLineCount_;
 
@@ -332,10 +326,10 @@ void THttpCli::HeaderLine(const std::string& line) {
             contentType_ == "text/html")
             docName_ = docName_.substr(0, docName_.size() - 3) + "htm";
         SetState(httpWaitingBody);
-        if (!*alive) return;
+        if (!alive) return;
         lineHandler_ = LineHandler::Body;
         TriggerHeaderEnd();
-        if (!*alive) return;
+        if (!alive) return;
         if (receiveLen_ > 0 && connected_) {
             const int len = receiveLen_;
             receiveLen_ = 0;
@@ -376,8 +370,8 @@ void THttpCli::HeaderLine(const std::string& line) {
             }
         }
     }
-    if (OnHeaderData) OnHeaderData(this);
-    if (!*alive) return;
+    OnHeaderData(this);
+    if (!alive) return;
     if (statusCode_ >= 400 && !closedAtStatus_) {
         closedAtStatus_ = true;
         CloseConnection();
@@ -416,10 +410,10 @@ void THttpCli::ChangeTarget(const std::string& location) {
 }
 
 void THttpCli::BodyBlock(char* data, int len) {
-    auto alive = alive_;
+    const auto alive = lifetime_.watch();
     if (bodyLineCount_ == 0) {
         TriggerDocBegin();
-        if (!*alive) return;
+        if (!alive) return;
     }
     ++bodyLineCount_;
     // A 32-bit count: it wraps after 2 GiB instead of overflowing.
@@ -427,23 +421,23 @@ void THttpCli::BodyBlock(char* data, int len) {
         static_cast<std::int32_t>(static_cast<std::uint32_t>(rcvdCount_) + static_cast<std::uint32_t>(len));
     data[len] = 0; // a handler may read the block as zero-terminated text
     TriggerDocData(data, len);
-    if (!*alive) return;
+    if (!alive) return;
     if (RcvdStream) RcvdStream->write(data, len);
 }
 
 // --- sending --------------------------------------------------------------------
 
 void THttpCli::SendCommand(const std::string& cmd) {
-    if (OnCommand) OnCommand(this, cmd);
+    OnCommand(this, cmd);
     sendBuffer_ += cmd;
     sendBuffer_ += "\r\n";
 }
 
 void THttpCli::SendRequest(const std::string& method, const std::string& version) {
     sendBuffer_.clear();
-    auto alive = alive_;
+    const auto alive = lifetime_.watch();
     TriggerHeaderBegin();
-    if (!*alive) return;
+    if (!alive) return;
     SendCommand(method + " " + path_ + " HTTP/" + version);
     if (!Sender.empty()) SendCommand("From: " + Sender);
     if (!Reference.empty()) SendCommand("Referer: " + Reference);
@@ -465,7 +459,7 @@ void THttpCli::SendRequest(const std::string& method, const std::string& version
     if (!Username.empty()) SendCommand("Authorization: Basic " + HttpBase64(Username + ":" + Password));
     if (!Cookie.empty()) SendCommand("Cookie: " + Cookie);
     TriggerHeaderEnd();
-    if (!*alive) return;
+    if (!alive) return;
     SendCommand("");
     const std::string request = std::move(sendBuffer_);
     sendBuffer_.clear();
@@ -477,13 +471,13 @@ void THttpCli::SendBodyBlock() {
     char buf[2049];
     SendStream->read(buf, 2048);
     const auto n = static_cast<int>(SendStream->gcount());
-    auto alive = alive_;
+    const auto alive = lifetime_.watch();
     if (n > 0) {
         sentCount_ =
             static_cast<std::int32_t>(static_cast<std::uint32_t>(sentCount_) + static_cast<std::uint32_t>(n));
         buf[n] = 0;
         TriggerSendData(buf, n);
-        if (!*alive) return;
+        if (!alive) return;
         socket_->Send(buf, n);
     } else {
         allowedToSend_ = false;
@@ -496,9 +490,9 @@ void THttpCli::SendBodyBlock() {
 void THttpCli::Abort() {
     if (state_ == httpReady || state_ == httpAborting) return; // nothing under way
     const bool wasLookup = state_ == httpDnsLookup;
-    auto alive = alive_;
+    const auto alive = lifetime_.watch();
     SetState(httpAborting);
-    if (!*alive) return;
+    if (!alive) return;
     if (wasLookup) socket_->CancelDnsLookup();
     statusCode_ = 404;
     reasonPhrase_ = "Connection aborted on request";
@@ -515,28 +509,28 @@ void THttpCli::Abort() {
 // --- event triggers ---------------------------------------------------------------
 
 void THttpCli::TriggerHeaderBegin() {
-    if (OnHeaderBegin) OnHeaderBegin(this);
+    OnHeaderBegin(this);
 }
 void THttpCli::TriggerHeaderEnd() {
-    if (OnHeaderEnd) OnHeaderEnd(this);
+    OnHeaderEnd(this);
 }
 void THttpCli::TriggerDocBegin() {
-    if (OnDocBegin) OnDocBegin(this);
+    OnDocBegin(this);
 }
 void THttpCli::TriggerDocData(const char* data, std::int32_t len) {
-    if (auto handler = OnDocData) handler(this, data, len);
+    OnDocData(this, data, len);
 }
 void THttpCli::TriggerDocEnd() {
-    if (auto handler = OnDocEnd) handler(this);
+    OnDocEnd(this);
 }
 void THttpCli::TriggerSendBegin() {
-    if (OnSendBegin) OnSendBegin(this);
+    OnSendBegin(this);
 }
 void THttpCli::TriggerSendData(const char* data, std::int32_t len) {
-    if (OnSendData) OnSendData(this, data, len);
+    OnSendData(this, data, len);
 }
 void THttpCli::TriggerSendEnd() {
-    if (OnSendEnd) OnSendEnd(this);
+    OnSendEnd(this);
 }
 
 } // namespace net

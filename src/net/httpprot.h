@@ -14,6 +14,7 @@
 
 #include "net/wsocket.h"
 #include "platform/listview.h"
+#include "platform/signal.h"
 
 namespace platform {
 class MessageTarget;
@@ -51,10 +52,11 @@ struct HttpUrlParts {
 HttpUrlParts ParseHttpURL(const std::string& url);
 
 class THttpCli;
-using THttpNotify = std::function<void(THttpCli* Sender)>;
-using TOnCommand = std::function<void(THttpCli* Sender, const std::string& S)>;
-using TDocDataEvent = std::function<void(THttpCli* Sender, const char* Buffer, std::int32_t Len)>;
-using THttpRequestDone = std::function<void(THttpCli* Sender, THttpRequest RqType, std::uint16_t Error)>;
+using THttpNotify = platform::Signal<THttpCli* /*Sender*/>;
+using TOnCommand = platform::Signal<THttpCli* /*Sender*/, const std::string& /*S*/>;
+using TDocDataEvent = platform::Signal<THttpCli* /*Sender*/, const char* /*Buffer*/, std::int32_t /*Len*/>;
+using THttpRequestDone =
+    platform::Signal<THttpCli* /*Sender*/, THttpRequest /*RqType*/, std::uint16_t /*Error*/>;
 
 class THttpCli {
 public:
@@ -110,7 +112,7 @@ public:
     void Get();
     void Abort();
 
-    // --- events -----------------------------------------------------------
+    // --- events (each may have several listeners; see platform/signal.h) ----
     THttpNotify OnTrace; // declared, never fired
     THttpNotify OnHeaderData;
     TOnCommand OnCommand;
@@ -165,7 +167,6 @@ private:
 
     std::unique_ptr<TWSocket> socket_;
     std::unique_ptr<platform::MessageTarget> window_;
-    std::shared_ptr<bool> alive_;
     THttpState state_ = httpReady;
     THttpRequest requestType_ = httpNONE;
     std::uint16_t requestDoneError_ = 0;
@@ -196,6 +197,8 @@ private:
     // The client closed the connection at an error status: the header lines
     // already received are still read, the body never is.
     bool closedAtStatus_ = false;
+    // Watched across calls into listeners, which may destroy the client.
+    platform::Lifetime lifetime_;
 };
 
 } // namespace net

@@ -70,7 +70,7 @@ std::string WSocketErrorDesc(int code) {
     return platform::socketErrorDesc(code);
 }
 
-TWSocket::TWSocket() : alive_(std::make_shared<bool>(true)) {
+TWSocket::TWSocket() {
     watcher_ = std::make_unique<platform::SocketWatcher>(
         [this](int fd, int bits, int error) { HandleNotification(fd, bits, error); });
     ResetSocket();
@@ -95,7 +95,6 @@ TWSocket::~TWSocket() {
         platform::sockClose(hSocket_);
         hSocket_ = INVALID_SOCKET;
     }
-    *alive_ = false;
 }
 
 // --- errors -----------------------------------------------------------------
@@ -388,13 +387,13 @@ void TWSocket::InternalClose(bool shutdown, std::uint16_t error) {
         return;
     }
     hSocket_ = INVALID_SOCKET;
-    auto alive = alive_;
+    const auto alive = lifetime_.watch();
     ChangeState(wsClosed);
-    if (!*alive) return;
+    if (!alive) return;
     if (!destroying_ && !closeReported_) {
         closeReported_ = true;
         TriggerSessionClosed(error);
-        if (!*alive) return;
+        if (!alive) return;
     }
     // The handler may already have started a new connection.
     if (hSocket_ == INVALID_SOCKET && state_ == wsClosed) ResetSocket();
@@ -430,10 +429,10 @@ void TWSocket::ResetSocket() {
 
 void TWSocket::HandleNotification(int fd, int bits, int error) {
     if (fd != hSocket_ || hSocket_ == INVALID_SOCKET || paused_) return;
-    auto alive = alive_;
+    const auto alive = lifetime_.watch();
     const auto err = static_cast<std::uint16_t>(error);
     // Another handle (or none) after a step: the rest was for the old one.
-    auto gone = [&] { return !*alive || hSocket_ != fd; };
+    auto gone = [&] { return !alive || hSocket_ != fd; };
 
     if (bits & platform::FD_CONNECT) {
         ChangeState(wsConnected);
@@ -478,7 +477,7 @@ void TWSocket::HandleNotification(int fd, int bits, int error) {
 }
 
 void TWSocket::DoReceiveLoop(std::uint16_t error) {
-    auto alive = alive_;
+    const auto alive = lifetime_.watch();
     const TSocket fd = hSocket_;
     for (;;) {
         lastError_ = 0;
@@ -488,7 +487,7 @@ void TWSocket::DoReceiveLoop(std::uint16_t error) {
         } else if (!TriggerDataAvailable(error)) {
             break;
         }
-        if (!*alive || hSocket_ != fd) return;
+        if (!alive || hSocket_ != fd) return;
         if (paused_) break; // the handler paused the socket: no more events until Resume
         if (lastError_ == 0) {
             const int waiting = Waiting();

@@ -16,6 +16,7 @@
 #include <netinet/in.h>
 
 #include "platform/listview.h"
+#include "platform/signal.h"
 
 namespace platform {
 class SocketWatcher;
@@ -231,7 +232,8 @@ private:
     int selectMask_ = 0;
     std::unique_ptr<platform::SocketWatcher> watcher_;
     std::unique_ptr<platform::LookupRequest> lookup_;
-    std::shared_ptr<bool> alive_;
+    // Watched across calls into handlers, which may destroy the socket.
+    platform::Lifetime lifetime_;
 };
 
 } // namespace net

@@ -240,14 +240,14 @@ bool TWSocket::WaitForState(int seconds, TSocketState state) {
     QElapsedTimer clock;
     clock.start();
     const qint64 limit = static_cast<qint64>(seconds) * 1000;
-    auto alive = alive_;
-    while (*alive && state_ != state) {
+    const auto alive = lifetime_.watch();
+    while (alive && state_ != state) {
         if (state == wsConnected && state_ == wsClosed) return false;
         const qint64 left = limit - clock.elapsed();
         if (left <= 0) return false;
         platform::pumpMessages(static_cast<int>(left));
     }
-    return *alive;
+    return static_cast<bool>(alive);
 }
 
 void TWSocket::ContinueLine() {
@@ -288,17 +288,17 @@ bool TWSocket::ReadLine(int seconds, std::string& line) {
     lineBuffer_.clear();
     lineReady_ = false;
     lineMode_ = true;
-    auto alive = alive_;
+    const auto alive = lifetime_.watch();
     ContinueLine();
     QElapsedTimer clock;
     clock.start();
     const qint64 limit = static_cast<qint64>(seconds) * 1000;
-    while (*alive && !lineReady_ && hSocket_ != INVALID_SOCKET && lastError_ == 0) {
+    while (alive && !lineReady_ && hSocket_ != INVALID_SOCKET && lastError_ == 0) {
         const qint64 left = limit - clock.elapsed();
         if (left <= 0) break;
         platform::pumpMessages(static_cast<int>(left));
     }
-    if (!*alive) return false;
+    if (!alive) return false;
     lineMode_ = false;
     line = lineBuffer_;
     return lineReady_;
@@ -307,10 +307,10 @@ bool TWSocket::ReadLine(int seconds, std::string& line) {
 void TWSocket::Flush() {
     QElapsedTimer clock;
     clock.start();
-    auto alive = alive_;
-    while (*alive && hSocket_ != INVALID_SOCKET && !sendQueue_.empty()) {
+    const auto alive = lifetime_.watch();
+    while (alive && hSocket_ != INVALID_SOCKET && !sendQueue_.empty()) {
         TryToSend();
-        if (!*alive || sendQueue_.empty() || hSocket_ == INVALID_SOCKET) break;
+        if (!alive || sendQueue_.empty() || hSocket_ == INVALID_SOCKET) break;
         const qint64 left = static_cast<qint64>(FlushTimeout) * 1000 - clock.elapsed();
         if (left <= 0) break;
         platform::pumpMessages(static_cast<int>(left));
@@ -318,9 +318,9 @@ void TWSocket::Flush() {
 }
 
 void TWSocket::WaitForClose() {
-    auto alive = alive_;
+    const auto alive = lifetime_.watch();
     char buf[4096];
-    while (*alive && hSocket_ != INVALID_SOCKET) {
+    while (alive && hSocket_ != INVALID_SOCKET) {
         if (Waiting() > 0) {
             Receive(buf, sizeof buf);
             continue;

@@ -148,16 +148,21 @@ public:
     }
     bool empty() const { return listenerCount() == 0; }
 
+    // A listener's exception ends the emission and reaches the caller.
     void fire(Args... args) const {
-        std::shared_ptr<Core> core = core_; // outlives the signal if a listener destroys it
-        ++core->emitting;
-        const std::size_t n = core->listeners.size(); // listeners added now hear the next one
-        for (std::size_t i = 0; i < n && core->alive; ++i) {
-            std::shared_ptr<Listener> l = core->listeners[i]; // held while it runs
+        struct Emitting {
+            std::shared_ptr<Core> core; // outlives the signal if a listener destroys it
+            explicit Emitting(std::shared_ptr<Core> c) : core(std::move(c)) { ++core->emitting; }
+            ~Emitting() {
+                if (--core->emitting == 0 && core->alive)
+                    std::erase_if(core->listeners, [](const auto& l) { return !l->connected; });
+            }
+        } e(core_);
+        Core& core = *e.core;
+        const std::size_t n = core.listeners.size(); // listeners added now hear the next one
+        for (std::size_t i = 0; i < n && core.alive; ++i) {
+            std::shared_ptr<Listener> l = core.listeners[i]; // held while it runs
             if (l->connected) l->fn(args...);
-        }
-        if (--core->emitting == 0 && core->alive) {
-            std::erase_if(core->listeners, [](const auto& l) { return !l->connected; });
         }
     }
     void operator()(Args... args) const { fire(std::forward<Args>(args)...); }

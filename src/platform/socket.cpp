@@ -360,7 +360,7 @@ std::string dotted(const in_addr& addr) {
 SocketWatcher::SocketWatcher(Notify notify)
     : notify_(std::move(notify)), readN_(std::make_unique<QSocketNotifier>(QSocketNotifier::Read)),
       writeN_(std::make_unique<QSocketNotifier>(QSocketNotifier::Write)),
-      context_(std::make_unique<QObject>()), alive_(std::make_shared<bool>(true)) {
+      context_(std::make_unique<QObject>()) {
     readN_->setEnabled(false);
     writeN_->setEnabled(false);
     QObject::connect(readN_.get(), &QSocketNotifier::activated, [this] { onReadable(); });
@@ -368,7 +368,6 @@ SocketWatcher::SocketWatcher(Notify notify)
 }
 
 SocketWatcher::~SocketWatcher() {
-    *alive_ = false;
     readN_->setEnabled(false);
     writeN_->setEnabled(false);
 }
@@ -427,12 +426,10 @@ void SocketWatcher::wantWrite() {
 void SocketWatcher::post(int bits, int error) {
     const std::uint64_t gen = generation_;
     const int fd = fd_;
-    std::weak_ptr<bool> alive = alive_;
     QMetaObject::invokeMethod(
         context_.get(),
-        [this, alive, gen, fd, bits, error] {
-            auto a = alive.lock();
-            if (!a || !*a || gen != generation_) return;
+        [this, alive = lifetime_.watch(), gen, fd, bits, error] {
+            if (!alive || gen != generation_) return;
             notify_(fd, bits, error);
         },
         Qt::QueuedConnection);

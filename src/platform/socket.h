@@ -12,6 +12,7 @@
 // Nothing here knows the rules of the socket component above it.
 
 #include "platform/eventloop.h" // pumpMessages
+#include "platform/signal.h"    // Lifetime
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -111,7 +112,7 @@ private:
     bool writeWanted_ = false;
     bool closeSeen_ = false;
     std::uint64_t generation_ = 0;
-    std::shared_ptr<bool> alive_;
+    Lifetime lifetime_;
 };
 
 // A target for messages posted to oneself: post(fn) runs fn later from the

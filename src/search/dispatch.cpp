@@ -10,33 +10,17 @@
 namespace search {
 
 SearchDispatch::SearchDispatch(EngineList& startlinks, const ProxyControls& proxy, LinkExtractor& extractor)
-    : startlinks_(startlinks), proxy_(proxy), extractor_(extractor), alive_(std::make_shared<bool>(true)) {}
+    : startlinks_(startlinks), proxy_(proxy), extractor_(extractor) {}
 
 SearchDispatch::~SearchDispatch() {
-    *alive_ = false;
     for (auto& q : queries_) {
-        q->client->OnDocData = nullptr;
-        q->client->OnRequestDone = nullptr;
+        q->client->OnDocData.disconnectAll();
+        q->client->OnRequestDone.disconnectAll();
         try {
             q->client->Abort();
         } catch (const std::exception&) { // a client that cannot abort is released all the same
         }
     }
-}
-
-int SearchDispatch::Subscribe(std::function<void()> fn) {
-    observers_.emplace_back(nextHandle_, std::move(fn));
-    return nextHandle_++;
-}
-
-void SearchDispatch::Unsubscribe(int handle) {
-    std::erase_if(observers_, [handle](const auto& o) { return o.first == handle; });
-}
-
-void SearchDispatch::notify() {
-    const auto copy = observers_;
-    for (const auto& o : copy)
-        o.second();
 }
 
 void SearchDispatch::setPbar(int position) {
@@ -59,7 +43,7 @@ void SearchDispatch::Start_search_butClick(const platform::StringList& engines) 
     search.Text = queryPhrase(search.Text);
     for (const std::string& entry : engines)
         htmlbuf.push_back(entry + search.Text);
-    notify();
+    changed();
     ExecSimultaneous();
 }
 
@@ -76,13 +60,11 @@ void SearchDispatch::ExecSimultaneous() {
         }
         cli->URL = htmlbuf.front();
         htmlbuf.erase(htmlbuf.begin());
-        cli->OnRequestDone = [this](net::THttpCli* s, net::THttpRequest rq, std::uint16_t err) {
+        cli->OnRequestDone.connect([this](net::THttpCli* s, net::THttpRequest rq, std::uint16_t err) {
             HttpCliItemRequestDone(s, rq, err);
-        };
-        cli->OnHeaderData = nullptr;
-        cli->OnDocData = [this](net::THttpCli* s, const char* b, std::int32_t len) {
-            HttpCli1DocData(s, b, len);
-        };
+        });
+        cli->OnDocData.connect(
+            [this](net::THttpCli* s, const char* b, std::int32_t len) { HttpCli1DocData(s, b, len); });
         clientlist.push_back(cli);
         queries_.push_back(std::move(q));
         try {
@@ -100,7 +82,7 @@ void SearchDispatch::ExecSimultaneous() {
         pbarVisible_ = true;
         cancelbutVisible_ = true;
     }
-    notify();
+    changed();
     if (firstError) std::rethrow_exception(firstError);
 }
 

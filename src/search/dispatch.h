@@ -6,6 +6,7 @@
 // disappears with the cancel button when the last one has ended.
 
 #include "platform/listview.h"
+#include "platform/signal.h"
 #include "search/engines.h"
 #include "search/link_extraction.h"
 #include "search/proxy_controls.h"
@@ -49,9 +50,8 @@ public:
     // Clients created and not yet released.
     std::size_t clientsAlive() const { return queries_.size() + releasing_; }
 
-    // Told of every change of the queue, the client list or the progress display.
-    int Subscribe(std::function<void()> fn);
-    void Unsubscribe(int handle);
+    // Every change of the queue, the client list or the progress display.
+    platform::Signal<> changed;
 
     // Search box: on Enter, the phrase joins the top of the history (it is
     // always added again) and the search starts.
@@ -79,21 +79,18 @@ private:
     struct Query;
     Query* find(net::THttpCli* client);
     void setPbar(int position);
-    void notify();
 
     EngineList& startlinks_;
     const ProxyControls& proxy_;
     LinkExtractor& extractor_;
     std::vector<std::unique_ptr<Query>> queries_;
-    std::shared_ptr<bool> alive_;
     std::size_t releasing_ = 0;
     int pbarPosition_ = 0;
     bool pbarVisible_ = false;
     bool cancelbutVisible_ = false;
     std::uint64_t started_ = 0;
     std::uint64_t finished_ = 0;
-    std::vector<std::pair<int, std::function<void()>>> observers_;
-    int nextHandle_ = 1;
+    platform::Lifetime lifetime_; // the posted release of a client looks at it
 };
 
 } // namespace search

@@ -16,8 +16,10 @@ const std::array<const char*, 7> DefaultEngines = {
 
 void EngineList::addengine(const std::string& entry) {
     if (std::find(items_.begin(), items_.end(), entry) != items_.end()) return;
+    const int row = Count();
+    rowsAboutToBeInserted(row, row);
     items_.push_back(entry);
-    notify();
+    rowsInserted(row, row);
 }
 
 bool EngineList::addDefaultEngines() {
@@ -29,35 +31,27 @@ bool EngineList::addDefaultEngines() {
 
 void EngineList::Delete(int index) {
     if (index < 0 || index >= Count()) return;
+    rowsAboutToBeRemoved(index, index);
     items_.erase(items_.begin() + index);
-    if (itemIndex_ >= Count()) itemIndex_ = -1;
-    notify();
+    rowsRemoved(index, index);
+    if (itemIndex_ >= Count()) setItemIndex(-1);
 }
 
 void EngineList::Clear() {
+    aboutToBeReset();
     items_.clear();
     itemIndex_ = -1;
-    notify();
+    wasReset();
 }
 
 void EngineList::SetItemIndex(int index) {
-    itemIndex_ = index >= 0 && index < Count() ? index : -1;
-    notify();
+    setItemIndex(index >= 0 && index < Count() ? index : -1);
 }
 
-int EngineList::Subscribe(Observer fn) {
-    observers_.emplace_back(nextHandle_, std::move(fn));
-    return nextHandle_++;
-}
-
-void EngineList::Unsubscribe(int handle) {
-    std::erase_if(observers_, [handle](const auto& o) { return o.first == handle; });
-}
-
-void EngineList::notify() {
-    const auto copy = observers_; // an observer may unsubscribe
-    for (const auto& o : copy)
-        o.second();
+void EngineList::setItemIndex(int index) {
+    if (index == itemIndex_) return;
+    itemIndex_ = index;
+    itemIndexChanged(index);
 }
 
 std::string queryPhrase(const std::string& text) {

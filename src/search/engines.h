@@ -5,9 +5,9 @@
 // queries are built and started. Also the search box with its phrase history.
 
 #include "platform/listview.h"
+#include "platform/signal.h"
 
 #include <array>
-#include <functional>
 #include <string>
 
 namespace search {
@@ -19,8 +19,6 @@ extern const std::array<const char*, 7> DefaultEngines;
 
 class EngineList {
 public:
-    using Observer = std::function<void()>;
-
     const platform::StringList& Items() const { return items_; }
     int Count() const { return static_cast<int>(items_.size()); }
     const std::string& Item(int i) const { return items_.at(static_cast<std::size_t>(i)); }
@@ -36,16 +34,16 @@ public:
     int ItemIndex() const { return itemIndex_; }
     void SetItemIndex(int index);
 
-    // Told of every change of the items or of the selection.
-    int Subscribe(Observer fn);
-    void Unsubscribe(int handle);
+    // ---- Change notices, as platform::ListView gives them (rows first..last) ----
+    platform::Signal<int, int> rowsAboutToBeInserted, rowsInserted;
+    platform::Signal<int, int> rowsAboutToBeRemoved, rowsRemoved;
+    platform::Signal<> aboutToBeReset, wasReset; // Clear
+    platform::Signal<int> itemIndexChanged;      // the new selected line, -1 for none
 
 private:
-    void notify();
+    void setItemIndex(int index);
     platform::StringList items_;
     int itemIndex_ = -1;
-    std::vector<std::pair<int, Observer>> observers_;
-    int nextHandle_ = 1;
 };
 
 // The search box: its text is the phrase, its drop-down items the phrase

@@ -35,11 +35,11 @@ void SearchDispatch::HttpCliItemRequestDone(net::THttpCli* sender, int /*rqType*
         // A page cut short by Abort is not settled: its unfinished end is no link.
         if (error != 3) extractor_.endPage(done->scan);
         ++releasing_;
-        platform::post([done, alive = alive_, this]() mutable {
+        platform::post([done, alive = lifetime_.watch(), this]() mutable {
             done.reset();
-            if (!*alive) return;
+            if (!alive) return;
             --releasing_;
-            notify();
+            changed();
         });
     }
     ++finished_;
@@ -48,7 +48,7 @@ void SearchDispatch::HttpCliItemRequestDone(net::THttpCli* sender, int /*rqType*
         pbarVisible_ = false;
         cancelbutVisible_ = false;
     }
-    notify();
+    changed();
 }
 
 void SearchDispatch::cancelbutClick() {
@@ -59,7 +59,7 @@ void SearchDispatch::cancelbutClick() {
         first->Abort();
         if (!clientlist.empty() && clientlist.front() == first) clientlist.erase(clientlist.begin());
     }
-    notify();
+    changed();
 }
 
 } // namespace search

@@ -64,11 +64,11 @@ void SettingsWindow::FormClose() {
 }
 
 void SettingsWindow::dfatimeChange() {
-    if (OnSchedulerInterval) OnSchedulerInterval(schedulerInterval(dfatime_));
+    OnSchedulerInterval(schedulerInterval(dfatime_));
 }
 
 void SettingsWindow::ontopClick() {
-    if (OnStayOnTop) OnStayOnTop(ontop_);
+    OnStayOnTop(ontop_);
 }
 
 void SettingsWindow::Button1Click() {

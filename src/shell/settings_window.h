@@ -3,6 +3,7 @@
 // proxy fields it edits, and its handlers. The widgets render this model and
 // forward the user's actions to the handlers.
 
+#include "platform/signal.h"
 #include "search/engines.h"
 #include "search/proxy_controls.h"
 #include "shell/formstorage.h"
@@ -55,10 +56,11 @@ public:
     // The file dialog "manualfind": its current file name.
     std::string manualfindFileName = CuteFtpProgram;
 
-    // Hooks the rest of the program connects.
-    std::function<void(int ms)> OnSchedulerInterval;           // dfatimeChange: the scheduler's new interval
-    std::function<void(bool on)> OnStayOnTop;                  // ontopClick: the main window in front or not
-    std::function<bool(std::string& fileName)> ShowFileDialog; // manualfind; answers whether confirmed
+    // Announced to the rest of the program.
+    platform::Signal<int /*ms*/> OnSchedulerInterval; // dfatimeChange: the scheduler's new interval
+    platform::Signal<bool /*on*/> OnStayOnTop;        // ontopClick: the main window in front or not
+    // The file dialog, which the window provides; answers whether confirmed.
+    std::function<bool(std::string& fileName)> ShowFileDialog; // manualfind
 
     // Handlers.
     void Edit1KeyDown(int key);

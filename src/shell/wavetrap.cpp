@@ -21,13 +21,13 @@ Wavetrap::Wavetrap()
         pending.downloading.clear();
         pending.downloadingsize.clear();
     });
-    scheduler.hooks.savecfg = [this] { settings.savecfg(); };
-    scheduler.hooks.addToLog = [this](const std::string& url) { downloadLog.append(url); };
-    cfg.OnSchedulerInterval = [this](int ms) { scheduler.dfatimer.setInterval(ms); };
+    scheduler.hooks.savecfg.connect(receiver_, [this] { settings.savecfg(); });
+    scheduler.hooks.addToLog.connect(receiver_, [this](const std::string& url) { downloadLog.append(url); });
+    cfg.OnSchedulerInterval.connect(receiver_, [this](int ms) { scheduler.dfatimer.setInterval(ms); });
     // Every tick refreshes the status view while it is shown.
-    scheduler.hooks.updatestatus = [this] {
+    scheduler.hooks.updatestatus.connect(receiver_, [this] {
         if (status.viewMode && status.viewMode() == download::StatusViewMode) status.updatestatus();
-    };
+    });
 }
 
 void Wavetrap::resumePendingDownloads() {

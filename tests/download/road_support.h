@@ -68,7 +68,8 @@ protected:
     std::vector<std::pair<std::string, bool>> done; // files that left their slot, fetched or not
 
     Road() {
-        s.hooks.fileDone = [this](const std::string& url, bool fetched) { done.emplace_back(url, fetched); };
+        s.hooks.fileDone.connect(
+            [this](const std::string& url, bool fetched) { done.emplace_back(url, fetched); });
     }
 
     void launch(const std::string& url) { s.launchftp(w.urlinfo.info(url)); }

@@ -62,7 +62,7 @@ protected:
 TEST_F(Dialogues, WholeFileWithResumeAndTheOutcomesCounted) {
     testsupport::writeFile(dir.file("x.mp3"), fillBytes(0, 400));
     platform::StringList bar; // every text the status bar showed
-    s.hooks.statusBar = [&](const std::string& text) { bar.push_back(text); };
+    s.hooks.statusBar.connect([&](const std::string& text) { bar.push_back(text); });
     play(login() + "C: REST 400\nS: 350 Restarting at 400\n" + retr(400, 600) + "WAITCLOSE\n");
     ASSERT_TRUE(stepUntil([&] { return s.slot(14).state == download::StartTransfer; }));
     ASSERT_TRUE(stepUntil([&] { return !w.pending.downloading.empty(); }));

@@ -29,17 +29,16 @@ struct Recorder {
     bool abortAtProgress = false; // answer Abort = true from OnProgress
 
     explicit Recorder(net::TFtpClient& c) {
-        c.OnRequestDone = [this](net::TFtpClient&, net::TFtpRequest rq, std::uint16_t err) {
-            done.emplace_back(rq, err);
-        };
-        c.OnDisplay = [this](net::TFtpClient&, std::string& msg) { display.push_back(msg); };
-        c.OnProgress = [this](net::TFtpClient&, std::int64_t count, bool& abort) {
+        c.OnRequestDone.connect(
+            [this](net::TFtpClient&, net::TFtpRequest rq, std::uint16_t err) { done.emplace_back(rq, err); });
+        c.OnDisplay.connect([this](net::TFtpClient&, std::string& msg) { display.push_back(msg); });
+        c.OnProgress.connect([this](net::TFtpClient&, std::int64_t count, bool& abort) {
             progress.push_back(count);
             abort = abortAtProgress;
-        };
-        c.OnSessionConnected = [this](net::TFtpClient&, std::uint16_t) { ++sessionConnected; };
-        c.OnSessionClosed = [this](net::TFtpClient&, std::uint16_t) { ++sessionClosed; };
-        c.OnStateChange = [this](net::TFtpClient&) { ++stateChanges; };
+        });
+        c.OnSessionConnected.connect([this](net::TFtpClient&, std::uint16_t) { ++sessionConnected; });
+        c.OnSessionClosed.connect([this](net::TFtpClient&, std::uint16_t) { ++sessionClosed; });
+        c.OnStateChange.connect([this](net::TFtpClient&) { ++stateChanges; });
     }
 
     // Runs the loop until the n-th completion arrived (bounded).

@@ -32,7 +32,7 @@ struct Session {
         c.UserName = "anonymous";
         c.PassWord = "guest@";
         c.HostFileName = c.LocalFileName = "song.mp3";
-        c.OnStateChange = [this](TFtpClient& s) { states.push_back(s.State()); };
+        c.OnStateChange.connect([this](TFtpClient& s) { states.push_back(s.State()); });
     }
     std::pair<int, int> run(void (TFtpClient::*req)()) {
         const std::size_t n = r.done.size();
@@ -214,11 +214,11 @@ TEST(FtpClientTransfer, CompletionIsNeverDeliveredInsideTheCallNorAfterDestructi
     std::vector<std::pair<int, int>> done;
     auto record = [&](TFtpClient&, TFtpRequest rq, std::uint16_t err) { done.emplace_back(rq, err); };
     TFtpClient kept;
-    kept.OnRequestDone = record;
+    kept.OnRequestDone.connect(record);
     kept.Rest();
     {
         TFtpClient gone;
-        gone.OnRequestDone = record;
+        gone.OnRequestDone.connect(record);
         gone.Rest();
         EXPECT_TRUE(done.empty()); // posted, not delivered inside the call
     }

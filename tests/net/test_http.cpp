@@ -29,25 +29,26 @@ struct HttpRecorder {
     THttpRequest doneType = httpNONE;
 
     void attach(THttpCli& c) {
-        c.OnStateChange = [this](THttpCli* s) { events.push_back("state " + std::to_string(s->State())); };
-        c.OnHeaderBegin = [this](THttpCli*) { events.push_back("headerbegin"); };
-        c.OnHeaderEnd = [this](THttpCli*) { events.push_back("headerend"); };
-        c.OnHeaderData = [this](THttpCli*) { events.push_back("headerdata"); };
-        c.OnCommand = [this](THttpCli*, const std::string& s) { events.push_back("command " + s); };
-        c.OnDocBegin = [this](THttpCli*) { events.push_back("docbegin"); };
-        c.OnDocData = [this](THttpCli*, const char* buf, std::int32_t len) {
+        c.OnStateChange.connect(
+            [this](THttpCli* s) { events.push_back("state " + std::to_string(s->State())); });
+        c.OnHeaderBegin.connect([this](THttpCli*) { events.push_back("headerbegin"); });
+        c.OnHeaderEnd.connect([this](THttpCli*) { events.push_back("headerend"); });
+        c.OnHeaderData.connect([this](THttpCli*) { events.push_back("headerdata"); });
+        c.OnCommand.connect([this](THttpCli*, const std::string& s) { events.push_back("command " + s); });
+        c.OnDocBegin.connect([this](THttpCli*) { events.push_back("docbegin"); });
+        c.OnDocData.connect([this](THttpCli*, const char* buf, std::int32_t len) {
             events.push_back("docdata");
             body.append(buf, static_cast<std::size_t>(len));
             blockSizes.push_back(len);
             if (buf[len] != 0) zeroAfterEveryBlock = false;
-        };
-        c.OnDocEnd = [this](THttpCli*) { events.push_back("docend"); };
-        c.OnRequestDone = [this](THttpCli*, THttpRequest rq, std::uint16_t e) {
+        });
+        c.OnDocEnd.connect([this](THttpCli*) { events.push_back("docend"); });
+        c.OnRequestDone.connect([this](THttpCli*, THttpRequest rq, std::uint16_t e) {
             events.push_back("done " + std::to_string(rq) + " " + std::to_string(e));
             ++done;
             doneError = e;
             doneType = rq;
-        };
+        });
     }
     bool wait(int maxMs = 10000) {
         return platform::runUntil([&] { return done > 0; }, maxMs);
@@ -142,7 +143,7 @@ TEST(HttpUrl, ModifiedSinceDate) {
 TEST(HttpUrl, BusyAndNothingToPost) {
     THttpCli c;
     int done = 0;
-    c.OnRequestDone = [&](THttpCli*, THttpRequest, std::uint16_t) { ++done; };
+    c.OnRequestDone.connect([&](THttpCli*, THttpRequest, std::uint16_t) { ++done; });
     c.Abort(); // nothing under way: nothing happens
     platform::runUntil([] { return false; }, 20);
     EXPECT_EQ(done, 0);
@@ -511,15 +512,14 @@ TEST_F(Http, NewRequestFromInsideRequestDone) {
     THttpCli c;
     std::string bodies;
     int done = 0;
-    c.OnDocData = [&](THttpCli*, const char* b, std::int32_t n) {
-        bodies.append(b, static_cast<std::size_t>(n));
-    };
-    c.OnRequestDone = [&](THttpCli* s, THttpRequest, std::uint16_t) {
+    c.OnDocData.connect(
+        [&](THttpCli*, const char* b, std::int32_t n) { bodies.append(b, static_cast<std::size_t>(n)); });
+    c.OnRequestDone.connect([&](THttpCli* s, THttpRequest, std::uint16_t) {
         if (++done == 1) {
             s->URL = peer->url("/second");
             s->StartGet();
         }
-    };
+    });
     c.URL = peer->url("/first");
     c.StartGet();
     ASSERT_TRUE(platform::runUntil([&] { return done == 2; }, 10000));
@@ -532,10 +532,9 @@ TEST_F(Http, PostAndHead) {
     c.SendStream = &post;
     std::string sent;
     int sendEnd = 0;
-    c.OnSendData = [&](THttpCli*, const char* b, std::int32_t n) {
-        sent.append(b, static_cast<std::size_t>(n));
-    };
-    c.OnSendEnd = [&](THttpCli*) { ++sendEnd; };
+    c.OnSendData.connect(
+        [&](THttpCli*, const char* b, std::int32_t n) { sent.append(b, static_cast<std::size_t>(n)); });
+    c.OnSendEnd.connect([&](THttpCli*) { ++sendEnd; });
     c.URL = peer->url("/form");
     c.StartPost();
     ASSERT_TRUE(r.wait());
@@ -598,11 +597,9 @@ TEST_F(Http, AbortFromInsideDocDataAndReceiveStream) {
         THttpCli c;
         HttpRecorder r;
         r.attach(c);
-        auto record = c.OnDocData;
-        c.OnDocData = [&](THttpCli* s, const char* b, std::int32_t n) {
-            record(s, b, n);
+        c.OnDocData.connect([&](THttpCli* s, const char*, std::int32_t) { // after the recorder
             if (r.body.size() > 5000) s->Abort();
-        };
+        });
         c.URL = peer->url("/big");
         c.StartGet();
         ASSERT_TRUE(r.wait());

@@ -55,7 +55,7 @@ TEST_F(Dispatch, SevenDefaultLikeEnginesAreAllAskedAtOnceAndTheBarCountsTheirEnd
     }
     std::vector<int> bar;
     bool hiddenBeforeLast = false;
-    rig.d.Subscribe([&] {
+    rig.d.changed.connect([&] {
         if (bar.empty() || bar.back() != rig.d.pbarPosition()) bar.push_back(rig.d.pbarPosition());
         if (!rig.d.pbarVisible() && rig.d.queriesFinished() < 7 && rig.d.queriesFinished() > 0)
             hiddenBeforeLast = true;
@@ -155,7 +155,7 @@ TEST_F(Dispatch, CancelEmptiesTheQueueAbortsEveryQueryAndKeepsTheLinksFound) {
     ASSERT_TRUE(peer().waitForRequests(before + 4));
     rig.d.htmlbuf = {"a.test/q=", "b.test/q=", "c.test/q="}; // three still queued
     int firstEndVisible = -1;
-    rig.d.Subscribe([&] {
+    rig.d.changed.connect([&] {
         if (firstEndVisible == -1 && rig.d.queriesFinished() == 2) firstEndVisible = rig.d.pbarVisible();
     });
     rig.d.cancelbutClick();

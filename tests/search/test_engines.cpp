@@ -33,14 +33,20 @@ TEST(Engines, TheSevenBuiltInEntriesKeepTheEnginesPathsAndQueryPrefixes) {
 
 TEST(Engines, AddingKeepsOrderAndRefusesExactDuplicatesOnly) {
     search::EngineList list;
-    int changes = 0;
-    list.Subscribe([&] { ++changes; });
+    std::string heard; // the change notices, "<first,last>" for about to insert, "(first,last)" for done
+    list.rowsAboutToBeInserted.connect(
+        [&](int f, int l) { heard += "<" + std::to_string(f) + "," + std::to_string(l) + ">"; });
+    list.rowsInserted.connect([&](int f, int l) {
+        heard += "(" + std::to_string(f) + "," + std::to_string(l) + ")" + std::to_string(list.Count());
+    });
+    list.rowsRemoved.connect([&](int f, int) { heard += "-" + std::to_string(f); });
+    list.itemIndexChanged.connect([&](int i) { heard += "#" + std::to_string(i); });
     list.addengine("a.test/s?q=");
     list.addengine("b.test/s?q=");
     list.addengine("a.test/s?q=");
     list.addengine("A.test/s?q=");
     EXPECT_EQ(list.Items(), (platform::StringList{"a.test/s?q=", "b.test/s?q=", "A.test/s?q="}));
-    EXPECT_EQ(changes, 3);
+    EXPECT_EQ(heard, "<0,0>(0,0)1<1,1>(1,1)2<2,2>(2,2)3");
     EXPECT_FALSE(list.addDefaultEngines()); // not empty: nothing added
     EXPECT_EQ(list.Count(), 3);
     list.Clear();
@@ -48,8 +54,10 @@ TEST(Engines, AddingKeepsOrderAndRefusesExactDuplicatesOnly) {
     EXPECT_EQ(list.Count(), 7);
     EXPECT_EQ(list.Item(0), search::DefaultEngines[0]);
     list.SetItemIndex(6);
+    heard.clear();
     list.Delete(6);
     EXPECT_EQ(list.ItemIndex(), -1);
+    EXPECT_EQ(heard, "-6#-1");
     list.Delete(42); // no such line: nothing
     EXPECT_EQ(list.Count(), 6);
 }

@@ -90,8 +90,8 @@ TEST_F(FormStorageTest, RestoringRunsTheHandlersOfChangedOptionsOnly) {
     std::vector<int> intervals;
     std::vector<bool> onTop;
     Program p;
-    p.cfg.OnSchedulerInterval = [&](int ms) { intervals.push_back(ms); };
-    p.cfg.OnStayOnTop = [&](bool on) { onTop.push_back(on); };
+    p.cfg.OnSchedulerInterval.connect([&](int ms) { intervals.push_back(ms); });
+    p.cfg.OnStayOnTop.connect([&](bool on) { onTop.push_back(on); });
     writeFile(forms(), "[cfg]\ndfatime_Position=1\nontop_Checked=False\n");
     p.cfg.Show();
     EXPECT_TRUE(intervals.empty());

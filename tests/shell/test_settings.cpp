@@ -54,8 +54,8 @@ TEST_F(SettingsFiles, EverySectionOfBothFilesSurvivesARoundTrip) {
         Program p;
         int interval = 0;
         bool onTop = false;
-        p.cfg.OnSchedulerInterval = [&](int ms) { interval = ms; };
-        p.cfg.OnStayOnTop = [&](bool on) { onTop = on; };
+        p.cfg.OnSchedulerInterval.connect([&](int ms) { interval = ms; });
+        p.cfg.OnStayOnTop.connect([&](bool on) { onTop = on; });
         p.start();
         EXPECT_EQ(p.w.pending.downloading,
                   (platform::StringList{"ftp://a.test/pub/one.mp3", "ftp://b.test/two.mp3", ""}));
