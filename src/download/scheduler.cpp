@@ -1,27 +1,46 @@
 #include "download/scheduler.h"
 
+#include "platform/text.h"
+
 #include <exception>
 #include <stdexcept>
 
 namespace download {
 
-namespace {
+using platform::contains;
 
-bool contains(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
-}
+namespace {} // namespace
 
-} // namespace
-
-const char* stateText(int state) {
+const char* stateText(SlotState state) {
     static const char* const texts[] = {"Not connected",         "Connecting",
                                         "Sending Username",      "Sending Password",
                                         "Setting up connection", "Downloading",
                                         "Finishing download",    "Setting up connection",
                                         "Transfering Data",      "Transfering Data",
                                         "Downloading",           "Restarting, site does not support REST"};
-    if (state < 0 || state > 11) return "";
-    return texts[state];
+    const int k = number(state);
+    if (k < 0 || k > 11) return "";
+    return texts[k];
+}
+
+bool numberedAboveLoggedIn(SlotState state) {
+    switch (state) {
+    case Idle:
+    case Connecting:
+    case Connected:
+    case LoggedIn:
+        return false;
+    case StartTransfer:
+    case TransferAnswered:
+    case FileFinished:
+    case SizeAnswered:
+    case TypeSent:
+    case UserSent:
+    case TransferConfirmed:
+    case ResumeRefused:
+        return true;
+    }
+    return false;
 }
 
 Scheduler::Scheduler(url::UrlInfo& urlinfo, results::SiteStats& stats, PendingDownloads& pending)
@@ -80,9 +99,9 @@ bool Scheduler::idle() const {
     return true;
 }
 
-void Scheduler::setState(int n, int state) {
-    if (slot(n).state == state) return;
-    slot(n).state = state;
+void Scheduler::setState(int n, SlotState state) {
+    if (slotAt(n).state == state) return;
+    slotAt(n).state = state;
     hooks.slotChanged(n);
 }
 
@@ -114,7 +133,7 @@ void Scheduler::launchftp(const url::tlinfo& link) {
     if (!l.dir.empty() && l.dir.back() != '/') l.dir += '/';
 
     for (int n = 1; n <= SlotCount; ++n) {
-        Slot& s = slot(n);
+        Slot& s = slotAt(n);
         if (s.state != Idle && s.record.site == l.site) {
             s.queue.push_back(l.dir);
             s.queue.push_back(l.fname);
@@ -124,12 +143,12 @@ void Scheduler::launchftp(const url::tlinfo& link) {
     }
     int free = 0;
     for (int n = 1; n <= SlotCount; ++n)
-        if (slot(n).state == Idle) free = n;
+        if (slotAt(n).state == Idle) free = n;
     if (free == 0) {
         launchbuf.push_back(l.url);
         return;
     }
-    Slot& s = slot(free);
+    Slot& s = slotAt(free);
     s.queue = {l.dir, l.fname};
     s.queueUrls = {l.url};
     setState(free, Connecting);
@@ -148,7 +167,7 @@ void Scheduler::launchftp(const url::tlinfo& link) {
 }
 
 void Scheduler::maintainlist(int n) {
-    if (slot(n).queue.size() < 2) abort(n, "No files left in download list for site to dl");
+    if (slotAt(n).queue.size() < 2) abort(n, "No files left in download list for site to dl");
 }
 
 void Scheduler::dropPending(const std::string& url) {
@@ -163,7 +182,7 @@ void Scheduler::dropPending(const std::string& url) {
 
 void Scheduler::abort(int n, const std::string& reason) {
     if (n < 1 || n > SlotCount) return;
-    Slot& s = slot(n);
+    Slot& s = slotAt(n);
     if (!contains(reason, "ect to ho")) {
         memo(abortout, std::to_string(n) + " XXX::" + reason);
         memo(abortout, s.record.site);
@@ -185,14 +204,14 @@ void Scheduler::dfatimerTimer() {
     ++cursor_;
     if (cursor_ > SlotCount || cursor_ < 1) cursor_ = 1;
     const int n = cursor_;
-    Slot& s = slot(n);
+    Slot& s = slotAt(n);
 
     if (s.reset) setState(n, Idle);
 
     if (!s.busy && !s.awaiting && ready(*s.client)) {
         s.wait = 0;
         s.busy = true;
-        const int at = s.state;
+        const SlotState at = s.state;
         try {
             runStep(n);
         } catch (const std::exception& e) {
@@ -217,10 +236,10 @@ void Scheduler::dfatimerTimer() {
     hooks.updatestatus();
 }
 
-void Scheduler::stepFailed(int n, int state, const std::string& what) {
+void Scheduler::stepFailed(int n, SlotState state, const std::string& what) {
     // The step raised instead of starting its request: the slot goes on as
     // after a failed step of that state, and the error is kept.
-    memo(errorlog, std::to_string(n) + ": error " + what + ": state " + std::to_string(state));
+    memo(errorlog, std::to_string(n) + ": error " + what + ": state " + std::to_string(number(state)));
     if (state == Connecting) {
         // An Open that cannot even start (no host name) never connects: the
         // slot ends as after a failed name lookup instead of trying for ever.
@@ -232,7 +251,7 @@ void Scheduler::stepFailed(int n, int state, const std::string& what) {
 }
 
 void Scheduler::runStep(int n) {
-    Slot& s = slot(n);
+    Slot& s = slotAt(n);
     net::TFtpClient& c = *s.client;
     switch (s.state) {
     case Idle:
@@ -319,7 +338,7 @@ void Scheduler::runStep(int n) {
 }
 
 void Scheduler::timeouts(int n) {
-    Slot& s = slot(n);
+    Slot& s = slotAt(n);
     net::TFtpClient& c = *s.client;
 
     if (s.wait > 30) {
@@ -349,13 +368,14 @@ void Scheduler::timeouts(int n) {
     // Finish by size.
     const std::int64_t rs = c.RemoteSize();
     const std::int64_t bc = c.ByteCount();
-    if (s.state > LoggedIn && rs > 100 && rs - 50 < bc && bc < rs + 50 && s.state == TransferAnswered) {
+    if (numberedAboveLoggedIn(s.state) && rs > 100 && rs - 50 < bc && bc < rs + 50 &&
+        s.state == TransferAnswered) {
         setState(n, FileFinished);
         s.fetched = true;
     }
 
     // Stall.
-    if (s.state >= LoggedIn) {
+    if (s.state == LoggedIn || numberedAboveLoggedIn(s.state)) {
         // Visits in a row: a byte count that moved starts the count again, so
         // the short pauses of a long, slow transfer never add up to a stall.
         if (bc == s.lastByteCount)
@@ -376,8 +396,8 @@ void Scheduler::timeouts(int n) {
                         setState(n, FileFinished);
                         s.fetched = true;
                     } else {
-                        memo(errorlog,
-                             std::to_string(n) + ": transfer stalled: state " + std::to_string(s.state));
+                        memo(errorlog, std::to_string(n) + ": transfer stalled: state " +
+                                           std::to_string(number(s.state)));
                         setState(n, Connecting);
                     }
                 }
@@ -391,11 +411,11 @@ void Scheduler::timeouts(int n) {
 }
 
 void Scheduler::transferStart(int n) {
-    Slot& s = slot(n);
+    Slot& s = slotAt(n);
     net::TFtpClient& c = *s.client;
     setStatusBar("Downloading " + s.record.fname);
     stats_.addgood(c.HostName);
-    memo(ftpstatus, "Entering State " + std::to_string(s.state));
+    memo(ftpstatus, "Entering State " + std::to_string(number(s.state)));
     pending_.downloading.push_back(s.record.url);
     pending_.downloadingsize.push_back(std::to_string(c.RemoteSize()));
     memo(abortout, "Starting download");
@@ -408,12 +428,12 @@ void Scheduler::transferStart(int n) {
 }
 
 void Scheduler::finishHandling(int n) {
-    Slot& s = slot(n);
+    Slot& s = slotAt(n);
     net::TFtpClient& c = *s.client;
     savecfg();
     for (int i = 0; i < 3; ++i)
         stats_.addgood(c.HostName);
-    memo(ftpstatus, "Entering State " + std::to_string(s.state));
+    memo(ftpstatus, "Entering State " + std::to_string(number(s.state)));
     setStatusBar("Finished download of " + s.record.fname);
     if (s.queue.size() >= 2) {
         s.queue.erase(s.queue.begin(), s.queue.begin() + 2);

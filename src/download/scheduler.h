@@ -64,7 +64,7 @@ public:
     void ftp1StateChange(net::TFtpClient& sender);
 
     // ---- State ---------------------------------------------------------------
-    Slot& slot(int n) { return slots_.at(static_cast<std::size_t>(n)); }
+    // Slot n, to read: its fields change only through the scheduler.
     const Slot& slot(int n) const { return slots_.at(static_cast<std::size_t>(n)); }
     int cursor() const { return cursor_; }
     // No slot has work and nothing is parked.
@@ -80,7 +80,9 @@ public:
     static constexpr std::size_t MemoLimit = 2000;
 
 private:
-    void setState(int n, int state);
+    friend struct SchedulerAccess; // lets the tests put a slot in a given state
+    Slot& slotAt(int n) { return slots_.at(static_cast<std::size_t>(n)); }
+    void setState(int n, SlotState state);
     void runStep(int n);
     void timeouts(int n);
     void transferStart(int n);
@@ -88,8 +90,8 @@ private:
     void dropPending(const std::string& url);
     void setStatusBar(const std::string& text);
     void memo(platform::StringList& m, std::string line);
-    void stepFailed(int n, int state, const std::string& what);
-    void applyRow(int n, int state, std::uint16_t error, bool& handled);
+    void stepFailed(int n, SlotState state, const std::string& what);
+    void applyRow(int n, SlotState state, std::uint16_t error, bool& handled);
     static bool ready(const net::TFtpClient& c);
     void savecfg();
 

@@ -4,13 +4,13 @@
 
 #include "download/scheduler.h"
 
+#include "platform/text.h"
+
 namespace download {
 
-namespace {
+using platform::contains;
 
-bool contains(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
-}
+namespace {
 
 // The server confirmed the transfer (226 or 250 was the last reply).
 bool confirmed(const net::TFtpClient& c) {
@@ -22,9 +22,9 @@ bool confirmed(const net::TFtpClient& c) {
 void Scheduler::ftp11RequestDone(net::TFtpClient& sender, net::TFtpRequest, std::uint16_t error) {
     const int n = sender.Tag;
     if (n < 1 || n > SlotCount) return;
-    Slot& s = slot(n);
+    Slot& s = slotAt(n);
     s.awaiting = false;
-    const int at = s.state;
+    const SlotState at = s.state;
     // A slot already ended has no site left to blame.
     if (error != 0 && !s.record.site.empty()) stats_.addbad(s.record.site);
 
@@ -36,12 +36,12 @@ void Scheduler::ftp11RequestDone(net::TFtpClient& sender, net::TFtpRequest, std:
     bool handled = false;
     applyRow(n, at, error, handled);
     if (error != 0 && !handled)
-        memo(errorlog,
-             std::to_string(n) + ": error " + std::to_string(error) + ": state " + std::to_string(at));
+        memo(errorlog, std::to_string(n) + ": error " + std::to_string(error) + ": state " +
+                           std::to_string(number(at)));
 }
 
-void Scheduler::applyRow(int n, int at, std::uint16_t error, bool& handled) {
-    Slot& s = slot(n);
+void Scheduler::applyRow(int n, SlotState at, std::uint16_t error, bool& handled) {
+    Slot& s = slotAt(n);
     const net::TFtpClient& c = *s.client;
     switch (at) {
     case Idle:
@@ -99,7 +99,7 @@ void Scheduler::applyRow(int n, int at, std::uint16_t error, bool& handled) {
             // The control connection went down in the middle: connect again
             // and resume the partial file.
             if (!s.record.site.empty()) stats_.addbad(s.record.site);
-            memo(errorlog, std::to_string(n) + ": transfer broken off: state " + std::to_string(at));
+            memo(errorlog, std::to_string(n) + ": transfer broken off: state " + std::to_string(number(at)));
             setState(n, Connecting);
         }
         break;
@@ -111,12 +111,12 @@ void Scheduler::applyRow(int n, int at, std::uint16_t error, bool& handled) {
 void Scheduler::ftp1Display(net::TFtpClient& sender, std::string& msg) {
     const int n = sender.Tag;
     if (n < 1 || n > SlotCount) return;
-    Slot& s = slot(n);
+    Slot& s = slotAt(n);
     // The client's own notes ("! ..."), received data pieces and the transfer
     // line among them, are no replies: file content or a byte rate that
     // happens to hold a code must not move the slot.
     const bool clientNote = msg.rfind("! ", 0) == 0;
-    if (!clientNote && contains(msg, "530") && s.state > LoggedIn) setState(n, Connecting);
+    if (!clientNote && contains(msg, "530") && numberedAboveLoggedIn(s.state)) setState(n, Connecting);
     // A 550 to the first SIZE after a log-in, still in ASCII mode, may only
     // refuse SIZE there: the file is then fetched without a known size (a
     // missing file is refused again by RETR).
@@ -141,13 +141,13 @@ void Scheduler::ftp1Display(net::TFtpClient& sender, std::string& msg) {
 void Scheduler::ftp1Progress(net::TFtpClient& sender, std::int64_t count, bool& abortFlag) {
     const int n = sender.Tag;
     if (n < 1 || n > SlotCount) return;
-    Slot& s = slot(n);
+    Slot& s = slotAt(n);
     s.byteCount = count;
     s.resumeAt = count - sender.ByteCount();
     s.record.tag = static_cast<std::int32_t>(count);
     abortFlag = s.reset;
     const std::int64_t rs = sender.RemoteSize();
-    if (s.state > LoggedIn && rs > 100 && rs - 50 < count && count < rs + 50) {
+    if (numberedAboveLoggedIn(s.state) && rs > 100 && rs - 50 < count && count < rs + 50) {
         if (s.state == StartTransfer || s.state == TransferAnswered) {
             setState(n, FileFinished);
             s.fetched = true;
@@ -158,7 +158,7 @@ void Scheduler::ftp1Progress(net::TFtpClient& sender, std::int64_t count, bool& 
 void Scheduler::ftp1StateChange(net::TFtpClient& sender) {
     const int n = sender.Tag;
     if (n != 1) return;
-    if (slot(n).state == TransferAnswered) setState(n, FileFinished);
+    if (slotAt(n).state == TransferAnswered) setState(n, FileFinished);
 }
 
 } // namespace download

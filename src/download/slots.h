@@ -16,8 +16,9 @@ namespace download {
 inline constexpr int SlotCount = 14;
 
 // The step of a slot's session. The numbers are shown in the status view and
-// written to the diagnostic memos, so they are fixed.
-enum SlotState : int {
+// written to the diagnostic memos, so they are fixed; they say nothing about
+// the order of the steps, so states are never compared by < or >.
+enum class SlotState : int {
     Idle = 0,               // no work; takes the next parked URL at its visit
     Connecting = 1,         // next visit: abort the client, then Open
     Connected = 2,          // Open answered; next visit: User
@@ -31,9 +32,23 @@ enum SlotState : int {
     TransferConfirmed = 10, // the transfer request answered a second time
     ResumeRefused = 11,     // the resuming transfer failed; next visit: Get without resume
 };
+using enum SlotState;
+bool operator<(SlotState, SlotState) = delete;
+bool operator>(SlotState, SlotState) = delete;
+bool operator<=(SlotState, SlotState) = delete;
+bool operator>=(SlotState, SlotState) = delete;
+
+// The number of a state, as the status view and the memos show it.
+inline int number(SlotState state) {
+    return static_cast<int>(state);
+}
+
+// The states numbered above LoggedIn: the steps from SIZE to the end of a
+// file, and UserSent. The rules that watch transfers apply in these.
+bool numberedAboveLoggedIn(SlotState state);
 
 struct Slot {
-    int state = Idle;
+    SlotState state = Idle;
     // The file being fetched: port, user, password, site, directory, file name, URL.
     url::tlinfo record;
     // The byte count last reported by the client's progress (whole file,
@@ -62,7 +77,7 @@ struct Slot {
     std::unique_ptr<net::TFtpClient> client;
 };
 
-// The state texts of the status view, indexed by the slot state.
-const char* stateText(int state);
+// The state texts of the status view.
+const char* stateText(SlotState state);
 
 } // namespace download

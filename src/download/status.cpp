@@ -2,7 +2,7 @@
 
 namespace download {
 
-std::string progressText(int state, std::int64_t byteCount, std::int64_t remoteSize) {
+std::string progressText(SlotState state, std::int64_t byteCount, std::int64_t remoteSize) {
     if (byteCount < 1 || state == Idle) return {};
     if (remoteSize <= 100000) return std::to_string(byteCount / 1024) + "KB done";
     // The percentage rounded to the nearest integer, halves to the even neighbour.
@@ -42,7 +42,7 @@ void StatusView::updatestatus() {
     for (int n = 1; n <= SlotCount; ++n) {
         const Slot& s = scheduler_.slot(n);
         const int row = n - 1;
-        const std::string cells[] = {s.record.site, std::to_string(s.state), stateText(s.state),
+        const std::string cells[] = {s.record.site, std::to_string(number(s.state)), stateText(s.state),
                                      progressText(s.state, s.byteCount, s.client->RemoteSize()),
                                      s.record.fname};
         for (std::size_t col = 0; col < 5; ++col)

@@ -1,5 +1,7 @@
 #include "platform/profile.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -131,19 +133,7 @@ int parseProfileInt(const std::string& text, int def) {
         }
         return static_cast<int>(v);
     }
-    std::size_t i = 0;
-    bool neg = false;
-    if (i < t.size() && (t[i] == '-' || t[i] == '+')) neg = t[i++] == '-';
-    if (i == t.size()) return def;
-    long long v = 0;
-    for (; i < t.size(); ++i) {
-        if (t[i] < '0' || t[i] > '9') return def;
-        v = v * 10 + (t[i] - '0');
-        if (v > 2147483648LL) return def;
-    }
-    if (neg) v = -v;
-    if (v > 2147483647LL || v < -2147483648LL) return def;
-    return static_cast<int>(v);
+    return parseDecimalInt(t, def);
 }
 
 TIniFile::TIniFile(const std::string& name) {

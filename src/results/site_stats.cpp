@@ -1,5 +1,7 @@
 #include "results/site_stats.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -7,22 +9,9 @@
 namespace results {
 
 int StrToIntDef(const std::string& text, int def) {
-    std::size_t i = 0;
-    while (i < text.size() && text[i] == ' ')
-        ++i;
-    bool neg = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) neg = text[i++] == '-';
-    if (i == text.size()) return def;
-    long long v = 0;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c < '0' || c > '9') return def;
-        v = v * 10 + (c - '0');
-        if (v > 2147483648LL) return def;
-    }
-    if (neg) v = -v;
-    if (v > INT_MAX) return def;
-    return static_cast<int>(v);
+    const std::size_t start = text.find_first_not_of(' ');
+    return platform::parseDecimalInt(
+        start == std::string::npos ? std::string_view() : std::string_view(text).substr(start), def);
 }
 
 int scoreFromCounts(int good, int bad) {

@@ -3,6 +3,7 @@
 // proxy fields it edits, and its handlers. The widgets render this model and
 // forward the user's actions to the handlers.
 
+#include "download/scheduler.h"
 #include "platform/signal.h"
 #include "search/engines.h"
 #include "search/proxy_controls.h"
@@ -75,8 +76,8 @@ public:
     // Locates the external FTP program and stores its path.
     void Button1Click();
 
-    // The scheduler interval for a track bar position: position * 200 - 100 ms.
-    static int schedulerInterval(int position) { return position * 200 - 100; }
+    // The scheduler interval for a track bar position (the scheduler's pace).
+    static int schedulerInterval(int position) { return download::Scheduler::intervalForPace(position); }
 
     // Showing and hiding the window restores and saves its stored options.
     void Show();

@@ -1,12 +1,10 @@
 #include "shell/update.h"
 
 #include "platform/eventloop.h"
+#include "platform/text.h"
 #include "shell/main_storage.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 
 namespace shell {
 namespace {
@@ -39,13 +37,7 @@ void UpdateLineSplitter::finish(platform::StringList& lines) {
 }
 
 int updateBuildNumber(const std::string& text) {
-    std::string digits = text;
-    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.erase(0, 1);
-    if (!allDigits(digits)) return 90;
-    errno = 0;
-    const long long v = std::strtoll(text.c_str(), nullptr, 10);
-    if (errno != 0 || v > INT_MAX || v < INT_MIN) return 90;
-    return static_cast<int>(v);
+    return platform::parseDecimalInt(text, 90);
 }
 
 bool acceptableEngineEntry(const std::string& entry) {

@@ -143,7 +143,7 @@ TEST_F(RealServers, TransferResumedAfterTheServerDiedAndCameBack) {
     // with 0 but no confirmation (the slot connects again).
     ASSERT_TRUE(waitFor(
         [&] {
-            const int st = s.slot(14).state;
+            const download::SlotState st = s.slot(14).state;
             return st == download::ResumeRefused || st == download::Connecting;
         },
         10000))

@@ -4,6 +4,7 @@
 #include "download/queue.h"
 #include "download/scheduler.h"
 #include "download/status.h"
+#include "scheduler_access.h"
 #include "shell/wavetrap.h"
 #include "support/tempdir.h"
 
@@ -39,17 +40,18 @@ protected:
     Scheduler& s = w.scheduler;
 
     void launch(const std::string& u) { s.launchftp(w.urlinfo.info(u)); }
+    download::Slot& edit(int n) { return download::SchedulerAccess::slot(s, n); }
     // Visits slots until slot n has been visited count times; the other slots
     // are marked busy so that they take no step.
     void visit(int n, int count) {
         for (int k = 1; k <= SlotCount; ++k)
-            s.slot(k).busy = k != n;
+            edit(k).busy = k != n;
         for (int i = 0; i < count;) {
             s.dfatimerTimer();
             if (s.cursor() == n) ++i;
         }
         for (int k = 1; k <= SlotCount; ++k)
-            s.slot(k).busy = false;
+            edit(k).busy = false;
     }
 };
 
@@ -182,11 +184,11 @@ TEST_F(SchedulerModel, RequestDoneFollowsTheRowOfTheSlotState) {
         s.errorlog.clear();
         s.abortout.clear();
         launch("ftp://" + site + "/pub/x.mp3");
-        download::Slot& slot = s.slot(14);
-        slot.state = c.state;
+        download::Slot& slot = edit(14);
+        slot.state = static_cast<download::SlotState>(c.state);
         s.ftp11RequestDone(*slot.client, net::ftpOpenAsync, static_cast<std::uint16_t>(c.error));
         SCOPED_TRACE("state " + std::to_string(c.state) + " error " + std::to_string(c.error));
-        EXPECT_EQ(slot.state, c.next);
+        EXPECT_EQ(number(slot.state), c.next);
         if (c.errorlog) {
             EXPECT_EQ(s.errorlog, (platform::StringList{"14: error " + std::to_string(c.error) + ": state " +
                                                         std::to_string(c.state)}));
@@ -208,8 +210,8 @@ TEST_F(SchedulerModel, TransferCompletionWithoutConfirmationConnectsAgain) {
     // connection went down in the middle: the slot reconnects and resumes.
     for (int st : {4, 5, 10, 11}) {
         launch("ftp://t.example/x.mp3");
-        download::Slot& slot = s.slot(14);
-        slot.state = st;
+        download::Slot& slot = edit(14);
+        slot.state = static_cast<download::SlotState>(st);
         s.errorlog.clear();
         s.ftp11RequestDone(*slot.client, net::ftpRestGetAsync, 0);
         EXPECT_EQ(slot.state, download::Connecting) << st;
@@ -248,14 +250,14 @@ TEST_F(SchedulerModel, DisplayRulesWatchTheShownLines) {
     for (const DisplayCase& c : cases) {
         const std::string site = "show" + std::to_string(i++) + ".example";
         launch("ftp://" + site + "/pub/x.mp3");
-        download::Slot& slot = s.slot(14);
-        slot.state = c.state;
+        download::Slot& slot = edit(14);
+        slot.state = static_cast<download::SlotState>(c.state);
         s.ftpstatus.clear();
         s.abortout.clear();
         std::string msg = c.line;
         s.ftp1Display(*slot.client, msg);
         SCOPED_TRACE(c.line);
-        EXPECT_EQ(slot.state, c.next);
+        EXPECT_EQ(number(slot.state), c.next);
         EXPECT_EQ(s.ftpstatus.front(), c.ftpstatus ? c.ftpstatus : "14: " + std::string(c.line));
         if (c.refusal) {
             EXPECT_EQ(countsOf(w.stats, site).bad, 5 + 9);
@@ -272,7 +274,7 @@ TEST_F(SchedulerModel, DisplayRulesWatchTheShownLines) {
 
 TEST_F(SchedulerModel, SizeRefusedAfterTypeISkipsTheFile) {
     launch(url(1));
-    download::Slot& slot = s.slot(14);
+    download::Slot& slot = edit(14);
     slot.state = download::TypeSent;
     s.ftp11RequestDone(*slot.client, net::ftpTypeSetAsync, 0); // TYPE I accepted
     EXPECT_EQ(slot.state, download::StartTransfer);
@@ -285,9 +287,9 @@ TEST_F(SchedulerModel, SizeRefusedAfterTypeISkipsTheFile) {
 TEST_F(SchedulerModel, StateChangeFinishesOnlySlotOne) {
     launch(url(1));
     launch(url(2));
-    s.slot(13).state = download::TransferAnswered;
-    s.slot(14).state = download::TransferAnswered;
-    s.slot(1).state = download::TransferAnswered;
+    edit(13).state = download::TransferAnswered;
+    edit(14).state = download::TransferAnswered;
+    edit(1).state = download::TransferAnswered;
     s.slot(1).client->SetState(net::ftpInternalReady);
     s.slot(13).client->SetState(net::ftpInternalReady);
     EXPECT_EQ(s.slot(1).state, download::FileFinished);
@@ -296,7 +298,7 @@ TEST_F(SchedulerModel, StateChangeFinishesOnlySlotOne) {
 
 TEST_F(SchedulerModel, ProgressKeepsTheCountAndStopsAnEndedSlot) {
     launch(url(1));
-    download::Slot& slot = s.slot(14);
+    download::Slot& slot = edit(14);
     bool stop = true;
     s.ftp1Progress(*slot.client, 4096, stop);
     EXPECT_FALSE(stop);
@@ -323,18 +325,18 @@ TEST_F(SchedulerModel, BusyClientRunsTheTimeOutCascadeAtTheThirtyFirstVisit) {
     for (const TimeoutCase& c : cases) {
         SCOPED_TRACE(c.state);
         launch(url(1));
-        download::Slot& slot = s.slot(14);
-        slot.state = c.state;
+        download::Slot& slot = edit(14);
+        slot.state = static_cast<download::SlotState>(c.state);
         slot.client->SetState(c.client);
         // No stall in these cases: the byte count is taken as moving.
         for (int v = 0; v < 30; ++v) {
             slot.stall = 0;
             visit(14, 1);
         }
-        EXPECT_EQ(slot.state, c.state);
+        EXPECT_EQ(number(slot.state), c.state);
         EXPECT_EQ(slot.wait, 30);
         visit(14, 1);
-        EXPECT_EQ(slot.state, c.next);
+        EXPECT_EQ(number(slot.state), c.next);
         if (c.state == 1 || c.state == 3) {
             EXPECT_EQ(s.StatusBar1,
                       "Unrecoverable problems with site, site1.example Aborting. Reason: Could not "
@@ -354,8 +356,8 @@ TEST_F(SchedulerModel, StallBreaksOffAFinishedOrStuckTransfer) {
     for (int st : {6, 4}) {
         SCOPED_TRACE(st);
         launch(url(1));
-        download::Slot& slot = s.slot(14);
-        slot.state = st;
+        download::Slot& slot = edit(14);
+        slot.state = static_cast<download::SlotState>(st);
         slot.lastByteCount = 0;
         slot.client->SetState(net::ftpWaitingResponse);
         visit(14, 20);
@@ -372,7 +374,7 @@ TEST_F(SchedulerModel, StallBreaksOffAFinishedOrStuckTransfer) {
     // A slow transfer that pauses on every other visit is not stalled: only
     // visits in a row without progress count.
     launch(url(1));
-    download::Slot& slot = s.slot(14);
+    download::Slot& slot = edit(14);
     slot.state = download::TransferAnswered;
     slot.client->SetState(net::ftpWaitingResponse);
     s.errorlog.clear();
@@ -390,7 +392,7 @@ TEST_F(SchedulerModel, StoppedSlotFreesAClientThatStaysBusy) {
     // A transfer cancelled while its server sends nothing: no data read comes
     // to stop it, so the slot's visit frees the client for the next site.
     launch(url(1));
-    download::Slot& slot = s.slot(14);
+    download::Slot& slot = edit(14);
     slot.state = download::TransferAnswered;
     slot.awaiting = true;
     slot.client->SetState(net::ftpWaitingResponse);
@@ -406,7 +408,7 @@ TEST_F(SchedulerModel, StoppedSlotFreesAClientThatStaysBusy) {
 
 TEST_F(SchedulerModel, OpenThatRaisesEndsTheSlotAsSiteDown) {
     launch("ftp:///pub/x.mp3"); // no host name
-    download::Slot& slot = s.slot(14);
+    download::Slot& slot = edit(14);
     ASSERT_EQ(slot.state, download::Connecting);
     visit(14, 1);
     ASSERT_EQ(s.errorlog.size(), 1u);
@@ -433,7 +435,8 @@ TEST(StatusProgress, TextFollowsTheSizeRule) {
         {5, 7000, 200000, "4%"}, // 2.5 -> 2, 3.5 -> 4: halves to even
     };
     for (const auto& c : cases)
-        EXPECT_EQ(download::progressText(c.state, c.count, c.size), c.text) << c.count << "/" << c.size;
+        EXPECT_EQ(download::progressText(static_cast<download::SlotState>(c.state), c.count, c.size), c.text)
+            << c.count << "/" << c.size;
 }
 
 TEST_F(SchedulerModel, StatusViewShowsFourteenRowsAndCancelsTheSelected) {
@@ -443,7 +446,7 @@ TEST_F(SchedulerModel, StatusViewShowsFourteenRowsAndCancelsTheSelected) {
     launch(url(1, "song.mp3"));
     launch(url(2));
     launch(url(3));
-    s.slot(14).byteCount = 2048;
+    edit(14).byteCount = 2048;
     v.updatestatus();
     ASSERT_EQ(v.liststatus.Count(), 14);
     EXPECT_TRUE(v.liststatus.Visible());
@@ -467,8 +470,8 @@ TEST_F(SchedulerModel, StatusViewShowsFourteenRowsAndCancelsTheSelected) {
     v.updatestatus();
     EXPECT_FALSE(v.liststatustimer.Enabled());
     for (int st = 0; st <= 11; ++st)
-        EXPECT_STRNE(download::stateText(st), "");
-    EXPECT_STREQ(download::stateText(11), "Restarting, site does not support REST");
+        EXPECT_STRNE(download::stateText(static_cast<download::SlotState>(st)), "");
+    EXPECT_STREQ(download::stateText(download::ResumeRefused), "Restarting, site does not support REST");
 }
 
 TEST_F(SchedulerModel, BuiltInRouteTakesTheSelectionOrEveryRow) {
