@@ -208,6 +208,7 @@ void TFtpClient::Open() {
     if (!d.highLevel) d.fct = FtpStep::Open;
     d.doneSent = false;
     d.rcvCount = 0;
+    d.framer.reset();
     d.requestResult = 0;
     const TFtpState before = state_;
     d.ChangeState(ftpDnsLookup);
@@ -304,6 +305,10 @@ void TFtpClient::Impl::ReplyTooLong() {
 
 void TFtpClient::Impl::HandleLine() {
     Display("< " + q.lastReply_);
+    // The middle lines of a multi-line reply are only shown: taken for a
+    // reply, they would end it early and every later reply would answer the
+    // wrong command.
+    if (framer.take(q.lastReply_) == ftp::ReplyFramer::Line::Inside) return;
     switch (q.state_) {
     case ftpWaitingBanner:
         HandleWelcome();
@@ -342,6 +347,7 @@ void TFtpClient::Impl::ControlSessionClosed(std::uint16_t error) {
         if (q.errorMessage_.empty()) q.errorMessage_ = "426 Connection closed by the server";
     }
     rcvCount = 0;
+    framer.reset();
     if (connected) {
         connected = false;
         if (q.state_ != ftpAbort) ChangeState(ftpStopped);

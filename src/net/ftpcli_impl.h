@@ -5,6 +5,7 @@
 // connection and the local file).
 
 #include "net/ftpcli.h"
+#include "net/ftpreply.h"
 #include "net/wsocket.h"
 #include "platform/socket.h"
 
@@ -38,6 +39,7 @@ struct TFtpClient::Impl {
     int failing = 0;                // depth of EventFailed (no second round from inside it)
     std::array<char, ReplyBufferSize> rcvBuf{};
     std::size_t rcvCount = 0;
+    ftp::ReplyFramer framer;       // where the reply lines stand in a multi-line reply
     std::string savedReply;        // reply saved by a sequence
     std::int32_t savedCode = -1;   // its code; -1: none
     std::array<int, 16> okCodes{}; // accepted codes, 0-terminated; empty: every code below 500
@@ -45,6 +47,9 @@ struct TFtpClient::Impl {
     Handler doneAction = nullptr;  // run instead of the completion after a simple command's reply
     Handler nextStep = nullptr;    // step selection of a running sequence
     int localFd = -1;              // the local file of a transfer
+    bool localCreated = false;     // ... created by this transfer (removed when the server refuses)
+    bool localAccepted = false;    // ... the server accepted the transfer: the file may be written
+    std::string localName;         // ... its name
     std::uint32_t startTick = 0;
     std::int64_t resumePos = 0; // where the transfer starts in the local file
     std::string transferWord;   // "RETR", "LIST", "NLST", "STOR", "APPE"
@@ -121,6 +126,7 @@ struct TFtpClient::Impl {
     void TransferFailed(std::int32_t code, const char* note);
     bool ProgressAbort(); // the progress trigger; true when the handler asks to abort
     void CloseLocalFile();
+    void AcceptLocalFile(); // the server accepted the transfer: start the local file
     void CloseDataSocket();
     std::int64_t LocalFileSize() const; // -1 when there is no such file
 };

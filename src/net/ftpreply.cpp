@@ -54,6 +54,28 @@ bool IsContinuation(std::string_view line) {
     return found && pos < line.size() && line[pos] == '-';
 }
 
+ReplyFramer::Line ReplyFramer::take(std::string_view line) {
+    if (open_) {
+        if (line.substr(0, code_.size()) != code_) return Line::Inside;
+        if (line.size() > code_.size() && line[code_.size()] != ' ') return Line::Inside;
+        open_ = false;
+        return Line::Closing;
+    }
+    if (!IsContinuation(line)) return Line::Single;
+    // The code as it stands at the start of the line (blanks and sign kept
+    // out): the closing line must begin with the same digits.
+    std::size_t b = 0;
+    while (b < line.size() && isBlank(line[b]))
+        ++b;
+    if (b < line.size() && (line[b] == '-' || line[b] == '+')) ++b;
+    std::size_t e = b;
+    while (e < line.size() && isDigit(line[e]))
+        ++e;
+    code_.assign(line.substr(b, e - b));
+    open_ = true;
+    return Line::Opening;
+}
+
 std::int64_t SecondNumber(std::string_view line) {
     std::int64_t code = 0, second = 0;
     bool found = false;

@@ -16,6 +16,29 @@ int ReplyCode(std::string_view line);
 // (a continuation line of a multi-line reply).
 bool IsContinuation(std::string_view line);
 
+// Follows the reply lines of a control connection through multi-line
+// replies. A line whose code is followed directly by "-" opens a reply; every
+// line after it, up to the one that begins with the same code and a blank
+// (or ends right after the code), belongs to that reply, whatever it holds:
+// plain text, text padded with a blank, other codes. Replies that carry
+// their code on every line read the same either way.
+class ReplyFramer {
+public:
+    enum class Line {
+        Single,  // a line outside any multi-line reply
+        Opening, // "ddd-": opens a multi-line reply
+        Inside,  // a middle line of a multi-line reply: only shown
+        Closing, // "ddd ": ends the multi-line reply
+    };
+    Line take(std::string_view line);
+    bool inside() const { return open_; }
+    void reset() { open_ = false; }
+
+private:
+    bool open_ = false;
+    std::string code_; // the digits that opened the reply
+};
+
 // The second number of the line, the one after the code ("213 4711" -> 4711);
 // 0 when there is none.
 std::int64_t SecondNumber(std::string_view line);

@@ -143,21 +143,21 @@ TEST(FtpClientReplies, LineLongerThanTheReplyBufferFailsTheRequestCleanly) {
     }
 }
 
-TEST(FtpClientReplies, TextLinesWithoutCodeEndASimpleReply) {
-    // A line without a code inside a multi-line reply ends it (code 0, which
-    // is below 500: no failure for a command that accepts every code).
+TEST(FtpClientReplies, TextLinesInsideAMultiLineReplyBelongToIt) {
+    // The lines between "214-" and "214 " are the reply's text, whatever they hold.
     Session s("S: 220 ready\n"
               "C: SITE HELP\n"
               "S: 214-The following commands are recognized\n"
               "S:  CHMOD IDLE\n"
+              "S: 500 is text here\n"
               "S: 214 Help OK.\n");
     s.c.LocalFileName = "SITE HELP";
     EXPECT_EQ(s.run(&TFtpClient::Open), std::make_pair(1, 0));
     EXPECT_EQ(s.run(&TFtpClient::Quote), std::make_pair(32, 0));
     ftptest::settle();
-    EXPECT_EQ(s.c.StatusCode(), 0); // the later lines are only shown
+    EXPECT_EQ(s.c.StatusCode(), 214);
     EXPECT_EQ(s.c.LastReply(), "214 Help OK.");
-    EXPECT_TRUE(s.r.shown("< 214 Help OK."));
+    EXPECT_TRUE(s.r.shown("<  CHMOD IDLE"));
     EXPECT_EQ(s.r.done.size(), 2u);
 }
 
