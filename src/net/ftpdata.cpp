@@ -77,9 +77,21 @@ void TFtpClient::Impl::SplicePipe::drain(char* buf, std::size_t size) {
     }
 }
 
+// A file this transfer created is removed again when the server never
+// accepted the transfer (a 550 to RETR leaves no empty file behind).
 void TFtpClient::Impl::CloseLocalFile() {
     if (localFd >= 0) ::close(localFd);
     localFd = -1;
+    if (localCreated && !localAccepted) ::unlink(localName.c_str());
+    localCreated = false;
+}
+
+// The local file is emptied (a transfer from the start) only once the
+// server has accepted the transfer: a refusal leaves an existing file as it was.
+void TFtpClient::Impl::AcceptLocalFile() {
+    if (localAccepted || localFd < 0) return;
+    localAccepted = true;
+    if (resumePos <= 0 && ::ftruncate(localFd, 0) != 0) writeFailed = true;
 }
 
 // Closes the data connection (or the listening socket) without running its
@@ -105,7 +117,7 @@ void TFtpClient::Impl::AcceptEarlyConnection() {
 std::int64_t TFtpClient::Impl::LocalFileSize() const {
     if (!ftp::IsPlainLocalName(q.LocalFileName)) return -1;
     struct stat st {};
-    if (::stat(q.LocalFileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    if (::lstat(q.LocalFileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
     return static_cast<std::int64_t>(st.st_size);
 }
 
@@ -176,12 +188,18 @@ void TFtpClient::Impl::TransferAsync(const char* word, TFtpRequest rq) {
     // (an empty name, ".", ".." or a path would write somewhere unintended).
     const std::string& name = q.LocalFileName;
     CloseLocalFile();
+    localAccepted = false;
+    localName = name;
+    // Never through a symbolic link: it could point anywhere.
     if (ftp::IsPlainLocalName(name)) {
         if (resumePos > 0) {
-            localFd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
+            localFd = ::open(name.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
             if (localFd >= 0 && ::lseek(localFd, resumePos, SEEK_SET) < 0) CloseLocalFile();
         } else {
-            localFd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            localFd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+            localCreated = localFd >= 0;
+            if (localFd < 0 && errno == EEXIST)
+                localFd = ::open(name.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
         }
     }
     if (localFd < 0) {
@@ -240,6 +258,7 @@ void TFtpClient::Impl::FirstDataReply(Handler final) {
     if (TransferReplyText()) return;
     const int code = q.statusCode_;
     if (code == 125 || code == 150) {
+        AcceptLocalFile();
         next = final;
         return;
     }
@@ -282,6 +301,7 @@ void TFtpClient::Impl::DataSessionAvailable(std::uint16_t) {
     data.OnDataSent = nullptr;
     data.Dup(h);
     startTick = platform::GetTickCount();
+    AcceptLocalFile(); // the server connects: it has accepted the transfer
 }
 
 void TFtpClient::Impl::DataAvailable(std::uint16_t) {
@@ -428,7 +448,8 @@ void TFtpClient::Impl::SendAsync(const char* word, TFtpRequest rq) {
     q.byteCount_ = 0;
     const std::string& name = q.LocalFileName;
     CloseLocalFile();
-    localFd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    localAccepted = true; // a file that is read is never emptied
+    localFd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (localFd >= 0 && resumePos > 0 && ::lseek(localFd, resumePos, SEEK_SET) < 0) CloseLocalFile();
     if (localFd < 0) {
         q.lastReply_ = "Unable to open local file " + name;

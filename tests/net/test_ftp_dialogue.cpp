@@ -147,7 +147,9 @@ TEST_P(FtpDialogue, Plays) {
         } else if (e.rfind("check ", 0) == 0 && eq != std::string::npos) {
             const std::string name = e.substr(6, eq - 6), want = e.substr(eq + 3);
             ftptest::settle();
-            if (name == "file") {
+            if (name == "file" && want == "absent") {
+                EXPECT_FALSE(std::filesystem::exists(dir.file(c.LocalFileName)));
+            } else if (name == "file") {
                 EXPECT_TRUE(ftptest::fileHolds(dir.file(c.LocalFileName), expectedContent(want)));
             } else {
                 EXPECT_EQ(valueOf(name, c, r, dir), want);
