@@ -184,6 +184,7 @@ void THttpCli::SocketSessionConnected(std::uint16_t error) {
     connected_ = true;
     lineHandler_ = LineHandler::Header;
     receiveLen_ = 0; // nothing of an earlier connection belongs to this one
+    headerBytes_ = 0;
     closedAtStatus_ = false;
     SetState(httpWaitingHeader);
     const auto alive = lifetime_.watch();
@@ -338,37 +339,42 @@ void THttpCli::HeaderLine(const std::string& line) {
         return;
     }
 
+    headerBytes_ += line.size() + 2;
+    if (headerBytes_ > MaxHeaderBytes) {
+        // A peer that sends header lines without end would grow the header
+        // without bound.
+        FailRequest("Header too long");
+        return;
+    }
     RcvdHeader.push_back(line);
-    const std::string head = line.substr(0, 8);
-    if (head == "HTTP/1.0" || head == "HTTP/1.1") {
-        std::int32_t code = 0;
-        if (line.size() < 12 || line[8] != ' ' || !HttpStrictNumber(line.substr(9, 3), 3, code)) {
-            FailRequest("Malformed status line");
-            return;
-        }
-        statusCode_ = code;
-        reasonPhrase_ = line.size() > 13 ? line.substr(13) : "";
-    } else {
-        const auto colon = line.find(':');
-        if (colon != std::string::npos) {
-            const std::string field = HttpLower(line.substr(0, colon));
-            const std::string value = colon + 2 <= line.size() ? line.substr(colon + 2) : "";
-            if (field == "location") {
-                locationChange_ = true;
-                ChangeTarget(value);
-            } else if (field == "content-length") {
-                std::int32_t len = 0;
-                if (!HttpStrictNumber(value, 10, len)) {
-                    FailRequest("Malformed content-length");
-                    return;
-                }
-                contentLength_ = len;
-            } else if (field == "content-type") {
-                contentType_ = value;
-            } else if (field == "www-authenticate") {
-                authRequest_.push_back(value);
+    const HttpHeaderLine h = ParseHttpHeaderLine(line);
+    switch (h.kind) {
+    case HttpHeaderLine::Malformed:
+        FailRequest("Malformed status line");
+        return;
+    case HttpHeaderLine::Status:
+        statusCode_ = h.status;
+        reasonPhrase_ = h.reason;
+        break;
+    case HttpHeaderLine::Field:
+        if (h.name == "location") {
+            locationChange_ = true;
+            ChangeTarget(h.value);
+        } else if (h.name == "content-length") {
+            std::int32_t len = 0;
+            if (!HttpStrictNumber(h.value, 10, len)) {
+                FailRequest("Malformed content-length");
+                return;
             }
+            contentLength_ = len;
+        } else if (h.name == "content-type") {
+            contentType_ = h.value;
+        } else if (h.name == "www-authenticate") {
+            authRequest_.push_back(h.value);
         }
+        break;
+    case HttpHeaderLine::Other:
+        break;
     }
     OnHeaderData(this);
     if (!alive) return;

@@ -51,6 +51,19 @@ struct HttpUrlParts {
 };
 HttpUrlParts ParseHttpURL(const std::string& url);
 
+// One line of a response header as the client reads it: a status line
+// ("HTTP/1.0" or "HTTP/1.1", exact case, a blank, three digits, the reason
+// from the 14th character), a field ("name: value"; the name in lower case,
+// the value from the second character after the first ":"), or other text.
+struct HttpHeaderLine {
+    enum Kind { Status, Field, Other, Malformed } kind = Other; // Malformed: a bad status line
+    std::int32_t status = 0;
+    std::string reason; // of a status line
+    std::string name;   // of a field
+    std::string value;  // of a field
+};
+HttpHeaderLine ParseHttpHeaderLine(const std::string& line);
+
 class THttpCli;
 using THttpNotify = platform::Signal<THttpCli* /*Sender*/>;
 using TOnCommand = platform::Signal<THttpCli* /*Sender*/, const std::string& /*S*/>;
@@ -87,6 +100,9 @@ public:
     // Relocations followed within one request before it fails (status 404,
     // reason "Too many relocations").
     int MaxRelocations = 20;
+    // Bytes of one response header (its lines with their line ends) before
+    // the request fails (status 404, reason "Header too long").
+    static constexpr std::size_t MaxHeaderBytes = 65536;
 
     // --- results ---------------------------------------------------------
     THttpState State() const { return state_; }
@@ -177,6 +193,7 @@ private:
     bool connected_ = false;
     bool locationChange_ = false;
     int headerLineCount_ = 0;
+    std::size_t headerBytes_ = 0; // of the response header being read
     int bodyLineCount_ = 0;
     bool allowedToSend_ = false;
     char receiveBuffer_[2048];

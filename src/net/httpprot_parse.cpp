@@ -53,10 +53,31 @@ bool HttpStrictNumber(const std::string& text, std::size_t maxDigits, std::int32
     for (std::size_t i = b; i < e; ++i) {
         if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
         v = v * 10 + (text[i] - '0');
+        if (v > INT32_MAX) return false; // before a long number could overflow v
     }
-    if (v > INT32_MAX) return false;
     out = static_cast<std::int32_t>(v);
     return true;
+}
+
+HttpHeaderLine ParseHttpHeaderLine(const std::string& line) {
+    HttpHeaderLine h;
+    const std::string head = line.substr(0, 8);
+    if (head == "HTTP/1.0" || head == "HTTP/1.1") {
+        if (line.size() < 12 || line[8] != ' ' || !HttpStrictNumber(line.substr(9, 3), 3, h.status)) {
+            h.kind = HttpHeaderLine::Malformed;
+            h.status = 0;
+            return h;
+        }
+        h.kind = HttpHeaderLine::Status;
+        h.reason = line.size() > 13 ? line.substr(13) : "";
+        return h;
+    }
+    const auto colon = line.find(':');
+    if (colon == std::string::npos) return h;
+    h.kind = HttpHeaderLine::Field;
+    h.name = HttpLower(line.substr(0, colon));
+    h.value = colon + 2 <= line.size() ? line.substr(colon + 2) : "";
+    return h;
 }
 
 HttpUrlParts ParseHttpURL(const std::string& url) {
@@ -108,6 +129,11 @@ HttpUrlParts ParseHttpURL(const std::string& url) {
 std::string THttpCli::RFC1123Date(double dateTime) {
     static const char* const days = "MonTueWedThuFriSatSun";
     static const char* const months = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    // Dates outside the years 1 to 9999 (and a value that is no number) are
+    // held to that range: the conversions below need a day number that fits.
+    constexpr double FirstDay = -693593.0, LastDay = 2958465.99999;
+    if (!(dateTime >= FirstDay)) dateTime = std::isnan(dateTime) ? 0.0 : FirstDay;
+    if (dateTime > LastDay) dateTime = LastDay;
     const double whole = std::floor(dateTime);
     const auto dayNumber = static_cast<long long>(whole);
     // The time to the millisecond, then its whole seconds: 12:00:00.6 is

@@ -2,12 +2,14 @@
 // loopback: request lines, events and their order, header handling,
 // relocation, failures, abort.
 #include "net/httpprot.h"
+#include "net/httpprot_impl.h"
 #include "peers/http_peers.h"
 #include "platform/eventloop.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -138,6 +140,18 @@ TEST(HttpUrl, ModifiedSinceDate) {
     EXPECT_EQ(THttpCli::RFC1123Date(2.5 + 0.6 / 86400.0), "Mon, 01 Jan 1900 12:00:00");
     EXPECT_EQ(THttpCli::RFC1123Date(2.5 + 59.9996 / 86400.0), "Mon, 01 Jan 1900 12:01:00");
     EXPECT_EQ(THttpCli::RFC1123Date(3.0 - 0.0001 / 86400.0), "Mon, 01 Jan 1900 23:59:59");
+}
+
+TEST(HttpUrl, NumbersAndDatesOutOfRangeAreRefusedOrHeld) {
+    std::int32_t v = 7;
+    EXPECT_FALSE(net::HttpStrictNumber(std::string(19, '9'), 40, v));
+    EXPECT_FALSE(net::HttpStrictNumber(std::string(40, '9'), 40, v));
+    EXPECT_FALSE(net::HttpStrictNumber("2147483648", 40, v));
+    EXPECT_TRUE(net::HttpStrictNumber("0002147483647", 40, v));
+    EXPECT_EQ(v, 2147483647);
+    EXPECT_EQ(THttpCli::RFC1123Date(1e300), THttpCli::RFC1123Date(2958465.99999));
+    EXPECT_EQ(THttpCli::RFC1123Date(-1e300), "Mon, 01 Jan 0001 00:00:00");
+    EXPECT_EQ(THttpCli::RFC1123Date(std::nan("")), THttpCli::RFC1123Date(0.0));
 }
 
 TEST(HttpUrl, BusyAndNothingToPost) {
@@ -480,6 +494,7 @@ TEST_F(Http, LookupAndConnectFailures) {
 TEST_F(Http, MalformedRepliesFailCleanly) {
     struct Row {
         std::string path, reply, reason;
+        std::string repeat = {}; // sent after the reply without end
     };
     const std::vector<Row> rows = {
         {"/bad-status", "HTTP/1.0 2x0 OK\r\n\r\nbody", "Malformed status line"},
@@ -489,9 +504,13 @@ TEST_F(Http, MalformedRepliesFailCleanly) {
          "Malformed content-length"},
         {"/long-line", "HTTP/1.0 200 OK\r\nX-Long: " + std::string(5000, 'L') + "\r\n\r\nbody",
          "Header line too long"},
+        {"/endless-header", "HTTP/1.0 200 OK\r\n", "Header too long", "X-More: again and again\r\n"},
     };
     for (const auto& row : rows) {
-        peer->raw(row.path, row.reply);
+        if (row.repeat.empty())
+            peer->raw(row.path, row.reply);
+        else
+            peer->endless(row.path, row.reply, row.repeat);
         THttpCli c;
         HttpRecorder r;
         r.attach(c);

@@ -164,6 +164,11 @@ void HttpPeer::raw(const std::string& path, const std::string& bytes,
                        ", \"splits\": " + splitsJson(splits) + "}");
 }
 
+void HttpPeer::endless(const std::string& path, const std::string& head, const std::string& repeat) {
+    setRoute(path, "{\"kind\": \"endless\", \"head\": " + jsonLatin1(head) +
+                       ", \"repeat\": " + jsonLatin1(repeat) + "}");
+}
+
 void HttpPeer::hang(const std::string& path) {
     setRoute(path, "{\"kind\": \"hang\"}");
 }

@@ -53,6 +53,8 @@ public:
     void relocate(const std::string& path, const std::string& location, int status = 302);
     // Exactly these bytes (split into the given write sizes), then close.
     void raw(const std::string& path, const std::string& bytes, const std::vector<std::size_t>& splits = {});
+    // Sends head, then repeat without end until the client goes away.
+    void endless(const std::string& path, const std::string& head, const std::string& repeat);
     // Reads the request and never answers, keeping the connection open.
     void hang(const std::string& path);
     // Forget a route (it answers 404 again).

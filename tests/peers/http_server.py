@@ -13,6 +13,8 @@ absolute request line through a proxy, the path part of the URL) to replies:
       exactly these bytes, then close.
   {"kind": "hang"}
       read the request and never answer (the connection stays open).
+  {"kind": "endless", "head": "<latin-1 text>", "repeat": "<latin-1 text>"}
+      send head, then repeat again and again until the client goes away.
 "splits" are the sizes of the first writes; the rest goes in one write. Each
 write is followed by a short pause so the client receives it on its own.
 Unknown paths get "HTTP/1.0 404 Not Found". Every request head (request line
@@ -103,6 +105,14 @@ class Handler(socketserver.BaseRequestHandler):
                         return
                 except OSError:
                     return
+        if kind == "endless":
+            sock.sendall(route["head"].encode("latin-1"))
+            chunk = route["repeat"].encode("latin-1") * max(1, 16384 // max(1, len(route["repeat"])))
+            try:
+                while True:
+                    sock.sendall(chunk)
+            except OSError:
+                return
         if kind == "raw":
             send_split(sock, route["bytes"].encode("latin-1"), route.get("splits", []))
             return
