@@ -461,7 +461,7 @@ void TWSocket::HandleNotification(int fd, int bits, int error) {
         if (gone()) return;
     }
     if ((bits & platform::FD_CLOSE) && state_ != wsConnecting) {
-        DoReceiveLoop(0);
+        DoReceiveLoop(0, true);
         if (gone()) return;
         if (lineMode_) {
             lineMode_ = false;
@@ -476,10 +476,10 @@ void TWSocket::HandleNotification(int fd, int bits, int error) {
     }
 }
 
-void TWSocket::DoReceiveLoop(std::uint16_t error) {
+void TWSocket::DoReceiveLoop(std::uint16_t error, bool drain) {
     const auto alive = lifetime_.watch();
     const TSocket fd = hSocket_;
-    for (;;) {
+    for (int round = 1;; ++round) {
         lastError_ = 0;
         const std::int64_t before = consumed_;
         if (lineMode_) {
@@ -506,6 +506,11 @@ void TWSocket::DoReceiveLoop(std::uint16_t error) {
         }
         if (lastError_ != 0) break;
         if (lineMode_ && lineReady_) break;
+        if (!drain && round >= MaxReceiveRounds) {
+            // Bytes already fetched from the system raise no readiness of their own.
+            if (rxLen_ > rxPos_) watcher_->post(platform::FD_READ, 0);
+            break;
+        }
     }
 }
 

@@ -189,7 +189,12 @@ private:
     void ChangeState(TSocketState newState);
     void SocketError(const std::string& function, int code = 0); // 0: take the code from errno
     void HandleNotification(int fd, int bits, int error);
-    void DoReceiveLoop(std::uint16_t error);
+    // Hands waiting data to the owner, round after round while data waits;
+    // without drain at most MaxReceiveRounds rounds, then back to the event
+    // loop (the socket reports the rest at once): a peer that never stops
+    // sending must not keep timers and other sockets waiting.
+    void DoReceiveLoop(std::uint16_t error, bool drain = false);
+    static constexpr int MaxReceiveRounds = 32;
     void TryToSend();
     void InternalClose(bool shutdown, std::uint16_t error);
     void ResetSocket();

@@ -149,10 +149,13 @@ TEST_F(SearchCli, EngineOptionsReplaceTheSavedListForThisRunOnly) {
     EXPECT_EQ(platform::TIniFile(cfg.file("wavbin.Ini")).ReadString("Links", "1", "?"), "");
 }
 
-TEST_F(SearchCli, TheTimeOutCancelsAnEngineThatNeverAnswersAndPrintsWhatWasFound) {
+TEST_F(SearchCli, TheTimeOutCancelsEnginesThatNeverAnswerOrNeverStopAndPrintsWhatWasFound) {
     peer(2).hang("/never?q=late");
+    peer(2).endless("/flood?q=late", "HTTP/1.0 200 OK\r\n\r\n", "la la la ");
+    peer(2).endless("/headers?q=late", "HTTP/1.0 200 OK\r\n", "X-More: again\r\n");
     peer(2).serve("/quick?q=late", resultPage(siteLinks("e5.test", 2)));
-    writeLinks({peer(2).hostPort() + "/never?q=", peer(2).hostPort() + "/quick?q="});
+    writeLinks({peer(2).hostPort() + "/never?q=", peer(2).hostPort() + "/flood?q=",
+                peer(2).hostPort() + "/headers?q=", peer(2).hostPort() + "/quick?q="});
     writeStats();
     const CliRun r = runCli({"--timeout", "1", "late"}, cfg.path());
     EXPECT_EQ(r.exitCode, 0) << r.err;
