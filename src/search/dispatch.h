@@ -67,7 +67,7 @@ public:
     // others still go; the first such error is thrown once all are handled.
     void ExecSimultaneous();
 
-    // A block of a result page (read up to its first zero byte).
+    // A block of a result page (all of it, zero bytes included).
     void HttpCli1DocData(net::THttpCli* sender, const char* buffer, int len);
     // A query has ended, however: the client leaves the list and is released
     // after its event has returned; the bar grows; the last one hides it.

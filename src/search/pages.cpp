@@ -5,8 +5,6 @@
 #include "search/dispatch.h"
 #include "search/dispatch_query.h"
 
-#include <cstring>
-
 namespace search {
 
 SearchDispatch::Query* SearchDispatch::find(net::THttpCli* client) {
@@ -18,9 +16,8 @@ SearchDispatch::Query* SearchDispatch::find(net::THttpCli* client) {
 void SearchDispatch::HttpCli1DocData(net::THttpCli* sender, const char* buffer, int len) {
     Query* q = find(sender);
     if (!q || !buffer || len <= 0) return;
-    // The block is read as text up to its first zero byte.
-    const std::size_t n = ::strnlen(buffer, static_cast<std::size_t>(len));
-    extractor_.compileClick(std::string_view(buffer, n), q->scan);
+    // The whole block: a zero byte in it must not hide the links after it.
+    extractor_.compileClick(std::string_view(buffer, static_cast<std::size_t>(len)), q->scan);
 }
 
 void SearchDispatch::HttpCliItemRequestDone(net::THttpCli* sender, int /*rqType*/, int error) {

@@ -216,7 +216,7 @@ TEST_F(Dispatch, TheProxyFieldsCountOnlyWhenUseProxyIsChecked) {
     EXPECT_EQ(requestsSince(before), (std::vector<std::string>{"GET /p?q=z HTTP/1.0"}));
 }
 
-TEST_F(Dispatch, OneEngineOneClientAndTheTextOfABlockEndsAtAZeroByte) {
+TEST_F(Dispatch, OneEngineOneClientAndAZeroByteHidesNothingOfItsBlock) {
     peer().raw("/zero?q=n", std::string("HTTP/1.0 200 OK\r\n\r\n\"ftp://z.test/a.mp3\" ") + '\0' +
                                 " \"ftp://z.test/after.mp3\" ");
     rig.startlinks.addengine(entry("/zero?q="));
@@ -225,7 +225,7 @@ TEST_F(Dispatch, OneEngineOneClientAndTheTextOfABlockEndsAtAZeroByte) {
     EXPECT_EQ(rig.d.clientlist.size(), 1u);
     ASSERT_TRUE(rig.settle());
     EXPECT_EQ(rig.d.pbarPosition(), 10);
-    EXPECT_EQ(rig.urls(), (std::vector<std::string>{"ftp://z.test/a.mp3"}));
+    EXPECT_EQ(rig.urls(), (std::vector<std::string>{"ftp://z.test/a.mp3", "ftp://z.test/after.mp3"}));
 }
 
 TEST_F(Dispatch, AnEntryWithoutAHostEndsLikeAnUnknownNameAndTheOthersStillGo) {
