@@ -6,9 +6,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -328,8 +330,16 @@ void TIniFile::flush() {
     const std::filesystem::path target(path_);
     if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
     const std::string tmp = path_ + ".tmp." + std::to_string(::getpid());
-    FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) throw EProfileError(fail);
+    // Only the user may read the file: URLs in it may carry passwords. The
+    // mode is set on every rewrite (a left-over temporary file keeps its own).
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) throw EProfileError(fail);
+    FILE* f = ::fchmod(fd, 0600) == 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (!f) {
+        ::close(fd);
+        std::remove(tmp.c_str());
+        throw EProfileError(fail);
+    }
     const bool wrote = std::fwrite(out.data(), 1, out.size(), f) == out.size();
     const bool synced = std::fflush(f) == 0 && ::fsync(fileno(f)) == 0;
     const bool closed = std::fclose(f) == 0;

@@ -23,6 +23,13 @@ bool sameText(const std::string& a, const std::string& b) {
 
 } // namespace
 
+std::array<int, 4> clampToScreen(const std::array<long long, 4>& v) {
+    std::array<int, 4> out{};
+    for (std::size_t i = 0; i < 4; ++i)
+        out[i] = static_cast<int>(std::clamp<long long>(v[i], MinScreenCoordinate, MaxScreenCoordinate));
+    return out;
+}
+
 int storedListLength(int count, std::size_t keysInSection) {
     if (count <= 0) return 0;
     const long long bound = static_cast<long long>(keysInSection) + MaxMissingListItems;
@@ -231,13 +238,15 @@ void FormStorage::restorePlacement(const platform::TIniFile& ini) {
         if (cmd >= 1 && cmd <= 3) p.ShowCmd = cmd;
     }
     std::array<int, 4> four{};
-    if (parseFour(ini.ReadString(s, "MinMaxPos", ""), four)) p.MinMaxPos = four;
+    if (parseFour(ini.ReadString(s, "MinMaxPos", ""), four))
+        p.MinMaxPos = clampToScreen({four[0], four[1], four[2], four[3]});
     if (parseFour(ini.ReadString(s, "NormPos", ""), four)) {
         if (layout_.resizable) {
-            p.NormPos = four;
+            p.NormPos = clampToScreen({four[0], four[1], four[2], four[3]});
         } else { // moved, not resized
-            const int w = p.NormPos[2] - p.NormPos[0], h = p.NormPos[3] - p.NormPos[1];
-            p.NormPos = {four[0], four[1], four[0] + w, four[1] + h};
+            const long long w = static_cast<long long>(p.NormPos[2]) - p.NormPos[0];
+            const long long h = static_cast<long long>(p.NormPos[3]) - p.NormPos[1];
+            p.NormPos = clampToScreen({four[0], four[1], four[0] + w, four[1] + h});
         }
     }
     if (!(p == before)) setPlacement_(p);

@@ -46,6 +46,12 @@ struct WindowPlacement {
     bool operator==(const WindowPlacement&) const = default;
 };
 
+// Window coordinates a stored placement may hold (the range of screen
+// coordinates of the display system); a damaged file's values are held to it.
+inline constexpr int MinScreenCoordinate = -32768;
+inline constexpr int MaxScreenCoordinate = 32767;
+std::array<int, 4> clampToScreen(const std::array<long long, 4>& v);
+
 // Four integers joined by commas, and back (false for anything else).
 std::string formatFour(const std::array<int, 4>& v);
 bool parseFour(const std::string& text, std::array<int, 4>& out);

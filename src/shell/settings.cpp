@@ -28,8 +28,16 @@ Settings::Settings(download::PendingDownloads& pending, search::EngineList& star
 
 void Settings::loadcfg() {
     const platform::TIniFile ini(fileName_);
-    readPendingList(ini, "downloading", pending_.downloading);
-    readPendingList(ini, "downloadings", pending_.downloadingsize);
+    // A pending entry without a URL (a damaged count reads missing keys as
+    // empty) is dropped with its size: there is nothing to resume in it.
+    platform::StringList urls, sizes;
+    readPendingList(ini, "downloading", urls);
+    readPendingList(ini, "downloadings", sizes);
+    for (std::size_t i = 0; i < urls.size(); ++i) {
+        if (urls[i].empty()) continue;
+        pending_.downloading.push_back(urls[i]);
+        pending_.downloadingsize.push_back(i < sizes.size() ? sizes[i] : "0");
+    }
 
     path = ini.ReadString("Settings", "path", path);
     proxy.proxyname = ini.ReadString("Settings", "proxyname", "");
