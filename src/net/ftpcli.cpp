@@ -21,6 +21,7 @@ TFtpClient::Impl::Impl(TFtpClient& owner) : q(owner) {
     };
     control.OnDataAvailable = [this](TWSocket*, std::uint16_t e) { Guard([&] { ControlDataAvailable(e); }); };
     control.OnSessionClosed = [this](TWSocket*, std::uint16_t e) { Guard([&] { ControlSessionClosed(e); }); };
+    dataTimer.OnTimer = [this] { Guard([&] { DataTimedOut(); }); };
 }
 
 TFtpClient::Impl::~Impl() {
@@ -83,6 +84,10 @@ void TFtpClient::Impl::ExecAsync(FtpStep step, TFtpRequest rq, const std::string
         fct = step;
     }
     if (step == FtpStep::Size) q.remoteSize_ = 0;
+    Issue(cmd, codes, done);
+}
+
+void TFtpClient::Impl::Issue(const std::string& cmd, std::initializer_list<int> codes, Handler done) {
     okCodes.fill(0);
     std::size_t i = 0;
     for (int c : codes) {
@@ -156,6 +161,7 @@ void TFtpClient::Impl::TriggerRequestDone(std::int32_t error) {
         return;
     }
     ChangeState(ftpReady);
+    dataTimer.setEnabled(false);
     if (data.State() != wsClosed) CloseDataSocket();
     // A local file still open (the data connection never came) is closed too.
     CloseLocalFile();

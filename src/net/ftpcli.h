@@ -131,6 +131,13 @@ public:
     std::int32_t Timeout = 15; // seconds; limit of the synchronous Abort (0: no limit)
     bool MultiThreaded = false;
     std::int32_t Tag = 0; // free for the owner (the download slot number)
+    // Passive mode: the data connection is made by the client (EPSV, else
+    // PASV) instead of announced with PORT. A transfer whose PORT is refused
+    // (5xx) or whose data connection the server cannot open (425) is tried
+    // again in passive mode at once, and Passive stays set; so does it when
+    // the server never connects to the announced port within Timeout seconds
+    // (the control connection is then closed and the request fails with 425).
+    bool Passive = false;
 
     // ---- Events (each may have several listeners; see platform/signal.h) ----
     platform::Signal<TFtpClient& /*Sender*/, std::string& /*Msg*/> OnDisplay;

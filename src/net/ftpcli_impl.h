@@ -7,6 +7,7 @@
 #include "net/ftpcli.h"
 #include "net/ftpreply.h"
 #include "net/wsocket.h"
+#include "platform/eventloop.h"
 #include "platform/socket.h"
 
 #include <array>
@@ -60,6 +61,10 @@ struct TFtpClient::Impl {
     bool xferMultiLine = false; // a multi-line reply to the transfer is under way (end line not yet seen)
     bool earlyAccept = false;   // the server connected to the data port before the transfer began
     std::uint32_t deadline = 0; // of the synchronous Abort, moved on by progress
+    std::uint32_t seqSteps = 0; // the steps the running sequence began with
+    bool passiveData = false;   // the data socket connects out (passive mode)
+    int passiveError = 0;       // ... its connection failed with this code
+    platform::TTimer dataTimer; // the server's data connection (active mode) is waited for this long
     std::array<char, 65536> dataBuf{};
     // The pipe that carries received file data to the local file (ftpdata.cpp).
     struct SplicePipe {
@@ -83,8 +88,11 @@ struct TFtpClient::Impl {
     void CheckReady() const;
     void ExecAsync(FtpStep step, TFtpRequest rq, const std::string& cmd, std::initializer_list<int> codes,
                    Handler done = nullptr);
-    void GetReply(); // reply evaluation of a simple command
-    void DoneQuit(); // done action of QUIT: close the control connection
+    // Sends a command and awaits its reply, without the checks of ExecAsync.
+    void Issue(const std::string& cmd, std::initializer_list<int> codes, Handler done);
+    bool PassiveFallback(); // in a sequence: a refused data connection is tried again in passive mode
+    void GetReply();        // reply evaluation of a simple command
+    void DoneQuit();        // done action of QUIT: close the control connection
     void TriggerRequestDone(std::int32_t error);
     void PostRequestDone(TFtpRequest rq, std::uint16_t error);
     void HighLevelAsync(TFtpRequest rq, std::initializer_list<FtpStep> stepList);
@@ -104,6 +112,10 @@ struct TFtpClient::Impl {
 
     // ---- ftpdata.cpp ------------------------------------------------------------
     void PortAsync();
+    void PassiveAsync(); // EPSV (then PASV), the passive step in place of PORT
+    void PassiveReply(); // done action of EPSV and PASV
+    void PassiveConnected(std::uint16_t error);
+    void DataTimedOut(); // active mode: the server never connected
     void RestAsync();
     void TransferAsync(const char* word, TFtpRequest rq); // RETR, LIST, NLST
     void SendAsync(const char* word, TFtpRequest rq);     // STOR, APPE

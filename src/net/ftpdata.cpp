@@ -101,7 +101,9 @@ void TFtpClient::Impl::CloseDataSocket() {
     data.OnSessionClosed = nullptr;
     data.OnDataAvailable = nullptr;
     data.OnDataSent = nullptr;
+    data.OnSessionConnected = nullptr;
     earlyAccept = false;
+    dataTimer.setEnabled(false);
     data.Close();
 }
 
@@ -133,7 +135,12 @@ bool TFtpClient::Impl::ProgressAbort() {
 void TFtpClient::Impl::PortAsync() {
     CheckReady();
     if (!q.Connected()) return; // nothing happens, as for every command
+    if (q.Passive) {
+        PassiveAsync();
+        return;
+    }
     CloseDataSocket();
+    passiveData = false;
     // Listen on the address the PORT command announces: the local address
     // of the control connection (not on every interface).
     sockaddr_in local{};
@@ -147,6 +154,85 @@ void TFtpClient::Impl::PortAsync() {
     data.OnSessionAvailable = [this](TWSocket*, std::uint16_t) { earlyAccept = true; };
     const int port = std::stoi(data.GetLocalPort());
     ExecAsync(FtpStep::Port, ftpPortAsync, ftp::PortCommand(localAddr, control.GetPeerName(), port), {200});
+}
+
+// ---- passive mode: EPSV, else PASV ----------------------------------------------------
+
+void TFtpClient::Impl::PassiveAsync() {
+    CloseDataSocket();
+    passiveData = true;
+    passiveError = 0;
+    ExecAsync(FtpStep::Port, ftpPortAsync, "EPSV", {229}, &Impl::PassiveReply);
+}
+
+// "229 Entering Extended Passive Mode (|||port|)" or "227 Entering Passive
+// Mode (h1,h2,h3,h4,p1,p2)": the data connection goes to that port of the
+// server of the control connection (the address a PASV reply names is not
+// followed: a hostile server could point it anywhere).
+void TFtpClient::Impl::PassiveReply() {
+    const std::string& line = q.lastReply_;
+    const bool epsv = q.statusCode_ == 229 || (requestResult != 0 && okCodes[0] == 229);
+    if (requestResult != 0) {
+        if (epsv && requestResult >= 500) {
+            q.errorMessage_.clear(); // EPSV unknown: PASV is the older form
+            Issue("PASV", {227}, &Impl::PassiveReply);
+            return;
+        }
+        TriggerRequestDone(requestResult);
+        return;
+    }
+    const int port = epsv ? ftp::EpsvPort(line) : ftp::PasvPort(line);
+    if (port <= 0) {
+        q.lastReply_ = "500 No data port in reply: " + line;
+        if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
+        TriggerRequestDone(500);
+        return;
+    }
+    data.OnSessionAvailable = [this](TWSocket*, std::uint16_t) { earlyAccept = true; };
+    data.OnSessionConnected = [this](TWSocket*, std::uint16_t e) { Guard([&] { PassiveConnected(e); }); };
+    data.setProto("tcp");
+    data.setAddr(control.GetPeerName());
+    data.setPort(std::to_string(port));
+    try {
+        data.Connect();
+    } catch (const ESocketException&) {
+        passiveError = data.LastError() != 0 ? data.LastError() : WSAECONNREFUSED;
+    }
+    TriggerRequestDone(0);
+}
+
+// The passive data connection is up (or failed): the transfer takes it as
+// it takes an accepted one in active mode.
+void TFtpClient::Impl::PassiveConnected(std::uint16_t error) {
+    data.OnSessionConnected = nullptr;
+    if (error != 0) {
+        passiveError = error;
+        // A transfer already waiting for it fails; the server refuses RETR
+        // itself otherwise (425).
+        if (q.state_ == ftpWaitingResponse && !transferWord.empty() && localFd >= 0)
+            TransferFailed(425, "! Data connection failed");
+        return;
+    }
+    if (data.OnSessionAvailable) data.OnSessionAvailable(&data, 0);
+}
+
+// Active mode: the server did not connect to the announced port in time. Its
+// reply to the transfer command may still come at any time, so the control
+// connection cannot go on: it is closed, and later transfers use passive mode.
+void TFtpClient::Impl::DataTimedOut() {
+    dataTimer.setEnabled(false);
+    if (passiveData || q.state_ != ftpWaitingResponse || data.State() != wsListening) return;
+    Display("! No data connection from the server: passive mode");
+    q.Passive = true;
+    q.lastReply_ = "425 No data connection";
+    q.statusCode_ = 425;
+    if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
+    requestResult = 425;
+    nextStep = nullptr;
+    steps = 0;
+    CloseLocalFile();
+    CloseDataSocket();
+    CloseControl(); // its close handler delivers the completion
 }
 
 // ---- REST -------------------------------------------------------------------------
@@ -209,6 +295,19 @@ void TFtpClient::Impl::TransferAsync(const char* word, TFtpRequest rq) {
         CloseDataSocket();
         TriggerRequestDone(550);
         return;
+    }
+    if (passiveData && passiveError != 0) {
+        q.lastReply_ = "425 Can't open data connection (" + std::to_string(passiveError) + ")";
+        q.statusCode_ = 425;
+        if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
+        CloseLocalFile();
+        CloseDataSocket();
+        TriggerRequestDone(425);
+        return;
+    }
+    if (!passiveData && q.Timeout > 0 && data.State() == wsListening && !earlyAccept) {
+        dataTimer.setInterval(q.Timeout * 1000);
+        dataTimer.setEnabled(true);
     }
     ChangeState(ftpWaitingResponse);
     next = &Impl::FirstTransferReply;
@@ -293,13 +392,17 @@ void TFtpClient::Impl::TransferFailed(std::int32_t code, const char* note) {
 
 // The server connects to the data port.
 void TFtpClient::Impl::DataSessionAvailable(std::uint16_t) {
-    const TSocket h = data.Accept();
-    if (h == INVALID_SOCKET) return;
-    data.Close(); // the listening socket
+    TSocket h = INVALID_SOCKET;
+    if (!passiveData) {
+        h = data.Accept();
+        if (h == INVALID_SOCKET) return;
+        data.Close(); // the listening socket
+        dataTimer.setEnabled(false);
+    }
     data.OnSessionClosed = [this](TWSocket*, std::uint16_t e) { Guard([&] { DataSessionClosed(e); }); };
     data.OnDataAvailable = [this](TWSocket*, std::uint16_t e) { Guard([&] { DataAvailable(e); }); };
     data.OnDataSent = nullptr;
-    data.Dup(h);
+    if (!passiveData) data.Dup(h);
     startTick = platform::GetTickCount();
     AcceptLocalFile(); // the server connects: it has accepted the transfer
 }
@@ -470,13 +573,16 @@ void TFtpClient::Impl::SendAsync(const char* word, TFtpRequest rq) {
 }
 
 void TFtpClient::Impl::DataSendSessionAvailable(std::uint16_t) {
-    const TSocket h = data.Accept();
-    if (h == INVALID_SOCKET) return;
-    data.Close(); // the listening socket
+    TSocket h = INVALID_SOCKET;
+    if (!passiveData) {
+        h = data.Accept();
+        if (h == INVALID_SOCKET) return;
+        data.Close(); // the listening socket
+    }
     data.OnSessionClosed = [this](TWSocket*, std::uint16_t e) { Guard([&] { DataSessionClosed(e); }); };
     data.OnDataAvailable = nullptr;
     data.OnDataSent = [this](TWSocket*, std::uint16_t e) { Guard([&] { DataSent(e); }); };
-    data.Dup(h);
+    if (!passiveData) data.Dup(h);
     startTick = platform::GetTickCount();
     DataSent(0); // the first block
 }

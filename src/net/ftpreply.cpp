@@ -126,6 +126,41 @@ std::string PortCommand(const std::string& localAddr, const std::string& remoteA
     return buf;
 }
 
+int EpsvPort(std::string_view line) {
+    const std::size_t open = line.find('(');
+    if (open == std::string_view::npos || open + 4 >= line.size()) return 0;
+    // "(" d d d port d ")" with the same delimiter d three times before the port.
+    const char d = line[open + 1];
+    if (isDigit(d) || line[open + 2] != d || line[open + 3] != d) return 0;
+    std::size_t pos = open + 4;
+    long port = 0;
+    while (pos < line.size() && isDigit(line[pos]) && port <= 65535)
+        port = port * 10 + (line[pos++] - '0');
+    if (pos == open + 4 || pos >= line.size() || line[pos] != d || port < 1 || port > 65535) return 0;
+    return static_cast<int>(port);
+}
+
+int PasvPort(std::string_view line) {
+    // Six numbers separated by commas, after the code.
+    std::size_t pos = line.find_first_of("0123456789");
+    while (pos < line.size() && isDigit(line[pos]))
+        ++pos; // the code
+    pos = line.find_first_of("0123456789", pos);
+    long v[6] = {};
+    for (int i = 0; i < 6; ++i) {
+        if (pos >= line.size() || !isDigit(line[pos])) return 0;
+        while (pos < line.size() && isDigit(line[pos]) && v[i] <= 255)
+            v[i] = v[i] * 10 + (line[pos++] - '0');
+        if (v[i] > 255) return 0;
+        if (i < 5) {
+            if (pos >= line.size() || line[pos] != ',') return 0;
+            ++pos;
+        }
+    }
+    const long port = v[4] * 256 + v[5];
+    return port >= 1 ? static_cast<int>(port) : 0;
+}
+
 bool IsPlainLocalName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }

@@ -56,6 +56,11 @@ std::string TransferLine(std::int64_t byteCount, std::uint32_t startTick, std::u
 // address (dotted text) and the two port bytes.
 std::string PortCommand(const std::string& localAddr, const std::string& remoteAddr, int port);
 
+// The data port of a reply to EPSV ("229 ... (|||6446|)") or to PASV
+// ("227 ... (127,0,0,1,25,46)"); 0 when the reply names none (1 .. 65535).
+int EpsvPort(std::string_view line);
+int PasvPort(std::string_view line);
+
 // A local file name a transfer may write or read: not empty, not "." or "..",
 // no "/" in it (the file lands in the current directory under that name).
 bool IsPlainLocalName(const std::string& name);

@@ -32,6 +32,7 @@ void TFtpClient::Impl::HighLevelAsync(TFtpRequest rq, std::initializer_list<FtpS
     requestResult = 0;
     finalResult = 0;
     steps = set;
+    seqSteps = set;
     highLevel = true;
     fct = FtpStep::None;
     q.lastReply_.clear();
@@ -54,6 +55,8 @@ void TFtpClient::Impl::NextSequenceStep() {
         steps = 0;
         finalResult = 426;
         q.errorMessage_ = "426 Operation aborted.";
+    } else if (fct != FtpStep::None && requestResult != 0 && PassiveFallback()) {
+        // The data steps run again, in passive mode.
     } else if (fct != FtpStep::None && requestResult != 0) {
         finalResult = requestResult;
         const bool keepQuit = (steps & bit(FtpStep::Quit)) && fct != FtpStep::Quit;
@@ -89,6 +92,26 @@ void TFtpClient::Impl::NextSequenceStep() {
     nextStep = nullptr;
     doneSent = false;
     TriggerRequestDone(finalResult);
+}
+
+// PORT refused (5xx) or a data connection the server could not open (425):
+// servers behind NAT or that refuse PORT can still be used in passive mode.
+bool TFtpClient::Impl::PassiveFallback() {
+    const bool refused = (fct == FtpStep::Port && requestResult >= 500 && requestResult < 600) ||
+                         ((fct == FtpStep::Retr || fct == FtpStep::Stor || fct == FtpStep::Appe ||
+                           fct == FtpStep::List || fct == FtpStep::Nlst) &&
+                          requestResult == 425);
+    if (q.Passive || !refused || !q.Connected() || !(seqSteps & bit(FtpStep::Port))) return false;
+    q.Passive = true;
+    Display("! Data connection refused: passive mode");
+    constexpr FtpStep dataSteps[] = {FtpStep::Port, FtpStep::Rest, FtpStep::Retr, FtpStep::Stor,
+                                     FtpStep::Appe, FtpStep::List, FtpStep::Nlst};
+    for (FtpStep s : dataSteps)
+        if (seqSteps & bit(s)) steps |= bit(s);
+    requestResult = 0;
+    q.errorMessage_.clear();
+    fct = FtpStep::None;
+    return true;
 }
 
 void TFtpClient::Impl::StartStep(FtpStep s) {

@@ -408,3 +408,60 @@ TEST(FtpConnectFailures, RefusedPortAndUnknownHost) {
         EXPECT_FALSE(c.Connected());
     }
 }
+
+TEST_F(FtpRealServer, PassiveModeWhenPortIsRefusedEpsvThenPasv) {
+    // Each server refuses what a row names; the transfer of RestGet still
+    // arrives whole, and the client stays in passive mode.
+    struct Row {
+        const char* name;
+        std::vector<std::string> refuse; // pyftpdlib; empty with vsftpd: vsftpd with port_enable=NO
+        bool vsftpd;
+        bool passiveBefore;
+        std::vector<std::string> dataCommands; // PORT, EPSV, PASV as sent, in order
+    };
+    const Row rows[] = {
+        {"PORT refused", {"PORT"}, false, false, {"PORT", "EPSV"}},
+        {"PORT and EPSV refused", {"PORT", "EPSV"}, false, false, {"PORT", "EPSV", "PASV"}},
+        {"already passive", {}, false, true, {"EPSV"}},
+        {"vsftpd without PORT", {}, true, false, {"PORT", "EPSV"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        testpeers::FtpPeer py;
+        testpeers::VsftpdPeer vs;
+        TFtpClient c;
+        Recorder r(c);
+        if (row.vsftpd) {
+            if (!testpeers::VsftpdPeer::available()) GTEST_SKIP() << "vsftpd is not installed";
+            ASSERT_TRUE(vs.start(served_->path())) << vs.output();
+            c.HostName = vs.host();
+            c.Port = std::to_string(vs.port());
+        } else {
+            testpeers::FtpPeerOptions opt;
+            opt.root = served_->path();
+            opt.refuse = row.refuse;
+            ASSERT_TRUE(py.start(opt)) << py.output();
+            c.HostName = py.host();
+            c.Port = std::to_string(py.port());
+        }
+        c.UserName = "anonymous";
+        c.PassWord = "guest@example.com";
+        c.HostFileName = c.LocalFileName = "small.mp3";
+        c.Passive = row.passiveBefore;
+        std::filesystem::remove(local_.file("small.mp3"));
+        EXPECT_EQ(run(c, r, &TFtpClient::Open), std::make_pair(1, 0)) << c.LastReply();
+        EXPECT_EQ(run(c, r, &TFtpClient::User), std::make_pair(2, 0)) << c.LastReply();
+        if (c.StatusCode() == 331) {
+            EXPECT_EQ(run(c, r, &TFtpClient::Pass), std::make_pair(3, 0)) << c.LastReply();
+        }
+        EXPECT_EQ(run(c, r, &TFtpClient::TypeSet), std::make_pair(36, 0)) << c.LastReply();
+        EXPECT_EQ(run(c, r, &TFtpClient::RestGet), std::make_pair(38, 0)) << c.ErrorMessage();
+        EXPECT_TRUE(ftptest::fileHolds(local_.file("small.mp3"), fillBytes(0, 5000)));
+        EXPECT_TRUE(c.Passive);
+        std::vector<std::string> data;
+        for (const std::string& cmd : r.commands())
+            for (const char* word : {"PORT", "EPSV", "PASV"})
+                if (cmd.rfind(word, 0) == 0) data.push_back(word);
+        EXPECT_EQ(data, row.dataCommands);
+    }
+}

@@ -4,8 +4,10 @@
 // directory read-only to anonymous and read-write to one user with a password.
 
 #include "peers/process.h"
+#include "support/tempdir.h"
 
 #include <string>
+#include <vector>
 
 namespace testpeers {
 
@@ -17,6 +19,7 @@ struct FtpPeerOptions {
     std::string password = "secret";
     bool anonymous = true;   // let anonymous in (read only)
     bool refuseRest = false; // answer REST with 502
+    std::vector<std::string> refuse; // commands answered with 500 ("PORT", "EPSV")
     int rateLimit = 0;       // bytes per second sent on data connections (0: no limit)
 };
 
@@ -50,6 +53,29 @@ public:
 private:
     FtpPeerOptions options_;
     ChildProcess proc_;
+};
+
+// Debian's vsftpd on a loopback address and a free port, anonymous only,
+// read-only, with a configuration file of its own; PORT refused
+// (port_enable=NO) unless allowPort: a server that wants passive mode.
+class VsftpdPeer {
+public:
+    VsftpdPeer() = default;
+    ~VsftpdPeer() { proc_.terminate(); }
+    VsftpdPeer(const VsftpdPeer&) = delete;
+    VsftpdPeer& operator=(const VsftpdPeer&) = delete;
+
+    static bool available();
+    bool start(const std::string& root, bool allowPort = false, const std::string& host = "127.0.0.1");
+    const std::string& host() const { return host_; }
+    int port() const { return port_; }
+    std::string output() const { return proc_.output(); }
+
+private:
+    testsupport::TempDir dir_;
+    ChildProcess proc_;
+    std::string host_;
+    int port_ = 0;
 };
 
 } // namespace testpeers

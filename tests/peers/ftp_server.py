@@ -3,8 +3,10 @@
 serving one directory read-only to anonymous and read-write to one user
 with a password.
 
-Options: --no-rest answers REST with 502; --rate N throttles downloads to
-N bytes per second (so a test can stop the server in the middle)."""
+Options: --no-rest answers REST with 502; --refuse CMD (repeatable) answers
+that command with 500 (PORT, EPSV: a server that wants passive mode); --rate N
+throttles downloads to N bytes per second (so a test can stop the server in
+the middle)."""
 
 import argparse
 import logging
@@ -24,6 +26,7 @@ def main():
     ap.add_argument("--password", default="")
     ap.add_argument("--no-anonymous", action="store_true")
     ap.add_argument("--no-rest", action="store_true")
+    ap.add_argument("--refuse", action="append", default=[])
     ap.add_argument("--rate", type=int, default=0)
     args = ap.parse_args()
 
@@ -44,6 +47,12 @@ def main():
         permit_foreign_addresses = True
         banner = "Wavetrap test server ready."
         auth_failed_timeout = 0  # answer a wrong password at once
+
+        def pre_process_command(self, line, cmd, arg):
+            if cmd.upper() in [c.upper() for c in args.refuse]:
+                self.respond("500 %s not allowed here." % cmd.upper())
+                return
+            FTPHandler.pre_process_command(self, line, cmd, arg)
 
         def ftp_REST(self, line):
             if args.no_rest:
