@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <memory>
+#include <sys/resource.h>
 
 using namespace net;
 using ftptest::Recorder;
@@ -166,11 +168,17 @@ TEST_F(FtpRealServer, SpliceAndReadWriteReceiveTheSameResumedFile) {
 // transfer fails with the write error on both paths (550, or the server's
 // 426 when its reply to the shut data connection comes first).
 TEST_F(FtpRealServer, LocalFileThatRefusesTheBytesFailsTheTransfer) {
+    // Files may not grow past 100000 bytes here (writes then fail with EFBIG).
+    struct rlimit before {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = before;
+    small.rlim_cur = 100000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     for (const bool splice : {true, false}) {
         SCOPED_TRACE(splice);
         net::setSpliceReceive(splice);
         std::filesystem::remove(local_.file("song.mp3"));
-        std::filesystem::create_symlink("/dev/full", local_.file("song.mp3"));
         TFtpClient c;
         Recorder r(c);
         aim(c, *server_, "song.mp3");
@@ -181,7 +189,23 @@ TEST_F(FtpRealServer, LocalFileThatRefusesTheBytesFailsTheTransfer) {
         EXPECT_TRUE(r.shown("! Error writing local file"));
         EXPECT_GT(c.ByteCount(), 0);
     }
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
     net::setSpliceReceive(true);
+}
+
+TEST_F(FtpRealServer, SymbolicLinkInPlaceOfTheLocalFileIsRefused) {
+    // A dangling link would have made a file outside the directory.
+    testsupport::TempDir elsewhere;
+    std::filesystem::create_symlink(elsewhere.file("planted.mp3"), local_.file("small.mp3"));
+    TFtpClient c;
+    Recorder r(c);
+    aim(c, *server_, "small.mp3");
+    logInAndSize(c, r);
+    EXPECT_EQ(run(c, r, &TFtpClient::RestGet), std::make_pair(38, 550));
+    EXPECT_EQ(c.ErrorMessage(), "Unable to open local file small.mp3");
+    EXPECT_FALSE(std::filesystem::exists(elsewhere.file("planted.mp3")));
+    EXPECT_TRUE(std::filesystem::is_symlink(local_.file("small.mp3")));
 }
 
 TEST_F(FtpRealServer, ShowsDataPiecesWithDisplayFlag) {
