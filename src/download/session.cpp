@@ -12,6 +12,21 @@ using platform::contains;
 
 namespace {
 
+// The line with every occurrence of the file's name blanked out.
+std::string withoutFileName(std::string line, const std::string& fname) {
+    if (fname.empty()) return line;
+    for (std::size_t at = line.find(fname); at != std::string::npos; at = line.find(fname, at + 1))
+        line.replace(at, fname.size(), fname.size(), ' ');
+    return line;
+}
+
+// A confirmed transfer that is short of the size SIZE reported by more than
+// the finish margin (50 bytes). Without a known size the confirmation stands.
+bool isShort(const net::TFtpClient& c, const Slot& s) {
+    const std::int64_t rs = c.RemoteSize();
+    return rs > 0 && c.ByteCount() + s.resumeAt <= rs - 50;
+}
+
 // The server confirmed the transfer (226 or 250 was the last reply).
 bool confirmed(const net::TFtpClient& c) {
     return c.StatusCode() == 226 || c.StatusCode() == 250;
@@ -63,6 +78,7 @@ void Scheduler::applyRow(int n, SlotState at, std::uint16_t error, bool& handled
         break;
     case UserSent:
         setState(n, error ? Connecting : LoggedIn);
+        if (error == 0) s.refusals = 0; // logged in: the refusals in a row end
         if (error == 421) handled = true;
         break;
     case LoggedIn:
@@ -91,9 +107,25 @@ void Scheduler::applyRow(int n, SlotState at, std::uint16_t error, bool& handled
             if (at == TransferAnswered) abort(n, "5");
             if (at == TransferConfirmed) abort(n, "10");
             if (at == ResumeRefused) setState(n, FileFinished);
+        } else if (confirmed(c) && isShort(c, s)) {
+            // Confirmed, but shorter than SIZE said by more than the finish
+            // margin: resumed once; still short, the file failed (it stays
+            // pending and partial, for a later resume).
+            s.fetched = false;
+            memo(errorlog, std::to_string(n) +
+                               ": transfer short: " + std::to_string(c.ByteCount() + s.resumeAt) + " of " +
+                               std::to_string(c.RemoteSize()) + " bytes");
+            if (!s.shortRetried) {
+                s.shortRetried = true;
+                dropPending(s.record.url); // the new start records it again
+                setState(n, StartTransfer);
+            } else {
+                s.keepPending = true;
+                setState(n, FileFinished);
+            }
         } else if (confirmed(c)) {
             // The server confirmed the transfer and the data connection closed:
-            // the file is complete, whatever its size said.
+            // the file is complete (its size unknown, or within the margin).
             setState(n, FileFinished);
         } else {
             // The control connection went down in the middle: connect again
@@ -112,16 +144,18 @@ void Scheduler::ftp1Display(net::TFtpClient& sender, std::string& msg) {
     const int n = sender.Tag;
     if (n < 1 || n > SlotCount) return;
     Slot& s = slotAt(n);
-    // The client's own notes ("! ..."), received data pieces and the transfer
-    // line among them, are no replies: file content or a byte rate that
-    // happens to hold a code must not move the slot.
-    const bool clientNote = msg.rfind("! ", 0) == 0;
-    if (!clientNote && contains(msg, "530") && numberedAboveLoggedIn(s.state)) setState(n, Connecting);
+    // The rules read the server's replies only ("< ..."), and not the name of
+    // the file they may echo: the client's own notes ("! ...": data pieces,
+    // the transfer line) and its commands ("> SIZE track530.mp3") hold file
+    // content and names, and a file "Lion den.mp3" must not end its site.
+    const bool reply = msg.rfind("< ", 0) == 0;
+    const std::string text = reply ? withoutFileName(msg, s.record.fname) : std::string();
+    if (reply && contains(text, "530") && numberedAboveLoggedIn(s.state)) setState(n, Connecting);
     // A 550 to the first SIZE after a log-in, still in ASCII mode, may only
     // refuse SIZE there: the file is then fetched without a known size (a
     // missing file is refused again by RETR).
     const bool sizeInAscii = s.state == LoggedIn && !s.binarySet;
-    if (!clientNote && contains(msg, "550") && !sizeInAscii) setState(n, FileFinished);
+    if (reply && contains(text, "550") && !sizeInAscii) setState(n, FileFinished);
     if (!contains(msg, "Data")) {
         std::string line = std::to_string(n) + ": " + msg;
         hooks.statusmemo(line);
@@ -129,8 +163,8 @@ void Scheduler::ftp1Display(net::TFtpClient& sender, std::string& msg) {
     } else {
         memo(ftpstatus, std::to_string(n) + ".");
     }
-    if (!clientNote && (contains(msg, "ion den") || contains(msg, "word inco") ||
-                        contains(msg, "ect to hos") || contains(msg, "exeeded"))) {
+    if (reply && (contains(text, "ion den") || contains(text, "word inco") || contains(text, "ect to hos") ||
+                  contains(text, "exeeded"))) {
         if (!s.record.site.empty())
             for (int i = 0; i < 9; ++i)
                 stats_.addbad(s.record.site);
@@ -143,6 +177,7 @@ void Scheduler::ftp1Progress(net::TFtpClient& sender, std::int64_t count, bool& 
     if (n < 1 || n > SlotCount) return;
     Slot& s = slotAt(n);
     s.byteCount = count;
+    if (sender.ByteCount() > 0) s.gotData = true;
     s.resumeAt = count - sender.ByteCount();
     s.record.tag = static_cast<std::int32_t>(count);
     abortFlag = s.reset;

@@ -220,19 +220,45 @@ TEST_F(SchedulerModel, TransferCompletionWithoutConfirmationConnectsAgain) {
     }
 }
 
+TEST_F(SchedulerModel, LinksNoSlotCouldFetchAreRefusedWhereverTheyComeFrom) {
+    std::vector<std::string> refused;
+    const platform::ScopedConnection c = s.hooks.refused.connect(
+        [&](const std::string& u, const std::string& why) { refused.push_back(why + " " + u); });
+    w.pending.downloading = {"ftp://a.example:abc/x.mp3", "ftp://b.example:99999/y.mp3", "ftp://c.example/"};
+    w.pending.downloadingsize = {"1", "2", "3"};
+    w.resumePendingDownloads();
+    s.launchbuf.push_back("ftp://d.example:0/z.mp3");
+    for (int i = 0; i < 14; ++i)
+        s.dfatimerTimer();
+    EXPECT_TRUE(s.idle());
+    EXPECT_TRUE(w.pending.downloading.empty());
+    EXPECT_EQ(refused, (std::vector<std::string>{"bad port in URL ftp://a.example:abc/x.mp3",
+                                                 "bad port in URL ftp://b.example:99999/y.mp3",
+                                                 "no file name in URL ftp://c.example/",
+                                                 "bad port in URL ftp://d.example:0/z.mp3"}));
+    EXPECT_EQ(s.errorlog.front(), "Refused: bad port in URL: ftp://a.example:abc/x.mp3");
+}
+
 struct DisplayCase {
     int state;
     const char* line;
     int next;
     const char* ftpstatus; // the line added to ftpstatus
     bool refusal;
+    const char* file = "x.mp3"; // the slot's file
 };
 
 TEST_F(SchedulerModel, DisplayRulesWatchTheShownLines) {
     const DisplayCase cases[] = {
         {9, "< 530 Login incorrect.", 1, "14: < 530 Login incorrect.", false},
         {3, "< 530 Login incorrect.", 3, "14: < 530 Login incorrect.", false},
-        {4, "> RETR /pub/track550.mp3", 6, "14: > RETR /pub/track550.mp3", false},
+        // The client's commands and the file's name in a reply are no replies of the server.
+        {4, "> RETR /pub/track550.mp3", 4, "14: > RETR /pub/track550.mp3", false, "track550.mp3"},
+        {9, "> SIZE /pub/track530.mp3", 9, "14: > SIZE /pub/track530.mp3", false, "track530.mp3"},
+        {4, "< 150 Opening BINARY mode data connection for Lion den.mp3", 4,
+         "14: < 150 Opening BINARY mode data connection for Lion den.mp3", false, "Lion den.mp3"},
+        {5, "< 150 Opening connection for track550.mp3 (5 bytes)", 5,
+         "14: < 150 Opening connection for track550.mp3 (5 bytes)", false, "track550.mp3"},
         {1, "< 550 No such file.", 6, "14: < 550 No such file.", false},
         {5, "! Data: abc", 5, "14.", false},
         // File content and the client's notes hold no replies.
@@ -249,7 +275,7 @@ TEST_F(SchedulerModel, DisplayRulesWatchTheShownLines) {
     int i = 0;
     for (const DisplayCase& c : cases) {
         const std::string site = "show" + std::to_string(i++) + ".example";
-        launch("ftp://" + site + "/pub/x.mp3");
+        launch("ftp://" + site + "/pub/" + c.file);
         download::Slot& slot = edit(14);
         slot.state = static_cast<download::SlotState>(c.state);
         s.ftpstatus.clear();
@@ -406,19 +432,11 @@ TEST_F(SchedulerModel, StoppedSlotFreesAClientThatStaysBusy) {
     EXPECT_EQ(slot.wait, 0);
 }
 
-TEST_F(SchedulerModel, OpenThatRaisesEndsTheSlotAsSiteDown) {
-    launch("ftp:///pub/x.mp3"); // no host name
-    download::Slot& slot = edit(14);
-    ASSERT_EQ(slot.state, download::Connecting);
-    visit(14, 1);
-    ASSERT_EQ(s.errorlog.size(), 1u);
-    EXPECT_EQ(s.errorlog.front().rfind("14: error ", 0), 0u);
-    EXPECT_NE(s.errorlog.front().find(": state 1"), std::string::npos);
-    EXPECT_EQ(slot.state, download::Idle);
-    EXPECT_TRUE(slot.reset);
-    EXPECT_EQ(s.StatusBar1, "Unrecoverable problems with site,  Aborting. Reason: Site Down");
-    visit(14, 3); // no more attempts
-    EXPECT_EQ(s.errorlog.size(), 1u);
+TEST_F(SchedulerModel, LinkWithoutHostIsRefusedBeforeAnyStep) {
+    launch("ftp:///pub/x.mp3");
+    EXPECT_EQ(s.slot(14).state, download::Idle);
+    visit(14, 3); // no attempts
+    EXPECT_EQ(s.errorlog, (platform::StringList{"Refused: no host name in URL: ftp:///pub/x.mp3"}));
 }
 
 TEST(StatusProgress, TextFollowsTheSizeRule) {
