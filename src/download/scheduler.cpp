@@ -2,6 +2,7 @@
 
 #include "platform/text.h"
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 
@@ -10,6 +11,16 @@ namespace download {
 using platform::contains;
 
 namespace {} // namespace
+
+std::string linkProblem(const url::tlinfo& link) {
+    if (link.site.empty()) return "no host name in URL";
+    const std::string& p = link.port;
+    const bool digits = !p.empty() && p.size() <= 5 &&
+                        std::all_of(p.begin(), p.end(), [](unsigned char c) { return c >= '0' && c <= '9'; });
+    if (!digits || std::stoi(p) < 1 || std::stoi(p) > 65535) return "bad port in URL";
+    if (link.fname.empty()) return "no file name in URL";
+    return {};
+}
 
 const char* stateText(SlotState state) {
     static const char* const texts[] = {"Not connected",         "Connecting",
@@ -129,6 +140,14 @@ void Scheduler::savecfg() {
 // ---- Placing files ------------------------------------------------------------
 
 void Scheduler::launchftp(const url::tlinfo& link) {
+    // A link no slot could fetch would be retried for ever: refused here,
+    // where every file enters the download road (also from the pending list).
+    if (const std::string why = linkProblem(link); !why.empty()) {
+        memo(errorlog, "Refused: " + why + ": " + link.url);
+        dropPending(link.url);
+        hooks.refused(link.url, why);
+        return;
+    }
     url::tlinfo l = link;
     if (!l.dir.empty() && l.dir.back() != '/') l.dir += '/';
 
@@ -164,6 +183,8 @@ void Scheduler::launchftp(const url::tlinfo& link) {
     c.LocalFileName = l.fname;
     s.byteCount = 0;
     s.fetched = false;
+    s.refusals = s.fruitless = 0;
+    s.transferTried = s.gotData = s.shortRetried = s.keepPending = false;
 }
 
 void Scheduler::maintainlist(int n) {
@@ -265,6 +286,11 @@ void Scheduler::runStep(int n) {
         s.lastByteCount = -1000;
         s.stall = 0;
         s.binarySet = false;
+        if (++s.refusals > MaxRefusals) {
+            abort(n, "Log-in refused " + std::to_string(MaxRefusals) + " times in a row (" + c.LastReply() +
+                         ")");
+            break;
+        }
         c.Abort();
         maintainlist(n);
         if (s.state == Connecting) { // an ended slot opens nothing
@@ -413,6 +439,14 @@ void Scheduler::timeouts(int n) {
 void Scheduler::transferStart(int n) {
     Slot& s = slotAt(n);
     net::TFtpClient& c = *s.client;
+    // A site whose transfers keep receiving nothing is given up; data resets the count.
+    if (s.transferTried) s.fruitless = s.gotData ? 0 : s.fruitless + 1;
+    if (s.fruitless >= MaxFruitlessTransfers) {
+        abort(n, "No data in " + std::to_string(MaxFruitlessTransfers) + " transfers in a row");
+        return;
+    }
+    s.transferTried = true;
+    s.gotData = false;
     setStatusBar("Downloading " + s.record.fname);
     stats_.addgood(c.HostName);
     memo(ftpstatus, "Entering State " + std::to_string(number(s.state)));
@@ -443,9 +477,11 @@ void Scheduler::finishHandling(int n) {
     if (!s.queueUrls.empty()) s.queueUrls.erase(s.queueUrls.begin());
     const std::string url = s.record.url;
     const bool fetched = s.fetched;
-    s.fetched = false;
+    const bool keep = s.keepPending;
+    s.fetched = s.keepPending = s.shortRetried = false;
+    if (keep) s.record.url.clear(); // an abort for an empty queue keeps it pending
     maintainlist(n);
-    dropPending(url);
+    if (!keep) dropPending(url);
     savecfg();
     hooks.fileDone(url, fetched);
     if (s.state == FileFinished) {

@@ -30,6 +30,8 @@ struct SchedulerHooks {
     // A file left its slot: fetched whole, or given up as done (a 550 skip).
     platform::Signal<const std::string& /*url*/, bool /*fetched*/> fileDone;
     platform::Signal<int /*n*/> slotChanged; // the state of slot n changed
+    // A URL launchftp refused (why: "bad port in URL", ...); nothing was started.
+    platform::Signal<const std::string& /*url*/, const std::string& /*why*/> refused;
 };
 
 class Scheduler {

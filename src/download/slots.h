@@ -74,10 +74,28 @@ struct Slot {
     int stall = 0;                  // visits in a row on which ByteCount did not move
     bool fetched = false;           // the current file arrived whole (its finish is no skip)
     std::int64_t resumeAt = 0;      // where the running transfer resumed the local file
+    // Runs that never end: connections in a row that reached no log-in, and
+    // transfers in a row of this site that received nothing; past the limits
+    // the site is given up.
+    int refusals = 0;
+    int fruitless = 0;
+    bool transferTried = false; // a transfer of this site started since the slot got its work
+    bool gotData = false;       // ... and the latest one received data
+    bool shortRetried = false;  // the current file came short once and was resumed
+    bool keepPending = false;   // the current file failed: it stays pending for resume
     std::unique_ptr<net::TFtpClient> client;
 };
 
 // The state texts of the status view.
 const char* stateText(SlotState state);
+
+// Connections in a row refused before a log-in, and transfers in a row
+// without data, after which a slot gives its site up.
+inline constexpr int MaxRefusals = 5;
+inline constexpr int MaxFruitlessTransfers = 5;
+
+// Why a parsed link names no file a slot could fetch (empty: it does): no
+// host, a port that is not a number from 1 to 65535, no file name.
+std::string linkProblem(const url::tlinfo& link);
 
 } // namespace download

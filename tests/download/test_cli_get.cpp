@@ -151,6 +151,41 @@ TEST_F(CliGet, BadUsageGivesExitStatusTwo) {
     }
 }
 
+TEST_F(CliGet, RunsEndWhenASiteRefusesEveryLogInOrAPendingURLCannotBeFetched) {
+    // A site that refuses anonymous log-ins, and pending entries no slot could fetch.
+    testpeers::FtpPeerOptions o;
+    o.root = root->path();
+    o.host = "127.0.0.6";
+    o.anonymous = false;
+    testpeers::FtpPeer closed;
+    ASSERT_TRUE(closed.start(o)) << closed.output();
+    std::string output;
+    EXPECT_EQ(run({"get", "-C", out.path(), url(closed, "two.mp3")}, &output), 1);
+    EXPECT_NE(
+        output.find("Unrecoverable problems with site, 127.0.0.6 Aborting. Reason: Log-in refused 5 times"),
+        std::string::npos)
+        << output;
+    EXPECT_NE(output.find("not fetched: " + url(closed, "two.mp3")), std::string::npos) << output;
+
+    testsupport::writeFile(
+        config.file("wavbin.Ini"),
+        "[downloading]\ncount=2\n0=ftp://127.0.0.4:abc/pub/x.mp3\n1=ftp://127.0.0.4:99999/y.mp3\n");
+    EXPECT_EQ(run({"resume", "-C", out.path()}, &output), 1);
+    EXPECT_NE(output.find("refused: bad port in URL: ftp://127.0.0.4:abc/pub/x.mp3"), std::string::npos)
+        << output;
+    EXPECT_TRUE(pending().empty());
+}
+
+TEST_F(CliGet, SettingsThatCannotBeSavedCostAWarningNotTheDownload) {
+    testsupport::ScopedEnv nowhere{"WAVETRAP_CONFIG_DIR", "/dev/null/wavetrap"};
+    std::string output;
+    EXPECT_EQ(run({"get", "-C", out.path(), url(*fast, "two.mp3")}, &output), 0) << output;
+    EXPECT_EQ(testsupport::readFile(out.file("two.mp3")), content(1000, 2));
+    const std::string warning = "warning: the settings cannot be saved";
+    EXPECT_NE(output.find(warning), std::string::npos) << output;
+    EXPECT_EQ(output.find(warning), output.rfind(warning)) << output; // once
+}
+
 TEST_F(CliGet, ResumeWithNothingPendingGivesOne) {
     std::string output;
     EXPECT_EQ(run({"resume", "-C", out.path()}, &output), 1);

@@ -123,7 +123,6 @@ TEST_F(Dialogues, ConfirmedTransferFinishesWhateverTheSize) {
     } cases[] = {
         {"100 bytes", "213 100", 100, nullptr},
         {"unknown size", "500 SIZE not understood", 3000, "14: error 500: state 3"},
-        {"short of its size", "213 5000", 3000, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -151,15 +150,67 @@ TEST_F(Dialogues, ConfirmedTransferFinishesWhateverTheSize) {
     }
 }
 
-TEST_F(Dialogues, WelcomeWith421ConnectsAgainWithoutAnErrorLine) {
-    play(
-        "S: 421 Too many users, try later\nWAITCLOSE\nACCEPT\nS: 421 Too many users, try later\nWAITCLOSE\n");
-    ASSERT_TRUE(stepUntil([&] { return server.finished(); }));
-    ASSERT_TRUE(waitFor([&] { return countsOf(w.stats, site).bad == 7; }));
+TEST_F(Dialogues, ShortConfirmedTransferIsResumedOnceThenFails) {
+    const std::string resume = "CP: PORT \nS: 200 PORT command successful\nC: REST 3000\nS: 350 Restarting\n";
+    struct {
+        const char* name;
+        std::string after; // after the first, short transfer of 3000 of 5000 bytes
+        std::int64_t have;
+        bool fetched;
+    } cases[] = {
+        {"whole on resume", resume + retr(3000, 2000), 5000, true},
+        {"still short", resume + retr(3000, 1000), 4000, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DialogueServer one;
+        ASSERT_TRUE(
+            one.start(Dialogue::fromText(login("213 5000") + retr(0, 3000) + c.after + "WAITCLOSE\n"), site));
+        const std::string u = "ftp://" + site + ":" + std::to_string(one.port()) + "/pub/x.mp3";
+        ::unlink("x.mp3");
+        done.clear();
+        launch(u);
+        ASSERT_TRUE(runToEnd()) << dump();
+        EXPECT_TRUE(waitFor([&] { return one.finished(); }, 5000)) << one.where();
+        EXPECT_TRUE(file("x.mp3") == fillBytes(0, c.have)) << dump();
+        EXPECT_EQ(done, (std::vector<std::pair<std::string, bool>>{{u, c.fetched}}));
+        // A failed file stays pending (and partial) for resume.
+        EXPECT_EQ(w.pending.downloading, c.fetched ? platform::StringList{} : platform::StringList{u});
+        w.pending.downloading.clear();
+        w.pending.downloadingsize.clear();
+    }
+}
+
+TEST_F(Dialogues, SiteThatRefusesEveryLogInIsGivenUp) {
+    std::string d;
+    for (int i = 0; i < download::MaxRefusals; ++i)
+        d += std::string(i ? "ACCEPT\n" : "") + "S: 421 Too many users, try later\nWAITCLOSE\n";
+    play(d);
+    ASSERT_TRUE(stepUntil([&] { return s.slot(14).reset; }));
+    expectPlayed();
+    EXPECT_EQ(server.connections(), download::MaxRefusals);
+    EXPECT_EQ(s.StatusBar1,
+              "Unrecoverable problems with site, " + site +
+                  " Aborting. Reason: Log-in refused 5 times in a row (421 Too many users, try later)");
+    EXPECT_EQ(countsOf(w.stats, site).bad, 5 + download::MaxRefusals); // the marks stay
     EXPECT_TRUE(s.errorlog.empty());
-    EXPECT_NE(s.slot(14).state, download::Idle); // no retry limit: it keeps trying
-    EXPECT_EQ(server.connections(), 2);
-    s.abort(14, "Stopped");
+    EXPECT_EQ(w.pending.downloading, platform::StringList{});
+}
+
+TEST_F(Dialogues, SiteWhoseTransfersNeverReceiveDataIsGivenUp) {
+    const std::string stall =
+        "C: RETR /pub/x.mp3\nS: 150 Opening data connection\nDATACONNECT\nWAITCLOSE\nACCEPT\n";
+    std::string d;
+    for (int i = 0; i < download::MaxFruitlessTransfers; ++i)
+        d += login() + stall;
+    d += "S: 220 ready\nC: USER anonymous\nS: 331 pw\nC: PASS wavetrap@example.com\nS: 230 ok\n"
+         "C: SIZE /pub/x.mp3\nS: 213 1000\nC: TYPE I\nS: 200 ok\nWAITCLOSE\n";
+    play(d);
+    ASSERT_TRUE(stepUntil([&] { return s.slot(14).reset; }, 120000)) << dump();
+    expectPlayed();
+    EXPECT_EQ(s.StatusBar1, "Unrecoverable problems with site, " + site +
+                                " Aborting. Reason: No data in 5 transfers in a row");
+    EXPECT_TRUE(file("x.mp3").empty());
 }
 
 TEST_F(Dialogues, Reply530ToThePasswordLogsInAgain) {
