@@ -80,16 +80,9 @@ bool isFtpUrl(const std::string& url) {
 }
 
 // Why an ftp:// URL names no file that a slot could fetch (empty: it does).
-// Such a URL would be retried for ever: the scheduler has no retry limit.
 std::string fileUrlProblem(const std::string& url) {
-    const url::tlinfo l = url::splitUrl(url);
-    if (l.site.empty()) return "no host name in URL: ";
-    const bool digits =
-        !l.port.empty() && l.port.size() <= 5 &&
-        std::all_of(l.port.begin(), l.port.end(), [](unsigned char c) { return std::isdigit(c); });
-    if (!digits || std::stoi(l.port) < 1 || std::stoi(l.port) > 65535) return "bad port in URL: ";
-    if (l.fname.empty()) return "no file name in URL: ";
-    return {};
+    const std::string why = download::linkProblem(url::splitUrl(url));
+    return why.empty() ? why : why + ": ";
 }
 
 // The program's state and settings as start-up restores them and exit keeps them.
@@ -99,14 +92,29 @@ struct Program {
     // Start-up: stored properties, the settings, the download log (restored
     // as if its window were shown, so the entries of this run join the stored ones).
     void start() {
-        w.loadSettingsAtStartup();
+        try {
+            w.loadSettingsAtStartup();
+        } catch (const platform::EProfileError& e) {
+            warn(e);
+        }
         w.downloadLog.ShowLog1Click();
     }
     // Exit: the settings and the stored properties, the download log with them.
+    // A settings directory that cannot be written costs the saved state, not
+    // the downloads: said once.
     void exit() {
-        w.saveSettingsAtExit();
-        w.downloadLog.FormClose();
+        try {
+            w.saveSettingsAtExit();
+            w.downloadLog.FormClose();
+        } catch (const platform::EProfileError& e) {
+            warn(e);
+        }
     }
+    void warn(const platform::EProfileError& e) {
+        if (!warned) std::cerr << "wavetrap-cli: warning: the settings cannot be saved: " << e.what() << "\n";
+        warned = true;
+    }
+    bool warned = false;
 };
 
 struct GetOptions {
@@ -178,6 +186,7 @@ int runProgram(const GetOptions& o, bool resume) {
     if (int rc = enterDirectory(o.dir); rc >= 0) return rc;
     Program p;
     p.start();
+    const platform::ScopedConnection refusing = reportRefused(p.w.scheduler);
     DownloadRun run;
     run.pace = o.pace > 0 ? o.pace : p.w.cfg.dfatime();
     run.statusRows = ::isatty(STDERR_FILENO) == 1 && !o.verbose;
@@ -228,6 +237,12 @@ bool parsePace(const std::string& text, int& pace) {
     return true;
 }
 
+platform::ScopedConnection reportRefused(download::Scheduler& scheduler) {
+    return scheduler.hooks.refused.connect([](const std::string& url, const std::string& why) {
+        std::cerr << "wavetrap-cli: refused: " << why << ": " << url << "\n";
+    });
+}
+
 bool interrupted() {
     return stopSignal != 0;
 }
@@ -251,6 +266,16 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
     }, oldTerm{};
     ::sigaction(SIGINT, &sa, &oldInt);
     ::sigaction(SIGTERM, &sa, &oldTerm);
+
+    // Why files were not fetched: sites given up (refused URLs: reportRefused).
+    std::vector<std::string> givenUp;
+    const platform::ScopedConnection givingUp =
+        scheduler.hooks.statusBar.connect([&givenUp](const std::string& text) {
+            if (text.rfind("Unrecoverable problems with site, ", 0) == 0 &&
+                text.find("Reason: No files left") == std::string::npos &&
+                std::find(givenUp.begin(), givenUp.end(), text) == givenUp.end())
+                givenUp.push_back(text);
+        });
 
     StatusRows rows(run.statusRows);
     platform::ScopedConnection showing;
@@ -291,6 +316,11 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
             std::cerr << "error: " << scheduler.errorlog[i] << "\n";
 
     int missing = 0;
+    const bool anyMissing =
+        std::any_of(wanted.begin(), wanted.end(), [](const auto& w) { return w.second > 0; });
+    if (anyMissing)
+        for (const std::string& text : givenUp)
+            std::cerr << "wavetrap-cli: " << text << "\n";
     for (const auto& [url, left] : wanted) {
         if (left <= 0) continue;
         ++missing;

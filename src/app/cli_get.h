@@ -25,6 +25,10 @@ bool parsePace(const std::string& text, int& pace);
 // the settings afterwards, as the program does at exit.
 int runDownloads(download::Scheduler& scheduler, const DownloadRun& run);
 
+// Tells every URL the scheduler refuses on standard error while the
+// connection lasts.
+platform::ScopedConnection reportRefused(download::Scheduler& scheduler);
+
 // True when a signal asked the last runDownloads to stop.
 bool interrupted();
 

@@ -35,7 +35,8 @@ void usage(std::ostream& out) {
     std::sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
     out << "Usage: wavetrap-cli COMMAND [ARGS...]\n\n"
            "Finds MP3 files on FTP sites through search engines and fetches them.\n\nCommands:\n";
-    for (const auto& c : list) out << "  " << c.usage << "\n      " << c.summary << "\n";
+    for (const auto& c : list)
+        out << "  " << c.usage << "\n      " << c.summary << "\n";
     out << "\nOptions:\n  --help       show this help\n  --version    show the version\n\n"
            "Settings live in $WAVETRAP_CONFIG_DIR, else $XDG_CONFIG_HOME/wavetrap (~/.config/wavetrap).\n"
            "Exit status: 0 when something was found or done, 1 when nothing, 2 on an error.\n";

@@ -6,6 +6,8 @@
 #include "app/cli_commands.h"
 #include "app/cli_get.h"
 #include "download/queue.h"
+#include "platform/profile.h"
+#include "platform/signal.h"
 #include "search/engines.h"
 
 #include <QEventLoop>
@@ -13,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -41,12 +44,15 @@ void help() {
                  "  --download          then download every row of the table into the current directory,\n"
                  "                      as wavetrap-cli get does (exit status as get's)\n"
                  "  --pace N            the scheduler's pace for --download, 1 (fast) to 10\n"
+                 "  -v, --verbose       show every query's outcome (a failed one is always shown)\n"
                  "  --help              show this help\n\n"
                  "The engine list, the proxy and the site statistics come from the settings directory\n"
                  "($WAVETRAP_CONFIG_DIR, else $XDG_CONFIG_HOME/wavetrap, else ~/.config/wavetrap); an empty\n"
                  "list is filled with the built-in engines. The settings files are left as the program\n"
-                 "leaves them at exit. While standard error is a terminal, progress is shown there.\n\n"
-                 "Exit status: 0 when at least one row was printed, 1 when none, 2 on an error.\n";
+                 "leaves them at exit. While standard error is a terminal, progress is shown there.\n"
+                 "SIGINT or SIGTERM ends the search: the rows found so far are printed and saved.\n\n"
+                 "Exit status: 0 when at least one row was printed, 1 when none, 2 on an error,\n"
+                 "130 or 143 after SIGINT or SIGTERM.\n";
 }
 
 // A line break would end the request line of every query early and turn the
@@ -103,6 +109,8 @@ std::string parse(const std::vector<std::string>& args, SearchOptions& opt, bool
             if (colon != std::string::npos && !parsePort(opt.proxyPort))
                 return "--proxy: '" + opt.proxyPort + "' is not a port number (1 to 65535)";
             opt.useProxy = true;
+        } else if (a == "-v" || a == "--verbose") {
+            opt.verbose = true;
         } else if (a == "--download") {
             opt.download = true;
         } else if (is("--pace")) {
@@ -177,7 +185,13 @@ int runSearch(const std::vector<std::string>& args) {
     }
 
     shell::Wavetrap w;
-    w.loadSettingsAtStartup();
+    bool warned = false; // that the settings cannot be saved: once
+    try {
+        w.loadSettingsAtStartup();
+    } catch (const platform::EProfileError& e) {
+        std::cerr << "wavetrap-cli: warning: the settings cannot be saved: " << e.what() << "\n";
+        warned = true;
+    }
     if (opt.download) w.downloadLog.ShowLog1Click(); // the download log, as get keeps it
     w.stats.cacheinit();
 
@@ -188,28 +202,35 @@ int runSearch(const std::vector<std::string>& args) {
     }
 
     bool failed = errors;
+    const int stopped = searchSignal();
     if (!printTable(w.table)) {
         fail(std::string("search: cannot write the table: ") + std::strerror(errno));
         failed = true;
     }
     int downloaded = ExitNone;
-    if (opt.download && !failed && w.table.List.Count() > 0) {
+    if (opt.download && !failed && !stopped && w.table.List.Count() > 0) {
         // The built-in route with nothing selected: every row.
         DownloadRun run;
         for (const platform::ListItem& row : w.table.List.Items())
             run.urls.push_back(row.cell(3));
         run.pace = opt.pace > 0 ? opt.pace : w.cfg.dfatime();
         run.statusRows = ::isatty(STDERR_FILENO) == 1;
+        const platform::ScopedConnection refusing = reportRefused(w.scheduler);
         download::getfileslocalClick(w.table.List, nullptr, 2, w.urlinfo, w.scheduler);
         downloaded = runDownloads(w.scheduler, run);
     }
     try {
         w.saveSettingsAtExit();
         if (opt.download) w.downloadLog.FormClose();
+    } catch (const platform::EProfileError& e) {
+        // A settings directory that cannot be written costs the saved state,
+        // not the rows: said once, and the search stands.
+        if (!warned) std::cerr << "wavetrap-cli: warning: the settings cannot be saved: " << e.what() << "\n";
     } catch (const std::exception& e) {
         fail(std::string("search: ") + e.what());
         failed = true;
     }
+    if (stopped) return 128 + stopped;
     if (failed) return ExitError;
     if (opt.download) return downloaded;
     return w.table.List.Count() > 0 ? ExitRows : ExitNone;
@@ -222,8 +243,14 @@ const CliCommand command("search", Usage, "send a phrase to every search engine 
 
 namespace {
 
-// Runs the event loop, asleep between events, until done() holds or ms
-// milliseconds have passed (ms <= 0: no limit); answers done().
+volatile std::sig_atomic_t stopSignal = 0;
+
+void onStopSignal(int sig) {
+    stopSignal = sig;
+}
+
+// Runs the event loop, asleep between events, until done() holds, a stop
+// signal came or ms milliseconds have passed (ms <= 0: no limit); answers done().
 bool waitFor(search::SearchDispatch& d, const std::function<bool()>& done, long long ms) {
     if (done()) return true;
     QEventLoop loop;
@@ -234,11 +261,29 @@ bool waitFor(search::SearchDispatch& d, const std::function<bool()>& done, long 
     limit.setSingleShot(true);
     QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
     if (ms > 0) limit.start(static_cast<int>(std::min<long long>(ms, std::numeric_limits<int>::max())));
+    QTimer look; // a signal only sets a flag
+    QObject::connect(&look, &QTimer::timeout, &loop, [&] {
+        if (stopSignal != 0) loop.quit();
+    });
+    look.start(100);
     loop.exec();
     return done();
 }
 
+// The outcome of one query as told on standard error.
+std::string outcome(const std::string& url, int status, const std::string& reason, int error,
+                    std::int64_t bytes) {
+    std::string text = "search: " + url + ": " + std::to_string(status) + " " + reason;
+    if (error != 0) text += " (error " + std::to_string(error) + ")";
+    if (status == 200) text += ", " + std::to_string(bytes) + " bytes";
+    return text;
+}
+
 } // namespace
+
+int searchSignal() {
+    return stopSignal;
+}
 
 bool searchAll(shell::Wavetrap& w, const SearchOptions& opt,
                const std::function<void(std::uint64_t)>& started) {
@@ -249,6 +294,22 @@ bool searchAll(shell::Wavetrap& w, const SearchOptions& opt,
     }
     search::SearchDispatch& d = w.dispatch;
     bool ok = true;
+    stopSignal = 0;
+    struct sigaction sa {};
+    sa.sa_handler = onStopSignal;
+    sigemptyset(&sa.sa_mask);
+    struct sigaction oldInt {
+    }, oldTerm{};
+    ::sigaction(SIGINT, &sa, &oldInt);
+    ::sigaction(SIGTERM, &sa, &oldTerm);
+    // A query that failed says why (an engine that answers 404, a proxy that
+    // refuses, a name that does not resolve); -v tells every outcome.
+    platform::ScopedConnection outcomes = d.queryDone.connect(
+        [&opt](const std::string& url, int status, const std::string& reason, int error, std::int64_t bytes) {
+            const bool failedQuery = status != 200 || (error != 0 && error != 3);
+            if (opt.verbose || failedQuery)
+                std::cerr << "wavetrap-cli: " << outcome(url, status, reason, error, bytes) << "\n";
+        });
     const std::uint64_t before = d.queriesStarted();
     d.search.Text = opt.phrase;
     d.search.Items.insert(d.search.Items.begin(), d.search.Text);
@@ -267,8 +328,13 @@ bool searchAll(shell::Wavetrap& w, const SearchOptions& opt,
             d, [&d] { return d.clientlist.empty(); }, opt.timeoutMs))
         d.cancelbutClick(); // as Cancel does
     // Every client reports its end (an aborted one at once) and is released.
+    const int stopped = stopSignal;
+    stopSignal = 0;
     waitFor(
         d, [&d] { return d.clientlist.empty() && d.clientsAlive() == 0; }, 10000);
+    stopSignal = stopped;
+    ::sigaction(SIGINT, &oldInt, nullptr);
+    ::sigaction(SIGTERM, &oldTerm, nullptr);
     return ok;
 }
 

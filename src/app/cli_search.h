@@ -21,13 +21,19 @@ struct SearchOptions {
     long long timeoutMs = 0;          // --timeout; 0 = wait for every query
     bool download = false;            // --download: then fetch every row of the table
     int pace = 0;                     // --pace 1..10 for the download; 0 = the saved position
+    bool verbose = false;             // -v: every query's outcome on standard error
 };
 
 // Dispatches the search and runs until every query has ended (or cancels the
-// rest at the time-out). started hears the number of queries sent. Answers
-// false when a query could not be started (the message is on standard error).
+// rest at the time-out, or at SIGINT/SIGTERM: see searchSignal). started hears
+// the number of queries sent. A query that failed is told on standard error
+// (with verbose, every query's outcome). Answers false when a query could not
+// be started (the message is on standard error).
 bool searchAll(shell::Wavetrap& w, const SearchOptions& opt,
                const std::function<void(std::uint64_t)>& started);
+
+// The signal (SIGINT, SIGTERM) that ended the last searchAll early, or 0.
+int searchSignal();
 
 // The table as printed: Filename, Score, Site, URL separated by tabs, one row
 // per line, in table order.

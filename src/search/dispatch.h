@@ -52,6 +52,10 @@ public:
 
     // Every change of the queue, the client list or the progress display.
     platform::Signal<> changed;
+    // Every query's outcome when it ends: its URL, the HTTP status and reason
+    // (status 404 and the client's reason when it failed before or without
+    // an answer), the completion's error code and the bytes of the page.
+    platform::Signal<const std::string&, int, const std::string&, int, std::int64_t> queryDone;
 
     // Search box: on Enter, the phrase joins the top of the history (it is
     // always added again) and the search starts.

@@ -27,6 +27,7 @@ void SearchDispatch::HttpCliItemRequestDone(net::THttpCli* sender, int /*rqType*
     auto pos = std::find_if(queries_.begin(), queries_.end(),
                             [sender](const auto& q) { return q->client.get() == sender; });
     if (pos != queries_.end()) {
+        queryDone(sender->URL, sender->StatusCode(), sender->ReasonPhrase(), error, sender->RcvdCount());
         std::shared_ptr<Query> done(std::move(*pos));
         queries_.erase(pos);
         // A page cut short by Abort is not settled: its unfinished end is no link.

@@ -9,6 +9,8 @@
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <memory>
 
 using searchtest::resultPage;
@@ -118,7 +120,12 @@ TEST_F(SearchCli, AllEnginesOnSeveralServersFillOneTableAndTheSettingsStay) {
 
     const CliRun r = runCli({"two", "words"}, cfg.path());
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.err, ""); // no progress when standard error is not a terminal
+    // No progress when standard error is not a terminal; the failed queries say why.
+    EXPECT_NE(r.err.find("wavetrap-cli: search: engine.invalid/s?q=two+words: 404 can't resolve hostname"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("/gone?q=two+words: 404 Not Found\n"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
     EXPECT_EQ(r.out, want);
 
     const platform::TIniFile ini(cfg.file("wavbin.Ini"));
@@ -160,6 +167,20 @@ TEST_F(SearchCli, TheTimeOutCancelsEnginesThatNeverAnswerOrNeverStopAndPrintsWha
     const CliRun r = runCli({"--timeout", "1", "late"}, cfg.path());
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, rows(siteLinks("e5.test", 2), "e5.test", 2000));
+}
+
+TEST_F(SearchCli, FailedQueriesSayWhyAndUnsavableSettingsOnlyWarn) {
+    peer(1).serve("/ok?q=why", resultPage(siteLinks("e3.test", 1)));
+    peer(1).reply("/gone?q=why", 404, "Not Found", {}, "");
+    const std::string ok = peer(1).hostPort() + "/ok?q=", gone = peer(1).hostPort() + "/gone?q=";
+    CliRun r = runCli({"--engine", ok, "--engine", gone, "why"}, "/dev/null/wavetrap");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, rows(siteLinks("e3.test", 1), "e3.test", 250));
+    EXPECT_EQ(r.err, "wavetrap-cli: warning: the settings cannot be saved: Unable to write to "
+                     "/dev/null/wavetrap/wavbin.Ini\nwavetrap-cli: search: " +
+                         gone + "why: 404 Not Found\n");
+    r = runCli({"-v", "--engine", ok, "why"}, cfg.path());
+    EXPECT_NE(r.err.find("search: " + ok + "why: 200 OK, "), std::string::npos) << r.err;
 }
 
 TEST_F(SearchCli, ThroughARealProxy) {
@@ -213,11 +234,15 @@ TEST_F(SearchCli, ExitStatusesAndUsageErrors) {
     }
     EXPECT_EQ(readFile(cfg.file("wavbin.Ini")), before); // a refused command line touches nothing
 
-    // A settings directory that cannot be written: a clear error, no search.
+    // A settings directory that cannot be written: a warning, once; the search still runs.
     writeFile(cfg.file("plainfile"), "");
     r = runCli({"--engine", peer(0).hostPort() + "/empty?q=", "x"}, cfg.file("plainfile") + "/wavetrap");
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err, "wavetrap-cli: Unable to write to " + cfg.file("plainfile") + "/wavetrap/wavbin.Ini\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.rfind("wavetrap-cli: warning: the settings cannot be saved: Unable to write to " +
+                              cfg.file("plainfile") + "/wavetrap/wavbin.Ini\n",
+                          0),
+              0u)
+        << r.err;
 
     r = runCli({"--help"}, cfg.path());
     EXPECT_EQ(r.exitCode, 0);
