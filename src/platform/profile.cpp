@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -62,16 +63,34 @@ inline char lowerChar(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// FNV-1a of the key in lower case.
-std::size_t keyHash(std::string_view key) {
-    std::uint64_t h = 14695981039346656037ull;
-    for (const char c : key)
-        h = (h ^ static_cast<unsigned char>(lowerChar(c))) * 1099511628211ull;
-    return static_cast<std::size_t>(h ^ (h >> 29));
+// A hash of the key with the case bit of every character set (keys that
+// differ only in case hash alike; so do a few others, told apart by sameKey),
+// eight characters at a time.
+std::uint32_t keyHash(std::string_view key) {
+    constexpr std::uint64_t caseBits = 0x2020202020202020ull, mul = 0xff51afd7ed558ccdull;
+    std::uint64_t h = key.size() * 0x9e3779b97f4a7c15ull;
+    const char* p = key.data();
+    std::size_t n = key.size();
+    for (; n >= 8; p += 8, n -= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        h = (h ^ (w | caseBits)) * mul;
+        h ^= h >> 32;
+    }
+    if (n > 0) {
+        std::uint64_t w = 0;
+        std::memcpy(&w, p, n);
+        h = (h ^ (w | caseBits)) * mul;
+    }
+    h ^= h >> 33;
+    h *= mul;
+    h ^= h >> 33;
+    return static_cast<std::uint32_t>(h);
 }
 
 bool sameKey(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
+    if (a == b) return true; // mostly written alike
     for (std::size_t i = 0; i < a.size(); ++i)
         if (lowerChar(a[i]) != lowerChar(b[i])) return false;
     return true;
@@ -81,33 +100,38 @@ bool sameKey(std::string_view a, std::string_view b) {
 
 std::size_t TIniFile::KeyIndex::find(const std::vector<Entry>& entries, std::string_view key) const {
     if (slots_.empty()) return None;
+    const std::uint32_t hash = keyHash(key);
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t at = keyHash(key) & mask;; at = (at + 1) & mask) {
-        const std::uint32_t v = slots_[at];
-        if (v == 0) return None;
-        if (sameKey(entries[v - 1].key, key)) return v - 1;
+    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+        const Slot& slot = slots_[at];
+        if (slot.entry == 0) return None;
+        if (slot.hash == hash && sameKey(entries[slot.entry - 1].key, key)) return slot.entry - 1;
     }
 }
 
 void TIniFile::KeyIndex::add(const std::vector<Entry>& entries, std::size_t i) {
     if ((count_ + 1) * 2 > slots_.size()) {
-        std::vector<std::uint32_t> old = std::move(slots_);
-        slots_.assign(std::max<std::size_t>(16, old.size() * 2), 0);
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(std::max<std::size_t>(16, old.size() * 2), Slot{});
         const std::size_t mask = slots_.size() - 1;
-        for (const std::uint32_t v : old) {
-            if (v == 0) continue;
-            std::size_t at = keyHash(entries[v - 1].key) & mask;
-            while (slots_[at] != 0)
+        for (const Slot& slot : old) {
+            if (slot.entry == 0) continue;
+            std::size_t at = slot.hash & mask;
+            while (slots_[at].entry != 0)
                 at = (at + 1) & mask;
-            slots_[at] = v;
+            slots_[at] = slot;
         }
     }
     const std::string_view key = entries[i].key;
+    const std::uint32_t hash = keyHash(key);
     const std::size_t mask = slots_.size() - 1;
-    std::size_t at = keyHash(key) & mask;
-    for (; slots_[at] != 0; at = (at + 1) & mask)
-        if (sameKey(entries[slots_[at] - 1].key, key)) return; // the first of repeated keys wins
-    slots_[at] = static_cast<std::uint32_t>(i + 1);
+    std::size_t at = hash & mask;
+    for (; slots_[at].entry != 0; at = (at + 1) & mask) {
+        const Slot& slot = slots_[at];
+        if (slot.hash == hash && sameKey(entries[slot.entry - 1].key, key))
+            return; // the first of repeated keys wins
+    }
+    slots_[at] = Slot{static_cast<std::uint32_t>(i + 1), hash};
     ++count_;
 }
 
@@ -194,10 +218,14 @@ void TIniFile::load() {
 }
 
 const TIniFile::Entry* TIniFile::find(const std::string& section, const std::string& key) const {
-    lowerInto(section, lookupBuf_);
-    auto sit = sectionIndex_.find(lookupBuf_);
-    if (sit == sectionIndex_.end()) return nullptr;
-    const Section& s = sections_[sit->second];
+    if (lastSectionAt_ == 0 || section != lastSection_) {
+        lowerInto(section, lookupBuf_);
+        auto sit = sectionIndex_.find(lookupBuf_);
+        if (sit == sectionIndex_.end()) return nullptr;
+        lastSection_ = section;
+        lastSectionAt_ = sit->second;
+    }
+    const Section& s = sections_[lastSectionAt_];
     const std::size_t k = s.index.find(s.entries, key);
     return k == KeyIndex::None ? nullptr : &s.entries[k];
 }
@@ -281,6 +309,7 @@ void TIniFile::EraseSection(const std::string& section) {
     auto it = sectionIndex_.find(lower(section));
     if (it == sectionIndex_.end()) return;
     sections_.erase(sections_.begin() + static_cast<std::ptrdiff_t>(it->second));
+    lastSectionAt_ = 0;
     sectionIndex_.clear();
     for (std::size_t i = 1; i < sections_.size(); ++i)
         sectionIndex_.emplace(lower(sections_[i].name), i);

@@ -80,7 +80,11 @@ private:
         std::size_t size() const { return count_; }
 
     private:
-        std::vector<std::uint32_t> slots_; // entry number + 1; 0: free
+        struct Slot {
+            std::uint32_t entry = 0; // entry number + 1; 0: free
+            std::uint32_t hash = 0;
+        };
+        std::vector<Slot> slots_;
         std::size_t count_ = 0;
     };
     struct Section {
@@ -100,6 +104,10 @@ private:
     std::vector<Section> sections_; // sections_[0] holds the lines before the first header, unnamed
     std::unordered_map<std::string, std::size_t> sectionIndex_;
     mutable std::string lookupBuf_; // spares an allocation per lookup
+    // The section name last looked up, as given, and its place in sections_
+    // (0: none): a list is read key after key from one section.
+    mutable std::string lastSection_;
+    mutable std::size_t lastSectionAt_ = 0;
     int batch_ = 0;
     bool dirty_ = false;
 };

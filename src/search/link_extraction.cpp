@@ -53,14 +53,27 @@ inline std::size_t findEvent(const char* d, std::size_t p, std::size_t n) {
     return n;
 }
 
+// Bit i of the result: the parity of the bits 0..i of x.
+inline std::uint64_t prefixXor(std::uint64_t x) {
+    x ^= x << 1;
+    x ^= x << 2;
+    x ^= x << 4;
+    x ^= x << 8;
+    x ^= x << 16;
+    x ^= x << 32;
+    return x;
+}
+
 // The scan looks at the text in chunks of 64 characters, each described by
-// three bit masks (bit i for the character at i):
-//  quote:  a double quote;
-//  event:  the start of ".mp3" or "href" (letters in any case);
-//  quoteF: a double quote followed by "f" or "F" (a candidate that may be a link).
-// A chunk's masks need the 3 characters after it; its events need 8.
+// bit masks (bit i for the character at i):
+//  quote:   a double quote;
+//  special: a double quote followed by "f" or "F" (a candidate that may be a
+//           link), or where ".mp3" or "href" may begin: "." followed by "m",
+//           "h" followed by "r" (letters in any case; the scan checks the rest);
+//  parity:  the parity of the quotes up to and including i.
+// A chunk's masks need the character after it; its events need 8.
 struct ChunkMasks {
-    std::uint64_t quote, event, quoteF;
+    std::uint64_t quote, special, parity;
 };
 constexpr std::size_t ChunkSize = 64;
 constexpr std::size_t ChunkLookahead = 8;
@@ -70,89 +83,66 @@ using MaskBuilder = void (*)(const char* d, std::size_t chunks, ChunkMasks* out)
 
 void masksPlain(const char* d, std::size_t chunks, ChunkMasks* out) {
     for (std::size_t c = 0; c < chunks; ++c, d += ChunkSize) {
-        ChunkMasks m{0, 0, 0};
+        std::uint64_t q = 0, sp = 0;
         for (std::size_t i = 0; i < ChunkSize; ++i) {
             const std::uint64_t bit = std::uint64_t{1} << i;
-            const char* s = d + i;
-            if (s[0] == '"') {
-                m.quote |= bit;
-                if (lowerAscii(s[1]) == 'f') m.quoteF |= bit;
-            } else if ((s[0] == '.' && lowerAscii(s[1]) == 'm' && lowerAscii(s[2]) == 'p' && s[3] == '3') ||
-                       (lowerAscii(s[0]) == 'h' && lowerAscii(s[1]) == 'r' && lowerAscii(s[2]) == 'e' &&
-                        lowerAscii(s[3]) == 'f')) {
-                m.event |= bit;
-            }
+            const char c0 = d[i], l1 = lowerAscii(d[i + 1]);
+            if (c0 == '"') q |= bit;
+            if ((c0 == '"' && l1 == 'f') || (c0 == '.' && l1 == 'm') || (lowerAscii(c0) == 'h' && l1 == 'r'))
+                sp |= bit;
         }
-        out[c] = m;
+        out[c] = ChunkMasks{q, sp, prefixXor(q)};
     }
 }
 
 #ifdef WAVETRAP_X86
 void masksSse2(const char* d, std::size_t chunks, ChunkMasks* out) {
-    const __m128i quote = _mm_set1_epi8('"'), caseBit = _mm_set1_epi8(0x20);
-    const __m128i dot = _mm_set1_epi8('.'), m = _mm_set1_epi8('m'), p = _mm_set1_epi8('p'),
-                  three = _mm_set1_epi8('3');
-    const __m128i h = _mm_set1_epi8('h'), r = _mm_set1_epi8('r'), e = _mm_set1_epi8('e'),
+    const __m128i quote = _mm_set1_epi8('"'), caseBit = _mm_set1_epi8(0x20), dot = _mm_set1_epi8('.'),
+                  m = _mm_set1_epi8('m'), h = _mm_set1_epi8('h'), r = _mm_set1_epi8('r'),
                   f = _mm_set1_epi8('f');
     for (std::size_t c = 0; c < chunks; ++c, d += ChunkSize) {
-        ChunkMasks out1{0, 0, 0};
+        std::uint64_t qm = 0, sm = 0;
         for (unsigned k = 0; k < ChunkSize; k += 16) {
-            const char* s = d + k;
-            const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-            const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 1));
-            const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2));
-            const __m128i v3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 3));
-            const __m128i l1 = _mm_or_si128(v1, caseBit), l2 = _mm_or_si128(v2, caseBit);
+            const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + k));
+            const __m128i l1 =
+                _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + k + 1)), caseBit);
             const __m128i q = _mm_cmpeq_epi8(v0, quote);
-            const __m128i mp3 =
-                _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(v0, dot), _mm_cmpeq_epi8(l1, m)),
-                              _mm_and_si128(_mm_cmpeq_epi8(l2, p), _mm_cmpeq_epi8(v3, three)));
-            const __m128i href = _mm_and_si128(
-                _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(v0, caseBit), h), _mm_cmpeq_epi8(l1, r)),
-                _mm_and_si128(_mm_cmpeq_epi8(l2, e), _mm_cmpeq_epi8(_mm_or_si128(v3, caseBit), f)));
-            const __m128i qf = _mm_and_si128(q, _mm_cmpeq_epi8(l1, f));
-            out1.quote |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(q))) << k;
-            out1.event |=
-                static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(mp3, href))))
-                << k;
-            out1.quoteF |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(qf))) << k;
+            const __m128i sp = _mm_or_si128(
+                _mm_or_si128(_mm_and_si128(q, _mm_cmpeq_epi8(l1, f)),
+                             _mm_and_si128(_mm_cmpeq_epi8(v0, dot), _mm_cmpeq_epi8(l1, m))),
+                _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(v0, caseBit), h), _mm_cmpeq_epi8(l1, r)));
+            qm |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(q))) << k;
+            sm |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(sp))) << k;
         }
-        out[c] = out1;
+        out[c] = ChunkMasks{qm, sm, prefixXor(qm)};
     }
 }
 
-__attribute__((target("avx2"))) void masksAvx2(const char* d, std::size_t chunks, ChunkMasks* out) {
-    const __m256i quote = _mm256_set1_epi8('"'), caseBit = _mm256_set1_epi8(0x20);
-    const __m256i dot = _mm256_set1_epi8('.'), m = _mm256_set1_epi8('m'), p = _mm256_set1_epi8('p'),
-                  three = _mm256_set1_epi8('3');
-    const __m256i h = _mm256_set1_epi8('h'), r = _mm256_set1_epi8('r'), e = _mm256_set1_epi8('e'),
-                  f = _mm256_set1_epi8('f');
+// With AVX2 comes carry-less multiplication: the parity of the quotes is one
+// multiplication by all ones.
+__attribute__((target("avx2,pclmul"))) void masksAvx2(const char* d, std::size_t chunks, ChunkMasks* out) {
+    const __m256i quote = _mm256_set1_epi8('"'), caseBit = _mm256_set1_epi8(0x20),
+                  dot = _mm256_set1_epi8('.'), m = _mm256_set1_epi8('m'), h = _mm256_set1_epi8('h'),
+                  r = _mm256_set1_epi8('r'), f = _mm256_set1_epi8('f');
+    const __m128i ones = _mm_set1_epi8(-1);
     for (std::size_t c = 0; c < chunks; ++c, d += ChunkSize) {
-        ChunkMasks out1{0, 0, 0};
+        std::uint64_t qm = 0, sm = 0;
         for (unsigned k = 0; k < ChunkSize; k += 32) {
-            const char* s = d + k;
-            const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
-            const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 1));
-            const __m256i v2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 2));
-            const __m256i v3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 3));
-            const __m256i l1 = _mm256_or_si256(v1, caseBit), l2 = _mm256_or_si256(v2, caseBit);
+            const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + k));
+            const __m256i l1 =
+                _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + k + 1)), caseBit);
             const __m256i q = _mm256_cmpeq_epi8(v0, quote);
-            const __m256i mp3 =
-                _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(v0, dot), _mm256_cmpeq_epi8(l1, m)),
-                                 _mm256_and_si256(_mm256_cmpeq_epi8(l2, p), _mm256_cmpeq_epi8(v3, three)));
-            const __m256i href =
-                _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(v0, caseBit), h),
-                                                  _mm256_cmpeq_epi8(l1, r)),
-                                 _mm256_and_si256(_mm256_cmpeq_epi8(l2, e),
-                                                  _mm256_cmpeq_epi8(_mm256_or_si256(v3, caseBit), f)));
-            const __m256i qf = _mm256_and_si256(q, _mm256_cmpeq_epi8(l1, f));
-            out1.quote |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(q))) << k;
-            out1.event |= static_cast<std::uint64_t>(
-                              static_cast<unsigned>(_mm256_movemask_epi8(_mm256_or_si256(mp3, href))))
-                          << k;
-            out1.quoteF |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(qf))) << k;
+            const __m256i sp = _mm256_or_si256(
+                _mm256_or_si256(_mm256_and_si256(q, _mm256_cmpeq_epi8(l1, f)),
+                                _mm256_and_si256(_mm256_cmpeq_epi8(v0, dot), _mm256_cmpeq_epi8(l1, m))),
+                _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(v0, caseBit), h),
+                                 _mm256_cmpeq_epi8(l1, r)));
+            qm |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(q))) << k;
+            sm |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(sp))) << k;
         }
-        out[c] = out1;
+        const std::uint64_t parity = static_cast<std::uint64_t>(
+            _mm_cvtsi128_si64(_mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(qm)), ones, 0)));
+        out[c] = ChunkMasks{qm, sm, parity};
     }
 }
 #endif
@@ -169,7 +159,7 @@ MaskBuilder builderFor(ScanKernel k) {
 ScanKernel bestKernel() {
 #ifdef WAVETRAP_X86
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) return ScanKernel::Avx2;
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul")) return ScanKernel::Avx2;
     return ScanKernel::Sse2;
 #else
     return ScanKernel::Plain;
@@ -178,17 +168,6 @@ ScanKernel bestKernel() {
 
 ScanKernel currentKernel = bestKernel();
 MaskBuilder buildMasks = builderFor(currentKernel);
-
-// Bit i of the result: the parity of the bits 0..i of x.
-inline std::uint64_t prefixXor(std::uint64_t x) {
-    x ^= x << 1;
-    x ^= x << 2;
-    x ^= x << 4;
-    x ^= x << 8;
-    x ^= x << 16;
-    x ^= x << 32;
-    return x;
-}
 
 // The open candidate ends without a link (or after its link was offered).
 inline void dropCandidate(ScanState& st) {
@@ -263,7 +242,8 @@ ScanKernel scanKernel() {
 
 bool setScanKernel(ScanKernel k) {
 #ifdef WAVETRAP_X86
-    if (k == ScanKernel::Avx2 && !__builtin_cpu_supports("avx2")) return false;
+    if (k == ScanKernel::Avx2 && !(__builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul")))
+        return false;
 #else
     if (k != ScanKernel::Plain) return false;
 #endif
@@ -338,17 +318,25 @@ LinkExtractor::Scan LinkExtractor::scan(const char* data, std::size_t len, bool 
             buildMasks(data + c0 * ChunkSize, nb, batch);
             for (std::size_t k = 0; k < nb; ++k) {
                 const std::size_t b = (c0 + k) * ChunkSize;
-                if (p >= b + ChunkSize) continue;
-                std::uint64_t live = p > b ? ~std::uint64_t{0} << (p - b) : ~std::uint64_t{0};
                 const ChunkMasks& m = batch[k];
-                const std::uint64_t q = m.quote & live;
+                std::uint64_t q = m.quote, sp = m.special, parity = m.parity;
+                std::uint64_t live = ~std::uint64_t{0};
+                if (p > b) { // an event in the chunk before took characters of this one
+                    if (p >= b + ChunkSize) continue;
+                    live <<= p - b;
+                    q &= live;
+                    sp &= live;
+                    parity = prefixXor(q);
+                }
                 if (!open && q == 0) continue;
-                // Where each position stands if only the quotes counted.
-                const std::uint64_t inside = open ? ~prefixXor(q) : prefixXor(q);
-                const std::uint64_t openers = q & inside;
-                if ((m.event & live & inside) == 0 && (m.quoteF & openers) == 0 &&
-                    !(open && openMayLink && q != 0) && !stopArmed) {
+                // Where each position stands if only the quotes counted: a
+                // quote inside opens a candidate, one outside closes it.
+                const std::uint64_t inside = open ? ~parity : parity;
+                if ((sp & inside) == 0 && !(open && openMayLink && q != 0) && !stopArmed) {
+                    // No event inside a candidate, no candidate that may be a
+                    // link opens or closes: only the quote count matters.
                     if (std::popcount(q) & 1) open = !open;
+                    const std::uint64_t openers = q & inside;
                     if (open && openers != 0) {
                         candStart = b + static_cast<std::size_t>(63 - std::countl_zero(openers)) + 1;
                         carried = false;
@@ -360,7 +348,7 @@ LinkExtractor::Scan LinkExtractor::scan(const char* data, std::size_t len, bool 
                 }
                 // Event by event.
                 for (;;) {
-                    const std::uint64_t next = (open ? m.quote | m.event : m.quote) & live;
+                    const std::uint64_t next = (open ? m.quote | m.special : m.quote) & live;
                     if (next == 0) break;
                     const std::size_t e = b + static_cast<std::size_t>(std::countr_zero(next));
                     if (!open) {
@@ -371,26 +359,35 @@ LinkExtractor::Scan LinkExtractor::scan(const char* data, std::size_t len, bool 
                         openMayLink = lowerAscii(data[e + 1]) == 'f';
                         p = e + 1;
                     } else if (data[e] == '"') {
+                        // The closing quote. A candidate that cannot be a link
+                        // needs no offer, only the stop check.
                         open = false;
-                        if (close(st, data, candStart, e, carried)) return Scan::Stopped;
-                        stopArmed = false;
-                        p = e + 1;
-                    } else if (data[e] == '.') {
-                        // ".mp3": the candidate closes at the character after it,
-                        // unless "href" begins there, which drops it instead.
-                        const std::size_t at = e + 4;
-                        open = false;
-                        if (matchAt(data, at, len, "href", 4, final) == Match::Yes) {
-                            dropCandidate(st);
-                        } else if (close(st, data, candStart, at, carried)) {
-                            return Scan::Stopped;
-                        } else {
+                        if (openMayLink || carried || stopArmed) {
+                            if (close(st, data, candStart, e, carried)) return Scan::Stopped;
                             stopArmed = false;
                         }
-                        p = at + 1;
-                    } else { // "href"
-                        open = false;
-                        dropCandidate(st);
+                        p = e + 1;
+                    } else if (data[e] == '.') {
+                        if (matchAt(data, e + 1, len, "mp3", 3, final) != Match::Yes) {
+                            p = e + 1;
+                        } else {
+                            // ".mp3": the candidate closes at the character after
+                            // it, unless "href" begins there, which drops it.
+                            const std::size_t at = e + 4;
+                            open = false;
+                            if (matchAt(data, at, len, "href", 4, final) == Match::Yes) {
+                                dropCandidate(st);
+                            } else if (openMayLink || carried || stopArmed) {
+                                if (close(st, data, candStart, at, carried)) return Scan::Stopped;
+                                stopArmed = false;
+                            }
+                            p = at + 1;
+                        }
+                    } else { // "h" or "H"
+                        if (matchAt(data, e + 1, len, "ref", 3, final) == Match::Yes) {
+                            open = false;
+                            dropCandidate(st);
+                        }
                         p = e + 1;
                     }
                     if (p >= b + ChunkSize) break;
