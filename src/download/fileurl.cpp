@@ -13,7 +13,7 @@ std::string fileUrlProblem(const std::string& url) {
     std::transform(scheme.begin(), scheme.end(), scheme.begin(),
                    [](unsigned char c) { return std::tolower(c); });
     if (scheme != "ftp://") return "not an ftp:// URL";
-    const search::tlinfo l = search::splitUrl(url);
+    const url::tlinfo l = url::splitUrl(url);
     if (l.site.empty()) return "no host name in URL";
     const bool digits =
         !l.port.empty() && l.port.size() <= 5 &&

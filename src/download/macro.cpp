@@ -9,7 +9,7 @@
 
 namespace download {
 
-std::vector<std::string> macroLines(const search::tlinfo& e, const std::vector<std::string>& files) {
+std::vector<std::string> macroLines(const url::tlinfo& e, const std::vector<std::string>& files) {
     std::vector<std::string> lines{"Host " + e.site, "Login Normal", "User " + e.user, "Pass " + e.pass,
                                    "Connect"};
     // "/pub/mp3" gives the components "", "pub" and "mp3".
@@ -26,8 +26,8 @@ std::vector<std::string> macroLines(const search::tlinfo& e, const std::vector<s
     return lines;
 }
 
-std::vector<MacroScript> MacroWriter::write(search::UrlInfo& urlinfo, const std::vector<std::string>& urls) {
-    std::vector<search::tlinfo> entries;
+std::vector<MacroScript> MacroWriter::write(url::UrlInfo& urlinfo, const std::vector<std::string>& urls) {
+    std::vector<url::tlinfo> entries;
     for (const auto& url : urls) {
         if (static_cast<int>(entries.size()) >= MacroEntries) break;
         entries.push_back(urlinfo.info(url));
@@ -36,7 +36,7 @@ std::vector<MacroScript> MacroWriter::write(search::UrlInfo& urlinfo, const std:
     const QDir dir(directory.empty() ? QDir::currentPath() : QString::fromStdString(directory));
     std::vector<MacroScript> scripts;
     std::set<std::string> used;
-    const std::vector<search::tlinfo> copies = entries; // sites are cleared as entries are taken
+    const std::vector<url::tlinfo> copies = entries; // sites are cleared as entries are taken
     for (std::size_t k = 0; k < entries.size(); ++k) {
         if (entries[k].site.empty()) continue;
         MacroScript s;

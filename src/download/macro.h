@@ -15,7 +15,7 @@ namespace download {
 inline constexpr int MacroEntries = 40;
 
 // The script lines (without line ends) for one site and directory.
-std::vector<std::string> macroLines(const search::tlinfo& entry, const std::vector<std::string>& files);
+std::vector<std::string> macroLines(const url::tlinfo& entry, const std::vector<std::string>& files);
 
 struct MacroScript {
     std::string name; // "<0..99>cm <site>.scr"
@@ -35,7 +35,7 @@ public:
     // drawn until one is free in this run, so no script overwrites another.
     // Throws std::runtime_error when a script cannot be written; the scripts
     // written before it stay.
-    std::vector<MacroScript> write(search::UrlInfo& urlinfo, const std::vector<std::string>& urls);
+    std::vector<MacroScript> write(url::UrlInfo& urlinfo, const std::vector<std::string>& urls);
 
     // Starts program with "macro=<script path>" as its one argument, without
     // a shell. Answers whether it started.

@@ -173,7 +173,7 @@ void MainWindow::buildToolbar() {
         try {
             core_->dispatch.Start_search_butClick();
         } catch (const std::exception& e) {
-            QMessageBox::critical(this, "Wavetrap", e.what());
+            showError(e.what());
         }
         refreshSearchControls();
     });
@@ -448,7 +448,7 @@ void MainWindow::searchKeyDown() {
     try {
         core_->dispatch.searchKeyDown(Key_Return);
     } catch (const std::exception& e) {
-        QMessageBox::critical(this, "Wavetrap", e.what());
+        showError(e.what());
     }
     refreshSearchControls();
 }
@@ -484,7 +484,7 @@ void MainWindow::haulfilesClick() {
     try {
         views_->haulfilesClick();
     } catch (const std::exception& e) {
-        QMessageBox::critical(this, "Wavetrap", e.what());
+        showError(e.what());
     }
 }
 
@@ -505,7 +505,7 @@ void MainWindow::Writelisttofile1Click() {
     if (name.isEmpty()) return;
     if (const std::string error = views_->Writelisttofile(name.toLocal8Bit().toStdString()); !error.empty()) {
         setStatusText(error);
-        QMessageBox::critical(this, "Wavetrap", toQt(error));
+        showError(toQt(error));
     }
 }
 
@@ -556,6 +556,13 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
     QMainWindow::keyPressEvent(event);
+}
+
+void MainWindow::showError(const QString& text) {
+    // Not modal: the window's timers and the downloads go on while it is shown.
+    auto* box = new QMessageBox(QMessageBox::Critical, "Wavetrap", text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void MainWindow::setStatusText(const std::string& text) {

@@ -113,6 +113,7 @@ private:
     void showPage();
     void refreshSearchControls();
     void setStatusText(const std::string& text);
+    void showError(const QString& text);
     QTreeView* reportView(const char* name, ListViewModel* model, const std::vector<int>& widths);
 
     std::unique_ptr<shell::Wavetrap> core_;

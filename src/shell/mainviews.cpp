@@ -71,7 +71,7 @@ void MainViews::sitesChange(int entry) {
 
 void MainViews::showsite(int entry) {
     for (const auto& url : w_.table.sites.urls(entry)) {
-        const search::tlinfo l = w_.urlinfo.info(url);
+        const url::tlinfo l = w_.urlinfo.info(url);
         site.Add({l.fname, std::to_string(w_.stats.ip_to_score(l.site)), url});
     }
 }
