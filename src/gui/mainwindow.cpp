@@ -95,9 +95,6 @@ MainWindow::MainWindow(QWidget* parent)
 MainWindow::~MainWindow() {
     // The views and their adapters go first, then the core; the core's last
     // events find nobody listening.
-    core_->dispatch.Unsubscribe(dispatchHandle_);
-    core_->scheduler.hooks = {};
-    core_->cfg.OnStayOnTop = nullptr;
     receiver_.disconnectAll();
     delete centralWidget();
     delete listModel_;
@@ -340,21 +337,21 @@ void MainWindow::createWindows() {
 
 void MainWindow::wireCore() {
     auto& w = *core_;
-    dispatchHandle_ = w.dispatch.Subscribe([this] { refreshSearchControls(); });
-    w.scheduler.hooks.statusBar = [this](const std::string& text) { setStatusText(text); };
+    w.dispatch.changed.connect(receiver_, [this] { refreshSearchControls(); });
+    w.scheduler.hooks.statusBar.connect(receiver_, [this](const std::string& text) { setStatusText(text); });
     auto memo = [this](const std::string& line) {
         if (Form2_->isVisible()) Form2_->addStatusLine(toQt(line));
     };
-    w.scheduler.hooks.statusmemo = memo;
+    w.scheduler.hooks.statusmemo.connect(receiver_, memo);
     views_->statusmemo.connect(this, memo);
     views_->message.connect(this, [this](const std::string& text) { setStatusText(text); });
     views_->modeChanged.connect(this, [this](int) { showPage(); });
-    w.cfg.OnStayOnTop = [this](bool on) {
+    w.cfg.OnStayOnTop.connect(receiver_, [this](bool on) {
         core_->mainStorage.ontop_Checked = on;
         const bool visible = isVisible();
         setWindowFlag(Qt::WindowStaysOnTopHint, on);
         if (visible) show();
-    };
+    });
 }
 
 // ---- Start-up ---------------------------------------------------------------------

@@ -150,7 +150,6 @@ private:
     bool shown_ = false;
     bool startupDone_ = false;
     bool saved_ = false;
-    int dispatchHandle_ = 0;
     platform::Receiver receiver_; // last: the core's connections end first
 };
 
