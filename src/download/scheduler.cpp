@@ -320,7 +320,7 @@ void Scheduler::runStep(int n) {
             break;
         }
         c.HostFileName = s.record.dir + s.record.fname;
-        c.HostDirName = ".";
+        c.HostDirName.assign(1, '.'); // (GCC 12 at -O3 warns falsely of "= \".\"")
         c.Size();
         s.awaiting = true;
         s.lastByteCount = -1000;

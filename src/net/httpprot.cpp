@@ -118,7 +118,7 @@ void THttpCli::StartRequest(THttpRequest rq) {
         hostName_ = u.host;
         port_ = u.port.empty() ? "80" : u.port;
     }
-    if (path_.empty()) path_ = "/";
+    if (path_.empty()) path_.push_back('/'); // (GCC 12 at -O3 warns falsely of "= \"/\"")
 
     if (docName_.empty() || docName_ == "/") {
         docName_ = "document.htm";

@@ -1,0 +1,49 @@
+#pragma once
+// A Qt item model over one of the core's list views. It follows the list's
+// change notices row by row (insert, remove, cells changed, reset) and keeps a
+// view's selection and the list's selection in step; it never changes a row.
+
+#include "platform/listview.h"
+
+#include <QAbstractTableModel>
+#include <QItemSelectionModel>
+#include <QPointer>
+#include <QStringList>
+
+namespace gui {
+
+// The core's 8-bit text for display: UTF-8 when it is valid, else Latin-1.
+QString toQt(const std::string& text);
+std::string fromQt(const QString& text);
+
+class ListViewModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    // headers: the column titles; a list-style view passes one.
+    ListViewModel(platform::ListView& list, QStringList headers, QObject* parent = nullptr);
+    ~ListViewModel() override;
+
+    platform::ListView& list() const { return list_; }
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    // Keeps this selection model and the list's selected flags in step: a
+    // selection made in the view selects the rows in the list, and one set in
+    // the list (by a command or a test) shows in the view.
+    void bindSelection(QItemSelectionModel* selection);
+
+private:
+    void copySelectionToList();
+    void copySelectionToView(int first, int last);
+
+    platform::ListView& list_;
+    QStringList headers_;
+    QPointer<QItemSelectionModel> selection_;
+    bool syncing_ = false;
+    platform::Receiver receiver_; // last: the connections end before the members they use
+};
+
+} // namespace gui

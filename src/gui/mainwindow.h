@@ -1,0 +1,156 @@
+#pragma once
+// The main window: toolbar with the search and manual-add boxes, the result
+// table, the by-site view and the download status over one client area, the
+// menus and the status bar. It renders the core's models through item-model
+// adapters and forwards every command to the core; it owns the core.
+
+#include "shell/mainviews.h"
+#include "shell/wavetrap.h"
+
+#include <QMainWindow>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+class QComboBox;
+class QLabel;
+class QListView;
+class QMenu;
+class QProgressBar;
+class QStackedWidget;
+class QToolBar;
+class QToolButton;
+class QTreeView;
+
+namespace gui {
+
+class DetailsWindow;
+class GradientCaption;
+class GuideWindow;
+class HelpWindow;
+class ListViewModel;
+class TroubleshootingWindow;
+
+// The window's caption, and the product text of its header strip.
+inline constexpr const char* WindowCaption = "Wavetrap 98";
+QString versionCaption();
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    // FormCreate: builds the core and the windows and restores the stored properties.
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    shell::Wavetrap& core() { return *core_; }
+    shell::MainViews& views() { return *views_; }
+
+    // ---- Windows of their own (filled in by their files) ---------------------
+    void showSettings();   // "&Windows" -> "Configuration", the toolbar's "Settings"
+    void showAlarmClock(); // "&Windows" -> "Download Timer"
+    void showLog();        // "&Windows" -> "Log"
+    void checkForUpdate(); // "&Help" -> "Check for updates to search engines && Wavetrap"
+
+    // ---- Handlers ------------------------------------------------------------
+    void Timer3Timer(); // the start-up sequence, 200 ms after the first display
+    void searchKeyDown();
+    void RxSpeedButton5Click(); // the display menu
+    void haulfilesClick();
+    void ListDblClick() { haulfilesClick(); }
+    void ManualaddKeyDown();
+    void Writelisttofile1Click();
+    void RxSpeedButton1Click() { views_->RxSpeedButton1Click(); }
+    void liststatusMouseUp(const QPoint& pos);
+    void showGuide();
+    void showDetails();
+    void showHelp();
+    void showTroubleshooting();
+
+    // Saves the settings and the stored properties: when the window closes,
+    // the program quits (SIGTERM too) or the desktop session ends (force: even
+    // when saved already, since the session may go on).
+    void saveAll(bool force = false);
+
+    // The controls, for the tests.
+    QComboBox* searchBox() const { return search_; }
+    QComboBox* manualAddBox() const { return manualadd_; }
+    QTreeView* resultView() const { return List_; }
+    QListView* sitesView() const { return sites_; }
+    QTreeView* siteView() const { return site_; }
+    QTreeView* statusView() const { return liststatus_; }
+    QStackedWidget* pages() const { return pages_; }
+    QProgressBar* progressBar() const { return pbar_; }
+    QToolButton* cancelButton() const { return cancelbut_; }
+    QToolBar* toolBar() const { return SpeedBar1_; }
+    QMenu* displayMenu() const { return displaypopup_; }
+    QMenu* downloadMenu() const { return download_; }
+    QString statusText() const;
+    DetailsWindow* details() const { return Form2_; }
+    GuideWindow* guide() const { return Guide_; }
+    HelpWindow* help() const { return helpform_; }
+    TroubleshootingWindow* troubleshooting() const { return troublehelp_; }
+    bool startupDone() const { return startupDone_; }
+    // Stands in for the "Save to list" file dialog when set (answers the
+    // chosen file name, empty when cancelled).
+    std::function<QString()> askSaveFileName;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildToolbar();
+    void buildViews();
+    void buildMenus();
+    void createWindows();
+    void wireCore();
+    void FormShow();
+    void restoreStoredProperties();
+    void storeProperties();
+    void SpeedBar1PosChanged();
+    void showPage();
+    void refreshSearchControls();
+    void setStatusText(const std::string& text);
+    void showError(const QString& text);
+    QTreeView* reportView(const char* name, ListViewModel* model, const std::vector<int>& widths);
+
+    std::unique_ptr<shell::Wavetrap> core_;
+    std::unique_ptr<shell::MainViews> views_;
+
+    QToolBar* SpeedBar1_ = nullptr;
+    QComboBox* search_ = nullptr;
+    QComboBox* manualadd_ = nullptr;
+    QToolButton* cancelbut_ = nullptr;
+    QProgressBar* pbar_ = nullptr;
+    QAction* pbarAction_ = nullptr;
+    QAction* cancelAction_ = nullptr;
+    GradientCaption* header_ = nullptr;
+    QLabel* StatusBar1_ = nullptr;
+    QStackedWidget* pages_ = nullptr;
+    QWidget* sitePage_ = nullptr;
+    QTreeView* List_ = nullptr;
+    QListView* sites_ = nullptr;
+    QTreeView* site_ = nullptr;
+    QTreeView* liststatus_ = nullptr;
+    QMenu* displaypopup_ = nullptr;
+    QMenu* download_ = nullptr;
+    ListViewModel* listModel_ = nullptr;
+    ListViewModel* sitesModel_ = nullptr;
+    ListViewModel* siteModel_ = nullptr;
+    ListViewModel* statusModel_ = nullptr;
+
+    DetailsWindow* Form2_ = nullptr;
+    HelpWindow* helpform_ = nullptr;
+    GuideWindow* Guide_ = nullptr;
+    TroubleshootingWindow* troublehelp_ = nullptr;
+
+    QTimer Timer3;
+    bool shown_ = false;
+    bool startupDone_ = false;
+    bool saved_ = false;
+    platform::Receiver receiver_; // last: the core's connections end first
+};
+
+} // namespace gui

@@ -1,0 +1,167 @@
+#include "shell/mainviews.h"
+
+#include "download/fileurl.h"
+#include "download/queue.h"
+#include "shell/wavetrap.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <stdexcept>
+
+namespace shell {
+
+namespace {
+constexpr int Key_Return = 13;
+}
+
+MainViews::MainViews(Wavetrap& w) : w_(w) {
+    w_.table.sites.view.SetVisible(false);
+    site.SetVisible(false);
+    w_.status.liststatus.SetVisible(false);
+    w_.status.viewMode = [this] { return mode_; };
+}
+
+const platform::StringList& MainViews::siteColumns() {
+    static const platform::StringList c{"Filename", "Score", "URL"};
+    return c;
+}
+
+void MainViews::setMode(int mode) {
+    if (mode_ == mode) return;
+    mode_ = mode;
+    modeChanged(mode_);
+}
+
+void MainViews::siteviewClick() {
+    w_.table.sites.view.SetVisible(true);
+    setMode(SiteView);
+    site.Clear();
+    viewTail();
+}
+
+void MainViews::resultsviewClick() {
+    setMode(AllResults);
+    w_.table.sites.view.SetVisible(false);
+    viewTail();
+}
+
+void MainViews::statusviewClick() {
+    setMode(StatusView);
+    w_.status.updatestatus();
+    w_.table.sites.view.SetVisible(false);
+    viewTail();
+}
+
+void MainViews::viewTail() {
+    if (mode_ == StatusView) {
+        w_.status.liststatustimer.setEnabled(true);
+    } else {
+        w_.status.liststatus.SetVisible(false);
+        w_.status.liststatustimer.setEnabled(false);
+    }
+    site.SetVisible(mode_ == SiteView);
+}
+
+void MainViews::sitesChange(int entry) {
+    if (entry < 0 || entry >= w_.table.sites.Count()) return;
+    setMode(SiteView);
+    site.Clear();
+    if (w_.table.sites.view.Item(entry).selected) showsite(entry);
+}
+
+void MainViews::showsite(int entry) {
+    for (const auto& url : w_.table.sites.urls(entry)) {
+        const url::tlinfo l = w_.urlinfo.info(url);
+        site.Add({l.fname, std::to_string(w_.stats.ip_to_score(l.site)), url});
+    }
+}
+
+void MainViews::RxSpeedButton1Click() {
+    std::string& box = w_.dispatch.search.Text;
+    box.clear();
+    switch (mode_) {
+    case SiteView:
+        if (site.Count() > 0) box = w_.urlinfo.info(site.Item(0).cell(SiteColUrl)).site;
+        break;
+    case AllResults:
+        if (auto rows = w_.table.List.SelectedRows(); !rows.empty())
+            box = w_.table.List.Item(rows.front()).cell(results::ResultTable::ColSite);
+        break;
+    case StatusView:
+        if (auto rows = w_.status.liststatus.SelectedRows(); !rows.empty())
+            box = w_.status.liststatus.Item(rows.front()).cell(download::StatusView::ColSite);
+        break;
+    default:
+        return;
+    }
+    if (!box.empty()) w_.dispatch.Start_search_butClick();
+    w_.dispatch.search.Text.clear();
+}
+
+const platform::StringList& MainViews::history() const {
+    return w_.mainStorage.manualadd_Items;
+}
+
+MainViews::ManualAdd MainViews::ManualaddKeyDown(int key, const std::string& text) {
+    if (key != Key_Return || text.empty()) return ManualAdd::Ignored;
+    if (const std::string problem = download::fileUrlProblem(text); !problem.empty()) {
+        message("Cannot download " + text + ": " + problem);
+        return ManualAdd::Refused;
+    }
+    w_.table.addlink(text);
+    w_.scheduler.launchftp(w_.urlinfo.info(text));
+    platform::StringList& items = w_.mainStorage.manualadd_Items;
+    items.insert(items.begin(), text);
+    if (items.size() > 2 && items[0] == items[1]) items.erase(items.begin());
+    if (items.size() > HistoryLimit) items.erase(items.begin() + HistoryLimit);
+    return ManualAdd::Started;
+}
+
+std::string MainViews::listText() const {
+    std::string text = std::string(ListFirstLine) + "\r\n";
+    for (const auto& row : w_.table.List.Items())
+        if (row.selected) text += row.cell(results::ResultTable::ColUrl) + "\r\n";
+    return text;
+}
+
+std::string MainViews::Writelisttofile(const std::string& fileName) const {
+    QSaveFile file(QString::fromLocal8Bit(fileName.c_str()));
+    const std::string text = listText();
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()))
+        return "Cannot write " + fileName + ": " + file.errorString().toStdString();
+    if (!file.commit()) return "Cannot write " + fileName + ": " + file.errorString().toStdString();
+    return {};
+}
+
+void MainViews::haulfilesClick() {
+    if (!w_.cfg.usecute())
+        download::getfileslocalClick(w_.table.List, &site, mode_, w_.urlinfo, w_.scheduler);
+    else
+        externalRoute();
+    setMode(StatusView);
+    w_.status.updatestatus();
+}
+
+std::vector<download::MacroScript> MainViews::externalRoute(bool startProgram) {
+    std::vector<std::string> urls;
+    if (mode_ == AllResults) {
+        for (const auto& row : w_.table.List.Items())
+            if (row.selected) urls.push_back(row.cell(results::ResultTable::ColUrl));
+    } else if (mode_ == SiteView) {
+        for (const auto& row : site.Items())
+            if (row.selected) urls.push_back(row.cell(SiteColUrl));
+    }
+    download::MacroWriter writer;
+    writer.directory = scriptDirectory;
+    writer.statusmemo = [this](const std::string& line) { statusmemo(line); };
+    std::vector<download::MacroScript> scripts = writer.write(w_.urlinfo, urls);
+    if (startProgram) {
+        for (const auto& s : scripts)
+            if (!download::MacroWriter::start(w_.settings.path, s))
+                message("Cannot start the external FTP program '" + w_.settings.path + "' for " + s.name);
+    }
+    return scripts;
+}
+
+} // namespace shell

@@ -1,0 +1,62 @@
+// The main window's frame: start-up, menus, toolbar, the header and shut-down.
+
+#include "gui/guidewindow.h"
+#include "window_fixture.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QToolBar>
+#include <QToolButton>
+
+using guitest::WindowTest;
+
+TEST_F(WindowTest, FirstRunFillsTheEnginesOpensTheGuideAndTicksAt100ms) {
+    auto& w = open();
+    EXPECT_EQ(w.windowTitle(), "Wavetrap 98");
+    EXPECT_EQ(w.core().startlinks.Count(), 7);
+    EXPECT_TRUE(w.guide()->isVisible());
+    EXPECT_EQ(w.core().scheduler.dfatimer.Interval(), 100);
+    EXPECT_TRUE(w.core().scheduler.dfatimer.Enabled());
+    EXPECT_EQ(w.statusText(), "Status");
+    EXPECT_EQ(w.views().mode(), shell::MainViews::AllResults);
+    EXPECT_FALSE(w.progressBar()->isVisibleTo(&w));
+    EXPECT_FALSE(w.cancelButton()->isVisibleTo(&w));
+    EXPECT_EQ(w.toolBar()->height(), 57);
+    EXPECT_EQ(w.progressBar()->maximum(), 150);
+    EXPECT_EQ(w.focusWidget(), w.searchBox());
+    // White with black text while it has the focus.
+    EXPECT_EQ(w.searchBox()->lineEdit()->palette().color(QPalette::Base), QColor(Qt::white));
+}
+
+TEST_F(WindowTest, MenusCarryTheirCaptions) {
+    open();
+    const std::vector<std::pair<QString, QStringList>> menus = {
+        {"&File", {"&Exit"}},
+        {"&Reset", {"All files", "&Statistics"}},
+        {"&Windows", {"Download Timer", "Configuration", "Details", "Log"}},
+        {"Links", {"&Download Files", "Save to list", "More from this site"}},
+        {"&Help",
+         {"Wavetrap &Help", "Wavetrap Troubleshooting", "Check for updates to search engines && Wavetrap"}},
+    };
+    for (const auto& [menu, items] : menus)
+        for (const auto& item : items)
+            EXPECT_NE(menuItem(menu, item), nullptr) << menu.toStdString() << " > " << item.toStdString();
+    EXPECT_NE(menuItem("Web Pages", "Norvane"), nullptr);
+}
+
+TEST_F(WindowTest, ClosingSavesTheToolbarEdgeAndTheGuideButtonTurnsTheGuideOff) {
+    {
+        auto& w = open();
+        w.addToolBar(Qt::BottomToolBarArea, w.toolBar());
+        w.guide()->findChild<QToolButton*>("Button1")->click();
+        EXPECT_FALSE(w.guide()->isVisible());
+        w.close();
+    }
+    window.reset();
+    auto& w = open();
+    EXPECT_EQ(w.toolBarArea(w.toolBar()), Qt::BottomToolBarArea);
+    EXPECT_FALSE(w.guide()->isVisible());
+}

@@ -1,0 +1,53 @@
+#pragma once
+// A main window on a settings directory and a working directory of its own.
+
+#include "gui/mainwindow.h"
+#include "platform/eventloop.h"
+#include "support/tempdir.h"
+
+#include <QMenu>
+#include <QMenuBar>
+#include <gtest/gtest.h>
+#include <memory>
+#include <unistd.h>
+
+namespace guitest {
+
+class WindowTest : public ::testing::Test {
+protected:
+    testsupport::TempDir config;
+    testsupport::TempDir work;
+    std::unique_ptr<testsupport::ScopedEnv> env;
+    std::unique_ptr<gui::MainWindow> window;
+    std::string oldCwd;
+
+    void SetUp() override {
+        env = std::make_unique<testsupport::ScopedEnv>("WAVETRAP_CONFIG_DIR", config.path());
+        char* cwd = ::getcwd(nullptr, 0);
+        oldCwd = cwd ? cwd : "/";
+        std::free(cwd);
+        ASSERT_EQ(::chdir(work.path().c_str()), 0);
+    }
+    void TearDown() override {
+        window.reset();
+        (void)::chdir(oldCwd.c_str());
+    }
+    // Opens the window and waits for the start-up sequence.
+    gui::MainWindow& open() {
+        window = std::make_unique<gui::MainWindow>();
+        window->show();
+        EXPECT_TRUE(platform::runUntil([&] { return window->startupDone(); }, 5000));
+        return *window;
+    }
+    // The action of a menu path such as {"&Windows", "Details"}.
+    QAction* menuItem(const QString& menu, const QString& item) {
+        for (QMenuBar* bar : window->findChildren<QMenuBar*>())
+            for (QAction* m : bar->actions())
+                if (m->text() == menu && m->menu())
+                    for (QAction* a : m->menu()->actions())
+                        if (a->text() == item) return a;
+        return nullptr;
+    }
+};
+
+} // namespace guitest
