@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
         settings->move(10, 10);
         clock->move(480, 10);
         log->move(480, 300);
-        main.core().downloadTimer.Image1MouseDown(160, 60);
+        main.core().downloadTimer.Image1MouseDown(60, 102); // 21:00
         platform::runUntil([] { return false; }, std::atoi(argv[2]) * 1000);
         return 0;
     }

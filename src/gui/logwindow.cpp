@@ -36,8 +36,8 @@ LogWindow::LogWindow(shell::DownloadLog& log, QWidget* parent) : QWidget(parent,
 
     // The list across the top, the label and the button below it.
     dllog_->setGeometry(0, 0, ClientWidth, ListHeight);
-    label->setGeometry(6, ListHeight + 8, 320, 20);
-    clear_->setGeometry(ClientWidth - 84, ListHeight + 5, 78, 26);
+    label->setGeometry(4, ListHeight + 8, ClientWidth - 68, 20);
+    clear_->setGeometry(ClientWidth - 64, ListHeight + 5, 62, 26);
     setFixedSize(ClientWidth, ClientHeight);
 }
 
