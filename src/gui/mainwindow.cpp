@@ -1,10 +1,13 @@
 #include "gui/mainwindow.h"
 
+#include "gui/clockwindow.h"
 #include "gui/detailswindow.h"
 #include "gui/gradientcaption.h"
 #include "gui/guidewindow.h"
 #include "gui/helpwindow.h"
 #include "gui/listmodel.h"
+#include "gui/logwindow.h"
+#include "gui/settingswindow.h"
 #include "gui/troubleshootingwindow.h"
 
 #include <QApplication>
@@ -101,6 +104,9 @@ MainWindow::~MainWindow() {
     delete sitesModel_;
     delete siteModel_;
     delete statusModel_;
+    delete Form4_; // the windows over the core's models
+    delete Form3_;
+    delete Log_;
     views_.reset();
     core_.reset();
 }
@@ -324,11 +330,16 @@ void MainWindow::buildMenus() {
 // download log and the troubleshooting window. Those of their own files are
 // created by them when first shown.
 void MainWindow::createWindows() {
+    auto& w = *core_;
+    Form4_ = new SettingsWindow(w.cfg, this);
     Form2_ = new DetailsWindow(this);
+    Form3_ = new ClockWindow(w.downloadTimer, this);
     helpform_ = new HelpWindow(this);
     Guide_ = new GuideWindow(this);
     Guide_->setAttribute(Qt::WA_ShowWithoutActivating); // typing still goes to the search box
+    Log_ = new LogWindow(w.downloadLog, this);
     troublehelp_ = new TroubleshootingWindow(this);
+    wireShellWindows();
     connect(Guide_, &GuideWindow::dontShowAgain, this, [this] {
         core_->cfg.setGuideshow(false);
         Guide_->hide();

@@ -24,11 +24,14 @@ class QTreeView;
 
 namespace gui {
 
+class ClockWindow;
 class DetailsWindow;
 class GradientCaption;
 class GuideWindow;
 class HelpWindow;
 class ListViewModel;
+class LogWindow;
+class SettingsWindow;
 class TroubleshootingWindow;
 
 // The window's caption, and the product text of its header strip.
@@ -105,6 +108,7 @@ private:
     void buildViews();
     void buildMenus();
     void createWindows();
+    void wireShellWindows(); // the settings window, the timer, the log and the update check
     void wireCore();
     void FormShow();
     void restoreStoredProperties();
@@ -141,7 +145,10 @@ private:
     ListViewModel* siteModel_ = nullptr;
     ListViewModel* statusModel_ = nullptr;
 
+    SettingsWindow* Form4_ = nullptr;
     DetailsWindow* Form2_ = nullptr;
+    ClockWindow* Form3_ = nullptr;
+    LogWindow* Log_ = nullptr;
     HelpWindow* helpform_ = nullptr;
     GuideWindow* Guide_ = nullptr;
     TroubleshootingWindow* troublehelp_ = nullptr;

@@ -1,0 +1,72 @@
+#pragma once
+// The settings window (".cfg", TForm4): the engine list and its entry box,
+// the proxy, the options and the scheduler's pace. It renders
+// shell::SettingsWindow and forwards every change to it at once.
+
+#include "shell/settings_window.h"
+
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QSlider;
+
+namespace gui {
+
+// The folder the file dialog for the external FTP program starts in.
+inline constexpr const char* ManualfindFolder = "/usr/bin";
+
+class SettingsWindow : public QWidget {
+    Q_OBJECT
+public:
+    SettingsWindow(shell::SettingsWindow& cfg, QWidget* parent = nullptr);
+
+    static constexpr int ClientWidth = 448, ClientHeight = 357;
+
+    // Shows the window: its stored options are restored, then shown.
+    void showSettings();
+    // The file dialog "manualfind"; answers whether it was confirmed and
+    // leaves the chosen (or initial) name in fileName.
+    static bool manualfind(QWidget* parent, std::string& fileName);
+
+    QListWidget* startlinks() const { return startlinks_; }
+    QLineEdit* Edit1() const { return Edit1_; }
+    QPushButton* addbut() const { return addbut_; }
+    QCheckBox* useproxy() const { return useproxy_; }
+    QLineEdit* proxynamein() const { return proxynamein_; }
+    QLineEdit* proxyportin() const { return proxyportin_; }
+    QCheckBox* checkupdate() const { return checkupdate_; }
+    QCheckBox* usecute() const { return usecute_; }
+    QCheckBox* Guideshow() const { return Guideshow_; }
+    QSlider* dfatime() const { return dfatime_; }
+    QCheckBox* ontop() const { return ontop_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void load();        // the model's values into the controls
+    void loadEngines(); // the engine list into startlinks
+
+    shell::SettingsWindow& cfg_;
+    QListWidget* startlinks_;
+    QLineEdit* Edit1_;
+    QPushButton* addbut_;
+    QCheckBox* useproxy_;
+    QLineEdit* proxynamein_;
+    QLineEdit* proxyportin_;
+    QCheckBox* checkupdate_;
+    QCheckBox* usecute_;
+    QCheckBox* Guideshow_;
+    QSlider* dfatime_;
+    QCheckBox* ontop_;
+    QLabel* found_;
+    QLabel* foundPath_;
+    bool loading_ = false;
+};
+
+} // namespace gui

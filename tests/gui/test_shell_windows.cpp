@@ -1,0 +1,167 @@
+// The settings window, the download timer, the download log and the update
+// check as the user reaches them from the main window's menus.
+
+#include "gui/clockwindow.h"
+#include "gui/logwindow.h"
+#include "gui/settingswindow.h"
+#include "peers/http_peers.h"
+#include "platform/system.h"
+#include "window_fixture.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QSlider>
+#include <QToolButton>
+
+using guitest::WindowTest;
+
+namespace {
+
+void key(QWidget* w, int k) {
+    QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
+    QKeyEvent release(QEvent::KeyRelease, k, Qt::NoModifier);
+    QApplication::sendEvent(w, &press);
+    QApplication::sendEvent(w, &release);
+}
+
+void press(QWidget* w, QPoint at) {
+    QMouseEvent e(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                  Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+QMessageBox* messageBox(const QString& title) {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible() && box->windowTitle() == title)
+            return box;
+    return nullptr;
+}
+
+} // namespace
+
+TEST_F(WindowTest, EveryControlOfTheSettingsWindowSurvivesARestart) {
+    {
+        auto& w = open();
+        menuItem("&Windows", "Configuration")->trigger();
+        auto* s = w.findChild<gui::SettingsWindow*>();
+        ASSERT_TRUE(s && s->isVisible());
+        EXPECT_EQ(s->windowTitle(), ".cfg");
+        EXPECT_EQ(s->size(), QSize(448, 357));
+        EXPECT_EQ(s->minimumSize(), s->maximumSize());
+        EXPECT_TRUE(s->windowFlags() & Qt::WindowStaysOnTopHint);
+        EXPECT_EQ(
+            s->usecute()->toolTip().toStdString(),
+            "Uses an external program to download files, so Wavetrap will not download if this option is "
+            "selected");
+
+        s->Edit1()->setText("new.test/find?q=");
+        key(s->Edit1(), Qt::Key_Return);
+        EXPECT_EQ(s->Edit1()->text(), "");
+        ASSERT_EQ(s->startlinks()->count(), 8);
+        EXPECT_EQ(s->startlinks()->item(7)->text(), "new.test/find?q=");
+        s->startlinks()->setCurrentRow(0);
+        key(s->startlinks(), Qt::Key_Delete);
+        EXPECT_EQ(s->startlinks()->count(), 7);
+
+        s->useproxy()->setChecked(true);
+        s->proxynamein()->setText("proxy.invalid");
+        s->proxyportin()->setText("8080");
+        key(s->proxyportin(), Qt::Key_End); // a key released in the box copies the proxy
+        EXPECT_EQ(w.core().settings.proxy.proxyname, "proxy.invalid");
+        s->checkupdate()->setChecked(true);
+        s->usecute()->setChecked(true);
+        s->Guideshow()->setChecked(false);
+        s->dfatime()->setValue(4);
+        EXPECT_EQ(w.core().scheduler.dfatimer.Interval(), 700); // at once
+        s->ontop()->setChecked(true);
+        EXPECT_TRUE(w.windowFlags() & Qt::WindowStaysOnTopHint);
+        s->close();
+        w.close();
+    }
+    window.reset();
+    auto& w = open();
+    menuItem("&Windows", "Configuration")->trigger();
+    auto* s = w.findChild<gui::SettingsWindow*>();
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->startlinks()->count(), 7);
+    EXPECT_EQ(s->startlinks()->item(6)->text(), "new.test/find?q=");
+    EXPECT_TRUE(s->useproxy()->isChecked());
+    EXPECT_EQ(s->proxynamein()->text(), "proxy.invalid");
+    EXPECT_EQ(s->proxyportin()->text(), "8080");
+    EXPECT_TRUE(s->checkupdate()->isChecked());
+    EXPECT_TRUE(s->usecute()->isChecked());
+    EXPECT_FALSE(s->Guideshow()->isChecked());
+    EXPECT_EQ(s->dfatime()->value(), 4);
+    EXPECT_TRUE(s->ontop()->isChecked());
+    EXPECT_TRUE(w.windowFlags() & Qt::WindowStaysOnTopHint);
+    // The update check of the start-up failed on the reserved default host.
+    EXPECT_TRUE(platform::runUntil([] { return messageBox("Wavetrap") != nullptr; }, 2000));
+}
+
+TEST_F(WindowTest, TheAlarmClockStartsTheDownloadAtThePlacedHour) {
+    auto& w = open();
+    int hour = 3;
+    platform::setHourSource([&] { return hour; });
+    menuItem("&Windows", "Download Timer")->trigger();
+    auto* c = w.findChild<gui::ClockWindow*>();
+    ASSERT_TRUE(c && c->isVisible());
+    EXPECT_EQ(c->windowTitle(), "Alarm Clock");
+    auto* image = c->findChild<QWidget*>("Image1");
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->geometry(), QRect(0, 16, 233, 201));
+    press(image, {160, 102});
+    EXPECT_EQ(c->confirmation()->text(), "Connection scheduled for: 15:00 hours");
+    EXPECT_EQ(c->canvas().pixelColor(140, 102), QColor(Qt::black));
+    press(image, {109, 150}); // the old hand is erased in the face's colour
+    EXPECT_EQ(c->canvas().pixelColor(140, 102), QColor(230, 228, 202));
+    EXPECT_EQ(c->canvas().pixelColor(109, 130), QColor(Qt::black));
+    press(c->ampmLabel(), {2, 2});
+    EXPECT_EQ(c->ampmLabel()->text(), "am");
+    EXPECT_EQ(w.core().downloadTimer.hour(), 6);
+
+    w.core().table.addlink("ftp://clock.test/pub/a.mp3");
+    hour = 6;
+    EXPECT_TRUE(platform::runUntil([&] { return !c->isVisible(); }, 3000));
+    EXPECT_EQ(w.core().scheduler.slot(download::SlotCount).queueUrls,
+              platform::StringList{"ftp://clock.test/pub/a.mp3"});
+    platform::setHourSource({});
+}
+
+TEST_F(WindowTest, TheLogRestartsSelectedEntriesAndClears) {
+    auto& w = open();
+    for (const char* f : {"a", "b", "c"})
+        w.core().downloadLog.append(std::string("ftp://log.test/pub/") + f + ".mp3");
+    menuItem("&Windows", "Log")->trigger();
+    auto* l = w.findChild<gui::LogWindow*>();
+    ASSERT_TRUE(l && l->isVisible());
+    EXPECT_EQ(l->windowTitle(), "Log");
+    EXPECT_EQ(l->size(), QSize(426, 267));
+    auto* list = l->list();
+    ASSERT_EQ(list->model()->rowCount(), 3);
+    list->selectionModel()->select(list->model()->index(2, 0), QItemSelectionModel::Select);
+    list->selectionModel()->select(list->model()->index(0, 0), QItemSelectionModel::Select);
+    emit list->doubleClicked(list->model()->index(0, 0));
+    EXPECT_EQ(w.core().scheduler.slot(download::SlotCount).queueUrls,
+              (platform::StringList{"ftp://log.test/pub/a.mp3", "ftp://log.test/pub/c.mp3"}));
+    l->clearButton()->click();
+    EXPECT_EQ(list->model()->rowCount(), 0);
+}
+
+TEST_F(WindowTest, TheUpdateCheckFromTheHelpMenu) {
+    testpeers::HttpPeer peer;
+    ASSERT_TRUE(peer.start());
+    peer.raw("/~jorun/update.txt", "HTTP/1.0 200 OK\n\n--:kill\n--:upd.test/?q=\n--MESSAGE Fresh engines\n");
+    auto& w = open();
+    w.core().mainStorage.updateIP_Caption = peer.hostPort();
+    menuItem("&Help", "Check for updates to search engines && Wavetrap")->trigger();
+    ASSERT_TRUE(platform::runUntil([] { return messageBox("Cool!") != nullptr; }, 5000));
+    EXPECT_EQ(messageBox("Cool!")->text(), " Fresh engines");
+    EXPECT_EQ(w.core().startlinks.Items(), platform::StringList{"upd.test/?q="});
+}
