@@ -17,6 +17,7 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -149,8 +150,9 @@ void MainWindow::buildToolbar() {
     manualadd_->setAutoFillBackground(true);
     labelled("Enter search phrase:", search_);
     labelled("Get URL:", manualadd_);
-    connect(search_->lineEdit(), &QLineEdit::returnPressed, this, &MainWindow::searchKeyDown);
-    connect(manualadd_->lineEdit(), &QLineEdit::returnPressed, this, &MainWindow::ManualaddKeyDown);
+    // Enter is taken where it arrives: the combo box would hand it to its line edit a second time.
+    search_->lineEdit()->installEventFilter(this);
+    manualadd_->lineEdit()->installEventFilter(this);
     // The search box reads silver on the button face until it has the focus.
     QPalette idle = search_->lineEdit()->palette();
     idle.setColor(QPalette::Base, idle.color(QPalette::Button));
@@ -541,6 +543,17 @@ void MainWindow::liststatusMouseUp(const QPoint& pos) {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (!liststatus_) return QMainWindow::eventFilter(watched, event); // still being built
+    if (event->type() == QEvent::KeyPress &&
+        (watched == search_->lineEdit() || watched == manualadd_->lineEdit())) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (watched == search_->lineEdit())
+                searchKeyDown();
+            else
+                ManualaddKeyDown();
+            return true;
+        }
+    }
     if (watched == liststatus_->viewport() && event->type() == QEvent::MouseButtonRelease) {
         auto* m = static_cast<QMouseEvent*>(event);
         if (m->button() == Qt::RightButton) liststatusMouseUp(m->position().toPoint());
