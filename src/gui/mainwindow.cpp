@@ -98,7 +98,9 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow() {
     // The views and their adapters go first, then the core; the core's last
-    // events find nobody listening.
+    // events find nobody listening. The filters on the children stop first:
+    // they would otherwise read views that are half destroyed.
+    liststatus_ = nullptr;
     receiver_.disconnectAll();
     delete centralWidget();
     delete listModel_;
