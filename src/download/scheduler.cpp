@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <exception>
 #include <stdexcept>
+#include <sys/stat.h>
 
 namespace download {
 
@@ -436,6 +437,34 @@ void Scheduler::timeouts(int n) {
     }
 }
 
+// The file name a transfer writes: the remote name, unless that local file
+// is being written by another slot, was finished under another URL in this
+// run, or is larger than the remote file; then "name (2).mp3", "name (3).mp3"...
+// A URL keeps the name it was first given (a resume writes the same file).
+std::string Scheduler::localNameFor(int n, std::int64_t remoteSize) {
+    const Slot& s = slotAt(n);
+    if (auto it = localNames.find(s.record.url); it != localNames.end()) return it->second;
+    auto taken = [&](const std::string& name) {
+        for (int m = 1; m <= SlotCount; ++m) {
+            const Slot& o = slotAt(m);
+            const bool writing = o.state == StartTransfer || o.state == TransferAnswered ||
+                                 o.state == TransferConfirmed || o.state == ResumeRefused;
+            if (m != n && writing && o.client->LocalFileName == name) return true;
+        }
+        if (auto f = finishedAs.find(name); f != finishedAs.end() && f->second != s.record.url) return true;
+        struct stat st {};
+        return remoteSize > 0 && ::lstat(name.c_str(), &st) == 0 && st.st_size > remoteSize;
+    };
+    std::string name = s.record.fname;
+    const std::size_t dot = name.rfind('.');
+    const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+    const std::string ext = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
+    for (int i = 2; taken(name) && i < 10000; ++i)
+        name = stem + " (" + std::to_string(i) + ")" + ext;
+    localNames[s.record.url] = name;
+    return name;
+}
+
 void Scheduler::transferStart(int n) {
     Slot& s = slotAt(n);
     net::TFtpClient& c = *s.client;
@@ -455,7 +484,7 @@ void Scheduler::transferStart(int n) {
     memo(abortout, "Starting download");
     s.resumeAt = 0;
     savecfg();
-    c.LocalFileName = s.record.fname;
+    c.LocalFileName = localNameFor(n, c.RemoteSize());
     c.RestGet();
     s.awaiting = true;
     hooks.addToLog(s.record.url);
@@ -483,6 +512,7 @@ void Scheduler::finishHandling(int n) {
     maintainlist(n);
     if (!keep) dropPending(url);
     savecfg();
+    if (fetched) finishedAs[c.LocalFileName] = url;
     hooks.fileDone(url, fetched);
     if (s.state == FileFinished) {
         setState(n, LoggedIn);

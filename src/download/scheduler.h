@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 namespace download {
@@ -76,6 +77,9 @@ public:
     platform::StringList ftpstatus; // lines the clients showed
     platform::StringList abortout;  // aborts and transfer starts
     platform::StringList errorlog;  // request errors no rule handled
+    // The local name each URL was given in this run, and the URL each name
+    // was finished under: a second file of the same name goes to a free name.
+    std::map<std::string, std::string> localNames, finishedAs;
     std::string StatusBar1 = "Status";
 
     // The memos keep at most this many lines (the oldest go first).
@@ -88,6 +92,7 @@ private:
     void runStep(int n);
     void timeouts(int n);
     void transferStart(int n);
+    std::string localNameFor(int n, std::int64_t remoteSize);
     void finishHandling(int n);
     void dropPending(const std::string& url);
     void setStatusBar(const std::string& text);

@@ -131,6 +131,8 @@ TEST_F(Dialogues, ConfirmedTransferFinishesWhateverTheSize) {
             one.start(Dialogue::fromText(login(c.sizeReply) + retr(0, c.sent) + "WAITCLOSE\n"), site));
         const std::string u = "ftp://" + site + ":" + std::to_string(one.port()) + "/pub/x.mp3";
         ::unlink("x.mp3");
+        s.finishedAs.clear(); // each case as a run of its own
+        s.localNames.clear();
         s.errorlog.clear();
         done.clear();
         launch(u);
@@ -168,6 +170,8 @@ TEST_F(Dialogues, ShortConfirmedTransferIsResumedOnceThenFails) {
             one.start(Dialogue::fromText(login("213 5000") + retr(0, 3000) + c.after + "WAITCLOSE\n"), site));
         const std::string u = "ftp://" + site + ":" + std::to_string(one.port()) + "/pub/x.mp3";
         ::unlink("x.mp3");
+        s.finishedAs.clear(); // each case as a run of its own
+        s.localNames.clear();
         done.clear();
         launch(u);
         ASSERT_TRUE(runToEnd()) << dump();
@@ -179,6 +183,25 @@ TEST_F(Dialogues, ShortConfirmedTransferIsResumedOnceThenFails) {
         w.pending.downloading.clear();
         w.pending.downloadingsize.clear();
     }
+}
+
+TEST_F(Dialogues, FileOfTheSameNameNeverOverwritesAnother) {
+    // A local x.mp3 larger than the remote one, then x.mp3 from two sites:
+    // each goes to a free name, and every file keeps its own bytes.
+    testsupport::writeFile(dir.file("x.mp3"), std::string(2000, 'u'));
+    for (int i = 0; i < 2; ++i) {
+        DialogueServer one;
+        const std::string host = "127.0.0." + std::to_string(2 + i);
+        const int size = 1000 + 200 * i;
+        ASSERT_TRUE(one.start(
+            Dialogue::fromText(login("213 " + std::to_string(size)) + retr(0, size) + "WAITCLOSE\n"), host));
+        launch("ftp://" + host + ":" + std::to_string(one.port()) + "/pub/x.mp3");
+        ASSERT_TRUE(runToEnd()) << dump();
+        EXPECT_TRUE(waitFor([&] { return one.finished(); }, 5000)) << one.where();
+    }
+    EXPECT_EQ(file("x.mp3"), std::string(2000, 'u'));
+    EXPECT_TRUE(file("x (2).mp3") == fillBytes(0, 1000));
+    EXPECT_TRUE(file("x (3).mp3") == fillBytes(0, 1200));
 }
 
 TEST_F(Dialogues, SiteThatRefusesEveryLogInIsGivenUp) {
