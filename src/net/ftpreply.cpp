@@ -106,8 +106,13 @@ std::string TransferLine(std::int64_t byteCount, std::uint32_t startTick, std::u
     std::string line = "! " + std::to_string(byteCount) + " bytes received/sent in " +
                        std::to_string(ms / 1000) + " seconds";
     if (ms != 0) {
-        const std::int64_t rate =
-            byteCount < 32768 ? byteCount * 1000 / ms : (byteCount / static_cast<std::int64_t>(ms)) * 1000;
+        // A count is never negative; the rate of an absurd one saturates.
+        const std::int64_t bc = byteCount < 0 ? 0 : byteCount;
+        const std::int64_t perMs = bc / static_cast<std::int64_t>(ms);
+        const std::int64_t rate = bc < 32768 ? bc * 1000 / ms
+                                  : perMs > std::numeric_limits<std::int64_t>::max() / 1000
+                                      ? std::numeric_limits<std::int64_t>::max()
+                                      : perMs * 1000;
         line += " (" + std::to_string(rate) + " Bytes/sec)";
     }
     return line;

@@ -48,7 +48,7 @@ void lowerInto(std::string_view s, std::string& out) {
 std::string oneLine(const std::string& s) {
     std::string r = s;
     for (char& c : r)
-        if (c == '\n' || c == '\r') c = ' ';
+        if (c == '\n') c = ' '; // a lone CR ends no line: it is kept
     return r;
 }
 
