@@ -295,7 +295,8 @@ void MainWindow::buildMenus() {
     windows->addAction("Log", this, [this] { showLog(); });
 
     QMenu* links = bar->addMenu("Links");
-    links->addAction("&Download Files", this, [this] { haulfilesClick(); });
+    links->addAction("&Download Files", this, [this] { haulfilesClick(); })
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
     links->addAction("Save to list", this, [this] { Writelisttofile1Click(); });
     links->addAction("More from this site", this, [this] { RxSpeedButton1Click(); });
 

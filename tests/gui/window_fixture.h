@@ -5,10 +5,14 @@
 #include "platform/eventloop.h"
 #include "support/tempdir.h"
 
+#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QToolButton>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace guitest {

@@ -1,0 +1,124 @@
+// The views over the client area, "More from this site", the manual-add box
+// and "Save to list", driven through the window's controls.
+
+#include "window_fixture.h"
+
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListView>
+#include <QStackedWidget>
+#include <QTreeView>
+#include <filesystem>
+
+using guitest::WindowTest;
+
+namespace {
+
+void pressEnter(QComboBox* box, const QString& text) {
+    box->setEditText(text);
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(box->lineEdit(), &press);
+}
+
+// Selects rows of a view through its selection model, as the mouse would.
+void selectRows(QAbstractItemView* view, const std::vector<int>& rows) {
+    view->selectionModel()->clearSelection();
+    for (int r : rows)
+        view->selectionModel()->select(view->model()->index(r, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+} // namespace
+
+TEST_F(WindowTest, SiteViewListsTheChosenSitesFilesAndEveryViewSwitchesTheStatusTimer) {
+    auto& w = open();
+    auto& table = w.core().table;
+    table.addlink("ftp://127.0.0.2/pub/Blue_Train.mp3");
+    table.addlink("ftp://127.0.0.3/a/Other.mp3");
+    table.addlink("ftp://127.0.0.2/pub/Lazy_Bird.mp3");
+    EXPECT_EQ(w.resultView()->model()->rowCount(), 3);
+    EXPECT_EQ(w.resultView()->model()->index(0, 0).data().toString(), "Blue Train.mp3");
+
+    w.displayMenu()->actions().at(1)->trigger(); // "Display results by site"
+    EXPECT_EQ(w.views().mode(), shell::MainViews::SiteView);
+    EXPECT_TRUE(w.sitesView()->isVisibleTo(&w));
+    w.sitesView()->setCurrentIndex(w.sitesView()->model()->index(0, 0));
+    auto* files = w.siteView()->model();
+    ASSERT_EQ(files->rowCount(), 2);
+    EXPECT_EQ(files->index(0, 0).data().toString(), "Blue_Train.mp3");
+    EXPECT_EQ(files->index(1, 2).data().toString(), "ftp://127.0.0.2/pub/Lazy_Bird.mp3");
+    EXPECT_EQ(files->index(0, 1).data().toString(), "250");
+
+    w.displayMenu()->actions().at(2)->trigger(); // "Display download status"
+    EXPECT_EQ(w.pages()->currentWidget(), w.statusView());
+    EXPECT_EQ(w.statusView()->model()->rowCount(), 14);
+    EXPECT_TRUE(w.core().status.liststatustimer.Enabled());
+    w.displayMenu()->actions().at(0)->trigger(); // "Display all results"
+    EXPECT_EQ(w.pages()->currentWidget(), w.resultView());
+    EXPECT_FALSE(w.core().status.liststatustimer.Enabled());
+    EXPECT_FALSE(w.sitesView()->isVisibleTo(&w));
+}
+
+TEST_F(WindowTest, MoreFromThisSiteSearchesTheSelectedRowsSiteOrNothing) {
+    auto& w = open();
+    w.core().startlinks.Clear();
+    w.core().startlinks.addengine("127.0.0.1:9/find?q="); // refused at once
+    w.core().table.addlink("ftp://127.0.0.2/pub/a.mp3");
+    w.RxSpeedButton1Click(); // nothing selected
+    EXPECT_EQ(w.core().dispatch.queriesStarted(), 0u);
+    selectRows(w.resultView(), {0});
+    EXPECT_TRUE(w.core().table.List.Item(0).selected);
+    w.RxSpeedButton1Click();
+    EXPECT_EQ(w.core().dispatch.queriesStarted(), 1u);
+    EXPECT_EQ(w.core().dispatch.search.Text, "");
+}
+
+TEST_F(WindowTest, ManualAddStartsAtOnceKeepsFifteenNewestAndRefusesWhatCannotBeFetched) {
+    auto& w = open();
+    auto* box = w.manualAddBox();
+    pressEnter(box, "http://127.0.0.2/x.mp3");
+    EXPECT_EQ(w.core().table.List.Count(), 0);
+    EXPECT_EQ(box->count(), 0);
+    EXPECT_NE(w.statusText().indexOf("not an ftp:// URL"), -1);
+    pressEnter(box, "ftp://127.0.0.2/dir/");
+    EXPECT_NE(w.statusText().indexOf("no file name"), -1);
+
+    for (int i = 0; i < 16; ++i)
+        pressEnter(box, QString("ftp://127.0.0.1:1/f%1.mp3").arg(i));
+    pressEnter(box, "ftp://127.0.0.1:1/f15.mp3");
+    EXPECT_EQ(box->count(), 15);
+    EXPECT_EQ(box->itemText(0), "ftp://127.0.0.1:1/f15.mp3");
+    EXPECT_EQ(box->itemText(1), "ftp://127.0.0.1:1/f14.mp3");
+    EXPECT_EQ(box->itemText(14), "ftp://127.0.0.1:1/f1.mp3");
+    EXPECT_EQ(box->currentText(), "ftp://127.0.0.1:1/f15.mp3");
+    EXPECT_EQ(w.core().table.List.Count(), 16);
+    // Every file went to the scheduler: one slot serves the site, its queue holds them all.
+    int queued = 0;
+    for (int n = 1; n <= download::SlotCount; ++n)
+        queued += static_cast<int>(w.core().scheduler.slot(n).queue.size()) / 2; // directory and name
+    EXPECT_EQ(queued + static_cast<int>(w.core().scheduler.launchbuf.size()), 17);
+    w.close();
+    window.reset();
+    auto& again = open();
+    EXPECT_EQ(again.manualAddBox()->count(), 15);
+}
+
+TEST_F(WindowTest, SaveToListWritesTheSelectedUrlsInTableOrderOrNothingAtAll) {
+    auto& w = open();
+    for (int i = 0; i < 5; ++i)
+        w.core().table.addlink("ftp://127.0.0.2/d/" + std::to_string(i) + ".mp3");
+    selectRows(w.resultView(), {3, 1});
+    w.askSaveFileName = [&] { return QString::fromStdString(work.file("mp3urls.txt")); };
+    w.Writelisttofile1Click();
+    const auto& rows = w.core().table.List;
+    EXPECT_EQ(testsupport::readFile(work.file("mp3urls.txt")), "List generated by Norvane Wavetrap\r\n" +
+                                                                   rows.Item(1).cell(3) + "\r\n" +
+                                                                   rows.Item(3).cell(3) + "\r\n");
+
+    // A file that cannot be written is reported and leaves nothing behind.
+    w.askSaveFileName = [&] { return QString::fromStdString(work.file("missing/list.txt")); };
+    w.Writelisttofile1Click();
+    EXPECT_FALSE(std::filesystem::exists(work.file("missing")));
+    EXPECT_NE(w.statusText().indexOf("Cannot write"), -1);
+}

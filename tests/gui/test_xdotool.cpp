@@ -1,0 +1,126 @@
+// The real wavetrap program under Xvfb, driven with X input events: a phrase
+// typed and Enter pressed, a result double-clicked, the file downloaded as
+// the site has it.
+
+#include "peers/ftp_peer.h"
+#include "peers/http_peers.h"
+#include "platform/eventloop.h"
+#include "support/tempdir.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace {
+
+using testsupport::readFile;
+
+// A child process killed at the end of the test.
+struct Child {
+    QProcess p;
+    ~Child() {
+        if (p.state() == QProcess::NotRunning) return;
+        p.terminate();
+        if (!p.waitForFinished(3000)) {
+            p.kill();
+            p.waitForFinished(3000);
+        }
+    }
+};
+
+std::string run(const QString& program, const QStringList& args, const QProcessEnvironment& env) {
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    p.waitForFinished(15000);
+    return p.readAllStandardOutput().trimmed().toStdString();
+}
+
+std::string content(int i) {
+    std::string s(150000 + i * 1000, '\0');
+    for (std::size_t k = 0; k < s.size(); ++k)
+        s[k] = static_cast<char>((k * 13 + static_cast<std::size_t>(i)) & 0xff);
+    return s;
+}
+
+TEST(RealWindowUnderXvfb, TypeAPhrasePressEnterDoubleClickAResultAndTheFileArrives) {
+    testsupport::TempDir root, config, work;
+    ::mkdir(root.file("pub").c_str(), 0755);
+    std::string page;
+    testpeers::FtpPeer ftp;
+    testpeers::FtpPeerOptions o;
+    o.host = "127.0.0.2";
+    o.root = root.path();
+    ASSERT_TRUE(ftp.start(o)) << ftp.output();
+    // Twelve results fill the table, so a double-click in its upper part meets one.
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = "Night_" + std::to_string(10 + i) + ".mp3";
+        testsupport::writeFile(root.file("pub/" + name), content(i));
+        page += "<a href=\"ftp://127.0.0.2:" + std::to_string(ftp.port()) + "/pub/" + name + "\">x</a>\n";
+    }
+    testpeers::HttpPeer engine;
+    ASSERT_TRUE(engine.start("127.0.0.1"));
+    engine.serve("/r?q=night+music", page);
+    testsupport::writeFile(config.file("wavbin.Ini"),
+                           "[Settings]\npath=cutftp32\n[Links]\n0=" + engine.hostPort() + "/r?q=\n");
+    testsupport::writeFile(config.file("wavbin"),
+                           "[cfg]\nGuideshow_Checked=False\n[items]\nNormPos=0,0,900,600\n");
+
+    Child xvfb;
+    xvfb.p.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    ASSERT_TRUE(xvfb.p.waitForStarted());
+    ASSERT_TRUE(platform::runUntil([&] { return xvfb.p.canReadLine(); }, 15000)) << "Xvfb did not start";
+    const QString display = ":" + QString::fromUtf8(xvfb.p.readLine()).trimmed();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display);
+    env.remove("QT_QPA_PLATFORM");
+    env.insert("WAVETRAP_CONFIG_DIR", QString::fromStdString(config.path()));
+    Child wm;
+    wm.p.setProcessEnvironment(env);
+    wm.p.start("openbox", {});
+    Child app;
+    app.p.setProcessEnvironment(env);
+    app.p.setWorkingDirectory(QString::fromStdString(work.path()));
+    app.p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.p.start(WAVETRAP_GUI_PATH, {});
+    ASSERT_TRUE(app.p.waitForStarted());
+
+    const std::string wid = run(
+        "timeout", {"20", "xdotool", "search", "--sync", "--onlyvisible", "--name", "^Wavetrap 98$"}, env);
+    ASSERT_FALSE(wid.empty()) << "the window did not appear";
+    const QString w = QString::fromStdString(wid.substr(0, wid.find('\n')));
+    run("xdotool", {"windowactivate", "--sync", w}, env);
+    run("xdotool", {"type", "--window", w, "--delay", "20", "night music"}, env);
+    run("xdotool", {"key", "--window", w, "Return"}, env);
+    ASSERT_TRUE(platform::runUntil([&] { return engine.requests().size() == 1; }, 15000));
+    // The rows arrive with the page; then a double-click in the table's upper part.
+    platform::runUntil([] { return false; }, 1000);
+    run("xdotool", {"mousemove", "--window", w, "150", "220", "click", "--repeat", "2", "--delay", "60", "1"},
+        env);
+
+    std::string got;
+    ASSERT_TRUE(platform::runUntil(
+        [&] {
+            for (const auto& e : std::filesystem::directory_iterator(work.path())) {
+                const std::string n = e.path().filename().string();
+                if (n.rfind("Night_", 0) != 0) continue;
+                const int i = std::stoi(n.substr(6, 2)) - 10;
+                if (e.file_size() == content(i).size()) got = n;
+            }
+            return !got.empty();
+        },
+        20000))
+        << "no file arrived";
+    EXPECT_TRUE(readFile(work.file(got)) == readFile(root.file("pub/" + got)));
+    int files = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(work.path()))
+        ++files;
+    EXPECT_EQ(files, 1) << "only the double-clicked row downloads";
+    run("xdotool", {"windowclose", w}, env);
+    EXPECT_TRUE(app.p.waitForFinished(10000));
+}
+
+} // namespace
