@@ -8,6 +8,7 @@
 //       them and then never answers their USER; print the process CPU time
 //       used while the event loop waits SECONDS
 // Without arguments it runs the Google Benchmark cases below (reply parsing).
+#include "idle_server.h"
 #include "net/ftpcli.h"
 #include "net/ftpreply.h"
 #include "net/wsocket.h"
@@ -78,27 +79,8 @@ int fetch(const std::string& host, const std::string& port, const std::string& f
     return e == 0 ? 0 : 1;
 }
 
-// A control-connection server that welcomes every client and then stays silent.
-struct WelcomeOnlyServer {
-    net::TWSocket listener;
-    std::vector<std::unique_ptr<net::TWSocket>> conns;
-    WelcomeOnlyServer() {
-        listener.setAddr("127.0.0.1");
-        listener.setPort("0");
-        listener.OnSessionAvailable = [this](net::TWSocket* l, std::uint16_t) {
-            auto s = std::make_unique<net::TWSocket>();
-            s->OnDataAvailable = [](net::TWSocket* sock, std::uint16_t) { sock->ReceiveStr(); };
-            s->Dup(l->Accept());
-            s->SendStr("220 ready\r\n");
-            conns.push_back(std::move(s));
-        };
-        listener.Listen();
-    }
-    std::string port() { return listener.GetLocalPort(); }
-};
-
 int idle(int clients, int seconds) {
-    WelcomeOnlyServer server;
+    IdleServer server("220 ready\r\n");
     std::vector<std::unique_ptr<net::TFtpClient>> list;
     int opened = 0;
     for (int i = 0; i < clients; ++i) {

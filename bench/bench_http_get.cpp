@@ -7,6 +7,7 @@
 //       while the event loop waits SECONDS
 // Without arguments it runs the Google Benchmark cases below (header parsing
 // and body delivery against an in-process server).
+#include "idle_server.h"
 #include "net/httpprot.h"
 #include "net/wsocket.h"
 #include "platform/eventloop.h"
@@ -59,26 +60,8 @@ int fetch(const std::string& url, const std::string& proxy, const std::string& o
     return c.StatusCode() == 200 ? 0 : 1;
 }
 
-// A listening socket that takes every connection and never answers.
-struct SilentServer {
-    net::TWSocket listener;
-    std::vector<std::unique_ptr<net::TWSocket>> conns;
-    SilentServer() {
-        listener.setAddr("127.0.0.1");
-        listener.setPort("0");
-        listener.OnSessionAvailable = [this](net::TWSocket* l, std::uint16_t) {
-            auto s = std::make_unique<net::TWSocket>();
-            s->OnDataAvailable = [](net::TWSocket* sock, std::uint16_t) { sock->ReceiveStr(); };
-            s->Dup(l->Accept());
-            conns.push_back(std::move(s));
-        };
-        listener.Listen();
-    }
-    std::string port() { return listener.GetLocalPort(); }
-};
-
 int idle(int clients, int seconds) {
-    SilentServer server;
+    IdleServer server;
     std::vector<std::unique_ptr<net::THttpCli>> http;
     for (int i = 0; i < clients; ++i) {
         auto c = std::make_unique<net::THttpCli>();

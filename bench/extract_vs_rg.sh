@@ -18,13 +18,7 @@ for f in "$cli" "$gen"; do
     [ -x "$f" ] || { echo "no $f: build the targets wavetrap-cli and bench_extract first" >&2; exit 2; }
 done
 command -v rg >/dev/null || { echo "ripgrep (rg) is not installed" >&2; exit 2; }
-# Wall time and the child's user and system CPU time, in seconds (microsecond steps).
-TIMER='import os, subprocess, sys, time
-t = time.perf_counter()
-p = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL)
-_, status, ru = os.wait4(p.pid, 0)
-print("%.4f %.4f %.4f" % (time.perf_counter() - t, ru.ru_utime, ru.ru_stime))
-sys.exit(1 if status else 0)'
+. "$here/bench/timing.sh"
 
 work=$(mktemp -d /dev/shm/wavetrap-extract.XXXXXX)
 trap 'rm -rf "$work"' EXIT INT TERM
@@ -44,16 +38,6 @@ awk -v n=100000 'BEGIN {
 pattern='"[fF][^"]*?\.[mM][pP]3'
 export WAVETRAP_CONFIG_DIR="$work/config"
 
-# timed NAME COMMAND...: runs the command, appends "wall user sys" to $work/NAME.t
-timed() {
-    name=$1
-    shift
-    /usr/bin/python3 -c "$TIMER" "$@" >>"$work/$name.t"
-}
-# median FILE: the median of the numbers in FILE (one a line).
-median() {
-    sort -g "$1" | awk '{ v[NR] = $1 } END { m = int((NR + 1) / 2); if (NR % 2) print v[m]; else print (v[m] + v[m + 1]) / 2 }'
-}
 
 size=$(wc -c <"$corpus")
 rows=$("$cli" extract "$corpus" | wc -l)
@@ -61,9 +45,9 @@ matches=$(rg -o "$pattern" "$corpus" | wc -l)
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 i=0
 while [ "$i" -lt "$runs" ]; do
-    timed wt "$cli" extract "$corpus"
-    timed rg rg -o "$pattern" "$corpus"
-    WAVETRAP_CONFIG_DIR="$work/stats" timed st "$cli" extract "$corpus"
+    timed "$work/wt.t" "$cli" extract "$corpus"
+    timed "$work/rg.t" rg -o "$pattern" "$corpus"
+    WAVETRAP_CONFIG_DIR="$work/stats" timed "$work/st.t" "$cli" extract "$corpus"
     echo "round $((i + 1)): wall/user/sys s  wavetrap $(tail -n1 "$work/wt.t")  rg $(tail -n1 "$work/rg.t")  wavetrap with statistics $(tail -n1 "$work/st.t")  load $(cut -d' ' -f1-3 /proc/loadavg)"
     i=$((i + 1))
 done

@@ -22,13 +22,7 @@ case "$BENCH" in /*) ;; *) BENCH="$PWD/$BENCH" ;; esac
 [ -x "$BENCH" ] || { echo "missing $BENCH (build the target bench_ftp_get)" >&2; exit 2; }
 VSFTPD=$(command -v vsftpd || echo /usr/sbin/vsftpd)
 [ -x "$VSFTPD" ] || { echo "vsftpd is not installed" >&2; exit 2; }
-# Wall time and the child's user and system CPU time, in seconds (microsecond steps).
-TIMER='import os, subprocess, sys, time
-t = time.perf_counter()
-p = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL)
-_, status, ru = os.wait4(p.pid, 0)
-print("%.4f %.4f %.4f" % (time.perf_counter() - t, ru.ru_utime, ru.ru_stime))
-sys.exit(1 if status else 0)'
+. "$(dirname "$0")/timing.sh"
 
 DIR=$(mktemp -d /dev/shm/wavetrap-ftp-bench.XXXXXX)
 DISKDIR=$(mktemp -d "$DISK/wavetrap-ftp-bench.XXXXXX")
@@ -72,17 +66,6 @@ SERVER_PID=$!
 wait_port 127.0.0.1 "$PORT" || exit 2
 URL="ftp://127.0.0.1:$PORT/big.bin"
 
-# timed OUT_PREFIX COMMAND...: runs the command, appends "wall user sys" to OUT_PREFIX.t
-timed() {
-    out=$1
-    shift
-    /usr/bin/python3 -c "$TIMER" "$@" >>"$out.t"
-}
-
-# median FILE COLUMN: the median of a column of numbers.
-median() {
-    sort -g -k"$2" "$1" | awk -v c="$2" '{ v[NR] = $c } END { m = int((NR + 1) / 2); if (NR % 2) print v[m]; else print (v[m] + v[m + 1]) / 2 }'
-}
 # cpu FILE: user + system of each line, one per line
 cpu() { awk '{ print $2 + $3 }' "$1"; }
 
@@ -93,13 +76,13 @@ run_into() { # DESTINATION LABEL
     i=0
     while [ "$i" -lt "$ROUNDS" ]; do
         rm -f "$dest/curl.out" "$dest/big.bin"
-        timed "$DIR/curl" curl -s -P 127.0.0.1 -o "$dest/curl.out" "$URL"
+        timed "$DIR/curl.t" curl -s -P 127.0.0.1 -o "$dest/curl.out" "$URL"
         [ "$(stat -c %s "$dest/curl.out")" = "$SIZE" ] || { echo "curl: short file" >&2; exit 1; }
         rm -f "$dest/curl.out"
-        (cd "$dest" && timed "$DIR/splice" "$BENCH" 127.0.0.1 "$PORT" big.bin)
+        (cd "$dest" && timed "$DIR/splice.t" "$BENCH" 127.0.0.1 "$PORT" big.bin)
         cmp -s "$DIR/srv/big.bin" "$dest/big.bin" || { echo "wavetrap (splice): file differs" >&2; exit 1; }
         rm -f "$dest/big.bin"
-        (cd "$dest" && timed "$DIR/copy" "$BENCH" 127.0.0.1 "$PORT" big.bin --no-splice)
+        (cd "$dest" && timed "$DIR/copy.t" "$BENCH" 127.0.0.1 "$PORT" big.bin --no-splice)
         cmp -s "$DIR/srv/big.bin" "$dest/big.bin" || { echo "wavetrap (read/write): file differs" >&2; exit 1; }
         rm -f "$dest/big.bin"
         echo "$label round $((i + 1)): wall/user/sys s  curl $(tail -1 "$DIR/curl.t")  splice $(tail -1 "$DIR/splice.t")  read/write $(tail -1 "$DIR/copy.t")  load $(cut -d' ' -f1-3 /proc/loadavg)"

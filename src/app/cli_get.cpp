@@ -2,6 +2,7 @@
 
 #include "app/cli_get.h"
 #include "app/cli_commands.h"
+#include "app/cli_signals.h"
 #include "download/queue.h"
 #include "download/status.h"
 #include "platform/eventloop.h"
@@ -26,12 +27,6 @@
 namespace cli {
 
 namespace {
-
-volatile std::sig_atomic_t stopSignal = 0;
-
-void onStopSignal(int sig) {
-    stopSignal = sig;
-}
 
 // Draws the rows of the busy slots on standard error, over the previous ones.
 class StatusRows {
@@ -243,10 +238,6 @@ platform::ScopedConnection reportRefused(download::Scheduler& scheduler) {
     });
 }
 
-bool interrupted() {
-    return stopSignal != 0;
-}
-
 int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
     std::map<std::string, int> wanted; // URL -> copies still to arrive
     for (const std::string& url : run.urls)
@@ -258,14 +249,7 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
             if (it != wanted.end() && it->second > 0) --it->second;
         });
 
-    stopSignal = 0;
-    struct sigaction sa {};
-    sa.sa_handler = onStopSignal;
-    sigemptyset(&sa.sa_mask);
-    struct sigaction oldInt {
-    }, oldTerm{};
-    ::sigaction(SIGINT, &sa, &oldInt);
-    ::sigaction(SIGTERM, &sa, &oldTerm);
+    const StopSignals catching;
 
     // Why files were not fetched: sites given up (refused URLs: reportRefused).
     std::vector<std::string> givenUp;
@@ -307,8 +291,6 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
     scheduler.dfatimer.setEnabled(false);
     rows.clear();
 
-    ::sigaction(SIGINT, &oldInt, nullptr);
-    ::sigaction(SIGTERM, &oldTerm, nullptr);
     showing.disconnect();
     if (run.verbose)
         for (std::size_t i = std::min(errorsBefore, scheduler.errorlog.size()); i < scheduler.errorlog.size();

@@ -29,7 +29,4 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run);
 // connection lasts.
 platform::ScopedConnection reportRefused(download::Scheduler& scheduler);
 
-// True when a signal asked the last runDownloads to stop.
-bool interrupted();
-
 } // namespace cli

@@ -5,6 +5,7 @@
 #include "app/cli_search.h"
 #include "app/cli_commands.h"
 #include "app/cli_get.h"
+#include "app/cli_signals.h"
 #include "download/queue.h"
 #include "platform/profile.h"
 #include "platform/signal.h"
@@ -202,7 +203,7 @@ int runSearch(const std::vector<std::string>& args) {
     }
 
     bool failed = errors;
-    const int stopped = searchSignal();
+    const int stopped = stopSignal;
     if (!printTable(w.table)) {
         fail(std::string("search: cannot write the table: ") + std::strerror(errno));
         failed = true;
@@ -243,12 +244,6 @@ const CliCommand command("search", Usage, "send a phrase to every search engine 
 
 namespace {
 
-volatile std::sig_atomic_t stopSignal = 0;
-
-void onStopSignal(int sig) {
-    stopSignal = sig;
-}
-
 // Runs the event loop, asleep between events, until done() holds, a stop
 // signal came or ms milliseconds have passed (ms <= 0: no limit); answers done().
 bool waitFor(search::SearchDispatch& d, const std::function<bool()>& done, long long ms) {
@@ -281,10 +276,6 @@ std::string outcome(const std::string& url, int status, const std::string& reaso
 
 } // namespace
 
-int searchSignal() {
-    return stopSignal;
-}
-
 bool searchAll(shell::Wavetrap& w, const SearchOptions& opt,
                const std::function<void(std::uint64_t)>& started) {
     if (opt.useProxy) { // as if "Use proxy:" were checked with these values
@@ -294,14 +285,7 @@ bool searchAll(shell::Wavetrap& w, const SearchOptions& opt,
     }
     search::SearchDispatch& d = w.dispatch;
     bool ok = true;
-    stopSignal = 0;
-    struct sigaction sa {};
-    sa.sa_handler = onStopSignal;
-    sigemptyset(&sa.sa_mask);
-    struct sigaction oldInt {
-    }, oldTerm{};
-    ::sigaction(SIGINT, &sa, &oldInt);
-    ::sigaction(SIGTERM, &sa, &oldTerm);
+    const StopSignals catching;
     // A query that failed says why (an engine that answers 404, a proxy that
     // refuses, a name that does not resolve); -v tells every outcome.
     platform::ScopedConnection outcomes = d.queryDone.connect(
@@ -333,8 +317,6 @@ bool searchAll(shell::Wavetrap& w, const SearchOptions& opt,
     waitFor(
         d, [&d] { return d.clientlist.empty() && d.clientsAlive() == 0; }, 10000);
     stopSignal = stopped;
-    ::sigaction(SIGINT, &oldInt, nullptr);
-    ::sigaction(SIGTERM, &oldTerm, nullptr);
     return ok;
 }
 

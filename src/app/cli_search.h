@@ -25,15 +25,12 @@ struct SearchOptions {
 };
 
 // Dispatches the search and runs until every query has ended (or cancels the
-// rest at the time-out, or at SIGINT/SIGTERM: see searchSignal). started hears
+// rest at the time-out, or at SIGINT/SIGTERM: see stopSignal in cli_signals.h). started hears
 // the number of queries sent. A query that failed is told on standard error
 // (with verbose, every query's outcome). Answers false when a query could not
 // be started (the message is on standard error).
 bool searchAll(shell::Wavetrap& w, const SearchOptions& opt,
                const std::function<void(std::uint64_t)>& started);
-
-// The signal (SIGINT, SIGTERM) that ended the last searchAll early, or 0.
-int searchSignal();
 
 // The table as printed: Filename, Score, Site, URL separated by tabs, one row
 // per line, in table order.
