@@ -100,44 +100,59 @@ bool sameKey(std::string_view a, std::string_view b) {
 
 std::size_t TIniFile::KeyIndex::find(const std::vector<Entry>& entries, std::string_view key) const {
     if (slots_.empty()) return None;
+    if (!repeats_ && !key.empty() && next_ < entries.size() && sameKey(entries[next_].key, key))
+        return next_++;
     const std::uint32_t hash = keyHash(key);
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
         const Slot& slot = slots_[at];
         if (slot.entry == 0) return None;
-        if (slot.hash == hash && sameKey(entries[slot.entry - 1].key, key)) return slot.entry - 1;
+        if (slot.hash == hash && sameKey(entries[slot.entry - 1].key, key)) {
+            next_ = slot.entry;
+            return slot.entry - 1;
+        }
     }
 }
 
 void TIniFile::KeyIndex::add(const std::vector<Entry>& entries, std::size_t i) {
-    if ((count_ + 1) * 2 > slots_.size()) {
-        std::vector<Slot> old = std::move(slots_);
-        slots_.assign(std::max<std::size_t>(16, old.size() * 2), Slot{});
-        const std::size_t mask = slots_.size() - 1;
-        for (const Slot& slot : old) {
-            if (slot.entry == 0) continue;
-            std::size_t at = slot.hash & mask;
-            while (slots_[at].entry != 0)
-                at = (at + 1) & mask;
-            slots_[at] = slot;
-        }
-    }
+    if ((count_ + 1) * 2 > slots_.size()) reserve(count_ + 1);
     const std::string_view key = entries[i].key;
     const std::uint32_t hash = keyHash(key);
     const std::size_t mask = slots_.size() - 1;
     std::size_t at = hash & mask;
     for (; slots_[at].entry != 0; at = (at + 1) & mask) {
         const Slot& slot = slots_[at];
-        if (slot.hash == hash && sameKey(entries[slot.entry - 1].key, key))
+        if (slot.hash == hash && sameKey(entries[slot.entry - 1].key, key)) {
+            repeats_ = true;
             return; // the first of repeated keys wins
+        }
     }
     slots_[at] = Slot{static_cast<std::uint32_t>(i + 1), hash};
     ++count_;
 }
 
+void TIniFile::KeyIndex::reserve(std::size_t n) {
+    std::size_t size = 16;
+    while (size < 2 * (n + 1))
+        size *= 2;
+    if (size <= slots_.size()) return;
+    const std::vector<Slot> old = std::move(slots_);
+    slots_.assign(size, Slot{});
+    const std::size_t mask = size - 1;
+    for (const Slot& slot : old) {
+        if (slot.entry == 0) continue;
+        std::size_t at = slot.hash & mask;
+        while (slots_[at].entry != 0)
+            at = (at + 1) & mask;
+        slots_[at] = slot;
+    }
+}
+
 void TIniFile::KeyIndex::clear() {
     slots_.clear();
     count_ = 0;
+    repeats_ = false;
+    next_ = 0;
 }
 
 std::string configDir() {
@@ -213,8 +228,9 @@ void TIniFile::load() {
         }
         s.entries.push_back(
             Entry{std::string(trimView(t.substr(0, eq))), std::string(trimView(t.substr(eq + 1)))});
-        s.index.add(s.entries, s.entries.size() - 1); // the first of repeated keys wins
     }
+    for (Section& s : sections_) // each index made once at its full size
+        reindex(s);
 }
 
 const TIniFile::Entry* TIniFile::find(const std::string& section, const std::string& key) const {
@@ -301,6 +317,7 @@ void TIniFile::WriteBool(const std::string& section, const std::string& key, boo
 
 void TIniFile::reindex(Section& s) {
     s.index.clear();
+    s.index.reserve(s.entries.size());
     for (std::size_t i = 0; i < s.entries.size(); ++i)
         if (!s.entries[i].key.empty()) s.index.add(s.entries, i);
 }

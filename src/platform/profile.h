@@ -77,6 +77,8 @@ private:
         // Indexes entry i unless an entry with the same key is indexed already.
         void add(const std::vector<Entry>& entries, std::size_t i);
         void clear();
+        // Room for n keys without growing.
+        void reserve(std::size_t n);
         std::size_t size() const { return count_; }
 
     private:
@@ -86,6 +88,11 @@ private:
         };
         std::vector<Slot> slots_;
         std::size_t count_ = 0;
+        // Lists are read key after key in the order they were written: the
+        // entry after the last one found is tried first. Only while no key
+        // repeats (then the first of them must win, not the one next in line).
+        bool repeats_ = false;
+        mutable std::size_t next_ = 0;
     };
     struct Section {
         std::string name;
