@@ -116,8 +116,27 @@ std::size_t TIniFile::KeyIndex::find(const std::vector<Entry>& entries, std::str
 
 void TIniFile::KeyIndex::add(const std::vector<Entry>& entries, std::size_t i) {
     if ((count_ + 1) * 2 > slots_.size()) reserve(count_ + 1);
+    insert(entries, i, keyHash(entries[i].key));
+}
+
+void TIniFile::KeyIndex::rebuild(const std::vector<Entry>& entries) {
+    clear();
+    reserve(entries.size());
+    // The hashes first, then the slots, each fetched from memory a few keys
+    // ahead: in a large section every slot is elsewhere.
+    std::vector<std::uint32_t> hashes(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        hashes[i] = keyHash(entries[i].key);
+    const std::size_t mask = slots_.size() - 1;
+    constexpr std::size_t Ahead = 16;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (i + Ahead < entries.size()) __builtin_prefetch(&slots_[hashes[i + Ahead] & mask], 1);
+        if (!entries[i].key.empty()) insert(entries, i, hashes[i]);
+    }
+}
+
+void TIniFile::KeyIndex::insert(const std::vector<Entry>& entries, std::size_t i, std::uint32_t hash) {
     const std::string_view key = entries[i].key;
-    const std::uint32_t hash = keyHash(key);
     const std::size_t mask = slots_.size() - 1;
     std::size_t at = hash & mask;
     for (; slots_[at].entry != 0; at = (at + 1) & mask) {
@@ -316,10 +335,7 @@ void TIniFile::WriteBool(const std::string& section, const std::string& key, boo
 }
 
 void TIniFile::reindex(Section& s) {
-    s.index.clear();
-    s.index.reserve(s.entries.size());
-    for (std::size_t i = 0; i < s.entries.size(); ++i)
-        if (!s.entries[i].key.empty()) s.index.add(s.entries, i);
+    s.index.rebuild(s.entries);
 }
 
 void TIniFile::EraseSection(const std::string& section) {

@@ -76,12 +76,14 @@ private:
         std::size_t find(const std::vector<Entry>& entries, std::string_view key) const;
         // Indexes entry i unless an entry with the same key is indexed already.
         void add(const std::vector<Entry>& entries, std::size_t i);
+        // Indexes every entry with a key, the first of repeated keys winning.
+        void rebuild(const std::vector<Entry>& entries);
         void clear();
-        // Room for n keys without growing.
-        void reserve(std::size_t n);
         std::size_t size() const { return count_; }
 
     private:
+        void reserve(std::size_t n); // room for n keys without growing
+        void insert(const std::vector<Entry>& entries, std::size_t i, std::uint32_t hash);
         struct Slot {
             std::uint32_t entry = 0; // entry number + 1; 0: free
             std::uint32_t hash = 0;
