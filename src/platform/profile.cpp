@@ -236,6 +236,16 @@ void TIniFile::load() {
                 } else {
                     cur = it->second; // a repeated header continues the first section
                 }
+                // Room for the lines up to the next header at once: a list of
+                // many entries would otherwise be moved again and again.
+                std::size_t end = text.find("\n[", pos);
+                if (end == std::string::npos) end = text.size();
+                const auto from = text.begin() + static_cast<std::ptrdiff_t>(std::min(pos, end));
+                const std::size_t lines = static_cast<std::size_t>(
+                    std::count(from, text.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
+                std::vector<Entry>& entries = sections_[cur].entries;
+                if (entries.size() + lines + 1 > entries.capacity()) // still doubling for repeated headers
+                    entries.reserve(std::max(entries.size() + lines + 1, 2 * entries.capacity()));
                 continue;
             }
         }
