@@ -58,7 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     shell::Wavetrap again;
     again.loadSettingsAtStartup();
-    if (again.pending.downloading != pending.downloading) std::abort();
+    if (again.pending.downloading != pending.downloading || again.pending.localName != pending.localName)
+        std::abort();
     if (again.startlinks.Items() != engines) std::abort();
     if (again.stats.stats_ip != ip || again.stats.stats_good != good || again.stats.stats_bad != bad)
         std::abort();
