@@ -178,6 +178,7 @@ void Scheduler::launchftp(const url::tlinfo& link) {
     s.reset = false;
     c.HostName = l.site;
     c.HostDirName = l.dir;
+    c.Passive = passiveSites.count(l.site + ":" + l.port) > 0; // PORT first, unless the site wanted passive
     c.HostFileName = l.fname;
     c.PassWord = l.pass;
     c.UserName = l.user;

@@ -40,6 +40,7 @@ void Scheduler::ftp11RequestDone(net::TFtpClient& sender, net::TFtpRequest, std:
     Slot& s = slotAt(n);
     s.awaiting = false;
     const SlotState at = s.state;
+    if (sender.Passive && !s.record.site.empty()) passiveSites.insert(s.record.site + ":" + s.record.port);
     // A slot already ended has no site left to blame.
     if (error != 0 && !s.record.site.empty()) stats_.addbad(s.record.site);
 

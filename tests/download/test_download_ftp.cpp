@@ -118,6 +118,26 @@ TEST_F(RealServers, UserAndPasswordFromTheURL) {
     EXPECT_TRUE(file("b.mp3") == expected("b.mp3")) << dump();
 }
 
+TEST_F(RealServers, SiteThatRefusesPortIsPassiveForTheRestOfTheRunOtherSitesStartWithPort) {
+    testpeers::FtpPeer refusing;
+    testpeers::FtpPeerOptions o;
+    o.host = "127.0.0.3";
+    o.root = root->path();
+    o.refuse = {"PORT"};
+    ASSERT_TRUE(refusing.start(o)) << refusing.output();
+    launch(url("a.mp3", refusing)); // slot 14 learns passive mode
+    ASSERT_TRUE(runToEnd()) << dump();
+    launch(url("d.mp3"));           // slot 14 again, another site: PORT first
+    launch(url("b.mp3", refusing)); // slot 13, fresh: passive at once
+    EXPECT_FALSE(s.slot(14).client->Passive);
+    EXPECT_TRUE(s.slot(13).client->Passive);
+    ASSERT_TRUE(runToEnd()) << dump();
+    for (const char* name : {"a.mp3", "b.mp3", "d.mp3"})
+        EXPECT_TRUE(file(name) == expected(name)) << name << dump();
+    EXPECT_EQ(linesContaining(s.ftpstatus, "13: > PORT"), 0) << dump();
+    EXPECT_EQ(linesContaining(s.ftpstatus, "14: > PORT"), 2) << dump();
+}
+
 TEST_F(RealServers, TransferResumedAfterTheServerDiedAndCameBack) {
     testpeers::FtpPeer slow;
     testpeers::FtpPeerOptions o;
