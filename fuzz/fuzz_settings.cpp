@@ -27,7 +27,9 @@ void writeFile(const std::string& name, std::string_view text) {
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     static QCoreApplication app(*argc, *argv);
-    dir = "/tmp/wavetrap-fuzz-settings-" + std::to_string(::getpid());
+    // In $TMPDIR (run-all points it at a memory file system: every write syncs).
+    const char* tmp = std::getenv("TMPDIR");
+    dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/wavetrap-fuzz-settings-" + std::to_string(::getpid());
     std::filesystem::create_directories(dir);
     ::setenv("WAVETRAP_CONFIG_DIR", dir.c_str(), 1);
     return 0;
