@@ -424,6 +424,14 @@ void Scheduler::timeouts(int n) {
                     if (rs > 100 && rs - 50 < whole && whole < rs + 50) {
                         setState(n, FileFinished);
                         s.fetched = true;
+                    } else if (c.AwaitingDataConnection()) {
+                        // The server never connected to the announced port
+                        // (behind NAT, say): this site is fetched passively,
+                        // as when the client's own data time-out runs out.
+                        memo(errorlog,
+                             std::to_string(n) + ": no data connection from the server: passive mode");
+                        c.Passive = true;
+                        setState(n, Connecting);
                     } else {
                         memo(errorlog, std::to_string(n) + ": transfer stalled: state " +
                                            std::to_string(number(s.state)));

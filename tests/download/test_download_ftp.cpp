@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <sys/stat.h>
 
 using namespace roadtest;
@@ -136,6 +137,21 @@ TEST_F(RealServers, SiteThatRefusesPortIsPassiveForTheRestOfTheRunOtherSitesStar
         EXPECT_TRUE(file(name) == expected(name)) << name << dump();
     EXPECT_EQ(linesContaining(s.ftpstatus, "13: > PORT"), 0) << dump();
     EXPECT_EQ(linesContaining(s.ftpstatus, "14: > PORT"), 2) << dump();
+}
+
+TEST_F(RealServers, ServerThatNeverConnectsInActiveModeIsFetchedPassively) {
+    // The slot's stall check comes before the client's data time-out.
+    testpeers::FtpPeer natted;
+    testpeers::FtpPeerOptions o;
+    o.host = "127.0.0.3";
+    o.root = root->path();
+    o.activeFault = "silent";
+    ASSERT_TRUE(natted.start(o)) << natted.output();
+    launch(url("c.mp3", natted));
+    ASSERT_TRUE(runToEnd()) << dump();
+    EXPECT_TRUE(file("c.mp3") == expected("c.mp3")) << dump();
+    EXPECT_TRUE(hasLine(s.errorlog, "14: no data connection from the server: passive mode")) << dump();
+    EXPECT_EQ(s.passiveSites, (std::set<std::string>{"127.0.0.3:" + std::to_string(natted.port())}));
 }
 
 TEST_F(RealServers, TransferResumedAfterTheServerDiedAndCameBack) {
