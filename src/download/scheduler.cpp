@@ -456,6 +456,9 @@ void Scheduler::timeouts(int n) {
 std::string Scheduler::localNameFor(int n, std::int64_t remoteSize) {
     const Slot& s = slotAt(n);
     if (auto it = localNames.find(s.record.url); it != localNames.end()) return it->second;
+    // Still pending from an earlier run (fetched again with get, not resume).
+    if (auto it = pending_.localName.find(s.record.url); it != pending_.localName.end())
+        return localNames[s.record.url] = it->second;
     auto taken = [&](const std::string& name) {
         for (int m = 1; m <= SlotCount; ++m) {
             const Slot& o = slotAt(m);
