@@ -17,8 +17,11 @@
 
 namespace {
 
+// In $TMPDIR (run-all points it at a memory file system: every write syncs).
 std::string tempPath(const char* what) {
-    return "/tmp/wavetrap-fuzz-profile-" + std::to_string(::getpid()) + "-" + what;
+    const char* tmp = std::getenv("TMPDIR");
+    return std::string(tmp && *tmp ? tmp : "/tmp") + "/wavetrap-fuzz-profile-" + std::to_string(::getpid()) +
+           "-" + what;
 }
 
 // The section names of the text, found the way the store finds them.

@@ -2,7 +2,12 @@
 // then a line "=====", then the text of "wavbin". The program starts with
 // them (stored window properties, pending downloads, proxy, engine list),
 // saves at exit, and a second start must read back what the first one held.
-#include "shell/wavetrap.h"
+// Only the parts that read and write the two files are built (as the program
+// wires them), not the fourteen download slots: many more inputs a second.
+#include "download/pending.h"
+#include "platform/signal.h"
+#include "results/site_stats.h"
+#include "shell/startup_settings.h"
 
 #include <QCoreApplication>
 
@@ -23,11 +28,30 @@ void writeFile(const std::string& name, std::string_view text) {
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
+// The program's settings parts, wired as in the program.
+struct Stored {
+    download::PendingDownloads pending;
+    results::SiteStats stats;
+    search::EngineList startlinks;
+    search::ProxyControls proxyControls;
+    shell::Settings settings{pending, startlinks, proxyControls};
+    shell::SettingsWindow cfg{settings, startlinks, proxyControls};
+    shell::MainWindowStorage mainStorage{stats};
+    platform::Receiver receiver;
+
+    Stored() {
+        stats.statisticsReset.connect(receiver, [this] { pending.clear(); });
+        shell::loadSettingsAtStartup(mainStorage, cfg, settings, startlinks);
+    }
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     static QCoreApplication app(*argc, *argv);
-    dir = "/tmp/wavetrap-fuzz-settings-" + std::to_string(::getpid());
+    // In $TMPDIR (run-all points it at a memory file system: every write syncs).
+    const char* tmp = std::getenv("TMPDIR");
+    dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/wavetrap-fuzz-settings-" + std::to_string(::getpid());
     std::filesystem::create_directories(dir);
     ::setenv("WAVETRAP_CONFIG_DIR", dir.c_str(), 1);
     return 0;
@@ -42,10 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     download::PendingDownloads pending;
     platform::StringList engines, ip, good, bad;
-    shell::WindowPlacement cfgPlace;
+    shell::WindowPlacement cfgPlace, mainPlace;
     {
-        shell::Wavetrap w;
-        w.loadSettingsAtStartup();
+        Stored w;
         for (const std::string& url : w.pending.downloading)
             if (url.empty()) std::abort(); // nothing to resume in an empty entry
         pending = w.pending;
@@ -54,14 +77,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         good = w.stats.stats_good;
         bad = w.stats.stats_bad;
         cfgPlace = w.cfg.placement;
-        w.saveSettingsAtExit();
+        mainPlace = w.mainStorage.placement;
+        shell::saveSettingsAtExit(w.mainStorage, w.cfg, w.settings);
     }
-    shell::Wavetrap again;
-    again.loadSettingsAtStartup();
-    if (again.pending.downloading != pending.downloading) std::abort();
+    Stored again;
+    if (again.pending.downloading != pending.downloading || again.pending.localName != pending.localName)
+        std::abort();
     if (again.startlinks.Items() != engines) std::abort();
     if (again.stats.stats_ip != ip || again.stats.stats_good != good || again.stats.stats_bad != bad)
         std::abort();
-    if (!(again.cfg.placement == cfgPlace)) std::abort();
+    if (!(again.cfg.placement == cfgPlace) || !(again.mainStorage.placement == mainPlace)) std::abort();
     return 0;
 }

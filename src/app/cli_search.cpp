@@ -288,11 +288,18 @@ bool searchAll(shell::Wavetrap& w, const SearchOptions& opt,
     const StopSignals catching;
     // A query that failed says why (an engine that answers 404, a proxy that
     // refuses, a name that does not resolve); -v tells every outcome.
-    platform::ScopedConnection outcomes = d.queryDone.connect(
-        [&opt](const std::string& url, int status, const std::string& reason, int error, std::int64_t bytes) {
+    // Through a proxy, the proxy is named: its refusal reads like the engine's.
+    const search::ProxyControls& proxy = w.proxyControls;
+    const std::string via = proxy.useproxy
+                                ? " (through the proxy " + proxy.proxynamein +
+                                      (proxy.proxyportin.empty() ? "" : ":" + proxy.proxyportin) + ")"
+                                : "";
+    platform::ScopedConnection outcomes =
+        d.queryDone.connect([&opt, &via](const std::string& url, int status, const std::string& reason,
+                                         int error, std::int64_t bytes) {
             const bool failedQuery = status != 200 || (error != 0 && error != 3);
             if (opt.verbose || failedQuery)
-                std::cerr << "wavetrap-cli: " << outcome(url, status, reason, error, bytes) << "\n";
+                std::cerr << "wavetrap-cli: " << outcome(url, status, reason, error, bytes) << via << "\n";
         });
     const std::uint64_t before = d.queriesStarted();
     d.search.Text = opt.phrase;

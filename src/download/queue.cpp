@@ -19,6 +19,11 @@ void resumePending(PendingDownloads& pending, url::UrlInfo& urlinfo, Scheduler& 
         const url::tlinfo link = urlinfo.info(pending.downloading.front());
         pending.downloading.erase(pending.downloading.begin());
         if (!pending.downloadingsize.empty()) pending.downloadingsize.erase(pending.downloadingsize.begin());
+        // A file written under another name goes on in that file.
+        if (auto it = pending.localName.find(link.url); it != pending.localName.end()) {
+            scheduler.localNames[link.url] = it->second;
+            pending.localName.erase(it);
+        }
         scheduler.launchftp(link);
     }
 }

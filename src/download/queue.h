@@ -20,7 +20,8 @@ void getfileslocalClick(platform::ListView& List, const platform::ListView* site
                         url::UrlInfo& urlinfo, Scheduler& scheduler);
 
 // Start-up: every pending download, first to last, leaves the pending lists
-// and is handed to launchftp (which records it again when its transfer starts).
+// and is handed to launchftp (which records it again when its transfer starts);
+// one written under another local name keeps writing that file.
 void resumePending(PendingDownloads& pending, url::UrlInfo& urlinfo, Scheduler& scheduler);
 
 } // namespace download

@@ -178,6 +178,7 @@ void Scheduler::launchftp(const url::tlinfo& link) {
     s.reset = false;
     c.HostName = l.site;
     c.HostDirName = l.dir;
+    c.Passive = passiveSites.count(l.site + ":" + l.port) > 0; // PORT first, unless the site wanted passive
     c.HostFileName = l.fname;
     c.PassWord = l.pass;
     c.UserName = l.user;
@@ -200,6 +201,7 @@ void Scheduler::dropPending(const std::string& url) {
         if (i < sz.size()) sz.erase(sz.begin() + static_cast<std::ptrdiff_t>(i));
         dl.erase(dl.begin() + static_cast<std::ptrdiff_t>(i));
     }
+    pending_.localName.erase(url);
 }
 
 void Scheduler::abort(int n, const std::string& reason) {
@@ -422,6 +424,14 @@ void Scheduler::timeouts(int n) {
                     if (rs > 100 && rs - 50 < whole && whole < rs + 50) {
                         setState(n, FileFinished);
                         s.fetched = true;
+                    } else if (c.AwaitingDataConnection()) {
+                        // The server never connected to the announced port
+                        // (behind NAT, say): this site is fetched passively,
+                        // as when the client's own data time-out runs out.
+                        memo(errorlog,
+                             std::to_string(n) + ": no data connection from the server: passive mode");
+                        c.Passive = true;
+                        setState(n, Connecting);
                     } else {
                         memo(errorlog, std::to_string(n) + ": transfer stalled: state " +
                                            std::to_string(number(s.state)));
@@ -439,19 +449,32 @@ void Scheduler::timeouts(int n) {
 
 // The file name a transfer writes: the remote name, unless that local file
 // is being written by another slot, was finished under another URL in this
-// run, or is larger than the remote file; then "name (2).mp3", "name (3).mp3"...
-// A URL keeps the name it was first given (a resume writes the same file).
+// run, is the partial file of another pending URL, or is larger than the
+// remote file; then "name (2).mp3", "name (3).mp3"... A URL keeps the name it
+// was first given (a resume writes the same file, also after a restart: the
+// pending list keeps the names that are not the remote one).
 std::string Scheduler::localNameFor(int n, std::int64_t remoteSize) {
     const Slot& s = slotAt(n);
     if (auto it = localNames.find(s.record.url); it != localNames.end()) return it->second;
+    // Still pending from an earlier run (fetched again with get, not resume).
+    if (auto it = pending_.localName.find(s.record.url); it != pending_.localName.end())
+        return localNames[s.record.url] = it->second;
     auto taken = [&](const std::string& name) {
         for (int m = 1; m <= SlotCount; ++m) {
             const Slot& o = slotAt(m);
+            // FileFinished: written whole, not yet counted among the finished.
             const bool writing = o.state == StartTransfer || o.state == TransferAnswered ||
-                                 o.state == TransferConfirmed || o.state == ResumeRefused;
+                                 o.state == TransferConfirmed || o.state == ResumeRefused ||
+                                 o.state == FileFinished;
             if (m != n && writing && o.client->LocalFileName == name) return true;
         }
         if (auto f = finishedAs.find(name); f != finishedAs.end() && f->second != s.record.url) return true;
+        for (const std::string& url : pending_.downloading) {
+            if (url == s.record.url) continue;
+            const auto own = pending_.localName.find(url);
+            if ((own != pending_.localName.end() ? own->second : url::splitUrl(url).fname) == name)
+                return true;
+        }
         struct stat st {};
         return remoteSize > 0 && ::lstat(name.c_str(), &st) == 0 && st.st_size > remoteSize;
     };
@@ -479,12 +502,14 @@ void Scheduler::transferStart(int n) {
     setStatusBar("Downloading " + s.record.fname);
     stats_.addgood(c.HostName);
     memo(ftpstatus, "Entering State " + std::to_string(number(s.state)));
+    // The name first, so the pending entry saved below carries it.
+    c.LocalFileName = localNameFor(n, c.RemoteSize());
     pending_.downloading.push_back(s.record.url);
     pending_.downloadingsize.push_back(std::to_string(c.RemoteSize()));
+    if (c.LocalFileName != s.record.fname) pending_.localName[s.record.url] = c.LocalFileName;
     memo(abortout, "Starting download");
     s.resumeAt = 0;
     savecfg();
-    c.LocalFileName = localNameFor(n, c.RemoteSize());
     c.RestGet();
     s.awaiting = true;
     hooks.addToLog(s.record.url);

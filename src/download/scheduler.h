@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 
 namespace download {
@@ -80,6 +81,9 @@ public:
     // The local name each URL was given in this run, and the URL each name
     // was finished under: a second file of the same name goes to a free name.
     std::map<std::string, std::string> localNames, finishedAs;
+    // Sites ("host:port") whose data connections went passive in this run (PORT refused,
+    // 425, or no connection in time): every later visit starts passive.
+    std::set<std::string> passiveSites;
     std::string StatusBar1 = "Status";
 
     // The memos keep at most this many lines (the oldest go first).

@@ -34,12 +34,18 @@ bool confirmed(const net::TFtpClient& c) {
 
 } // namespace
 
-void Scheduler::ftp11RequestDone(net::TFtpClient& sender, net::TFtpRequest, std::uint16_t error) {
+void Scheduler::ftp11RequestDone(net::TFtpClient& sender, net::TFtpRequest rqType, std::uint16_t error) {
     const int n = sender.Tag;
     if (n < 1 || n > SlotCount) return;
     Slot& s = slotAt(n);
     s.awaiting = false;
+    // A transfer that ends (also broken off by a stall) with bytes received
+    // made progress; the progress events come before each block is counted,
+    // so a transfer whose data came in one block never reports it there.
+    if ((rqType == net::ftpRestGetAsync || rqType == net::ftpGetAsync) && sender.ByteCount() > 0)
+        s.gotData = true;
     const SlotState at = s.state;
+    if (sender.Passive && !s.record.site.empty()) passiveSites.insert(s.record.site + ":" + s.record.port);
     // A slot already ended has no site left to blame.
     if (error != 0 && !s.record.site.empty()) stats_.addbad(s.record.site);
 

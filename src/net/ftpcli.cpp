@@ -44,6 +44,10 @@ bool TFtpClient::Connected() const {
     return d_->control.State() != wsClosed;
 }
 
+bool TFtpClient::AwaitingDataConnection() const {
+    return d_->awaitingConnect;
+}
+
 void TFtpClient::ChangeState(TFtpState st) {
     d_->ChangeState(st);
 }

@@ -160,6 +160,9 @@ public:
     TFtpRequest RequestType() const { return request_; }
     // Whether the control connection is up (its socket is not closed).
     bool Connected() const;
+    // Active mode: the transfer command went out and the server has not yet
+    // connected to the announced port (what the data time-out waits for).
+    bool AwaitingDataConnection() const;
 
     // Sets the state from outside (the download scheduler's time-out does);
     // fires OnStateChange like every change.

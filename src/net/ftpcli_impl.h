@@ -52,19 +52,20 @@ struct TFtpClient::Impl {
     bool localAccepted = false;    // ... the server accepted the transfer: the file may be written
     std::string localName;         // ... its name
     std::uint32_t startTick = 0;
-    std::int64_t resumePos = 0; // where the transfer starts in the local file
-    std::string transferWord;   // "RETR", "LIST", "NLST", "STOR", "APPE"
-    bool finalReceived = false; // the transfer's final reply (226/250) came
-    bool dataClosed = false;    // the data connection of the transfer closed
-    bool writeFailed = false;   // writing the local file failed during the transfer
-    bool abortedXfer = false;   // the progress handler stopped the transfer
-    bool xferMultiLine = false; // a multi-line reply to the transfer is under way (end line not yet seen)
-    bool earlyAccept = false;   // the server connected to the data port before the transfer began
-    std::uint32_t deadline = 0; // of the synchronous Abort, moved on by progress
-    std::uint32_t seqSteps = 0; // the steps the running sequence began with
-    bool passiveData = false;   // the data socket connects out (passive mode)
-    int passiveError = 0;       // ... its connection failed with this code
-    platform::TTimer dataTimer; // the server's data connection (active mode) is waited for this long
+    std::int64_t resumePos = 0;   // where the transfer starts in the local file
+    std::string transferWord;     // "RETR", "LIST", "NLST", "STOR", "APPE"
+    bool finalReceived = false;   // the transfer's final reply (226/250) came
+    bool dataClosed = false;      // the data connection of the transfer closed
+    bool writeFailed = false;     // writing the local file failed during the transfer
+    bool abortedXfer = false;     // the progress handler stopped the transfer
+    bool xferMultiLine = false;   // a multi-line reply to the transfer is under way (end line not yet seen)
+    bool earlyAccept = false;     // the server connected to the data port before the transfer began
+    bool awaitingConnect = false; // active mode: the transfer was asked for, the server has not connected
+    std::uint32_t deadline = 0;   // of the synchronous Abort, moved on by progress
+    std::uint32_t seqSteps = 0;   // the steps the running sequence began with
+    bool passiveData = false;     // the data socket connects out (passive mode)
+    int passiveError = 0;         // ... its connection failed with this code
+    platform::TTimer dataTimer;   // the server's data connection (active mode) is waited for this long
     std::array<char, 65536> dataBuf{};
     // The pipe that carries received file data to the local file (ftpdata.cpp).
     struct SplicePipe {

@@ -103,6 +103,7 @@ void TFtpClient::Impl::CloseDataSocket() {
     data.OnDataSent = nullptr;
     data.OnSessionConnected = nullptr;
     earlyAccept = false;
+    awaitingConnect = false;
     dataTimer.setEnabled(false);
     data.Close();
 }
@@ -305,7 +306,8 @@ void TFtpClient::Impl::TransferAsync(const char* word, TFtpRequest rq) {
         TriggerRequestDone(425);
         return;
     }
-    if (!passiveData && q.Timeout > 0 && data.State() == wsListening && !earlyAccept) {
+    awaitingConnect = !passiveData && data.State() == wsListening && !earlyAccept;
+    if (awaitingConnect && q.Timeout > 0) {
         dataTimer.setInterval(q.Timeout * 1000);
         dataTimer.setEnabled(true);
     }
@@ -398,6 +400,7 @@ void TFtpClient::Impl::DataSessionAvailable(std::uint16_t) {
         if (h == INVALID_SOCKET) return;
         data.Close(); // the listening socket
         dataTimer.setEnabled(false);
+        awaitingConnect = false;
     }
     data.OnSessionClosed = [this](TWSocket*, std::uint16_t e) { Guard([&] { DataSessionClosed(e); }); };
     data.OnDataAvailable = [this](TWSocket*, std::uint16_t e) { Guard([&] { DataAvailable(e); }); };

@@ -243,10 +243,15 @@ void FormStorage::restorePlacement(const platform::TIniFile& ini) {
     if (parseFour(ini.ReadString(s, "NormPos", ""), four)) {
         if (layout_.resizable) {
             p.NormPos = clampToScreen({four[0], four[1], four[2], four[3]});
-        } else { // moved, not resized
+        } else { // moved, not resized: the window keeps its size wherever it is held
             const long long w = static_cast<long long>(p.NormPos[2]) - p.NormPos[0];
             const long long h = static_cast<long long>(p.NormPos[3]) - p.NormPos[1];
-            p.NormPos = clampToScreen({four[0], four[1], four[0] + w, four[1] + h});
+            auto start = [](long long at, long long extent) {
+                const long long last = std::max<long long>(MinScreenCoordinate, MaxScreenCoordinate - extent);
+                return std::clamp<long long>(at, MinScreenCoordinate, last);
+            };
+            const long long left = start(four[0], w), top = start(four[1], h);
+            p.NormPos = clampToScreen({left, top, left + w, top + h});
         }
     }
     if (!(p == before)) setPlacement_(p);

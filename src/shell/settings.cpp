@@ -3,6 +3,8 @@
 #include "platform/profile.h"
 #include "shell/formstorage.h"
 
+#include <algorithm>
+
 namespace shell {
 namespace {
 
@@ -18,6 +20,41 @@ void writePendingList(platform::TIniFile& ini, const std::string& section, const
     ini.WriteInteger(section, "count", static_cast<int>(list.size()));
     for (std::size_t i = 0; i < list.size(); ++i)
         ini.WriteString(section, std::to_string(i), list[i]);
+}
+
+// A local name read back from the file: a plain file name in the download
+// directory, never a path (a damaged file must not send a download elsewhere).
+bool plainFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+// The pending URLs written under another local name: "count", then for each
+// "i" the URL and "i.name" its local name. Only entries whose URL is pending
+// are read; the section is written only while it has entries.
+void readLocalNames(const platform::TIniFile& ini, const platform::StringList& pending,
+                    std::map<std::string, std::string>& into) {
+    const char* section = "downloadingnames";
+    const int count = storedListLength(ini.ReadInteger(section, "count", 0), ini.KeyCount(section));
+    for (int i = 0; i < count; ++i) {
+        const std::string url = ini.ReadString(section, std::to_string(i), "");
+        const std::string name = ini.ReadString(section, std::to_string(i) + ".name", "");
+        if (plainFileName(name) && std::find(pending.begin(), pending.end(), url) != pending.end())
+            into[url] = name;
+    }
+}
+
+void writeLocalNames(platform::TIniFile& ini, const platform::StringList& pending,
+                     const std::map<std::string, std::string>& names) {
+    const char* section = "downloadingnames";
+    ini.EraseSection(section);
+    int i = 0;
+    for (const auto& [url, name] : names) {
+        if (std::find(pending.begin(), pending.end(), url) == pending.end()) continue;
+        ini.WriteString(section, std::to_string(i), url);
+        ini.WriteString(section, std::to_string(i) + ".name", name);
+        ++i;
+    }
+    if (i > 0) ini.WriteInteger(section, "count", i);
 }
 
 } // namespace
@@ -38,6 +75,7 @@ void Settings::loadcfg() {
         pending_.downloading.push_back(urls[i]);
         pending_.downloadingsize.push_back(i < sizes.size() ? sizes[i] : "0");
     }
+    readLocalNames(ini, pending_.downloading, pending_.localName);
 
     path = ini.ReadString("Settings", "path", path);
     proxy.proxyname = ini.ReadString("Settings", "proxyname", "");
@@ -59,6 +97,7 @@ void Settings::savecfg() {
     platform::IniBatch batch(ini);
     writePendingList(ini, "downloading", pending_.downloading);
     writePendingList(ini, "downloadings", pending_.downloadingsize);
+    writeLocalNames(ini, pending_.downloading, pending_.localName);
     ini.WriteString("Settings", "path", path);
     ini.WriteString("Settings", "proxyname", proxy.proxyname);
     ini.WriteString("Settings", "proxyport", proxy.proxyport);

@@ -4,6 +4,8 @@
 //
 //   [downloading]   count, 0 .. count-1   pending URLs in queue order
 //   [downloadings]  count, 0 .. count-1   the size beside each
+//   [downloadingnames] count, i and i.name  pending URLs written under another
+//                   local name, and that name (only while there are any)
 //   [Settings]      path, proxyname, proxyport, proxy
 //   [Links]         0 .. 30               one engine entry per key
 

@@ -17,10 +17,7 @@ Wavetrap::Wavetrap()
     extractor.scanned.connect(receiver_, [this] { table.List.SetVisible(true); });
     // Resetting the statistics (or finding them corrupt) also forgets the
     // downloads that were under way.
-    stats.statisticsReset.connect(receiver_, [this] {
-        pending.downloading.clear();
-        pending.downloadingsize.clear();
-    });
+    stats.statisticsReset.connect(receiver_, [this] { pending.clear(); });
     scheduler.hooks.savecfg.connect(receiver_, [this] { settings.savecfg(); });
     scheduler.hooks.addToLog.connect(receiver_, [this](const std::string& url) { downloadLog.append(url); });
     cfg.OnSchedulerInterval.connect(receiver_, [this](int ms) { scheduler.dfatimer.setInterval(ms); });

@@ -4,6 +4,7 @@
 
 #include "road_support.h"
 
+#include "peers/dialogue_server.h"
 #include "peers/ftp_peer.h"
 #include "peers/http_peers.h"
 #include "peers/process.h"
@@ -219,6 +220,60 @@ TEST_F(CliGet, KilledRunIsCompletedByResume) {
     EXPECT_EQ(run({"resume", "--pace", "1", "-C", out.path()}, &output), 0) << output;
     EXPECT_EQ(testsupport::readFile(out.file("big.mp3")), content(400000, 3));
     EXPECT_TRUE(pending().empty());
+}
+
+// Scripted log-in and transfer of /pub/x.mp3 (size, bytes from..from+count).
+std::string scriptedTransfer(int size, int from, int count, const std::string& end) {
+    return "S: 220 ready\nC: USER anonymous\nS: 331 pw\nC: PASS wavetrap@example.com\nS: 230 ok\n"
+           "C: SIZE /pub/x.mp3\nS: 213 " +
+           std::to_string(size) + "\nC: TYPE I\nS: 200 ok\nCP: PORT \nS: 200 ok\n" +
+           (from ? "C: REST " + std::to_string(from) + "\nS: 350 ok\n" : "") +
+           "C: RETR /pub/x.mp3\nS: 150 ok\nDATACONNECT\nDATAFILL " + std::to_string(from) + " " +
+           std::to_string(count) + "\n" + end;
+}
+
+TEST_F(CliGet, SecondFileOfTheSameNameIsResumedUnderItsOwnNameAfterARestart) {
+    // x.mp3 from two sites in one run: a's arrives whole as x.mp3; b's (a log-in
+    // refused first, so it starts later) goes to "x (2).mp3", and the run is
+    // killed. Going on (by resume, or by get of b's URL) must continue
+    // "x (2).mp3", not append to a's file.
+    for (const char* how : {"resume", "get"}) {
+        SCOPED_TRACE(how);
+        const std::string dir = out.path() + "/" + how;
+        ::mkdir(dir.c_str(), 0755);
+        testpeers::DialogueServer a, b;
+        ASSERT_TRUE(a.start(testpeers::Dialogue::fromText(
+                                scriptedTransfer(1000, 0, 1000, "DATACLOSE\nS: 226 ok\nWAITCLOSE\n")),
+                            "127.0.0.2"));
+        ASSERT_TRUE(b.start(testpeers::Dialogue::fromText(
+                                "S: 421 busy\nWAITCLOSE\nACCEPT\n" +
+                                scriptedTransfer(1200, 0, 400, "DATAWAITCLOSE\nACCEPT\n") +
+                                scriptedTransfer(1200, 400, 800, "DATACLOSE\nS: 226 ok\nWAITCLOSE\n")),
+                            "127.0.0.3"));
+        auto u = [](const testpeers::DialogueServer& d) {
+            return "ftp://" + d.host() + ":" + std::to_string(d.port()) + "/pub/x.mp3";
+        };
+        testpeers::ChildProcess p;
+        ASSERT_TRUE(p.start(WAVETRAP_CLI_PATH, {"get", "--pace", "1", "-C", dir, u(b), u(a)}));
+        ASSERT_TRUE(
+            platform::runUntil([&] { return sizeOf(dir + "/x (2).mp3") == 400 || !p.running(); }, 30000))
+            << p.output();
+        ASSERT_TRUE(p.running()) << p.output();
+        ::kill(static_cast<pid_t>(p.pid()), SIGKILL);
+        ASSERT_TRUE(platform::runUntil([&] { return !p.running(); }, 10000));
+        EXPECT_EQ(pending(), (platform::StringList{u(b)}));
+
+        std::string output;
+        const std::vector<std::string> again = how == std::string("get")
+                                                   ? std::vector<std::string>{"get", "-C", dir, u(b)}
+                                                   : std::vector<std::string>{"resume", "-C", dir};
+        EXPECT_EQ(run(again, &output), 0) << output;
+        EXPECT_TRUE(platform::runUntil([&] { return b.finished(); }, 5000)) << b.where();
+        EXPECT_TRUE(a.errors().empty() && b.errors().empty()) << b.where();
+        EXPECT_TRUE(testsupport::readFile(dir + "/x.mp3") == testpeers::fillBytes(0, 1000));
+        EXPECT_TRUE(testsupport::readFile(dir + "/x (2).mp3") == testpeers::fillBytes(0, 1200));
+        EXPECT_TRUE(pending().empty());
+    }
 }
 
 TEST_F(CliGet, TerminatedRunSavesItsPendingDownloadsAndLog) {

@@ -236,6 +236,25 @@ TEST_F(Dialogues, SiteWhoseTransfersNeverReceiveDataIsGivenUp) {
     EXPECT_TRUE(file("x.mp3").empty());
 }
 
+TEST_F(Dialogues, ProgressStartsTheCountOfFruitlessTransfersAgain) {
+    // Four stalls, one that brings 100 bytes, four more stalls: never five
+    // fruitless transfers in a row, so the site is not given up.
+    auto stall = [](int from, int bytes) {
+        return login() + (from ? "C: REST " + std::to_string(from) + "\nS: 350 ok\n" : "") +
+               "C: RETR /pub/x.mp3\nS: 150 ok\nDATACONNECT\n" +
+               (bytes ? "DATAFILL " + std::to_string(from) + " " + std::to_string(bytes) + "\n" : "") +
+               "WAITCLOSE\nACCEPT\n";
+    };
+    std::string d;
+    for (int i = 0; i < 9; ++i)
+        d += i < 4 ? stall(0, 0) : i == 4 ? stall(0, 100) : stall(100, 0);
+    play(d + login() + "C: REST 100\nS: 350 ok\n" + retr(100, 900) + "WAITCLOSE\n");
+    ASSERT_TRUE(runToEnd(120000)) << dump();
+    expectPlayed();
+    EXPECT_TRUE(file("x.mp3") == fillBytes(0, 1000)) << dump();
+    EXPECT_EQ(done, (std::vector<std::pair<std::string, bool>>{{url(), true}}));
+}
+
 TEST_F(Dialogues, Reply530ToThePasswordLogsInAgain) {
     play("S: 220 ready\nC: USER anonymous\nS: 331 Password\nC: PASS wavetrap@example.com\n"
          "S: 530 Login incorrect.\n");

@@ -435,19 +435,24 @@ TEST(FtpConnectFailures, RefusedPortAndUnknownHost) {
 
 TEST_F(FtpRealServer, PassiveModeWhenPortIsRefusedEpsvThenPasv) {
     // Each server refuses what a row names; the transfer of RestGet still
-    // arrives whole, and the client stays in passive mode.
+    // arrives whole, and the client stays in passive mode. A server that
+    // never connects in active mode costs the session (425 after Timeout):
+    // the next session's transfer is passive.
     struct Row {
         const char* name;
         std::vector<std::string> refuse; // pyftpdlib; empty with vsftpd: vsftpd with port_enable=NO
         bool vsftpd;
         bool passiveBefore;
         std::vector<std::string> dataCommands; // PORT, EPSV, PASV as sent, in order
+        std::string activeFault;               // pyftpdlib: "425" to the transfer, or "silent"
     };
     const Row rows[] = {
-        {"PORT refused", {"PORT"}, false, false, {"PORT", "EPSV"}},
-        {"PORT and EPSV refused", {"PORT", "EPSV"}, false, false, {"PORT", "EPSV", "PASV"}},
-        {"already passive", {}, false, true, {"EPSV"}},
-        {"vsftpd without PORT", {}, true, false, {"PORT", "EPSV"}},
+        {"PORT refused", {"PORT"}, false, false, {"PORT", "EPSV"}, ""},
+        {"PORT and EPSV refused", {"PORT", "EPSV"}, false, false, {"PORT", "EPSV", "PASV"}, ""},
+        {"already passive", {}, false, true, {"EPSV"}, ""},
+        {"425 to RETR", {}, false, false, {"PORT", "EPSV"}, "425"},
+        {"no data connection in time", {}, false, false, {"PORT", "EPSV"}, "silent"},
+        {"vsftpd without PORT", {}, true, false, {"PORT", "EPSV"}, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -464,6 +469,7 @@ TEST_F(FtpRealServer, PassiveModeWhenPortIsRefusedEpsvThenPasv) {
             testpeers::FtpPeerOptions opt;
             opt.root = served_->path();
             opt.refuse = row.refuse;
+            opt.activeFault = row.activeFault;
             ASSERT_TRUE(py.start(opt)) << py.output();
             c.HostName = py.host();
             c.Port = std::to_string(py.port());
@@ -472,13 +478,23 @@ TEST_F(FtpRealServer, PassiveModeWhenPortIsRefusedEpsvThenPasv) {
         c.PassWord = "guest@example.com";
         c.HostFileName = c.LocalFileName = "small.mp3";
         c.Passive = row.passiveBefore;
+        c.Timeout = 1;
         std::filesystem::remove(local_.file("small.mp3"));
-        EXPECT_EQ(run(c, r, &TFtpClient::Open), std::make_pair(1, 0)) << c.LastReply();
-        EXPECT_EQ(run(c, r, &TFtpClient::User), std::make_pair(2, 0)) << c.LastReply();
-        if (c.StatusCode() == 331) {
-            EXPECT_EQ(run(c, r, &TFtpClient::Pass), std::make_pair(3, 0)) << c.LastReply();
+        auto logIn = [&] {
+            EXPECT_EQ(run(c, r, &TFtpClient::Open), std::make_pair(1, 0)) << c.LastReply();
+            EXPECT_EQ(run(c, r, &TFtpClient::User), std::make_pair(2, 0)) << c.LastReply();
+            if (c.StatusCode() == 331) {
+                EXPECT_EQ(run(c, r, &TFtpClient::Pass), std::make_pair(3, 0)) << c.LastReply();
+            }
+            EXPECT_EQ(run(c, r, &TFtpClient::TypeSet), std::make_pair(36, 0)) << c.LastReply();
+        };
+        logIn();
+        if (row.activeFault == "silent") {
+            EXPECT_EQ(run(c, r, &TFtpClient::RestGet), std::make_pair(38, 425)) << c.ErrorMessage();
+            EXPECT_TRUE(c.Passive);
+            EXPECT_FALSE(c.Connected());
+            logIn();
         }
-        EXPECT_EQ(run(c, r, &TFtpClient::TypeSet), std::make_pair(36, 0)) << c.LastReply();
         EXPECT_EQ(run(c, r, &TFtpClient::RestGet), std::make_pair(38, 0)) << c.ErrorMessage();
         EXPECT_TRUE(ftptest::fileHolds(local_.file("small.mp3"), fillBytes(0, 5000)));
         EXPECT_TRUE(c.Passive);

@@ -34,6 +34,7 @@ bool FtpPeer::restart() {
         args.push_back("--refuse");
         args.push_back(cmd);
     }
+    if (!options_.activeFault.empty()) args.insert(args.end(), {"--active-fault", options_.activeFault});
     if (options_.rateLimit > 0) args.insert(args.end(), {"--rate", std::to_string(options_.rateLimit)});
     // Debian's Python: its modules import only under /usr/bin/python3.
     if (!proc_.start("/usr/bin/python3", args)) return false;
@@ -49,14 +50,15 @@ bool VsftpdPeer::start(const std::string& root, bool allowPort, const std::strin
     port_ = freePort(host);
     if (port_ == 0) return false;
     const passwd* pw = ::getpwuid(::getuid());
-    const std::string conf = "listen=YES\nlisten_ipv6=NO\nlisten_address=" + host +
-                             "\nlisten_port=" + std::to_string(port_) +
-                             "\nbackground=NO\nrun_as_launching_user=YES\n"
-                             "anonymous_enable=YES\nno_anon_password=YES\nanon_root=" + root +
-                             "\nlocal_enable=NO\nwrite_enable=NO\nport_enable=" + (allowPort ? "YES" : "NO") +
-                             "\npasv_enable=YES\npasv_address=" + host +
-                             "\nseccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\nxferlog_enable=NO\n"
-                             "ftp_username=" + (pw ? pw->pw_name : "ftp") + "\n";
+    const std::string conf =
+        "listen=YES\nlisten_ipv6=NO\nlisten_address=" + host + "\nlisten_port=" + std::to_string(port_) +
+        "\nbackground=NO\nrun_as_launching_user=YES\n"
+        "anonymous_enable=YES\nno_anon_password=YES\nanon_root=" +
+        root + "\nlocal_enable=NO\nwrite_enable=NO\nport_enable=" + (allowPort ? "YES" : "NO") +
+        "\npasv_enable=YES\npasv_address=" + host +
+        "\nseccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\nxferlog_enable=NO\n"
+        "ftp_username=" +
+        (pw ? pw->pw_name : "ftp") + "\n";
     testsupport::writeFile(dir_.file("vsftpd.conf"), conf);
     if (!proc_.start("/usr/sbin/vsftpd", {dir_.file("vsftpd.conf")})) return false;
     return proc_.waitForPort(host_, port_, 10000);

@@ -17,10 +17,11 @@ struct FtpPeerOptions {
     std::string root;               // the directory served (must exist)
     std::string user = "wavetrap";  // the one user besides anonymous
     std::string password = "secret";
-    bool anonymous = true;   // let anonymous in (read only)
-    bool refuseRest = false; // answer REST with 502
+    bool anonymous = true;           // let anonymous in (read only)
+    bool refuseRest = false;         // answer REST with 502
     std::vector<std::string> refuse; // commands answered with 500 ("PORT", "EPSV")
-    int rateLimit = 0;       // bytes per second sent on data connections (0: no limit)
+    int rateLimit = 0;               // bytes per second sent on data connections (0: no limit)
+    std::string activeFault;         // "425": PORT accepted, transfers answered 425; "silent": never connects
 };
 
 class FtpPeer {

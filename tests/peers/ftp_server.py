@@ -6,7 +6,9 @@ with a password.
 Options: --no-rest answers REST with 502; --refuse CMD (repeatable) answers
 that command with 500 (PORT, EPSV: a server that wants passive mode); --rate N
 throttles downloads to N bytes per second (so a test can stop the server in
-the middle)."""
+the middle); --active-fault 425 accepts PORT but answers the transfer with 425,
+--active-fault silent accepts PORT but never connects (nor answers the
+transfer): a server behind NAT."""
 
 import argparse
 import logging
@@ -28,6 +30,7 @@ def main():
     ap.add_argument("--no-rest", action="store_true")
     ap.add_argument("--refuse", action="append", default=[])
     ap.add_argument("--rate", type=int, default=0)
+    ap.add_argument("--active-fault", choices=["425", "silent"], default="")
     args = ap.parse_args()
 
     if not args.host.startswith("127."):
@@ -48,11 +51,25 @@ def main():
         banner = "Wavetrap test server ready."
         auth_failed_timeout = 0  # answer a wrong password at once
 
+        fake_active = False
+
         def pre_process_command(self, line, cmd, arg):
             if cmd.upper() in [c.upper() for c in args.refuse]:
                 self.respond("500 %s not allowed here." % cmd.upper())
                 return
+            if cmd.upper() in ("EPSV", "PASV"):
+                self.fake_active = False
+            if args.active_fault == "425" and self.fake_active and cmd.upper() in ("RETR", "LIST", "NLST"):
+                self.respond("425 Can't open data connection.")
+                return
             FTPHandler.pre_process_command(self, line, cmd, arg)
+
+        def ftp_PORT(self, line):
+            if not args.active_fault:
+                return FTPHandler.ftp_PORT(self, line)
+            # Accepted, but no connection is ever made to the announced port.
+            self.fake_active = True
+            self.respond("200 Active data connection established.")
 
         def ftp_REST(self, line):
             if args.no_rest:

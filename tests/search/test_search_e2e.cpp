@@ -4,6 +4,8 @@
 #include "search_fixture.h"
 
 #include "peers/http_peers.h"
+#include "peers/process.h"
+#include "platform/eventloop.h"
 #include "platform/profile.h"
 #include "support/cli_run.h"
 #include "support/tempdir.h"
@@ -11,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <memory>
 
 using searchtest::resultPage;
@@ -181,6 +184,38 @@ TEST_F(SearchCli, FailedQueriesSayWhyAndUnsavableSettingsOnlyWarn) {
                          gone + "why: 404 Not Found\n");
     r = runCli({"-v", "--engine", ok, "why"}, cfg.path());
     EXPECT_NE(r.err.find("search: " + ok + "why: 200 OK, "), std::string::npos) << r.err;
+    // A proxy that refuses the connection is named.
+    const int closedPort = testpeers::freePort("127.0.0.1");
+    r = runCli({"--proxy", "127.0.0.1:" + std::to_string(closedPort), "--engine", ok, "why"}, cfg.path());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Connection refused (Error #10061) (through the proxy 127.0.0.1:" +
+                         std::to_string(closedPort) + ")"),
+              std::string::npos)
+        << r.err;
+}
+
+TEST_F(SearchCli, SigintOrSigtermPrintsTheRowsFoundSoFarSavesAndExits130Or143) {
+    peer(1).serve("/part?q=sig", resultPage(siteLinks("e6.test", 2)));
+    peer(1).hang("/stuck?q=sig");
+    for (const auto& [sig, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        TempDir config;
+        testsupport::ScopedEnv env{"WAVETRAP_CONFIG_DIR", config.path()};
+        testpeers::ChildProcess p;
+        ASSERT_TRUE(p.start(WAVETRAP_CLI_PATH, {"search", "-v", "--timeout", "60", "--engine",
+                                                peer(1).hostPort() + "/part?q=", "--engine",
+                                                peer(1).hostPort() + "/stuck?q=", "sig"}));
+        // The first engine's page is in; the second never answers.
+        ASSERT_TRUE(platform::runUntil(
+            [&] { return p.output().find("part?q=sig: 200 OK") != std::string::npos || !p.running(); },
+            20000));
+        ASSERT_TRUE(p.running()) << p.output();
+        ::kill(static_cast<pid_t>(p.pid()), sig);
+        ASSERT_TRUE(platform::runUntil([&] { return !p.running(); }, 10000));
+        EXPECT_EQ(p.exitCode(), status) << p.output();
+        for (const std::string& link : siteLinks("e6.test", 2)) // the rows found so far
+            EXPECT_NE(p.output().find("\te6.test\t" + link + "\n"), std::string::npos) << p.output();
+        EXPECT_TRUE(platform::TIniFile(config.file("wavbin.Ini")).SectionExists("Links")); // saved
+    }
 }
 
 TEST_F(SearchCli, ThroughARealProxy) {

@@ -164,12 +164,14 @@ TEST_F(SettingsFiles, PendingListsKeepOrderAndLeaveKeysOfALongerEarlierList) {
         p.start();
         p.w.pending.downloading = {"ftp://s.test/1.mp3", "ftp://s.test/2.mp3", "ftp://s.test/3.mp3"};
         p.w.pending.downloadingsize = {"11", "22", "33"};
+        p.w.pending.localName = {{"ftp://s.test/2.mp3", "2 (2).mp3"}};
         p.exit();
     }
     {
         Program p;
         p.start();
         EXPECT_EQ(p.w.pending.downloading.size(), 3u);
+        EXPECT_EQ(p.w.pending.localName.at("ftp://s.test/2.mp3"), "2 (2).mp3");
         p.w.pending.downloading = {"ftp://s.test/9.mp3"};
         p.w.pending.downloadingsize = {"99"};
         p.exit();
@@ -179,6 +181,16 @@ TEST_F(SettingsFiles, PendingListsKeepOrderAndLeaveKeysOfALongerEarlierList) {
     again.start();
     EXPECT_EQ(again.w.pending.downloading, (platform::StringList{"ftp://s.test/9.mp3"}));
     EXPECT_EQ(again.w.pending.downloadingsize, (platform::StringList{"99"}));
+}
+
+TEST_F(SettingsFiles, LocalNamesAreReadOnlyAsPlainNamesOfPendingURLs) {
+    writeFile(ini(), "[downloading]\ncount=1\n0=ftp://a.test/x.mp3\n[downloadingnames]\ncount=4\n"
+                     "0=ftp://a.test/x.mp3\n0.name=../x.mp3\n1=ftp://a.test/x.mp3\n1.name=/tmp/x.mp3\n"
+                     "2=ftp://b.test/x.mp3\n2.name=x (3).mp3\n3=ftp://a.test/x.mp3\n3.name=x (2).mp3\n");
+    Program p;
+    p.start();
+    EXPECT_EQ(p.w.pending.localName,
+              (std::map<std::string, std::string>{{"ftp://a.test/x.mp3", "x (2).mp3"}}));
 }
 
 TEST_F(SettingsFiles, ProxyOnWithAnEmptyNameStaysOff) {
