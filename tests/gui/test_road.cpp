@@ -115,4 +115,23 @@ TEST_F(WindowRoad, TheStatusViewShowsProgressAndCancelsTheSelectedSlot) {
     EXPECT_TRUE(w.statusText().endsWith("Reason: Stopped")) << w.statusText().toStdString();
 }
 
+// Three downloads left pending by the last run are taken from the stored list
+// by the start-up sequence and arrive whole.
+TEST_F(WindowRoad, StartUpResumesThreePendingDownloads) {
+    startServers(0);
+    testsupport::writeFile(root.file("pub/Dawn.mp3"), content(120000));
+    const std::vector<std::string> names = {"Night_Music.mp3", "Long_Night.mp3", "Dawn.mp3"};
+    std::string ini = "[Settings]\npath=cutftp32\n[downloading]\ncount=3\n";
+    for (int i = 0; i < 3; ++i)
+        ini += std::to_string(i) + "=" + url(names[static_cast<std::size_t>(i)]) + "\n";
+    ini += "[downloadings]\ncount=3\n0=0\n1=0\n2=0\n";
+    testsupport::writeFile(config.file("wavbin.Ini"), ini);
+    auto& w = open();
+    EXPECT_TRUE(w.core().pending.downloading.empty());
+    for (const auto& n : names)
+        EXPECT_TRUE(platform::runUntil(
+            [&] { return readFile(work.file(n)) == readFile(root.file("pub/" + n)); }, 30000))
+            << n << ": " << w.statusText().toStdString();
+}
+
 } // namespace
