@@ -152,7 +152,8 @@ void MainWindow::buildToolbar() {
     manualadd_->setAutoFillBackground(true);
     labelled("Enter search phrase:", search_);
     labelled("Get URL:", manualadd_);
-    // Enter is taken where it arrives: the combo box would hand it to its line edit a second time.
+    // Enter is taken, and consumed, where it arrives: at the combo box, which holds the focus
+    // for its line edit (keys typed on a keyboard come this way), or at the line edit itself.
     search_->lineEdit()->installEventFilter(this);
     manualadd_->lineEdit()->installEventFilter(this);
     // The search box reads silver on the button face until it has the focus.
@@ -546,11 +547,11 @@ void MainWindow::liststatusMouseUp(const QPoint& pos) {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (!liststatus_) return QMainWindow::eventFilter(watched, event); // still being built
-    if (event->type() == QEvent::KeyPress &&
-        (watched == search_->lineEdit() || watched == manualadd_->lineEdit())) {
+    if (event->type() == QEvent::KeyPress && (watched == search_ || watched == search_->lineEdit() ||
+                                              watched == manualadd_ || watched == manualadd_->lineEdit())) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            if (watched == search_->lineEdit())
+            if (watched == search_ || watched == search_->lineEdit())
                 searchKeyDown();
             else
                 ManualaddKeyDown();

@@ -67,7 +67,7 @@ TEST_F(WindowRoad, PhraseEnterRowsDoubleClickStatusViewAndTheFileAsTheSiteHasIt)
     auto& w = open();
     w.searchBox()->setEditText("night music");
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-    QApplication::sendEvent(w.searchBox()->lineEdit(), &enter);
+    QApplication::sendEvent(w.searchBox(), &enter);       // the combo box holds the focus for its line edit
     EXPECT_EQ(w.searchBox()->itemText(0), "night music"); // one search: the box now reads night+music
     ASSERT_TRUE(platform::runUntil([&] { return w.resultView()->model()->rowCount() == 2; }, 10000));
     ASSERT_TRUE(platform::runUntil([&] { return !w.cancelButton()->isVisibleTo(&w); }, 10000));
@@ -113,6 +113,25 @@ TEST_F(WindowRoad, TheStatusViewShowsProgressAndCancelsTheSelectedSlot) {
         [&] { return w.statusView()->model()->index(row, 3).data().toString() == "Not connected"; }, 5000));
     EXPECT_EQ(w.statusView()->model()->index(row, 1).data().toString(), "");
     EXPECT_TRUE(w.statusText().endsWith("Reason: Stopped")) << w.statusText().toStdString();
+}
+
+// Three downloads left pending by the last run are taken from the stored list
+// by the start-up sequence and arrive whole.
+TEST_F(WindowRoad, StartUpResumesThreePendingDownloads) {
+    startServers(0);
+    testsupport::writeFile(root.file("pub/Dawn.mp3"), content(120000));
+    const std::vector<std::string> names = {"Night_Music.mp3", "Long_Night.mp3", "Dawn.mp3"};
+    std::string ini = "[Settings]\npath=cutftp32\n[downloading]\ncount=3\n";
+    for (int i = 0; i < 3; ++i)
+        ini += std::to_string(i) + "=" + url(names[static_cast<std::size_t>(i)]) + "\n";
+    ini += "[downloadings]\ncount=3\n0=0\n1=0\n2=0\n";
+    testsupport::writeFile(config.file("wavbin.Ini"), ini);
+    auto& w = open();
+    EXPECT_TRUE(w.core().pending.downloading.empty());
+    for (const auto& n : names)
+        EXPECT_TRUE(platform::runUntil(
+            [&] { return readFile(work.file(n)) == readFile(root.file("pub/" + n)); }, 30000))
+            << n << ": " << w.statusText().toStdString();
 }
 
 } // namespace
