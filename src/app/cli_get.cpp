@@ -3,6 +3,7 @@
 #include "app/cli_get.h"
 #include "app/cli_commands.h"
 #include "app/cli_signals.h"
+#include "download/fileurl.h"
 #include "download/queue.h"
 #include "download/status.h"
 #include "platform/eventloop.h"
@@ -65,20 +66,6 @@ private:
     bool on_;
     int lines_ = 0;
 };
-
-bool isFtpUrl(const std::string& url) {
-    if (url.size() < 7) return false;
-    std::string scheme = url.substr(0, 6);
-    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                   [](unsigned char c) { return std::tolower(c); });
-    return scheme == "ftp://";
-}
-
-// Why an ftp:// URL names no file that a slot could fetch (empty: it does).
-std::string fileUrlProblem(const std::string& url) {
-    const std::string why = download::linkProblem(url::splitUrl(url));
-    return why.empty() ? why : why + ": ";
-}
 
 // The program's state and settings as start-up restores them and exit keeps them.
 struct Program {
@@ -150,8 +137,8 @@ int parseOptions(const std::vector<std::string>& args, bool wantUrls, const char
         } else if (!onlyUrls && a.size() > 1 && a[0] == '-') {
             return fail("unknown option '" + a + "'");
         } else if (wantUrls) {
-            if (!isFtpUrl(a)) return fail("not an ftp:// URL: " + a);
-            if (const std::string why = fileUrlProblem(a); !why.empty()) return fail(why + a);
+            if (const std::string why = download::fileUrlProblem(a); !why.empty())
+                return fail(why + ": " + a);
             o.urls.push_back(a);
         } else {
             return fail("unexpected argument '" + a + "'");
