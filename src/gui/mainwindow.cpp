@@ -44,6 +44,7 @@ constexpr int Timer3Interval = 200;
 constexpr int SpeedBarHeight = 57;
 constexpr int SitesWidth = 144;
 constexpr int DefaultColumnWidth = 50; // a list view column without a width of its own
+constexpr int MaxColumnWidth = 10000;  // a stored width beyond it is damage
 constexpr QSize FirstRunSize(880, 540);
 
 // The four "Web Pages" items: caption and address.
@@ -390,6 +391,20 @@ void MainWindow::restoreStoredProperties() {
     addToolBar(s.SpeedBar1_Align == "alBottom" ? Qt::BottomToolBarArea : Qt::TopToolBarArea, SpeedBar1_);
     manualadd_->addItems(qtList(s.manualadd_Items));
     manualadd_->setCurrentText(QString());
+    // The status view's widths as stored; a list of another length or with a
+    // value that is no width keeps the defaults. "State #" stays hidden.
+    const auto& cols = s.liststatus_Columns;
+    std::vector<int> widths;
+    for (const std::string& c : cols) {
+        bool ok = false;
+        const int v = QString::fromStdString(c).toInt(&ok);
+        if (!ok || v < 0 || v > MaxColumnWidth) break;
+        widths.push_back(v);
+    }
+    if (widths.size() == download::StatusView::columnWidths().size())
+        for (std::size_t c = 0; c < widths.size(); ++c)
+            if (static_cast<int>(c) != download::StatusView::ColStateNo)
+                liststatus_->setColumnWidth(static_cast<int>(c), widths[c]);
 }
 
 void MainWindow::storeProperties() {
@@ -397,6 +412,10 @@ void MainWindow::storeProperties() {
     const QPoint at = pos();
     s.placement.NormPos = {at.x(), at.y(), at.x() + width(), at.y() + height()};
     s.SpeedBar1_Align = toolBarArea(SpeedBar1_) == Qt::BottomToolBarArea ? "alBottom" : "alTop";
+    s.liststatus_Columns.clear();
+    for (int c = 0; c < liststatus_->model()->columnCount(); ++c)
+        s.liststatus_Columns.push_back(
+            std::to_string(liststatus_->isColumnHidden(c) ? 0 : liststatus_->columnWidth(c)));
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

@@ -66,7 +66,7 @@ const FormStorageLayout& MainWindowLayout() {
          prop("updateIP", "Caption", PropKind::Text), prop("updatefile", "Caption", PropKind::Text),
          prop("List", "Items", PropKind::Unstored), prop("stats_bad", "Items", PropKind::Strings),
          prop("stats_good", "Items", PropKind::Strings), prop("stats_ip", "Items", PropKind::Strings),
-         prop("List", "Columns", PropKind::Unstored), prop("liststatus", "Columns", PropKind::Unstored),
+         prop("List", "Columns", PropKind::Unstored), prop("liststatus", "Columns", PropKind::Strings),
          prop("manualadd", "Items", PropKind::Strings), prop("ontop", "Checked", PropKind::Boolean)},
         PlacementKind::PositionOnly,
         true};

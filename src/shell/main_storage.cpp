@@ -28,6 +28,7 @@ MainWindowStorage::MainWindowStorage(results::SiteStats& stats, std::string stor
     bindStats("stats_bad.Items", bad_, stats_.stats_bad);
     bindStats("stats_good.Items", good_, stats_.stats_good);
     bindStats("stats_ip.Items", ip_, stats_.stats_ip);
+    storage.bindStrings("liststatus.Columns", liststatus_Columns);
     storage.bindStrings("manualadd.Items", manualadd_Items);
     storage.bindBoolean(
         "ontop.Checked", [this] { return ontop_Checked; }, [this](bool v) { ontop_Checked = v; });

@@ -1,7 +1,8 @@
 #pragma once
 // The main window's stored properties (section "items"): the toolbar's
 // docking edge, the update address and path, the three statistics lists, the
-// manual-add history and the hidden "ontop" menu item, and its position.
+// status view's column widths, the manual-add history and the hidden "ontop"
+// menu item, and its position.
 
 #include "platform/listview.h"
 #include "results/site_stats.h"
@@ -23,7 +24,8 @@ public:
     std::string SpeedBar1_Align = "alTop";            // the toolbar's docking edge
     std::string updateIP_Caption = DefaultUpdateHost; // host of the update file
     std::string updatefile_Caption = DefaultUpdateFile;
-    platform::StringList manualadd_Items; // the manual-add history, newest first
+    platform::StringList manualadd_Items;    // the manual-add history, newest first
+    platform::StringList liststatus_Columns; // the status view's column widths, decimal
     bool ontop_Checked = false;
     WindowPlacement placement;
 

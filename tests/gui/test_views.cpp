@@ -122,3 +122,28 @@ TEST_F(WindowTest, SaveToListWritesTheSelectedUrlsInTableOrderOrNothingAtAll) {
     EXPECT_FALSE(std::filesystem::exists(work.file("missing")));
     EXPECT_NE(w.statusText().indexOf("Cannot write"), -1);
 }
+
+TEST_F(WindowTest, TheStatusViewsColumnWidthsAreStoredAndADamagedListKeepsTheDefaults) {
+    {
+        auto& w = open();
+        w.statusView()->setColumnWidth(0, 61);
+        w.statusView()->setColumnWidth(1, 187);
+        w.close();
+    }
+    window.reset();
+    {
+        auto& w = open();
+        EXPECT_EQ(w.statusView()->columnWidth(0), 61);
+        EXPECT_EQ(w.statusView()->columnWidth(1), 187);
+        EXPECT_TRUE(w.statusView()->isColumnHidden(2)); // "State #"
+    }
+    window.reset();
+    const std::string stored = testsupport::readFile(config.file("wavbin"));
+    const auto at = stored.find("Item1=187");
+    ASSERT_NE(at, std::string::npos) << stored;
+    testsupport::writeFile(config.file("wavbin"),
+                           stored.substr(0, at) + "Item1=wide" + stored.substr(at + 9));
+    auto& w = open();
+    EXPECT_EQ(w.statusView()->columnWidth(0), 35);
+    EXPECT_EQ(w.statusView()->columnWidth(1), 100);
+}
