@@ -48,38 +48,9 @@ if [ -z "${DISPLAY:-}" ]; then
     fi
 fi
 
-# The result pages, as bench/search_vs_curl.sh makes them: filler with 20 quoted links each.
-"$py" - "$work/pages" "$engines" "$size" <<'PY'
-import os, sys
-out, n, size = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-os.makedirs(out)
-filler = "<tr><td>nothing to see here, only words of a search engine page</td></tr>\n"
-for e in range(n):
-    links = ['<a href="ftp://ftp%d.bench.test/pub/music/artist_%d/song_%d_%d.mp3">song %d</a>\n' % (e, e, e, k, k)
-             for k in range(20)]
-    body_len = size - sum(len(l) for l in links)
-    chunk = body_len // 21
-    parts = []
-    for k in range(20):
-        parts.append((filler * (chunk // len(filler) + 1))[:chunk])
-        parts.append(links[k])
-    page = "".join(parts)
-    page += " " * max(0, size - len(page))
-    with open(os.path.join(out, "engine%d" % e), "w") as f:
-        f.write(page)
-PY
-cat >"$work/server.py" <<'PY'
-import functools, http.server, sys
-class Server(http.server.ThreadingHTTPServer):
-    request_queue_size = 256
-    daemon_threads = True
-class Quiet(http.server.SimpleHTTPRequestHandler):
-    def log_message(self, *args):
-        pass
-Server(("127.0.0.1", int(sys.argv[1])), functools.partial(Quiet, directory=sys.argv[2])).serve_forever()
-PY
+"$py" "$(dirname "$0")/engine_pages.py" write "$work/pages" "$engines" "$size"
 port=$(free_port)
-"$py" "$work/server.py" "$port" "$work/pages" >/dev/null 2>&1 &
+"$py" "$(dirname "$0")/engine_pages.py" serve "$port" "$work/pages" >/dev/null 2>&1 &
 pids+=($!)
 wait_port 127.0.0.1 "$port" || exit 2
 entries=()
