@@ -11,8 +11,6 @@ namespace download {
 
 using platform::contains;
 
-namespace {} // namespace
-
 std::string linkProblem(const url::tlinfo& link) {
     if (link.site.empty()) return "no host name in URL";
     const std::string& p = link.port;
