@@ -25,9 +25,9 @@ trap cleanup EXIT INT TERM
 
 "$py" "$(dirname "$0")/engine_pages.py" write "$work/pages" "$engines" "$size"
 port=$(free_port)
-"$py" "$(dirname "$0")/engine_pages.py" serve "$port" "$work/pages" >/dev/null 2>&1 &
-server_pid=$!
-wait_port 127.0.0.1 "$port" || exit 2
+. "$(dirname "$0")/serve_pages.sh"
+serve_pages "$port" "$work/pages" "$work" || exit 2
+server_pid=$page_server_pid
 
 set --
 urls=

@@ -10,7 +10,7 @@
 # The window is drawn on $DISPLAY, else on an Xvfb of its own, else off screen.
 #
 #   bench/window.sh [BUILD_DIR] [ENGINES] [PAGE_BYTES] [ROUNDS]
-#   defaults: build, 50 engines, 1 MB pages, 3 rounds (the best of each is kept)
+#   defaults: build, 50 engines, 1 MB pages, 3 rounds (best and median of each)
 set -eu
 build=${1:-build}
 engines=${2:-50}
@@ -21,6 +21,7 @@ wb=$build/bench/window_bench
 py=/usr/bin/python3
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/loopback.sh"
+. "$root/bench/timing.sh"
 for x in "$cli" "$wb"; do
     [ -x "$x" ] || { echo "no $x: build the wavetrap-cli and window_bench targets first" >&2; exit 2; }
 done
@@ -50,9 +51,9 @@ fi
 
 "$py" "$(dirname "$0")/engine_pages.py" write "$work/pages" "$engines" "$size"
 port=$(free_port)
-"$py" "$(dirname "$0")/engine_pages.py" serve "$port" "$work/pages" >/dev/null 2>&1 &
-pids+=($!)
-wait_port 127.0.0.1 "$port" || exit 2
+. "$root/bench/serve_pages.sh"
+serve_pages "$port" "$work/pages" "$work" || exit 2
+pids+=("$page_server_pid")
 entries=()
 cli_args=()
 for ((e = 0; e < engines; e++)); do
@@ -91,9 +92,15 @@ for ((r = 1; r <= rounds; r++)); do
     w=$(echo "$out" | sed -n 's/^search: .* in the window: \([0-9.]*\) ms.*/\1/p')
     printf 'round %d: wavetrap-cli search %.1f ms (%d rows)\n' "$r" "$c" "$(wc -l <"$work/table")"
     echo "$out" | sed 's/^/  /'
+    echo "$c" >>"$work/cli.ms"
+    [ -n "$w" ] && echo "$w" >>"$work/win.ms"
     if [ -z "$best_cli" ] || [ "$(echo "$c < $best_cli" | bc -l)" = 1 ]; then best_cli=$c; fi
     if [ -n "$w" ] && { [ -z "$best_win" ] || [ "$(echo "$w < $best_win" | bc -l)" = 1 ]; }; then best_win=$w; fi
 done
 printf 'engines %s, page %s bytes, %s rounds\n' "$engines" "$size" "$rounds"
 printf '  best: window %.1f ms (from Enter), wavetrap-cli %.1f ms (whole process), ratio %.2f (goal <= 1.1)\n' \
     "$best_win" "$best_cli" "$(echo "$best_win / $best_cli" | bc -l)"
+med_cli=$(median "$work/cli.ms")
+med_win=$(median "$work/win.ms")
+printf '  median: window %.1f ms, wavetrap-cli %.1f ms, ratio %.2f\n' \
+    "$med_win" "$med_cli" "$(echo "$med_win / $med_cli" | bc -l)"
