@@ -11,6 +11,10 @@
 #
 #   bench/window.sh [BUILD_DIR] [ENGINES] [PAGE_BYTES] [ROUNDS]
 #   defaults: build, 50 engines, 1 MB pages, 3 rounds (best and median of each)
+#
+# On a machine busy with other work (as root), give the run the processor first:
+#   setsid bash -c 'echo -20 >/proc/self/autogroup; exec nice -n -20 bench/window.sh'
+# (with autogrouped scheduling, nice alone does not outrank other sessions).
 set -eu
 build=${1:-build}
 engines=${2:-50}
