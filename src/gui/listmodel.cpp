@@ -1,5 +1,6 @@
 #include "gui/listmodel.h"
 
+#include <QAbstractItemView>
 #include <QStringDecoder>
 
 namespace gui {
@@ -87,6 +88,34 @@ void ListViewModel::copySelectionToView(int first, int last) {
     if (!off.isEmpty()) selection_->select(off, QItemSelectionModel::Deselect);
     if (!on.isEmpty()) selection_->select(on, QItemSelectionModel::Select);
     syncing_ = false;
+}
+
+BurstRepaint::BurstRepaint(QAbstractItemView* view, std::chrono::milliseconds interval)
+    : QObject(view), view_(view) {
+    timer_.setSingleShot(true);
+    timer_.setInterval(interval);
+    connect(&timer_, &QTimer::timeout, this, &BurstRepaint::intervalEnded);
+    connect(view->model(), &QAbstractItemModel::rowsInserted, this, &BurstRepaint::rowsArrived);
+}
+
+void BurstRepaint::rowsArrived() {
+    // The first rows after a quiet interval are drawn at once; later ones wait.
+    if (timer_.isActive())
+        view_->viewport()->setUpdatesEnabled(false);
+    else
+        timer_.start();
+}
+
+void BurstRepaint::flush() {
+    timer_.stop();
+    view_->viewport()->setUpdatesEnabled(true);
+}
+
+void BurstRepaint::intervalEnded() {
+    QWidget* viewport = view_->viewport();
+    if (viewport->updatesEnabled()) return;
+    viewport->setUpdatesEnabled(true); // draws the whole view once
+    timer_.start();                    // and holds back the rows of the next interval
 }
 
 } // namespace gui

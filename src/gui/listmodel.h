@@ -9,6 +9,10 @@
 #include <QItemSelectionModel>
 #include <QPointer>
 #include <QStringList>
+#include <QTimer>
+#include <chrono>
+
+class QAbstractItemView;
 
 namespace gui {
 
@@ -44,6 +48,25 @@ private:
     QPointer<QItemSelectionModel> selection_;
     bool syncing_ = false;
     platform::Receiver receiver_; // last: the connections end before the members they use
+};
+
+// Rows that come in a burst (a search fills the table from fifty pages at
+// once) would each lay out and redraw the whole view, and drawing the long
+// URLs would cost more than the search itself. While rows keep coming, the
+// view is drawn at most once per interval: the rows of one interval show
+// together when it ends, and a view that receives no rows draws as usual.
+class BurstRepaint : public QObject {
+public:
+    BurstRepaint(QAbstractItemView* view, std::chrono::milliseconds interval);
+    // No more rows are coming (a search ended): what is held back is drawn now.
+    void flush();
+
+private:
+    void rowsArrived();
+    void intervalEnded();
+
+    QAbstractItemView* view_;
+    QTimer timer_;
 };
 
 } // namespace gui

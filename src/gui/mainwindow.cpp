@@ -228,6 +228,7 @@ void MainWindow::buildViews() {
     statusModel_ = new ListViewModel(w.status.liststatus, qtList(download::StatusView::columns()), this);
 
     List_ = reportView("List", listModel_, {200, DefaultColumnWidth, 150, 100});
+    listRepaint_ = new BurstRepaint(List_, std::chrono::milliseconds(100));
     connect(List_, &QTreeView::doubleClicked, this, [this] { ListDblClick(); });
 
     sitePage_ = new QWidget;
@@ -490,6 +491,7 @@ void MainWindow::refreshSearchControls() {
     const auto& d = core_->dispatch;
     pbar_->setValue(d.pbarPosition());
     pbarAction_->setVisible(d.pbarVisible());
+    if (listRepaint_ && !d.pbarVisible()) listRepaint_->flush(); // the search is over: its last rows show now
     cancelAction_->setVisible(d.cancelbutVisible());
     const QStringList items = qtList(d.search.Items);
     bool same = items.size() == search_->count();

@@ -24,6 +24,7 @@ class QTreeView;
 
 namespace gui {
 
+class BurstRepaint;
 class ClockWindow;
 class DetailsWindow;
 class GradientCaption;
@@ -141,6 +142,7 @@ private:
     QMenu* displaypopup_ = nullptr;
     QMenu* download_ = nullptr;
     ListViewModel* listModel_ = nullptr;
+    BurstRepaint* listRepaint_ = nullptr;
     ListViewModel* sitesModel_ = nullptr;
     ListViewModel* siteModel_ = nullptr;
     ListViewModel* statusModel_ = nullptr;

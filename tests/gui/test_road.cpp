@@ -71,6 +71,8 @@ TEST_F(WindowRoad, PhraseEnterRowsDoubleClickStatusViewAndTheFileAsTheSiteHasIt)
     EXPECT_EQ(w.searchBox()->itemText(0), "night music"); // one search: the box now reads night+music
     ASSERT_TRUE(platform::runUntil([&] { return w.resultView()->model()->rowCount() == 2; }, 10000));
     ASSERT_TRUE(platform::runUntil([&] { return !w.cancelButton()->isVisibleTo(&w); }, 10000));
+    EXPECT_TRUE(
+        w.resultView()->viewport()->updatesEnabled()); // the search's last rows are drawn when it ends
 
     auto* list = w.resultView();
     const QModelIndex night = list->model()->index(0, 0).data().toString() == "Night Music.mp3"

@@ -123,6 +123,16 @@ TEST_F(WindowTest, SaveToListWritesTheSelectedUrlsInTableOrderOrNothingAtAll) {
     EXPECT_NE(w.statusText().indexOf("Cannot write"), -1);
 }
 
+TEST_F(WindowTest, RowsArrivingInBurstsAreAllDrawnOnceTheyStop) {
+    auto& w = open();
+    for (int i = 0; i < 40; ++i) {
+        w.core().table.addlink("ftp://127.0.0.2/b/" + std::to_string(i) + ".mp3");
+        if (i % 4 == 0) QApplication::processEvents();
+    }
+    QWidget* table = w.resultView()->viewport();
+    EXPECT_TRUE(platform::runUntil([&] { return table->updatesEnabled(); }, 2000));
+}
+
 TEST_F(WindowTest, TheStatusViewsColumnWidthsAreStoredAndADamagedListKeepsTheDefaults) {
     {
         auto& w = open();
