@@ -153,16 +153,17 @@ void TIniFile::KeyIndex::add(const std::vector<Entry>& entries, std::size_t i) {
 void TIniFile::KeyIndex::rebuild(const std::vector<Entry>& entries) {
     clear();
     reserve(entries.size());
-    // The hashes first, then the slots, each fetched from memory a few keys
-    // ahead: in a large section every slot is elsewhere.
-    std::vector<std::uint32_t> hashes(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        hashes[i] = keyHash(entries[i].key.view());
-    const std::size_t mask = slots_.size() - 1;
+    // Each slot is fetched from memory a few keys ahead: in a large section
+    // every slot is elsewhere. The hashes in between wait in a ring.
     constexpr std::size_t Ahead = 16;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (i + Ahead < entries.size()) __builtin_prefetch(&slots_[hashes[i + Ahead] & mask], 1);
-        if (!entries[i].key.empty()) insert(entries, i, hashes[i]);
+    std::uint32_t ahead[Ahead];
+    const std::size_t n = entries.size(), mask = slots_.size() - 1;
+    for (std::size_t i = 0; i < n + Ahead; ++i) {
+        if (i >= Ahead && !entries[i - Ahead].key.empty()) insert(entries, i - Ahead, ahead[i % Ahead]);
+        if (i < n) {
+            ahead[i % Ahead] = keyHash(entries[i].key.view());
+            __builtin_prefetch(&slots_[ahead[i % Ahead] & mask], 1);
+        }
     }
 }
 
@@ -236,18 +237,16 @@ TIniFile::TIniFile(const std::string& name) {
 void TIniFile::load() {
     std::ifstream in(path_, std::ios::binary);
     if (!in) return;
-    auto file = std::make_shared<std::string>();
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
     in.seekg(0, std::ios::beg);
-    if (size > 0) {
-        file->resize(static_cast<std::size_t>(size));
-        in.read(file->data(), size);
-        file->resize(static_cast<std::size_t>(in.gcount()));
-    }
-    text_ = file;
+    if (size <= 0) return;
+    // Not cleared first: every byte is read over.
+    std::shared_ptr<char[]> file(new char[static_cast<std::size_t>(size)]);
+    in.read(file.get(), size);
+    const std::string_view text(file.get(), static_cast<std::size_t>(in.gcount()));
+    text_ = std::move(file);
     // One pass over the text; names and values stay where they are in it.
-    const std::string_view text = *text_;
     std::size_t cur = 0;
     std::size_t pos = 0;
     while (pos < text.size()) {

@@ -144,7 +144,7 @@ private:
     std::string path_;
     // The file as read; entries not written since point into it. Shared by
     // copies of the store, never changed.
-    std::shared_ptr<const std::string> text_;
+    std::shared_ptr<const char[]> text_;
     std::vector<Section> sections_; // sections_[0] holds the lines before the first header, unnamed
     std::unordered_map<std::string, std::size_t> sectionIndex_;
     mutable std::string lookupBuf_; // spares an allocation per lookup

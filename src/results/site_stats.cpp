@@ -70,16 +70,17 @@ void SiteStats::rebuildIndex() {
         size *= 2;
     index_.assign(size, Rows{});
     indexed_ = 0;
-    // The hashes first, then the slots, each fetched a few rows ahead: with
-    // many sites every slot is elsewhere in memory.
-    std::vector<std::uint32_t> hashes(ip_.size());
-    for (std::size_t k = 0; k < ip_.size(); ++k)
-        hashes[k] = nameHash(ip_[k]);
-    const std::size_t mask = index_.size() - 1;
+    // Each slot is fetched from memory a few rows ahead: with many sites
+    // every slot is elsewhere. The hashes in between wait in a ring.
     constexpr std::size_t Ahead = 16;
-    for (std::size_t k = 0; k < ip_.size(); ++k) {
-        if (k + Ahead < ip_.size()) __builtin_prefetch(&index_[hashes[k + Ahead] & mask], 1);
-        indexRow(k, hashes[k]);
+    std::uint32_t ahead[Ahead];
+    const std::size_t n = ip_.size(), mask = index_.size() - 1;
+    for (std::size_t k = 0; k < n + Ahead; ++k) {
+        if (k >= Ahead) indexRow(k - Ahead, ahead[k % Ahead]);
+        if (k < n) {
+            ahead[k % Ahead] = nameHash(ip_[k]);
+            __builtin_prefetch(&index_[ahead[k % Ahead] & mask], 1);
+        }
     }
 }
 
