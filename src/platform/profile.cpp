@@ -45,11 +45,21 @@ void lowerInto(std::string_view s, std::string& out) {
 }
 
 // A line break inside a name or value would forge new lines in the file.
+void toOneLine(char* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (p[i] == '\n') p[i] = ' '; // a lone CR ends no line: it is kept
+}
+
 std::string oneLine(const std::string& s) {
     std::string r = s;
-    for (char& c : r)
-        if (c == '\n') c = ' '; // a lone CR ends no line: it is kept
+    toOneLine(r.data(), r.size());
     return r;
+}
+
+char* copyOf(std::string_view s) {
+    char* p = new char[s.size()];
+    std::memcpy(p, s.data(), s.size());
+    return p;
 }
 
 int hexDigit(char c) {
@@ -98,16 +108,37 @@ bool sameKey(std::string_view a, std::string_view b) {
 
 } // namespace
 
+TIniFile::Text TIniFile::Text::borrow(std::string_view s) noexcept {
+    Text t;
+    t.p_ = s.data();
+    t.n_ = s.size();
+    return t;
+}
+
+TIniFile::Text TIniFile::Text::written(std::string_view s) {
+    Text t;
+    if (s.empty()) return t;
+    char* p = copyOf(s);
+    toOneLine(p, s.size());
+    t.p_ = p;
+    t.n_ = s.size() | Owned;
+    return t;
+}
+
+TIniFile::Text::Text(const Text& o) : p_(o.p_), n_(o.n_) {
+    if (n_ & Owned) p_ = copyOf(o.view());
+}
+
 std::size_t TIniFile::KeyIndex::find(const std::vector<Entry>& entries, std::string_view key) const {
     if (slots_.empty()) return None;
-    if (!repeats_ && !key.empty() && next_ < entries.size() && sameKey(entries[next_].key, key))
+    if (!repeats_ && !key.empty() && next_ < entries.size() && sameKey(entries[next_].key.view(), key))
         return next_++;
     const std::uint32_t hash = keyHash(key);
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
         const Slot& slot = slots_[at];
         if (slot.entry == 0) return None;
-        if (slot.hash == hash && sameKey(entries[slot.entry - 1].key, key)) {
+        if (slot.hash == hash && sameKey(entries[slot.entry - 1].key.view(), key)) {
             next_ = slot.entry;
             return slot.entry - 1;
         }
@@ -116,32 +147,33 @@ std::size_t TIniFile::KeyIndex::find(const std::vector<Entry>& entries, std::str
 
 void TIniFile::KeyIndex::add(const std::vector<Entry>& entries, std::size_t i) {
     if ((count_ + 1) * 2 > slots_.size()) reserve(count_ + 1);
-    insert(entries, i, keyHash(entries[i].key));
+    insert(entries, i, keyHash(entries[i].key.view()));
 }
 
 void TIniFile::KeyIndex::rebuild(const std::vector<Entry>& entries) {
     clear();
     reserve(entries.size());
-    // The hashes first, then the slots, each fetched from memory a few keys
-    // ahead: in a large section every slot is elsewhere.
-    std::vector<std::uint32_t> hashes(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        hashes[i] = keyHash(entries[i].key);
-    const std::size_t mask = slots_.size() - 1;
+    // Each slot is fetched from memory a few keys ahead: in a large section
+    // every slot is elsewhere. The hashes in between wait in a ring.
     constexpr std::size_t Ahead = 16;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (i + Ahead < entries.size()) __builtin_prefetch(&slots_[hashes[i + Ahead] & mask], 1);
-        if (!entries[i].key.empty()) insert(entries, i, hashes[i]);
+    std::uint32_t ahead[Ahead];
+    const std::size_t n = entries.size(), mask = slots_.size() - 1;
+    for (std::size_t i = 0; i < n + Ahead; ++i) {
+        if (i >= Ahead && !entries[i - Ahead].key.empty()) insert(entries, i - Ahead, ahead[i % Ahead]);
+        if (i < n) {
+            ahead[i % Ahead] = keyHash(entries[i].key.view());
+            __builtin_prefetch(&slots_[ahead[i % Ahead] & mask], 1);
+        }
     }
 }
 
 void TIniFile::KeyIndex::insert(const std::vector<Entry>& entries, std::size_t i, std::uint32_t hash) {
-    const std::string_view key = entries[i].key;
+    const std::string_view key = entries[i].key.view();
     const std::size_t mask = slots_.size() - 1;
     std::size_t at = hash & mask;
     for (; slots_[at].entry != 0; at = (at + 1) & mask) {
         const Slot& slot = slots_[at];
-        if (slot.hash == hash && sameKey(entries[slot.entry - 1].key, key)) {
+        if (slot.hash == hash && sameKey(entries[slot.entry - 1].key.view(), key)) {
             repeats_ = true;
             return; // the first of repeated keys wins
         }
@@ -205,21 +237,22 @@ TIniFile::TIniFile(const std::string& name) {
 void TIniFile::load() {
     std::ifstream in(path_, std::ios::binary);
     if (!in) return;
-    std::string text;
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
     in.seekg(0, std::ios::beg);
-    if (size > 0) {
-        text.resize(static_cast<std::size_t>(size));
-        in.read(text.data(), size);
-        text.resize(static_cast<std::size_t>(in.gcount()));
-    }
+    if (size <= 0) return;
+    // Not cleared first: every byte is read over.
+    std::shared_ptr<char[]> file(new char[static_cast<std::size_t>(size)]);
+    in.read(file.get(), size);
+    const std::string_view text(file.get(), static_cast<std::size_t>(in.gcount()));
+    text_ = std::move(file);
+    // One pass over the text; names and values stay where they are in it.
     std::size_t cur = 0;
     std::size_t pos = 0;
     while (pos < text.size()) {
         std::size_t nl = text.find('\n', pos);
-        if (nl == std::string::npos) nl = text.size();
-        std::string_view line(text.data() + pos, nl - pos);
+        if (nl == std::string_view::npos) nl = text.size();
+        std::string_view line = text.substr(pos, nl - pos);
         pos = nl + 1;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         const std::string_view t = trimView(line);
@@ -238,11 +271,9 @@ void TIniFile::load() {
                 }
                 // Room for the lines up to the next header at once: a list of
                 // many entries would otherwise be moved again and again.
-                std::size_t end = text.find("\n[", pos);
-                if (end == std::string::npos) end = text.size();
-                const auto from = text.begin() + static_cast<std::ptrdiff_t>(std::min(pos, end));
-                const std::size_t lines = static_cast<std::size_t>(
-                    std::count(from, text.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
+                std::size_t end = std::min(text.find("\n[", pos), text.size());
+                const std::string_view body = text.substr(std::min(pos, end), end - std::min(pos, end));
+                const auto lines = static_cast<std::size_t>(std::count(body.begin(), body.end(), '\n'));
                 std::vector<Entry>& entries = sections_[cur].entries;
                 if (entries.size() + lines + 1 > entries.capacity()) // still doubling for repeated headers
                     entries.reserve(std::max(entries.size() + lines + 1, 2 * entries.capacity()));
@@ -252,11 +283,11 @@ void TIniFile::load() {
         Section& s = sections_[cur];
         const std::size_t eq = t.find('=');
         if (t.empty() || t[0] == ';' || eq == std::string_view::npos || eq == 0) {
-            if (!t.empty()) s.entries.push_back(Entry{"", std::string(line)});
+            if (!t.empty()) s.entries.push_back(Entry{Text(), Text::borrow(line)});
             continue;
         }
         s.entries.push_back(
-            Entry{std::string(trimView(t.substr(0, eq))), std::string(trimView(t.substr(eq + 1)))});
+            Entry{Text::borrow(trimView(t.substr(0, eq))), Text::borrow(trimView(t.substr(eq + 1)))});
     }
     for (Section& s : sections_) // each index made once at its full size
         reindex(s);
@@ -278,15 +309,15 @@ const TIniFile::Entry* TIniFile::find(const std::string& section, const std::str
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,
                                  const std::string& def) const {
     const Entry* e = find(section, key);
-    const std::string& v = e ? e->value : def;
-    return v.size() > MaxValueLength ? v.substr(0, MaxValueLength) : v;
+    if (!e) return def.size() > MaxValueLength ? def.substr(0, MaxValueLength) : def;
+    return std::string(e->value.view().substr(0, MaxValueLength));
 }
 
 int TIniFile::ReadInteger(const std::string& section, const std::string& key, int def) const {
     const Entry* e = find(section, key);
     if (!e) return def;
     // Read through the same 1023-character window as text.
-    return parseProfileInt(e->value.substr(0, MaxValueLength), def);
+    return parseProfileInt(std::string(e->value.view().substr(0, MaxValueLength)), def);
 }
 
 bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
@@ -311,7 +342,7 @@ std::vector<std::string> TIniFile::ReadSection(const std::string& section) const
     auto sit = sectionIndex_.find(lower(section));
     if (sit == sectionIndex_.end()) return keys;
     for (const Entry& e : sections_[sit->second].entries)
-        if (!e.key.empty()) keys.push_back(e.key);
+        if (!e.key.empty()) keys.emplace_back(e.key.view());
     return keys;
 }
 
@@ -328,9 +359,9 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
     Section& s = sectionFor(section);
     const std::size_t k = s.index.find(s.entries, key);
     if (k != KeyIndex::None) {
-        s.entries[k].value = oneLine(value);
+        s.entries[k].value = Text::written(value);
     } else {
-        s.entries.push_back(Entry{oneLine(key), oneLine(value)});
+        s.entries.push_back(Entry{Text::written(key), Text::written(value)});
         s.index.add(s.entries, s.entries.size() - 1);
     }
     changed();
@@ -389,10 +420,11 @@ void TIniFile::flush() {
             out += '[' + s.name + "]\n";
         }
         for (const Entry& e : s.entries) {
-            if (e.key.empty())
-                out += e.value;
-            else
-                out += e.key + '=' + e.value;
+            if (!e.key.empty()) {
+                out += e.key.view();
+                out += '=';
+            }
+            out += e.value.view();
             out += '\n';
         }
         if (!out.empty()) first = false;

@@ -13,10 +13,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -63,9 +65,39 @@ public:
     void endUpdate();
 
 private:
+    // A name or value: a view into the file text as loaded (which the store
+    // keeps unchanged as long as it lives), or a copy of its own once written.
+    class Text {
+    public:
+        Text() noexcept = default;
+        static Text borrow(std::string_view s) noexcept;
+        // A copy of s as it is written to the file: a line break inside a
+        // name or value would forge new lines, so it becomes a space.
+        static Text written(std::string_view s);
+        Text(const Text& o);
+        Text(Text&& o) noexcept : p_(o.p_), n_(o.n_) {
+            o.p_ = nullptr;
+            o.n_ = 0;
+        }
+        Text& operator=(Text o) noexcept {
+            std::swap(p_, o.p_);
+            std::swap(n_, o.n_);
+            return *this;
+        }
+        ~Text() {
+            if (n_ & Owned) delete[] p_;
+        }
+        std::string_view view() const noexcept { return {p_, n_ & ~Owned}; }
+        bool empty() const noexcept { return (n_ & ~Owned) == 0; }
+
+    private:
+        static constexpr std::size_t Owned = ~(~std::size_t{0} >> 1); // the top bit of n_
+        const char* p_ = nullptr;
+        std::size_t n_ = 0;
+    };
     struct Entry {
-        std::string key; // empty for a line kept as it stood (comment, stray text)
-        std::string value;
+        Text key; // empty for a line kept as it stood (comment, stray text)
+        Text value;
     };
     // The entries of a section by key, without regard to case: open
     // addressing over the entries themselves (no copy of the keys), at most
@@ -110,6 +142,9 @@ private:
     static void reindex(Section& s);
 
     std::string path_;
+    // The file as read; entries not written since point into it. Shared by
+    // copies of the store, never changed.
+    std::shared_ptr<const char[]> text_;
     std::vector<Section> sections_; // sections_[0] holds the lines before the first header, unnamed
     std::unordered_map<std::string, std::size_t> sectionIndex_;
     mutable std::string lookupBuf_; // spares an allocation per lookup

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <functional>
 
 namespace results {
 
@@ -54,49 +55,71 @@ void SiteStats::setLists(platform::StringList ip, platform::StringList good, pla
     rebuildIndex();
 }
 
+namespace {
+
+std::uint32_t nameHash(const std::string& name) {
+    const std::size_t h = std::hash<std::string>{}(name);
+    return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+
+} // namespace
+
 void SiteStats::rebuildIndex() {
     std::size_t size = 16;
     while (size < 2 * ip_.size())
         size *= 2;
     index_.assign(size, Rows{});
     indexed_ = 0;
-    for (std::size_t k = 0; k < ip_.size(); ++k)
-        indexRow(k);
+    // Each slot is fetched from memory a few rows ahead: with many sites
+    // every slot is elsewhere. The hashes in between wait in a ring.
+    constexpr std::size_t Ahead = 16;
+    std::uint32_t ahead[Ahead];
+    const std::size_t n = ip_.size(), mask = index_.size() - 1;
+    for (std::size_t k = 0; k < n + Ahead; ++k) {
+        if (k >= Ahead) indexRow(k - Ahead, ahead[k % Ahead]);
+        if (k < n) {
+            ahead[k % Ahead] = nameHash(ip_[k]);
+            __builtin_prefetch(&index_[ahead[k % Ahead] & mask], 1);
+        }
+    }
 }
 
 const SiteStats::Rows* SiteStats::findRows(const std::string& name) const {
     if (index_.empty()) return nullptr;
+    const std::uint32_t hash = nameHash(name);
     const std::size_t mask = index_.size() - 1;
-    for (std::size_t at = std::hash<std::string>{}(name)&mask;; at = (at + 1) & mask) {
+    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
         const Rows& r = index_[at];
         if (r.first == NoRow) return nullptr;
-        if (ip_[r.first] == name) return &r;
+        if (r.hash == hash && ip_[r.first] == name) return &r;
     }
 }
 
-// Adds row k (the lowest row so far) to the index.
-void SiteStats::indexRow(std::size_t k) {
-    if (2 * (indexed_ + 1) > index_.size()) {
-        std::vector<Rows> old = std::move(index_);
-        index_.assign(std::max<std::size_t>(16, 2 * old.size()), Rows{});
-        const std::size_t mask = index_.size() - 1;
-        for (const Rows& r : old) {
-            if (r.first == NoRow) continue;
-            std::size_t at = std::hash<std::string>{}(ip_[r.first]) & mask;
-            while (index_[at].first != NoRow)
-                at = (at + 1) & mask;
-            index_[at] = r;
-        }
-    }
+void SiteStats::growIndex() {
+    std::vector<Rows> old = std::move(index_);
+    index_.assign(std::max<std::size_t>(16, 2 * old.size()), Rows{});
     const std::size_t mask = index_.size() - 1;
-    std::size_t at = std::hash<std::string>{}(ip_[k]) & mask;
+    for (const Rows& r : old) {
+        if (r.first == NoRow) continue;
+        std::size_t at = r.hash & mask;
+        while (index_[at].first != NoRow)
+            at = (at + 1) & mask;
+        index_[at] = r;
+    }
+}
+
+// Adds row k (the lowest row so far), whose name hashes to hash, to the index.
+void SiteStats::indexRow(std::size_t k, std::uint32_t hash) {
+    if (2 * (indexed_ + 1) > index_.size()) growIndex();
+    const std::size_t mask = index_.size() - 1;
+    std::size_t at = hash & mask;
     for (; index_[at].first != NoRow; at = (at + 1) & mask) {
-        if (ip_[index_[at].first] == ip_[k]) {
+        if (index_[at].hash == hash && ip_[index_[at].first] == ip_[k]) {
             index_[at].last = static_cast<std::uint32_t>(k);
             return;
         }
     }
-    index_[at] = Rows{static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(k)};
+    index_[at] = Rows{static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(k), hash};
     ++indexed_;
 }
 
@@ -130,7 +153,7 @@ std::size_t SiteStats::rowForCount(const std::string& name) {
     bad_.push_back("5");
     good_.push_back("1");
     const std::size_t k = ip_.size() - 1;
-    indexRow(k);
+    indexRow(k, nameHash(name));
     return k;
 }
 

@@ -74,11 +74,13 @@ public:
 
 private:
     // The rows of every site name, found by the name's hash; the names stay
-    // in ip_ and are not copied. Open addressing, at most half full.
+    // in ip_ and are not copied. Open addressing, at most half full; a slot
+    // keeps the hash, so only a name that hashes alike is compared.
     static constexpr std::uint32_t NoRow = 0xffffffffu;
     struct Rows {
         std::uint32_t first = NoRow; // the row nearest the top with this name; NoRow: a free slot
         std::uint32_t last = NoRow;  // the row furthest down with this name
+        std::uint32_t hash = 0;
     };
     struct MemoSlot {
         bool used = false;
@@ -90,7 +92,8 @@ private:
     void count(const std::string& name, int increment, bool good);
     void rebuildIndex();
     const Rows* findRows(const std::string& name) const;
-    void indexRow(std::size_t k);
+    void indexRow(std::size_t k, std::uint32_t hash);
+    void growIndex();
 
     platform::StringList ip_, good_, bad_;
     std::vector<Rows> index_;

@@ -1,6 +1,7 @@
 #include "shell/formstorage.h"
 
 #include <algorithm>
+#include <charconv>
 #include <stdexcept>
 
 namespace shell {
@@ -103,8 +104,14 @@ bool readStoredList(const platform::TIniFile& ini, const std::string& section, p
     if (count <= 0) return false;
     platform::StringList items;
     items.reserve(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i)
-        items.push_back(ini.ReadString(section, "Item" + std::to_string(i), ""));
+    std::string key = "Item";
+    const std::string none;
+    for (int i = 0; i < count; ++i) {
+        char digits[16];
+        key.replace(4, std::string::npos, digits,
+                    std::to_chars(digits, digits + sizeof digits, i).ptr - digits);
+        items.push_back(ini.ReadString(section, key, none));
+    }
     out = std::move(items);
     return true;
 }

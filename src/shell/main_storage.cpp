@@ -1,5 +1,7 @@
 #include "shell/main_storage.h"
 
+#include <utility>
+
 namespace shell {
 
 MainWindowStorage::MainWindowStorage(results::SiteStats& stats, std::string storageFile)
@@ -35,8 +37,12 @@ MainWindowStorage::MainWindowStorage(results::SiteStats& stats, std::string stor
     storage.bindPlacement(placement);
     storage.OnRestored = [this] {
         if (!statsRead_) return;
-        stats_.setLists(ip_.empty() ? stats_.stats_ip : ip_, good_.empty() ? stats_.stats_good : good_,
-                        bad_.empty() ? stats_.stats_bad : bad_);
+        // The lists read are handed over, not copied; a list not stored keeps its rows.
+        auto take = [](platform::StringList& read, const platform::StringList& current) {
+            return read.empty() ? platform::StringList(current) : std::move(read);
+        };
+        stats_.setLists(take(ip_, stats_.stats_ip), take(good_, stats_.stats_good),
+                        take(bad_, stats_.stats_bad));
         ip_.clear();
         good_.clear();
         bad_.clear();

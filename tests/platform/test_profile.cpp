@@ -2,6 +2,7 @@
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,6 +92,27 @@ TEST(ProfileFile, ReadsHandWrittenFilesAndKeepsForeignLines) {
     const std::string out = readFile(path);
     EXPECT_NE(out.find("; a comment"), std::string::npos);
     EXPECT_NE(out.find("stray"), std::string::npos);
+}
+
+// Values not written since loading stay in the file text as read: copies of
+// the store, later writes and the end of the store they came from leave
+// every value whole.
+TEST(ProfileFile, CopiesAndWritesAfterReadingKeepEveryValue) {
+    TempDir dir;
+    const std::string path = dir.file("f");
+    writeFile(path, "; note\n[s]\na = 1\nb=two\n[t]\nx=y\n");
+    auto f = std::make_unique<TIniFile>(path);
+    const TIniFile before(*f);
+    f->WriteString("s", "a", "changed");
+    f->DeleteKey("t", "x");
+    TIniFile after(*f);
+    f.reset();
+    EXPECT_EQ(before.ReadString("s", "a", ""), "1");
+    EXPECT_EQ(before.ReadString("t", "x", ""), "y");
+    EXPECT_EQ(after.ReadString("s", "a", ""), "changed");
+    after.WriteString("s", "c", "3");
+    EXPECT_EQ(readFile(path), "; note\n\n[s]\na=changed\nb=two\nc=3\n\n[t]\n");
+    EXPECT_EQ(TIniFile(path).ReadSection("s"), (std::vector<std::string>{"a", "b", "c"}));
 }
 
 TEST(ProfileFile, EraseSectionAndDeleteKey) {
