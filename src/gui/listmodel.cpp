@@ -101,21 +101,20 @@ BurstRepaint::BurstRepaint(QAbstractItemView* view, std::chrono::milliseconds in
 void BurstRepaint::rowsArrived() {
     // The first rows after a quiet interval are drawn at once; later ones wait.
     if (timer_.isActive())
-        view_->viewport()->setUpdatesEnabled(false);
+        view_->setUpdatesEnabled(false); // its scroll bars too: their range changes with every row
     else
         timer_.start();
 }
 
 void BurstRepaint::flush() {
     timer_.stop();
-    view_->viewport()->setUpdatesEnabled(true);
+    view_->setUpdatesEnabled(true);
 }
 
 void BurstRepaint::intervalEnded() {
-    QWidget* viewport = view_->viewport();
-    if (viewport->updatesEnabled()) return;
-    viewport->setUpdatesEnabled(true); // draws the whole view once
-    timer_.start();                    // and holds back the rows of the next interval
+    if (view_->updatesEnabled()) return;
+    view_->setUpdatesEnabled(true); // draws the whole view once
+    timer_.start();                 // and holds back the rows of the next interval
 }
 
 } // namespace gui

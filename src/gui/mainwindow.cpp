@@ -240,6 +240,7 @@ void MainWindow::buildViews() {
     sites_->setFixedWidth(SitesWidth);
     sites_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     sites_->setModel(sitesModel_);
+    sitesRepaint_ = new BurstRepaint(sites_, std::chrono::milliseconds(100));
     sitesModel_->bindSelection(sites_->selectionModel());
     connect(sites_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { views_->sitesChange(current.row()); });
@@ -491,7 +492,10 @@ void MainWindow::refreshSearchControls() {
     const auto& d = core_->dispatch;
     pbar_->setValue(d.pbarPosition());
     pbarAction_->setVisible(d.pbarVisible());
-    if (listRepaint_ && !d.pbarVisible()) listRepaint_->flush(); // the search is over: its last rows show now
+    if (listRepaint_ && !d.pbarVisible()) { // the search is over: its last rows show now
+        listRepaint_->flush();
+        sitesRepaint_->flush();
+    }
     cancelAction_->setVisible(d.cancelbutVisible());
     const QStringList items = qtList(d.search.Items);
     bool same = items.size() == search_->count();

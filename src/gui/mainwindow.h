@@ -143,6 +143,7 @@ private:
     QMenu* download_ = nullptr;
     ListViewModel* listModel_ = nullptr;
     BurstRepaint* listRepaint_ = nullptr;
+    BurstRepaint* sitesRepaint_ = nullptr;
     ListViewModel* sitesModel_ = nullptr;
     ListViewModel* siteModel_ = nullptr;
     ListViewModel* statusModel_ = nullptr;
