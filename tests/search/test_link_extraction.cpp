@@ -374,4 +374,48 @@ TEST(LinkExtraction, AgreesWithAPlainScanOnRandomPages) {
     }
 }
 
+// The chunked scan carries state from one 64-character chunk to the next and
+// hands the last few characters to the plain scan: every way a candidate can
+// end, placed at every offset around those edges (after nothing, after quotes
+// of either parity, after a link), agrees with the plain scan, whole and cut
+// into blocks.
+TEST(LinkExtraction, CloseMarksAtEveryOffsetAroundChunkEdges) {
+    const std::string marks[] = {
+        "\"ftp://s/a.mp3\" ",
+        "\"ftp://s/a.mp3x\"",
+        "\"ftp://s/a.mp3href\"\"ftp://s/b.mp3\"",
+        "\"ftp://s/a.mp3.mp3\"",
+        "\"ftp://s/a.Mp3\"f.mp3\"",
+        "\"http://h/a.mp3\"ftp://s/c.mp3\"",
+        "\"F://s/hReF/d.mp3\"ftp://s/e.mp3\"",
+        "x.mp3\"ftp://s/g.mp3\"",
+        "\"ftp://s/a.mP3\"\"f.mp3h",
+        "\"" + std::string(70, 'y') + "\"",
+    };
+    for (const search::ScanKernel kernel : kernels()) {
+        ASSERT_TRUE(search::setScanKernel(kernel));
+        std::size_t found = 0;
+        for (const std::string& mark : marks) {
+            for (std::size_t lead = 0; lead < 140; ++lead) {
+                for (const int fill : {0, 1, 2}) {
+                    std::string page;
+                    for (std::size_t i = 0; i < lead; ++i)
+                        page += fill == 1 && i % 5 == 0 ? '"' : ' ';
+                    if (fill == 2 && lead >= 8) page.replace(0, 7, "\"f.mp3\"");
+                    for (const std::size_t tail : {0, 70}) {
+                        const std::string text = page + mark + std::string(tail, ' ');
+                        const StringList want = throughTable(referenceLinks(text));
+                        found += want.size();
+                        ASSERT_EQ(linksOf(text), want)
+                            << static_cast<int>(kernel) << testing::PrintToString(text);
+                        ASSERT_EQ(linksInBlocks(text, {lead / 2, lead + 5}), want)
+                            << testing::PrintToString(text);
+                    }
+                }
+            }
+        }
+        EXPECT_GT(found, 6000u);
+    }
+}
+
 } // namespace
