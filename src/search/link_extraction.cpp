@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -64,44 +65,60 @@ inline std::uint64_t prefixXor(std::uint64_t x) {
     return x;
 }
 
-// The scan looks at the text in chunks of 64 characters, each described by
-// bit masks (bit i for the character at i):
+// The scan looks at the text in chunks of 64 characters. A kernel reads the
+// chunks in order and describes each by bit masks (bit i for the character at i):
 //  quote:  a double quote;
-//  fquote: a double quote followed by "f" or "F";
-//  mp3:    ".mp3" begins here ("m" and "p" in any case);
-//  href:   "href" begins here (in any case);
-//  parity: the parity of the quotes up to and including i.
-// A chunk's masks need the 3 characters after it; the scan needs 8.
-struct ChunkMasks {
-    std::uint64_t quote, fquote, mp3, href, parity;
-};
+//  resets: where no candidate is left open, whatever was open: the start of
+//          "href" (in any case), and the character after ".mp3" ("m" and "p"
+//          in any case) unless that is a double quote;
+//  parity: the parity of the quotes up to and including i;
+//  fquote: a double quote followed by "f" or "F" (worked out only when
+//          anyFquote says there is one).
+// A chunk's masks need the 3 characters after it; the scan needs 8. After the
+// last chunk, mp3Ends tells where a ".mp3" begun in it ends after it (bit k:
+// the k-th character after the chunk).
 constexpr std::size_t ChunkSize = 64;
 constexpr std::size_t ChunkLookahead = 8;
 
 struct PlainMasks {
-    ChunkMasks of(const char* d) const {
-        ChunkMasks m{};
+    struct Chunk {
+        std::uint64_t quote, resets, parity, fq;
+        bool anyFquote;
+        std::uint64_t fquote() const { return fq; }
+    };
+    std::uint64_t mp3Carry = 0; // where a ".mp3" of the chunk before ends in this one
+
+    std::uint64_t mp3Ends() const { return mp3Carry; }
+
+    Chunk next(const char* d) {
+        std::uint64_t q = 0, fq = 0, mp3 = 0, href = 0;
         for (std::size_t i = 0; i < ChunkSize; ++i) {
             const std::uint64_t bit = std::uint64_t{1} << i;
             const char c0 = d[i], l1 = lowerAscii(d[i + 1]), l2 = lowerAscii(d[i + 2]);
-            if (c0 == '"') m.quote |= bit;
-            if (c0 == '"' && l1 == 'f') m.fquote |= bit;
-            if (c0 == '.' && l1 == 'm' && l2 == 'p' && d[i + 3] == '3') m.mp3 |= bit;
-            if (lowerAscii(c0) == 'h' && l1 == 'r' && l2 == 'e' && lowerAscii(d[i + 3]) == 'f') m.href |= bit;
+            if (c0 == '"') q |= bit;
+            if (c0 == '"' && l1 == 'f') fq |= bit;
+            if (c0 == '.' && l1 == 'm' && l2 == 'p' && d[i + 3] == '3') mp3 |= bit;
+            if (lowerAscii(c0) == 'h' && l1 == 'r' && l2 == 'e' && lowerAscii(d[i + 3]) == 'f') href |= bit;
         }
-        m.parity = prefixXor(m.quote);
-        return m;
+        const std::uint64_t resets = (((mp3 << 4) | mp3Carry) & ~q) | href;
+        mp3Carry = mp3 >> 60;
+        return Chunk{q, resets, prefixXor(q), fq, fq != 0};
     }
 };
 
 #ifdef WAVETRAP_X86
 struct Sse2Masks {
-    ChunkMasks of(const char* d) const {
+    using Chunk = PlainMasks::Chunk;
+    std::uint64_t mp3Carry = 0; // where a ".mp3" of the chunk before ends in this one
+
+    std::uint64_t mp3Ends() const { return mp3Carry; }
+
+    Chunk next(const char* d) {
         const __m128i quote = _mm_set1_epi8('"'), caseBit = _mm_set1_epi8(0x20), dot = _mm_set1_epi8('.'),
                       m = _mm_set1_epi8('m'), p = _mm_set1_epi8('p'), three = _mm_set1_epi8('3'),
                       h = _mm_set1_epi8('h'), r = _mm_set1_epi8('r'), e = _mm_set1_epi8('e'),
                       f = _mm_set1_epi8('f');
-        ChunkMasks cm{};
+        std::uint64_t q = 0, fq = 0, mp3 = 0, href = 0;
         for (unsigned k = 0; k < ChunkSize; k += 16) {
             const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + k));
             const __m128i v3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + k + 3));
@@ -109,53 +126,63 @@ struct Sse2Masks {
                 _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + k + 1)), caseBit);
             const __m128i l2 =
                 _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + k + 2)), caseBit);
-            const __m128i q = _mm_cmpeq_epi8(v0, quote);
-            const __m128i mp3 =
-                _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(v0, dot), _mm_cmpeq_epi8(l1, m)),
-                              _mm_and_si128(_mm_cmpeq_epi8(l2, p), _mm_cmpeq_epi8(v3, three)));
-            const __m128i href = _mm_and_si128(
+            const __m128i qv = _mm_cmpeq_epi8(v0, quote);
+            const __m128i mv = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(v0, dot), _mm_cmpeq_epi8(l1, m)),
+                                             _mm_and_si128(_mm_cmpeq_epi8(l2, p), _mm_cmpeq_epi8(v3, three)));
+            const __m128i hv = _mm_and_si128(
                 _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(v0, caseBit), h), _mm_cmpeq_epi8(l1, r)),
                 _mm_and_si128(_mm_cmpeq_epi8(l2, e), _mm_cmpeq_epi8(_mm_or_si128(v3, caseBit), f)));
-            cm.quote |= bits(q, k);
-            cm.fquote |= bits(_mm_and_si128(q, _mm_cmpeq_epi8(l1, f)), k);
-            cm.mp3 |= bits(mp3, k);
-            cm.href |= bits(href, k);
+            q |= bits(qv, k);
+            fq |= bits(_mm_and_si128(qv, _mm_cmpeq_epi8(l1, f)), k);
+            mp3 |= bits(mv, k);
+            href |= bits(hv, k);
         }
-        cm.parity = prefixXor(cm.quote);
-        return cm;
+        const std::uint64_t resets = (((mp3 << 4) | mp3Carry) & ~q) | href;
+        mp3Carry = mp3 >> 60;
+        return Chunk{q, resets, prefixXor(q), fq, fq != 0};
     }
     static std::uint64_t bits(__m128i v, unsigned k) {
         return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(v))) << k;
     }
 };
 
-// With AVX2 comes carry-less multiplication: the parity of the quotes is one
-// multiplication by all ones.
+// With AVX2 the masks are combined before they leave the vector registers
+// (".mp3" moved to its end across the chunks), and carry-less multiplication
+// gives the parity of the quotes in one step.
 struct Avx2Masks {
+    struct Chunk {
+        std::uint64_t quote, resets, parity;
+        __m256i fqLo, fqHi;
+        bool anyFquote;
+        __attribute__((target("avx2"))) std::uint64_t fquote() const {
+            return static_cast<unsigned>(_mm256_movemask_epi8(fqLo)) |
+                   std::uint64_t{static_cast<unsigned>(_mm256_movemask_epi8(fqHi))} << 32;
+        }
+    };
     __m256i quote, caseBit, dot, m, p, three, h, r, e, f;
+    __m256i mp3Before; // where ".mp3" begins in the 32 characters before
 
     __attribute__((target("avx2"))) Avx2Masks()
         : quote(_mm256_set1_epi8('"')), caseBit(_mm256_set1_epi8(0x20)), dot(_mm256_set1_epi8('.')),
           m(_mm256_set1_epi8('m')), p(_mm256_set1_epi8('p')), three(_mm256_set1_epi8('3')),
           h(_mm256_set1_epi8('h')), r(_mm256_set1_epi8('r')), e(_mm256_set1_epi8('e')),
-          f(_mm256_set1_epi8('f')) {}
+          f(_mm256_set1_epi8('f')), mp3Before(_mm256_setzero_si256()) {}
 
-    __attribute__((target("avx2,pclmul"))) ChunkMasks of(const char* d) const {
-        std::uint32_t lo[4], hi[4];
-        half(d, lo);
-        half(d + 32, hi);
-        ChunkMasks cm;
-        cm.quote = lo[0] | std::uint64_t{hi[0]} << 32;
-        cm.fquote = lo[1] | std::uint64_t{hi[1]} << 32;
-        cm.mp3 = lo[2] | std::uint64_t{hi[2]} << 32;
-        cm.href = lo[3] | std::uint64_t{hi[3]} << 32;
-        cm.parity = static_cast<std::uint64_t>(_mm_cvtsi128_si64(
-            _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(cm.quote)), _mm_set1_epi8(-1), 0)));
-        return cm;
+    __attribute__((target("avx2,pclmul"))) Chunk next(const char* d) {
+        Chunk c;
+        const auto [qLo, rLo] = half(d, c.fqLo);
+        const auto [qHi, rHi] = half(d + 32, c.fqHi);
+        c.quote = qLo | qHi << 32;
+        c.resets = rLo | rHi << 32;
+        c.parity = static_cast<std::uint64_t>(_mm_cvtsi128_si64(
+            _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(c.quote)), _mm_set1_epi8(-1), 0)));
+        const __m256i fq = _mm256_or_si256(c.fqLo, c.fqHi);
+        c.anyFquote = !_mm256_testz_si256(fq, fq);
+        return c;
     }
 
-    // The masks of 32 characters: quote, fquote, mp3, href.
-    __attribute__((target("avx2"))) void half(const char* d, std::uint32_t* out) const {
+    // The quote and reset masks of 32 characters, and where quotes are followed by "f".
+    __attribute__((target("avx2"))) std::pair<std::uint64_t, std::uint64_t> half(const char* d, __m256i& fq) {
         const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d));
         const __m256i v3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + 3));
         const __m256i l1 =
@@ -169,11 +196,17 @@ struct Avx2Masks {
         const __m256i href = _mm256_and_si256(
             _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(v0, caseBit), h), _mm256_cmpeq_epi8(l1, r)),
             _mm256_and_si256(_mm256_cmpeq_epi8(l2, e), _mm256_cmpeq_epi8(_mm256_or_si256(v3, caseBit), f)));
-        out[0] = static_cast<std::uint32_t>(_mm256_movemask_epi8(q));
-        out[1] =
-            static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(q, _mm256_cmpeq_epi8(l1, f))));
-        out[2] = static_cast<std::uint32_t>(_mm256_movemask_epi8(mp3));
-        out[3] = static_cast<std::uint32_t>(_mm256_movemask_epi8(href));
+        // The ends of ".mp3": 4 characters on, across the 32 before.
+        const __m256i mp3End = _mm256_alignr_epi8(mp3, _mm256_permute2x128_si256(mp3Before, mp3, 0x21), 12);
+        mp3Before = mp3;
+        fq = _mm256_and_si256(q, _mm256_cmpeq_epi8(l1, f));
+        const __m256i resets = _mm256_or_si256(_mm256_andnot_si256(q, mp3End), href);
+        return {static_cast<unsigned>(_mm256_movemask_epi8(q)),
+                static_cast<unsigned>(_mm256_movemask_epi8(resets))};
+    }
+
+    __attribute__((target("avx2"))) std::uint64_t mp3Ends() const {
+        return static_cast<unsigned>(_mm256_movemask_epi8(mp3Before)) >> 28;
     }
 };
 #endif
@@ -270,75 +303,78 @@ struct ChunkScanner {
     // must stop (the table reached 149 links).
     template <class Masks>
     static bool run(LinkExtractor& x, const char* data, std::size_t chunks, Cursor& c, ScanState& st) {
-        bool open = c.open, carried = c.carried, linkOpen = c.linkOpen;
-        std::size_t candStart = c.candStart;
-        std::uint64_t mp3Ends = 0; // where a ".mp3" of the chunk before ends in this one
-        const Masks masks;
+        bool open = c.open, linkOpen = c.linkOpen;
+        // The last chunk where candidates opened, and where they did: the
+        // open candidate began after the last of them (if any).
+        std::size_t openedIn = 0;
+        std::uint64_t openedAt = 0;
+        auto candStart = [&] {
+            return openedAt != 0 ? openedIn + ChunkSize - static_cast<std::size_t>(std::countl_zero(openedAt))
+                                 : c.candStart;
+        };
+        auto carried = [&] { return c.carried && openedAt == 0; };
+        Masks masks;
         for (std::size_t b = 0; b < chunks * ChunkSize; b += ChunkSize) {
-            const ChunkMasks m = masks.of(data + b);
-            const std::uint64_t resets = (((m.mp3 << 4) | mp3Ends) & ~m.quote) | m.href;
-            mp3Ends = m.mp3 >> 60;
+            const auto m = masks.next(data + b);
             // Each position takes the quote parity at the last reset before it
             // (flipped when the chunk began inside a candidate): the resets at
             // parity 1 carry a 1 up to the next reset at parity 0.
-            const std::uint64_t cleared = resets & ~m.parity, set = resets & m.parity, keep = ~cleared;
+            const std::uint64_t cleared = m.resets & ~m.parity, set = m.resets & m.parity, keep = ~cleared;
             const std::uint64_t held = (((keep + set) ^ keep) | set) & keep;
-            const std::uint64_t heldOpen = held | ((cleared & (~cleared + 1)) - 1);
-            const std::uint64_t inside = (open ? heldOpen : held) ^ m.parity; // open after the position
+            const std::uint64_t beforeClear = ~cleared & (cleared - 1);
+            const std::uint64_t inside = (held | (beforeClear & (0 - std::uint64_t{open}))) ^ m.parity;
             const std::uint64_t openers = m.quote & inside;
-            if (linkOpen || (m.fquote & openers) != 0) [[unlikely]] {
+            if (linkOpen || m.anyFquote) [[unlikely]] {
                 // Each candidate that may be a link ends at the next quote or
                 // reset ("href" drops it instead).
-                const std::uint64_t ends = m.quote | resets;
+                const std::uint64_t ends = m.quote | m.resets;
                 if (linkOpen && ends != 0) {
-                    const auto e = static_cast<unsigned>(std::countr_zero(ends));
+                    const std::size_t e = b + static_cast<std::size_t>(std::countr_zero(ends));
                     linkOpen = false;
-                    if (((m.href >> e) & 1) != 0) {
+                    if (isHref(data + e)) {
                         dropCandidate(st);
-                    } else if (x.close(st, data, candStart, b + e, carried)) {
+                    } else if (x.close(st, data, candStart(), e, carried())) {
                         return true;
                     }
                 }
-                for (std::uint64_t fo = m.fquote & openers; fo != 0; fo &= fo - 1) {
+                for (std::uint64_t fo = m.fquote() & openers; fo != 0; fo &= fo - 1) {
                     const auto o = static_cast<unsigned>(std::countr_zero(fo));
-                    candStart = b + o + 1;
-                    carried = false;
                     const std::uint64_t after = ends & ~((std::uint64_t{2} << o) - 1);
                     if (after == 0) {
                         linkOpen = true; // it goes on in the next chunk
                         break;
                     }
-                    const auto e = static_cast<unsigned>(std::countr_zero(after));
-                    if (((m.href >> e) & 1) != 0) {
+                    const std::size_t e = b + static_cast<std::size_t>(std::countr_zero(after));
+                    if (isHref(data + e)) {
                         dropCandidate(st);
-                    } else if (x.close(st, data, candStart, b + e, false)) {
+                    } else if (x.close(st, data, b + o + 1, e, false)) {
                         return true;
                     }
                 }
             }
             open = (inside >> 63) != 0;
-            const std::size_t last = b + ChunkSize - static_cast<std::size_t>(std::countl_zero(openers | 1));
-            candStart = openers != 0 ? last : candStart;
-            carried = carried && openers == 0;
+            openedIn = openers != 0 ? b : openedIn;
+            openedAt = openers != 0 ? openers : openedAt;
         }
         std::size_t next = chunks * ChunkSize;
-        if (mp3Ends != 0 && open) {
+        const std::uint64_t pending = masks.mp3Ends();
+        if (pending != 0 && open) {
             // A ".mp3" in the open candidate ends just after the last chunk.
-            const std::size_t at = next + static_cast<std::size_t>(std::countr_zero(mp3Ends));
+            const std::size_t at = next + static_cast<std::size_t>(std::countr_zero(pending));
             if (data[at] != '"') {
                 open = false;
                 if (linkOpen) {
                     linkOpen = false;
                     if (isHref(data + at)) {
                         dropCandidate(st);
-                    } else if (x.close(st, data, candStart, at, carried)) {
+                    } else if (x.close(st, data, candStart(), at, carried())) {
                         return true;
                     }
                 }
                 next = at + 1;
             }
         }
-        c = Cursor{open, carried, linkOpen, candStart, next};
+        c = Cursor{open, carried(), linkOpen, candStart(), next};
         return false;
     }
 
