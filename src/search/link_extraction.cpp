@@ -146,6 +146,21 @@ struct Sse2Masks {
     }
 };
 
+// The characters the AVX2 kernel compares with, each 32 times over.
+enum Pattern { Quote, CaseBit, Dot, M, P, Three, H, R, E, F, Patterns };
+struct alignas(32) PatternRow {
+    char c[32];
+};
+constexpr PatternRow patternRow(char ch) {
+    PatternRow r{};
+    for (char& x : r.c)
+        x = ch;
+    return r;
+}
+constexpr PatternRow patternRows[Patterns] = {
+    patternRow('"'), patternRow(0x20), patternRow('.'), patternRow('m'), patternRow('p'),
+    patternRow('3'), patternRow('h'),  patternRow('r'), patternRow('e'), patternRow('f')};
+
 // With AVX2 the masks are combined before they leave the vector registers
 // (".mp3" moved to its end across the chunks), and carry-less multiplication
 // gives the parity of the quotes in one step.
@@ -159,16 +174,21 @@ struct Avx2Masks {
                    std::uint64_t{static_cast<unsigned>(_mm256_movemask_epi8(fqHi))} << 32;
         }
     };
-    __m256i quote, caseBit, dot, m, p, three, h, r, e, f;
     __m256i mp3Before; // where ".mp3" begins in the 32 characters before
 
-    __attribute__((target("avx2"))) Avx2Masks()
-        : quote(_mm256_set1_epi8('"')), caseBit(_mm256_set1_epi8(0x20)), dot(_mm256_set1_epi8('.')),
-          m(_mm256_set1_epi8('m')), p(_mm256_set1_epi8('p')), three(_mm256_set1_epi8('3')),
-          h(_mm256_set1_epi8('h')), r(_mm256_set1_epi8('r')), e(_mm256_set1_epi8('e')),
-          f(_mm256_set1_epi8('f')), mp3Before(_mm256_setzero_si256()) {}
+    // The patterns are read from memory where they are used: the registers
+    // cannot hold them all besides the text, and the compiler, left alone,
+    // rebuilds them at every chunk (the empty asm in next() hides that the
+    // table never changes).
+    const PatternRow* patterns = patternRows;
+    __attribute__((target("avx2"))) __m256i k(Pattern i) const {
+        return _mm256_load_si256(reinterpret_cast<const __m256i*>(patterns[i].c));
+    }
+
+    __attribute__((target("avx2"))) Avx2Masks() : mp3Before(_mm256_setzero_si256()) {}
 
     __attribute__((target("avx2,pclmul"))) Chunk next(const char* d) {
+        asm("" : "+r"(patterns));
         Chunk c;
         const auto [qLo, rLo] = half(d, c.fqLo);
         const auto [qHi, rHi] = half(d + 32, c.fqHi);
@@ -186,20 +206,22 @@ struct Avx2Masks {
         const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d));
         const __m256i v3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + 3));
         const __m256i l1 =
-            _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + 1)), caseBit);
+            _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + 1)), k(CaseBit));
         const __m256i l2 =
-            _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + 2)), caseBit);
-        const __m256i q = _mm256_cmpeq_epi8(v0, quote);
+            _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + 2)), k(CaseBit));
+        const __m256i q = _mm256_cmpeq_epi8(v0, k(Quote));
         const __m256i mp3 =
-            _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(v0, dot), _mm256_cmpeq_epi8(l1, m)),
-                             _mm256_and_si256(_mm256_cmpeq_epi8(l2, p), _mm256_cmpeq_epi8(v3, three)));
-        const __m256i href = _mm256_and_si256(
-            _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(v0, caseBit), h), _mm256_cmpeq_epi8(l1, r)),
-            _mm256_and_si256(_mm256_cmpeq_epi8(l2, e), _mm256_cmpeq_epi8(_mm256_or_si256(v3, caseBit), f)));
+            _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(v0, k(Dot)), _mm256_cmpeq_epi8(l1, k(M))),
+                             _mm256_and_si256(_mm256_cmpeq_epi8(l2, k(P)), _mm256_cmpeq_epi8(v3, k(Three))));
+        const __m256i href =
+            _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(v0, k(CaseBit)), k(H)),
+                                              _mm256_cmpeq_epi8(l1, k(R))),
+                             _mm256_and_si256(_mm256_cmpeq_epi8(l2, k(E)),
+                                              _mm256_cmpeq_epi8(_mm256_or_si256(v3, k(CaseBit)), k(F))));
         // The ends of ".mp3": 4 characters on, across the 32 before.
         const __m256i mp3End = _mm256_alignr_epi8(mp3, _mm256_permute2x128_si256(mp3Before, mp3, 0x21), 12);
         mp3Before = mp3;
-        fq = _mm256_and_si256(q, _mm256_cmpeq_epi8(l1, f));
+        fq = _mm256_and_si256(q, _mm256_cmpeq_epi8(l1, k(F)));
         const __m256i resets = _mm256_or_si256(_mm256_andnot_si256(q, mp3End), href);
         return {static_cast<unsigned>(_mm256_movemask_epi8(q)),
                 static_cast<unsigned>(_mm256_movemask_epi8(resets))};
