@@ -79,6 +79,7 @@ inline std::uint64_t prefixXor(std::uint64_t x) {
 // the k-th character after the chunk).
 constexpr std::size_t ChunkSize = 64;
 constexpr std::size_t ChunkLookahead = 8;
+constexpr std::size_t PrefetchDistance = 4096;
 
 struct PlainMasks {
     struct Chunk {
@@ -337,6 +338,10 @@ struct ChunkScanner {
         auto carried = [&] { return c.carried && openedAt == 0; };
         Masks masks;
         for (std::size_t b = 0; b < chunks * ChunkSize; b += ChunkSize) {
+            // Asking for the text 4 KiB ahead keeps it streaming in from memory
+            // (a prefetch past the end of the text does no harm).
+            __builtin_prefetch(
+                reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(data + b) + PrefetchDistance));
             const auto m = masks.next(data + b);
             // Each position takes the quote parity at the last reset before it
             // (flipped when the chunk began inside a candidate): the resets at
