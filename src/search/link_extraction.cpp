@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -64,116 +65,213 @@ inline std::uint64_t prefixXor(std::uint64_t x) {
     return x;
 }
 
-// The scan looks at the text in chunks of 64 characters, each described by
-// bit masks (bit i for the character at i):
-//  quote:   a double quote;
-//  special: a double quote followed by "f" or "F" (a candidate that may be a
-//           link), or where ".mp3" or "href" may begin: "." followed by "m",
-//           "h" followed by "r" (letters in any case; the scan checks the rest);
-//  parity:  the parity of the quotes up to and including i.
-// A chunk's masks need the character after it; its events need 8.
-struct ChunkMasks {
-    std::uint64_t quote, special, parity;
-};
+// The scan looks at the text in chunks of 64 characters. A kernel reads the
+// chunks in order and describes each by bit masks (bit i for the character at i):
+//  quote:  a double quote;
+//  resets: where no candidate is left open, whatever was open: the start of
+//          "href" (in any case), and the character after ".mp3" ("m" and "p"
+//          in any case) unless that is a double quote;
+//  parity: the parity of the quotes up to and including i;
+//  fquote: a double quote followed by "f" or "F" (worked out only when
+//          anyFquote says there is one).
+// A chunk's masks need the 3 characters after it; the scan needs 8. After the
+// last chunk, mp3Ends tells where a ".mp3" begun in it ends after it (bit k:
+// the k-th character after the chunk).
 constexpr std::size_t ChunkSize = 64;
 constexpr std::size_t ChunkLookahead = 8;
-constexpr std::size_t ChunkBatch = 16; // chunks whose masks are built in one call
+constexpr std::size_t PrefetchDistance = 4096;
 
-using MaskBuilder = void (*)(const char* d, std::size_t chunks, ChunkMasks* out);
+struct PlainMasks {
+    struct Chunk {
+        std::uint64_t quote, resets, parity, fq;
+        bool anyFquote;
+        std::uint64_t fquote() const { return fq; }
+    };
+    std::uint64_t mp3Carry = 0; // where a ".mp3" of the chunk before ends in this one
 
-void masksPlain(const char* d, std::size_t chunks, ChunkMasks* out) {
-    for (std::size_t c = 0; c < chunks; ++c, d += ChunkSize) {
-        std::uint64_t q = 0, sp = 0;
+    std::uint64_t mp3Ends() const { return mp3Carry; }
+
+    Chunk next(const char* d) {
+        std::uint64_t q = 0, fq = 0, mp3 = 0, href = 0;
         for (std::size_t i = 0; i < ChunkSize; ++i) {
             const std::uint64_t bit = std::uint64_t{1} << i;
-            const char c0 = d[i], l1 = lowerAscii(d[i + 1]);
+            const char c0 = d[i], l1 = lowerAscii(d[i + 1]), l2 = lowerAscii(d[i + 2]);
             if (c0 == '"') q |= bit;
-            if ((c0 == '"' && l1 == 'f') || (c0 == '.' && l1 == 'm') || (lowerAscii(c0) == 'h' && l1 == 'r'))
-                sp |= bit;
+            if (c0 == '"' && l1 == 'f') fq |= bit;
+            if (c0 == '.' && l1 == 'm' && l2 == 'p' && d[i + 3] == '3') mp3 |= bit;
+            if (lowerAscii(c0) == 'h' && l1 == 'r' && l2 == 'e' && lowerAscii(d[i + 3]) == 'f') href |= bit;
         }
-        out[c] = ChunkMasks{q, sp, prefixXor(q)};
+        const std::uint64_t resets = (((mp3 << 4) | mp3Carry) & ~q) | href;
+        mp3Carry = mp3 >> 60;
+        return Chunk{q, resets, prefixXor(q), fq, fq != 0};
     }
-}
+};
 
 #ifdef WAVETRAP_X86
-void masksSse2(const char* d, std::size_t chunks, ChunkMasks* out) {
-    const __m128i quote = _mm_set1_epi8('"'), caseBit = _mm_set1_epi8(0x20), dot = _mm_set1_epi8('.'),
-                  m = _mm_set1_epi8('m'), h = _mm_set1_epi8('h'), r = _mm_set1_epi8('r'),
-                  f = _mm_set1_epi8('f');
-    for (std::size_t c = 0; c < chunks; ++c, d += ChunkSize) {
-        std::uint64_t qm = 0, sm = 0;
+struct Sse2Masks {
+    using Chunk = PlainMasks::Chunk;
+    std::uint64_t mp3Carry = 0; // where a ".mp3" of the chunk before ends in this one
+
+    std::uint64_t mp3Ends() const { return mp3Carry; }
+
+    Chunk next(const char* d) {
+        const __m128i quote = _mm_set1_epi8('"'), caseBit = _mm_set1_epi8(0x20), dot = _mm_set1_epi8('.'),
+                      m = _mm_set1_epi8('m'), p = _mm_set1_epi8('p'), three = _mm_set1_epi8('3'),
+                      h = _mm_set1_epi8('h'), r = _mm_set1_epi8('r'), e = _mm_set1_epi8('e'),
+                      f = _mm_set1_epi8('f');
+        std::uint64_t q = 0, fq = 0, mp3 = 0, href = 0;
         for (unsigned k = 0; k < ChunkSize; k += 16) {
             const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + k));
+            const __m128i v3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + k + 3));
             const __m128i l1 =
                 _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + k + 1)), caseBit);
-            const __m128i q = _mm_cmpeq_epi8(v0, quote);
-            const __m128i sp = _mm_or_si128(
-                _mm_or_si128(_mm_and_si128(q, _mm_cmpeq_epi8(l1, f)),
-                             _mm_and_si128(_mm_cmpeq_epi8(v0, dot), _mm_cmpeq_epi8(l1, m))),
-                _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(v0, caseBit), h), _mm_cmpeq_epi8(l1, r)));
-            qm |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(q))) << k;
-            sm |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(sp))) << k;
+            const __m128i l2 =
+                _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + k + 2)), caseBit);
+            const __m128i qv = _mm_cmpeq_epi8(v0, quote);
+            const __m128i mv = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(v0, dot), _mm_cmpeq_epi8(l1, m)),
+                                             _mm_and_si128(_mm_cmpeq_epi8(l2, p), _mm_cmpeq_epi8(v3, three)));
+            const __m128i hv = _mm_and_si128(
+                _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(v0, caseBit), h), _mm_cmpeq_epi8(l1, r)),
+                _mm_and_si128(_mm_cmpeq_epi8(l2, e), _mm_cmpeq_epi8(_mm_or_si128(v3, caseBit), f)));
+            q |= bits(qv, k);
+            fq |= bits(_mm_and_si128(qv, _mm_cmpeq_epi8(l1, f)), k);
+            mp3 |= bits(mv, k);
+            href |= bits(hv, k);
         }
-        out[c] = ChunkMasks{qm, sm, prefixXor(qm)};
+        const std::uint64_t resets = (((mp3 << 4) | mp3Carry) & ~q) | href;
+        mp3Carry = mp3 >> 60;
+        return Chunk{q, resets, prefixXor(q), fq, fq != 0};
     }
-}
+    static std::uint64_t bits(__m128i v, unsigned k) {
+        return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(v))) << k;
+    }
+};
 
-// With AVX2 comes carry-less multiplication: the parity of the quotes is one
-// multiplication by all ones.
-__attribute__((target("avx2,pclmul"))) void masksAvx2(const char* d, std::size_t chunks, ChunkMasks* out) {
-    const __m256i quote = _mm256_set1_epi8('"'), caseBit = _mm256_set1_epi8(0x20),
-                  dot = _mm256_set1_epi8('.'), m = _mm256_set1_epi8('m'), h = _mm256_set1_epi8('h'),
-                  r = _mm256_set1_epi8('r'), f = _mm256_set1_epi8('f');
-    const __m128i ones = _mm_set1_epi8(-1);
-    for (std::size_t c = 0; c < chunks; ++c, d += ChunkSize) {
-        std::uint64_t qm = 0, sm = 0;
-        for (unsigned k = 0; k < ChunkSize; k += 32) {
-            const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + k));
-            const __m256i l1 =
-                _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + k + 1)), caseBit);
-            const __m256i q = _mm256_cmpeq_epi8(v0, quote);
-            const __m256i sp = _mm256_or_si256(
-                _mm256_or_si256(_mm256_and_si256(q, _mm256_cmpeq_epi8(l1, f)),
-                                _mm256_and_si256(_mm256_cmpeq_epi8(v0, dot), _mm256_cmpeq_epi8(l1, m))),
-                _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(v0, caseBit), h),
-                                 _mm256_cmpeq_epi8(l1, r)));
-            qm |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(q))) << k;
-            sm |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(sp))) << k;
-        }
-        const std::uint64_t parity = static_cast<std::uint64_t>(
-            _mm_cvtsi128_si64(_mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(qm)), ones, 0)));
-        out[c] = ChunkMasks{qm, sm, parity};
-    }
+// The characters the AVX2 kernel compares with, each 32 times over.
+enum Pattern { Quote, CaseBit, Dot, M, P, Three, H, R, E, F, Patterns };
+struct alignas(32) PatternRow {
+    char c[32];
+};
+constexpr PatternRow patternRow(char ch) {
+    PatternRow r{};
+    for (char& x : r.c)
+        x = ch;
+    return r;
 }
+constexpr PatternRow patternRows[Patterns] = {
+    patternRow('"'), patternRow(0x20), patternRow('.'), patternRow('m'), patternRow('p'),
+    patternRow('3'), patternRow('h'),  patternRow('r'), patternRow('e'), patternRow('f')};
+
+// With AVX2 the masks are combined before they leave the vector registers
+// (".mp3" moved to its end across the chunks), and carry-less multiplication
+// gives the parity of the quotes in one step.
+struct Avx2Masks {
+    struct Chunk {
+        std::uint64_t quote, resets, parity;
+        __m256i fqLo, fqHi;
+        bool anyFquote;
+        __attribute__((target("avx2"))) std::uint64_t fquote() const {
+            return static_cast<unsigned>(_mm256_movemask_epi8(fqLo)) |
+                   std::uint64_t{static_cast<unsigned>(_mm256_movemask_epi8(fqHi))} << 32;
+        }
+    };
+    __m256i mp3Before; // where ".mp3" begins in the 32 characters before
+
+    // The patterns are read from memory where they are used: the registers
+    // cannot hold them all besides the text, and the compiler, left alone,
+    // rebuilds them at every chunk (the empty asm in next() hides that the
+    // table never changes).
+    const PatternRow* patterns = patternRows;
+    __attribute__((target("avx2"))) __m256i k(Pattern i) const {
+        return _mm256_load_si256(reinterpret_cast<const __m256i*>(patterns[i].c));
+    }
+
+    __attribute__((target("avx2"))) Avx2Masks() : mp3Before(_mm256_setzero_si256()) {}
+
+    __attribute__((target("avx2,pclmul"))) Chunk next(const char* d) {
+        asm("" : "+r"(patterns));
+        Chunk c;
+        const auto [qLo, rLo] = half(d, c.fqLo);
+        const auto [qHi, rHi] = half(d + 32, c.fqHi);
+        c.quote = qLo | qHi << 32;
+        c.resets = rLo | rHi << 32;
+        c.parity = static_cast<std::uint64_t>(_mm_cvtsi128_si64(
+            _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(c.quote)), _mm_set1_epi8(-1), 0)));
+        const __m256i fq = _mm256_or_si256(c.fqLo, c.fqHi);
+        c.anyFquote = !_mm256_testz_si256(fq, fq);
+        return c;
+    }
+
+    // The quote and reset masks of 32 characters, and where quotes are followed by "f".
+    __attribute__((target("avx2"))) std::pair<std::uint64_t, std::uint64_t> half(const char* d, __m256i& fq) {
+        const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d));
+        const __m256i v3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + 3));
+        const __m256i l1 =
+            _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + 1)), k(CaseBit));
+        const __m256i l2 =
+            _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + 2)), k(CaseBit));
+        const __m256i q = _mm256_cmpeq_epi8(v0, k(Quote));
+        const __m256i mp3 =
+            _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(v0, k(Dot)), _mm256_cmpeq_epi8(l1, k(M))),
+                             _mm256_and_si256(_mm256_cmpeq_epi8(l2, k(P)), _mm256_cmpeq_epi8(v3, k(Three))));
+        const __m256i href =
+            _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(v0, k(CaseBit)), k(H)),
+                                              _mm256_cmpeq_epi8(l1, k(R))),
+                             _mm256_and_si256(_mm256_cmpeq_epi8(l2, k(E)),
+                                              _mm256_cmpeq_epi8(_mm256_or_si256(v3, k(CaseBit)), k(F))));
+        // The ends of ".mp3": 4 characters on, across the 32 before.
+        const __m256i mp3End = _mm256_alignr_epi8(mp3, _mm256_permute2x128_si256(mp3Before, mp3, 0x21), 12);
+        mp3Before = mp3;
+        fq = _mm256_and_si256(q, _mm256_cmpeq_epi8(l1, k(F)));
+        const __m256i resets = _mm256_or_si256(_mm256_andnot_si256(q, mp3End), href);
+        return {static_cast<unsigned>(_mm256_movemask_epi8(q)),
+                static_cast<unsigned>(_mm256_movemask_epi8(resets))};
+    }
+
+    __attribute__((target("avx2"))) std::uint64_t mp3Ends() const {
+        return static_cast<unsigned>(_mm256_movemask_epi8(mp3Before)) >> 28;
+    }
+};
 #endif
 
-MaskBuilder builderFor(ScanKernel k) {
+bool hasAvx2() {
 #ifdef WAVETRAP_X86
-    if (k == ScanKernel::Avx2) return masksAvx2;
-    if (k == ScanKernel::Sse2) return masksSse2;
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul") &&
+           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+#else
+    return false;
 #endif
-    (void)k;
-    return masksPlain;
 }
 
 ScanKernel bestKernel() {
 #ifdef WAVETRAP_X86
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul")) return ScanKernel::Avx2;
-    return ScanKernel::Sse2;
+    return hasAvx2() ? ScanKernel::Avx2 : ScanKernel::Sse2;
 #else
     return ScanKernel::Plain;
 #endif
 }
 
 ScanKernel currentKernel = bestKernel();
-MaskBuilder buildMasks = builderFor(currentKernel);
 
 // The open candidate ends without a link (or after its link was offered).
 inline void dropCandidate(ScanState& st) {
     st.open = false;
     st.overlong = false;
     st.cand.clear();
+}
+
+// Whether "href" (in any case) begins at d; the four characters must be there.
+inline std::uint32_t load4(const char* d) {
+    std::uint32_t w;
+    std::memcpy(&w, d, 4);
+    return w;
+}
+inline bool isHref(const char* d) {
+    constexpr std::uint32_t want = 'h' | 'r' << 8 | 'e' << 16 | std::uint32_t{'f'} << 24;
+    if constexpr (std::endian::native == std::endian::little) return (load4(d) | 0x20202020u) == want;
+    return lowerAscii(d[0]) == 'h' && lowerAscii(d[1]) == 'r' && lowerAscii(d[2]) == 'e' &&
+           lowerAscii(d[3]) == 'f';
 }
 
 enum class Match { Yes, No, Unknown };
@@ -206,6 +304,134 @@ bool hasControl(std::string_view s) {
     return false;
 }
 
+} // namespace
+
+// The chunk scan. Whether each position lies inside a candidate follows from
+// the masks alone: a double quote opens or closes one; the character after
+// ".mp3" (unless a double quote, which then simply closes or opens one) and
+// the start of "href" leave none open, whatever was open. Only a candidate
+// that begins with "f" or "F" needs its end looked at.
+struct ChunkScanner {
+    // What the scan carries from one chunk to the next.
+    struct Cursor {
+        bool open;             // a candidate is open
+        bool carried;          // ... it began in an earlier block
+        bool linkOpen;         // ... it begins with "f" or "F": its end must be seen
+        std::size_t candStart; // where its text begins (when not carried)
+        std::size_t next;      // where the scan goes on after the chunks
+    };
+    using Fn = bool (*)(LinkExtractor& x, const char* data, std::size_t chunks, Cursor& c, ScanState& st);
+
+    // Scans the first `chunks` chunks of data; answers true when the scan
+    // must stop (the table reached 149 links).
+    template <class Masks>
+    static bool run(LinkExtractor& x, const char* data, std::size_t chunks, Cursor& c, ScanState& st) {
+        bool open = c.open, linkOpen = c.linkOpen;
+        // The last chunk where candidates opened, and where they did: the
+        // open candidate began after the last of them (if any).
+        std::size_t openedIn = 0;
+        std::uint64_t openedAt = 0;
+        auto candStart = [&] {
+            return openedAt != 0 ? openedIn + ChunkSize - static_cast<std::size_t>(std::countl_zero(openedAt))
+                                 : c.candStart;
+        };
+        auto carried = [&] { return c.carried && openedAt == 0; };
+        Masks masks;
+        for (std::size_t b = 0; b < chunks * ChunkSize; b += ChunkSize) {
+            // Asking for the text 4 KiB ahead keeps it streaming in from memory
+            // (a prefetch past the end of the text does no harm).
+            __builtin_prefetch(
+                reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(data + b) + PrefetchDistance));
+            const auto m = masks.next(data + b);
+            // Each position takes the quote parity at the last reset before it
+            // (flipped when the chunk began inside a candidate): the resets at
+            // parity 1 carry a 1 up to the next reset at parity 0.
+            const std::uint64_t cleared = m.resets & ~m.parity, set = m.resets & m.parity, keep = ~cleared;
+            const std::uint64_t held = (((keep + set) ^ keep) | set) & keep;
+            const std::uint64_t beforeClear = ~cleared & (cleared - 1);
+            const std::uint64_t inside = (held | (beforeClear & (0 - std::uint64_t{open}))) ^ m.parity;
+            const std::uint64_t openers = m.quote & inside;
+            if (linkOpen || m.anyFquote) [[unlikely]] {
+                // Each candidate that may be a link ends at the next quote or
+                // reset ("href" drops it instead).
+                const std::uint64_t ends = m.quote | m.resets;
+                if (linkOpen && ends != 0) {
+                    const std::size_t e = b + static_cast<std::size_t>(std::countr_zero(ends));
+                    linkOpen = false;
+                    if (isHref(data + e)) {
+                        dropCandidate(st);
+                    } else if (x.close(st, data, candStart(), e, carried())) {
+                        return true;
+                    }
+                }
+                for (std::uint64_t fo = m.fquote() & openers; fo != 0; fo &= fo - 1) {
+                    const auto o = static_cast<unsigned>(std::countr_zero(fo));
+                    const std::uint64_t after = ends & ~((std::uint64_t{2} << o) - 1);
+                    if (after == 0) {
+                        linkOpen = true; // it goes on in the next chunk
+                        break;
+                    }
+                    const std::size_t e = b + static_cast<std::size_t>(std::countr_zero(after));
+                    if (isHref(data + e)) {
+                        dropCandidate(st);
+                    } else if (x.close(st, data, b + o + 1, e, false)) {
+                        return true;
+                    }
+                }
+            }
+            open = (inside >> 63) != 0;
+            openedIn = openers != 0 ? b : openedIn;
+            openedAt = openers != 0 ? openers : openedAt;
+        }
+        std::size_t next = chunks * ChunkSize;
+        const std::uint64_t pending = masks.mp3Ends();
+        if (pending != 0 && open) {
+            // A ".mp3" in the open candidate ends just after the last chunk.
+            const std::size_t at = next + static_cast<std::size_t>(std::countr_zero(pending));
+            if (data[at] != '"') {
+                open = false;
+                if (linkOpen) {
+                    linkOpen = false;
+                    if (isHref(data + at)) {
+                        dropCandidate(st);
+                    } else if (x.close(st, data, candStart(), at, carried())) {
+                        return true;
+                    }
+                }
+                next = at + 1;
+            }
+        }
+        c = Cursor{open, carried(), linkOpen, candStart(), next};
+        return false;
+    }
+
+    __attribute__((flatten)) static bool plain(LinkExtractor& x, const char* d, std::size_t n, Cursor& c,
+                                               ScanState& st) {
+        return run<PlainMasks>(x, d, n, c, st);
+    }
+#ifdef WAVETRAP_X86
+    __attribute__((flatten)) static bool sse2(LinkExtractor& x, const char* d, std::size_t n, Cursor& c,
+                                              ScanState& st) {
+        return run<Sse2Masks>(x, d, n, c, st);
+    }
+    __attribute__((target("avx2,pclmul,bmi,bmi2"), flatten)) static bool
+    avx2(LinkExtractor& x, const char* d, std::size_t n, Cursor& c, ScanState& st) {
+        return run<Avx2Masks>(x, d, n, c, st);
+    }
+#endif
+
+    static Fn forKernel(ScanKernel k) {
+#ifdef WAVETRAP_X86
+        if (k == ScanKernel::Avx2) return avx2;
+        if (k == ScanKernel::Sse2) return sse2;
+#endif
+        (void)k;
+        return plain;
+    }
+};
+
+namespace {
+ChunkScanner::Fn chunkScan = ChunkScanner::forKernel(currentKernel);
 } // namespace
 
 std::string percentDecode(std::string_view link) {
@@ -242,13 +468,12 @@ ScanKernel scanKernel() {
 
 bool setScanKernel(ScanKernel k) {
 #ifdef WAVETRAP_X86
-    if (k == ScanKernel::Avx2 && !(__builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul")))
-        return false;
+    if (k == ScanKernel::Avx2 && !hasAvx2()) return false;
 #else
     if (k != ScanKernel::Plain) return false;
 #endif
     currentKernel = k;
-    buildMasks = builderFor(k);
+    chunkScan = ChunkScanner::forKernel(k);
     return true;
 }
 
@@ -260,7 +485,9 @@ bool LinkExtractor::stopsAtClose() const {
 
 // Offers a closed candidate: the text data[from, to), after st.cand when the
 // candidate began in an earlier block. Answers whether the scan must stop.
-bool LinkExtractor::close(ScanState& st, const char* data, std::size_t from, std::size_t to, bool carried) {
+// (Kept out of line: the chunk scan takes in everything else it calls.)
+__attribute__((noinline)) bool LinkExtractor::close(ScanState& st, const char* data, std::size_t from,
+                                                    std::size_t to, bool carried) {
     const std::size_t len = (carried ? st.cand.size() : 0) + (to - from);
     if (len > 0 && len <= MaxLinkLength && !(carried && st.overlong)) {
         const char first = carried && !st.cand.empty() ? st.cand[0] : data[from];
@@ -303,99 +530,17 @@ LinkExtractor::Scan LinkExtractor::scan(const char* data, std::size_t len, bool 
     std::size_t candStart = 0;
     std::size_t p = 0;
     consumed = len;
-    if (len >= ChunkSize + ChunkLookahead) {
-        // Chunk by chunk while every event has the text it needs after it.
-        // A chunk where no event falls inside a candidate and no candidate that
-        // may be a link ends is passed by its quote count alone.
-        bool openMayLink = open && !st.overlong && lowerAscii(st.cand.empty() ? data[0] : st.cand[0]) == 'f';
-        // The next close stops the scan (the table holds 149 links); a close
-        // that does not stop it leaves the count elsewhere.
-        bool stopArmed = stopsAtClose();
-        const std::size_t chunks = (len - ChunkLookahead) / ChunkSize;
-        ChunkMasks batch[ChunkBatch];
-        for (std::size_t c0 = 0; c0 < chunks; c0 += ChunkBatch) {
-            const std::size_t nb = std::min(ChunkBatch, chunks - c0);
-            buildMasks(data + c0 * ChunkSize, nb, batch);
-            for (std::size_t k = 0; k < nb; ++k) {
-                const std::size_t b = (c0 + k) * ChunkSize;
-                const ChunkMasks& m = batch[k];
-                std::uint64_t q = m.quote, sp = m.special, parity = m.parity;
-                std::uint64_t live = ~std::uint64_t{0};
-                if (p > b) { // an event in the chunk before took characters of this one
-                    if (p >= b + ChunkSize) continue;
-                    live <<= p - b;
-                    q &= live;
-                    sp &= live;
-                    parity = prefixXor(q);
-                }
-                if (!open && q == 0) continue;
-                // Where each position stands if only the quotes counted: a
-                // quote inside opens a candidate, one outside closes it.
-                const std::uint64_t inside = open ? ~parity : parity;
-                if ((sp & inside) == 0 && !(open && openMayLink && q != 0) && !stopArmed) {
-                    // No event inside a candidate, no candidate that may be a
-                    // link opens or closes: only the quote count matters.
-                    if (std::popcount(q) & 1) open = !open;
-                    const std::uint64_t openers = q & inside;
-                    if (open && openers != 0) {
-                        candStart = b + static_cast<std::size_t>(63 - std::countl_zero(openers)) + 1;
-                        carried = false;
-                        st.overlong = false;
-                        openMayLink = false;
-                    }
-                    p = b + ChunkSize;
-                    continue;
-                }
-                // Event by event.
-                for (;;) {
-                    const std::uint64_t next = (open ? m.quote | m.special : m.quote) & live;
-                    if (next == 0) break;
-                    const std::size_t e = b + static_cast<std::size_t>(std::countr_zero(next));
-                    if (!open) {
-                        open = true;
-                        carried = false;
-                        st.overlong = false;
-                        candStart = e + 1;
-                        openMayLink = lowerAscii(data[e + 1]) == 'f';
-                        p = e + 1;
-                    } else if (data[e] == '"') {
-                        // The closing quote. A candidate that cannot be a link
-                        // needs no offer, only the stop check.
-                        open = false;
-                        if (openMayLink || carried || stopArmed) {
-                            if (close(st, data, candStart, e, carried)) return Scan::Stopped;
-                            stopArmed = false;
-                        }
-                        p = e + 1;
-                    } else if (data[e] == '.') {
-                        if (matchAt(data, e + 1, len, "mp3", 3, final) != Match::Yes) {
-                            p = e + 1;
-                        } else {
-                            // ".mp3": the candidate closes at the character after
-                            // it, unless "href" begins there, which drops it.
-                            const std::size_t at = e + 4;
-                            open = false;
-                            if (matchAt(data, at, len, "href", 4, final) == Match::Yes) {
-                                dropCandidate(st);
-                            } else if (openMayLink || carried || stopArmed) {
-                                if (close(st, data, candStart, at, carried)) return Scan::Stopped;
-                                stopArmed = false;
-                            }
-                            p = at + 1;
-                        }
-                    } else { // "h" or "H"
-                        if (matchAt(data, e + 1, len, "ref", 3, final) == Match::Yes) {
-                            open = false;
-                            dropCandidate(st);
-                        }
-                        p = e + 1;
-                    }
-                    if (p >= b + ChunkSize) break;
-                    live = ~std::uint64_t{0} << (p - b);
-                }
-            }
-        }
-        p = std::max(p, chunks * ChunkSize); // the chunks hold nothing more
+    // Chunk by chunk while every position has the text it needs after it;
+    // with 149 links every close must be seen, which the plain scan below does.
+    if (len >= ChunkSize + ChunkLookahead && !stopsAtClose()) {
+        ChunkScanner::Cursor c{
+            open, carried, open && !st.overlong && lowerAscii(st.cand.empty() ? data[0] : st.cand[0]) == 'f',
+            0, 0};
+        if (chunkScan(*this, data, (len - ChunkLookahead) / ChunkSize, c, st)) return Scan::Stopped;
+        open = c.open;
+        carried = c.carried;
+        candStart = c.candStart;
+        p = c.next;
     }
     while (p < len) {
         if (!open) {

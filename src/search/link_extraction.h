@@ -84,6 +84,7 @@ public:
     std::uint64_t lc() const { return lc_; }
 
 private:
+    friend struct ChunkScanner;
     enum class Scan { Done, Stopped };
     Scan scan(const char* data, std::size_t len, bool final, ScanState& st, std::size_t& consumed);
     bool stopsAtClose() const;

@@ -374,4 +374,69 @@ TEST(LinkExtraction, AgreesWithAPlainScanOnRandomPages) {
     }
 }
 
+// Every link offered, in order, for a page whole (no cuts) or in blocks.
+StringList offered(const std::string& page, const std::vector<std::size_t>& cuts) {
+    StringList out;
+    search::LinkExtractor x([&] { return out.size(); });
+    x.linkFound.connect([&](const std::string& link) { out.push_back(link); });
+    if (cuts.empty()) {
+        x.compileClick(page);
+        return out;
+    }
+    search::ScanState st;
+    std::size_t from = 0;
+    for (const std::size_t cut : cuts) {
+        x.compileClick(std::string_view(page).substr(from, cut - from), st);
+        from = cut;
+    }
+    x.compileClick(std::string_view(page).substr(from), st);
+    x.endPage(st);
+    return out;
+}
+
+// The chunked scan carries state from one 64-character chunk to the next and
+// hands the last few characters to the plain scan: every way a candidate can
+// end, placed at every offset around those edges (after nothing, after quotes
+// of either parity, after a link), agrees with the plain scan, whole and cut
+// into blocks.
+TEST(LinkExtraction, CloseMarksAtEveryOffsetAroundChunkEdges) {
+    const std::string marks[] = {
+        "\"ftp://s/a.mp3\" ",
+        "\"ftp://s/a.mp3x\"",
+        "\"ftp://s/a.mp3href\"\"ftp://s/b.mp3\"",
+        "\"ftp://s/a.mp3.mp3\"",
+        "\"ftp://s/a.Mp3\"f.mp3\"",
+        "\"http://h/a.mp3\"ftp://s/c.mp3\"",
+        "\"F://s/hReF/d.mp3\"ftp://s/e.mp3\"",
+        "x.mp3\"ftp://s/g.mp3\"",
+        "\"ftp://s/a.mP3\"\"f.mp3h",
+        "\"" + std::string(70, 'y') + "\"",
+    };
+    const std::vector<search::ScanKernel> all = kernels();
+    std::size_t found = 0;
+    for (const std::string& mark : marks) {
+        for (std::size_t lead = 0; lead < 140; ++lead) {
+            for (const int fill : {0, 1, 2}) {
+                std::string page;
+                for (std::size_t i = 0; i < lead; ++i)
+                    page += fill == 1 && i % 5 == 0 ? '"' : ' ';
+                if (fill == 2 && lead >= 9) page.replace(1, 7, "\"f.mp3\"");
+                for (const std::size_t tail : {0, 70}) {
+                    const std::string text = page + mark + std::string(tail, ' ');
+                    const StringList want = referenceLinks(text);
+                    found += want.size();
+                    for (const search::ScanKernel kernel : all) {
+                        ASSERT_TRUE(search::setScanKernel(kernel));
+                        ASSERT_EQ(offered(text, {}), want)
+                            << static_cast<int>(kernel) << testing::PrintToString(text);
+                        ASSERT_EQ(offered(text, {lead / 2, lead + lead % mark.size()}), want)
+                            << static_cast<int>(kernel) << testing::PrintToString(text);
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(found, 2000u);
+}
+
 } // namespace
