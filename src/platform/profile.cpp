@@ -1,5 +1,6 @@
 #include "platform/profile.h"
 
+#include "platform/prefetch.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -153,18 +154,13 @@ void TIniFile::KeyIndex::add(const std::vector<Entry>& entries, std::size_t i) {
 void TIniFile::KeyIndex::rebuild(const std::vector<Entry>& entries) {
     clear();
     reserve(entries.size());
-    // Each slot is fetched from memory a few keys ahead: in a large section
-    // every slot is elsewhere. The hashes in between wait in a ring.
-    constexpr std::size_t Ahead = 16;
-    std::uint32_t ahead[Ahead];
-    const std::size_t n = entries.size(), mask = slots_.size() - 1;
-    for (std::size_t i = 0; i < n + Ahead; ++i) {
-        if (i >= Ahead && !entries[i - Ahead].key.empty()) insert(entries, i - Ahead, ahead[i % Ahead]);
-        if (i < n) {
-            ahead[i % Ahead] = keyHash(entries[i].key.view());
-            __builtin_prefetch(&slots_[ahead[i % Ahead] & mask], 1);
-        }
-    }
+    const std::size_t mask = slots_.size() - 1;
+    fillIndexAhead(
+        entries.size(), [&](std::size_t i) { return keyHash(entries[i].key.view()); },
+        [&](std::uint32_t hash) { return &slots_[hash & mask]; },
+        [&](std::size_t i, std::uint32_t hash) {
+            if (!entries[i].key.empty()) insert(entries, i, hash);
+        });
 }
 
 void TIniFile::KeyIndex::insert(const std::vector<Entry>& entries, std::size_t i, std::uint32_t hash) {

@@ -1,5 +1,6 @@
 #include "results/site_stats.h"
 
+#include "platform/prefetch.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -70,18 +71,11 @@ void SiteStats::rebuildIndex() {
         size *= 2;
     index_.assign(size, Rows{});
     indexed_ = 0;
-    // Each slot is fetched from memory a few rows ahead: with many sites
-    // every slot is elsewhere. The hashes in between wait in a ring.
-    constexpr std::size_t Ahead = 16;
-    std::uint32_t ahead[Ahead];
-    const std::size_t n = ip_.size(), mask = index_.size() - 1;
-    for (std::size_t k = 0; k < n + Ahead; ++k) {
-        if (k >= Ahead) indexRow(k - Ahead, ahead[k % Ahead]);
-        if (k < n) {
-            ahead[k % Ahead] = nameHash(ip_[k]);
-            __builtin_prefetch(&index_[ahead[k % Ahead] & mask], 1);
-        }
-    }
+    const std::size_t mask = index_.size() - 1;
+    platform::fillIndexAhead(
+        ip_.size(), [&](std::size_t k) { return nameHash(ip_[k]); },
+        [&](std::uint32_t hash) { return &index_[hash & mask]; },
+        [&](std::size_t k, std::uint32_t hash) { indexRow(k, hash); });
 }
 
 const SiteStats::Rows* SiteStats::findRows(const std::string& name) const {
