@@ -17,32 +17,42 @@ inline char lowerAscii(char c) {
     return static_cast<char>(c | 0x20);
 }
 
+#ifdef WAVETRAP_X86
+// Among the 16 characters at d (19 are read): where a double quote stands,
+// where one is followed by "f" or "F", and where ".mp3" and "href" begin
+// (letters in any case).
+struct Marks16 {
+    __m128i quote, fquote, mp3, href;
+};
+inline Marks16 marks16(const char* d) {
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d));
+    const __m128i v3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 3));
+    const __m128i l1 = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 1)), caseBit);
+    const __m128i l2 = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 2)), caseBit);
+    Marks16 k;
+    k.quote = _mm_cmpeq_epi8(v0, _mm_set1_epi8('"'));
+    k.fquote = _mm_and_si128(k.quote, _mm_cmpeq_epi8(l1, _mm_set1_epi8('f')));
+    k.mp3 = _mm_and_si128(
+        _mm_and_si128(_mm_cmpeq_epi8(v0, _mm_set1_epi8('.')), _mm_cmpeq_epi8(l1, _mm_set1_epi8('m'))),
+        _mm_and_si128(_mm_cmpeq_epi8(l2, _mm_set1_epi8('p')), _mm_cmpeq_epi8(v3, _mm_set1_epi8('3'))));
+    k.href = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(v0, caseBit), _mm_set1_epi8('h')),
+                                         _mm_cmpeq_epi8(l1, _mm_set1_epi8('r'))),
+                           _mm_and_si128(_mm_cmpeq_epi8(l2, _mm_set1_epi8('e')),
+                                         _mm_cmpeq_epi8(_mm_or_si128(v3, caseBit), _mm_set1_epi8('f'))));
+    return k;
+}
+#endif
+
 // The first position from p on that can matter inside a candidate: a double
 // quote, the start of ".mp3" or of "href" (letters in any case). Near the end
 // of the text every "." and "h"/"H" is reported (the caller checks them), so
 // no position that matters is ever skipped.
 inline std::size_t findEvent(const char* d, std::size_t p, std::size_t n) {
 #ifdef __SSE2__
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i caseBit = _mm_set1_epi8(0x20);
-    const __m128i dot = _mm_set1_epi8('.'), m = _mm_set1_epi8('m'), pp = _mm_set1_epi8('p'),
-                  three = _mm_set1_epi8('3');
-    const __m128i h = _mm_set1_epi8('h'), r = _mm_set1_epi8('r'), e = _mm_set1_epi8('e'),
-                  f = _mm_set1_epi8('f');
     while (p + 19 <= n) {
-        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + p));
-        const __m128i v1 =
-            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + p + 1)), caseBit);
-        const __m128i v2 =
-            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + p + 2)), caseBit);
-        const __m128i v3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + p + 3));
-        const __m128i l0 = _mm_or_si128(v0, caseBit);
-        const __m128i mp3 = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(v0, dot), _mm_cmpeq_epi8(v1, m)),
-                                          _mm_and_si128(_mm_cmpeq_epi8(v2, pp), _mm_cmpeq_epi8(v3, three)));
-        const __m128i href =
-            _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(l0, h), _mm_cmpeq_epi8(v1, r)),
-                          _mm_and_si128(_mm_cmpeq_epi8(v2, e), _mm_cmpeq_epi8(_mm_or_si128(v3, caseBit), f)));
-        const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(mp3, href), _mm_cmpeq_epi8(v0, quote)));
+        const Marks16 k = marks16(d + p);
+        const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(k.mp3, k.href), k.quote));
         if (mask != 0) return p + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
         p += 16;
     }
@@ -115,28 +125,13 @@ struct Sse2Masks {
     std::uint64_t mp3Ends() const { return mp3Carry; }
 
     Chunk next(const char* d) {
-        const __m128i quote = _mm_set1_epi8('"'), caseBit = _mm_set1_epi8(0x20), dot = _mm_set1_epi8('.'),
-                      m = _mm_set1_epi8('m'), p = _mm_set1_epi8('p'), three = _mm_set1_epi8('3'),
-                      h = _mm_set1_epi8('h'), r = _mm_set1_epi8('r'), e = _mm_set1_epi8('e'),
-                      f = _mm_set1_epi8('f');
         std::uint64_t q = 0, fq = 0, mp3 = 0, href = 0;
         for (unsigned k = 0; k < ChunkSize; k += 16) {
-            const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + k));
-            const __m128i v3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + k + 3));
-            const __m128i l1 =
-                _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + k + 1)), caseBit);
-            const __m128i l2 =
-                _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + k + 2)), caseBit);
-            const __m128i qv = _mm_cmpeq_epi8(v0, quote);
-            const __m128i mv = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(v0, dot), _mm_cmpeq_epi8(l1, m)),
-                                             _mm_and_si128(_mm_cmpeq_epi8(l2, p), _mm_cmpeq_epi8(v3, three)));
-            const __m128i hv = _mm_and_si128(
-                _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(v0, caseBit), h), _mm_cmpeq_epi8(l1, r)),
-                _mm_and_si128(_mm_cmpeq_epi8(l2, e), _mm_cmpeq_epi8(_mm_or_si128(v3, caseBit), f)));
-            q |= bits(qv, k);
-            fq |= bits(_mm_and_si128(qv, _mm_cmpeq_epi8(l1, f)), k);
-            mp3 |= bits(mv, k);
-            href |= bits(hv, k);
+            const Marks16 m = marks16(d + k);
+            q |= bits(m.quote, k);
+            fq |= bits(m.fquote, k);
+            mp3 |= bits(m.mp3, k);
+            href |= bits(m.href, k);
         }
         const std::uint64_t resets = (((mp3 << 4) | mp3Carry) & ~q) | href;
         mp3Carry = mp3 >> 60;
