@@ -91,12 +91,13 @@ constexpr std::size_t ChunkSize = 64;
 constexpr std::size_t ChunkLookahead = 8;
 constexpr std::size_t PrefetchDistance = 4096;
 
+struct ChunkMasks {
+    std::uint64_t quote, resets, fquote;
+};
+
 struct PlainMasks {
-    struct Chunk {
-        std::uint64_t quote, resets, parity, fq;
-        bool anyFquote;
-        std::uint64_t fquote() const { return fq; }
-    };
+    using Chunk = ChunkMasks;
+    static std::uint64_t parity(std::uint64_t quote) { return prefixXor(quote); }
     std::uint64_t mp3Carry = 0; // where a ".mp3" of the chunk before ends in this one
 
     std::uint64_t mp3Ends() const { return mp3Carry; }
@@ -113,13 +114,14 @@ struct PlainMasks {
         }
         const std::uint64_t resets = (((mp3 << 4) | mp3Carry) & ~q) | href;
         mp3Carry = mp3 >> 60;
-        return Chunk{q, resets, prefixXor(q), fq, fq != 0};
+        return Chunk{q, resets, fq};
     }
 };
 
 #ifdef WAVETRAP_X86
 struct Sse2Masks {
-    using Chunk = PlainMasks::Chunk;
+    using Chunk = ChunkMasks;
+    static std::uint64_t parity(std::uint64_t quote) { return prefixXor(quote); }
     std::uint64_t mp3Carry = 0; // where a ".mp3" of the chunk before ends in this one
 
     std::uint64_t mp3Ends() const { return mp3Carry; }
@@ -135,7 +137,7 @@ struct Sse2Masks {
         }
         const std::uint64_t resets = (((mp3 << 4) | mp3Carry) & ~q) | href;
         mp3Carry = mp3 >> 60;
-        return Chunk{q, resets, prefixXor(q), fq, fq != 0};
+        return Chunk{q, resets, fq};
     }
     static std::uint64_t bits(__m128i v, unsigned k) {
         return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(v))) << k;
@@ -161,15 +163,11 @@ constexpr PatternRow patternRows[Patterns] = {
 // (".mp3" moved to its end across the chunks), and carry-less multiplication
 // gives the parity of the quotes in one step.
 struct Avx2Masks {
-    struct Chunk {
-        std::uint64_t quote, resets, parity;
-        __m256i fqLo, fqHi;
-        bool anyFquote;
-        __attribute__((target("avx2"))) std::uint64_t fquote() const {
-            return static_cast<unsigned>(_mm256_movemask_epi8(fqLo)) |
-                   std::uint64_t{static_cast<unsigned>(_mm256_movemask_epi8(fqHi))} << 32;
-        }
-    };
+    using Chunk = ChunkMasks;
+    __attribute__((target("avx2,pclmul"))) static std::uint64_t parity(std::uint64_t quote) {
+        return static_cast<std::uint64_t>(_mm_cvtsi128_si64(
+            _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(quote)), _mm_set1_epi8(-1), 0)));
+    }
     __m256i mp3Before; // where ".mp3" begins in the 32 characters before
 
     // The patterns are read from memory where they are used: the registers
@@ -183,22 +181,17 @@ struct Avx2Masks {
 
     __attribute__((target("avx2"))) Avx2Masks() : mp3Before(_mm256_setzero_si256()) {}
 
-    __attribute__((target("avx2,pclmul"))) Chunk next(const char* d) {
+    __attribute__((target("avx2"))) Chunk next(const char* d) {
         asm("" : "+r"(patterns));
-        Chunk c;
-        const auto [qLo, rLo] = half(d, c.fqLo);
-        const auto [qHi, rHi] = half(d + 32, c.fqHi);
-        c.quote = qLo | qHi << 32;
-        c.resets = rLo | rHi << 32;
-        c.parity = static_cast<std::uint64_t>(_mm_cvtsi128_si64(
-            _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(c.quote)), _mm_set1_epi8(-1), 0)));
-        const __m256i fq = _mm256_or_si256(c.fqLo, c.fqHi);
-        c.anyFquote = !_mm256_testz_si256(fq, fq);
-        return c;
+        const Half lo = half(d), hi = half(d + 32);
+        return Chunk{lo.quote | hi.quote << 32, lo.resets | hi.resets << 32, lo.fquote | hi.fquote << 32};
     }
 
     // The quote and reset masks of 32 characters, and where quotes are followed by "f".
-    __attribute__((target("avx2"))) std::pair<std::uint64_t, std::uint64_t> half(const char* d, __m256i& fq) {
+    struct Half {
+        std::uint64_t quote, resets, fquote;
+    };
+    __attribute__((target("avx2"))) Half half(const char* d) {
         const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d));
         const __m256i v3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + 3));
         const __m256i l1 =
@@ -217,10 +210,11 @@ struct Avx2Masks {
         // The ends of ".mp3": 4 characters on, across the 32 before.
         const __m256i mp3End = _mm256_alignr_epi8(mp3, _mm256_permute2x128_si256(mp3Before, mp3, 0x21), 12);
         mp3Before = mp3;
-        fq = _mm256_and_si256(q, _mm256_cmpeq_epi8(l1, k(F)));
+        const __m256i fq = _mm256_and_si256(q, _mm256_cmpeq_epi8(l1, k(F)));
         const __m256i resets = _mm256_or_si256(_mm256_andnot_si256(q, mp3End), href);
         return {static_cast<unsigned>(_mm256_movemask_epi8(q)),
-                static_cast<unsigned>(_mm256_movemask_epi8(resets))};
+                static_cast<unsigned>(_mm256_movemask_epi8(resets)),
+                static_cast<unsigned>(_mm256_movemask_epi8(fq))};
     }
 
     __attribute__((target("avx2"))) std::uint64_t mp3Ends() const {
@@ -233,7 +227,7 @@ bool hasAvx2() {
 #ifdef WAVETRAP_X86
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul") &&
-           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("lzcnt");
 #else
     return false;
 #endif
@@ -322,15 +316,9 @@ struct ChunkScanner {
     template <class Masks>
     static bool run(LinkExtractor& x, const char* data, std::size_t chunks, Cursor& c, ScanState& st) {
         bool open = c.open, linkOpen = c.linkOpen;
-        // The last chunk where candidates opened, and where they did: the
-        // open candidate began after the last of them (if any).
-        std::size_t openedIn = 0;
-        std::uint64_t openedAt = 0;
-        auto candStart = [&] {
-            return openedAt != 0 ? openedIn + ChunkSize - static_cast<std::size_t>(std::countl_zero(openedAt))
-                                 : c.candStart;
-        };
-        auto carried = [&] { return c.carried && openedAt == 0; };
+        // Where the open candidate that may be a link began.
+        std::size_t linkStart = c.candStart;
+        bool linkCarried = c.carried;
         Masks masks;
         for (std::size_t b = 0; b < chunks * ChunkSize; b += ChunkSize) {
             // Asking for the text 4 KiB ahead keeps it streaming in from memory
@@ -338,45 +326,55 @@ struct ChunkScanner {
             __builtin_prefetch(
                 reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(data + b) + PrefetchDistance));
             const auto m = masks.next(data + b);
+            if (!linkOpen && m.fquote == 0) [[likely]] {
+                // Nothing here can be a link: only whether a candidate is
+                // open after the chunk matters. That is the parity of the
+                // quotes after the last reset (with none, of all the quotes
+                // and the state before).
+                // (No branch: whether a chunk has a reset is not predictable.)
+                const std::uint64_t upToReset = (~std::uint64_t{0} >> std::countl_zero(m.resets | 1)) &
+                                                (0 - std::uint64_t{m.resets != 0});
+                open = ((std::popcount(m.quote & ~upToReset) & 1) != 0) != (open && m.resets == 0);
+                continue;
+            }
+            const std::uint64_t parity = Masks::parity(m.quote);
             // Each position takes the quote parity at the last reset before it
             // (flipped when the chunk began inside a candidate): the resets at
             // parity 1 carry a 1 up to the next reset at parity 0.
-            const std::uint64_t cleared = m.resets & ~m.parity, set = m.resets & m.parity, keep = ~cleared;
+            const std::uint64_t cleared = m.resets & ~parity, set = m.resets & parity, keep = ~cleared;
             const std::uint64_t held = (((keep + set) ^ keep) | set) & keep;
             const std::uint64_t beforeClear = ~cleared & (cleared - 1);
-            const std::uint64_t inside = (held | (beforeClear & (0 - std::uint64_t{open}))) ^ m.parity;
+            const std::uint64_t inside = (held | (beforeClear & (0 - std::uint64_t{open}))) ^ parity;
             const std::uint64_t openers = m.quote & inside;
-            if (linkOpen || m.anyFquote) [[unlikely]] {
-                // Each candidate that may be a link ends at the next quote or
-                // reset ("href" drops it instead).
-                const std::uint64_t ends = m.quote | m.resets;
-                if (linkOpen && ends != 0) {
-                    const std::size_t e = b + static_cast<std::size_t>(std::countr_zero(ends));
-                    linkOpen = false;
-                    if (isHref(data + e)) {
-                        dropCandidate(st);
-                    } else if (x.close(st, data, candStart(), e, carried())) {
-                        return true;
-                    }
+            // Each candidate that may be a link ends at the next quote or
+            // reset ("href" drops it instead).
+            const std::uint64_t ends = m.quote | m.resets;
+            if (linkOpen && ends != 0) {
+                const std::size_t e = b + static_cast<std::size_t>(std::countr_zero(ends));
+                linkOpen = false;
+                if (isHref(data + e)) {
+                    dropCandidate(st);
+                } else if (x.close(st, data, linkStart, e, linkCarried)) {
+                    return true;
                 }
-                for (std::uint64_t fo = m.fquote() & openers; fo != 0; fo &= fo - 1) {
-                    const auto o = static_cast<unsigned>(std::countr_zero(fo));
-                    const std::uint64_t after = ends & ~((std::uint64_t{2} << o) - 1);
-                    if (after == 0) {
-                        linkOpen = true; // it goes on in the next chunk
-                        break;
-                    }
-                    const std::size_t e = b + static_cast<std::size_t>(std::countr_zero(after));
-                    if (isHref(data + e)) {
-                        dropCandidate(st);
-                    } else if (x.close(st, data, b + o + 1, e, false)) {
-                        return true;
-                    }
+            }
+            for (std::uint64_t fo = m.fquote & openers; fo != 0; fo &= fo - 1) {
+                const auto o = static_cast<unsigned>(std::countr_zero(fo));
+                const std::uint64_t after = ends & ~((std::uint64_t{2} << o) - 1);
+                if (after == 0) {
+                    linkOpen = true; // it goes on in the next chunk
+                    linkStart = b + o + 1;
+                    linkCarried = false;
+                    break;
+                }
+                const std::size_t e = b + static_cast<std::size_t>(std::countr_zero(after));
+                if (isHref(data + e)) {
+                    dropCandidate(st);
+                } else if (x.close(st, data, b + o + 1, e, false)) {
+                    return true;
                 }
             }
             open = (inside >> 63) != 0;
-            openedIn = openers != 0 ? b : openedIn;
-            openedAt = openers != 0 ? openers : openedAt;
         }
         std::size_t next = chunks * ChunkSize;
         const std::uint64_t pending = masks.mp3Ends();
@@ -389,14 +387,23 @@ struct ChunkScanner {
                     linkOpen = false;
                     if (isHref(data + at)) {
                         dropCandidate(st);
-                    } else if (x.close(st, data, candStart(), at, carried())) {
+                    } else if (x.close(st, data, linkStart, at, linkCarried)) {
                         return true;
                     }
                 }
                 next = at + 1;
             }
         }
-        c = Cursor{open, carried(), linkOpen, candStart(), next};
+        // A candidate open at the end began after the last quote (no reset
+        // came after it, or it would be closed); with no quote it was carried in.
+        c = Cursor{open, c.carried, linkOpen, c.candStart, next};
+        if (open) {
+            const void* q = memrchr(data, '"', chunks * ChunkSize);
+            if (q != nullptr) {
+                c.carried = false;
+                c.candStart = static_cast<std::size_t>(static_cast<const char*>(q) - data) + 1;
+            }
+        }
         return false;
     }
 
@@ -409,7 +416,7 @@ struct ChunkScanner {
                                               ScanState& st) {
         return run<Sse2Masks>(x, d, n, c, st);
     }
-    __attribute__((target("avx2,pclmul,bmi,bmi2"), flatten)) static bool
+    __attribute__((target("avx2,pclmul,bmi,bmi2,lzcnt"), flatten)) static bool
     avx2(LinkExtractor& x, const char* d, std::size_t n, Cursor& c, ScanState& st) {
         return run<Avx2Masks>(x, d, n, c, st);
     }
