@@ -75,6 +75,16 @@ inline std::uint64_t prefixXor(std::uint64_t x) {
     return x;
 }
 
+// Whether a candidate is open after a chunk with these quotes and resets
+// that began with one open or not: the parity of the quotes after the last
+// reset (with no reset, of all the quotes and the state before). No branch:
+// whether a chunk has a reset is not predictable.
+inline bool openAfterChunk(std::uint64_t quote, std::uint64_t resets, bool open) {
+    const std::uint64_t upToReset =
+        (~std::uint64_t{0} >> std::countl_zero(resets | 1)) & (0 - std::uint64_t{resets != 0});
+    return ((std::popcount(quote & ~upToReset) & 1) != 0) != (open && resets == 0);
+}
+
 // The scan looks at the text in chunks of 64 characters. A kernel reads the
 // chunks in order and describes each by bit masks (bit i for the character at i):
 //  quote:  a double quote;
@@ -98,6 +108,9 @@ struct ChunkMasks {
 struct PlainMasks {
     using Chunk = ChunkMasks;
     static std::uint64_t parity(std::uint64_t quote) { return prefixXor(quote); }
+    static bool openAfter(std::uint64_t quote, std::uint64_t resets, bool open) {
+        return openAfterChunk(quote, resets, open);
+    }
     std::uint64_t mp3Carry = 0; // where a ".mp3" of the chunk before ends in this one
 
     std::uint64_t mp3Ends() const { return mp3Carry; }
@@ -122,6 +135,9 @@ struct PlainMasks {
 struct Sse2Masks {
     using Chunk = ChunkMasks;
     static std::uint64_t parity(std::uint64_t quote) { return prefixXor(quote); }
+    static bool openAfter(std::uint64_t quote, std::uint64_t resets, bool open) {
+        return openAfterChunk(quote, resets, open);
+    }
     std::uint64_t mp3Carry = 0; // where a ".mp3" of the chunk before ends in this one
 
     std::uint64_t mp3Ends() const { return mp3Carry; }
@@ -167,6 +183,15 @@ struct Avx2Masks {
     __attribute__((target("avx2,pclmul"))) static std::uint64_t parity(std::uint64_t quote) {
         return static_cast<std::uint64_t>(_mm_cvtsi128_si64(
             _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(quote)), _mm_set1_epi8(-1), 0)));
+    }
+    // As openAfterChunk, in fewer steps: with no reset the leading-zero count
+    // is 64, which keeps every quote and (bit 6) the state before.
+    __attribute__((target("bmi,bmi2,lzcnt,popcnt"))) static bool openAfter(std::uint64_t quote,
+                                                                           std::uint64_t resets, bool open) {
+        const auto zeros = static_cast<unsigned>(_lzcnt_u64(resets));
+        const std::uint64_t after = quote & ~_bzhi_u64(~std::uint64_t{0}, 64 - zeros);
+        return ((static_cast<unsigned>(_mm_popcnt_u64(after)) ^ (std::uint64_t{open} & (zeros >> 6))) & 1) !=
+               0;
     }
     __m256i mp3Before; // where ".mp3" begins in the 32 characters before
 
@@ -227,7 +252,8 @@ bool hasAvx2() {
 #ifdef WAVETRAP_X86
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul") &&
-           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("lzcnt");
+           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
+           __builtin_cpu_supports("lzcnt") && __builtin_cpu_supports("popcnt");
 #else
     return false;
 #endif
@@ -320,23 +346,20 @@ struct ChunkScanner {
         std::size_t linkStart = c.candStart;
         bool linkCarried = c.carried;
         Masks masks;
-        for (std::size_t b = 0; b < chunks * ChunkSize; b += ChunkSize) {
+        const char* const end = data + chunks * ChunkSize;
+        for (const char* p = data; p != end; p += ChunkSize) {
             // Asking for the text 4 KiB ahead keeps it streaming in from memory
             // (a prefetch past the end of the text does no harm).
             __builtin_prefetch(
-                reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(data + b) + PrefetchDistance));
-            const auto m = masks.next(data + b);
+                reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(p) + PrefetchDistance));
+            const auto m = masks.next(p);
             if (!linkOpen && m.fquote == 0) [[likely]] {
                 // Nothing here can be a link: only whether a candidate is
-                // open after the chunk matters. That is the parity of the
-                // quotes after the last reset (with none, of all the quotes
-                // and the state before).
-                // (No branch: whether a chunk has a reset is not predictable.)
-                const std::uint64_t upToReset = (~std::uint64_t{0} >> std::countl_zero(m.resets | 1)) &
-                                                (0 - std::uint64_t{m.resets != 0});
-                open = ((std::popcount(m.quote & ~upToReset) & 1) != 0) != (open && m.resets == 0);
+                // open after the chunk matters.
+                open = Masks::openAfter(m.quote, m.resets, open);
                 continue;
             }
+            const auto b = static_cast<std::size_t>(p - data);
             const std::uint64_t parity = Masks::parity(m.quote);
             // Each position takes the quote parity at the last reset before it
             // (flipped when the chunk began inside a candidate): the resets at
@@ -416,7 +439,7 @@ struct ChunkScanner {
                                               ScanState& st) {
         return run<Sse2Masks>(x, d, n, c, st);
     }
-    __attribute__((target("avx2,pclmul,bmi,bmi2,lzcnt"), flatten)) static bool
+    __attribute__((target("avx2,pclmul,bmi,bmi2,lzcnt,popcnt"), flatten)) static bool
     avx2(LinkExtractor& x, const char* d, std::size_t n, Cursor& c, ScanState& st) {
         return run<Avx2Masks>(x, d, n, c, st);
     }
