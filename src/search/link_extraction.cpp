@@ -82,7 +82,7 @@ inline std::uint64_t prefixXor(std::uint64_t x) {
 inline bool openAfterChunk(std::uint64_t quote, std::uint64_t resets, bool open) {
     const std::uint64_t upToReset =
         (~std::uint64_t{0} >> std::countl_zero(resets | 1)) & (0 - std::uint64_t{resets != 0});
-    return ((std::popcount(quote & ~upToReset) & 1) != 0) != (open && resets == 0);
+    return __builtin_parityll(quote & ~upToReset) != (open && resets == 0);
 }
 
 // The scan looks at the text in chunks of 64 characters. A kernel reads the
@@ -513,6 +513,7 @@ bool LinkExtractor::stopsAtClose() const {
 // (Kept out of line: the chunk scan takes in everything else it calls.)
 __attribute__((noinline)) bool LinkExtractor::close(ScanState& st, const char* data, std::size_t from,
                                                     std::size_t to, bool carried) {
+    std::size_t held = linksHeld_();
     const std::size_t len = (carried ? st.cand.size() : 0) + (to - from);
     if (len > 0 && len <= MaxLinkLength && !(carried && st.overlong)) {
         const char first = carried && !st.cand.empty() ? st.cand[0] : data[from];
@@ -525,25 +526,27 @@ __attribute__((noinline)) bool LinkExtractor::close(ScanState& st, const char* d
             } else {
                 link = std::string_view(data + from, to - from);
             }
-            if (link.find('.') != std::string_view::npos) offer(link);
+            // With a full table addlink would refuse it at once.
+            if (held < TableLimit && link.find('.') != std::string_view::npos && offer(link))
+                held = linksHeld_();
         }
     }
     dropCandidate(st);
-    return stopsAtClose();
+    return held == StopCount;
 }
 
-void LinkExtractor::offer(std::string_view link) {
-    if (linksHeld_() >= TableLimit) return; // addlink would refuse it at once
+bool LinkExtractor::offer(std::string_view link) {
     if (link.find('%') == std::string_view::npos) {
-        if (link.find(".mp3") == std::string_view::npos || hasControl(link)) return;
+        if (link.find(".mp3") == std::string_view::npos || hasControl(link)) return false;
         linkFound(std::string(link));
-        return;
+        return true;
     }
     const std::string decoded = percentDecode(link);
     // A control character (a line break above all) would later forge lines
     // in the settings files and macro scripts: such a link is refused.
-    if (decoded.find(".mp3") == std::string::npos || hasControl(decoded)) return;
+    if (decoded.find(".mp3") == std::string::npos || hasControl(decoded)) return false;
     linkFound(decoded);
+    return true;
 }
 
 // Scans data[0, len). Positions whose meaning depends on text after len are

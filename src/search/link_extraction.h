@@ -89,7 +89,7 @@ private:
     Scan scan(const char* data, std::size_t len, bool final, ScanState& st, std::size_t& consumed);
     bool stopsAtClose() const;
     bool close(ScanState& st, const char* data, std::size_t from, std::size_t to, bool carried);
-    void offer(std::string_view link);
+    bool offer(std::string_view link); // whether linkFound fired
 
     std::function<std::size_t()> linksHeld_;
     std::uint64_t lc_ = 0;
