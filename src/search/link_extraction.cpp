@@ -6,6 +6,7 @@
 #include <utility>
 
 #if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
 #include <immintrin.h>
 #define WAVETRAP_X86 1
 #endif
@@ -251,9 +252,12 @@ struct Avx2Masks {
 bool hasAvx2() {
 #ifdef WAVETRAP_X86
     __builtin_cpu_init();
+    // (Not every compiler's __builtin_cpu_supports knows "lzcnt": CPUID says it.)
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    const bool lzcnt = __get_cpuid(0x80000001, &eax, &ebx, &ecx, &edx) != 0 && (ecx & (1u << 5)) != 0;
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul") &&
            __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
-           __builtin_cpu_supports("lzcnt") && __builtin_cpu_supports("popcnt");
+           __builtin_cpu_supports("popcnt") && lzcnt;
 #else
     return false;
 #endif
