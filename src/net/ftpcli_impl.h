@@ -133,6 +133,7 @@ struct TFtpClient::Impl {
     void DataAvailable(std::uint16_t error);
     bool SpliceStep();
     void ReceiveFailed();
+    void RefuseData();
     void DataSent(std::uint16_t error);
     void DataSessionClosed(std::uint16_t error);
     void CheckTransferEnd();

@@ -425,6 +425,7 @@ void TFtpClient::Impl::DataAvailable(std::uint16_t) {
         return;
     }
     q.byteCount_ += n;
+    bool failedNow = false;
     if (!writeFailed) {
         const char* p = dataBuf.data();
         std::size_t left = static_cast<std::size_t>(n);
@@ -432,9 +433,8 @@ void TFtpClient::Impl::DataAvailable(std::uint16_t) {
             const ssize_t w = localFd >= 0 ? ::write(localFd, p, left) : -1;
             if (w < 0 && errno == EINTR) continue;
             if (w <= 0) {
-                writeFailed = true;
+                writeFailed = failedNow = true;
                 Display("! Error writing local file");
-                data.ShutDown(SD_BOTH);
                 break;
             }
             p += w;
@@ -454,6 +454,15 @@ void TFtpClient::Impl::DataAvailable(std::uint16_t) {
             if (p > start) Display("! Data: " + std::string(start, p));
         }
     }
+    if (failedNow) RefuseData();
+}
+
+// The local file takes no more bytes: the data connection is reset, so that
+// the server stops sending and answers at once. (Shut down and read on, it
+// could stall: a receive window closed when the bytes stopped being wanted
+// is never opened again, and the server waits on it.)
+void TFtpClient::Impl::RefuseData() {
+    data.Abort();
 }
 
 void TFtpClient::Impl::ReceiveFailed() {
@@ -498,7 +507,7 @@ bool TFtpClient::Impl::SpliceStep() {
             writeFailed = true;
             splicePipe.drain(dataBuf.data(), dataBuf.size());
             Display("! Error writing local file");
-            data.ShutDown(SD_BOTH);
+            RefuseData();
             break;
         }
         left -= static_cast<std::size_t>(w);
