@@ -92,12 +92,12 @@ inline bool openAfterChunk(std::uint64_t quote, std::uint64_t resets, bool open)
 //  resets: where no candidate is left open, whatever was open: the start of
 //          "href" (in any case), and the character after ".mp3" ("m" and "p"
 //          in any case) unless that is a double quote;
-//  parity: the parity of the quotes up to and including i;
-//  fquote: a double quote followed by "f" or "F" (worked out only when
-//          anyFquote says there is one).
-// A chunk's masks need the 3 characters after it; the scan needs 8. After the
-// last chunk, mp3Ends tells where a ".mp3" begun in it ends after it (bit k:
-// the k-th character after the chunk).
+//  fquote: a double quote followed by "f" or "F".
+// Besides, a kernel tells the parity of the quotes up to and including each
+// position (parity) and whether a candidate is open after a chunk (openAfter),
+// each in its own way. A chunk's masks need the 3 characters after it; the
+// scan needs 8. After the last chunk, mp3Ends tells where a ".mp3" begun in it
+// ends after it (bit k: the k-th character after the chunk).
 constexpr std::size_t ChunkSize = 64;
 constexpr std::size_t ChunkLookahead = 8;
 constexpr std::size_t PrefetchDistance = 4096;
