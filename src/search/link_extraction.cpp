@@ -76,16 +76,6 @@ inline std::uint64_t prefixXor(std::uint64_t x) {
     return x;
 }
 
-// Whether a candidate is open after a chunk with these quotes and resets
-// that began with one open or not: the parity of the quotes after the last
-// reset (with no reset, of all the quotes and the state before). No branch:
-// whether a chunk has a reset is not predictable.
-inline bool openAfterChunk(std::uint64_t quote, std::uint64_t resets, bool open) {
-    const std::uint64_t upToReset =
-        (~std::uint64_t{0} >> std::countl_zero(resets | 1)) & (0 - std::uint64_t{resets != 0});
-    return __builtin_parityll(quote & ~upToReset) != (open && resets == 0);
-}
-
 // The scan looks at the text in chunks of 64 characters. A kernel reads the
 // chunks in order and describes each by bit masks (bit i for the character at i):
 //  quote:  a double quote;
@@ -106,16 +96,33 @@ struct ChunkMasks {
     std::uint64_t quote, resets, fquote;
 };
 
-struct PlainMasks {
+// What the plain and SSE2 kernels share: the parity by shifts, the open state
+// after a chunk by portable steps, and the ".mp3" carried between chunks.
+struct ScalarMasks {
     using Chunk = ChunkMasks;
     static std::uint64_t parity(std::uint64_t quote) { return prefixXor(quote); }
+    // Whether a candidate is open after a chunk with these quotes and resets
+    // that began with one open or not: the parity of the quotes after the last
+    // reset (with no reset, of all the quotes and the state before). No branch:
+    // whether a chunk has a reset is not predictable.
     static bool openAfter(std::uint64_t quote, std::uint64_t resets, bool open) {
-        return openAfterChunk(quote, resets, open);
+        const std::uint64_t upToReset =
+            (~std::uint64_t{0} >> std::countl_zero(resets | 1)) & (0 - std::uint64_t{resets != 0});
+        return __builtin_parityll(quote & ~upToReset) != (open && resets == 0);
     }
     std::uint64_t mp3Carry = 0; // where a ".mp3" of the chunk before ends in this one
 
     std::uint64_t mp3Ends() const { return mp3Carry; }
 
+    // The chunk's masks from where quotes, quotes followed by "f", ".mp3" and "href" stand.
+    Chunk finish(std::uint64_t q, std::uint64_t fq, std::uint64_t mp3, std::uint64_t href) {
+        const std::uint64_t resets = (((mp3 << 4) | mp3Carry) & ~q) | href;
+        mp3Carry = mp3 >> 60;
+        return Chunk{q, resets, fq};
+    }
+};
+
+struct PlainMasks : ScalarMasks {
     Chunk next(const char* d) {
         std::uint64_t q = 0, fq = 0, mp3 = 0, href = 0;
         for (std::size_t i = 0; i < ChunkSize; ++i) {
@@ -126,23 +133,12 @@ struct PlainMasks {
             if (c0 == '.' && l1 == 'm' && l2 == 'p' && d[i + 3] == '3') mp3 |= bit;
             if (lowerAscii(c0) == 'h' && l1 == 'r' && l2 == 'e' && lowerAscii(d[i + 3]) == 'f') href |= bit;
         }
-        const std::uint64_t resets = (((mp3 << 4) | mp3Carry) & ~q) | href;
-        mp3Carry = mp3 >> 60;
-        return Chunk{q, resets, fq};
+        return finish(q, fq, mp3, href);
     }
 };
 
 #ifdef WAVETRAP_X86
-struct Sse2Masks {
-    using Chunk = ChunkMasks;
-    static std::uint64_t parity(std::uint64_t quote) { return prefixXor(quote); }
-    static bool openAfter(std::uint64_t quote, std::uint64_t resets, bool open) {
-        return openAfterChunk(quote, resets, open);
-    }
-    std::uint64_t mp3Carry = 0; // where a ".mp3" of the chunk before ends in this one
-
-    std::uint64_t mp3Ends() const { return mp3Carry; }
-
+struct Sse2Masks : ScalarMasks {
     Chunk next(const char* d) {
         std::uint64_t q = 0, fq = 0, mp3 = 0, href = 0;
         for (unsigned k = 0; k < ChunkSize; k += 16) {
@@ -152,9 +148,7 @@ struct Sse2Masks {
             mp3 |= bits(m.mp3, k);
             href |= bits(m.href, k);
         }
-        const std::uint64_t resets = (((mp3 << 4) | mp3Carry) & ~q) | href;
-        mp3Carry = mp3 >> 60;
-        return Chunk{q, resets, fq};
+        return finish(q, fq, mp3, href);
     }
     static std::uint64_t bits(__m128i v, unsigned k) {
         return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(v))) << k;
