@@ -457,10 +457,11 @@ void TFtpClient::Impl::DataAvailable(std::uint16_t) {
     if (failedNow) RefuseData();
 }
 
-// The local file takes no more bytes: the data connection is reset, so that
-// the server stops sending and answers at once. (Shut down and read on, it
-// could stall: a receive window closed when the bytes stopped being wanted
-// is never opened again, and the server waits on it.)
+// The local file takes no more bytes: the data connection is closed at once
+// (the system resets it when bytes are still unread, or when more come), so
+// that the server stops sending and answers. (Shut down and read on, it could
+// stall: a receive window closed when the bytes stopped being wanted is never
+// opened again, and the server waits on it.)
 void TFtpClient::Impl::RefuseData() {
     data.Abort();
 }

@@ -179,7 +179,7 @@ struct Avx2Masks {
         return static_cast<std::uint64_t>(_mm_cvtsi128_si64(
             _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(quote)), _mm_set1_epi8(-1), 0)));
     }
-    // As openAfterChunk, in fewer steps: with no reset the leading-zero count
+    // As ScalarMasks::openAfter, in fewer steps: with no reset the leading-zero count
     // is 64, which keeps every quote and (bit 6) the state before.
     __attribute__((target("bmi,bmi2,lzcnt,popcnt"))) static bool openAfter(std::uint64_t quote,
                                                                            std::uint64_t resets, bool open) {
