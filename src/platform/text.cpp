@@ -21,4 +21,13 @@ int parseDecimalInt(std::string_view text, int def) {
     return static_cast<int>(v);
 }
 
+std::string printable(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u < 32 && c != '\t') || u == 127) c = '?';
+    }
+    return out;
+}
+
 } // namespace platform
