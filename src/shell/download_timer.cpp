@@ -12,21 +12,17 @@ DownloadTimer::DownloadTimer() {
 }
 
 int DownloadTimer::hourAt(int x, int y, bool pm, ClockPoint* handEnd) {
-    int dx = x - Hub.x;
-    const int dy = y - Hub.y;
-    if (dx == 0) dx = 1;
-    const double a = std::atan(static_cast<double>(dy) / dx);
-    int hour = static_cast<int>(std::trunc((a + 1.5) * 100 * (1.0 / 300) * 6));
-    if (pm) hour += 12;
-    const int cx = static_cast<int>(std::trunc(std::cos(a) * HandLength));
-    const int cy = static_cast<int>(std::trunc(std::sin(a) * HandLength));
-    ClockPoint end{Hub.x + cx, Hub.y + cy};
-    if (dx < 0) {
-        end = {Hub.x - cx, Hub.y - cy};
-        hour += 6;
-    }
-    if (handEnd) *handEnd = end;
-    return hour;
+    // The face shows an hour every 30 degrees, 12 at the top: a click chooses
+    // the hour nearest to it, and the hand points at that hour.
+    constexpr double pi = 3.14159265358979323846;
+    const double clockwise = std::atan2(static_cast<double>(x - Hub.x), static_cast<double>(Hub.y - y));
+    const int nearest = static_cast<int>(std::lround(clockwise / (pi / 6)));
+    const int onFace = (nearest % 12 + 12) % 12; // 0 at the top
+    const double a = onFace * (pi / 6);
+    if (handEnd)
+        *handEnd = {Hub.x + static_cast<int>(std::lround(std::sin(a) * HandLength)),
+                    Hub.y - static_cast<int>(std::lround(std::cos(a) * HandLength))};
+    return onFace + (pm ? 12 : 0);
 }
 
 void DownloadTimer::Image1MouseDown(int x, int y) {

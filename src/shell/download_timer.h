@@ -30,8 +30,9 @@ public:
     // FormCreate: the hand rests on the hub.
     DownloadTimer();
 
-    // The hour for a click at (x, y) with the switch on "pm" or not, and the
-    // end point of the hand drawn for it.
+    // The hour for a click at (x, y) with the switch on "pm" or not: the hour
+    // on the face nearest to the click (0 to 11, or 12 to 23), and the end point
+    // of the hand, which points at that hour.
     static int hourAt(int x, int y, bool pm, ClockPoint* handEnd = nullptr);
 
     // Handlers.

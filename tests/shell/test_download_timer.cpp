@@ -21,11 +21,16 @@ TEST(DownloadTimer, ClicksOnTheFaceChooseTheHour) {
     };
     const Row rows[] = {
         {160, 102, 3, 15, {149, 102}}, // straight right of the hub
-        {110, 62, 0, 12, {109, 63}},   // above the hub, one pixel right
-        {108, 62, 12, 24, {109, 63}},  // above the hub, one pixel left
-        {109, 150, 6, 18, {109, 141}}, // on the hub's column: the right half
+        {110, 62, 0, 12, {109, 62}},   // above the hub, one pixel right
+        {108, 62, 0, 12, {109, 62}},   // one pixel left: the same hour, never 24
+        {109, 150, 6, 18, {109, 142}}, // on the hub's column, below
         {60, 102, 9, 21, {69, 102}},   // straight left
-        {140, 140, 4, 16, {134, 132}}, // lower right
+        {140, 140, 5, 17, {129, 137}}, // lower right, nearer to 5 than to 4
+        // Where the face draws the numerals 1, 2, 7 and 8 (70 pixels out).
+        {144, 41, 1, 13, {129, 67}},
+        {170, 67, 2, 14, {144, 82}},
+        {74, 163, 7, 19, {89, 137}},
+        {48, 137, 8, 20, {74, 122}},
     };
     for (const Row& r : rows) {
         ClockPoint end;
