@@ -35,7 +35,7 @@ struct Stored {
     search::EngineList startlinks;
     search::ProxyControls proxyControls;
     shell::Settings settings{pending, startlinks, proxyControls};
-    shell::SettingsWindow cfg{settings, startlinks, proxyControls};
+    shell::SettingsModel cfg{settings, startlinks, proxyControls};
     shell::MainWindowStorage mainStorage{stats};
     platform::Receiver receiver;
 

@@ -23,7 +23,10 @@ QString GuideWindow::text() {
            "Press F1 to see this guide again.";
 }
 
-GuideWindow::GuideWindow(QWidget* parent) : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint) {
+// A window of its own, opened beside the main window: the main window comes
+// in front of it once the user works there. It does not keep the program open.
+GuideWindow::GuideWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setAttribute(Qt::WA_QuitOnClose, false);
     setObjectName("Guide");
     setWindowTitle("Guide");
     auto* col = new QVBoxLayout(this);

@@ -7,8 +7,12 @@
 #include "gui/helpwindow.h"
 #include "gui/listmodel.h"
 #include "gui/logwindow.h"
+#include "gui/messagebox.h"
+#include "gui/searchbar.h"
 #include "gui/settingswindow.h"
+#include "gui/statuspage.h"
 #include "gui/troubleshootingwindow.h"
+#include "net/wsocket.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -17,17 +21,13 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListView>
 #include <QMenuBar>
-#include <QMessageBox>
-#include <QMouseEvent>
 #include <QProgressBar>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QStatusBar>
-#include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
 #include <QUrl>
@@ -41,10 +41,8 @@ namespace {
 
 constexpr int Key_Return = 13;
 constexpr int Timer3Interval = 200;
-constexpr int SpeedBarHeight = 57;
 constexpr int SitesWidth = 144;
 constexpr int DefaultColumnWidth = 50; // a list view column without a width of its own
-constexpr int MaxColumnWidth = 10000;  // a stored width beyond it is damage
 constexpr QSize FirstRunSize(880, 540);
 
 // The four "Web Pages" items: caption and address.
@@ -94,20 +92,19 @@ MainWindow::MainWindow(QWidget* parent)
     Timer3.setInterval(Timer3Interval);
     connect(&Timer3, &QTimer::timeout, this, &MainWindow::Timer3Timer);
     restoreStoredProperties();
-    search_->setFocus();
+    searchBox()->setFocus();
 }
 
 MainWindow::~MainWindow() {
     // The views and their adapters go first, then the core; the core's last
     // events find nobody listening. The filters on the children stop first:
     // they would otherwise read views that are half destroyed.
-    liststatus_ = nullptr;
     receiver_.disconnectAll();
     delete centralWidget();
     delete listModel_;
     delete sitesModel_;
     delete siteModel_;
-    delete statusModel_;
+    delete Guide_; // a window of its own, not a child
     delete Form4_; // the windows over the core's models
     delete Form3_;
     delete Log_;
@@ -116,89 +113,37 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::buildToolbar() {
-    SpeedBar1_ = new QToolBar("Toolbar", this);
-    SpeedBar1_->setObjectName("SpeedBar1");
-    SpeedBar1_->setAllowedAreas(Qt::TopToolBarArea | Qt::BottomToolBarArea);
-    SpeedBar1_->setFloatable(false);
-    SpeedBar1_->setFixedHeight(SpeedBarHeight);
-    // Button texts: red under the mouse, maroon while pressed, black otherwise.
-    SpeedBar1_->setStyleSheet("QToolButton { color: black; padding: 2px 6px; }"
-                              "QToolButton:hover { color: red; }"
-                              "QToolButton:pressed { color: maroon; }");
+    SpeedBar1_ = new SearchBar(this);
     addToolBar(Qt::TopToolBarArea, SpeedBar1_);
     connect(SpeedBar1_, &QToolBar::orientationChanged, this, [this] { SpeedBar1PosChanged(); });
+    connect(SpeedBar1_, &SearchBar::searchEntered, this, [this] { searchKeyDown(); });
+    connect(SpeedBar1_, &SearchBar::manualAddEntered, this, [this] { ManualaddKeyDown(); });
+    connect(SpeedBar1_, &SearchBar::viewsClicked, this, [this] { RxSpeedButton5Click(); });
+    connect(SpeedBar1_, &SearchBar::searchClicked, this, [this] { startSearch(); });
+    connect(SpeedBar1_, &SearchBar::downloadClicked, this, [this] { haulfilesClick(); });
+    connect(SpeedBar1_, &SearchBar::clearClicked, this, [this] { core_->table.ClearList1Click(); });
+    connect(SpeedBar1_, &SearchBar::settingsClicked, this, [this] { showSettings(); });
+    connect(SpeedBar1_, &SearchBar::cancelClicked, this, [this] { core_->dispatch.cancelbutClick(); });
+}
 
-    auto box = [this](const char* name, const char* hint) {
-        auto* c = new QComboBox(SpeedBar1_);
-        c->setObjectName(name);
-        c->setEditable(true);
-        c->setInsertPolicy(QComboBox::NoInsert);
-        c->setToolTip(hint);
-        c->setMinimumContentsLength(14);
-        c->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-        c->installEventFilter(this); // its focus events; the line edit only hears them
-        return c;
-    };
-    auto labelled = [this](const char* text, QWidget* w) {
-        auto* holder = new QWidget(SpeedBar1_);
-        auto* l = new QVBoxLayout(holder);
-        l->setContentsMargins(4, 2, 4, 2);
-        l->setSpacing(2);
-        l->addWidget(new QLabel(text, holder));
-        l->addWidget(w);
-        SpeedBar1_->addWidget(holder);
-    };
-    search_ = box("search", "Enter a word from the name of a song");
-    manualadd_ = box("manualadd", "Enter a URL to download");
-    manualadd_->setAutoFillBackground(true);
-    labelled("Enter search phrase:", search_);
-    labelled("Get URL:", manualadd_);
-    // Enter is taken, and consumed, where it arrives: at the combo box, which holds the focus
-    // for its line edit (keys typed on a keyboard come this way), or at the line edit itself.
-    search_->lineEdit()->installEventFilter(this);
-    manualadd_->lineEdit()->installEventFilter(this);
-    // The search box reads silver on the button face until it has the focus.
-    QPalette idle = search_->lineEdit()->palette();
-    idle.setColor(QPalette::Base, idle.color(QPalette::Button));
-    idle.setColor(QPalette::Text, QColor(0xC0, 0xC0, 0xC0));
-    search_->lineEdit()->setPalette(idle);
-    QPalette face = manualadd_->lineEdit()->palette();
-    face.setColor(QPalette::Base, face.color(QPalette::Button));
-    manualadd_->lineEdit()->setPalette(face);
+QComboBox* MainWindow::searchBox() const {
+    return SpeedBar1_->searchBox();
+}
 
-    auto button = [this](const char* name, const char* text, const char* hint, auto handler) {
-        auto* b = new QToolButton(SpeedBar1_);
-        b->setObjectName(name);
-        b->setText(text);
-        b->setToolTip(hint);
-        b->setAutoRaise(true); // flat
-        SpeedBar1_->addWidget(b);
-        connect(b, &QToolButton::clicked, this, handler);
-        return b;
-    };
-    button("RxSpeedButton5", "Views", "Search!", [this] { RxSpeedButton5Click(); });
-    button("RxSpeedButton2", "Search!", "Search!", [this] {
-        core_->dispatch.search.Text = fromQt(search_->currentText());
-        try {
-            core_->dispatch.Start_search_butClick();
-        } catch (const std::exception& e) {
-            showError(e.what());
-        }
-        refreshSearchControls();
-    });
-    button("b1", "Download", "Download selected files", [this] { haulfilesClick(); });
-    button("RxSpeedButton3", "Clear", "Clear file list", [this] { core_->table.ClearList1Click(); });
-    button("RxSpeedButton4", "Settings", "Settings", [this] { showSettings(); });
-    cancelbut_ = button("cancelbut", "Cancel", "Cancel Search", [this] { core_->dispatch.cancelbutClick(); });
-    pbar_ = new QProgressBar(SpeedBar1_);
-    pbar_->setObjectName("pbar");
-    pbar_->setRange(0, search::SearchDispatch::PbarMax);
-    pbar_->setTextVisible(false);
-    pbar_->setFixedSize(80, 14);
-    pbarAction_ = SpeedBar1_->addWidget(pbar_);
-    cancelAction_ = SpeedBar1_->actions().at(SpeedBar1_->actions().size() - 2);
-    pbarAction_->setVisible(false);
-    cancelAction_->setVisible(false);
+QComboBox* MainWindow::manualAddBox() const {
+    return SpeedBar1_->manualAddBox();
+}
+
+QProgressBar* MainWindow::progressBar() const {
+    return SpeedBar1_->progressBar();
+}
+
+QToolButton* MainWindow::cancelButton() const {
+    return SpeedBar1_->cancelButton();
+}
+
+QMenu* MainWindow::downloadMenu() const {
+    return liststatus_->downloadMenu();
 }
 
 QTreeView* MainWindow::reportView(const char* name, ListViewModel* model, const std::vector<int>& widths) {
@@ -225,11 +170,10 @@ void MainWindow::buildViews() {
     listModel_ = new ListViewModel(w.table.List, qtList(results::ResultTable::columns()), this);
     sitesModel_ = new ListViewModel(w.table.sites.view, {"Site"}, this);
     siteModel_ = new ListViewModel(views_->site, qtList(shell::MainViews::siteColumns()), this);
-    statusModel_ = new ListViewModel(w.status.liststatus, qtList(download::StatusView::columns()), this);
 
     List_ = reportView("List", listModel_, {200, DefaultColumnWidth, 150, 100});
     listRepaint_ = new BurstRepaint(List_, std::chrono::milliseconds(100));
-    connect(List_, &QTreeView::doubleClicked, this, [this] { ListDblClick(); });
+    connect(List_, &QTreeView::doubleClicked, this, &MainWindow::fileDblClick);
 
     sitePage_ = new QWidget;
     auto* row = new QHBoxLayout(sitePage_);
@@ -242,20 +186,16 @@ void MainWindow::buildViews() {
     sites_->setModel(sitesModel_);
     sitesRepaint_ = new BurstRepaint(sites_, std::chrono::milliseconds(100));
     sitesModel_->bindSelection(sites_->selectionModel());
-    connect(sites_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) { views_->sitesChange(current.row()); });
+    // Once the click has set the selection (the current row changes before it does).
+    connect(sites_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { views_->sitesChange(sites_->selectionModel()->currentIndex().row()); });
     site_ = reportView("site", siteModel_, {200, DefaultColumnWidth, 100});
     site_->setToolTip("Select files you want to download, then click save");
-    connect(site_, &QTreeView::doubleClicked, this, [this] { ListDblClick(); });
+    connect(site_, &QTreeView::doubleClicked, this, &MainWindow::fileDblClick);
     row->addWidget(sites_);
     row->addWidget(site_, 1);
 
-    const auto& widths = download::StatusView::columnWidths();
-    liststatus_ = reportView("liststatus", statusModel_, widths);
-    liststatus_->setColumnHidden(download::StatusView::ColStateNo, true);
-    liststatus_->setToolTip("Double-click port number to disconnect site");
-    liststatus_->viewport()->installEventFilter(this);
-    connect(liststatus_, &QTreeView::doubleClicked, this, [this] { core_->status.liststatusDblClick(); });
+    liststatus_ = new StatusPage(w.status);
 
     pages_ = new QStackedWidget;
     pages_->addWidget(List_);
@@ -321,11 +261,6 @@ void MainWindow::buildMenus() {
     displaypopup_->addAction("Display results by site", this, [this] { views_->siteviewClick(); });
     displaypopup_->addAction("Display download status", this, [this] { views_->statusviewClick(); });
 
-    download_ = new QMenu(this);
-    download_->setObjectName("download");
-    download_->addAction("Cancel Download", this, [this] { core_->status.CancelDownload1Click(); });
-    download_->addAction("[Port numbers must be selected to cancel]")->setEnabled(false);
-
     // F1 anywhere in the window opens the guide.
     auto* f1 = new QAction(this);
     f1->setShortcut(Qt::Key_F1);
@@ -344,13 +279,16 @@ void MainWindow::createWindows() {
     Form2_ = new DetailsWindow(this);
     Form3_ = new ClockWindow(w.downloadTimer, this);
     helpform_ = new HelpWindow(this);
-    Guide_ = new GuideWindow(this);
+    Guide_ = new GuideWindow; // a window of its own: the main window may come in front of it
     Guide_->setAttribute(Qt::WA_ShowWithoutActivating); // typing still goes to the search box
     Log_ = new LogWindow(w.downloadLog, this);
     troublehelp_ = new TroubleshootingWindow(this);
     wireShellWindows();
     connect(Guide_, &GuideWindow::dontShowAgain, this, [this] {
+        // Kept at once: the settings window restores its options whenever it opens.
         core_->cfg.setGuideshow(false);
+        core_->cfg.storage.Save();
+        Form4_->reload();
         Guide_->hide();
     });
 }
@@ -368,9 +306,17 @@ void MainWindow::wireCore() {
     views_->modeChanged.connect(this, [this](int) { showPage(); });
     w.cfg.OnStayOnTop.connect(receiver_, [this](bool on) {
         core_->mainStorage.ontop_Checked = on;
+        if (bool(windowFlags() & Qt::WindowStaysOnTopHint) == on) return;
         const bool visible = isVisible();
         setWindowFlag(Qt::WindowStaysOnTopHint, on);
-        if (visible) show();
+        if (!visible) return;
+        show();
+        // Shown again, this window came in front: the settings window, where
+        // the option was ticked, goes back above it.
+        if (Form4_->isVisible()) {
+            Form4_->raise();
+            Form4_->activateWindow();
+        }
     });
 }
 
@@ -391,22 +337,8 @@ void MainWindow::restoreStoredProperties() {
         resize(FirstRunSize);
     }
     addToolBar(s.SpeedBar1_Align == "alBottom" ? Qt::BottomToolBarArea : Qt::TopToolBarArea, SpeedBar1_);
-    manualadd_->addItems(qtList(s.manualadd_Items));
-    manualadd_->setCurrentText(QString());
-    // The status view's widths as stored; a list of another length or with a
-    // value that is no width keeps the defaults. "State #" stays hidden.
-    const auto& cols = s.liststatus_Columns;
-    std::vector<int> widths;
-    for (const std::string& c : cols) {
-        bool ok = false;
-        const int v = QString::fromStdString(c).toInt(&ok);
-        if (!ok || v < 0 || v > MaxColumnWidth) break;
-        widths.push_back(v);
-    }
-    if (widths.size() == download::StatusView::columnWidths().size())
-        for (std::size_t c = 0; c < widths.size(); ++c)
-            if (static_cast<int>(c) != download::StatusView::ColStateNo)
-                liststatus_->setColumnWidth(static_cast<int>(c), widths[c]);
+    SpeedBar1_->showManualAddHistory(qtList(s.manualadd_Items), QString());
+    liststatus_->restoreWidths(s.liststatus_Columns);
 }
 
 void MainWindow::storeProperties() {
@@ -414,10 +346,7 @@ void MainWindow::storeProperties() {
     const QPoint at = pos();
     s.placement.NormPos = {at.x(), at.y(), at.x() + width(), at.y() + height()};
     s.SpeedBar1_Align = toolBarArea(SpeedBar1_) == Qt::BottomToolBarArea ? "alBottom" : "alTop";
-    s.liststatus_Columns.clear();
-    for (int c = 0; c < liststatus_->model()->columnCount(); ++c)
-        s.liststatus_Columns.push_back(
-            std::to_string(liststatus_->isColumnHidden(c) ? 0 : liststatus_->columnWidth(c)));
+    s.liststatus_Columns = liststatus_->storedWidths();
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -440,16 +369,14 @@ void MainWindow::FormShow() {
 
 void MainWindow::Timer3Timer() {
     auto& w = *core_;
-    w.cfg.Show(); // restores its stored options (a checked "ontop" puts this window on top)
-    w.cfg.Hide();
     Timer3.stop();
-    w.settings.loadcfg();
-    if (w.settings.path.empty()) w.cfg.Button1Click();
-    w.startlinks.addDefaultEngines();
+    // The settings window's options (a checked "ontop" puts this window on
+    // top), loadcfg, the external FTP program and the default engines.
+    w.loadSettingsAfterMainWindow();
     if (w.cfg.checkupdate()) checkForUpdate();
     w.resumePendingDownloads();
     if (w.cfg.Guideshow()) showGuide();
-    w.scheduler.dfatimer.setInterval(shell::SettingsWindow::schedulerInterval(w.cfg.dfatime()));
+    w.scheduler.dfatimer.setInterval(shell::SettingsModel::schedulerInterval(w.cfg.dfatime()));
     startupDone_ = true;
 }
 
@@ -475,53 +402,80 @@ void MainWindow::SpeedBar1PosChanged() {
 }
 
 void MainWindow::RxSpeedButton5Click() {
-    displaypopup_->popup(frameGeometry().topLeft() + QPoint(170, 50));
+    SpeedBar1_->popupAt(SpeedBar1_->viewsButton(), displaypopup_);
 }
 
 void MainWindow::searchKeyDown() {
-    core_->dispatch.search.Text = fromQt(search_->currentText());
+    const std::uint64_t before = core_->dispatch.queriesStarted();
+    core_->dispatch.search.Text = fromQt(searchBox()->currentText());
     try {
         core_->dispatch.searchKeyDown(Key_Return);
     } catch (const std::exception& e) {
         showError(e.what());
     }
+    searchStarted(before);
+}
+
+void MainWindow::startSearch() {
+    const std::uint64_t before = core_->dispatch.queriesStarted();
+    core_->dispatch.search.Text = fromQt(searchBox()->currentText());
+    try {
+        core_->dispatch.Start_search_butClick();
+    } catch (const std::exception& e) {
+        showError(e.what());
+    }
+    searchStarted(before);
+}
+
+void MainWindow::RxSpeedButton1Click() {
+    const std::uint64_t before = core_->dispatch.queriesStarted();
+    try {
+        views_->RxSpeedButton1Click();
+    } catch (const std::exception& e) {
+        showError(e.what());
+    }
+    searchStarted(before);
+}
+
+void MainWindow::searchStarted(std::uint64_t queriesBefore) {
+    if (core_->dispatch.queriesStarted() != queriesBefore && views_->mode() == shell::MainViews::StatusView)
+        views_->resultsviewClick();
     refreshSearchControls();
 }
 
 void MainWindow::refreshSearchControls() {
     const auto& d = core_->dispatch;
-    pbar_->setValue(d.pbarPosition());
-    pbarAction_->setVisible(d.pbarVisible());
+    SpeedBar1_->showSearch(d);
     if (listRepaint_ && !d.pbarVisible()) { // the search is over: its last rows show now
         listRepaint_->flush();
         sitesRepaint_->flush();
     }
-    cancelAction_->setVisible(d.cancelbutVisible());
-    const QStringList items = qtList(d.search.Items);
-    bool same = items.size() == search_->count();
-    for (int i = 0; same && i < items.size(); ++i)
-        same = search_->itemText(i) == items[i];
-    if (!same) {
-        const QSignalBlocker block(search_);
-        search_->clear();
-        search_->addItems(items);
-    }
-    if (search_->currentText() != toQt(d.search.Text)) search_->setEditText(toQt(d.search.Text));
     Form2_->setQueue(qtList(d.htmlbuf));
 }
 
 void MainWindow::ManualaddKeyDown() {
-    const QString text = manualadd_->currentText();
+    const QString text = manualAddBox()->currentText();
     if (views_->ManualaddKeyDown(Key_Return, fromQt(text)) != shell::MainViews::ManualAdd::Started) return;
-    const QSignalBlocker block(manualadd_);
-    manualadd_->clear();
-    manualadd_->addItems(qtList(views_->history()));
-    manualadd_->setEditText(text);
+    SpeedBar1_->showManualAddHistory(qtList(views_->history()), text);
 }
 
 void MainWindow::haulfilesClick() {
     try {
         views_->haulfilesClick();
+    } catch (const std::exception& e) {
+        showError(e.what());
+    }
+}
+
+void MainWindow::fileDblClick(const QModelIndex& index) {
+    if (!index.isValid()) return;
+    const bool bySite = index.model() == siteModel_;
+    const platform::ListView& rows = bySite ? views_->site : core_->table.List;
+    if (index.row() >= rows.Count()) return;
+    const std::size_t column =
+        bySite ? std::size_t{shell::MainViews::SiteColUrl} : std::size_t{results::ResultTable::ColUrl};
+    try {
+        views_->haulfile(rows.Item(index.row()).cell(column));
     } catch (const std::exception& e) {
         showError(e.what());
     }
@@ -564,59 +518,20 @@ void MainWindow::showPage() {
 }
 
 void MainWindow::liststatusMouseUp(const QPoint& pos) {
-    const QPoint origin = liststatus_->mapTo(this, QPoint(0, 0));
-    const QRect frame = frameGeometry();
-    download_->popup(
-        QPoint(frame.left() + origin.x() + pos.x() - 20, frame.top() + origin.y() + pos.y() + 30));
-}
-
-bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (!liststatus_) return QMainWindow::eventFilter(watched, event); // still being built
-    if (event->type() == QEvent::KeyPress && (watched == search_ || watched == search_->lineEdit() ||
-                                              watched == manualadd_ || watched == manualadd_->lineEdit())) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            if (watched == search_ || watched == search_->lineEdit())
-                searchKeyDown();
-            else
-                ManualaddKeyDown();
-            return true;
-        }
-    }
-    if (watched == liststatus_->viewport() && event->type() == QEvent::MouseButtonRelease) {
-        auto* m = static_cast<QMouseEvent*>(event);
-        if (m->button() == Qt::RightButton) liststatusMouseUp(m->position().toPoint());
-    } else if (watched == search_ &&
-               (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
-        // White with black text while it has the focus; silver on the button face after.
-        QPalette p = search_->lineEdit()->palette();
-        const bool in = event->type() == QEvent::FocusIn;
-        p.setColor(QPalette::Base, in ? QColor(Qt::white) : p.color(QPalette::Button));
-        p.setColor(QPalette::Text, in ? QColor(Qt::black) : QColor(0xC0, 0xC0, 0xC0));
-        search_->lineEdit()->setPalette(p);
-    } else if (watched == manualadd_ &&
-               (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
-        QPalette p = manualadd_->lineEdit()->palette();
-        p.setColor(QPalette::Base,
-                   p.color(event->type() == QEvent::FocusIn ? QPalette::Window : QPalette::Button));
-        manualadd_->lineEdit()->setPalette(p);
-    }
-    return QMainWindow::eventFilter(watched, event);
-}
-
-void MainWindow::keyPressEvent(QKeyEvent* event) {
-    QMainWindow::keyPressEvent(event);
+    liststatus_->liststatusMouseUp(pos);
 }
 
 void MainWindow::showError(const QString& text) {
     // Not modal: the window's timers and the downloads go on while it is shown.
-    auto* box = new QMessageBox(QMessageBox::Critical, "Wavetrap", text, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    showMessageBox(this, QMessageBox::Critical, "Wavetrap", text);
 }
 
 void MainWindow::setStatusText(const std::string& text) {
     StatusBar1_->setText(toQt(text));
+}
+
+void MainWindow::setStatusText(const QString& text) {
+    StatusBar1_->setText(text);
 }
 
 QString MainWindow::statusText() const {
@@ -626,6 +541,17 @@ QString MainWindow::statusText() const {
 // ---- The other windows ------------------------------------------------------------
 
 void MainWindow::showGuide() {
+    if (!Guide_->isVisible()) {
+        // Beside this window where the screen has room, so it covers nothing.
+        const QRect frame = frameGeometry();
+        const QScreen* screen = this->screen();
+        const QRect free = screen ? screen->availableGeometry() : QRect();
+        const QSize size = Guide_->frameGeometry().size();
+        if (frame.right() + size.width() <= free.right())
+            Guide_->move(frame.right() + 1, frame.top());
+        else if (frame.left() - size.width() >= free.left())
+            Guide_->move(frame.left() - size.width(), frame.top());
+    }
     Guide_->show();
     Guide_->raise();
 }

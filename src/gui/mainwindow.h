@@ -9,6 +9,7 @@
 
 #include <QMainWindow>
 #include <QTimer>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -16,6 +17,7 @@ class QComboBox;
 class QLabel;
 class QListView;
 class QMenu;
+class QModelIndex;
 class QProgressBar;
 class QStackedWidget;
 class QToolBar;
@@ -32,7 +34,9 @@ class GuideWindow;
 class HelpWindow;
 class ListViewModel;
 class LogWindow;
+class SearchBar;
 class SettingsWindow;
+class StatusPage;
 class TroubleshootingWindow;
 
 // The window's caption, and the product text of its header strip.
@@ -60,10 +64,11 @@ public:
     void searchKeyDown();
     void RxSpeedButton5Click(); // the display menu
     void haulfilesClick();
-    void ListDblClick() { haulfilesClick(); }
+    // A double-click on a file of the table or of the by-site view: that file downloads.
+    void fileDblClick(const QModelIndex& index);
     void ManualaddKeyDown();
     void Writelisttofile1Click();
-    void RxSpeedButton1Click() { views_->RxSpeedButton1Click(); }
+    void RxSpeedButton1Click();
     void liststatusMouseUp(const QPoint& pos);
     void showGuide();
     void showDetails();
@@ -76,18 +81,19 @@ public:
     void saveAll(bool force = false);
 
     // The controls, for the tests.
-    QComboBox* searchBox() const { return search_; }
-    QComboBox* manualAddBox() const { return manualadd_; }
+    QComboBox* searchBox() const;
+    QComboBox* manualAddBox() const;
     QTreeView* resultView() const { return List_; }
     QListView* sitesView() const { return sites_; }
     QTreeView* siteView() const { return site_; }
-    QTreeView* statusView() const { return liststatus_; }
+    StatusPage* statusView() const { return liststatus_; }
     QStackedWidget* pages() const { return pages_; }
-    QProgressBar* progressBar() const { return pbar_; }
-    QToolButton* cancelButton() const { return cancelbut_; }
-    QToolBar* toolBar() const { return SpeedBar1_; }
+    QProgressBar* progressBar() const;
+    QToolButton* cancelButton() const;
+    SearchBar* toolBar() const { return SpeedBar1_; }
     QMenu* displayMenu() const { return displaypopup_; }
-    QMenu* downloadMenu() const { return download_; }
+    QMenu* downloadMenu() const;
+    SettingsWindow* settingsWindow() const { return Form4_; }
     QString statusText() const;
     DetailsWindow* details() const { return Form2_; }
     GuideWindow* guide() const { return Guide_; }
@@ -101,8 +107,6 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildToolbar();
@@ -117,20 +121,18 @@ private:
     void SpeedBar1PosChanged();
     void showPage();
     void refreshSearchControls();
+    // A search was asked for: the results show as they arrive.
+    void searchStarted(std::uint64_t queriesBefore);
+    void startSearch();
     void setStatusText(const std::string& text);
+    void setStatusText(const QString& text);
     void showError(const QString& text);
     QTreeView* reportView(const char* name, ListViewModel* model, const std::vector<int>& widths);
 
     std::unique_ptr<shell::Wavetrap> core_;
     std::unique_ptr<shell::MainViews> views_;
 
-    QToolBar* SpeedBar1_ = nullptr;
-    QComboBox* search_ = nullptr;
-    QComboBox* manualadd_ = nullptr;
-    QToolButton* cancelbut_ = nullptr;
-    QProgressBar* pbar_ = nullptr;
-    QAction* pbarAction_ = nullptr;
-    QAction* cancelAction_ = nullptr;
+    SearchBar* SpeedBar1_ = nullptr;
     GradientCaption* header_ = nullptr;
     QLabel* StatusBar1_ = nullptr;
     QStackedWidget* pages_ = nullptr;
@@ -138,15 +140,13 @@ private:
     QTreeView* List_ = nullptr;
     QListView* sites_ = nullptr;
     QTreeView* site_ = nullptr;
-    QTreeView* liststatus_ = nullptr;
+    StatusPage* liststatus_ = nullptr;
     QMenu* displaypopup_ = nullptr;
-    QMenu* download_ = nullptr;
     ListViewModel* listModel_ = nullptr;
     BurstRepaint* listRepaint_ = nullptr;
     BurstRepaint* sitesRepaint_ = nullptr;
     ListViewModel* sitesModel_ = nullptr;
     ListViewModel* siteModel_ = nullptr;
-    ListViewModel* statusModel_ = nullptr;
 
     SettingsWindow* Form4_ = nullptr;
     DetailsWindow* Form2_ = nullptr;

@@ -2,26 +2,14 @@
 // the download timer, the download log, and the update check.
 
 #include "gui/clockwindow.h"
+#include "gui/listmodel.h"
 #include "gui/logwindow.h"
 #include "gui/mainwindow.h"
+#include "gui/messagebox.h"
 #include "gui/settingswindow.h"
-
-#include <QMessageBox>
+#include "net/wsocket.h"
 
 namespace gui {
-
-namespace {
-
-// A notice of the update file, with an OK button; it does not hold up the
-// event loop, so the downloads go on while it is open.
-void notice(QWidget* parent, const std::string& caption, const std::string& text) {
-    auto* box = new QMessageBox(QMessageBox::NoIcon, QString::fromStdString(caption),
-                                QString::fromStdString(text), QMessageBox::Ok, parent);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
-}
-
-} // namespace
 
 void MainWindow::wireShellWindows() {
     auto& w = *core_;
@@ -29,8 +17,27 @@ void MainWindow::wireShellWindows() {
         return SettingsWindow::manualfind(this, fileName);
     };
     w.downloadTimer.haulfiles.connect(receiver_, [this] { haulfilesClick(); });
+    // The notices of the update file; they hold up nothing, so the downloads go on.
     w.updatecheck.OnMessage.connect(receiver_, [this](const std::string& caption, const std::string& text) {
-        notice(this, caption, text);
+        showMessageBox(this, QMessageBox::NoIcon, toQt(caption), toQt(text));
+    });
+    w.updatecheck.OnFinished.connect(receiver_, [this](shell::UpdateOutcome outcome) {
+        const auto& u = core_->updatecheck;
+        switch (outcome) {
+        case shell::UpdateOutcome::Applied:
+            setStatusText(QString("Update check done"));
+            break;
+        case shell::UpdateOutcome::NoReply:
+            setStatusText(
+                "Update check failed: no answer from " + toQt(core_->mainStorage.updateIP_Caption) +
+                (u.connectError() ? " (" + toQt(net::WSocketErrorDesc(u.connectError())) + ")" : QString()));
+            break;
+        case shell::UpdateOutcome::TooLarge:
+            setStatusText(QString("Update check failed: the update file is too large; nothing was applied"));
+            break;
+        case shell::UpdateOutcome::Cancelled:
+            break;
+        }
     });
 }
 
@@ -51,6 +58,7 @@ void MainWindow::checkForUpdate() {
     try {
         core_->updatecheck.Checkforupdatestosearchengines1Click();
     } catch (const net::ESocketException& e) {
+        setStatusText("Update check failed: " + toQt(e.what()));
         showError(QString::fromStdString(e.what()));
     }
 }

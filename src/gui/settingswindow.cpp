@@ -30,7 +30,7 @@ template <class W> W* place(W* w, const char* name, int x, int y, int width, int
 
 } // namespace
 
-SettingsWindow::SettingsWindow(shell::SettingsWindow& cfg, QWidget* parent)
+SettingsWindow::SettingsWindow(shell::SettingsModel& cfg, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint), cfg_(cfg) {
     setObjectName("Form4");
     setWindowTitle(".cfg");
@@ -117,6 +117,7 @@ SettingsWindow::SettingsWindow(shell::SettingsWindow& cfg, QWidget* parent)
 bool SettingsWindow::manualfind(QWidget* parent, std::string& fileName) {
     QFileDialog dialog(parent);
     dialog.setObjectName("manualfind");
+    dialog.setWindowTitle(ManualfindTitle);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilter("cutftp32.exe (cutftp32.exe)");
     dialog.setDirectory(ManualfindFolder);
@@ -189,12 +190,12 @@ bool SettingsWindow::eventFilter(QObject* watched, QEvent* event) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (watched == Edit1_ && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
             cfg_.Edit1 = Edit1_->text().toStdString();
-            cfg_.Edit1KeyDown(shell::SettingsWindow::Key_Return);
+            cfg_.Edit1KeyDown(shell::SettingsModel::Key_Return);
             Edit1_->setText(qt(cfg_.Edit1));
             return true;
         }
         if (watched == startlinks_ && key == Qt::Key_Delete) {
-            cfg_.startlinksKeyDown(shell::SettingsWindow::Key_Delete);
+            cfg_.startlinksKeyDown(shell::SettingsModel::Key_Delete);
             return true;
         }
     } else if (type == QEvent::KeyRelease) {

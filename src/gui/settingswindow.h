@@ -1,7 +1,7 @@
 #pragma once
 // The settings window (".cfg", TForm4): the engine list and its entry box,
 // the proxy, the options and the scheduler's pace. It renders
-// shell::SettingsWindow and forwards every change to it at once.
+// shell::SettingsModel and forwards every change to it at once.
 
 #include "shell/settings_window.h"
 
@@ -16,19 +16,23 @@ class QSlider;
 
 namespace gui {
 
-// The folder the file dialog for the external FTP program starts in.
+// The folder the file dialog for the external FTP program starts in, and its title.
 inline constexpr const char* ManualfindFolder = "/usr/bin";
+inline constexpr const char* ManualfindTitle =
+    "Where's CuteFTP? Find the external FTP program (cutftp32.exe)";
 
 class SettingsWindow : public QWidget {
     Q_OBJECT
 public:
-    SettingsWindow(shell::SettingsWindow& cfg, QWidget* parent = nullptr);
+    SettingsWindow(shell::SettingsModel& cfg, QWidget* parent = nullptr);
 
     static constexpr int ClientWidth = 448, ClientHeight = 357;
 
     // Shows the window: its stored options are restored, then shown.
     void showSettings();
-    // The file dialog "manualfind"; answers whether it was confirmed and
+    // Shows the model's values again (an option changed elsewhere).
+    void reload() { load(); }
+    // The file dialog "manualfind", titled with what it asks for; answers whether it was confirmed and
     // leaves the chosen (or initial) name in fileName.
     static bool manualfind(QWidget* parent, std::string& fileName);
 
@@ -52,7 +56,7 @@ private:
     void load();        // the model's values into the controls
     void loadEngines(); // the engine list into startlinks
 
-    shell::SettingsWindow& cfg_;
+    shell::SettingsModel& cfg_;
     QListWidget* startlinks_;
     QLineEdit* Edit1_;
     QPushButton* addbut_;

@@ -143,6 +143,15 @@ void MainViews::haulfilesClick() {
     w_.status.updatestatus();
 }
 
+void MainViews::haulfile(const std::string& url) {
+    if (!w_.cfg.usecute())
+        w_.scheduler.launchftp(w_.urlinfo.info(url));
+    else
+        externalRoute({url}, true);
+    setMode(StatusView);
+    w_.status.updatestatus();
+}
+
 std::vector<download::MacroScript> MainViews::externalRoute(bool startProgram) {
     std::vector<std::string> urls;
     if (mode_ == AllResults) {
@@ -151,16 +160,35 @@ std::vector<download::MacroScript> MainViews::externalRoute(bool startProgram) {
     } else if (mode_ == SiteView) {
         for (const auto& row : site.Items())
             if (row.selected) urls.push_back(row.cell(SiteColUrl));
+    } else {
+        message("The external FTP program gets the files chosen in the result list or by site: switch "
+                "to one of those views, choose files and download again");
+        return {};
     }
+    if (urls.empty()) {
+        message("No files chosen for the external FTP program: select files, then download again");
+        return {};
+    }
+    return externalRoute(urls, startProgram);
+}
+
+std::vector<download::MacroScript> MainViews::externalRoute(const std::vector<std::string>& urls,
+                                                            bool startProgram) {
     download::MacroWriter writer;
     writer.directory = scriptDirectory;
     writer.statusmemo = [this](const std::string& line) { statusmemo(line); };
     std::vector<download::MacroScript> scripts = writer.write(w_.urlinfo, urls);
+    bool started = startProgram && !scripts.empty();
     if (startProgram) {
         for (const auto& s : scripts)
-            if (!download::MacroWriter::start(w_.settings.path, s))
+            if (!download::MacroWriter::start(w_.settings.path, s)) {
                 message("Cannot start the external FTP program '" + w_.settings.path + "' for " + s.name);
+                started = false;
+            }
     }
+    if (started)
+        message("Handed " + std::to_string(urls.size()) + " file(s) to the external FTP program in " +
+                std::to_string(scripts.size()) + " script(s)");
     return scripts;
 }
 

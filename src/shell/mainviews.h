@@ -76,10 +76,15 @@ public:
     // macro scripts (one program start per script); then the status view.
     // Throws when a script cannot be written (the mode then stays).
     void haulfilesClick();
+    // One file (a double-clicked row): the same routes for its URL alone.
+    void haulfile(const std::string& url);
     // The external route alone: scripts for the chosen rows of the view shown
     // (all results: List, by site: site), the program started per script
     // unless startProgram is false. Answers the scripts written.
+    // Tells in the status bar when there is nothing to hand over (the status
+    // view has no files to choose).
     std::vector<download::MacroScript> externalRoute(bool startProgram = true);
+    std::vector<download::MacroScript> externalRoute(const std::vector<std::string>& urls, bool startProgram);
     // Where the scripts go (empty: the current directory).
     std::string scriptDirectory;
 

@@ -12,8 +12,8 @@ std::string pathFromUninstallString(const std::string& uninstall) {
     return uninstall.substr(0, unwi - 1) + "\\cutftp32";
 }
 
-SettingsWindow::SettingsWindow(Settings& settings, search::EngineList& startlinks_,
-                               search::ProxyControls& proxyControls, std::string storageFile)
+SettingsModel::SettingsModel(Settings& settings, search::EngineList& startlinks_,
+                             search::ProxyControls& proxyControls, std::string storageFile)
     : startlinks(startlinks_), proxy(proxyControls), storage(SettingsWindowLayout(), std::move(storageFile)),
       settings_(settings) {
     // Centred on a 1024 x 768 screen until a stored position says otherwise.
@@ -31,47 +31,47 @@ SettingsWindow::SettingsWindow(Settings& settings, search::EngineList& startlink
     storage.bindPlacement(placement);
 }
 
-void SettingsWindow::setDfatime(int position) {
+void SettingsModel::setDfatime(int position) {
     const int p = std::clamp(position, 1, 10);
     if (p == dfatime_) return;
     dfatime_ = p;
     dfatimeChange();
 }
 
-void SettingsWindow::setOntop(bool on) {
+void SettingsModel::setOntop(bool on) {
     if (on == ontop_) return;
     ontop_ = on;
     ontopClick();
 }
 
-void SettingsWindow::Edit1KeyDown(int key) {
+void SettingsModel::Edit1KeyDown(int key) {
     if (key == Key_Return) addbutClick();
 }
 
-void SettingsWindow::addbutClick() {
+void SettingsModel::addbutClick() {
     if (!Edit1.empty()) startlinks.addengine(Edit1);
     Edit1.clear();
 }
 
-void SettingsWindow::startlinksKeyDown(int key) {
+void SettingsModel::startlinksKeyDown(int key) {
     if (key == Key_Delete && startlinks.ItemIndex() >= 0) startlinks.Delete(startlinks.ItemIndex());
 }
 
-void SettingsWindow::FormClose() {
+void SettingsModel::FormClose() {
     settings_.copyProxyFromControls();
     visible_ = false;
     storage.FormClose();
 }
 
-void SettingsWindow::dfatimeChange() {
+void SettingsModel::dfatimeChange() {
     OnSchedulerInterval(schedulerInterval(dfatime_));
 }
 
-void SettingsWindow::ontopClick() {
+void SettingsModel::ontopClick() {
     OnStayOnTop(ontop_);
 }
 
-void SettingsWindow::Button1Click() {
+void SettingsModel::Button1Click() {
     std::string result;
     std::string uninstall;
     if (platform::registryReadString(CuteFtpUninstallKey, "Uninstallstring", uninstall))
@@ -90,7 +90,7 @@ void SettingsWindow::Button1Click() {
     }
 }
 
-void SettingsWindow::Show() {
+void SettingsModel::Show() {
     storage.Restore();
     visible_ = true;
 }

@@ -26,13 +26,13 @@ inline constexpr const char* CuteFtpProgram = "cutftp32.exe";
 // before it, names no usable path and answers "" (then the file dialog decides).
 std::string pathFromUninstallString(const std::string& uninstall);
 
-class SettingsWindow {
+class SettingsModel {
 public:
     static constexpr int Key_Return = 13;
     static constexpr int Key_Delete = 46;
 
-    SettingsWindow(Settings& settings, search::EngineList& startlinks, search::ProxyControls& proxyControls,
-                   std::string storageFile = FormStorageFile);
+    SettingsModel(Settings& settings, search::EngineList& startlinks, search::ProxyControls& proxyControls,
+                  std::string storageFile = FormStorageFile);
 
     search::EngineList& startlinks;
     search::ProxyControls& proxy; // useproxy, proxynamein, proxyportin

@@ -4,9 +4,13 @@
 
 namespace shell {
 
-void loadSettingsAtStartup(MainWindowStorage& main, SettingsWindow& cfg, Settings& settings,
+void loadSettingsAtStartup(MainWindowStorage& main, SettingsModel& cfg, Settings& settings,
                            search::EngineList& startlinks) {
     main.storage.Restore();
+    loadSettingsAfterMainWindow(cfg, settings, startlinks);
+}
+
+void loadSettingsAfterMainWindow(SettingsModel& cfg, Settings& settings, search::EngineList& startlinks) {
     cfg.Show();
     cfg.Hide();
     settings.loadcfg();
@@ -14,7 +18,7 @@ void loadSettingsAtStartup(MainWindowStorage& main, SettingsWindow& cfg, Setting
     startlinks.addDefaultEngines();
 }
 
-void saveSettingsAtExit(MainWindowStorage& main, SettingsWindow& cfg, Settings& settings) {
+void saveSettingsAtExit(MainWindowStorage& main, SettingsModel& cfg, Settings& settings) {
     settings.savecfg();
     // The main window's close and the settings window's destruction, written
     // to "wavbin" as one replacement of the file.

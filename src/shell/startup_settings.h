@@ -16,8 +16,11 @@
 
 namespace shell {
 
-void loadSettingsAtStartup(MainWindowStorage& main, SettingsWindow& cfg, Settings& settings,
+void loadSettingsAtStartup(MainWindowStorage& main, SettingsModel& cfg, Settings& settings,
                            search::EngineList& startlinks);
-void saveSettingsAtExit(MainWindowStorage& main, SettingsWindow& cfg, Settings& settings);
+// The same without the main window's stored properties, for a window that
+// restored them before it was first shown.
+void loadSettingsAfterMainWindow(SettingsModel& cfg, Settings& settings, search::EngineList& startlinks);
+void saveSettingsAtExit(MainWindowStorage& main, SettingsModel& cfg, Settings& settings);
 
 } // namespace shell

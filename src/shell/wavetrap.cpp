@@ -35,6 +35,10 @@ void Wavetrap::loadSettingsAtStartup() {
     shell::loadSettingsAtStartup(mainStorage, cfg, settings, startlinks);
 }
 
+void Wavetrap::loadSettingsAfterMainWindow() {
+    shell::loadSettingsAfterMainWindow(cfg, settings, startlinks);
+}
+
 bool Wavetrap::checkForUpdatesAtStartup() {
     if (!cfg.checkupdate()) return false;
     updatecheck.Checkforupdatestosearchengines1Click();

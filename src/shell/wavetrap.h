@@ -42,7 +42,7 @@ public:
     search::EngineList startlinks;       // the engine list (settings window)
     search::ProxyControls proxyControls; // the settings window's proxy fields
     Settings settings;                   // wavbin.Ini: loadcfg, savecfg, the remembered proxy and path
-    SettingsWindow cfg;                  // the settings window as a model
+    SettingsModel cfg;                   // the settings window as a model
     MainWindowStorage mainStorage;       // the main window's stored properties in "wavbin"
     UpdateCheck updatecheck;             // updatesocket and the update file's rules
     search::SearchDispatch dispatch;     // search box, htmlbuf, clientlist, pbar, cancelbut
@@ -59,6 +59,8 @@ public:
     // The settings part of start-up (stored properties, loadcfg, the external
     // FTP program, the default engines) and of the exit (savecfg, stored properties).
     void loadSettingsAtStartup();
+    // The same once the main window has restored its stored properties itself.
+    void loadSettingsAfterMainWindow();
     void saveSettingsAtExit();
     // Start-up runs the update check when the option "checkupdate" is set;
     // answers whether it started one (an unresolvable host raises).

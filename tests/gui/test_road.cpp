@@ -108,6 +108,12 @@ TEST_F(WindowRoad, TheStatusViewShowsProgressAndCancelsTheSelectedSlot) {
         << (row >= 0 ? w.statusView()->model()->index(row, 4).data().toString().toStdString() : "") << " "
         << w.statusText().toStdString();
     EXPECT_EQ(w.statusView()->model()->index(row, 5).data().toString(), "Long_Night.mp3");
+    // Bytes are arriving, and the State and Progress columns are wide enough to say so.
+    EXPECT_EQ(w.statusView()->model()->index(row, 3).data().toString(), "Downloading");
+    const QFontMetrics fm(w.statusView()->font());
+    for (int column : {3, 4})
+        EXPECT_GT(w.statusView()->columnWidth(column),
+                  fm.horizontalAdvance(w.statusView()->model()->index(row, column).data().toString()));
     w.statusView()->selectionModel()->select(w.statusView()->model()->index(row, 0),
                                              QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     w.downloadMenu()->actions().at(0)->trigger(); // "Cancel Download"

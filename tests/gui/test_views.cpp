@@ -7,7 +7,10 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
+#include <QMouseEvent>
+#include <QProgressBar>
 #include <QStackedWidget>
+#include <QToolButton>
 #include <QTreeView>
 #include <filesystem>
 
@@ -19,6 +22,25 @@ void pressEnter(QComboBox* box, const QString& text) {
     box->setEditText(text);
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QApplication::sendEvent(box->lineEdit(), &press);
+}
+
+// A click of the left button in the middle of a row, as the mouse gives it.
+void click(QAbstractItemView* view, int row) {
+    const QPoint at = view->visualRect(view->model()->index(row, 0)).center();
+    for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent e(type, at, view->viewport()->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(view->viewport(), &e);
+    }
+}
+
+// The URLs handed to the scheduler, in every slot's queue and parked.
+platform::StringList queued(gui::MainWindow& w) {
+    platform::StringList urls = w.core().scheduler.launchbuf;
+    for (int n = 1; n <= download::SlotCount; ++n)
+        for (const auto& u : w.core().scheduler.slot(n).queueUrls)
+            urls.push_back(u);
+    return urls;
 }
 
 // Selects rows of a view through its selection model, as the mouse would.
@@ -43,12 +65,28 @@ TEST_F(WindowTest, SiteViewListsTheChosenSitesFilesAndEveryViewSwitchesTheStatus
     w.displayMenu()->actions().at(1)->trigger(); // "Display results by site"
     EXPECT_EQ(w.views().mode(), shell::MainViews::SiteView);
     EXPECT_TRUE(w.sitesView()->isVisibleTo(&w));
-    w.sitesView()->setCurrentIndex(w.sitesView()->model()->index(0, 0));
+    click(w.sitesView(), 1);
     auto* files = w.siteView()->model();
+    ASSERT_EQ(files->rowCount(), 1);
+    click(w.sitesView(), 0);
     ASSERT_EQ(files->rowCount(), 2);
     EXPECT_EQ(files->index(0, 0).data().toString(), "Blue_Train.mp3");
     EXPECT_EQ(files->index(1, 2).data().toString(), "ftp://127.0.0.2/pub/Lazy_Bird.mp3");
     EXPECT_EQ(files->index(0, 1).data().toString(), "250");
+
+    // A double-click downloads that file alone, whatever the table has selected.
+    selectRows(w.resultView(), {});
+    click(w.siteView(), 1);
+    emit w.siteView()->doubleClicked(files->index(1, 0));
+    EXPECT_EQ(queued(w), platform::StringList{"ftp://127.0.0.2/pub/Lazy_Bird.mp3"});
+    EXPECT_EQ(w.pages()->currentWidget(), w.statusView());
+    w.displayMenu()->actions().at(0)->trigger();
+    selectRows(w.resultView(), {0, 1});
+    emit w.resultView()->doubleClicked(w.resultView()->model()->index(1, 0));
+    const platform::StringList both = queued(w);
+    EXPECT_EQ(both.size(), 2u);
+    EXPECT_NE(std::find(both.begin(), both.end(), "ftp://127.0.0.3/a/Other.mp3"), both.end());
+    w.displayMenu()->actions().at(1)->trigger();
 
     w.displayMenu()->actions().at(2)->trigger(); // "Display download status"
     EXPECT_EQ(w.pages()->currentWidget(), w.statusView());
@@ -156,4 +194,29 @@ TEST_F(WindowTest, TheStatusViewsColumnWidthsAreStoredAndADamagedListKeepsTheDef
     auto& w = open();
     EXPECT_EQ(w.statusView()->columnWidth(0), 35);
     EXPECT_EQ(w.statusView()->columnWidth(1), 100);
+}
+
+TEST_F(WindowTest, FromTheStatusViewASearchShowsItsResultsAndTheExternalRouteSaysWhyNothingWent) {
+    auto& w = open();
+    w.core().startlinks.Clear();
+    w.core().startlinks.addengine("127.0.0.1:9/a?q="); // refused, once the connection is tried
+    w.core().startlinks.addengine("127.0.0.1:9/b?q=");
+    w.displayMenu()->actions().at(2)->trigger();
+    pressEnter(w.searchBox(), "night");
+    EXPECT_EQ(w.pages()->currentWidget(), w.resultView());
+    EXPECT_EQ(w.progressBar()->maximum(), 20); // full when both engines have answered
+    EXPECT_TRUE(platform::runUntil([&] { return !w.core().dispatch.pbarVisible(); }, 5000));
+
+    w.core().cfg.setUsecute(true);
+    w.displayMenu()->actions().at(2)->trigger();
+    w.haulfilesClick();
+    EXPECT_NE(w.statusText().indexOf("external FTP program"), -1) << w.statusText().toStdString();
+
+    // With the toolbar at the bottom the display menu opens above its button.
+    w.addToolBar(Qt::BottomToolBarArea, w.toolBar());
+    QApplication::processEvents();
+    w.RxSpeedButton5Click();
+    const int buttonTop = w.toolBar()->viewsButton()->mapToGlobal(QPoint(0, 0)).y();
+    EXPECT_LE(w.displayMenu()->geometry().bottom(), buttonTop);
+    w.displayMenu()->hide();
 }

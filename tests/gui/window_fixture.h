@@ -2,6 +2,8 @@
 // A main window on a settings directory and a working directory of its own.
 
 #include "gui/mainwindow.h"
+#include "gui/searchbar.h"
+#include "gui/statuspage.h"
 #include "platform/eventloop.h"
 #include "support/tempdir.h"
 

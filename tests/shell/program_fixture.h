@@ -16,7 +16,7 @@ struct Program {
     search::EngineList& startlinks = w.startlinks;
     search::ProxyControls& proxy = w.proxyControls;
     shell::Settings& settings = w.settings;
-    shell::SettingsWindow& cfg = w.cfg;
+    shell::SettingsModel& cfg = w.cfg;
     shell::MainWindowStorage& main = w.mainStorage;
 
     void start() { w.loadSettingsAtStartup(); }

@@ -181,7 +181,7 @@ TEST_F(FormStorageTest, EngineListEditing) {
     p.cfg.Edit1 = "one.test/s?q=";
     p.cfg.Edit1KeyDown('A');
     EXPECT_EQ(p.startlinks.Count(), 0);
-    p.cfg.Edit1KeyDown(shell::SettingsWindow::Key_Return);
+    p.cfg.Edit1KeyDown(shell::SettingsModel::Key_Return);
     EXPECT_EQ(p.cfg.Edit1, "");
     p.cfg.Edit1 = "two.test/s?q=";
     p.cfg.addbutClick();
@@ -192,12 +192,12 @@ TEST_F(FormStorageTest, EngineListEditing) {
     p.cfg.addbutClick(); // empty box: nothing
     EXPECT_EQ(p.startlinks.Items(),
               (platform::StringList{"one.test/s?q=", "two.test/s?q=", "ONE.test/s?q="}));
-    p.cfg.startlinksKeyDown(shell::SettingsWindow::Key_Delete); // nothing selected
+    p.cfg.startlinksKeyDown(shell::SettingsModel::Key_Delete); // nothing selected
     EXPECT_EQ(p.startlinks.Count(), 3);
     p.startlinks.SetItemIndex(1);
-    p.cfg.startlinksKeyDown(shell::SettingsWindow::Key_Return);
+    p.cfg.startlinksKeyDown(shell::SettingsModel::Key_Return);
     EXPECT_EQ(p.startlinks.Count(), 3);
-    p.cfg.startlinksKeyDown(shell::SettingsWindow::Key_Delete);
+    p.cfg.startlinksKeyDown(shell::SettingsModel::Key_Delete);
     EXPECT_EQ(p.startlinks.Items(), (platform::StringList{"one.test/s?q=", "ONE.test/s?q="}));
 }
 
