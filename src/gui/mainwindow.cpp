@@ -32,6 +32,7 @@
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <array>
 #include <exception>
 
@@ -307,16 +308,13 @@ void MainWindow::wireCore() {
     w.cfg.OnStayOnTop.connect(receiver_, [this](bool on) {
         core_->mainStorage.ontop_Checked = on;
         if (bool(windowFlags() & Qt::WindowStaysOnTopHint) == on) return;
-        const bool visible = isVisible();
-        setWindowFlag(Qt::WindowStaysOnTopHint, on);
-        if (!visible) return;
-        show();
-        // Shown again, this window came in front: the settings window, where
-        // the option was ticked, goes back above it.
-        if (Form4_->isVisible()) {
-            Form4_->raise();
-            Form4_->activateWindow();
-        }
+        // Told to the window system as it is: setWindowFlag() would make the
+        // window anew, in front of the settings window where the option was
+        // ticked, and leave the windows standing on it attached to the old one.
+        const Qt::WindowFlags flags =
+            on ? windowFlags() | Qt::WindowStaysOnTopHint : windowFlags() & ~Qt::WindowStaysOnTopHint;
+        overrideWindowFlags(flags);
+        if (QWindow* handle = windowHandle()) handle->setFlags(flags);
     });
 }
 

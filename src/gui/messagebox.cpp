@@ -16,7 +16,16 @@ bool anyStaysOnTop() {
 } // namespace
 
 QWidget* frontWindow(QWidget* fallback) {
+    // A window kept in front of the main window (the settings window) stands
+    // above whatever has the focus.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->parentWidget() && (w->windowFlags() & Qt::WindowStaysOnTopHint) &&
+            !qobject_cast<QMessageBox*>(w))
+            return w;
     QWidget* active = QApplication::activeWindow();
+    // Another box in front: the new one joins it above the window it stands on.
+    while (qobject_cast<QMessageBox*>(active) && active->parentWidget())
+        active = active->parentWidget()->window();
     if (active && !qobject_cast<QMessageBox*>(active)) return active;
     return fallback ? fallback->window() : nullptr;
 }

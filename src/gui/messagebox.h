@@ -8,8 +8,8 @@
 
 namespace gui {
 
-// The window a box should stand above: the active window of the program, else
-// the fallback's window.
+// The window a box should stand above: a window kept in front of the main
+// window, else the active window of the program, else the fallback's window.
 QWidget* frontWindow(QWidget* fallback);
 
 // Shows a box with an OK button; it closes (and goes) when answered. Input

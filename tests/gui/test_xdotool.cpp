@@ -1,6 +1,7 @@
 // The real wavetrap program under Xvfb, driven with X input events: a phrase
 // typed and Enter pressed, a result double-clicked, the file downloaded as
-// the site has it.
+// the site has it; the by-site view under the mouse; a notice above the
+// settings window.
 
 #include "peers/ftp_peer.h"
 #include "peers/http_peers.h"
@@ -12,6 +13,8 @@
 #include <QStandardPaths>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -57,6 +60,8 @@ int colours(const QProcessEnvironment& env, const QString& window, const QString
 }
 
 TEST(RealWindowUnderXvfb, TypeAPhrasePressEnterDoubleClickAResultAndTheFileArrives) {
+    // Then by site: a click on the site shows its files, a double-click fetches one;
+    // and a notice opens above the settings window, which stays in front.
     for (const char* tool : {"Xvfb", "xdotool", "import", "convert"})
         if (QStandardPaths::findExecutable(tool).isEmpty()) GTEST_SKIP() << tool << " is not installed";
     testsupport::TempDir root, config, work;
@@ -78,8 +83,11 @@ TEST(RealWindowUnderXvfb, TypeAPhrasePressEnterDoubleClickAResultAndTheFileArriv
     engine.serve("/r?q=night+music", page);
     testsupport::writeFile(config.file("wavbin.Ini"),
                            "[Settings]\npath=cutftp32\n[Links]\n0=" + engine.hostPort() + "/r?q=\n");
+    engine.serve("/update.txt", "--MESSAGE Fresh engines\n");
     testsupport::writeFile(config.file("wavbin"),
-                           "[cfg]\nGuideshow_Checked=False\n[items]\nNormPos=0,0,900,600\n");
+                           "[cfg]\nGuideshow_Checked=False\n[items]\nNormPos=0,0,900,600\n"
+                           "updateIP_Caption=" +
+                               engine.hostPort() + "\nupdatefile_Caption=/update.txt\n");
 
     Child xvfb;
     xvfb.p.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"});
@@ -163,10 +171,82 @@ TEST(RealWindowUnderXvfb, TypeAPhrasePressEnterDoubleClickAResultAndTheFileArriv
         20000))
         << "no file arrived";
     EXPECT_TRUE(readFile(work.file(got)) == readFile(root.file("pub/" + got)));
-    int files = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(work.path()))
-        ++files;
-    EXPECT_EQ(files, 1) << "only the double-clicked row downloads";
+    auto files = [&] {
+        int n = 0;
+        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(work.path()))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(files(), 1) << "only the double-clicked row downloads";
+
+    // Views -> "Display results by site"; a click on the site shows its files in the pane
+    // beside, and a double-click there fetches that one file (not the whole table).
+    auto windows = [&] {
+        const std::string ids = run("xdotool", {"search", "--onlyvisible", "--classname", "wavetrap"}, env);
+        return std::count(ids.begin(), ids.end(), '\n') + !ids.empty();
+    };
+    const auto before = windows();
+    run("xdotool", {"mousemove", "--window", w, "730", "67", "click", "1"}, env);
+    ASSERT_TRUE(platform::runUntil([&] { return windows() > before; }, 5000))
+        << "the display menu did not open";
+    run("xdotool", {"key", "Down", "Down", "Return"}, env);
+    ASSERT_TRUE(platform::runUntil([&] { return colours(env, w, "100x12+5+98") > 4; }, 5000))
+        << "the site list did not show";
+    EXPECT_LE(colours(env, w, "150x60+200+115"), 2) << "the file pane shows files before a site was chosen";
+    run("xdotool", {"mousemove", "--window", w, "37", "104", "click", "1"}, env);
+    ASSERT_TRUE(platform::runUntil([&] { return colours(env, w, "150x60+200+115") > 4; }, 5000))
+        << "the click on the site showed no files";
+    run("xdotool", {"mousemove", "--window", w, "250", "163", "click", "--repeat", "2", "--delay", "60", "1"},
+        env);
+    ASSERT_TRUE(platform::runUntil(
+        [&] {
+            int whole = 0;
+            for (const auto& e : std::filesystem::directory_iterator(work.path())) {
+                const std::string n = e.path().filename().string();
+                const int i = std::stoi(n.substr(6, 2)) - 10;
+                whole += e.file_size() == content(i).size();
+            }
+            return whole == 2;
+        },
+        20000))
+        << "the double-clicked file did not arrive";
+    EXPECT_EQ(files(), 2) << "only the double-clicked file of the site downloads";
+
+    // With the settings window open (kept in front), the update check's notice
+    // opens above it and takes a click and Enter at once.
+    run("xdotool", {"key", "alt+w", "Down", "Return"}, env);
+    std::string cfg;
+    ASSERT_TRUE(platform::runUntil(
+        [&] {
+            return !(cfg = run("xdotool", {"search", "--onlyvisible", "--name", "^.cfg$"}, env)).empty();
+        },
+        5000));
+    run("timeout", {"10", "xdotool", "windowactivate", "--sync", w}, env);
+    run("xdotool", {"key", "alt+h", "Down", "Down", "Return"}, env);
+    std::string box;
+    ASSERT_TRUE(platform::runUntil(
+        [&] {
+            return !(box = run("xdotool", {"search", "--onlyvisible", "--name", "^Cool!$"}, env)).empty();
+        },
+        10000))
+        << "no notice";
+    if (wm.p.state() == QProcess::Running) {
+        const std::string stacking = run("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"}, env);
+        auto at = [&](const std::string& id) {
+            char hex[32];
+            std::snprintf(hex, sizeof hex, "0x%lx", std::stoul(id));
+            return stacking.find(hex);
+        };
+        EXPECT_GT(at(box), at(cfg)) << stacking;
+    }
+    run("xdotool", {"mousemove", "--window", QString::fromStdString(box), "20", "20", "click", "1"}, env);
+    run("xdotool", {"key", "Return"}, env);
+    EXPECT_TRUE(platform::runUntil(
+        [&] {
+            return run("xdotool", {"search", "--onlyvisible", "--name", "^Cool!$"}, env).empty();
+        },
+        5000))
+        << "the notice did not take the click";
     // SIGTERM ends the program the way a closed window does.
     app.p.terminate();
     EXPECT_TRUE(app.p.waitForFinished(10000));
