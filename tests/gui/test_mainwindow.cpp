@@ -1,9 +1,12 @@
 // The main window's frame: start-up, menus, toolbar, the header and shut-down.
 
 #include "gui/guidewindow.h"
+#include "gui/settingswindow.h"
 #include "window_fixture.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -50,13 +53,46 @@ TEST_F(WindowTest, MenusCarryTheirCaptions) {
 TEST_F(WindowTest, ClosingSavesTheToolbarEdgeAndTheGuideButtonTurnsTheGuideOff) {
     {
         auto& w = open();
+        // Where the screen has room, the guide stands beside the window, not over its search box.
+        w.guide()->hide();
+        w.setGeometry(0, 0, 300, 300);
+        w.showGuide();
+        EXPECT_FALSE(w.guide()->frameGeometry().intersects(w.frameGeometry()));
+        EXPECT_FALSE(w.guide()->windowFlags() & Qt::WindowStaysOnTopHint);
+        // The settings window opened and closed before: its options were saved then.
+        menuItem("&Windows", "Configuration")->trigger();
+        w.settingsWindow()->close();
         w.addToolBar(Qt::BottomToolBarArea, w.toolBar());
         w.guide()->findChild<QToolButton*>("Button1")->click();
         EXPECT_FALSE(w.guide()->isVisible());
+        menuItem("&Windows", "Configuration")->trigger();
+        EXPECT_FALSE(w.settingsWindow()->Guideshow()->isChecked());
         w.close();
     }
     window.reset();
     auto& w = open();
     EXPECT_EQ(w.toolBarArea(w.toolBar()), Qt::BottomToolBarArea);
     EXPECT_FALSE(w.guide()->isVisible());
+}
+
+TEST_F(WindowTest, AtSixHundredPixelsTheSearchControlsStayOnTheToolbarAndTheBoxesStayReadable) {
+    auto& w = open();
+    w.resize(600, 400);
+    w.core().dispatch.search.Text = "night";
+    w.core().startlinks.Clear();
+    w.core().startlinks.addengine("127.0.0.1:9/a?q=");
+    w.core().dispatch.Start_search_butClick(); // Cancel shows while it runs
+    w.searchBox()->setFocus();
+    QApplication::processEvents();
+    for (const char* name : {"search", "RxSpeedButton2", "b1", "cancelbut"}) {
+        auto* c = w.toolBar()->findChild<QWidget*>(name);
+        ASSERT_TRUE(c) << name;
+        EXPECT_TRUE(c->isVisible()) << name;
+        EXPECT_TRUE(w.toolBar()->rect().contains(c->mapTo(w.toolBar(), c->rect().bottomRight()))) << name;
+    }
+    w.manualAddBox()->setFocus();
+    QApplication::processEvents();
+    const QPalette p = w.searchBox()->lineEdit()->palette();
+    EXPECT_EQ(p.color(QPalette::Text), QColor(Qt::black)); // not silver on the button face
+    EXPECT_EQ(w.manualAddBox()->view()->textElideMode(), Qt::ElideLeft);
 }

@@ -5,6 +5,7 @@
 #include "gui/logwindow.h"
 #include "gui/settingswindow.h"
 #include "peers/http_peers.h"
+#include "peers/process.h"
 #include "platform/system.h"
 #include "window_fixture.h"
 
@@ -80,7 +81,11 @@ TEST_F(WindowTest, EveryControlOfTheSettingsWindowSurvivesARestart) {
         s->Guideshow()->setChecked(false);
         s->dfatime()->setValue(4);
         EXPECT_EQ(w.core().scheduler.dfatimer.Interval(), 700); // at once
+        const WId before = w.winId();
         s->ontop()->setChecked(true);
+        // The window stays the one the settings window stands on, which stays shown.
+        EXPECT_EQ(w.winId(), before);
+        EXPECT_TRUE(s->isVisible());
         EXPECT_TRUE(w.windowFlags() & Qt::WindowStaysOnTopHint);
         s->close();
         w.close();
@@ -101,7 +106,9 @@ TEST_F(WindowTest, EveryControlOfTheSettingsWindowSurvivesARestart) {
     EXPECT_EQ(s->dfatime()->value(), 4);
     EXPECT_TRUE(s->ontop()->isChecked());
     EXPECT_TRUE(w.windowFlags() & Qt::WindowStaysOnTopHint);
-    // The update check of the start-up failed on the reserved default host.
+    // The update check of the start-up failed on the reserved default host, and says so.
+    EXPECT_TRUE(platform::runUntil([&] { return w.statusText().startsWith("Update check failed"); }, 2000))
+        << w.statusText().toStdString();
     EXPECT_TRUE(platform::runUntil([] { return messageBox("Wavetrap") != nullptr; }, 2000));
 }
 
@@ -164,4 +171,19 @@ TEST_F(WindowTest, TheUpdateCheckFromTheHelpMenu) {
     ASSERT_TRUE(platform::runUntil([] { return messageBox("Cool!") != nullptr; }, 5000));
     EXPECT_EQ(messageBox("Cool!")->text(), " Fresh engines");
     EXPECT_EQ(w.core().startlinks.Items(), platform::StringList{"upd.test/?q="});
+    messageBox("Cool!")->close();
+
+    // With the settings window open (kept in front), a notice stands on it and
+    // holds up no window. A refused check says so in the status bar.
+    menuItem("&Windows", "Configuration")->trigger();
+    peer.raw("/~jorun/update.txt", "HTTP/1.0 200 OK\n\n--MESSAGE Again\n");
+    menuItem("&Help", "Check for updates to search engines && Wavetrap")->trigger();
+    ASSERT_TRUE(platform::runUntil([] { return messageBox("Cool!") != nullptr; }, 5000));
+    EXPECT_EQ(messageBox("Cool!")->parentWidget(), w.settingsWindow());
+    EXPECT_TRUE(messageBox("Cool!")->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(messageBox("Cool!")->windowModality(), Qt::NonModal);
+    w.core().mainStorage.updateIP_Caption = "127.0.0.1:" + std::to_string(testpeers::freePort());
+    menuItem("&Help", "Check for updates to search engines && Wavetrap")->trigger();
+    EXPECT_TRUE(platform::runUntil([&] { return w.statusText().startsWith("Update check failed"); }, 5000))
+        << w.statusText().toStdString();
 }
