@@ -458,11 +458,16 @@ void MainWindow::ManualaddKeyDown() {
 }
 
 void MainWindow::haulfilesClick() {
+    const QString before = statusText();
     try {
         views_->haulfilesClick();
     } catch (const std::exception& e) {
         showError(e.what());
+        return;
     }
+    // The external route says nothing of its own when all went well.
+    if (core_->cfg.usecute() && statusText() == before)
+        setStatusText(QString("The chosen files went to the external FTP program"));
 }
 
 void MainWindow::fileDblClick(const QModelIndex& index) {
@@ -472,11 +477,15 @@ void MainWindow::fileDblClick(const QModelIndex& index) {
     if (index.row() >= rows.Count()) return;
     const std::size_t column =
         bySite ? std::size_t{shell::MainViews::SiteColUrl} : std::size_t{results::ResultTable::ColUrl};
+    const QString before = statusText();
     try {
         views_->haulfile(rows.Item(index.row()).cell(column));
     } catch (const std::exception& e) {
         showError(e.what());
+        return;
     }
+    if (core_->cfg.usecute() && statusText() == before)
+        setStatusText(QString("The file went to the external FTP program"));
 }
 
 void MainWindow::Writelisttofile1Click() {

@@ -178,17 +178,11 @@ std::vector<download::MacroScript> MainViews::externalRoute(const std::vector<st
     writer.directory = scriptDirectory;
     writer.statusmemo = [this](const std::string& line) { statusmemo(line); };
     std::vector<download::MacroScript> scripts = writer.write(w_.urlinfo, urls);
-    bool started = startProgram && !scripts.empty();
     if (startProgram) {
         for (const auto& s : scripts)
-            if (!download::MacroWriter::start(w_.settings.path, s)) {
+            if (!download::MacroWriter::start(w_.settings.path, s))
                 message("Cannot start the external FTP program '" + w_.settings.path + "' for " + s.name);
-                started = false;
-            }
     }
-    if (started)
-        message("Handed " + std::to_string(urls.size()) + " file(s) to the external FTP program in " +
-                std::to_string(scripts.size()) + " script(s)");
     return scripts;
 }
 
