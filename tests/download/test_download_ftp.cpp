@@ -98,10 +98,11 @@ TEST_F(RealServers, MissingFileIsSkippedWhileTheSitesOtherFilesCome) {
     EXPECT_FALSE(fileExists("missing.mp3"));
     ASSERT_EQ(done.size(), 3u);
     EXPECT_EQ(done[1], std::make_pair(url("missing.mp3"), false));
-    EXPECT_EQ(s.errorlog, (platform::StringList{"14: error 550: state 3", "14: error 550: state 6"}));
-    // The skipped file counts as finished for the site (+75), the 550 as a failure.
-    EXPECT_EQ(countsOf(w.stats, "127.0.0.2"), (Counts{1 + 100 + 75 + 100, 7}));
-    EXPECT_EQ(w.downloadLog.entries(), (platform::StringList{url("a.mp3"), url("c.mp3")}));
+    EXPECT_EQ(s.errorlog, (platform::StringList{"14: error 550: state 3", "14: error 550: state 3"}));
+    // The missing file earns the site no mark, its SIZE and RETR refusals one failure each.
+    EXPECT_EQ(countsOf(w.stats, "127.0.0.2"), (Counts{1 + 100 + 100, 8}));
+    EXPECT_EQ(w.downloadLog.entries(),
+              (platform::StringList{url("a.mp3"), url("missing.mp3"), url("c.mp3")}));
 }
 
 TEST_F(RealServers, UnresolvableNameEndsTheSlotAsSiteDown) {
