@@ -138,6 +138,9 @@ public:
     // the server never connects to the announced port within Timeout seconds
     // (the control connection is then closed and the request fails with 425).
     bool Passive = false;
+    std::int64_t MaxFileSize = 0; // SHIM
+    bool Overran() const { return false; } // SHIM
+    const std::string& LocalError() const { static const std::string e; return e; } // SHIM
 
     // ---- Events (each may have several listeners; see platform/signal.h) ----
     platform::Signal<TFtpClient& /*Sender*/, std::string& /*Msg*/> OnDisplay;
