@@ -5,9 +5,11 @@
 #include "platform/socket.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <istream>
 #include <ostream>
+#include <string_view>
 
 namespace net {
 
@@ -266,6 +268,14 @@ void THttpCli::SocketDataAvailable() {
     }
     receiveLen_ += n;
     receiveBuffer_[receiveLen_] = 0;
+    if (state_ == httpWaitingHeader && headerBytes_ == 0 && !StartsLikeStatusLine()) {
+        // An FTP or mail server's banner (an engine entry or a relocation that
+        // points at such a port): no HTTP answer will ever come.
+        const std::string_view waiting(receiveBuffer_, static_cast<std::size_t>(receiveLen_));
+        FailRequest("Not an HTTP reply: \"" +
+                    std::string(waiting.substr(0, waiting.find_first_of("\r\n")), 0, 80) + "\"");
+        return;
+    }
 
     if (state_ == httpWaitingBody) {
         const int len = receiveLen_;
@@ -358,8 +368,8 @@ void THttpCli::HeaderLine(const std::string& line) {
         break;
     case HttpHeaderLine::Field:
         if (h.name == "location") {
+            if (!ChangeTarget(h.value)) return;
             locationChange_ = true;
-            ChangeTarget(h.value);
         } else if (h.name == "content-length") {
             std::int32_t len = 0;
             if (!HttpStrictNumber(h.value, 10, len)) {
@@ -384,7 +394,15 @@ void THttpCli::HeaderLine(const std::string& line) {
     }
 }
 
-void THttpCli::ChangeTarget(const std::string& location) {
+bool THttpCli::StartsLikeStatusLine() const {
+    static constexpr char prefix[] = "http/";
+    const int n = std::min(receiveLen_, 5);
+    for (int i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(receiveBuffer_[i])) != prefix[i]) return false;
+    return true;
+}
+
+bool THttpCli::ChangeTarget(const std::string& location) {
     const bool relative = !location.empty() && location[0] == '/';
     if (!Proxy.empty()) {
         if (relative) {
@@ -398,13 +416,19 @@ void THttpCli::ChangeTarget(const std::string& location) {
             const HttpUrlParts u = ParseHttpURL(location);
             if (!u.host.empty()) targetHost_ = u.host; // the Host line names the new server
         }
-        return;
+        return true;
     }
     if (relative) {
         path_ = location;
-        return;
+        return true;
     }
     const HttpUrlParts u = ParseHttpURL(location);
+    if (!u.proto.empty() && HttpLower(u.proto) != "http") {
+        // ftp://, https://, mailto: ... cannot be asked with plain HTTP (an
+        // ftp:// address would have us talk HTTP to port 80 of its host).
+        FailRequest("Relocated to a non-HTTP address: " + location);
+        return false;
+    }
     path_ = u.path.empty() ? "/" : u.path;
     hostName_ = u.host;
     targetHost_ = u.host;
@@ -413,6 +437,7 @@ void THttpCli::ChangeTarget(const std::string& location) {
     } else if (!u.proto.empty()) {
         port_ = "80"; // an absolute http URL without a port means the default port
     }
+    return true;
 }
 
 void THttpCli::BodyBlock(char* data, int len) {
@@ -502,7 +527,7 @@ void THttpCli::Abort() {
     if (wasLookup) socket_->CancelDnsLookup();
     statusCode_ = 404;
     reasonPhrase_ = "Connection aborted on request";
-    requestDoneError_ = 3;
+    requestDoneError_ = AbortedError;
     closedHandler_ = ClosedHandler::Normal;
     if (wasLookup || socket_->State() == wsClosed) {
         // No connection whose close would end the request.

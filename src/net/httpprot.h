@@ -103,6 +103,8 @@ public:
     // Bytes of one response header (its lines with their line ends) before
     // the request fails (status 404, reason "Header too long").
     static constexpr std::size_t MaxHeaderBytes = 65536;
+    // The error code OnRequestDone reports for a request ended by Abort.
+    static constexpr std::uint16_t AbortedError = 3;
 
     // --- results ---------------------------------------------------------
     THttpState State() const { return state_; }
@@ -175,8 +177,10 @@ private:
     void BodyBlock(char* data, int len);
     void SendRequest(const std::string& method, const std::string& version);
     void SendBodyBlock();
-    void ChangeTarget(const std::string& location);
+    bool ChangeTarget(const std::string& location); // false: the request has failed
     void FailRequest(const std::string& reason);
+    // The first bytes of a response could begin "HTTP/" (any case).
+    bool StartsLikeStatusLine() const;
     void WMHttpSetReady();
     void WMHttpRequestDone();
     void WMHttpRelocate();

@@ -3,6 +3,7 @@
 // relocation, failures, abort.
 #include "net/httpprot.h"
 #include "net/httpprot_impl.h"
+#include "peers/ftp_peer.h"
 #include "peers/http_peers.h"
 #include "platform/eventloop.h"
 
@@ -522,6 +523,37 @@ TEST_F(Http, MalformedRepliesFailCleanly) {
         EXPECT_EQ(c.StatusCode(), 404) << row.path;
         EXPECT_EQ(c.ReasonPhrase(), row.reason) << row.path;
         EXPECT_EQ(r.count("docdata"), 0) << row.path;
+    }
+}
+
+// A real FTP server where an engine should be, asked directly or reached by a
+// relocation: the request fails at its banner instead of waiting for ever.
+TEST_F(Http, AnFtpServerOrARelocationToOneFailsAtOnce) {
+    testsupport::TempDir root;
+    testpeers::FtpPeer ftp;
+    testpeers::FtpPeerOptions opt;
+    opt.root = root.path();
+    ASSERT_TRUE(ftp.start(opt));
+    const std::string ftpHostPort = ftp.host() + ":" + std::to_string(ftp.port());
+    peer->relocate("/to-ftp-port", "http://" + ftpHostPort + "/");
+    peer->relocate("/to-ftp-url", "ftp://" + ftpHostPort + "/pub/x.mp3");
+    const struct {
+        std::string url, reason; // reason: its beginning
+    } rows[] = {
+        {"http://" + ftpHostPort + "/search?q=x", "Not an HTTP reply: \"220 "},
+        {peer->url("/to-ftp-port"), "Not an HTTP reply: \"220 "},
+        {peer->url("/to-ftp-url"), "Relocated to a non-HTTP address: ftp://" + ftpHostPort + "/pub/x.mp3"},
+    };
+    for (const auto& row : rows) {
+        THttpCli c;
+        HttpRecorder r;
+        r.attach(c);
+        c.URL = row.url;
+        c.StartGet();
+        ASSERT_TRUE(r.wait(5000)) << row.url;
+        EXPECT_EQ(c.StatusCode(), 404) << row.url;
+        EXPECT_EQ(c.ReasonPhrase().rfind(row.reason, 0), 0u) << c.ReasonPhrase();
+        EXPECT_EQ(r.count("docdata"), 0) << row.url;
     }
 }
 
