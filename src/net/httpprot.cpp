@@ -371,8 +371,8 @@ void THttpCli::HeaderLine(const std::string& line) {
             if (!ChangeTarget(h.value)) return;
             locationChange_ = true;
         } else if (h.name == "content-length") {
-            std::int32_t len = 0;
-            if (!HttpStrictNumber(h.value, 10, len)) {
+            std::int64_t len = 0;
+            if (!HttpStrictNumber(h.value, 18, len)) {
                 FailRequest("Malformed content-length");
                 return;
             }
@@ -447,9 +447,7 @@ void THttpCli::BodyBlock(char* data, int len) {
         if (!alive) return;
     }
     ++bodyLineCount_;
-    // A 32-bit count: it wraps after 2 GiB instead of overflowing.
-    rcvdCount_ =
-        static_cast<std::int32_t>(static_cast<std::uint32_t>(rcvdCount_) + static_cast<std::uint32_t>(len));
+    rcvdCount_ += len;
     data[len] = 0; // a handler may read the block as zero-terminated text
     TriggerDocData(data, len);
     if (!alive) return;
@@ -504,8 +502,7 @@ void THttpCli::SendBodyBlock() {
     const auto n = static_cast<int>(SendStream->gcount());
     const auto alive = lifetime_.watch();
     if (n > 0) {
-        sentCount_ =
-            static_cast<std::int32_t>(static_cast<std::uint32_t>(sentCount_) + static_cast<std::uint32_t>(n));
+        sentCount_ += n;
         buf[n] = 0;
         TriggerSendData(buf, n);
         if (!alive) return;

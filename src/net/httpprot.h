@@ -110,10 +110,10 @@ public:
     THttpState State() const { return state_; }
     std::int32_t StatusCode() const { return statusCode_; }
     const std::string& ReasonPhrase() const { return reasonPhrase_; }
-    std::int32_t ContentLength() const { return contentLength_; }
+    std::int64_t ContentLength() const { return contentLength_; }
     const std::string& ContentType() const { return contentType_; }
-    std::int32_t RcvdCount() const { return rcvdCount_; }
-    std::int32_t SentCount() const { return sentCount_; }
+    std::int64_t RcvdCount() const { return rcvdCount_; }
+    std::int64_t SentCount() const { return sentCount_; }
     const std::string& DocName() const { return docName_; }
     const platform::StringList& AuthorizationRequest() const { return authRequest_; }
     THttpRequest RequestType() const { return requestType_; }
@@ -207,10 +207,10 @@ private:
     std::string sendBuffer_;
     std::int32_t statusCode_ = 0;
     std::string reasonPhrase_;
-    std::int32_t contentLength_ = -1;
+    std::int64_t contentLength_ = -1;
     std::string contentType_;
-    std::int32_t rcvdCount_ = 0;
-    std::int32_t sentCount_ = 0;
+    std::int64_t rcvdCount_ = 0; // body bytes, counted in 64 bits: a page may be endless
+    std::int64_t sentCount_ = 0;
     std::string docName_;
     platform::StringList authRequest_;
     int relocations_ = 0;

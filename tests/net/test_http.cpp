@@ -144,12 +144,11 @@ TEST(HttpUrl, ModifiedSinceDate) {
 }
 
 TEST(HttpUrl, NumbersAndDatesOutOfRangeAreRefusedOrHeld) {
-    std::int32_t v = 7;
+    std::int64_t v = 7;
     EXPECT_FALSE(net::HttpStrictNumber(std::string(19, '9'), 40, v));
     EXPECT_FALSE(net::HttpStrictNumber(std::string(40, '9'), 40, v));
-    EXPECT_FALSE(net::HttpStrictNumber("2147483648", 40, v));
-    EXPECT_TRUE(net::HttpStrictNumber("0002147483647", 40, v));
-    EXPECT_EQ(v, 2147483647);
+    EXPECT_TRUE(net::HttpStrictNumber("0004294967296", 40, v)); // past 32 bits
+    EXPECT_EQ(v, 4294967296);
     EXPECT_EQ(THttpCli::RFC1123Date(1e300), THttpCli::RFC1123Date(2958465.99999));
     EXPECT_EQ(THttpCli::RFC1123Date(-1e300), "Mon, 01 Jan 0001 00:00:00");
     EXPECT_EQ(THttpCli::RFC1123Date(std::nan("")), THttpCli::RFC1123Date(0.0));
@@ -501,7 +500,7 @@ TEST_F(Http, MalformedRepliesFailCleanly) {
         {"/bad-status", "HTTP/1.0 2x0 OK\r\n\r\nbody", "Malformed status line"},
         {"/short-status", "HTTP/1.1 20\r\n\r\n", "Malformed status line"},
         {"/bad-length", "HTTP/1.0 200 OK\r\nContent-Length: 12abc\r\n\r\nbody", "Malformed content-length"},
-        {"/huge-length", "HTTP/1.0 200 OK\r\nContent-Length: 99999999999\r\n\r\nbody",
+        {"/huge-length", "HTTP/1.0 200 OK\r\nContent-Length: 9999999999999999999\r\n\r\nbody",
          "Malformed content-length"},
         {"/long-line", "HTTP/1.0 200 OK\r\nX-Long: " + std::string(5000, 'L') + "\r\n\r\nbody",
          "Header line too long"},
@@ -555,6 +554,16 @@ TEST_F(Http, AnFtpServerOrARelocationToOneFailsAtOnce) {
         EXPECT_EQ(c.ReasonPhrase().rfind(row.reason, 0), 0u) << c.ReasonPhrase();
         EXPECT_EQ(r.count("docdata"), 0) << row.url;
     }
+}
+
+TEST_F(Http, AContentLengthPast4GiBIsNoError) {
+    peer->raw("/big", "HTTP/1.0 200 OK\r\nContent-Length: 5000000000\r\n\r\nfirst bytes");
+    c.URL = peer->url("/big");
+    c.StartGet();
+    ASSERT_TRUE(r.wait());
+    EXPECT_EQ(c.StatusCode(), 200);
+    EXPECT_EQ(c.ContentLength(), 5000000000);
+    EXPECT_EQ(r.body, "first bytes");
 }
 
 TEST_F(Http, NewRequestFromInsideRequestDone) {
