@@ -188,6 +188,8 @@ void THttpCli::SocketSessionConnected(std::uint16_t error) {
     receiveLen_ = 0; // nothing of an earlier connection belongs to this one
     headerBytes_ = 0;
     closedAtStatus_ = false;
+    chunked_ = false; // of the reply on this connection
+    chunks_.reset();
     SetState(httpWaitingHeader);
     const auto alive = lifetime_.watch();
     try {
@@ -280,7 +282,7 @@ void THttpCli::SocketDataAvailable() {
     if (state_ == httpWaitingBody) {
         const int len = receiveLen_;
         receiveLen_ = 0;
-        BodyBlock(receiveBuffer_, len);
+        BodyBytes(receiveBuffer_, len);
         return;
     }
     const auto alive = lifetime_.watch();
@@ -344,7 +346,7 @@ void THttpCli::HeaderLine(const std::string& line) {
         if (receiveLen_ > 0 && connected_) {
             const int len = receiveLen_;
             receiveLen_ = 0;
-            BodyBlock(receiveBuffer_, len);
+            BodyBytes(receiveBuffer_, len);
         }
         return;
     }
@@ -377,6 +379,13 @@ void THttpCli::HeaderLine(const std::string& line) {
                 return;
             }
             contentLength_ = len;
+        } else if (h.name == "transfer-encoding") {
+            // The codings in the order applied; chunked comes last.
+            std::string last = HttpLower(h.value);
+            last.erase(0, last.find_last_of(',') + 1);
+            last.erase(0, last.find_first_not_of(" \t"));
+            last.erase(last.find_last_not_of(" \t") + 1);
+            chunked_ = last == "chunked";
         } else if (h.name == "content-type") {
             contentType_ = h.value;
         } else if (h.name == "www-authenticate") {
@@ -438,6 +447,25 @@ bool THttpCli::ChangeTarget(const std::string& location) {
         port_ = "80"; // an absolute http URL without a port means the default port
     }
     return true;
+}
+
+void THttpCli::BodyBytes(char* data, int len) {
+    if (!chunked_) {
+        BodyBlock(data, len);
+        return;
+    }
+    if (chunks_.done() || chunks_.error()) return; // what follows the body
+    const int decoded = static_cast<int>(chunks_.decode(data, static_cast<std::size_t>(len)));
+    const auto alive = lifetime_.watch();
+    if (decoded > 0) BodyBlock(data, decoded);
+    if (!alive || state_ != httpWaitingBody) return; // released or aborted by a listener
+    if (chunks_.error()) {
+        FailRequest(chunks_.error());
+    } else if (chunks_.done()) {
+        // The last chunk has come: the reply is complete even when the server
+        // keeps the connection open.
+        CloseConnection();
+    }
 }
 
 void THttpCli::BodyBlock(char* data, int len) {

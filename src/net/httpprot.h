@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "net/httpprot_chunked.h"
 #include "net/wsocket.h"
 #include "platform/listview.h"
 #include "platform/signal.h"
@@ -174,6 +175,9 @@ private:
     void LocationSessionClosed();
     void HandleLine(const std::string& line);
     void HeaderLine(const std::string& line);
+    // Body bytes as received: de-chunked when the reply is chunked, then
+    // handed on as one block.
+    void BodyBytes(char* data, int len);
     void BodyBlock(char* data, int len);
     void SendRequest(const std::string& method, const std::string& version);
     void SendBodyBlock();
@@ -208,6 +212,8 @@ private:
     std::int32_t statusCode_ = 0;
     std::string reasonPhrase_;
     std::int64_t contentLength_ = -1;
+    bool chunked_ = false; // "Transfer-Encoding: ... chunked" in this reply
+    HttpChunkDecoder chunks_;
     std::string contentType_;
     std::int64_t rcvdCount_ = 0; // body bytes, counted in 64 bits: a page may be endless
     std::int64_t sentCount_ = 0;

@@ -2,6 +2,7 @@
 // loopback: request lines, events and their order, header handling,
 // relocation, failures, abort.
 #include "net/httpprot.h"
+#include "net/httpprot_chunked.h"
 #include "net/httpprot_impl.h"
 #include "peers/ftp_peer.h"
 #include "peers/http_peers.h"
@@ -564,6 +565,80 @@ TEST_F(Http, AContentLengthPast4GiBIsNoError) {
     EXPECT_EQ(c.StatusCode(), 200);
     EXPECT_EQ(c.ContentLength(), 5000000000);
     EXPECT_EQ(r.body, "first bytes");
+}
+
+// Each chunked body decoded whole, cut in two at every position and fed byte
+// by byte: the same text, the same end, the same error.
+TEST(HttpChunked, DecodedAlikeHoweverTheBytesArrive) {
+    const struct {
+        std::string wire, text;
+        bool done;
+        const char* error; // nullptr: well formed
+    } rows[] = {
+        {"5\r\nhello\r\n0\r\n\r\n", "hello", true, nullptr},
+        {"A;name=\"v;x\"\r\n0123456789\r\n1b ; ext\r\nabcdefghijklmnopqrstuvwxyz.\r\n0;last\r\n"
+         "X-Bytes: 37\r\nX-More: 1\r\n\r\nafter the end",
+         "0123456789abcdefghijklmnopqrstuvwxyz.", true, nullptr},
+        {"00003\nabc\nf\n0123456789abcde\n0\n\n", "abc0123456789abcde", true, nullptr}, // bare LF
+        {"4\r\nsome\r\n3\r\nmor", "somemor", false, nullptr},                           // not ended yet
+        {"4\r\nsome\r\nzz\r\nmore", "some", false, "Malformed chunk size"},
+        {"\r\n", "", false, "Malformed chunk size"},
+        {"-4\r\nsome\r\n", "", false, "Malformed chunk size"},
+        {";x\r\n", "", false, "Malformed chunk size"},
+        {"10000000000000000\r\n", "", false, "Malformed chunk size"}, // past 64 bits
+        {"4 x\r\nsome\r\n", "", false, "Malformed chunk size"},
+        {"4\r\nsomething\r\n0\r\n\r\n", "some", false, "Malformed chunked body"},
+    };
+    for (const auto& row : rows) {
+        auto feed = [&](const std::vector<std::size_t>& cuts) {
+            HttpChunkDecoder dec;
+            std::string text;
+            std::size_t from = 0;
+            for (std::size_t to : cuts) {
+                std::string piece = row.wire.substr(from, to - from);
+                text.append(piece.data(), dec.decode(piece.data(), piece.size()));
+                from = to;
+            }
+            EXPECT_EQ(text, row.text) << row.wire;
+            EXPECT_EQ(dec.done(), row.done) << row.wire;
+            EXPECT_STREQ(dec.error() ? dec.error() : "", row.error ? row.error : "") << row.wire;
+        };
+        const std::size_t n = row.wire.size();
+        feed({n});
+        for (std::size_t cut = 1; cut < n; ++cut)
+            feed({cut, n});
+        std::vector<std::size_t> bytes;
+        for (std::size_t i = 1; i <= n; ++i)
+            bytes.push_back(i);
+        feed(bytes);
+    }
+}
+
+// A chunked reply to our HTTP/1.0 request, cut across receives; then one
+// whose chunk size is malformed: the request fails, what came before stays.
+TEST_F(Http, ChunkedRepliesAreDecodedAndAMalformedOneFailsCleanly) {
+    const std::string head =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n";
+    const std::string body = "1a;n=1\r\nabcdefghijklmnopqrstuvwxyz\r\n3\r\n123\r\n0\r\nX-T: 1\r\n\r\n";
+    peer->raw("/chunked", head + body, {head.size() + 1, 4, 26, 3, 5, 6});
+    c.URL = peer->url("/chunked");
+    c.StartGet();
+    ASSERT_TRUE(r.wait());
+    EXPECT_EQ(c.StatusCode(), 200);
+    EXPECT_EQ(r.body, "abcdefghijklmnopqrstuvwxyz123");
+    EXPECT_EQ(c.RcvdCount(), 29);
+    EXPECT_TRUE(r.zeroAfterEveryBlock);
+
+    peer->raw("/bad-chunk", head + "3\r\nabc\r\nxyz\r\ndef\r\n0\r\n\r\n", {head.size() + 8});
+    THttpCli bad;
+    HttpRecorder br;
+    br.attach(bad);
+    bad.URL = peer->url("/bad-chunk");
+    bad.StartGet();
+    ASSERT_TRUE(br.wait());
+    EXPECT_EQ(bad.StatusCode(), 404);
+    EXPECT_EQ(bad.ReasonPhrase(), "Malformed chunk size");
+    EXPECT_EQ(br.body, "abc");
 }
 
 TEST_F(Http, NewRequestFromInsideRequestDone) {
