@@ -10,6 +10,7 @@
 #include "net/httpprot.h"
 #include "platform/profile.h"
 #include "platform/signal.h"
+#include "platform/text.h"
 #include "search/engines.h"
 
 #include <QEventLoop>
@@ -308,11 +309,13 @@ bool searchAll(shell::Wavetrap& w, const SearchOptions& opt,
                                 std::int64_t bytes) {
             const bool aborted = error == net::THttpCli::AbortedError;
             const bool failedQuery = status != 200 || (error != 0 && !aborted);
+            // The reason is the server's text (or holds it: a banner, a relocation).
             if (opt.verbose || failedQuery)
                 std::cerr << "wavetrap-cli: "
-                          << outcome(url, status, reason, error, bytes,
-                                     timedOut && aborted ? opt.timeoutMs : 0)
-                          << via << "\n";
+                          << platform::printable(outcome(url, status, reason, error, bytes,
+                                                         timedOut && aborted ? opt.timeoutMs : 0) +
+                                                 via)
+                          << "\n";
         });
     const std::uint64_t before = d.queriesStarted();
     d.search.Text = opt.phrase;
@@ -323,7 +326,7 @@ bool searchAll(shell::Wavetrap& w, const SearchOptions& opt,
         else
             d.Start_search_butClick();
     } catch (const std::exception& e) {
-        fail(std::string("search: ") + e.what());
+        fail("search: " + platform::printable(e.what())); // it may name an engine's host
         ok = false;
     }
     if (started) started(d.queriesStarted() - before);

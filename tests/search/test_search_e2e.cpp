@@ -200,14 +200,14 @@ TEST_F(SearchCli, AnFtpServerAsEngineFailsThatEngineAtOnce) {
 
 TEST_F(SearchCli, FailedQueriesSayWhyAndUnsavableSettingsOnlyWarn) {
     peer(1).serve("/ok?q=why", resultPage(siteLinks("e3.test", 1)));
-    peer(1).reply("/gone?q=why", 404, "Not Found", {}, "");
+    peer(1).reply("/gone?q=why", 404, "Not Found\x1b]0;owned\x07\x1b[2J", {}, ""); // a hostile reason
     const std::string ok = peer(1).hostPort() + "/ok?q=", gone = peer(1).hostPort() + "/gone?q=";
     CliRun r = runCli({"--engine", ok, "--engine", gone, "why"}, "/dev/null/wavetrap");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, rows(siteLinks("e3.test", 1), "e3.test", 250));
     EXPECT_EQ(r.err, "wavetrap-cli: warning: the settings cannot be saved: Unable to write to "
                      "/dev/null/wavetrap/wavbin.Ini\nwavetrap-cli: search: " +
-                         gone + "why: 404 Not Found\n");
+                         gone + "why: 404 Not Found?]0;owned??[2J\n");
     r = runCli({"-v", "--engine", ok, "why"}, cfg.path());
     EXPECT_NE(r.err.find("search: " + ok + "why: 200 OK, "), std::string::npos) << r.err;
     // A proxy that refuses the connection is named.
