@@ -256,6 +256,7 @@ bool waitFor(search::SearchDispatch& d, const std::function<bool()>& done, long 
     });
     QTimer limit;
     limit.setSingleShot(true);
+    limit.setTimerType(Qt::PreciseTimer); // a coarse timer may end a 60 s limit 3 s early
     QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
     if (ms > 0) limit.start(static_cast<int>(std::min<long long>(ms, std::numeric_limits<int>::max())));
     QTimer look; // a signal only sets a flag
