@@ -187,6 +187,8 @@ int runSearch(const std::vector<std::string>& args) {
         return ExitRows;
     }
 
+    platform::SettingsLock lock;
+    if (int rc = lockSettings(lock); rc >= 0) return rc;
     shell::Wavetrap w;
     bool warned = false; // that the settings cannot be saved: once
     try {

@@ -101,6 +101,8 @@ int runUpdate(const std::vector<std::string>& args) {
         return ExitRows;
     }
 
+    platform::SettingsLock lock;
+    if (int rc = lockSettings(lock); rc >= 0) return rc;
     shell::Wavetrap w;
     w.loadSettingsAtStartup();
     shell::MainWindowStorage& m = w.mainStorage;
