@@ -39,7 +39,7 @@ class HostileServers : public ::testing::Test {
 protected:
     testsupport::TempDir config, out;
     testsupport::ScopedEnv env{"WAVETRAP_CONFIG_DIR", config.path()};
-    testsupport::ScopedEnv tick{"WAVETRAP_TICK_MS", "5"};
+    testsupport::ScopedEnv tick{"WAVETRAP_TICK_MS", "2"};
 
     int run(const std::vector<std::string>& args, std::string& output, const std::string& limit = "") {
         testpeers::ChildProcess p;
@@ -80,9 +80,10 @@ TEST_F(HostileServers, EveryRunEndsAndNoWrongFileIsReportedDone) {
         {"tail-pause", -1, 0, "whole", false, ""},
         {"dribble", -1, 1, "prefix", true, "given up after 10 "},
         {"size-close", -1, 1, "none", true, "given up after 10 connections"},
-        {"pasv-self", -1, 1, "none", true, "given up after 10 transfers"},
+        {"pasv-self", -1, 1, "none", true, "site given up: No data in 5 transfers in a row"},
         {"pass-530", -1, 1, "none", true, "site given up: log-in refused 5 times (530 Login incorrect.)"},
-        {"retr-550", -1, 1, "none", false, "not found on the site (550 No such file or directory.)"},
+        {"retr-550", -1, 1, "none", false,
+         "not found on the site (550 No such file?]0;owned? or directory.)"},
         {"port-perm", -1, 0, "whole", false, ""},
         {"normal", -1, 1, "prefix", true, "File too large", "ulimit -f 2; "},
     };
@@ -110,6 +111,7 @@ TEST_F(HostileServers, EveryRunEndsAndNoWrongFileIsReportedDone) {
         if (*row.said) {
             EXPECT_NE(output.find(url + ": " + row.said), std::string::npos) << output;
         }
+        EXPECT_EQ(output.find('\x1b'), std::string::npos) << "a server's escape reached the terminal";
         EXPECT_NE(output.find(row.exit == 0 ? "1 file fetched" : "0 files fetched"), std::string::npos)
             << output;
     }

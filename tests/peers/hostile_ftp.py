@@ -14,7 +14,7 @@ Modes:
   size-close   the control connection closed on SIZE
   pasv-self    PORT and EPRT refused; PASV and EPSV point at the control port
   pass-530     every PASS refused with 530
-  retr-550     every RETR refused with "550 No such file"
+  retr-550     every RETR refused with "550 No such file", holding a terminal escape
   port-perm    PORT and EPRT answered "550 Permission denied." (passive works)
 """
 
@@ -57,7 +57,7 @@ class Session(threading.Thread):
     def retr(self):
         mode, size = self.args.mode, self.args.size
         if mode == "retr-550":
-            self.send("550 No such file or directory.")
+            self.send("550 No such file\x1b]0;owned\x07 or directory.")  # a title escape
             return
         start = 0 if mode == "rest-ignored" else self.rest
         self.rest = 0
