@@ -2,6 +2,8 @@
 // The subcommands of wavetrap-cli. Each lives in its own cli_<name>.cpp and
 // registers itself with a static CliCommand object.
 
+#include "platform/dirlock.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -27,5 +29,9 @@ std::vector<Registered>& commands();
 
 // Prints "wavetrap-cli: <message>" on standard error and answers ExitError.
 int fail(const std::string& message);
+
+// For the commands that write the settings: takes the settings directory's
+// lock; -1 when taken, else ExitError after saying who holds it.
+int lockSettings(platform::SettingsLock& lock);
 
 } // namespace cli

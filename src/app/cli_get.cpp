@@ -12,6 +12,9 @@
 #include "shell/wavetrap.h"
 #include "url/urlinfo.h"
 
+#include "platform/text.h"
+
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
@@ -166,6 +169,8 @@ int enterDirectory(const std::string& dir) {
 
 int runProgram(const GetOptions& o, bool resume) {
     if (int rc = enterDirectory(o.dir); rc >= 0) return rc;
+    platform::SettingsLock lock;
+    if (int rc = lockSettings(lock); rc >= 0) return rc;
     Program p;
     p.start();
     const platform::ScopedConnection refusing = reportRefused(p.w.scheduler);
@@ -221,7 +226,7 @@ bool parsePace(const std::string& text, int& pace) {
 
 platform::ScopedConnection reportRefused(download::Scheduler& scheduler) {
     return scheduler.hooks.refused.connect([](const std::string& url, const std::string& why) {
-        std::cerr << "wavetrap-cli: refused: " << why << ": " << url << "\n";
+        std::cerr << "wavetrap-cli: refused: " << why << ": " << platform::printable(url) << "\n";
     });
 }
 
@@ -237,16 +242,14 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
         });
 
     const StopSignals catching;
+    QElapsedTimer took;
+    took.start();
+    const std::int64_t bytesBefore = scheduler.receivedBytes;
 
-    // Why files were not fetched: sites given up (refused URLs: reportRefused).
-    std::vector<std::string> givenUp;
-    const platform::ScopedConnection givingUp =
-        scheduler.hooks.statusBar.connect([&givenUp](const std::string& text) {
-            if (text.rfind("Unrecoverable problems with site, ", 0) == 0 &&
-                text.find("Reason: No files left") == std::string::npos &&
-                std::find(givenUp.begin(), givenUp.end(), text) == givenUp.end())
-                givenUp.push_back(text);
-        });
+    // Why each file was not fetched (the latest reason; refused URLs: reportRefused).
+    std::map<std::string, std::string> why;
+    const platform::ScopedConnection failing = scheduler.hooks.fileFailed.connect(
+        [&why](const std::string& url, const std::string& reason) { why[url] = reason; });
 
     StatusRows rows(run.statusRows);
     platform::ScopedConnection showing;
@@ -284,18 +287,23 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
              ++i)
             std::cerr << "error: " << scheduler.errorlog[i] << "\n";
 
-    int missing = 0;
-    const bool anyMissing =
-        std::any_of(wanted.begin(), wanted.end(), [](const auto& w) { return w.second > 0; });
-    if (anyMissing)
-        for (const std::string& text : givenUp)
-            std::cerr << "wavetrap-cli: " << text << "\n";
+    int missing = 0, fetched = 0;
     for (const auto& [url, left] : wanted) {
         if (left <= 0) continue;
         ++missing;
-        std::cerr << "wavetrap-cli: not fetched: " << url << "\n";
+        const auto it = why.find(url);
+        const std::string reason = it != why.end() ? it->second : stopSignal ? "interrupted" : "not started";
+        std::cerr << "wavetrap-cli: not fetched: " << platform::printable(url) << ": " << reason << "\n";
     }
+    fetched = static_cast<int>(wanted.size()) - missing;
     if (stopSignal) std::cerr << "wavetrap-cli: interrupted; the downloads under way are kept for 'resume'\n";
+    char summary[160];
+    std::snprintf(summary, sizeof summary,
+                  "wavetrap-cli: %d %s fetched, %lld bytes received in %.1f s, %d not fetched\n", fetched,
+                  fetched == 1 ? "file" : "files",
+                  static_cast<long long>(scheduler.receivedBytes - bytesBefore), took.elapsed() / 1000.0,
+                  missing);
+    std::cerr << summary;
     return missing == 0 && !stopSignal ? ExitRows : ExitNone;
 }
 

@@ -1,10 +1,12 @@
 // wavetrap-cli: the program's roads without a window.
 
 #include "app/cli_commands.h"
+#include "platform/dirlock.h"
 #include "platform/profile.h"
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -19,6 +21,11 @@ std::vector<Registered>& commands() {
 CliCommand::CliCommand(std::string name, std::string usage, std::string summary,
                        std::function<int(const std::vector<std::string>&)> run) {
     commands().push_back({std::move(name), std::move(usage), std::move(summary), std::move(run)});
+}
+
+int lockSettings(platform::SettingsLock& lock) {
+    if (lock.acquire(platform::configDir())) return -1;
+    return fail(lock.why());
 }
 
 int fail(const std::string& message) {
@@ -46,6 +53,9 @@ void usage(std::ostream& out) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // A file past the size limit (ulimit -f) fails its write, and says so,
+    // instead of ending the program with the other downloads.
+    std::signal(SIGXFSZ, SIG_IGN);
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
         usage(std::cerr);

@@ -15,15 +15,16 @@ void getfileslocalClick(platform::ListView& List, const platform::ListView* site
 }
 
 void resumePending(PendingDownloads& pending, url::UrlInfo& urlinfo, Scheduler& scheduler) {
-    while (!pending.downloading.empty()) {
-        const url::tlinfo link = urlinfo.info(pending.downloading.front());
-        pending.downloading.erase(pending.downloading.begin());
-        if (!pending.downloadingsize.empty()) pending.downloadingsize.erase(pending.downloadingsize.begin());
+    // Each URL is handed back once; launchftp puts it on the pending list again.
+    const platform::StringList urls = std::move(pending.downloading);
+    const std::map<std::string, std::string> names = std::move(pending.localName);
+    pending.clear();
+    for (const std::string& url : urls) {
+        const url::tlinfo link = urlinfo.info(url);
         // A file written under another name goes on in that file.
-        if (auto it = pending.localName.find(link.url); it != pending.localName.end()) {
-            scheduler.localNames[link.url] = it->second;
-            pending.localName.erase(it);
-        }
+        if (auto it = names.find(link.url); it != names.end()) scheduler.localNames[link.url] = it->second;
+        // Its local file is its own partial file, whatever its size.
+        scheduler.resumedUrls.insert(link.url);
         scheduler.launchftp(link);
     }
 }

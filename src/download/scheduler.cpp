@@ -18,6 +18,19 @@ std::string linkProblem(const url::tlinfo& link) {
                         std::all_of(p.begin(), p.end(), [](unsigned char c) { return c >= '0' && c <= '9'; });
     if (!digits || std::stoi(p) < 1 || std::stoi(p) > 65535) return "bad port in URL";
     if (link.fname.empty()) return "no file name in URL";
+    return localNameProblem(link.fname);
+}
+
+std::string localNameProblem(const std::string& fname) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    const std::size_t k = fname.size();
+    const bool mp3 = k > 4 && fname[k - 4] == '.' && lower(fname[k - 3]) == 'm' &&
+                     lower(fname[k - 2]) == 'p' && fname[k - 1] == '3';
+    if (!mp3) return "not an .mp3 name";
+    if (fname[0] == '.') return "a name beginning with \".\"";
+    for (const char c : fname)
+        if (static_cast<unsigned char>(c) < 32 || c == 127 || c == '/')
+            return "a control character in the name";
     return {};
 }
 
@@ -150,9 +163,13 @@ void Scheduler::launchftp(const url::tlinfo& link) {
     url::tlinfo l = link;
     if (!l.dir.empty() && l.dir.back() != '/') l.dir += '/';
 
+    addPending(l.url);
+    // One session serves one log-in at one server: a URL waits behind a busy
+    // slot only when the host, the port and the user all match.
     for (int n = 1; n <= SlotCount; ++n) {
         Slot& s = slotAt(n);
-        if (s.state != Idle && s.record.site == l.site) {
+        if (s.state != Idle && s.record.site == l.site && s.record.port == l.port &&
+            s.record.user == l.user && s.record.pass == l.pass) {
             s.queue.push_back(l.dir);
             s.queue.push_back(l.fname);
             s.queueUrls.push_back(l.url);
@@ -184,11 +201,38 @@ void Scheduler::launchftp(const url::tlinfo& link) {
     s.byteCount = 0;
     s.fetched = false;
     s.refusals = s.fruitless = 0;
-    s.transferTried = s.gotData = s.shortRetried = s.keepPending = false;
+    s.transferTried = s.gotData = s.shortRetried = s.keepPending = s.startMarked = false;
+    s.failure.clear();
+    s.loginRefusals = 0;
+}
+
+void Scheduler::savecfgSoon() {
+    if (saveQueued_) return;
+    saveQueued_ = true;
+    platform::post([this, alive = lifetime_.watch()] {
+        if (!alive) return;
+        saveQueued_ = false;
+        savecfg();
+    });
+}
+
+void Scheduler::addPending(const std::string& url) {
+    auto& dl = pending_.downloading;
+    if (std::find(dl.begin(), dl.end(), url) == dl.end()) {
+        dl.push_back(url);
+        pending_.downloadingsize.push_back("0");
+        savecfgSoon(); // pending from the moment it is accepted, also across a kill
+    }
+    if (auto it = localNames.find(url); it != localNames.end() && it->second != url::splitUrl(url).fname)
+        pending_.localName[url] = it->second;
+}
+
+namespace {
+const char* const NoFilesLeft = "No files left in download list for site to dl";
 }
 
 void Scheduler::maintainlist(int n) {
-    if (slotAt(n).queue.size() < 2) abort(n, "No files left in download list for site to dl");
+    if (slotAt(n).queue.size() < 2) abort(n, NoFilesLeft);
 }
 
 void Scheduler::dropPending(const std::string& url) {
@@ -212,10 +256,27 @@ void Scheduler::abort(int n, const std::string& reason) {
     if (s.client->Connected() && s.client->State() == net::ftpReady) s.client->Abort();
     setState(n, Idle);
     s.reset = true;
-    setStatusBar("Unrecoverable problems with site, " + s.record.site + " Aborting. Reason: " + reason);
+    const bool ranOut = reason == NoFilesLeft;
+    if (ranOut)
+        setStatusBar("No more files for this site: " + s.record.site);
+    else
+        setStatusBar("Unrecoverable problems with site, " + s.record.site +
+                     " Aborting. Reason: " + platform::printable(reason));
+    // The files of the site that were not fetched: dropped when the user
+    // stopped them, else kept pending for a later resume, each told why.
+    platform::StringList left;
+    if (!s.record.url.empty()) left.push_back(s.record.url);
+    for (std::size_t k = 1; k < s.queueUrls.size(); ++k)
+        left.push_back(s.queueUrls[k]);
+    s.queueUrls.clear();
     s.record.site.clear();
     s.record.fname.clear();
-    dropPending(s.record.url);
+    for (const std::string& url : left) {
+        if (reason == "Stopped")
+            dropPending(url);
+        else if (!ranOut)
+            hooks.fileFailed(url, "site given up: " + platform::printable(reason));
+    }
     setState(n, Idle);
     s.reset = true;
 }
@@ -292,6 +353,7 @@ void Scheduler::runStep(int n) {
                          ")");
             break;
         }
+        if (!attempt(n, connectsFor, "connections")) break;
         c.Abort();
         maintainlist(n);
         if (s.state == Connecting) { // an ended slot opens nothing
@@ -353,6 +415,10 @@ void Scheduler::runStep(int n) {
             setState(n, Connecting);
             break;
         }
+        if (!attempt(n, transfersFor, "transfers")) break;
+        s.resumeAt = 0;
+        s.startMarked = false;
+        c.MaxFileSize = c.RemoteSize() > 0 ? c.RemoteSize() : 0;
         c.Get();
         s.awaiting = true;
         break;
@@ -392,11 +458,10 @@ void Scheduler::timeouts(int n) {
         if (s.state == ResumeRefused) setState(n, TransferAnswered);
     }
 
-    // Finish by size.
+    // Finish by size: the whole file is here, to the byte.
     const std::int64_t rs = c.RemoteSize();
     const std::int64_t bc = c.ByteCount();
-    if (numberedAboveLoggedIn(s.state) && rs > 100 && rs - 50 < bc && bc < rs + 50 &&
-        s.state == TransferAnswered) {
+    if (numberedAboveLoggedIn(s.state) && rs > 0 && bc + s.resumeAt == rs && s.state == TransferAnswered) {
         setState(n, FileFinished);
         s.fetched = true;
     }
@@ -418,8 +483,9 @@ void Scheduler::timeouts(int n) {
                 // the whole file is here, else resumed on a new connection
                 // (the partial file stays).
                 if (running) {
+                    if (bc > 0) s.gotData = true; // a trickle is data, though it stalled
                     const std::int64_t whole = bc + s.resumeAt;
-                    if (rs > 100 && rs - 50 < whole && whole < rs + 50) {
+                    if (rs > 0 && whole == rs) {
                         setState(n, FileFinished);
                         s.fetched = true;
                     } else if (c.AwaitingDataConnection()) {
@@ -467,14 +533,24 @@ std::string Scheduler::localNameFor(int n, std::int64_t remoteSize) {
             if (m != n && writing && o.client->LocalFileName == name) return true;
         }
         if (auto f = finishedAs.find(name); f != finishedAs.end() && f->second != s.record.url) return true;
+        // The partial file of another pending URL that has started (in this
+        // run, or in an earlier one); a URL still waiting owns no file yet.
         for (const std::string& url : pending_.downloading) {
             if (url == s.record.url) continue;
-            const auto own = pending_.localName.find(url);
-            if ((own != pending_.localName.end() ? own->second : url::splitUrl(url).fname) == name)
+            if (const auto own = pending_.localName.find(url); own != pending_.localName.end()) {
+                if (own->second == name) return true;
+            } else if (const auto here = localNames.find(url); here != localNames.end()) {
+                if (here->second == name) return true;
+            } else if (resumedUrls.count(url) > 0 && url::splitUrl(url).fname == name) {
                 return true;
+            }
         }
         struct stat st {};
-        return remoteSize > 0 && ::lstat(name.c_str(), &st) == 0 && st.st_size > remoteSize;
+        if (::lstat(name.c_str(), &st) != 0) return false;
+        // A file of unknown size can be told from a local file of the name by
+        // nothing: one this URL did not start is never resumed or truncated.
+        if (remoteSize <= 0) return resumedUrls.count(s.record.url) == 0;
+        return st.st_size > remoteSize;
     };
     std::string name = s.record.fname;
     const std::size_t dot = name.rfind('.');
@@ -495,20 +571,28 @@ void Scheduler::transferStart(int n) {
         abort(n, "No data in " + std::to_string(MaxFruitlessTransfers) + " transfers in a row");
         return;
     }
+    if (!attempt(n, transfersFor, "transfers")) return;
     s.transferTried = true;
     s.gotData = false;
+    s.startMarked = false;
     setStatusBar("Downloading " + s.record.fname);
-    stats_.addgood(c.HostName);
     memo(ftpstatus, "Entering State " + std::to_string(number(s.state)));
     // The name first, so the pending entry saved below carries it.
     c.LocalFileName = localNameFor(n, c.RemoteSize());
-    pending_.downloading.push_back(s.record.url);
-    pending_.downloadingsize.push_back(std::to_string(c.RemoteSize()));
+    addPending(s.record.url);
+    auto& dl = pending_.downloading;
+    const auto row = static_cast<std::size_t>(std::find(dl.begin(), dl.end(), s.record.url) - dl.begin());
+    if (row < pending_.downloadingsize.size()) pending_.downloadingsize[row] = std::to_string(c.RemoteSize());
     if (c.LocalFileName != s.record.fname) pending_.localName[s.record.url] = c.LocalFileName;
     memo(abortout, "Starting download");
     s.resumeAt = 0;
     savecfg();
-    c.RestGet();
+    // Never a byte past the size the server announced.
+    c.MaxFileSize = c.RemoteSize() > 0 ? c.RemoteSize() : 0;
+    if (noRestSites.count(s.record.site + ":" + s.record.port) > 0)
+        c.Get();
+    else
+        c.RestGet();
     s.awaiting = true;
     hooks.addToLog(s.record.url);
 }
@@ -517,10 +601,18 @@ void Scheduler::finishHandling(int n) {
     Slot& s = slotAt(n);
     net::TFtpClient& c = *s.client;
     savecfg();
-    for (int i = 0; i < 3; ++i)
-        stats_.addgood(c.HostName);
+    const bool fetched = s.fetched;
+    if (fetched)
+        for (int i = 0; i < 3; ++i)
+            stats_.addgood(c.HostName);
     memo(ftpstatus, "Entering State " + std::to_string(number(s.state)));
-    setStatusBar("Finished download of " + s.record.fname);
+    const std::string why = s.failure.empty() ? std::string("not fetched") : s.failure;
+    if (fetched)
+        setStatusBar("Finished download of " + s.record.fname);
+    else if (why.rfind("not found", 0) == 0)
+        setStatusBar(s.record.fname + " not found on the site " + s.record.site);
+    else
+        setStatusBar("Could not fetch " + s.record.fname + ": " + why);
     if (s.queue.size() >= 2) {
         s.queue.erase(s.queue.begin(), s.queue.begin() + 2);
     } else if (s.queue.size() == 1) {
@@ -528,14 +620,15 @@ void Scheduler::finishHandling(int n) {
     }
     if (!s.queueUrls.empty()) s.queueUrls.erase(s.queueUrls.begin());
     const std::string url = s.record.url;
-    const bool fetched = s.fetched;
     const bool keep = s.keepPending;
     s.fetched = s.keepPending = s.shortRetried = false;
+    s.failure.clear();
     if (keep) s.record.url.clear(); // an abort for an empty queue keeps it pending
     maintainlist(n);
     if (!keep) dropPending(url);
     savecfg();
     if (fetched) finishedAs[c.LocalFileName] = url;
+    if (!fetched) hooks.fileFailed(url, why);
     hooks.fileDone(url, fetched);
     if (s.state == FileFinished) {
         setState(n, LoggedIn);

@@ -32,6 +32,10 @@ struct SchedulerHooks {
     // A file left its slot: fetched whole, or given up as done (a 550 skip).
     platform::Signal<const std::string& /*url*/, bool /*fetched*/> fileDone;
     platform::Signal<int /*n*/> slotChanged; // the state of slot n changed
+    // A file that ends unfetched in this run, and why ("not found on the site
+    // (550 No such file)", "No space left on device", ...). It stays pending
+    // unless the site does not have it or sent something else.
+    platform::Signal<const std::string& /*url*/, const std::string& /*why*/> fileFailed;
     // A URL launchftp refused (why: "bad port in URL", ...); nothing was started.
     platform::Signal<const std::string& /*url*/, const std::string& /*why*/> refused;
 };
@@ -84,6 +88,16 @@ public:
     // Sites ("host:port") whose data connections went passive in this run (PORT refused,
     // 425, or no connection in time): every later visit starts passive.
     std::set<std::string> passiveSites;
+    // Sites ("host:port") that sent a whole file after accepting REST: their
+    // files are fetched from the start in this run.
+    std::set<std::string> noRestSites;
+    // URLs handed back from the pending list of an earlier run: a local file
+    // of their name is theirs to resume.
+    std::set<std::string> resumedUrls;
+    // Connections opened and transfers started for each URL in this run.
+    std::map<std::string, int> connectsFor, transfersFor;
+    // Bytes received by all transfers of this run.
+    std::int64_t receivedBytes = 0;
     std::string StatusBar1 = "Status";
 
     // The memos keep at most this many lines (the oldest go first).
@@ -103,6 +117,20 @@ private:
     void memo(platform::StringList& m, std::string line);
     void stepFailed(int n, SlotState state, const std::string& what);
     void applyRow(int n, SlotState state, std::uint16_t error, bool& handled);
+    void transferEnded(int n, SlotState at, std::uint16_t error, bool& handled);
+    // Ends the current file unfetched for why; it stays pending when keep.
+    void failFile(int n, const std::string& why, bool keep);
+    // Counts one more connection (or transfer) for the current file; false
+    // (and the file failed) past the limit.
+    bool attempt(int n, std::map<std::string, int>& tries, const char* what);
+    // A retry of the transfer: on this connection when it is up, else a new one.
+    void retryTransfer(int n);
+    void addPending(const std::string& url);
+    // savecfg once the calls of this moment are done (many URLs accepted at once
+    // are written in one go).
+    void savecfgSoon();
+    bool saveQueued_ = false;
+    platform::Lifetime lifetime_;
     static bool ready(const net::TFtpClient& c);
     void savecfg();
 

@@ -20,13 +20,6 @@ std::string withoutFileName(std::string line, const std::string& fname) {
     return line;
 }
 
-// A confirmed transfer that is short of the size SIZE reported by more than
-// the finish margin (50 bytes). Without a known size the confirmation stands.
-bool isShort(const net::TFtpClient& c, const Slot& s) {
-    const std::int64_t rs = c.RemoteSize();
-    return rs > 0 && c.ByteCount() + s.resumeAt <= rs - 50;
-}
-
 // The server confirmed the transfer (226 or 250 was the last reply).
 bool confirmed(const net::TFtpClient& c) {
     return c.StatusCode() == 226 || c.StatusCode() == 250;
@@ -42,17 +35,13 @@ void Scheduler::ftp11RequestDone(net::TFtpClient& sender, net::TFtpRequest rqTyp
     // A transfer that ends (also broken off by a stall) with bytes received
     // made progress; the progress events come before each block is counted,
     // so a transfer whose data came in one block never reports it there.
-    if ((rqType == net::ftpRestGetAsync || rqType == net::ftpGetAsync) && sender.ByteCount() > 0)
-        s.gotData = true;
+    const bool transfer = rqType == net::ftpRestGetAsync || rqType == net::ftpGetAsync;
+    if (transfer && sender.ByteCount() > 0) s.gotData = true;
+    if (transfer) receivedBytes += sender.ByteCount();
     const SlotState at = s.state;
     if (sender.Passive && !s.record.site.empty()) passiveSites.insert(s.record.site + ":" + s.record.port);
     // A slot already ended has no site left to blame.
     if (error != 0 && !s.record.site.empty()) stats_.addbad(s.record.site);
-
-    const bool transferDone = error == 0 && confirmed(sender);
-    if (transferDone && (at == StartTransfer || at == TransferAnswered || at == TransferConfirmed ||
-                         at == ResumeRefused || at == FileFinished))
-        s.fetched = true;
 
     bool handled = false;
     applyRow(n, at, error, handled);
@@ -63,7 +52,6 @@ void Scheduler::ftp11RequestDone(net::TFtpClient& sender, net::TFtpRequest rqTyp
 
 void Scheduler::applyRow(int n, SlotState at, std::uint16_t error, bool& handled) {
     Slot& s = slotAt(n);
-    const net::TFtpClient& c = *s.client;
     switch (at) {
     case Idle:
     case FileFinished:
@@ -84,21 +72,14 @@ void Scheduler::applyRow(int n, SlotState at, std::uint16_t error, bool& handled
         break;
     case UserSent:
         setState(n, error ? Connecting : LoggedIn);
-        if (error == 0) s.refusals = 0; // logged in: the refusals in a row end
+        if (error == 0) s.refusals = s.loginRefusals = 0; // logged in: the refusals in a row end
         if (error == 421) handled = true;
         break;
     case LoggedIn:
         setState(n, SizeAnswered);
         break;
     case SizeAnswered:
-        if (error == 0) {
-            setState(n, TypeSent);
-        } else if (error == 550) {
-            setState(n, FileFinished);
-            handled = true;
-        } else {
-            setState(n, Connecting);
-        }
+        setState(n, error ? Connecting : TypeSent);
         break;
     case TypeSent:
         setState(n, error ? Connecting : StartTransfer);
@@ -108,42 +89,111 @@ void Scheduler::applyRow(int n, SlotState at, std::uint16_t error, bool& handled
     case TransferAnswered:
     case TransferConfirmed:
     case ResumeRefused:
-        if (error != 0) {
-            if (at == StartTransfer) setState(n, ResumeRefused);
-            if (at == TransferAnswered) abort(n, "5");
-            if (at == TransferConfirmed) abort(n, "10");
-            if (at == ResumeRefused) setState(n, FileFinished);
-        } else if (confirmed(c) && isShort(c, s)) {
-            // Confirmed, but shorter than SIZE said by more than the finish
-            // margin: resumed once; still short, the file failed (it stays
-            // pending and partial, for a later resume).
-            s.fetched = false;
-            memo(errorlog, std::to_string(n) +
-                               ": transfer short: " + std::to_string(c.ByteCount() + s.resumeAt) + " of " +
-                               std::to_string(c.RemoteSize()) + " bytes");
-            if (!s.shortRetried) {
-                s.shortRetried = true;
-                dropPending(s.record.url); // the new start records it again
-                setState(n, StartTransfer);
-            } else {
-                s.keepPending = true;
-                setState(n, FileFinished);
-            }
-        } else if (confirmed(c)) {
-            // The server confirmed the transfer and the data connection closed:
-            // the file is complete (its size unknown, or within the margin).
-            setState(n, FileFinished);
-        } else {
-            // The control connection went down in the middle: connect again
-            // and resume the partial file.
-            if (!s.record.site.empty()) stats_.addbad(s.record.site);
-            memo(errorlog, std::to_string(n) + ": transfer broken off: state " + std::to_string(number(at)));
-            setState(n, Connecting);
-        }
+        transferEnded(n, at, error, handled);
         break;
     default:
         break;
     }
+}
+
+// The end of a transfer request. Bytes are honest: with a known size only the
+// exact size is a finished file, a transfer that brings more is cut at the
+// size (the server ignored REST, or lied), and a file the site does not have
+// is no success.
+void Scheduler::transferEnded(int n, SlotState at, std::uint16_t error, bool& handled) {
+    Slot& s = slotAt(n);
+    const net::TFtpClient& c = *s.client;
+    const std::int64_t rs = c.RemoteSize();
+    const std::int64_t whole = s.resumeAt + c.ByteCount();
+    const std::string reply = platform::printable(c.LastReply());
+    if (c.Overran()) {
+        handled = true;
+        if (s.resumeAt > 0) {
+            // 350 to REST, then the file from its first byte: the site's
+            // files are fetched whole from now on, this one at once.
+            noRestSites.insert(s.record.site + ":" + s.record.port);
+            memo(errorlog, std::to_string(n) + ": server ignored REST: fetching from the start");
+            if (c.Connected())
+                setState(n, ResumeRefused);
+            else
+                setState(n, Connecting);
+        } else {
+            failFile(n, "server sent more than its SIZE of " + std::to_string(rs) + " bytes", false);
+        }
+        return;
+    }
+    if (!c.LocalError().empty()) {
+        handled = true;
+        failFile(n, c.LocalError(), true);
+        return;
+    }
+    if (error == 0 && confirmed(c)) {
+        if (rs > 0 && whole < rs) {
+            // Confirmed but short: resumed (the attempts are bounded).
+            memo(errorlog, std::to_string(n) + ": transfer short: " + std::to_string(whole) + " of " +
+                               std::to_string(rs) + " bytes");
+            s.failure = "short: " + std::to_string(whole) + " of " + std::to_string(rs) + " bytes";
+            retryTransfer(n);
+        } else {
+            s.fetched = true;
+            setState(n, FileFinished);
+        }
+        return;
+    }
+    if (error == 0) {
+        // The control connection went down in the middle: connect again
+        // and resume the partial file.
+        if (!s.record.site.empty()) stats_.addbad(s.record.site);
+        memo(errorlog, std::to_string(n) + ": transfer broken off: state " + std::to_string(number(at)));
+        s.failure = "transfer broken off";
+        setState(n, Connecting);
+        return;
+    }
+    if (s.lastCommand == "REST") {
+        // Resume refused: the file is fetched from its start.
+        setState(n, ResumeRefused);
+        return;
+    }
+    if (s.lastCommand == "RETR" && error >= 500 && error < 600 && error != 530) {
+        handled = true;
+        if (error == 550)
+            failFile(n, "not found on the site (" + reply + ")", false);
+        else
+            failFile(n, "refused by the site (" + reply + ")", false);
+        return;
+    }
+    if (at == TransferAnswered) {
+        abort(n, "5");
+        return;
+    }
+    if (at == TransferConfirmed) {
+        abort(n, "10");
+        return;
+    }
+    // A data connection that failed, a transient refusal (4xx), a broken
+    // connection: tried again, a bounded number of times.
+    s.failure = reply.empty() ? "error " + std::to_string(error) : reply;
+    retryTransfer(n);
+}
+
+void Scheduler::retryTransfer(int n) {
+    setState(n, slotAt(n).client->Connected() ? StartTransfer : Connecting);
+}
+
+void Scheduler::failFile(int n, const std::string& why, bool keep) {
+    Slot& s = slotAt(n);
+    s.failure = why;
+    s.fetched = false;
+    s.keepPending = keep;
+    setState(n, FileFinished);
+}
+
+bool Scheduler::attempt(int n, std::map<std::string, int>& tries, const char* what) {
+    Slot& s = slotAt(n);
+    if (++tries[s.record.url] <= MaxAttempts) return true;
+    const std::string last = s.failure.empty() ? platform::printable(s.client->LastReply()) : s.failure;
+    failFile(n, "given up after " + std::to_string(MaxAttempts) + " " + what + " (last: " + last + ")", true);
+    return false;
 }
 
 void Scheduler::ftp1Display(net::TFtpClient& sender, std::string& msg) {
@@ -155,26 +205,43 @@ void Scheduler::ftp1Display(net::TFtpClient& sender, std::string& msg) {
     // the transfer line) and its commands ("> SIZE track530.mp3") hold file
     // content and names, and a file "Lion den.mp3" must not end its site.
     const bool reply = msg.rfind("< ", 0) == 0;
+    if (msg.rfind("> ", 0) == 0)
+        s.lastCommand =
+            msg.substr(2, msg.find(' ', 2) == std::string::npos ? std::string::npos : msg.find(' ', 2) - 2);
     const std::string text = reply ? withoutFileName(msg, s.record.fname) : std::string();
-    if (reply && contains(text, "530") && numberedAboveLoggedIn(s.state)) setState(n, Connecting);
-    // A 550 to the first SIZE after a log-in, still in ASCII mode, may only
-    // refuse SIZE there: the file is then fetched without a known size (a
-    // missing file is refused again by RETR).
-    const bool sizeInAscii = s.state == LoggedIn && !s.binarySet;
-    if (reply && contains(text, "550") && !sizeInAscii) setState(n, FileFinished);
+    // A refused PORT or EPRT ("550 Permission denied." from a server that
+    // wants passive mode) only sends the client to passive mode.
+    const bool dataCommand = s.lastCommand == "PORT" || s.lastCommand == "EPRT" || s.lastCommand == "PASV" ||
+                             s.lastCommand == "EPSV";
+    if (reply && contains(text, "530")) {
+        // Every refused log-in counts, on a new connection or the same one.
+        if ((s.lastCommand == "USER" || s.lastCommand == "PASS") && ++s.loginRefusals >= MaxRefusals) {
+            abort(n, "log-in refused " + std::to_string(MaxRefusals) + " times (" +
+                         platform::printable(msg.substr(2)) + ")");
+            return;
+        }
+        if (numberedAboveLoggedIn(s.state)) setState(n, Connecting);
+    }
+    // The server accepted the transfer: one mark for the site.
+    if (reply && (msg.rfind("< 150", 0) == 0 || msg.rfind("< 125", 0) == 0) && !s.startMarked &&
+        (s.state == StartTransfer || s.state == ResumeRefused || s.state == TransferAnswered)) {
+        s.startMarked = true;
+        if (!s.record.site.empty()) stats_.addgood(s.record.site);
+    }
     if (!contains(msg, "Data")) {
-        std::string line = std::to_string(n) + ": " + msg;
+        std::string line = std::to_string(n) + ": " + platform::printable(msg);
         hooks.statusmemo(line);
         memo(ftpstatus, std::move(line));
     } else {
         memo(ftpstatus, std::to_string(n) + ".");
     }
-    if (reply && (contains(text, "ion den") || contains(text, "word inco") || contains(text, "ect to hos") ||
-                  contains(text, "exeeded"))) {
+    if (reply && !dataCommand &&
+        (contains(text, "ion den") || contains(text, "word inco") || contains(text, "ect to hos") ||
+         contains(text, "exeeded"))) {
         if (!s.record.site.empty())
             for (int i = 0; i < 9; ++i)
                 stats_.addbad(s.record.site);
-        abort(n, msg);
+        abort(n, platform::printable(msg));
     }
 }
 
@@ -188,7 +255,7 @@ void Scheduler::ftp1Progress(net::TFtpClient& sender, std::int64_t count, bool& 
     s.record.tag = static_cast<std::int32_t>(count);
     abortFlag = s.reset;
     const std::int64_t rs = sender.RemoteSize();
-    if (numberedAboveLoggedIn(s.state) && rs > 100 && rs - 50 < count && count < rs + 50) {
+    if (numberedAboveLoggedIn(s.state) && rs > 0 && count == rs) {
         if (s.state == StartTransfer || s.state == TransferAnswered) {
             setState(n, FileFinished);
             s.fetched = true;

@@ -83,6 +83,12 @@ struct Slot {
     bool gotData = false;       // ... and the latest one received data
     bool shortRetried = false;  // the current file came short once and was resumed
     bool keepPending = false;   // the current file failed: it stays pending for resume
+    std::string failure;        // why the current file ends unfetched (empty: it did not fail)
+    bool startMarked = false;   // the server accepted the current transfer: the site got its mark
+    // The word of the last command the client sent ("RETR", "PORT"): a reply
+    // is judged by the command it answers.
+    std::string lastCommand;
+    int loginRefusals = 0; // 530 answers to USER or PASS in a row
     std::unique_ptr<net::TFtpClient> client;
 };
 
@@ -93,9 +99,17 @@ const char* stateText(SlotState state);
 // without data, after which a slot gives its site up.
 inline constexpr int MaxRefusals = 5;
 inline constexpr int MaxFruitlessTransfers = 5;
+// Connections opened, and transfers started, for one URL in a run before it
+// is given up (it stays pending for a later resume).
+inline constexpr int MaxAttempts = 10;
 
 // Why a parsed link names no file a slot could fetch (empty: it does): no
 // host, a port that is not a number from 1 to 65535, no file name.
 std::string linkProblem(const url::tlinfo& link);
+
+// Why a file name may not be written in the download directory (empty: it
+// may): it must end in ".mp3" (any case), must not begin with "." and holds
+// no control character, so a result page cannot write ".bashrc".
+std::string localNameProblem(const std::string& fname);
 
 } // namespace download

@@ -99,6 +99,7 @@ void TFtpClient::Impl::Issue(const std::string& cmd, std::initializer_list<int> 
     }
     doneSent = false;
     requestResult = 0;
+    finalReceived = false; // (a transfer's, no longer under way)
     next = &Impl::GetReply;
     doneAction = done;
     ChangeState(ftpWaitingResponse);
@@ -220,6 +221,7 @@ void TFtpClient::Open() {
     d.rcvCount = 0;
     d.framer.reset();
     d.requestResult = 0;
+    d.finalReceived = false;
     const TFtpState before = state_;
     d.ChangeState(ftpDnsLookup);
     try {
@@ -356,13 +358,20 @@ void TFtpClient::Impl::ControlSessionClosed(std::uint16_t error) {
         requestResult = 426;
         if (q.errorMessage_.empty()) q.errorMessage_ = "426 Connection closed by the server";
     }
+    // A transfer the server confirmed whose data is still arriving ends with
+    // the data connection: its unread bytes belong to the file.
+    const bool dataToCome = !ownClose && awaited && requestResult == 0 && finalReceived && !dataClosed &&
+                            !doneSent && data.State() == wsConnected && data.OnSessionClosed != nullptr;
     rcvCount = 0;
     framer.reset();
+    const auto alive = lifetime.watch();
     if (connected) {
         connected = false;
         if (q.state_ != ftpAbort) ChangeState(ftpStopped);
         q.OnSessionClosed(q, error);
+        if (!alive) return;
     }
+    if (dataToCome && q.state_ == ftpStopped && !doneSent && data.State() == wsConnected) return;
     if (q.state_ != ftpAbort) ChangeState(ftpInternalReady);
     TriggerRequestDone(requestResult);
 }

@@ -138,6 +138,11 @@ public:
     // the server never connects to the announced port within Timeout seconds
     // (the control connection is then closed and the request fails with 425).
     bool Passive = false;
+    // Largest size a received file may reach, the resume position counted
+    // (0: no limit). The bytes up to it are kept; a byte past it closes the
+    // data connection at once and fails the request with 426 ("Received
+    // more than N bytes"; Overran() answers true).
+    std::int64_t MaxFileSize = 0;
 
     // ---- Events (each may have several listeners; see platform/signal.h) ----
     platform::Signal<TFtpClient& /*Sender*/, std::string& /*Msg*/> OnDisplay;
@@ -158,6 +163,11 @@ public:
     std::int64_t ByteCount() const { return byteCount_; }             // bytes of the current transfer
     const std::string& DirResult() const { return dirResult_; }       // quoted name of CWD/MKD/PWD/CDUP
     TFtpRequest RequestType() const { return request_; }
+    // The last transfer received more than MaxFileSize bytes.
+    bool Overran() const { return overran_; }
+    // Why the last transfer's local file failed ("No space left on device",
+    // "not a regular file"); empty when it did not.
+    const std::string& LocalError() const { return localError_; }
     // Whether the control connection is up (its socket is not closed).
     bool Connected() const;
     // Active mode: the transfer command went out and the server has not yet
@@ -243,6 +253,8 @@ private:
     std::int64_t byteCount_ = 0;
     std::string dirResult_;
     TFtpRequest request_ = ftpNone;
+    bool overran_ = false;
+    std::string localError_;
     std::unique_ptr<Impl> d_;
 };
 

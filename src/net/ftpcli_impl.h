@@ -50,6 +50,8 @@ struct TFtpClient::Impl {
     int localFd = -1;              // the local file of a transfer
     bool localCreated = false;     // ... created by this transfer (removed when the server refuses)
     bool localAccepted = false;    // ... the server accepted the transfer: the file may be written
+    bool localPending = false;     // ... does not exist yet: made once the server accepts the transfer
+    const char* localFailure = ""; // ... what failed: "open" or "write" (with writeFailed)
     std::string localName;         // ... its name
     std::uint32_t startTick = 0;
     std::int64_t resumePos = 0;   // where the transfer starts in the local file
@@ -141,6 +143,14 @@ struct TFtpClient::Impl {
     bool ProgressAbort(); // the progress trigger; true when the handler asks to abort
     void CloseLocalFile();
     void AcceptLocalFile(); // the server accepted the transfer: start the local file
+    // The local file failed: the cause is kept, the data connection ended;
+    // the request fails with 550 once the server's final reply came.
+    void LocalFailed(const char* what, const std::string& cause);
+    std::int64_t Room() const;                // bytes the local file may still take; -1: no limit
+    bool KeepBytes(const char* bytes, int n); // writes received bytes; false when the file failed
+    void Overrun();                           // more than MaxFileSize arrived
+    TSocket AcceptServerConnection();         // active mode: the server's data connection, or none
+    bool PassivePointsAtControl(int port);    // a passive reply naming the control connection itself
     void CloseDataSocket();
     std::int64_t LocalFileSize() const; // -1 when there is no such file
 };

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,6 +42,41 @@ bool writeAll(int fd, const char* p, std::size_t n) {
 
 bool spliceReceive = true;
 std::int64_t splicedTotal = 0;
+
+// Why a local file cannot be used: "not a regular file" for a name that is
+// something else (a link, a FIFO, a device, a directory), else the system's text.
+std::string localCause(const std::string& name, int err) {
+    struct stat st {};
+    if (::lstat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return "not a regular file";
+    return std::strerror(err != 0 ? err : EIO);
+}
+
+// Opens the local file for writing (made when create is set and it does not
+// exist), never through a symbolic link and without blocking: a FIFO of that
+// name would otherwise hold the whole program until a reader came. Anything
+// but a regular file is refused. -1 with the cause otherwise.
+int openLocal(const std::string& name, bool create, bool& created, std::string& cause) {
+    constexpr int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    created = false;
+    int fd = -1;
+    if (create) {
+        fd = ::open(name.c_str(), flags | O_CREAT | O_EXCL, 0644);
+        created = fd >= 0;
+    }
+    if (fd < 0 && (!create || errno == EEXIST)) fd = ::open(name.c_str(), flags);
+    if (fd < 0) {
+        cause = localCause(name, errno);
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        cause = "not a regular file";
+        ::close(fd);
+        return -1;
+    }
+    (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
 
 } // namespace
 
@@ -86,12 +122,56 @@ void TFtpClient::Impl::CloseLocalFile() {
     localCreated = false;
 }
 
-// The local file is emptied (a transfer from the start) only once the
-// server has accepted the transfer: a refusal leaves an existing file as it was.
+// The local file is made, or emptied (a transfer from the start), only once
+// the server has accepted the transfer (a 1xx reply, or bytes arrive): a
+// refusal leaves an existing file as it was and makes none.
 void TFtpClient::Impl::AcceptLocalFile() {
-    if (localAccepted || localFd < 0) return;
+    if (localAccepted || writeFailed) return;
     localAccepted = true;
-    if (resumePos <= 0 && ::ftruncate(localFd, 0) != 0) writeFailed = true;
+    if (localPending) {
+        localPending = false;
+        bool created = false;
+        std::string cause;
+        localFd = openLocal(localName, true, created, cause);
+        localCreated = created;
+        if (localFd < 0) {
+            LocalFailed("open", cause);
+            return;
+        }
+        if (created) return;
+    }
+    if (localFd >= 0 && resumePos <= 0 && ::ftruncate(localFd, 0) != 0)
+        LocalFailed("write", std::strerror(errno));
+}
+
+void TFtpClient::Impl::LocalFailed(const char* what, const std::string& cause) {
+    if (writeFailed) return;
+    writeFailed = true;
+    localFailure = what;
+    q.localError_ = cause;
+    Display(std::string(what) == "open" ? "! Unable to open local file " + localName + ": " + cause
+                                        : "! Error writing local file");
+    if (data.OnSessionClosed) {
+        RefuseData(); // its close handler notes the end
+    } else if (!dataClosed) {
+        // No data connection taken yet: none will be.
+        CloseDataSocket();
+        CloseLocalFile();
+        dataClosed = true;
+        CheckTransferEnd();
+    }
+}
+
+std::int64_t TFtpClient::Impl::Room() const {
+    if (q.MaxFileSize <= 0) return -1;
+    return std::max<std::int64_t>(0, q.MaxFileSize - std::max<std::int64_t>(resumePos, 0) - q.byteCount_);
+}
+
+// More than MaxFileSize arrived: what fits was kept, the rest is refused.
+void TFtpClient::Impl::Overrun() {
+    q.overran_ = true;
+    Display("! Received more than " + std::to_string(q.MaxFileSize) + " bytes");
+    RefuseData();
 }
 
 // Closes the data connection (or the listening socket) without running its
@@ -189,6 +269,17 @@ void TFtpClient::Impl::PassiveReply() {
         TriggerRequestDone(500);
         return;
     }
+    if (PassivePointsAtControl(port)) {
+        // The data connection would reach the control port itself: the
+        // server's welcome would be received as the file.
+        q.lastReply_ =
+            "425 Passive reply points at the control connection (port " + std::to_string(port) + ")";
+        q.statusCode_ = 425;
+        if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
+        Display("! " + q.lastReply_);
+        TriggerRequestDone(425);
+        return;
+    }
     data.OnSessionAvailable = [this](TWSocket*, std::uint16_t) { earlyAccept = true; };
     data.OnSessionConnected = [this](TWSocket*, std::uint16_t e) { Guard([&] { PassiveConnected(e); }); };
     data.setProto("tcp");
@@ -202,6 +293,12 @@ void TFtpClient::Impl::PassiveReply() {
     TriggerRequestDone(0);
 }
 
+bool TFtpClient::Impl::PassivePointsAtControl(int port) {
+    sockaddr_in peer{};
+    int len = sizeof peer;
+    return control.GetPeerSockAddr(peer, len) == 0 && ntohs(peer.sin_port) == port;
+}
+
 // The passive data connection is up (or failed): the transfer takes it as
 // it takes an accepted one in active mode.
 void TFtpClient::Impl::PassiveConnected(std::uint16_t error) {
@@ -210,7 +307,7 @@ void TFtpClient::Impl::PassiveConnected(std::uint16_t error) {
         passiveError = error;
         // A transfer already waiting for it fails; the server refuses RETR
         // itself otherwise (425).
-        if (q.state_ == ftpWaitingResponse && !transferWord.empty() && localFd >= 0)
+        if (q.state_ == ftpWaitingResponse && !transferWord.empty() && (localFd >= 0 || localPending))
             TransferFailed(425, "! Data connection failed");
         return;
     }
@@ -275,22 +372,39 @@ void TFtpClient::Impl::TransferAsync(const char* word, TFtpRequest rq) {
     // (an empty name, ".", ".." or a path would write somewhere unintended).
     const std::string& name = q.LocalFileName;
     CloseLocalFile();
-    localAccepted = false;
+    localAccepted = localPending = false;
+    localFailure = "";
     localName = name;
-    // Never through a symbolic link: it could point anywhere.
-    if (ftp::IsPlainLocalName(name)) {
-        if (resumePos > 0) {
-            localFd = ::open(name.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-            if (localFd >= 0 && ::lseek(localFd, resumePos, SEEK_SET) < 0) CloseLocalFile();
+    q.localError_.clear();
+    q.overran_ = false;
+    std::string cause;
+    bool created = false;
+    if (!ftp::IsPlainLocalName(name)) {
+        cause = "not a plain file name";
+    } else if (resumePos > 0) {
+        localFd = openLocal(name, false, created, cause);
+        if (localFd >= 0 && ::lseek(localFd, resumePos, SEEK_SET) < 0) {
+            cause = std::strerror(errno);
+            CloseLocalFile();
+        }
+    } else {
+        // An existing file is opened now (one that cannot be written fails
+        // before the command) and emptied only once the server accepts the
+        // transfer; a missing one is made only then.
+        struct stat st {};
+        if (::lstat(name.c_str(), &st) == 0) {
+            localFd = openLocal(name, false, created, cause);
+        } else if (errno != ENOENT) {
+            cause = std::strerror(errno);
+        } else if (::access(".", W_OK | X_OK) != 0) {
+            cause = std::strerror(errno);
         } else {
-            localFd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-            localCreated = localFd >= 0;
-            if (localFd < 0 && errno == EEXIST)
-                localFd = ::open(name.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+            localPending = true;
         }
     }
-    if (localFd < 0) {
-        q.lastReply_ = "Unable to open local file " + name;
+    if (localFd < 0 && !localPending) {
+        q.localError_ = cause;
+        q.lastReply_ = "Unable to open local file " + name + ": " + cause;
         q.statusCode_ = 550;
         if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
         CloseDataSocket();
@@ -376,7 +490,9 @@ void TFtpClient::Impl::FirstDataReply(Handler final) {
 void TFtpClient::Impl::FinalDataReply(const char* failedNote) {
     if (TransferReplyText()) return;
     const int code = q.statusCode_;
-    if (code == 226 || code == 250) {
+    // After a local failure or an overrun the server's answer (often 426 to
+    // the closed data connection) only ends the transfer; its result stands.
+    if (code == 226 || code == 250 || writeFailed || q.overran_) {
         finalReceived = true;
         CheckTransferEnd();
         return;
@@ -392,11 +508,28 @@ void TFtpClient::Impl::TransferFailed(std::int32_t code, const char* note) {
     TriggerRequestDone(code);
 }
 
+// Active mode: a connection to the data port from the control connection's
+// server, or none (INVALID_SOCKET). A connection from anywhere else is
+// closed at once and the port stays open for the server's own.
+TSocket TFtpClient::Impl::AcceptServerConnection() {
+    const TSocket h = data.Accept();
+    if (h == INVALID_SOCKET) return h;
+    sockaddr_in from{};
+    sockaddr_in server{};
+    int len = sizeof server;
+    if (platform::sockPeerName(h, from) == 0 && control.GetPeerSockAddr(server, len) == 0 &&
+        from.sin_addr.s_addr == server.sin_addr.s_addr)
+        return h;
+    Display("! Data connection from " + platform::dotted(from.sin_addr) + " refused");
+    platform::sockClose(h);
+    return INVALID_SOCKET;
+}
+
 // The server connects to the data port.
 void TFtpClient::Impl::DataSessionAvailable(std::uint16_t) {
     TSocket h = INVALID_SOCKET;
     if (!passiveData) {
-        h = data.Accept();
+        h = AcceptServerConnection();
         if (h == INVALID_SOCKET) return;
         data.Close(); // the listening socket
         dataTimer.setEnabled(false);
@@ -407,7 +540,9 @@ void TFtpClient::Impl::DataSessionAvailable(std::uint16_t) {
     data.OnDataSent = nullptr;
     if (!passiveData) data.Dup(h);
     startTick = platform::GetTickCount();
-    AcceptLocalFile(); // the server connects: it has accepted the transfer
+    // A connection is no acceptance yet (the local file waits for the 1xx
+    // reply or the first bytes); a local file that already failed refuses it.
+    if (writeFailed) RefuseData();
 }
 
 void TFtpClient::Impl::DataAvailable(std::uint16_t) {
@@ -418,32 +553,34 @@ void TFtpClient::Impl::DataAvailable(std::uint16_t) {
         return;
     }
     if (SpliceStep()) return;
-    const int n = data.Receive(dataBuf.data(), DataBlockSize);
+    const std::int64_t room = Room();
+    const int want = room >= 0 && room < DataBlockSize ? static_cast<int>(room) + 1 : DataBlockSize;
+    const int n = data.Receive(dataBuf.data(), want);
     if (n == 0) return;
     if (n < 0) {
         ReceiveFailed();
         return;
     }
+    if (writeFailed || q.overran_) return; // the connection is being closed: dropped
+    const int keep = room >= 0 && n > room ? static_cast<int>(room) : n;
+    if (keep > 0 && !KeepBytes(dataBuf.data(), keep)) return;
+    if (keep < n) Overrun();
+}
+
+// Writes bytes received by read to the local file (made now if the server
+// has not yet been taken to accept); false when the file failed.
+bool TFtpClient::Impl::KeepBytes(const char* bytes, int n) {
+    AcceptLocalFile();
+    if (writeFailed) return false;
     q.byteCount_ += n;
-    bool failedNow = false;
-    if (!writeFailed) {
-        const char* p = dataBuf.data();
-        std::size_t left = static_cast<std::size_t>(n);
-        while (left > 0) {
-            const ssize_t w = localFd >= 0 ? ::write(localFd, p, left) : -1;
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) {
-                writeFailed = failedNow = true;
-                Display("! Error writing local file");
-                break;
-            }
-            p += w;
-            left -= static_cast<std::size_t>(w);
-        }
+    errno = 0;
+    if (localFd < 0 || !writeAll(localFd, bytes, static_cast<std::size_t>(n))) {
+        LocalFailed("write", std::strerror(localFd < 0 ? EBADF : errno != 0 ? errno : EIO));
+        return false;
     }
     if (q.DisplayFlag) {
         // Every piece between runs of CR and LF is one shown line.
-        const char* p = dataBuf.data();
+        const char* p = bytes;
         const char* end = p + n;
         while (p < end) {
             while (p < end && (*p == '\r' || *p == '\n'))
@@ -454,7 +591,7 @@ void TFtpClient::Impl::DataAvailable(std::uint16_t) {
             if (p > start) Display("! Data: " + std::string(start, p));
         }
     }
-    if (failedNow) RefuseData();
+    return true;
 }
 
 // The local file takes no more bytes: the data connection is closed at once
@@ -477,9 +614,13 @@ void TFtpClient::Impl::ReceiveFailed() {
 // One read step by splice: socket -> pipe -> local file. Answers false when
 // this step must go through read and write instead (nothing was taken).
 bool TFtpClient::Impl::SpliceStep() {
-    if (!spliceReceive || spliceOff || q.DisplayFlag || writeFailed || localFd < 0) return false;
+    // (A local file not made yet takes its first bytes through read and write.)
+    if (!spliceReceive || spliceOff || q.DisplayFlag || writeFailed || q.overran_ || localFd < 0)
+        return false;
     if (!splicePipe.ready()) return false;
-    const int n = data.ReceiveToPipe(splicePipe.writeFd, SpliceBlockSize);
+    const std::int64_t room = Room();
+    const int want = room >= 0 && room < SpliceBlockSize ? static_cast<int>(room) + 1 : SpliceBlockSize;
+    const int n = data.ReceiveToPipe(splicePipe.writeFd, want);
     if (n == TWSocket::NoSplice) {
         spliceOff = true;
         return false;
@@ -489,10 +630,12 @@ bool TFtpClient::Impl::SpliceStep() {
         ReceiveFailed();
         return true;
     }
-    q.byteCount_ += n;
-    std::size_t left = static_cast<std::size_t>(n);
+    const int keep = room >= 0 && n > room ? static_cast<int>(room) : n;
+    q.byteCount_ += keep;
+    std::size_t left = static_cast<std::size_t>(keep);
     while (left > 0) {
         ssize_t w = -1;
+        errno = 0;
         if (!spliceOff) {
             w = ::splice(splicePipe.readFd, nullptr, localFd, nullptr, left, SPLICE_F_MOVE);
             if (w < 0 && errno == EINTR) continue;
@@ -501,17 +644,21 @@ bool TFtpClient::Impl::SpliceStep() {
             if (w > 0) splicedTotal += w;
         }
         if (spliceOff) {
+            errno = 0;
             const ssize_t r = ::read(splicePipe.readFd, dataBuf.data(), std::min(left, dataBuf.size()));
             w = r > 0 && writeAll(localFd, dataBuf.data(), static_cast<std::size_t>(r)) ? r : -1;
         }
         if (w <= 0) {
-            writeFailed = true;
+            const int err = errno != 0 ? errno : EIO;
             splicePipe.drain(dataBuf.data(), dataBuf.size());
-            Display("! Error writing local file");
-            RefuseData();
-            break;
+            LocalFailed("write", std::strerror(err));
+            return true;
         }
         left -= static_cast<std::size_t>(w);
+    }
+    if (keep < n) {
+        splicePipe.drain(dataBuf.data(), dataBuf.size()); // the bytes past the limit
+        Overrun();
     }
     return true;
 }
@@ -528,6 +675,14 @@ void TFtpClient::Impl::CheckTransferEnd() {
     if (!finalReceived || !dataClosed) return;
     Display(ftp::TransferLine(q.byteCount_, startTick, platform::GetTickCount()));
     resumePos = 0;
+    CloseLocalFile();
+    if (q.overran_) {
+        q.lastReply_ = "Received more than " + std::to_string(q.MaxFileSize) + " bytes";
+        q.statusCode_ = 426;
+        if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
+        TriggerRequestDone(426);
+        return;
+    }
     if (abortedXfer) {
         // Stopped by the progress handler: what was still unread (or unsent)
         // is missing, even when the server had already confirmed the transfer.
@@ -538,8 +693,9 @@ void TFtpClient::Impl::CheckTransferEnd() {
     if (writeFailed) {
         // The local file misses bytes (or was not read whole): no success.
         const bool sending = transferWord == "STOR" || transferWord == "APPE";
-        q.lastReply_ =
-            (sending ? "Unable to read local file " : "Unable to write local file ") + q.LocalFileName;
+        q.lastReply_ = sending ? "Unable to read local file " + q.LocalFileName
+                               : "Unable to " + std::string(localFailure) + " local file " + localName +
+                                     ": " + q.localError_;
         q.statusCode_ = 550;
         if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
         TriggerRequestDone(550);
@@ -565,8 +721,20 @@ void TFtpClient::Impl::SendAsync(const char* word, TFtpRequest rq) {
     const std::string& name = q.LocalFileName;
     CloseLocalFile();
     localAccepted = true; // a file that is read is never emptied
-    localFd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (localFd >= 0 && resumePos > 0 && ::lseek(localFd, resumePos, SEEK_SET) < 0) CloseLocalFile();
+    q.localError_.clear();
+    q.overran_ = false;
+    // Without blocking (a FIFO would wait for a writer); a regular file only.
+    localFd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    if (localFd < 0) {
+        q.localError_ = localCause(name, errno);
+    } else if (::fstat(localFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        q.localError_ = "not a regular file";
+        CloseLocalFile();
+    } else if (resumePos > 0 && ::lseek(localFd, resumePos, SEEK_SET) < 0) {
+        q.localError_ = std::strerror(errno);
+        CloseLocalFile();
+    }
     if (localFd < 0) {
         q.lastReply_ = "Unable to open local file " + name;
         q.statusCode_ = 550;
@@ -588,7 +756,7 @@ void TFtpClient::Impl::SendAsync(const char* word, TFtpRequest rq) {
 void TFtpClient::Impl::DataSendSessionAvailable(std::uint16_t) {
     TSocket h = INVALID_SOCKET;
     if (!passiveData) {
-        h = data.Accept();
+        h = AcceptServerConnection();
         if (h == INVALID_SOCKET) return;
         data.Close(); // the listening socket
     }

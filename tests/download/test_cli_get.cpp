@@ -15,7 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace {
@@ -75,14 +77,7 @@ protected:
         if (output) *output = p.output();
         return p.exitCode();
     }
-    platform::StringList pending() const {
-        platform::TIniFile ini(config.file("wavbin.Ini"));
-        platform::StringList l;
-        const int n = ini.ReadInteger("downloading", "count", 0);
-        for (int i = 0; i < n; ++i)
-            l.push_back(ini.ReadString("downloading", std::to_string(i), ""));
-        return l;
-    }
+    platform::StringList pending() const { return roadtest::pendingIn(config.file("wavbin.Ini")); }
     platform::StringList logged() const {
         platform::TIniFile ini(config.file("wavbin"));
         platform::StringList l;
@@ -163,10 +158,9 @@ TEST_F(CliGet, RunsEndWhenASiteRefusesEveryLogInOrAPendingURLCannotBeFetched) {
     std::string output;
     EXPECT_EQ(run({"get", "-C", out.path(), url(closed, "two.mp3")}, &output), 1);
     EXPECT_NE(
-        output.find("Unrecoverable problems with site, 127.0.0.6 Aborting. Reason: Log-in refused 5 times"),
+        output.find("not fetched: " + url(closed, "two.mp3") + ": site given up: log-in refused 5 times"),
         std::string::npos)
         << output;
-    EXPECT_NE(output.find("not fetched: " + url(closed, "two.mp3")), std::string::npos) << output;
 
     testsupport::writeFile(
         config.file("wavbin.Ini"),
@@ -301,6 +295,39 @@ TEST_F(CliGet, SearchWithDownloadFetchesEveryRow) {
     EXPECT_EQ(testsupport::readFile(out.file("one.mp3")), content(40000, 1));
     EXPECT_EQ(testsupport::readFile(out.file("two.mp3")), content(1000, 2));
     EXPECT_TRUE(pending().empty());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(CliGet, EveryAcceptedURLIsPendingAndOneRunWritesTheSettings) {
+    // Two files of the slow site (one waits behind the other) and one of the fast site.
+    const std::string big = url(*slow, "big.mp3"), one = url(*slow, "one.mp3"), two = url(*fast, "two.mp3");
+    testpeers::ChildProcess p;
+    ASSERT_TRUE(p.start(WAVETRAP_CLI_PATH, {"get", "--pace", "1", "-C", out.path(), big, one, two}));
+    ASSERT_TRUE(
+        platform::runUntil([&] { return sizeOf(out.file("big.mp3")) > 50000 || !p.running(); }, 30000));
+    ASSERT_TRUE(p.running()) << p.output();
+    // A second run that would write the same settings is refused at once.
+    std::string output;
+    EXPECT_EQ(run({"get", "-C", out.path(), two}, &output), 2);
+    EXPECT_NE(output.find("another Wavetrap (process " + std::to_string(p.pid()) + ") is using the settings"),
+              std::string::npos)
+        << output;
+    ::kill(static_cast<pid_t>(p.pid()), SIGKILL);
+    ASSERT_TRUE(platform::runUntil([&] { return !p.running(); }, 10000));
+    const platform::StringList left = pending();
+    EXPECT_NE(std::find(left.begin(), left.end(), big), left.end());
+    EXPECT_NE(std::find(left.begin(), left.end(), one), left.end()); // parked behind its site
+    EXPECT_EQ(run({"resume", "-C", out.path()}, &output), 0) << output;
+    EXPECT_EQ(testsupport::readFile(out.file("big.mp3")), content(400000, 3));
+    EXPECT_EQ(testsupport::readFile(out.file("one.mp3")), content(40000, 1));
+    EXPECT_TRUE(pending().empty());
+    // A result page cannot write a name of its choosing.
+    EXPECT_EQ(run({"get", "-C", out.path(), url(*fast, "a.mp3/.bashrc")}, &output), 2);
+    EXPECT_NE(output.find("not an .mp3 name: " + url(*fast, "a.mp3/.bashrc")), std::string::npos) << output;
+    EXPECT_FALSE(std::filesystem::exists(out.file(".bashrc")));
 }
 
 } // namespace

@@ -98,10 +98,11 @@ TEST_F(RealServers, MissingFileIsSkippedWhileTheSitesOtherFilesCome) {
     EXPECT_FALSE(fileExists("missing.mp3"));
     ASSERT_EQ(done.size(), 3u);
     EXPECT_EQ(done[1], std::make_pair(url("missing.mp3"), false));
-    EXPECT_EQ(s.errorlog, (platform::StringList{"14: error 550: state 3", "14: error 550: state 6"}));
-    // The skipped file counts as finished for the site (+75), the 550 as a failure.
-    EXPECT_EQ(countsOf(w.stats, "127.0.0.2"), (Counts{1 + 100 + 75 + 100, 7}));
-    EXPECT_EQ(w.downloadLog.entries(), (platform::StringList{url("a.mp3"), url("c.mp3")}));
+    EXPECT_EQ(s.errorlog, (platform::StringList{"14: error 550: state 3", "14: error 550: state 3"}));
+    // The missing file earns the site no mark, its SIZE and RETR refusals one failure each.
+    EXPECT_EQ(countsOf(w.stats, "127.0.0.2"), (Counts{1 + 100 + 100, 8}));
+    EXPECT_EQ(w.downloadLog.entries(),
+              (platform::StringList{url("a.mp3"), url("missing.mp3"), url("c.mp3")}));
 }
 
 TEST_F(RealServers, UnresolvableNameEndsTheSlotAsSiteDown) {
@@ -202,6 +203,59 @@ TEST_F(RealServers, TransferResumedAfterTheServerDiedAndCameBack) {
     platform::TIniFile ini("wavbin.Ini");
     EXPECT_EQ(ini.ReadInteger("downloading", "count", -1), 0);
     EXPECT_EQ(w.downloadLog.entries(), (platform::StringList{u, u})); // both transfer starts
+}
+
+} // namespace
+
+namespace {
+
+// Sessions, names and refusals as real servers answer them: a second server
+// on the same host, another user at the same server, pyftpdlib's refused
+// SIZE beside an unrelated local file, and vsftpd refusing PORT.
+TEST_F(RealServers, SessionsAreKeptApartAndNoUnrelatedFileIsTouched) {
+    // A second server on the same address, another port, with a file the first lacks.
+    testsupport::TempDir otherRoot;
+    ::mkdir((otherRoot.path() + "/pub").c_str(), 0755);
+    testsupport::writeFile(otherRoot.path() + "/pub/only.mp3", content(5000, 9));
+    testpeers::FtpPeerOptions o;
+    o.host = server->host();
+    o.root = otherRoot.path();
+    testpeers::FtpPeer other;
+    ASSERT_TRUE(other.start(o)) << other.output();
+    const std::string viaOther =
+        "ftp://" + other.host() + ":" + std::to_string(other.port()) + "/pub/only.mp3";
+    // The same server for the named user: a session of its own (USER wavetrap is sent).
+    const std::string asUser =
+        "ftp://wavetrap:secret@" + server->host() + ":" + std::to_string(server->port()) + "/pub/b.mp3";
+    // An unrelated complete file of the name pyftpdlib serves without a known size.
+    testsupport::writeFile(dir.file("a.mp3"), "my own a.mp3");
+    launch(url("a.mp3"));
+    launch(viaOther);
+    launch(asUser);
+    ASSERT_TRUE(runToEnd()) << dump();
+    EXPECT_TRUE(file("only.mp3") == content(5000, 9)) << dump();
+    EXPECT_TRUE(file("b.mp3") == expected("b.mp3")) << dump();
+    EXPECT_EQ(linesContaining(s.ftpstatus, "> USER wavetrap"), 1) << dump();
+    EXPECT_EQ(file("a.mp3"), "my own a.mp3");
+    EXPECT_TRUE(file("a (2).mp3") == expected("a.mp3")) << dump();
+    EXPECT_TRUE(w.pending.downloading.empty());
+}
+
+TEST_F(RealServers, VsftpdThatRefusesPortIsFetchedPassively) {
+    if (!testpeers::VsftpdPeer::available()) GTEST_SKIP() << "vsftpd is not installed";
+    testsupport::TempDir served;
+    testsupport::writeFile(served.file("c.mp3"), expected("c.mp3"));
+    testpeers::VsftpdPeer v; // port_enable=NO: "550 Permission denied." to PORT
+    ASSERT_TRUE(v.start(served.path(), false, "127.0.0.3")) << v.output();
+    const std::string u = "ftp://127.0.0.3:" + std::to_string(v.port()) + "/c.mp3";
+    std::vector<std::string> failed;
+    s.hooks.fileFailed.connect(
+        [&](const std::string& url, const std::string& why) { failed.push_back(url + " " + why); });
+    launch(u);
+    ASSERT_TRUE(runToEnd()) << dump();
+    EXPECT_TRUE(file("c.mp3") == expected("c.mp3")) << dump();
+    EXPECT_TRUE(failed.empty()) << failed.front();
+    EXPECT_EQ(countsOf(w.stats, "127.0.0.3").bad, 5) << dump(); // the refused PORT is no refusal of the site
 }
 
 } // namespace

@@ -129,11 +129,12 @@ TEST_F(WindowRoad, StartUpResumesThreePendingDownloads) {
     ini += "[downloadings]\ncount=3\n0=0\n1=0\n2=0\n";
     testsupport::writeFile(config.file("wavbin.Ini"), ini);
     auto& w = open();
-    EXPECT_TRUE(w.core().pending.downloading.empty());
     for (const auto& n : names)
         EXPECT_TRUE(platform::runUntil(
             [&] { return readFile(work.file(n)) == readFile(root.file("pub/" + n)); }, 30000))
             << n << ": " << w.statusText().toStdString();
+    // Pending until each has arrived whole.
+    EXPECT_TRUE(platform::runUntil([&] { return w.core().pending.downloading.empty(); }, 10000));
 }
 
 } // namespace

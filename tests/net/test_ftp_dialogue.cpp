@@ -15,6 +15,10 @@
 #include <map>
 #include <sstream>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace net;
 using ftptest::Recorder;
 
@@ -66,6 +70,8 @@ std::string valueOf(const std::string& name, TFtpClient& c, Recorder& r, const t
     if (name == "ByteCount") return std::to_string(c.ByteCount());
     if (name == "State") return std::to_string(static_cast<int>(c.State()));
     if (name == "Connected") return c.Connected() ? "true" : "false";
+    if (name == "Overran") return c.Overran() ? "true" : "false";
+    if (name == "LocalError") return c.LocalError();
     if (name == "sessionClosed") return std::to_string(r.sessionClosed);
     if (name == "done.count") return std::to_string(r.done.size());
     if (name == "progress.first") return r.progress.empty() ? "none" : std::to_string(r.progress.front());
@@ -92,6 +98,14 @@ TEST_P(FtpDialogue, Plays) {
     c.PassWord = "guest@";
     c.HostFileName = c.LocalFileName = "song.mp3";
     c.Timeout = 25;
+    struct Fd {
+        int fd = -1;
+        void reset(int f) { fd = f; }
+        ~Fd() {
+            if (fd >= 0) ::close(fd);
+            net::setSpliceReceive(true);
+        }
+    } fifoReader;
 
     std::size_t seen = 0; // completions already compared
     for (const std::string& e : server.dialogue().expected) {
@@ -140,14 +154,27 @@ TEST_P(FtpDialogue, Plays) {
                 c.PassWord = v;
             else if (prop == "Binary")
                 c.Binary = v == "true";
+            else if (prop == "Passive")
+                c.Passive = v == "true";
+            else if (prop == "MaxFileSize")
+                c.MaxFileSize = std::stoll(v);
+            else if (prop == "Splice")
+                net::setSpliceReceive(v == "true");
             else
                 ADD_FAILURE() << "unknown property " << prop;
+        } else if (e == "local = fifo") {
+            // With a reader, so that a client that opens it for writing
+            // does not block the test.
+            ASSERT_EQ(::mkfifo(dir.file(c.LocalFileName).c_str(), 0644), 0);
+            fifoReader.reset(::open(dir.file(c.LocalFileName).c_str(), O_RDONLY | O_NONBLOCK));
         } else if (e.rfind("local = ", 0) == 0) {
             testsupport::writeFile(dir.file(c.LocalFileName), expectedContent(e.substr(8)));
         } else if (e.rfind("check ", 0) == 0 && eq != std::string::npos) {
             const std::string name = e.substr(6, eq - 6), want = e.substr(eq + 3);
             ftptest::settle();
-            if (name == "file" && want == "absent") {
+            if (name == "file" && want == "fifo") {
+                EXPECT_TRUE(std::filesystem::is_fifo(dir.file(c.LocalFileName)));
+            } else if (name == "file" && want == "absent") {
                 EXPECT_FALSE(std::filesystem::exists(dir.file(c.LocalFileName)));
             } else if (name == "file") {
                 EXPECT_TRUE(ftptest::fileHolds(dir.file(c.LocalFileName), expectedContent(want)));

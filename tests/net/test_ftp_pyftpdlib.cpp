@@ -183,10 +183,10 @@ TEST_F(FtpRealServer, LocalFileThatRefusesTheBytesFailsTheTransfer) {
         Recorder r(c);
         aim(c, *server_, "song.mp3");
         logInAndSize(c, r);
-        const auto [rq, error] = run(c, r, &TFtpClient::Get);
-        EXPECT_EQ(rq, 10);
-        EXPECT_TRUE(error == 550 || error == 426) << error;
+        EXPECT_EQ(run(c, r, &TFtpClient::Get), std::make_pair(10, 550));
         EXPECT_TRUE(r.shown("! Error writing local file"));
+        EXPECT_EQ(c.LastReply(), "Unable to write local file song.mp3: File too large");
+        EXPECT_EQ(c.LocalError(), "File too large");
         EXPECT_GT(c.ByteCount(), 0);
     }
     ::setrlimit(RLIMIT_FSIZE, &before);
@@ -203,7 +203,7 @@ TEST_F(FtpRealServer, SymbolicLinkInPlaceOfTheLocalFileIsRefused) {
     aim(c, *server_, "small.mp3");
     logInAndSize(c, r);
     EXPECT_EQ(run(c, r, &TFtpClient::RestGet), std::make_pair(38, 550));
-    EXPECT_EQ(c.ErrorMessage(), "Unable to open local file small.mp3");
+    EXPECT_EQ(c.ErrorMessage(), "Unable to open local file small.mp3: not a regular file");
     EXPECT_FALSE(std::filesystem::exists(elsewhere.file("planted.mp3")));
     EXPECT_TRUE(std::filesystem::is_symlink(local_.file("small.mp3")));
 }
@@ -246,6 +246,22 @@ TEST_F(FtpRealServer, FailingRequestsCompleteWithTheReplyCode) {
     EXPECT_TRUE(c.Connected());
 }
 
+TEST_F(FtpRealServer, MissingFileInPassiveModeLeavesNoFileAndAPartialOneAsItWas) {
+    TFtpClient c;
+    Recorder r(c);
+    aim(c, *server_, "missing.mp3");
+    c.Passive = true;
+    EXPECT_EQ(run(c, r, &TFtpClient::Open), std::make_pair(1, 0));
+    EXPECT_EQ(run(c, r, &TFtpClient::User), std::make_pair(2, 0));
+    EXPECT_EQ(run(c, r, &TFtpClient::Pass), std::make_pair(3, 0));
+    EXPECT_EQ(run(c, r, &TFtpClient::RestGet), std::make_pair(38, 550));
+    EXPECT_FALSE(std::filesystem::exists(local_.file("missing.mp3")));
+    testsupport::writeFile(local_.file("missing.mp3"), "partial");
+    EXPECT_EQ(run(c, r, &TFtpClient::Get), std::make_pair(10, 550));
+    EXPECT_EQ(testsupport::readFile(local_.file("missing.mp3")), "partial");
+    EXPECT_TRUE(c.LocalError().empty());
+}
+
 TEST_F(FtpRealServer, RestRefusedEndsTheSequenceWithoutRetr) {
     TFtpClient c;
     Recorder r(c);
@@ -272,9 +288,9 @@ TEST_F(FtpRealServer, UnsafeLocalNamesAreRefusedAndNothingIsWritten) {
         c.LocalFileName = name;
         const std::size_t shownBefore = r.display.size();
         EXPECT_EQ(run(c, r, &TFtpClient::Get), std::make_pair(10, 550));
-        EXPECT_EQ(c.LastReply(), "Unable to open local file " + name);
+        EXPECT_EQ(c.LastReply(), "Unable to open local file " + name + ": not a plain file name");
         EXPECT_EQ(c.StatusCode(), 550);
-        EXPECT_EQ(c.ErrorMessage(), "Unable to open local file " + name);
+        EXPECT_EQ(c.ErrorMessage(), c.LastReply());
         for (std::size_t i = shownBefore; i < r.display.size(); ++i)
             EXPECT_NE(r.display[i], "> RETR small.mp3");
     }

@@ -122,8 +122,12 @@ Dialogue Dialogue::fromText(const std::string& text) {
             add(DialogueStep::Accept);
         } else if (word == "WAITCLOSE") {
             add(DialogueStep::WaitClose);
-        } else if (word == "DATACONNECT") {
-            add(DialogueStep::DataConnect);
+        } else if (takePrefix(word, "DATACONNECT", rest)) {
+            add(DialogueStep::DataConnect, rest);
+        } else if (word == "PASVLISTEN") {
+            add(DialogueStep::PasvListen);
+        } else if (word == "DATAACCEPT") {
+            add(DialogueStep::DataAccept);
         } else if (word == "DATACLOSE") {
             add(DialogueStep::DataClose);
         } else if (word == "DATAWAITCLOSE") {
@@ -146,6 +150,7 @@ Dialogue Dialogue::fromFile(const std::string& path) {
 
 DialogueServer::DialogueServer() : alive_(std::make_shared<bool>(true)) {
     QObject::connect(&server_, &QTcpServer::newConnection, [this] { onNewConnection(); });
+    QObject::connect(&pasv_, &QTcpServer::newConnection, [this] { onNewDataConnection(); });
 }
 
 DialogueServer::~DialogueServer() {
@@ -164,6 +169,7 @@ void DialogueServer::stop() {
         }
     }
     server_.close();
+    pasv_.close();
 }
 
 bool DialogueServer::start(const Dialogue& dialogue, const std::string& host, int port) {
@@ -208,6 +214,46 @@ void DialogueServer::onNewConnection() {
     QObject::connect(control_, &QTcpSocket::disconnected, [this] { onControlDisconnected(); });
     waiting_ = Wait::None;
     advance();
+}
+
+void DialogueServer::onNewDataConnection() {
+    // Taken only when a DATAACCEPT waits for it; it stays pending until then.
+    if (waiting_ != Wait::DataConnected || stopped_) return;
+    QTcpSocket* sock = pasv_.nextPendingConnection();
+    if (!sock) return;
+    adoptData(sock);
+    waiting_ = Wait::None;
+    advance();
+}
+
+// The data connection from now on (one at a time; an earlier one is dropped).
+void DialogueServer::adoptData(QTcpSocket* sock) {
+    if (data_) {
+        data_->disconnect();
+        data_->abort();
+        data_->deleteLater();
+    }
+    data_ = sock;
+    dataClientClosed_ = false;
+    dataShutPending_ = false;
+    QObject::connect(data_, &QTcpSocket::errorOccurred, [this](QAbstractSocket::SocketError e) {
+        if (waiting_ == Wait::DataConnected) {
+            error("data connection failed");
+            waiting_ = Wait::None;
+            advance();
+        } else if (e == QAbstractSocket::RemoteHostClosedError) {
+            dataClientClosed_ = true;
+        }
+    });
+    QObject::connect(data_, &QTcpSocket::readyRead, [this] { data_->readAll(); });
+    QObject::connect(data_, &QTcpSocket::bytesWritten, [this](qint64) { shutDataWhenFlushed(); });
+    QObject::connect(data_, &QTcpSocket::disconnected, [this] {
+        dataClientClosed_ = true;
+        if (waiting_ == Wait::DataClosed) {
+            waiting_ = Wait::None;
+            advance();
+        }
+    });
 }
 
 void DialogueServer::onControlReadyRead() {
@@ -292,9 +338,33 @@ void DialogueServer::advance() {
 
 bool DialogueServer::runStep(const DialogueStep& step) {
     switch (step.kind) {
-    case DialogueStep::Send:
-        controlOut_ += step.text;
+    case DialogueStep::Send: {
+        std::string text = step.text;
+        const int dport = pasv_.isListening() ? pasv_.serverPort() : 0;
+        for (const auto& [key, value] : {std::pair<std::string, int>{"{dataport}", dport},
+                                         {"{p1}", dport / 256},
+                                         {"{p2}", dport % 256},
+                                         {"{ctrlport}", port_}}) {
+            for (std::size_t at; (at = text.find(key)) != std::string::npos;)
+                text.replace(at, key.size(), std::to_string(value));
+        }
+        controlOut_ += text;
         return true;
+    }
+    case DialogueStep::PasvListen:
+        if (!pasv_.isListening() && !pasv_.listen(QHostAddress(QString::fromStdString(host_)), 0))
+            error("cannot listen for a passive data connection");
+        return true;
+    case DialogueStep::DataAccept:
+        flushControl();
+        if (!pasv_.isListening()) {
+            error("DATAACCEPT without PASVLISTEN");
+            return true;
+        }
+        waiting_ = Wait::DataConnected;
+        ++next_;
+        if (pasv_.hasPendingConnections()) onNewDataConnection();
+        return false;
     case DialogueStep::Split: {
         flushControl();
         waiting_ = Wait::Pause;
@@ -358,37 +428,16 @@ bool DialogueServer::runStep(const DialogueStep& step) {
             error("DATACONNECT without a PORT command");
             return true;
         }
-        if (data_) {
-            data_->disconnect();
-            data_->abort();
-            data_->deleteLater();
-        }
-        data_ = new QTcpSocket;
-        dataClientClosed_ = false;
-        dataShutPending_ = false;
+        adoptData(new QTcpSocket);
         QObject::connect(data_, &QTcpSocket::connected, [this] {
             if (waiting_ != Wait::DataConnected) return;
             waiting_ = Wait::None;
             advance();
         });
-        QObject::connect(data_, &QTcpSocket::errorOccurred, [this](QAbstractSocket::SocketError e) {
-            if (waiting_ == Wait::DataConnected) {
-                error("data connection failed");
-                waiting_ = Wait::None;
-                advance();
-            } else if (e == QAbstractSocket::RemoteHostClosedError) {
-                dataClientClosed_ = true;
-            }
-        });
-        QObject::connect(data_, &QTcpSocket::readyRead, [this] { data_->readAll(); });
-        QObject::connect(data_, &QTcpSocket::bytesWritten, [this](qint64) { shutDataWhenFlushed(); });
-        QObject::connect(data_, &QTcpSocket::disconnected, [this] {
-            dataClientClosed_ = true;
-            if (waiting_ == Wait::DataClosed) {
-                waiting_ = Wait::None;
-                advance();
-            }
-        });
+        // From the server's own address, as servers do (or the one given).
+        if (const std::string from = step.text.empty() ? host_ : step.text;
+            !data_->bind(QHostAddress(QString::fromStdString(from)), 0))
+            error("cannot bind the data connection to " + from);
         waiting_ = Wait::DataConnected;
         ++next_;
         data_->connectToHost(QHostAddress(QString::fromStdString(dataHost_)),

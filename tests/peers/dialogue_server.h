@@ -16,7 +16,13 @@
 //   CLOSE            close the control connection
 //   ACCEPT           wait for the client's next control connection
 //   WAITCLOSE        wait until the client closes the control connection
-//   DATACONNECT      connect to the address of the client's last PORT command
+//   DATACONNECT [a]  connect to the address of the client's last PORT command,
+//                    from the server's address (or from a, such as 127.0.0.2)
+//   PASVLISTEN       listen for a passive data connection on the server's
+//                    address and a free port; in later S:/R: text {dataport}
+//                    is that port, {p1},{p2} its two bytes, {ctrlport} the
+//                    control connection's own port
+//   DATAACCEPT       wait for the client's passive data connection
 //   DATA: text       send text (escapes as R:) on the data connection
 //   DATAFILL off n   send n bytes of the fill pattern starting at offset off
 //   DATACLOSE        send what is pending on the data connection, then close
@@ -48,6 +54,8 @@ struct DialogueStep {
         Accept,        // ACCEPT
         WaitClose,     // WAITCLOSE
         DataConnect,   // DATACONNECT
+        PasvListen,    // PASVLISTEN
+        DataAccept,    // DATAACCEPT
         DataSend,      // DATA: and DATAFILL
         DataClose,     // DATACLOSE
         DataWaitClose, // DATAWAITCLOSE
@@ -118,6 +126,8 @@ private:
     void flushControl();
     void shutDataWhenFlushed();
     void onNewConnection();
+    void onNewDataConnection();
+    void adoptData(QTcpSocket* sock);
     void onControlReadyRead();
     void onControlDisconnected();
     void takeLines();
@@ -128,6 +138,7 @@ private:
     std::string host_;
     int port_ = 0;
     QTcpServer server_;
+    QTcpServer pasv_; // passive data connections
     QTcpSocket* control_ = nullptr;
     QTcpSocket* data_ = nullptr;
     std::string controlOut_;

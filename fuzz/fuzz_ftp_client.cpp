@@ -1,0 +1,372 @@
+// The real TFtpClient against a loopback server that plays the fuzz input:
+// log-in, TYPE, then RestGet (or Get) into a scratch directory, in active or
+// passive mode. The client runs until its last request ends; past the end of
+// the script the server closes everything and the request must then end
+// within a bounded number of event-loop turns.
+//
+// Input: byte 0 flags (1 passive, 2 Get instead of RestGet, 4 no splice,
+// 8 a partial local file first, 16 MaxFileSize, 32 DisplayFlag), byte 1 a
+// size (local file n*7 bytes, MaxFileSize 1+n*37), then one step a line:
+//   S text   reply line (CR LF added)      R text  raw control bytes (\r \n)
+//   W        wait for the client's next command line
+//   E / Q    open a passive port and send the 229 / 227 reply naming it
+//   P        data connection: connect to the PORT address (active) or
+//            take the client's connection (passive); one per run
+//   D text   data bytes (\r \n)      F n  n bytes of a fill pattern
+//   C        close the data connection      X  close the control connection
+//   T n      n turns of the event loop
+// Checked: each request completes exactly once, with its own number; no name
+// but the local file's appears in the directory; a transfer that succeeds
+// leaves exactly the bytes sent (after the local part when REST was
+// honoured); one refused before any 125/150 reply and any data byte leaves
+// the local file as it was; no file grows past MaxFileSize.
+#include "loopback_peer.h"
+#include "net/ftpcli.h"
+#include "net/ftpreply.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr int WaitTurns = 20;     // for one awaited event of the script
+constexpr int ScriptTurns = 1500; // for the whole script
+constexpr int EndTurns = 20000;   // for the last request after the server closed
+constexpr std::int64_t MaxFill = 1 << 20;
+const char* const LocalName = "song.mp3";
+
+void check(bool ok, const char* what) {
+    if (ok) return;
+    std::fprintf(stderr, "property broken: %s\n", what);
+    std::abort();
+}
+
+// "\r" and "\n" in the text of R and D lines stand for CR and LF.
+std::string unescape(std::string_view t) {
+    std::string out;
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        if (t[i] == '\\' && i + 1 < t.size() && (t[i + 1] == 'r' || t[i + 1] == 'n')) {
+            out += t[++i] == 'r' ? '\r' : '\n';
+        } else {
+            out += t[i];
+        }
+    }
+    return out;
+}
+
+std::string fill(std::int64_t n) {
+    std::string s(static_cast<std::size_t>(n), '\0');
+    for (std::int64_t i = 0; i < n; ++i)
+        s[static_cast<std::size_t>(i)] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    return s;
+}
+
+struct Run {
+    net::TFtpClient c;
+    int listener = -1, control = -1, pasv = -1, data = -1;
+    int pasvPort = 0, activePort = 0;
+    bool dataUsed = false;
+    int dataCommands = 0;           // PORT, EPSV and PASV lines from the client
+    int dataCommandsAtConnect = 0;  // ... when the data connection was made
+    std::string fromClient;         // control bytes from the client
+    std::vector<std::string> lines; // ... cut into lines
+    std::size_t linesTaken = 0;
+    std::string controlSent, dataSent;
+    int turnsLeft = ScriptTurns;
+    bool useGet = false;
+
+    // Requests: the one under way, its number, and the completions seen.
+    int expected = -1;
+    int outstanding = 0;
+    int transferResult = -1;
+    int step = 0; // 0 Open, 1 User, 2 Pass, 3 TypeSet, 4 transfer, 5 done
+    std::int64_t firstProgress = -1;
+
+    ~Run() {
+        for (int* fd : {&listener, &control, &pasv, &data})
+            fuzzpeer::closeFd(*fd);
+    }
+
+    void turn() {
+        fuzzpeer::turn();
+        if (turnsLeft > 0) --turnsLeft;
+        poll();
+        drive();
+    }
+
+    void poll() {
+        if (control < 0) control = fuzzpeer::acceptOne(listener);
+        if (control < 0) return;
+        fuzzpeer::readAvailable(control, fromClient);
+        std::size_t nl;
+        while ((nl = fromClient.find("\r\n")) != std::string::npos) {
+            const std::string line = fromClient.substr(0, nl);
+            fromClient.erase(0, nl + 2);
+            lines.push_back(line);
+            for (const char* word : {"PORT", "EPSV", "PASV"})
+                if (line.rfind(word, 0) == 0) ++dataCommands;
+            unsigned h[4], p[2];
+            if (std::sscanf(line.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h[0], &h[1], &h[2], &h[3], &p[0],
+                            &p[1]) == 6)
+                activePort = static_cast<int>(p[0] * 256 + p[1]);
+        }
+    }
+
+    // Starts the next request of the download once the last one succeeded.
+    void drive() {
+        if (outstanding > 0 || step >= 5) return;
+        if (step > 0 && !c.Connected()) {
+            step = 5; // nothing more can be asked
+            return;
+        }
+        if (step == 2 && c.StatusCode() != 331) step = 3;
+        ++outstanding;
+        switch (step++) {
+        case 0:
+            expected = net::ftpOpenAsync;
+            c.Open();
+            break;
+        case 1:
+            expected = net::ftpUserAsync;
+            c.User();
+            break;
+        case 2:
+            expected = net::ftpPassAsync;
+            c.Pass();
+            break;
+        case 3:
+            expected = net::ftpTypeSetAsync;
+            c.TypeSet();
+            break;
+        default:
+            expected = useGet ? net::ftpGetAsync : net::ftpRestGetAsync;
+            if (useGet)
+                c.Get();
+            else
+                c.RestGet();
+            break;
+        }
+    }
+
+    void done(net::TFtpRequest rq, std::uint16_t error) {
+        check(outstanding == 1, "one completion per request");
+        check(static_cast<int>(rq) == expected, "the completion names its request");
+        --outstanding;
+        if (step == 5 || expected == net::ftpGetAsync || expected == net::ftpRestGetAsync) {
+            transferResult = error;
+            step = 5;
+        } else if (error != 0) {
+            step = 5;
+        }
+    }
+
+    void sendControl(std::string_view text) {
+        waitFor([&] { return control >= 0; });
+        if (control < 0) return;
+        controlSent.append(text.substr(0, fuzzpeer::sendAll(control, text, WaitTurns)));
+    }
+
+    template <class F> void waitFor(F&& cond) {
+        for (int t = 0; t < WaitTurns && turnsLeft > 0 && !cond(); ++t)
+            turn();
+    }
+
+    void openPassive(bool epsv) {
+        if (pasv < 0) pasv = fuzzpeer::listenLoopback(pasvPort);
+        const std::string reply =
+            epsv ? "229 Entering Extended Passive Mode (|||" + std::to_string(pasvPort) + "|)\r\n"
+                 : "227 Entering Passive Mode (127,0,0,1," + std::to_string(pasvPort / 256) + "," +
+                       std::to_string(pasvPort % 256) + ")\r\n";
+        sendControl(reply);
+    }
+
+    void dataConnect() {
+        if (dataUsed) return;
+        dataCommandsAtConnect = dataCommands;
+        if (c.Passive) {
+            waitFor([&] { return (data = fuzzpeer::acceptOne(pasv)) >= 0; });
+        } else {
+            waitFor([&] { return activePort > 0; });
+            if (activePort > 0) data = fuzzpeer::connectLoopback(activePort);
+        }
+        dataUsed = data >= 0;
+    }
+
+    void sendData(std::string_view bytes) {
+        if (data < 0) return;
+        dataSent.append(bytes.substr(0, fuzzpeer::sendAll(data, bytes, WaitTurns)));
+    }
+
+    void play(std::string_view script) {
+        std::size_t pos = 0;
+        while (pos < script.size() && turnsLeft > 0) {
+            std::size_t end = script.find('\n', pos);
+            if (end == std::string_view::npos) end = script.size();
+            const std::string_view line = script.substr(pos, end - pos);
+            pos = end + 1;
+            if (line.empty()) continue;
+            const std::string_view arg = line.substr(line.size() > 1 && line[1] == ' ' ? 2 : 1);
+            switch (line[0]) {
+            case 'S':
+                sendControl(std::string(arg) + "\r\n");
+                break;
+            case 'R':
+                sendControl(unescape(arg));
+                break;
+            case 'W': {
+                waitFor([&] { return lines.size() > linesTaken; });
+                if (lines.size() > linesTaken) ++linesTaken;
+                break;
+            }
+            case 'E':
+            case 'Q':
+                openPassive(line[0] == 'E');
+                break;
+            case 'P':
+                dataConnect();
+                break;
+            case 'D':
+                sendData(unescape(arg));
+                break;
+            case 'F':
+                sendData(fill(std::min<std::int64_t>(
+                    std::strtoll(std::string(arg).c_str(), nullptr, 10) & 0xFFFFF, MaxFill)));
+                break;
+            case 'C':
+                if (data >= 0) ::shutdown(data, SHUT_WR);
+                turn();
+                break;
+            case 'X':
+                fuzzpeer::closeFd(control);
+                fuzzpeer::closeFd(listener); // no second connection
+                turn();
+                break;
+            case 'T': {
+                const long n = std::strtol(std::string(arg).c_str(), nullptr, 10);
+                for (long t = 0; t < std::min(std::max(n, 1L), 100L) && turnsLeft > 0; ++t)
+                    turn();
+                break;
+            }
+            default:
+                break;
+            }
+        }
+    }
+
+    // A 125 or 150 line went to the client: it may have taken the transfer
+    // as accepted.
+    bool acceptanceSent() const {
+        std::size_t pos = 0;
+        while (pos <= controlSent.size()) {
+            std::size_t end = controlSent.find("\r\n", pos);
+            if (end == std::string::npos) end = controlSent.size();
+            const int code = net::ftp::ReplyCode(std::string_view(controlSent).substr(pos, end - pos));
+            if (code == 125 || code == 150) return true;
+            pos = end + 2;
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    fuzzpeer::initApp(argc, argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+    if (size < 2) return 0;
+    const std::uint8_t flags = bytes[0], n = bytes[1];
+    const std::string_view script(reinterpret_cast<const char*>(bytes) + 2, size - 2);
+
+    fuzzpeer::ScratchDir dir;
+    const std::string local = (flags & 8) ? "abc" + fill(n * 7) : std::string();
+    if (flags & 8) check(fuzzpeer::writeFile(LocalName, local), "local file written");
+    net::setSpliceReceive(!(flags & 4));
+    {
+        Run r;
+        r.useGet = flags & 2;
+        int port = 0;
+        r.listener = fuzzpeer::listenLoopback(port);
+        net::TFtpClient& c = r.c;
+        c.HostName = "127.0.0.1";
+        c.Port = std::to_string(port);
+        c.UserName = "anonymous";
+        c.PassWord = "fuzz@";
+        c.HostFileName = c.LocalFileName = LocalName;
+        c.Passive = flags & 1;
+        c.DisplayFlag = flags & 32;
+        c.Timeout = 0;
+        if (flags & 16) c.MaxFileSize = 1 + n * 37;
+        c.OnRequestDone.connect(
+            [&r](net::TFtpClient&, net::TFtpRequest rq, std::uint16_t e) { r.done(rq, e); });
+        c.OnProgress.connect([&r](net::TFtpClient&, std::int64_t count, bool&) {
+            if (r.firstProgress < 0) r.firstProgress = count;
+        });
+
+        if (std::getenv("FUZZ_VERBOSE"))
+            c.OnDisplay.connect(
+                [](net::TFtpClient&, std::string& m) { std::fprintf(stderr, "    %s\n", m.c_str()); });
+        r.drive();
+        r.play(script);
+        // The server goes away; the request under way must end.
+        if (r.data >= 0) ::shutdown(r.data, SHUT_WR);
+        fuzzpeer::closeFd(r.control);
+        fuzzpeer::closeFd(r.listener);
+        fuzzpeer::closeFd(r.pasv);
+        for (int t = 0; t < EndTurns && (r.outstanding > 0 || r.step < 5); ++t) {
+            r.turn();
+            if (t == 20) fuzzpeer::closeFd(r.data);
+        }
+        check(r.outstanding == 0, "the request ends once the server closed");
+        for (int t = 0; t < 5; ++t)
+            r.turn(); // a second completion would show here
+
+        if (std::getenv("FUZZ_VERBOSE")) {
+            std::fprintf(stderr,
+                         "steps %d, transfer %d, passive %d, data sent %zu, overran %d, last reply: %s\n",
+                         r.step, r.transferResult, c.Passive ? 1 : 0, r.dataSent.size(), c.Overran() ? 1 : 0,
+                         c.LastReply().c_str());
+            for (const std::string& l : r.lines)
+                std::fprintf(stderr, "  > %s\n", l.c_str());
+        }
+        // Only the local file, nowhere else.
+        for (const std::string& name : dir.names())
+            check(name == LocalName, "nothing but the local file is written");
+        std::string now;
+        const bool exists = fuzzpeer::readFile(LocalName, now);
+        if (c.MaxFileSize > 0)
+            check(static_cast<std::int64_t>(now.size()) <=
+                      std::max<std::int64_t>(c.MaxFileSize, local.size()),
+                  "no file past MaxFileSize");
+        for (const std::string& line : r.lines)
+            if (line.rfind("REST ", 0) == 0)
+                check(line == "REST " + std::to_string(local.size()), "REST names the local size");
+        if (r.transferResult == 0) {
+            check(exists, "a finished transfer leaves its file");
+            const bool resumed =
+                r.firstProgress > 0 || (r.firstProgress < 0 && now == local && !local.empty());
+            if (resumed)
+                check(r.firstProgress < 0 || r.firstProgress == static_cast<std::int64_t>(local.size()),
+                      "resumed at the local size");
+            // (Unless the client asked for another data connection after
+            // the one the server sent on: then the bytes went elsewhere.)
+            if (!r.dataUsed || r.dataCommands == r.dataCommandsAtConnect)
+                check(now == (resumed ? local : std::string()) + r.dataSent,
+                      "a finished file is what the server sent");
+            check(!c.Overran(), "an overrun never succeeds");
+        } else if (r.transferResult > 0) {
+            if (!r.acceptanceSent() && r.dataSent.empty()) {
+                check(exists == ((flags & 8) != 0) && (!exists || now == local),
+                      "a refused transfer leaves the file as it was");
+            }
+            if (c.Overran()) check(r.transferResult == 426, "an overrun fails with 426");
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,171 @@
+#pragma once
+// Pieces the client harnesses share: loopback sockets for the server side
+// (plain non-blocking POSIX sockets, served between turns of the event loop
+// the client runs on), and a scratch directory the client writes into.
+
+#include "platform/eventloop.h"
+
+#include <QCoreApplication>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <string>
+#include <string_view>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fuzzpeer {
+
+// One turn of the client's event loop: what is ready runs, then a pause of
+// a tenth of a millisecond for the kernel to pass bytes along.
+inline void turn() {
+    platform::processEvents();
+    ::usleep(100);
+}
+
+inline void closeFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+// A listening socket on 127.0.0.1 and a free port (answered in port).
+inline int listenLoopback(int& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) std::abort();
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(fd, 8) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        std::abort();
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+// The next pending connection, or -1.
+inline int acceptOne(int listener) {
+    if (listener < 0) return -1;
+    return ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+}
+
+// A connection to 127.0.0.1:port under way (non-blocking), or -1.
+inline int connectLoopback(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) std::abort();
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Sends all of text, turning the event loop while the socket is full (the
+// client reads meanwhile); answers how many bytes went out before the peer
+// went away or the bound was reached.
+inline std::size_t sendAll(int fd, std::string_view text, int maxTurns = 200) {
+    std::size_t sent = 0;
+    for (int t = 0; sent < text.size() && t < maxTurns;) {
+        const ssize_t w = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+        if (w > 0) {
+            sent += static_cast<std::size_t>(w);
+        } else if (w < 0 && (errno == EAGAIN || errno == EINTR || errno == ENOTCONN)) {
+            turn();
+            ++t;
+        } else {
+            break;
+        }
+    }
+    return sent;
+}
+
+// Appends what fd holds now to out; false once the peer has closed.
+inline bool readAvailable(int fd, std::string& out) {
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n > 0) {
+            out.append(buf, static_cast<std::size_t>(n));
+            continue;
+        }
+        return n < 0 && (errno == EAGAIN || errno == EINTR);
+    }
+}
+
+// A fresh directory under $TMPDIR made the current one for the life of the
+// object; its names are listed on demand and it is emptied and removed at
+// the end (files only: the client makes no directories).
+class ScratchDir {
+public:
+    ScratchDir() {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/fuzzdir.XXXXXX";
+        std::vector<char> buf(templ.begin(), templ.end());
+        buf.push_back('\0');
+        if (!::mkdtemp(buf.data())) std::abort();
+        path_ = buf.data();
+        char cwd[4096];
+        if (!::getcwd(cwd, sizeof cwd) || ::chdir(path_.c_str()) != 0) std::abort();
+        old_ = cwd;
+    }
+    ~ScratchDir() {
+        for (const std::string& n : names())
+            ::unlink((path_ + "/" + n).c_str());
+        if (::chdir(old_.c_str()) != 0) std::abort();
+        ::rmdir(path_.c_str());
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        if (DIR* d = ::opendir(path_.c_str())) {
+            while (const dirent* e = ::readdir(d)) {
+                const std::string n = e->d_name;
+                if (n != "." && n != "..") out.push_back(n);
+            }
+            ::closedir(d);
+        }
+        return out;
+    }
+
+private:
+    std::string path_, old_;
+};
+
+// The whole content of a file, or false when there is none.
+inline bool readFile(const std::string& name, std::string& out) {
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    out.clear();
+    char buf[8192];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0)
+        out.append(buf, static_cast<std::size_t>(n));
+    ::close(fd);
+    return true;
+}
+
+inline bool writeFile(const std::string& name, std::string_view text) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    return ok;
+}
+
+// The harnesses need an application object for the event loop.
+inline void initApp(int* argc, char*** argv) {
+    static QCoreApplication app(*argc, *argv);
+}
+
+} // namespace fuzzpeer

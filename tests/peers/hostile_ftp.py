@@ -1,0 +1,168 @@
+#!/usr/bin/python3
+"""An FTP server that misbehaves in one chosen way, for the download road's
+tests. It binds port 0 on a loopback address and prints "PORT <n>" on its
+standard output. Every path ending in ".mp3" is a file of --size bytes of the
+tests' fill pattern (byte i is (i * 7 + i // 251) & 0xFF).
+
+Modes:
+  normal       a correct server (REST honoured, active and passive mode)
+  rest-ignored REST answered 350, then the file sent from its first byte
+  oversize     100 bytes more than SIZE announced
+  undersize    SIZE announces 40 bytes more than the file has
+  tail-pause   all but the last 40 bytes, a pause of --pause seconds, the rest
+  dribble      10 bytes on each data connection, which is then held open
+  size-close   the control connection closed on SIZE
+  pasv-self    PORT and EPRT refused; PASV and EPSV point at the control port
+  pass-530     every PASS refused with 530
+  retr-550     every RETR refused with "550 No such file", holding a terminal escape
+  port-perm    PORT and EPRT answered "550 Permission denied." (passive works)
+"""
+
+import argparse
+import socket
+import sys
+import threading
+import time
+
+
+def fill(offset, count):
+    return bytes(((i * 7 + i // 251) & 0xFF) for i in range(offset, offset + count))
+
+
+class Session(threading.Thread):
+    def __init__(self, conn, args, host):
+        super().__init__(daemon=True)
+        self.c = conn
+        self.args = args
+        self.host = host
+        self.rest = 0
+        self.port_addr = None
+        self.pasv = None
+        self.f = conn.makefile("rb")
+
+    def send(self, line):
+        self.c.sendall((line + "\r\n").encode())
+
+    def data_socket(self):
+        if self.pasv is not None:
+            self.pasv.settimeout(10)
+            d, _ = self.pasv.accept()
+            self.pasv.close()
+            self.pasv = None
+            return d
+        if self.port_addr is not None:
+            return socket.create_connection(self.port_addr, timeout=10)
+        return None
+
+    def retr(self):
+        mode, size = self.args.mode, self.args.size
+        if mode == "retr-550":
+            self.send("550 No such file\x1b]0;owned\x07 or directory.")  # a title escape
+            return
+        start = 0 if mode == "rest-ignored" else self.rest
+        self.rest = 0
+        self.send("150 Opening BINARY mode data connection")
+        d = self.data_socket()
+        if d is None:
+            self.send("425 Use PORT or PASV first")
+            return
+        try:
+            if mode == "dribble":
+                d.sendall(fill(start, min(10, max(0, size - start))))
+                d.settimeout(None)
+                d.recv(1)  # held until the client closes it
+                return
+            end = size + 100 if mode == "oversize" else size
+            if mode == "tail-pause" and end - start > 40:
+                d.sendall(fill(start, end - start - 40))
+                time.sleep(self.args.pause)
+                d.sendall(fill(end - 40, 40))
+            else:
+                d.sendall(fill(start, max(0, end - start)))
+        except OSError:
+            pass
+        finally:
+            d.close()
+        self.send("226 Transfer complete")
+
+    def run(self):
+        a = self.args
+        try:
+            self.send("220 Hostile server ready")
+            for raw in self.f:
+                line = raw.decode("latin-1").rstrip("\r\n")
+                word, _, arg = line.partition(" ")
+                word = word.upper()
+                if word == "USER":
+                    self.send("331 Password please")
+                elif word == "PASS":
+                    self.send("530 Login incorrect." if a.mode == "pass-530" else "230 Logged in")
+                elif word == "SIZE":
+                    if a.mode == "size-close":
+                        return
+                    self.send("213 %d" % (a.size + 40 if a.mode == "undersize" else a.size))
+                elif word == "TYPE":
+                    self.send("200 Type set")
+                elif word in ("PORT", "EPRT"):
+                    if a.mode == "pasv-self":
+                        self.send("500 PORT not allowed")
+                    elif a.mode == "port-perm":
+                        self.send("550 Permission denied.")
+                    elif word == "PORT":
+                        p = [int(x) for x in arg.split(",")]
+                        self.port_addr = ("%d.%d.%d.%d" % tuple(p[:4]), p[4] * 256 + p[5])
+                        self.send("200 PORT command successful")
+                    else:
+                        parts = arg.split(arg[0])
+                        self.port_addr = (parts[2], int(parts[3]))
+                        self.send("200 EPRT command successful")
+                elif word in ("PASV", "EPSV"):
+                    if a.mode == "pasv-self":
+                        port = self.c.getsockname()[1]
+                    else:
+                        self.pasv = socket.socket()
+                        self.pasv.bind((self.host, 0))
+                        self.pasv.listen(1)
+                        port = self.pasv.getsockname()[1]
+                    if word == "PASV":
+                        h = self.host.replace(".", ",")
+                        self.send("227 Entering Passive Mode (%s,%d,%d)" % (h, port // 256, port % 256))
+                    else:
+                        self.send("229 Entering Extended Passive Mode (|||%d|)" % port)
+                elif word == "REST":
+                    self.rest = int(arg or "0")
+                    self.send("350 Restarting at %d" % self.rest)
+                elif word == "RETR":
+                    self.retr()
+                elif word == "QUIT":
+                    self.send("221 Bye")
+                    return
+                else:
+                    self.send("502 Not implemented")
+        except OSError:
+            pass
+        finally:
+            self.c.close()
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--host", default="127.0.0.1")
+    ap.add_argument("--mode", default="normal")
+    ap.add_argument("--size", type=int, default=3000)
+    ap.add_argument("--pause", type=float, default=8.0)
+    args = ap.parse_args()
+    if not args.host.startswith("127."):
+        sys.exit("hostile_ftp.py serves loopback addresses only")
+    srv = socket.socket()
+    srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    srv.bind((args.host, 0))
+    srv.listen(16)
+    print("PORT %d" % srv.getsockname()[1], flush=True)
+    while True:
+        conn, _ = srv.accept()
+        Session(conn, args, args.host).start()
+
+
+if __name__ == "__main__":
+    main()
