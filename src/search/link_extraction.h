@@ -17,8 +17,13 @@
 // yields the same links however it was cut. A candidate longer than
 // MaxLinkLength yields no link, but its closing mark still closes it, so the
 // quotes after it pair up as they would otherwise.
+//
+// Where candidates end is found by the vector kernels of link_scan.h; this
+// file holds the rules for what a candidate yields, and the plain scan of the
+// last characters of a block.
 
 #include "platform/signal.h"
+#include "search/link_scan.h" // ScanKernel: which instructions find the candidates
 
 #include <cstddef>
 #include <cstdint>
@@ -43,14 +48,6 @@ struct ScanState {
 // are not hexadecimal digits count 0; a "%" at the very end gives code 0); a
 // "%" produced this way is decoded again.
 std::string percentDecode(std::string_view link);
-
-// The instructions the scanner uses to find quotes and marks: chosen at start
-// for the machine (AVX2 where present, else SSE2 on x86-64, else plain code);
-// every kernel finds the same links. setScanKernel answers false (and changes
-// nothing) when the machine lacks the kernel.
-enum class ScanKernel { Plain, Sse2, Avx2 };
-ScanKernel scanKernel();
-bool setScanKernel(ScanKernel kernel);
 
 class LinkExtractor {
 public:
@@ -84,7 +81,6 @@ public:
     std::uint64_t lc() const { return lc_; }
 
 private:
-    friend struct ChunkScanner;
     enum class Scan { Done, Stopped };
     Scan scan(const char* data, std::size_t len, bool final, ScanState& st, std::size_t& consumed);
     bool stopsAtClose() const;

@@ -50,7 +50,7 @@ private:
         std::string key; // empty: the slot is unused (an empty URL is never cached)
         tlinfo rec;
     };
-    std::array<std::array<Slot, SlotsPerLength>, MaxCachedLength - MinCachedLength + 1> cache_{};
+    std::array<std::array<Slot, SlotsPerLength>, MaxCachedLength - MinCachedLength + 1> cache_;
 };
 
 // The file-name comparison: it answers false for every pair, so no two names

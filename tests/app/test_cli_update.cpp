@@ -29,7 +29,8 @@ TEST(CliUpdate, AppliesTheReplyToTheSavedListAndExitsByOutcome) {
     EXPECT_EQ(platform::TIniFile(cfg.file("wavbin")).ReadString("items", "updateIP_Caption", ""),
               "update.wavetrap.invalid");
 
-    r = runCli({"update", "--from", "127.0.0.1:" + std::to_string(testpeers::freePort())}, cfg.path());
+    const testpeers::ClosedPort closed;
+    r = runCli({"update", "--from", "127.0.0.1:" + std::to_string(closed.port())}, cfg.path());
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("Connection refused"), std::string::npos) << r.err;
 

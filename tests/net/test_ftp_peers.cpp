@@ -4,25 +4,53 @@
 #include "peers/process.h"
 #include "support/tempdir.h"
 
+#include <QHostAddress>
+#include <QTcpServer>
+
 #include <gtest/gtest.h>
 
 using namespace testpeers;
 
-TEST(TestProcess, FreePortIsBindableOnAnyLoopbackAddress) {
+TEST(TestProcess, ClosedPortRefusesAndNoServerCanTakeIt) {
     for (const char* host : {"127.0.0.1", "127.0.0.7"}) {
-        const int port = freePort(host);
-        ASSERT_GT(port, 0) << host;
-        EXPECT_FALSE(portAccepts(host, port)) << host;
+        const ClosedPort closed(host);
+        ASSERT_GT(closed.port(), 0) << host;
+        EXPECT_FALSE(portAccepts(host, closed.port())) << host;
+        QTcpServer other; // binds with SO_REUSEADDR, as the servers do
+        EXPECT_FALSE(other.listen(QHostAddress(host), static_cast<quint16>(closed.port()))) << host;
     }
 }
 
 TEST(TestProcess, ChildThatNeverListensEndsTheWaitWhenItExits) {
     ChildProcess child;
     ASSERT_TRUE(child.start("/bin/sh", {"-c", "echo gone; exit 3"}));
-    EXPECT_FALSE(child.waitForPort("127.0.0.1", freePort(), 10000));
+    EXPECT_EQ(child.waitForReportedPort(10000), 0);
     EXPECT_FALSE(child.running());
     EXPECT_EQ(child.exitCode(), 3);
     EXPECT_EQ(child.output(), "gone\n");
+    ASSERT_TRUE(child.start("/bin/sh", {"-c", "exit 4"}));
+    EXPECT_EQ(child.waitForListener("127.0.0.1", 0, 10000), 0);
+    EXPECT_EQ(child.exitCode(), 4);
+}
+
+TEST(TestProcess, TheListenerFoundIsTheChildsOwn) {
+    // Someone else listens on the loopback address; the child listens on
+    // another port after a moment. Only the child's own socket counts.
+    QTcpServer stranger;
+    ASSERT_TRUE(stranger.listen(QHostAddress("127.0.0.1"), 0));
+    ChildProcess child;
+    ASSERT_TRUE(
+        child.start("/usr/bin/python3", {"-c", "import socket,time\n"
+                                               "time.sleep(0.2)\n"
+                                               "s=socket.socket(); s.bind(('127.0.0.1',0)); s.listen()\n"
+                                               "print('port', s.getsockname()[1], flush=True)\n"
+                                               "time.sleep(60)\n"}));
+    const int port = child.waitForListener("127.0.0.1");
+    ASSERT_GT(port, 0) << child.output();
+    EXPECT_NE(port, stranger.serverPort());
+    EXPECT_EQ(child.waitForReportedPort(), port);
+    EXPECT_EQ(listeningPort(child.pid(), "127.0.0.1", stranger.serverPort()), 0);
+    EXPECT_EQ(listeningPort(child.pid(), "127.0.0.2"), 0);
 }
 
 TEST(TestProcess, KillAndTerminateReapTheChild) {

@@ -424,7 +424,8 @@ TEST(FtpConnectFailures, RefusedPortAndUnknownHost) {
         int error;
         std::string lastReply;
     };
-    const int closedPort = testpeers::freePort("127.0.0.1");
+    const testpeers::ClosedPort closed;
+    const int closedPort = closed.port();
     const Row rows[] = {
         {"127.0.0.1", closedPort, 10061, "500 Connection refused (Winsock error #10061)"},
         {"nosuchhost.invalid", 21, 11001, ""},

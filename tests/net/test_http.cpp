@@ -461,7 +461,8 @@ TEST_F(Http, LookupAndConnectFailures) {
         THttpCli c;
         HttpRecorder r;
         r.attach(c);
-        c.URL = "http://127.0.0.1:" + std::to_string(testpeers::freePort()) + "/";
+        const testpeers::ClosedPort closed;
+        c.URL = "http://127.0.0.1:" + std::to_string(closed.port()) + "/";
         c.StartGet();
         ASSERT_TRUE(r.wait());
         platform::runUntil([] { return false; }, 30);

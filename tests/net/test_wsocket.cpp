@@ -150,7 +150,8 @@ TEST(WSocket, ConnectExchangeAndPeerCloseInOrder) {
 }
 
 TEST(WSocket, RefusedPortReports10061ThenCloses) {
-    const int port = testpeers::freePort();
+    const testpeers::ClosedPort closed;
+    const int port = closed.port();
     ASSERT_GT(port, 0);
     TWSocket s;
     Recorder r;

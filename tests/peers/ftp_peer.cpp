@@ -15,8 +15,6 @@ std::string FtpPeer::scriptPath() {
 
 bool FtpPeer::start(const FtpPeerOptions& options) {
     options_ = options;
-    if (options_.port == 0) options_.port = freePort(options_.host);
-    if (options_.port == 0) return false;
     return restart();
 }
 
@@ -38,7 +36,11 @@ bool FtpPeer::restart() {
     if (options_.rateLimit > 0) args.insert(args.end(), {"--rate", std::to_string(options_.rateLimit)});
     // Debian's Python: its modules import only under /usr/bin/python3.
     if (!proc_.start("/usr/bin/python3", args)) return false;
-    return proc_.waitForPort(options_.host, options_.port, 15000);
+    // Port 0 the first time: the server binds a free one and says which.
+    const int port = proc_.waitForReportedPort();
+    if (port == 0 || (options_.port != 0 && port != options_.port)) return false;
+    options_.port = port;
+    return true;
 }
 
 bool VsftpdPeer::available() {
@@ -47,21 +49,23 @@ bool VsftpdPeer::available() {
 
 bool VsftpdPeer::start(const std::string& root, bool allowPort, const std::string& host) {
     host_ = host;
-    port_ = freePort(host);
-    if (port_ == 0) return false;
+    port_ = 0;
     const passwd* pw = ::getpwuid(::getuid());
-    const std::string conf =
-        "listen=YES\nlisten_ipv6=NO\nlisten_address=" + host + "\nlisten_port=" + std::to_string(port_) +
-        "\nbackground=NO\nrun_as_launching_user=YES\n"
-        "anonymous_enable=YES\nno_anon_password=YES\nanon_root=" +
-        root + "\nlocal_enable=NO\nwrite_enable=NO\nport_enable=" + (allowPort ? "YES" : "NO") +
-        "\npasv_enable=YES\npasv_address=" + host +
-        "\nseccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\nxferlog_enable=NO\n"
-        "ftp_username=" +
-        (pw ? pw->pw_name : "ftp") + "\n";
+    const std::string conf = "listen=YES\nlisten_ipv6=NO\nlisten_address=" + host +
+                             "\nlisten_port=0"
+                             "\nbackground=NO\nrun_as_launching_user=YES\n"
+                             "anonymous_enable=YES\nno_anon_password=YES\nanon_root=" +
+                             root +
+                             "\nlocal_enable=NO\nwrite_enable=NO\nport_enable=" + (allowPort ? "YES" : "NO") +
+                             "\npasv_enable=YES\npasv_address=" + host +
+                             "\nseccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\nxferlog_enable=NO\n"
+                             "ftp_username=" +
+                             (pw ? pw->pw_name : "ftp") + "\n";
     testsupport::writeFile(dir_.file("vsftpd.conf"), conf);
     if (!proc_.start("/usr/sbin/vsftpd", {dir_.file("vsftpd.conf")})) return false;
-    return proc_.waitForPort(host_, port_, 10000);
+    // It binds a free port of its own choosing; the one its listening socket got.
+    port_ = proc_.waitForListener(host_);
+    return port_ != 0;
 }
 
 } // namespace testpeers

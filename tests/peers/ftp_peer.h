@@ -1,6 +1,6 @@
 #pragma once
 // A real FTP server for the tests: Debian's pyftpdlib (run with
-// /usr/bin/python3) on a loopback address and a free port, serving a
+// /usr/bin/python3) on a loopback address and a port it binds itself, serving a
 // directory read-only to anonymous and read-write to one user with a password.
 
 #include "peers/process.h"
@@ -13,7 +13,7 @@ namespace testpeers {
 
 struct FtpPeerOptions {
     std::string host = "127.0.0.1"; // a loopback address 127.0.0.N
-    int port = 0;                   // 0: pick a free one
+    int port = 0;                   // 0: the server binds a free one
     std::string root;               // the directory served (must exist)
     std::string user = "wavetrap";  // the one user besides anonymous
     std::string password = "secret";
@@ -56,7 +56,8 @@ private:
     ChildProcess proc_;
 };
 
-// Debian's vsftpd on a loopback address and a free port, anonymous only,
+// Debian's vsftpd on a loopback address and a port it binds itself (found
+// through its listening socket), anonymous only,
 // read-only, with a configuration file of its own; PORT refused
 // (port_enable=NO) unless allowPort: a server that wants passive mode.
 class VsftpdPeer {

@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""FTP server for the tests: pyftpdlib on one loopback address and port,
+"""FTP server for the tests: pyftpdlib on one loopback address and port
+(--port 0: a free one; the line "port N" on standard output says which),
 serving one directory read-only to anonymous and read-write to one user
 with a password.
 
@@ -85,6 +86,8 @@ def main():
 
     server = FTPServer((args.host, args.port), Handler)
     server.max_cons = 64
+    # The port bound (a free one for --port 0), for the test that started us.
+    print("port %d" % server.socket.getsockname()[1], flush=True)
     server.serve_forever(handle_exit=True)
 
 

@@ -2,6 +2,9 @@
 
 #include "platform/eventloop.h"
 
+#include <QHostAddress>
+#include <QTcpServer>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -89,15 +92,14 @@ std::string jsonLatin1(const std::string& bytes) {
 
 bool HttpPeer::start(const std::string& host, int port) {
     host_ = host;
-    port_ = port ? port : freePort(host);
-    if (port_ <= 0) return false;
     writeRoutes();
     testsupport::writeFile(dir_.file("requests.log"), "");
     const std::string script = std::string(WAVETRAP_TEST_SOURCE_DIR) + "/peers/http_server.py";
-    if (!proc_.start(Python, {script, host_, std::to_string(port_), dir_.file("routes.json"),
+    if (!proc_.start(Python, {script, host_, std::to_string(port), dir_.file("routes.json"),
                               dir_.file("requests.log")}))
         return false;
-    return proc_.waitForPort(host_, port_, 10000);
+    port_ = proc_.waitForReportedPort();
+    return port_ != 0 && (port == 0 || port_ == port);
 }
 
 void HttpPeer::setRoute(const std::string& path, const std::string& json) {
@@ -208,12 +210,11 @@ bool HttpPeer::waitForRequests(std::size_t n, int maxMs) const {
 
 bool HttpFileServer::start(const std::string& directory, const std::string& host, int port) {
     host_ = host;
-    port_ = port ? port : freePort(host);
-    if (port_ <= 0) return false;
     if (!proc_.start(Python,
-                     {"-m", "http.server", "--bind", host_, "--directory", directory, std::to_string(port_)}))
+                     {"-m", "http.server", "--bind", host_, "--directory", directory, std::to_string(port)}))
         return false;
-    return proc_.waitForPort(host_, port_, 10000);
+    port_ = proc_.waitForListener(host_, port);
+    return port_ != 0;
 }
 
 // --- ChunkedHttpServer ------------------------------------------------------------
@@ -232,16 +233,36 @@ bool ChunkedHttpServer::start(const std::string& directory, std::size_t chunk, c
 
 // --- TinyProxy -------------------------------------------------------------------
 
+namespace {
+
+// A port nobody was listening on a moment ago. Only a candidate: another
+// process may bind it before the server does.
+int candidatePort(const std::string& host) {
+    QTcpServer server;
+    if (!server.listen(QHostAddress(QString::fromStdString(host)), 0)) return 0;
+    return server.serverPort();
+}
+
+} // namespace
+
 bool TinyProxy::start(const std::string& host, int port) {
     host_ = host;
-    port_ = port ? port : freePort(host);
-    if (port_ <= 0) return false;
-    const std::string conf = "Port " + std::to_string(port_) + "\nListen " + host_ +
-                             "\nTimeout 60\nAllow 127.0.0.1\nMaxClients 64\nLogLevel Info\nLogFile \"" +
-                             dir_.file("tinyproxy.log") + "\"\n";
-    testsupport::writeFile(dir_.file("tinyproxy.conf"), conf);
-    if (!proc_.start("tinyproxy", {"-d", "-c", dir_.file("tinyproxy.conf")})) return false;
-    return proc_.waitForPort(host_, port_, 10000);
+    // tinyproxy takes no port 0. It exits when its port is taken, and a
+    // server counts as started only once tinyproxy itself owns the listening
+    // socket, so a port taken in between costs one more try with another.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        port_ = port ? port : candidatePort(host);
+        if (port_ <= 0) return false;
+        const std::string conf = "Port " + std::to_string(port_) + "\nListen " + host_ +
+                                 "\nTimeout 60\nAllow 127.0.0.1\nMaxClients 64\nLogLevel Info\nLogFile \"" +
+                                 dir_.file("tinyproxy.log") + "\"\n";
+        testsupport::writeFile(dir_.file("tinyproxy.conf"), conf);
+        if (!proc_.start("tinyproxy", {"-d", "-c", dir_.file("tinyproxy.conf")})) return false;
+        if (proc_.waitForListener(host_, port_) != 0) return true;
+        proc_.kill();
+        if (port) return false;
+    }
+    return false;
 }
 
 std::string TinyProxy::log() const {

@@ -1,6 +1,6 @@
 #pragma once
 // HTTP peers for the tests, each a child process on a loopback address and a
-// free port:
+// port it binds itself (port 0: a free one):
 //  - HttpPeer: a scripted HTTP server (tests/peers/http_server.py) that
 //    serves given paths with given bodies (optionally split into given write
 //    sizes), relocations, exact raw replies, a path that never answers, 404
@@ -30,7 +30,7 @@ public:
     HttpPeer(const HttpPeer&) = delete;
     HttpPeer& operator=(const HttpPeer&) = delete;
 
-    // Starts the server (port 0: a free one) and waits until it accepts.
+    // Starts the server (port 0: it binds a free one) and waits until it listens.
     bool start(const std::string& host = "127.0.0.1", int port = 0);
     void stop() { proc_.terminate(); }
     bool running() const { return proc_.running(); }

@@ -3,6 +3,9 @@
 
 Usage: http_server.py HOST PORT ROUTES.json LOGFILE
 
+PORT 0 binds a free port; once listening, the server prints "port N" on
+standard output.
+
 ROUTES.json maps request paths (the path of the request line; for an
 absolute request line through a proxy, the path part of the URL) to replies:
   {"kind": "reply", "status": 200, "reason": "OK", "headers": [["Name", "value"], ...],
@@ -144,4 +147,5 @@ class Server(socketserver.ThreadingTCPServer):
 
 if __name__ == "__main__":
     with Server((HOST, PORT), Handler) as server:
+        print("port %d" % server.server_address[1], flush=True)
         server.serve_forever()

@@ -5,20 +5,36 @@
 #include <QHostAddress>
 #include <QProcess>
 #include <QStringList>
-#include <QTcpServer>
 #include <QTcpSocket>
-#include <QTimer>
 
-#include <memory>
+#include <arpa/inet.h>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <set>
+#include <sstream>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace testpeers {
 
-int freePort(const std::string& host) {
-    QTcpServer server;
-    if (!server.listen(QHostAddress(QString::fromStdString(host)), 0)) return 0;
-    const int port = server.serverPort();
-    server.close();
-    return port;
+ClosedPort::ClosedPort(const std::string& host) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) return;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    socklen_t len = sizeof addr;
+    // No SO_REUSEADDR: then no other socket can bind the port while this one holds it.
+    if (::inet_pton(AF_INET, host.c_str(), &addr.sin_addr) == 1 &&
+        ::bind(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port_ = ntohs(addr.sin_port);
+}
+
+ClosedPort::~ClosedPort() {
+    if (fd_ >= 0) ::close(fd_);
 }
 
 namespace {
@@ -56,27 +72,37 @@ bool portAccepts(const std::string& host, int port) {
     return probe.ok();
 }
 
-bool waitForPort(const std::string& host, int port, int maxMs, const std::function<bool()>& stopWaiting) {
-    bool accepted = false;
-    bool timeUp = false;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, [&] { timeUp = true; });
-    deadline.start(maxMs);
-    while (!accepted && !timeUp) {
-        if (stopWaiting && stopWaiting()) return false;
-        auto probe = std::make_unique<Probe>(host, port);
-        platform::runUntil([&] { return probe->done() || timeUp; }, maxMs);
-        if (probe->ok()) {
-            accepted = true;
-            break;
-        }
-        // Refused: try again a little later, still serving the event loop.
-        bool retry = false;
-        QTimer::singleShot(20, [&] { retry = true; });
-        platform::runUntil([&] { return retry || timeUp || (stopWaiting && stopWaiting()); }, maxMs);
+int listeningPort(long long pid, const std::string& host, int port) {
+    in_addr want{};
+    if (pid <= 0 || ::inet_pton(AF_INET, host.c_str(), &want) != 1) return 0;
+    const std::string proc = "/proc/" + std::to_string(pid);
+    // The socket inodes among the process's open files.
+    std::set<std::string> inodes;
+    std::error_code ec;
+    for (const auto& fd : std::filesystem::directory_iterator(proc + "/fd", ec)) {
+        const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+        if (!ec && target.rfind("socket:[", 0) == 0) inodes.insert(target.substr(8, target.size() - 9));
     }
-    return accepted;
+    // Lines of /proc/PID/net/tcp: "sl local rem st tx:rx tr:when retrnsmt uid timeout inode ...",
+    // the address as the hex of the 32-bit word in memory order, the port in hex, LISTEN = 0A.
+    char wantAddr[9];
+    std::snprintf(wantAddr, sizeof wantAddr, "%08X", static_cast<unsigned>(want.s_addr));
+    std::ifstream tcp(proc + "/net/tcp");
+    std::string line;
+    std::getline(tcp, line);
+    while (std::getline(tcp, line)) {
+        std::istringstream in(line);
+        std::string sl, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+        if (!(in >> sl >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >>
+              inode))
+            continue;
+        if (state != "0A" || !inodes.count(inode) || local.size() != 13) continue;
+        const std::string addr = local.substr(0, 8);
+        if (addr != wantAddr && addr != "00000000") continue;
+        const int p = static_cast<int>(std::stoul(local.substr(9), nullptr, 16));
+        if (port == 0 || p == port) return p;
+    }
+    return 0;
 }
 
 ChildProcess::ChildProcess() = default;
@@ -97,9 +123,27 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     return proc_->waitForStarted(10000);
 }
 
-bool ChildProcess::waitForPort(const std::string& host, int port, int maxMs) {
-    if (!running()) return false;
-    return testpeers::waitForPort(host, port, maxMs, [this] { return !running(); });
+int ChildProcess::waitForReportedPort(int maxMs) {
+    int port = 0;
+    const auto reported = [&] {
+        const std::string out = "\n" + output();
+        for (std::size_t at = out.find("\nport "); at != std::string::npos;
+             at = out.find("\nport ", at + 1)) {
+            const std::size_t end = out.find('\n', at + 1);
+            if (end == std::string::npos) break; // the line is still being written
+            port = std::atoi(out.c_str() + at + 6);
+            if (port > 0) return true;
+        }
+        return false;
+    };
+    platform::runUntil([&] { return reported() || !running(); }, maxMs);
+    return reported() && running() ? port : 0;
+}
+
+int ChildProcess::waitForListener(const std::string& host, int port, int maxMs) {
+    int found = 0;
+    platform::runUntil([&] { return !running() || (found = listeningPort(pid(), host, port)) > 0; }, maxMs);
+    return running() ? found : 0;
 }
 
 bool ChildProcess::running() const {

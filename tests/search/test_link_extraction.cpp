@@ -374,6 +374,34 @@ TEST(LinkExtraction, AgreesWithAPlainScanOnRandomPages) {
     }
 }
 
+TEST(LinkExtraction, BlocksDenseWithCandidatesAgreeWithAPlainScan) {
+    // More candidates that may be links in one block than the chunk scan
+    // hands out at a time: it stops and goes on, often in the middle of a
+    // chunk. The links differ (the table keeps one of each).
+    const char* const pieces[] = {"\"fa\" ",    "\"F\"",     "\"ftp://h/#.mp3\" ",
+                                  "\"fb#.mp3x", "\"fhref\"", "\"f.MP3\"",
+                                  "\"g\" ",     "href",      "\"ftp://h/%41#.mp3"};
+    const std::size_t spans = 3 * search::linkscan::CandidateScan::State::SpanCapacity;
+    for (const search::ScanKernel kernel : kernels()) {
+        ASSERT_TRUE(search::setScanKernel(kernel));
+        SCOPED_TRACE(static_cast<int>(kernel));
+        std::mt19937 gen(19);
+        for (int round = 0; round < 20; ++round) {
+            std::string page;
+            for (std::size_t i = 0; i < spans; ++i) {
+                std::string piece = pieces[gen() % std::size(pieces)];
+                if (const auto at = piece.find('#'); at != std::string::npos)
+                    piece.replace(at, 1, std::to_string(i));
+                page += piece;
+            }
+            const StringList want = throughTable(referenceLinks(page));
+            EXPECT_GT(want.size(), 40u);
+            ASSERT_EQ(linksOf(page), want) << page;
+            ASSERT_EQ(linksInBlocks(page, {page.size() / 3, page.size() / 3 + 1000}), want) << page;
+        }
+    }
+}
+
 // Every link offered, in order, for a page whole (no cuts) or in blocks.
 StringList offered(const std::string& page, const std::vector<std::size_t>& cuts) {
     StringList out;

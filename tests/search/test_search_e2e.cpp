@@ -211,7 +211,8 @@ TEST_F(SearchCli, FailedQueriesSayWhyAndUnsavableSettingsOnlyWarn) {
     r = runCli({"-v", "--engine", ok, "why"}, cfg.path());
     EXPECT_NE(r.err.find("search: " + ok + "why: 200 OK, "), std::string::npos) << r.err;
     // A proxy that refuses the connection is named.
-    const int closedPort = testpeers::freePort("127.0.0.1");
+    const testpeers::ClosedPort closed;
+    const int closedPort = closed.port();
     r = runCli({"--proxy", "127.0.0.1:" + std::to_string(closedPort), "--engine", ok, "why"}, cfg.path());
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("Connection refused (Error #10061) (through the proxy 127.0.0.1:" +

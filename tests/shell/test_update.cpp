@@ -149,7 +149,8 @@ TEST(UpdateCheck, FailuresChangeNothing) {
     EXPECT_FALSE(unresolved.p.w.updatecheck.running());
 
     // Nobody listening.
-    Check refused("127.0.0.1:" + std::to_string(testpeers::freePort()));
+    const testpeers::ClosedPort closed;
+    Check refused("127.0.0.1:" + std::to_string(closed.port()));
     ASSERT_TRUE(refused.run());
     EXPECT_EQ(refused.outcomes, std::vector<shell::UpdateOutcome>{shell::UpdateOutcome::NoReply});
     EXPECT_EQ(refused.p.w.updatecheck.connectError(), net::WSAECONNREFUSED);
