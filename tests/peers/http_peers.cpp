@@ -86,6 +86,24 @@ std::string jsonLatin1(const std::string& bytes) {
 
 // --- HttpPeer ------------------------------------------------------------------
 
+bool HttpPeer::startTls(const std::string& cert, const std::string& key, const std::string& host, int port) {
+    host_ = host;
+    port_ = port ? port : freePort(host);
+    if (port_ <= 0) return false;
+    tls_ = true;
+    writeRoutes();
+    testsupport::writeFile(dir_.file("requests.log"), "");
+    const std::string script = std::string(WAVETRAP_TEST_SOURCE_DIR) + "/peers/http_server.py";
+    if (!proc_.start(Python, {script, host_, std::to_string(port_), dir_.file("routes.json"),
+                              dir_.file("requests.log"), cert, key}))
+        return false;
+    return proc_.waitForPort(host_, port_, 10000);
+}
+
+void HttpPeer::cut(const std::string& path, const std::string& bytes) {
+    setRoute(path, "{\"kind\": \"raw\", \"cut\": true, \"bytes\": " + jsonLatin1(bytes) + "}");
+}
+
 bool HttpPeer::start(const std::string& host, int port) {
     host_ = host;
     port_ = port ? port : freePort(host);
