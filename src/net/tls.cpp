@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
+#include <utility>
 
 namespace net {
 
@@ -191,6 +192,11 @@ TlsLink::~TlsLink() {
 
 void TlsLink::takeSession(ssl_session_st* s) {
     session_ = TlsSessionPtr(s, SSL_SESSION_free);
+    fresh_.push_back(session_);
+}
+
+std::vector<TlsSessionPtr> TlsLink::takeSessions() {
+    return std::exchange(fresh_, {});
 }
 
 TlsLink::Result TlsLink::failure(int ret, const char* during) {

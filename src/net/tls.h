@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct ssl_st;
 struct ssl_session_st;
@@ -73,6 +74,9 @@ public:
     // The newest session the server gave on this connection (TLS 1.3 sends
     // it after the handshake), else the handshake's own.
     TlsSessionPtr session() const;
+    // The sessions the server gave so far, oldest first, handed over once
+    // (a TLS 1.3 server may take each ticket only once).
+    std::vector<TlsSessionPtr> takeSessions();
     const std::string& host() const { return host_; }
 
     // Called by the context when the server hands out a session.
@@ -89,6 +93,7 @@ private:
     bool cut_ = false;
     bool shutdownSent_ = false;
     TlsSessionPtr session_;
+    std::vector<TlsSessionPtr> fresh_; // not handed over yet
 };
 
 } // namespace net

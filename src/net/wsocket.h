@@ -172,6 +172,7 @@ public:
     void StartTls(const TlsOptions& options);
     bool TlsActive() const { return tls_ && tls_->established(); }
     const TlsLink* Tls() const { return tls_.get(); }
+    TlsLink* Tls() { return tls_.get(); }
     // Why the last handshake failed or the stream broke ("" when it did not).
     const std::string& TlsError() const { return tlsError_; }
     TSessionConnected OnTlsDone;

@@ -45,7 +45,8 @@ bool VsftpdPeer::available() {
     return std::filesystem::exists("/usr/sbin/vsftpd");
 }
 
-bool VsftpdPeer::start(const std::string& root, bool allowPort, const std::string& host) {
+bool VsftpdPeer::start(const std::string& root, bool allowPort, const std::string& host,
+                       const std::string& extra) {
     host_ = host;
     port_ = freePort(host);
     if (port_ == 0) return false;
@@ -58,7 +59,7 @@ bool VsftpdPeer::start(const std::string& root, bool allowPort, const std::strin
         "\npasv_enable=YES\npasv_address=" + host +
         "\nseccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\nxferlog_enable=NO\n"
         "ftp_username=" +
-        (pw ? pw->pw_name : "ftp") + "\n";
+        (pw ? pw->pw_name : "ftp") + "\n" + extra;
     testsupport::writeFile(dir_.file("vsftpd.conf"), conf);
     if (!proc_.start("/usr/sbin/vsftpd", {dir_.file("vsftpd.conf")})) return false;
     return proc_.waitForPort(host_, port_, 10000);
