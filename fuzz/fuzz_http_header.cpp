@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const net::HttpHeaderLine h = net::ParseHttpHeaderLine(line);
         if (h.kind == net::HttpHeaderLine::Status && (h.status < 0 || h.status > 999)) std::abort();
         for (std::size_t digits : {3u, 10u, 19u, 40u}) {
-            std::int32_t v = -1;
+            std::int64_t v = -1;
             if (net::HttpStrictNumber(h.kind == net::HttpHeaderLine::Field ? h.value : line, digits, v) &&
                 v < 0)
                 std::abort();

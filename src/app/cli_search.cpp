@@ -7,9 +7,11 @@
 #include "app/cli_get.h"
 #include "app/cli_signals.h"
 #include "download/queue.h"
+#include "net/httpprot.h"
 #include "net/tls.h"
 #include "platform/profile.h"
 #include "platform/signal.h"
+#include "platform/text.h"
 #include "search/engines.h"
 
 #include <QEventLoop>
@@ -43,8 +45,8 @@ void help() {
                  "  --proxy HOST[:PORT] go through this HTTP proxy (PORT defaults to the saved proxy port)\n"
                  "  --cacert FILE       trust the certificates in FILE (PEM) as well as the system's, for\n"
                  "                      https:// engines (and FTPS with --download)\n"
-                 "  --timeout SECONDS   cancel the queries still running after SECONDS and print what was\n"
-                 "                      found so far\n"
+                 "  --timeout SECONDS   cancel the queries still running after SECONDS (default 60) and\n"
+                 "                      print what was found so far\n"
                  "  --download          then download every row of the table into the current directory,\n"
                  "                      as wavetrap-cli get does (exit status as get's)\n"
                  "  --pace N            the scheduler's pace for --download, 1 (fast) to 10\n"
@@ -263,6 +265,7 @@ bool waitFor(search::SearchDispatch& d, const std::function<bool()>& done, long 
     });
     QTimer limit;
     limit.setSingleShot(true);
+    limit.setTimerType(Qt::PreciseTimer); // a coarse timer may end a 60 s limit 3 s early
     QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
     if (ms > 0) limit.start(static_cast<int>(std::min<long long>(ms, std::numeric_limits<int>::max())));
     QTimer look; // a signal only sets a flag
@@ -274,9 +277,16 @@ bool waitFor(search::SearchDispatch& d, const std::function<bool()>& done, long 
     return done();
 }
 
-// The outcome of one query as told on standard error.
+// The outcome of one query as told on standard error. cutAtMs: the query was
+// cancelled at that time limit.
 std::string outcome(const std::string& url, int status, const std::string& reason, int error,
-                    std::int64_t bytes) {
+                    std::int64_t bytes, long long cutAtMs) {
+    if (cutAtMs > 0) {
+        char limit[32];
+        std::snprintf(limit, sizeof limit, "%g", static_cast<double>(cutAtMs) / 1000);
+        return "search: " + url + ": no complete answer within the time limit of " + limit + " s (" +
+               std::to_string(bytes) + " bytes received); cancelled";
+    }
     std::string text = "search: " + url + ": " + std::to_string(status) + " " + reason;
     if (error != 0) text += " (error " + std::to_string(error) + ")";
     if (status == 200) text += ", " + std::to_string(bytes) + " bytes";
@@ -303,12 +313,19 @@ bool searchAll(shell::Wavetrap& w, const SearchOptions& opt,
                                 ? " (through the proxy " + proxy.proxynamein +
                                       (proxy.proxyportin.empty() ? "" : ":" + proxy.proxyportin) + ")"
                                 : "";
-    platform::ScopedConnection outcomes =
-        d.queryDone.connect([&opt, &via](const std::string& url, int status, const std::string& reason,
-                                         int error, std::int64_t bytes) {
-            const bool failedQuery = status != 200 || (error != 0 && error != 3);
+    bool timedOut = false;
+    platform::ScopedConnection outcomes = d.queryDone.connect(
+        [&opt, &via, &timedOut](const std::string& url, int status, const std::string& reason, int error,
+                                std::int64_t bytes) {
+            const bool aborted = error == net::THttpCli::AbortedError;
+            const bool failedQuery = status != 200 || (error != 0 && !aborted);
+            // The reason is the server's text (or holds it: a banner, a relocation).
             if (opt.verbose || failedQuery)
-                std::cerr << "wavetrap-cli: " << outcome(url, status, reason, error, bytes) << via << "\n";
+                std::cerr << "wavetrap-cli: "
+                          << platform::printable(outcome(url, status, reason, error, bytes,
+                                                         timedOut && aborted ? opt.timeoutMs : 0) +
+                                                 via)
+                          << "\n";
         });
     const std::uint64_t before = d.queriesStarted();
     d.search.Text = opt.phrase;
@@ -319,14 +336,16 @@ bool searchAll(shell::Wavetrap& w, const SearchOptions& opt,
         else
             d.Start_search_butClick();
     } catch (const std::exception& e) {
-        fail(std::string("search: ") + e.what());
+        fail("search: " + platform::printable(e.what())); // it may name an engine's host
         ok = false;
     }
     if (started) started(d.queriesStarted() - before);
 
     if (!waitFor(
-            d, [&d] { return d.clientlist.empty(); }, opt.timeoutMs))
+            d, [&d] { return d.clientlist.empty(); }, opt.timeoutMs)) {
+        timedOut = stopSignal == 0;
         d.cancelbutClick(); // as Cancel does
+    }
     // Every client reports its end (an aborted one at once) and is released.
     const int stopped = stopSignal;
     stopSignal = 0;

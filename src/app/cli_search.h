@@ -18,7 +18,7 @@ struct SearchOptions {
     std::vector<std::string> engines; // --engine, in the given order
     bool useProxy = false;            // --proxy HOST[:PORT]
     std::string proxyHost, proxyPort; // proxyPort empty: the saved port
-    long long timeoutMs = 0;          // --timeout; 0 = wait for every query
+    long long timeoutMs = 60000;      // --timeout; 0 = wait for every query
     bool download = false;            // --download: then fetch every row of the table
     int pace = 0;                     // --pace 1..10 for the download; 0 = the saved position
     bool verbose = false;             // -v: every query's outcome on standard error

@@ -5,6 +5,7 @@
 #include "net/tls.h"
 #include "net/wsocket.h"
 #include "platform/eventloop.h"
+#include "platform/text.h"
 #include "shell/wavetrap.h"
 
 #include <algorithm>
@@ -129,9 +130,10 @@ int runUpdate(const std::vector<std::string>& args) {
     try {
         check.Checkforupdatestosearchengines1Click();
     } catch (const net::ESocketException& e) {
-        return fail("update: " + std::string(e.what()));
+        return fail("update: " + platform::printable(e.what())); // it names the host
     }
-    const std::string where = "http://" + usedHost + usedPath;
+    // The address may have come from an earlier reply's "--URL".
+    const std::string where = platform::printable("http://" + usedHost + usedPath);
     if (!platform::runUntil([&] { return ended; }, static_cast<int>(std::ceil(opt.timeout * 1000)))) {
         check.cancel();
         std::cerr << "wavetrap-cli: update: no complete reply from " << where << " within " << opt.timeout

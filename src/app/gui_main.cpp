@@ -1,8 +1,11 @@
 // wavetrap: the program's window.
 
 #include "gui/mainwindow.h"
+#include "platform/dirlock.h"
+#include "platform/profile.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <csignal>
@@ -62,6 +65,15 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(WAVETRAP_VERSION);
     QGuiApplication::setDesktopFileName("wavetrap");
     quitOnSignals(app);
+    // A file past the size limit fails its write (and says so) instead of ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+    // One running Wavetrap writes a settings directory at a time.
+    platform::SettingsLock lock;
+    if (!lock.acquire(platform::configDir())) {
+        std::cerr << "wavetrap: " << lock.why() << "\n";
+        QMessageBox::critical(nullptr, "Wavetrap", QString::fromStdString(lock.why()));
+        return 2;
+    }
 
     gui::MainWindow window;
     // A desktop session that ends, and every way out of the event loop, save too.

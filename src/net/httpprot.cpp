@@ -5,9 +5,11 @@
 #include "platform/socket.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <istream>
 #include <ostream>
+#include <string_view>
 
 namespace net {
 
@@ -207,6 +209,8 @@ void THttpCli::SocketSessionConnected(std::uint16_t error) {
     receiveLen_ = 0; // nothing of an earlier connection belongs to this one
     headerBytes_ = 0;
     closedAtStatus_ = false;
+    chunked_ = false; // of the reply on this connection
+    chunks_.reset();
     SetState(httpWaitingHeader);
     const auto alive = lifetime_.watch();
     try {
@@ -296,11 +300,19 @@ void THttpCli::SocketDataAvailable() {
     }
     receiveLen_ += n;
     receiveBuffer_[receiveLen_] = 0;
+    if (state_ == httpWaitingHeader && headerBytes_ == 0 && !StartsLikeStatusLine()) {
+        // An FTP or mail server's banner (an engine entry or a relocation that
+        // points at such a port): no HTTP answer will ever come.
+        const std::string_view waiting(receiveBuffer_, static_cast<std::size_t>(receiveLen_));
+        FailRequest("Not an HTTP reply: \"" +
+                    std::string(waiting.substr(0, waiting.find_first_of("\r\n")), 0, 80) + "\"");
+        return;
+    }
 
     if (state_ == httpWaitingBody) {
         const int len = receiveLen_;
         receiveLen_ = 0;
-        BodyBlock(receiveBuffer_, len);
+        BodyBytes(receiveBuffer_, len);
         return;
     }
     const auto alive = lifetime_.watch();
@@ -364,7 +376,7 @@ void THttpCli::HeaderLine(const std::string& line) {
         if (receiveLen_ > 0 && connected_) {
             const int len = receiveLen_;
             receiveLen_ = 0;
-            BodyBlock(receiveBuffer_, len);
+            BodyBytes(receiveBuffer_, len);
         }
         return;
     }
@@ -388,15 +400,22 @@ void THttpCli::HeaderLine(const std::string& line) {
         break;
     case HttpHeaderLine::Field:
         if (h.name == "location") {
-            locationChange_ = true;
             if (!ChangeTarget(h.value)) return;
+            locationChange_ = true;
         } else if (h.name == "content-length") {
-            std::int32_t len = 0;
-            if (!HttpStrictNumber(h.value, 10, len)) {
+            std::int64_t len = 0;
+            if (!HttpStrictNumber(h.value, 18, len)) {
                 FailRequest("Malformed content-length");
                 return;
             }
             contentLength_ = len;
+        } else if (h.name == "transfer-encoding") {
+            // The codings in the order applied; chunked comes last.
+            std::string last = HttpLower(h.value);
+            last.erase(0, last.find_last_of(',') + 1);
+            last.erase(0, last.find_first_not_of(" \t"));
+            last.erase(last.find_last_not_of(" \t") + 1);
+            chunked_ = last == "chunked";
         } else if (h.name == "content-type") {
             contentType_ = h.value;
         } else if (h.name == "www-authenticate") {
@@ -412,6 +431,14 @@ void THttpCli::HeaderLine(const std::string& line) {
         closedAtStatus_ = true;
         CloseConnection();
     }
+}
+
+bool THttpCli::StartsLikeStatusLine() const {
+    static constexpr char prefix[] = "http/";
+    const int n = std::min(receiveLen_, 5);
+    for (int i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(receiveBuffer_[i])) != prefix[i]) return false;
+    return true;
 }
 
 bool THttpCli::ChangeTarget(const std::string& location) {
@@ -459,6 +486,12 @@ bool THttpCli::ChangeTarget(const std::string& location) {
         return true;
     }
     const HttpUrlParts u = ParseHttpURL(location);
+    if (!u.proto.empty() && HttpLower(u.proto) != "http") {
+        // ftp://, https://, mailto: ... cannot be asked with plain HTTP (an
+        // ftp:// address would have us talk HTTP to port 80 of its host).
+        FailRequest("Relocated to a non-HTTP address: " + location);
+        return false;
+    }
     path_ = u.path.empty() ? "/" : u.path;
     hostName_ = u.host;
     targetHost_ = u.host;
@@ -526,6 +559,25 @@ void THttpCli::TunnelTlsDone(std::uint16_t error) {
     SocketSessionConnected(0);
 }
 
+void THttpCli::BodyBytes(char* data, int len) {
+    if (!chunked_) {
+        BodyBlock(data, len);
+        return;
+    }
+    if (chunks_.done() || chunks_.error()) return; // what follows the body
+    const int decoded = static_cast<int>(chunks_.decode(data, static_cast<std::size_t>(len)));
+    const auto alive = lifetime_.watch();
+    if (decoded > 0) BodyBlock(data, decoded);
+    if (!alive || state_ != httpWaitingBody) return; // released or aborted by a listener
+    if (chunks_.error()) {
+        FailRequest(chunks_.error());
+    } else if (chunks_.done()) {
+        // The last chunk has come: the reply is complete even when the server
+        // keeps the connection open.
+        CloseConnection();
+    }
+}
+
 void THttpCli::BodyBlock(char* data, int len) {
     const auto alive = lifetime_.watch();
     if (bodyLineCount_ == 0) {
@@ -533,9 +585,7 @@ void THttpCli::BodyBlock(char* data, int len) {
         if (!alive) return;
     }
     ++bodyLineCount_;
-    // A 32-bit count: it wraps after 2 GiB instead of overflowing.
-    rcvdCount_ =
-        static_cast<std::int32_t>(static_cast<std::uint32_t>(rcvdCount_) + static_cast<std::uint32_t>(len));
+    rcvdCount_ += len;
     data[len] = 0; // a handler may read the block as zero-terminated text
     TriggerDocData(data, len);
     if (!alive) return;
@@ -590,8 +640,7 @@ void THttpCli::SendBodyBlock() {
     const auto n = static_cast<int>(SendStream->gcount());
     const auto alive = lifetime_.watch();
     if (n > 0) {
-        sentCount_ =
-            static_cast<std::int32_t>(static_cast<std::uint32_t>(sentCount_) + static_cast<std::uint32_t>(n));
+        sentCount_ += n;
         buf[n] = 0;
         TriggerSendData(buf, n);
         if (!alive) return;
@@ -613,7 +662,7 @@ void THttpCli::Abort() {
     if (wasLookup) socket_->CancelDnsLookup();
     statusCode_ = 404;
     reasonPhrase_ = "Connection aborted on request";
-    requestDoneError_ = 3;
+    requestDoneError_ = AbortedError;
     closedHandler_ = ClosedHandler::Normal;
     if (wasLookup || socket_->State() == wsClosed) {
         // No connection whose close would end the request.

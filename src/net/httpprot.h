@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "net/httpprot_chunked.h"
 #include "net/wsocket.h"
 #include "platform/listview.h"
 #include "platform/signal.h"
@@ -103,15 +104,17 @@ public:
     // Bytes of one response header (its lines with their line ends) before
     // the request fails (status 404, reason "Header too long").
     static constexpr std::size_t MaxHeaderBytes = 65536;
+    // The error code OnRequestDone reports for a request ended by Abort.
+    static constexpr std::uint16_t AbortedError = 3;
 
     // --- results ---------------------------------------------------------
     THttpState State() const { return state_; }
     std::int32_t StatusCode() const { return statusCode_; }
     const std::string& ReasonPhrase() const { return reasonPhrase_; }
-    std::int32_t ContentLength() const { return contentLength_; }
+    std::int64_t ContentLength() const { return contentLength_; }
     const std::string& ContentType() const { return contentType_; }
-    std::int32_t RcvdCount() const { return rcvdCount_; }
-    std::int32_t SentCount() const { return sentCount_; }
+    std::int64_t RcvdCount() const { return rcvdCount_; }
+    std::int64_t SentCount() const { return sentCount_; }
     const std::string& DocName() const { return docName_; }
     const platform::StringList& AuthorizationRequest() const { return authRequest_; }
     THttpRequest RequestType() const { return requestType_; }
@@ -172,16 +175,21 @@ private:
     void LocationSessionClosed();
     void HandleLine(const std::string& line);
     void HeaderLine(const std::string& line);
+    // Body bytes as received: de-chunked when the reply is chunked, then
+    // handed on as one block.
+    void BodyBytes(char* data, int len);
     void BodyBlock(char* data, int len);
     void SendRequest(const std::string& method, const std::string& version);
     void SendBodyBlock();
-    bool ChangeTarget(const std::string& location); // false: refused (https to http)
+    bool ChangeTarget(const std::string& location); // false: the request has failed
     void SendConnect();
     void TunnelData();
     void TunnelTlsDone(std::uint16_t error);
     void TlsFailed(std::uint16_t error);
     TlsOptions TlsFor() const;
     void FailRequest(const std::string& reason);
+    // The first bytes of a response could begin "HTTP/" (any case).
+    bool StartsLikeStatusLine() const;
     void WMHttpSetReady();
     void WMHttpRequestDone();
     void WMHttpRelocate();
@@ -215,10 +223,12 @@ private:
     std::string sendBuffer_;
     std::int32_t statusCode_ = 0;
     std::string reasonPhrase_;
-    std::int32_t contentLength_ = -1;
+    std::int64_t contentLength_ = -1;
+    bool chunked_ = false; // "Transfer-Encoding: ... chunked" in this reply
+    HttpChunkDecoder chunks_;
     std::string contentType_;
-    std::int32_t rcvdCount_ = 0;
-    std::int32_t sentCount_ = 0;
+    std::int64_t rcvdCount_ = 0; // body bytes, counted in 64 bits: a page may be endless
+    std::int64_t sentCount_ = 0;
     std::string docName_;
     platform::StringList authRequest_;
     int relocations_ = 0;

@@ -10,8 +10,8 @@ namespace net {
 std::string HttpLower(std::string s);
 // Base64 with the standard alphabet and "=" padding.
 std::string HttpBase64(const std::string& in);
-// A decimal number of at most maxDigits digits and nothing else (blanks
-// around it allowed) that fits 32 bits; false for anything malformed.
-bool HttpStrictNumber(const std::string& text, std::size_t maxDigits, std::int32_t& out);
+// A decimal number of at most maxDigits digits (18 at most) and nothing else
+// (blanks around it allowed); false for anything malformed.
+bool HttpStrictNumber(const std::string& text, std::size_t maxDigits, std::int64_t& out);
 
 } // namespace net

@@ -40,22 +40,19 @@ std::string HttpBase64(const std::string& in) {
     return out;
 }
 
-// A decimal number of at most maxDigits digits, nothing else (blanks around
-// it allowed); false for anything malformed.
-bool HttpStrictNumber(const std::string& text, std::size_t maxDigits, std::int32_t& out) {
+bool HttpStrictNumber(const std::string& text, std::size_t maxDigits, std::int64_t& out) {
     std::size_t b = 0, e = text.size();
     while (b < e && (text[b] == ' ' || text[b] == '\t'))
         ++b;
     while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t'))
         --e;
-    if (b == e || e - b > maxDigits) return false;
+    if (b == e || e - b > maxDigits || e - b > 18) return false; // 18 digits cannot overflow
     std::int64_t v = 0;
     for (std::size_t i = b; i < e; ++i) {
         if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
         v = v * 10 + (text[i] - '0');
-        if (v > INT32_MAX) return false; // before a long number could overflow v
     }
-    out = static_cast<std::int32_t>(v);
+    out = v;
     return true;
 }
 
@@ -63,11 +60,12 @@ HttpHeaderLine ParseHttpHeaderLine(const std::string& line) {
     HttpHeaderLine h;
     const std::string head = line.substr(0, 8);
     if (head == "HTTP/1.0" || head == "HTTP/1.1") {
-        if (line.size() < 12 || line[8] != ' ' || !HttpStrictNumber(line.substr(9, 3), 3, h.status)) {
+        std::int64_t status = 0;
+        if (line.size() < 12 || line[8] != ' ' || !HttpStrictNumber(line.substr(9, 3), 3, status)) {
             h.kind = HttpHeaderLine::Malformed;
-            h.status = 0;
             return h;
         }
+        h.status = static_cast<std::int32_t>(status);
         h.kind = HttpHeaderLine::Status;
         h.reason = line.size() > 13 ? line.substr(13) : "";
         return h;

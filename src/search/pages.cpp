@@ -31,7 +31,7 @@ void SearchDispatch::HttpCliItemRequestDone(net::THttpCli* sender, int /*rqType*
         std::shared_ptr<Query> done(std::move(*pos));
         queries_.erase(pos);
         // A page cut short by Abort is not settled: its unfinished end is no link.
-        if (error != 3) extractor_.endPage(done->scan);
+        if (error != net::THttpCli::AbortedError) extractor_.endPage(done->scan);
         ++releasing_;
         platform::post([done, alive = lifetime_.watch(), this]() mutable {
             done.reset();

@@ -60,7 +60,8 @@ int applyUpdateLines(const platform::StringList& lines, UpdateTarget target) {
             i += 2;
         } else if (startsWith(line, "--MESSAGE")) {
             ++matched;
-            target.message(UpdateCaption, line.substr(9, MaxUpdateNotice));
+            // The server's words, shown as text: no control character reaches a terminal.
+            target.message(UpdateCaption, platform::printable(line.substr(9, MaxUpdateNotice)));
         } else if (startsWith(line, "--:")) {
             ++matched;
             const std::string command = line.substr(3);

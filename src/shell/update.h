@@ -3,7 +3,8 @@
 // the update host (directly or through the proxy) and applied line by line:
 //
 //   --URL            the next two lines become the update host and path
-//   --MESSAGE text   a notice shown to the user (at most 254 characters)
+//   --MESSAGE text   a notice shown to the user (at most 254 characters; a
+//                    control character in it is shown as "?")
 //   --:kill          empties the engine list
 //   --:N:Latestbuild#   build N (a word counts as 90); above 28 a newer build exists
 //   --:entry         an engine entry, added unless already listed

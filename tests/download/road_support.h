@@ -3,6 +3,7 @@
 // by hand (one visit, then the network events of a moment) or on a short
 // tick, in a working directory of its own.
 
+#include "platform/profile.h"
 #include "shell/wavetrap.h"
 #include "support/tempdir.h"
 
@@ -43,6 +44,16 @@ inline Counts countsOf(const results::SiteStats& st, const std::string& site) {
     for (std::size_t k = 0; k < st.stats_ip.size(); ++k)
         if (st.stats_ip[k] == site) return {std::stoi(st.stats_good[k]), std::stoi(st.stats_bad[k])};
     return {};
+}
+
+// The pending downloads a run left in the settings file at iniPath.
+inline platform::StringList pendingIn(const std::string& iniPath) {
+    platform::TIniFile ini(iniPath);
+    platform::StringList l;
+    const int n = ini.ReadInteger("downloading", "count", 0);
+    for (int i = 0; i < n; ++i)
+        l.push_back(ini.ReadString("downloading", std::to_string(i), ""));
+    return l;
 }
 
 inline bool hasLine(const platform::StringList& memo, const std::string& line) {

@@ -77,14 +77,7 @@ protected:
         if (output) *output = p.output();
         return p.exitCode();
     }
-    platform::StringList pending() const {
-        platform::TIniFile ini(config.file("wavbin.Ini"));
-        platform::StringList l;
-        const int n = ini.ReadInteger("downloading", "count", 0);
-        for (int i = 0; i < n; ++i)
-            l.push_back(ini.ReadString("downloading", std::to_string(i), ""));
-        return l;
-    }
+    platform::StringList pending() const { return roadtest::pendingIn(config.file("wavbin.Ini")); }
     platform::StringList logged() const {
         platform::TIniFile ini(config.file("wavbin"));
         platform::StringList l;

@@ -2,6 +2,8 @@
 // status, the bytes left on disk, whether the URL stays pending and the reason
 // given on standard error. No wrong file is reported done, every run ends.
 
+#include "road_support.h"
+
 #include "peers/dialogue_server.h"
 #include "peers/process.h"
 #include "platform/eventloop.h"
@@ -50,14 +52,7 @@ protected:
         output = p.output();
         return p.exitCode();
     }
-    platform::StringList pending() const {
-        platform::TIniFile ini(config.file("wavbin.Ini"));
-        platform::StringList l;
-        const int n = ini.ReadInteger("downloading", "count", 0);
-        for (int i = 0; i < n; ++i)
-            l.push_back(ini.ReadString("downloading", std::to_string(i), ""));
-        return l;
-    }
+    platform::StringList pending() const { return roadtest::pendingIn(config.file("wavbin.Ini")); }
     bool exists(const std::string& name) const { return ::access(out.file(name).c_str(), F_OK) == 0; }
 };
 

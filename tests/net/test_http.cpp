@@ -2,7 +2,9 @@
 // loopback: request lines, events and their order, header handling,
 // relocation, failures, abort.
 #include "net/httpprot.h"
+#include "net/httpprot_chunked.h"
 #include "net/httpprot_impl.h"
+#include "peers/ftp_peer.h"
 #include "peers/http_peers.h"
 #include "platform/eventloop.h"
 
@@ -143,12 +145,11 @@ TEST(HttpUrl, ModifiedSinceDate) {
 }
 
 TEST(HttpUrl, NumbersAndDatesOutOfRangeAreRefusedOrHeld) {
-    std::int32_t v = 7;
+    std::int64_t v = 7;
     EXPECT_FALSE(net::HttpStrictNumber(std::string(19, '9'), 40, v));
     EXPECT_FALSE(net::HttpStrictNumber(std::string(40, '9'), 40, v));
-    EXPECT_FALSE(net::HttpStrictNumber("2147483648", 40, v));
-    EXPECT_TRUE(net::HttpStrictNumber("0002147483647", 40, v));
-    EXPECT_EQ(v, 2147483647);
+    EXPECT_TRUE(net::HttpStrictNumber("0004294967296", 40, v)); // past 32 bits
+    EXPECT_EQ(v, 4294967296);
     EXPECT_EQ(THttpCli::RFC1123Date(1e300), THttpCli::RFC1123Date(2958465.99999));
     EXPECT_EQ(THttpCli::RFC1123Date(-1e300), "Mon, 01 Jan 0001 00:00:00");
     EXPECT_EQ(THttpCli::RFC1123Date(std::nan("")), THttpCli::RFC1123Date(0.0));
@@ -500,7 +501,7 @@ TEST_F(Http, MalformedRepliesFailCleanly) {
         {"/bad-status", "HTTP/1.0 2x0 OK\r\n\r\nbody", "Malformed status line"},
         {"/short-status", "HTTP/1.1 20\r\n\r\n", "Malformed status line"},
         {"/bad-length", "HTTP/1.0 200 OK\r\nContent-Length: 12abc\r\n\r\nbody", "Malformed content-length"},
-        {"/huge-length", "HTTP/1.0 200 OK\r\nContent-Length: 99999999999\r\n\r\nbody",
+        {"/huge-length", "HTTP/1.0 200 OK\r\nContent-Length: 9999999999999999999\r\n\r\nbody",
          "Malformed content-length"},
         {"/long-line", "HTTP/1.0 200 OK\r\nX-Long: " + std::string(5000, 'L') + "\r\n\r\nbody",
          "Header line too long"},
@@ -523,6 +524,121 @@ TEST_F(Http, MalformedRepliesFailCleanly) {
         EXPECT_EQ(c.ReasonPhrase(), row.reason) << row.path;
         EXPECT_EQ(r.count("docdata"), 0) << row.path;
     }
+}
+
+// A real FTP server where an engine should be, asked directly or reached by a
+// relocation: the request fails at its banner instead of waiting for ever.
+TEST_F(Http, AnFtpServerOrARelocationToOneFailsAtOnce) {
+    testsupport::TempDir root;
+    testpeers::FtpPeer ftp;
+    testpeers::FtpPeerOptions opt;
+    opt.root = root.path();
+    ASSERT_TRUE(ftp.start(opt));
+    const std::string ftpHostPort = ftp.host() + ":" + std::to_string(ftp.port());
+    peer->relocate("/to-ftp-port", "http://" + ftpHostPort + "/");
+    peer->relocate("/to-ftp-url", "ftp://" + ftpHostPort + "/pub/x.mp3");
+    const struct {
+        std::string url, reason; // reason: its beginning
+    } rows[] = {
+        {"http://" + ftpHostPort + "/search?q=x", "Not an HTTP reply: \"220 "},
+        {peer->url("/to-ftp-port"), "Not an HTTP reply: \"220 "},
+        {peer->url("/to-ftp-url"), "Relocated to a non-HTTP address: ftp://" + ftpHostPort + "/pub/x.mp3"},
+    };
+    for (const auto& row : rows) {
+        THttpCli c;
+        HttpRecorder r;
+        r.attach(c);
+        c.URL = row.url;
+        c.StartGet();
+        ASSERT_TRUE(r.wait(5000)) << row.url;
+        EXPECT_EQ(c.StatusCode(), 404) << row.url;
+        EXPECT_EQ(c.ReasonPhrase().rfind(row.reason, 0), 0u) << c.ReasonPhrase();
+        EXPECT_EQ(r.count("docdata"), 0) << row.url;
+    }
+}
+
+TEST_F(Http, AContentLengthPast4GiBIsNoError) {
+    peer->raw("/big", "HTTP/1.0 200 OK\r\nContent-Length: 5000000000\r\n\r\nfirst bytes");
+    c.URL = peer->url("/big");
+    c.StartGet();
+    ASSERT_TRUE(r.wait());
+    EXPECT_EQ(c.StatusCode(), 200);
+    EXPECT_EQ(c.ContentLength(), 5000000000);
+    EXPECT_EQ(r.body, "first bytes");
+}
+
+// Each chunked body decoded whole, cut in two at every position and fed byte
+// by byte: the same text, the same end, the same error.
+TEST(HttpChunked, DecodedAlikeHoweverTheBytesArrive) {
+    const struct {
+        std::string wire, text;
+        bool done;
+        const char* error; // nullptr: well formed
+    } rows[] = {
+        {"5\r\nhello\r\n0\r\n\r\n", "hello", true, nullptr},
+        {"A;name=\"v;x\"\r\n0123456789\r\n1b ; ext\r\nabcdefghijklmnopqrstuvwxyz.\r\n0;last\r\n"
+         "X-Bytes: 37\r\nX-More: 1\r\n\r\nafter the end",
+         "0123456789abcdefghijklmnopqrstuvwxyz.", true, nullptr},
+        {"00003\nabc\nf\n0123456789abcde\n0\n\n", "abc0123456789abcde", true, nullptr}, // bare LF
+        {"4\r\nsome\r\n3\r\nmor", "somemor", false, nullptr},                           // not ended yet
+        {"4\r\nsome\r\nzz\r\nmore", "some", false, "Malformed chunk size"},
+        {"\r\n", "", false, "Malformed chunk size"},
+        {"-4\r\nsome\r\n", "", false, "Malformed chunk size"},
+        {";x\r\n", "", false, "Malformed chunk size"},
+        {"10000000000000000\r\n", "", false, "Malformed chunk size"}, // past 64 bits
+        {"4 x\r\nsome\r\n", "", false, "Malformed chunk size"},
+        {"4\r\nsomething\r\n0\r\n\r\n", "some", false, "Malformed chunked body"},
+    };
+    for (const auto& row : rows) {
+        auto feed = [&](const std::vector<std::size_t>& cuts) {
+            HttpChunkDecoder dec;
+            std::string text;
+            std::size_t from = 0;
+            for (std::size_t to : cuts) {
+                std::string piece = row.wire.substr(from, to - from);
+                text.append(piece.data(), dec.decode(piece.data(), piece.size()));
+                from = to;
+            }
+            EXPECT_EQ(text, row.text) << row.wire;
+            EXPECT_EQ(dec.done(), row.done) << row.wire;
+            EXPECT_STREQ(dec.error() ? dec.error() : "", row.error ? row.error : "") << row.wire;
+        };
+        const std::size_t n = row.wire.size();
+        feed({n});
+        for (std::size_t cut = 1; cut < n; ++cut)
+            feed({cut, n});
+        std::vector<std::size_t> bytes;
+        for (std::size_t i = 1; i <= n; ++i)
+            bytes.push_back(i);
+        feed(bytes);
+    }
+}
+
+// A chunked reply to our HTTP/1.0 request, cut across receives; then one
+// whose chunk size is malformed: the request fails, what came before stays.
+TEST_F(Http, ChunkedRepliesAreDecodedAndAMalformedOneFailsCleanly) {
+    const std::string head =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n";
+    const std::string body = "1a;n=1\r\nabcdefghijklmnopqrstuvwxyz\r\n3\r\n123\r\n0\r\nX-T: 1\r\n\r\n";
+    peer->raw("/chunked", head + body, {head.size() + 1, 4, 26, 3, 5, 6});
+    c.URL = peer->url("/chunked");
+    c.StartGet();
+    ASSERT_TRUE(r.wait());
+    EXPECT_EQ(c.StatusCode(), 200);
+    EXPECT_EQ(r.body, "abcdefghijklmnopqrstuvwxyz123");
+    EXPECT_EQ(c.RcvdCount(), 29);
+    EXPECT_TRUE(r.zeroAfterEveryBlock);
+
+    peer->raw("/bad-chunk", head + "3\r\nabc\r\nxyz\r\ndef\r\n0\r\n\r\n", {head.size() + 8});
+    THttpCli bad;
+    HttpRecorder br;
+    br.attach(bad);
+    bad.URL = peer->url("/bad-chunk");
+    bad.StartGet();
+    ASSERT_TRUE(br.wait());
+    EXPECT_EQ(bad.StatusCode(), 404);
+    EXPECT_EQ(bad.ReasonPhrase(), "Malformed chunk size");
+    EXPECT_EQ(br.body, "abc");
 }
 
 TEST_F(Http, NewRequestFromInsideRequestDone) {

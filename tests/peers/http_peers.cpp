@@ -3,6 +3,7 @@
 #include "platform/eventloop.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -231,6 +232,20 @@ bool HttpFileServer::start(const std::string& directory, const std::string& host
                      {"-m", "http.server", "--bind", host_, "--directory", directory, std::to_string(port_)}))
         return false;
     return proc_.waitForPort(host_, port_, 10000);
+}
+
+// --- ChunkedHttpServer ------------------------------------------------------------
+
+bool ChunkedHttpServer::start(const std::string& directory, std::size_t chunk, const std::string& host) {
+    host_ = host;
+    const std::string script = std::string(WAVETRAP_TEST_SOURCE_DIR) + "/peers/http_chunked_server.py";
+    if (!proc_.start(Python, {script, host_, directory, std::to_string(chunk)})) return false;
+    // The first line of its output is the port it bound.
+    if (!platform::runUntil(
+            [this] { return proc_.output().find('\n') != std::string::npos || !proc_.running(); }, 10000))
+        return false;
+    port_ = std::atoi(proc_.output().c_str());
+    return port_ > 0 && proc_.running();
 }
 
 // --- TinyProxy -------------------------------------------------------------------

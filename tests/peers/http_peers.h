@@ -6,6 +6,7 @@
 //    sizes), relocations, exact raw replies, a path that never answers, 404
 //    for everything else, and records every request head it receives;
 //  - HttpFileServer: Python's http.server serving a directory;
+//  - ChunkedHttpServer: Python's http.server answering with chunked bodies;
 //  - TinyProxy: Debian's tinyproxy with a generated configuration that
 //    allows 127.0.0.1 and has no upstream.
 // All three are started and stopped by the tests themselves.
@@ -127,6 +128,24 @@ private:
     testsupport::TempDir dir_;
     ChildProcess proc_;
     std::string host_ = "127.0.0.1";
+    int port_ = 0;
+};
+
+class ChunkedHttpServer {
+public:
+    ChunkedHttpServer() = default;
+    ~ChunkedHttpServer() { proc_.terminate(); }
+    ChunkedHttpServer(const ChunkedHttpServer&) = delete;
+    ChunkedHttpServer& operator=(const ChunkedHttpServer&) = delete;
+
+    // Serves the files of directory in chunks of chunk bytes on a port the
+    // server binds itself (and reports).
+    bool start(const std::string& directory, std::size_t chunk, const std::string& host = "127.0.0.1");
+    std::string hostPort() const { return host_ + ":" + std::to_string(port_); }
+
+private:
+    ChildProcess proc_;
+    std::string host_;
     int port_ = 0;
 };
 

@@ -4,6 +4,7 @@
 #include "search_fixture.h"
 
 #include "peers/http_peers.h"
+#include "support/tempdir.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -110,6 +111,51 @@ TEST_F(Dispatch, PagesCutInsideLinksAndLargePagesYieldEveryLinkInPageOrder) {
     big.d.Start_search_butClick();
     ASSERT_TRUE(big.settle(20000));
     EXPECT_EQ(big.urls(), many);
+}
+
+// Engines that answer with chunked bodies: the scan sees the page without the
+// chunk framing, though the chunk boundaries cut the links. A real server
+// (Python's http.server) that keeps the connection open after the last chunk,
+// a scripted one, and one whose chunk size is malformed half-way.
+TEST_F(Dispatch, ChunkedPagesAreScannedDecoded) {
+    const auto realLinks = siteLinks("chunked.test", 5), scriptedLinks = siteLinks("scripted.test", 3);
+    testsupport::TempDir root;
+    testsupport::writeFile(root.file("page.html"), resultPage(realLinks, 100));
+    testpeers::ChunkedHttpServer real;
+    ASSERT_TRUE(real.start(root.path(), 37));
+    auto chunked = [](const std::string& text, std::size_t size) {
+        std::string out;
+        for (std::size_t at = 0; at < text.size(); at += size) {
+            const std::string piece = text.substr(at, size);
+            char len[16];
+            std::snprintf(len, sizeof len, "%zx", piece.size());
+            out += len + std::string("\r\n") + piece + "\r\n";
+        }
+        return out;
+    };
+    const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    peer().raw("/chunked?q=x", head + chunked(resultPage(scriptedLinks, 60), 29) + "0\r\n\r\n", {200, 7});
+    const std::string brokenPage = resultPage(siteLinks("broken.test", 2), 0);
+    const std::size_t cut = brokenPage.find("<tr><td><a href=\"ftp://broken.test/pub/mp3/track_1");
+    peer().raw("/broken?q=x",
+               head + chunked(brokenPage.substr(0, cut), 50) + "19O\r\n" + brokenPage.substr(cut));
+    std::vector<std::string> failures;
+    const platform::ScopedConnection outcomes = rig.d.queryDone.connect(
+        [&](const std::string& url, int status, const std::string& reason, int, std::int64_t) {
+            if (status != 200) failures.push_back(url + " " + std::to_string(status) + " " + reason);
+        });
+    for (const std::string& e :
+         {real.hostPort() + "/page.html?q=", entry("/chunked?q="), entry("/broken?q=")})
+        rig.startlinks.addengine(e);
+    rig.d.search.Text = "x";
+    rig.d.Start_search_butClick();
+    ASSERT_TRUE(rig.settle());
+    std::set<std::string> want(realLinks.begin(), realLinks.end());
+    want.insert(scriptedLinks.begin(), scriptedLinks.end());
+    want.insert("ftp://broken.test/pub/mp3/track_0.mp3"); // in the chunk before the malformed size
+    const auto urls = rig.urls();
+    EXPECT_EQ(std::set<std::string>(urls.begin(), urls.end()), want);
+    EXPECT_EQ(failures, std::vector<std::string>{entry("/broken?q=x") + " 404 Malformed chunk size"});
 }
 
 TEST_F(Dispatch, FailedQueriesCountAsFinishedAndBringNoLinks) {

@@ -3,6 +3,7 @@
 
 #include "search_fixture.h"
 
+#include "peers/ftp_peer.h"
 #include "peers/http_peers.h"
 #include "peers/process.h"
 #include "platform/eventloop.h"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <memory>
 
@@ -172,16 +174,40 @@ TEST_F(SearchCli, TheTimeOutCancelsEnginesThatNeverAnswerOrNeverStopAndPrintsWha
     EXPECT_EQ(r.out, rows(siteLinks("e5.test", 2), "e5.test", 2000));
 }
 
+// Without --timeout the search still ends; an engine entry (or a relocation)
+// that leads to a real FTP server fails that engine at once, the others go on.
+TEST_F(SearchCli, AnFtpServerAsEngineFailsThatEngineAtOnce) {
+    TempDir root;
+    testpeers::FtpPeer ftp;
+    testpeers::FtpPeerOptions opt;
+    opt.root = root.path();
+    ASSERT_TRUE(ftp.start(opt));
+    const std::string ftpEngine = ftp.host() + ":" + std::to_string(ftp.port()) + "/search?q=";
+    peer(1).relocate("/moved?q=ftp", "http://" + ftpEngine + "ftp");
+    peer(1).serve("/fine?q=ftp", resultPage(siteLinks("e2.test", 1)));
+    const std::string moved = peer(1).hostPort() + "/moved?q=";
+    writeLinks({ftpEngine, moved, peer(1).hostPort() + "/fine?q="});
+    writeStats();
+    const auto start = std::chrono::steady_clock::now();
+    const CliRun r = runCli({"ftp"}, cfg.path());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, rows(siteLinks("e2.test", 1), "e2.test", 5000));
+    for (const std::string& engine : {ftpEngine, moved})
+        EXPECT_NE(r.err.find("search: " + engine + "ftp: 404 Not an HTTP reply: \"220 "), std::string::npos)
+            << r.err;
+}
+
 TEST_F(SearchCli, FailedQueriesSayWhyAndUnsavableSettingsOnlyWarn) {
     peer(1).serve("/ok?q=why", resultPage(siteLinks("e3.test", 1)));
-    peer(1).reply("/gone?q=why", 404, "Not Found", {}, "");
+    peer(1).reply("/gone?q=why", 404, "Not Found\x1b]0;owned\x07\x1b[2J", {}, ""); // a hostile reason
     const std::string ok = peer(1).hostPort() + "/ok?q=", gone = peer(1).hostPort() + "/gone?q=";
     CliRun r = runCli({"--engine", ok, "--engine", gone, "why"}, "/dev/null/wavetrap");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, rows(siteLinks("e3.test", 1), "e3.test", 250));
     EXPECT_EQ(r.err, "wavetrap-cli: warning: the settings cannot be saved: Unable to write to "
                      "/dev/null/wavetrap/wavbin.Ini\nwavetrap-cli: search: " +
-                         gone + "why: 404 Not Found\n");
+                         gone + "why: 404 Not Found?]0;owned??[2J\n");
     r = runCli({"-v", "--engine", ok, "why"}, cfg.path());
     EXPECT_NE(r.err.find("search: " + ok + "why: 200 OK, "), std::string::npos) << r.err;
     // A proxy that refuses the connection is named.

@@ -78,10 +78,10 @@ TEST(UpdateCheck, RepliesAreAppliedLineByLine) {
          Old},
         {"notices and builds",
          Ok + "--MESSAGE hi\n--MESSAGE\n--:27:Latestbuild#\n--:29:Latestbuild#\n--:soon:Latestbuild#\n" +
-             "--MESSAGE" + std::string(300, 'm') + "\n",
+             "--MESSAGE" + std::string(300, 'm') + "\n--MESSAGE \x1b]0;title\x07\x1b[2Jgone\n",
          {},
          Old,
-         {" hi", "", NewBuild, NewBuild, std::string(254, 'm')}},
+         {" hi", "", NewBuild, NewBuild, std::string(254, 'm'), " ?]0;title??[2Jgone"}},
         {"--URL moves the address", Ok + "--URL\nnew.test\n/new.txt\n", {}, Old, {}, "new.test", "/new.txt"},
         {"CR LF ends give --URL an empty host",
          Ok + "--URL\r\nnew.test\r\n/new.txt\r\n",
