@@ -6,6 +6,7 @@
 #include "download/fileurl.h"
 #include "download/queue.h"
 #include "download/status.h"
+#include "net/tls.h"
 #include "platform/eventloop.h"
 #include "platform/profile.h"
 #include "platform/system.h"
@@ -128,6 +129,13 @@ int parseOptions(const std::vector<std::string>& args, bool wantUrls, const char
             o.dir = args[i];
         } else if (!onlyUrls && a.rfind("-C", 0) == 0 && a.size() > 2) {
             o.dir = a.substr(2);
+        } else if (!onlyUrls && (a == "--cacert" || a.rfind("--cacert=", 0) == 0)) {
+            std::string file = a.size() > 8 ? a.substr(9) : "", error;
+            if (a == "--cacert") {
+                if (++i >= args.size()) return fail("--cacert needs a file");
+                file = args[i];
+            }
+            if (!net::tlsAddTrustFile(file, error)) return fail("--cacert: " + error);
         } else if (!onlyUrls && (a == "--pace" || a.rfind("--pace=", 0) == 0)) {
             std::string v;
             if (a == "--pace") {
@@ -194,14 +202,14 @@ int runProgram(const GetOptions& o, bool resume) {
 
 int getCommand(const std::vector<std::string>& args) {
     GetOptions o;
-    const char* usage = "get [-v] [-C DIR] [--pace N] URL...";
+    const char* usage = "get [-v] [-C DIR] [--pace N] [--cacert FILE] URL...";
     if (int rc = parseOptions(args, true, usage, o); rc >= 0) return rc;
     return runProgram(o, false);
 }
 
 int resumeCommand(const std::vector<std::string>& args) {
     GetOptions o;
-    const char* usage = "resume [-v] [-C DIR] [--pace N]";
+    const char* usage = "resume [-v] [-C DIR] [--pace N] [--cacert FILE]";
     if (int rc = parseOptions(args, false, usage, o); rc >= 0) return rc;
     return runProgram(o, true);
 }

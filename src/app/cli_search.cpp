@@ -8,6 +8,7 @@
 #include "app/cli_signals.h"
 #include "download/queue.h"
 #include "net/httpprot.h"
+#include "net/tls.h"
 #include "platform/profile.h"
 #include "platform/signal.h"
 #include "platform/text.h"
@@ -42,6 +43,8 @@ void help() {
                  "  --engine ENTRY      search this engine entry (host/path?field=) instead of the saved\n"
                  "                      list; repeat it for several, they are queried in the given order\n"
                  "  --proxy HOST[:PORT] go through this HTTP proxy (PORT defaults to the saved proxy port)\n"
+                 "  --cacert FILE       trust the certificates in FILE (PEM) as well as the system's, for\n"
+                 "                      https:// engines (and FTPS with --download)\n"
                  "  --timeout SECONDS   cancel the queries still running after SECONDS (default 60) and\n"
                  "                      print what was found so far\n"
                  "  --download          then download every row of the table into the current directory,\n"
@@ -102,6 +105,10 @@ std::string parse(const std::vector<std::string>& args, SearchOptions& opt, bool
             if (hasLineBreak(e)) return "--engine: an engine entry cannot hold a line break";
             opt.engines.push_back(e);
             opt.useEngines = true;
+        } else if (is("--cacert")) {
+            std::string file, error;
+            if (!value(file) || file.empty()) return "--cacert needs a file";
+            if (!net::tlsAddTrustFile(file, error)) return "--cacert: " + error;
         } else if (is("--proxy")) {
             std::string p;
             if (!value(p)) return "--proxy needs HOST[:PORT]";

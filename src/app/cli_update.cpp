@@ -2,6 +2,7 @@
 // applies it to the saved engine list and prints its notices.
 
 #include "app/cli_commands.h"
+#include "net/tls.h"
 #include "net/wsocket.h"
 #include "platform/eventloop.h"
 #include "platform/text.h"
@@ -15,7 +16,7 @@
 namespace cli {
 namespace {
 
-constexpr const char* Usage = "update [--from HOST[:PORT][/PATH]] [--timeout SECONDS]";
+constexpr const char* Usage = "update [--from HOST[:PORT][/PATH]] [--timeout SECONDS] [--cacert FILE]";
 
 void help() {
     std::cout
@@ -29,6 +30,7 @@ void help() {
            "  --from HOST[:PORT][/PATH]  fetch from here this time (port 80 and the saved path\n"
            "                             unless given)\n"
            "  --timeout SECONDS          give up on a server that has not finished by then (30)\n"
+           "  --cacert FILE              trust the certificates in FILE (PEM) as well as the system's\n"
            "  --help                     show this help\n\n"
            "Exit status: 0 when a reply was applied, 1 when nothing was received, 2 on an error.\n";
 }
@@ -76,7 +78,10 @@ std::string parse(const std::vector<std::string>& args, UpdateOptions& opt, bool
             opt.timeout = std::strtod(v.c_str(), &end);
             if (v.empty() || *end || !std::isfinite(opt.timeout) || opt.timeout <= 0 || opt.timeout > 86400)
                 return "--timeout: '" + v + "' is not a positive number of seconds";
-        } else if (a == "--from" || a == "--timeout") {
+        } else if (value("--cacert", v)) {
+            std::string error;
+            if (!net::tlsAddTrustFile(v, error)) return "--cacert: " + error;
+        } else if (a == "--from" || a == "--timeout" || a == "--cacert") {
             return a + " needs a value";
         } else {
             return "unknown argument '" + a + "' (see wavetrap-cli update --help)";

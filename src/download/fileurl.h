@@ -3,11 +3,22 @@
 // retries a site without limit, so a URL without host or file name would only
 // mark its site as failing, for ever.
 
+#include "net/ftpcli.h"
+#include "url/urlinfo.h"
+
 #include <string>
 
 namespace download {
 
-// Empty when url is an ftp:// URL (any case) with a host, a port from 1 to
+// The scheme of url in lower case ("ftp", "ftpes", "ftps"; "" without "://").
+std::string fileUrlScheme(const std::string& url);
+// The TLS a file URL asks for: ftp:// none, ftpes:// explicit (AUTH TLS on
+// port 21), ftps:// implicit (port 990).
+net::FtpTls fileUrlTls(const std::string& url);
+// The port of link: the one its URL names, else its scheme's default.
+std::string fileUrlPort(const url::tlinfo& link);
+
+// Empty when url is an ftp://, ftpes:// or ftps:// URL (any case) with a host, a port from 1 to
 // 65535 and a file name, and holds no control character; else the reason,
 // for example "no host name in URL".
 std::string fileUrlProblem(const std::string& url);

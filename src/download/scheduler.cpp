@@ -1,4 +1,5 @@
 #include "download/scheduler.h"
+#include "download/fileurl.h"
 
 #include "platform/text.h"
 
@@ -162,14 +163,16 @@ void Scheduler::launchftp(const url::tlinfo& link) {
     }
     url::tlinfo l = link;
     if (!l.dir.empty() && l.dir.back() != '/') l.dir += '/';
+    l.port = fileUrlPort(l); // ftps:// without a port: 990
+    const std::string scheme = fileUrlScheme(l.url);
 
     addPending(l.url);
     // One session serves one log-in at one server: a URL waits behind a busy
-    // slot only when the host, the port and the user all match.
+    // slot only when the scheme, the host, the port and the user all match.
     for (int n = 1; n <= SlotCount; ++n) {
         Slot& s = slotAt(n);
         if (s.state != Idle && s.record.site == l.site && s.record.port == l.port &&
-            s.record.user == l.user && s.record.pass == l.pass) {
+            s.record.user == l.user && s.record.pass == l.pass && fileUrlScheme(s.record.url) == scheme) {
             s.queue.push_back(l.dir);
             s.queue.push_back(l.fname);
             s.queueUrls.push_back(l.url);
@@ -189,6 +192,7 @@ void Scheduler::launchftp(const url::tlinfo& link) {
     setState(free, Connecting);
     net::TFtpClient& c = *s.client;
     c.Port = l.port;
+    c.Tls = fileUrlTls(l.url);
     s.record = l;
     s.reset = false;
     c.HostName = l.site;

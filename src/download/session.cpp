@@ -213,6 +213,14 @@ void Scheduler::ftp1Display(net::TFtpClient& sender, std::string& msg) {
     // wants passive mode) only sends the client to passive mode.
     const bool dataCommand = s.lastCommand == "PORT" || s.lastCommand == "EPRT" || s.lastCommand == "PASV" ||
                              s.lastCommand == "EPSV";
+    // A refusal of AUTH, PBSZ or PROT (530 and 534 included) says only that
+    // the server has no TLS; the client itself ends what needed it.
+    if (s.lastCommand == "AUTH" || s.lastCommand == "PBSZ" || s.lastCommand == "PROT") {
+        std::string line = std::to_string(n) + ": " + platform::printable(msg);
+        hooks.statusmemo(line);
+        memo(ftpstatus, std::move(line));
+        return;
+    }
     if (reply && contains(text, "530")) {
         // Every refused log-in counts, on a new connection or the same one.
         if ((s.lastCommand == "USER" || s.lastCommand == "PASS") && ++s.loginRefusals >= MaxRefusals) {

@@ -242,6 +242,10 @@ void TFtpClient::Impl::ControlDnsLookupDone(std::uint16_t error) {
     control.setProto("tcp");
     control.setPort(q.Port);
     ChangeState(ftpWaitingBanner);
+    protDone = false;
+    sessionPool.clear();
+    lastSession.reset();
+    if (q.Tls == FtpTls::Implicit) control.StartTls(TlsOptions{q.HostName, q.TlsVerify, nullptr});
     try {
         control.Connect();
     } catch (const ESocketException&) {
@@ -255,6 +259,12 @@ void TFtpClient::Impl::ControlSessionConnected(std::uint16_t error) {
     if (error != 0) {
         q.lastReply_ = "500 " + WSocketErrorDesc(error) + " (Winsock error #" + std::to_string(error) + ")";
         q.statusCode_ = 500;
+        if (isTlsError(error)) {
+            q.lastReply_ = "534 TLS with " + q.HostName + ": " + control.TlsError();
+            q.statusCode_ = 534;
+            if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
+            Display("! " + q.lastReply_);
+        }
         nextStep = nullptr;
         TriggerRequestDone(error);
         CloseControl();
@@ -345,9 +355,114 @@ void TFtpClient::Impl::HandleWelcome() {
         CloseControl(); // its close handler delivers the completion
         return;
     }
+    if ((q.Tls == FtpTls::Explicit || q.Tls == FtpTls::Offered) && !control.TlsActive()) {
+        Issue("AUTH TLS", {234}, &Impl::AuthReply);
+        return;
+    }
+    WelcomeDone();
+}
+
+void TFtpClient::Impl::WelcomeDone() {
     ChangeState(ftpConnected);
     q.OnSessionConnected(q, 0);
     TriggerRequestDone(0);
+}
+
+// ---- TLS: AUTH TLS, PBSZ, PROT -----------------------------------------------------
+
+void TFtpClient::Impl::AuthReply() {
+    if (requestResult == 0) {
+        control.OnTlsDone = [this](TWSocket*, std::uint16_t e) { Guard([&] { AuthTlsDone(e); }); };
+        control.StartTls(TlsOptions{q.HostName, q.TlsVerify, nullptr});
+        return;
+    }
+    if (q.Tls == FtpTls::Offered) {
+        // No TLS here: the session goes on in plain.
+        Display("! No TLS at " + q.HostName + ": going on in plain");
+        q.errorMessage_.clear();
+        requestResult = 0;
+        WelcomeDone();
+        return;
+    }
+    // A reply of any code (530 and 534 included) says only that this server
+    // has no TLS; the log-in never goes out in clear.
+    q.lastReply_ = "534 No TLS offered by " + q.HostName + " (AUTH TLS: " + q.lastReply_ + ")";
+    q.statusCode_ = 534;
+    q.errorMessage_ = q.lastReply_;
+    Display("! " + q.lastReply_);
+    requestResult = 534;
+    CloseControl(); // its close handler delivers the completion
+}
+
+void TFtpClient::Impl::AuthTlsDone(std::uint16_t error) {
+    control.OnTlsDone = nullptr;
+    if (error != 0) {
+        q.lastReply_ = "534 TLS with " + q.HostName + ": " + control.TlsError();
+        q.statusCode_ = 534;
+        q.errorMessage_ = q.lastReply_;
+        Display("! " + q.lastReply_);
+        requestResult = 534; // the socket closes next, which ends the request
+        return;
+    }
+    WelcomeDone();
+}
+
+bool TFtpClient::Impl::Protect(Handler resume) {
+    if (protDone || !control.TlsActive()) return false;
+    protResume = resume;
+    if (!highLevel) {
+        q.request_ = ftpPortAsync;
+        fct = FtpStep::Port;
+    }
+    Issue("PBSZ 0", {200}, &Impl::PbszReply);
+    return true;
+}
+
+void TFtpClient::Impl::PbszReply() {
+    if (requestResult != 0) {
+        TriggerRequestDone(requestResult);
+        return;
+    }
+    Issue("PROT P", {200}, &Impl::ProtReply);
+}
+
+void TFtpClient::Impl::ProtReply() {
+    if (requestResult != 0) {
+        TriggerRequestDone(requestResult);
+        return;
+    }
+    protDone = true;
+    q.state_ = highLevel ? ftpInternalReady : ftpReady; // the data step goes on at once
+    (this->*protResume)();
+}
+
+void TFtpClient::Impl::KeepSessions(TWSocket& from) {
+    if (!from.Tls()) return;
+    for (auto& s : from.Tls()->takeSessions())
+        sessionPool.push_back(std::move(s));
+}
+
+TlsOptions TFtpClient::Impl::DataTls() {
+    KeepSessions(control);
+    if (!sessionPool.empty()) {
+        lastSession = std::move(sessionPool.back());
+        sessionPool.pop_back();
+    } else if (!lastSession && control.Tls()) {
+        lastSession = control.Tls()->session();
+    }
+    return TlsOptions{q.HostName, q.TlsVerify, lastSession};
+}
+
+bool TFtpClient::TlsUp() const {
+    return d_->control.TlsActive();
+}
+
+bool TFtpClient::TlsVerified() const {
+    return d_->control.Tls() && d_->control.Tls()->verified();
+}
+
+std::string TFtpClient::TlsFingerprint() const {
+    return d_->control.Tls() ? d_->control.Tls()->fingerprint() : std::string();
 }
 
 void TFtpClient::Impl::ControlSessionClosed(std::uint16_t error) {

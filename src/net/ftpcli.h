@@ -16,6 +16,15 @@ namespace net {
 
 class TWSocket;
 
+// TLS of an FTP session. Off: plain FTP. Explicit: "AUTH TLS" after the
+// welcome; a server that refuses it fails the request (534) and no USER or
+// PASS ever leaves in clear. Implicit: TLS from the first byte. Offered:
+// "AUTH TLS" is tried, a refusal goes on in plain. Once the control
+// connection runs TLS, "PBSZ 0" and "PROT P" precede the first transfer and
+// every data connection (passive and active) runs TLS too, resuming the
+// control connection's TLS session.
+enum class FtpTls : std::uint8_t { Off, Explicit, Implicit, Offered };
+
 // Misuse of the client (a request in the wrong state, a missing name).
 class FtpException : public std::runtime_error {
 public:
@@ -143,6 +152,10 @@ public:
     // data connection at once and fails the request with 426 ("Received
     // more than N bytes"; Overran() answers true).
     std::int64_t MaxFileSize = 0;
+    FtpTls Tls = FtpTls::Off;
+    // false: a certificate that does not verify is still taken (the owner
+    // judges it from TlsVerified and TlsFingerprint after Open).
+    bool TlsVerify = true;
 
     // ---- Events (each may have several listeners; see platform/signal.h) ----
     platform::Signal<TFtpClient& /*Sender*/, std::string& /*Msg*/> OnDisplay;
@@ -173,6 +186,11 @@ public:
     // Active mode: the transfer command went out and the server has not yet
     // connected to the announced port (what the data time-out waits for).
     bool AwaitingDataConnection() const;
+    // The control connection runs TLS; its certificate verified; the SHA-256
+    // fingerprint of that certificate.
+    bool TlsUp() const;
+    bool TlsVerified() const;
+    std::string TlsFingerprint() const;
 
     // Sets the state from outside (the download scheduler's time-out does);
     // fires OnStateChange like every change.

@@ -15,6 +15,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace net {
 
@@ -80,7 +81,15 @@ struct TFtpClient::Impl {
         bool ready();
         void drain(char* buf, std::size_t size);
     } splicePipe;
-    bool spliceOff = false; // this transfer receives through read and write
+    bool spliceOff = false;       // this transfer receives through read and write
+    bool protDone = false;        // PBSZ and PROT were accepted on this control connection
+    Handler protResume = nullptr; // the data step that waits for them
+    std::string dataTlsFailure;   // why the TLS of the transfer's data connection failed
+    // Sessions for the data connections, newest last: a TLS 1.3 server may
+    // take each ticket only once; each data connection gives new ones.
+    std::vector<TlsSessionPtr> sessionPool;
+    TlsSessionPtr lastSession;
+    void KeepSessions(TWSocket& from);
     // Watched across calls into listeners, which may destroy the client.
     platform::Lifetime lifetime;
 
@@ -111,6 +120,14 @@ struct TFtpClient::Impl {
     void ControlSessionClosed(std::uint16_t error);
     void HandleLine();
     void HandleWelcome();
+    void WelcomeDone();
+    void AuthReply();
+    void AuthTlsDone(std::uint16_t error);
+    bool Protect(Handler resume); // PBSZ 0, PROT P first; true when they were sent
+    void PbszReply();
+    void ProtReply();
+    TlsOptions DataTls();
+    void DataTlsDone(std::uint16_t error);
     void ReplyTooLong();
 
     // ---- ftpdata.cpp ------------------------------------------------------------

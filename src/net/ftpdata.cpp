@@ -177,6 +177,7 @@ void TFtpClient::Impl::Overrun() {
 // Closes the data connection (or the listening socket) without running its
 // handlers: the caller does what they would have done.
 void TFtpClient::Impl::CloseDataSocket() {
+    KeepSessions(data);
     data.OnSessionAvailable = nullptr;
     data.OnSessionClosed = nullptr;
     data.OnDataAvailable = nullptr;
@@ -216,6 +217,7 @@ bool TFtpClient::Impl::ProgressAbort() {
 void TFtpClient::Impl::PortAsync() {
     CheckReady();
     if (!q.Connected()) return; // nothing happens, as for every command
+    if (Protect(&Impl::PortAsync)) return;
     if (q.Passive) {
         PassiveAsync();
         return;
@@ -240,6 +242,7 @@ void TFtpClient::Impl::PortAsync() {
 // ---- passive mode: EPSV, else PASV ----------------------------------------------------
 
 void TFtpClient::Impl::PassiveAsync() {
+    if (Protect(&Impl::PassiveAsync)) return;
     CloseDataSocket();
     passiveData = true;
     passiveError = 0;
@@ -285,6 +288,8 @@ void TFtpClient::Impl::PassiveReply() {
     data.setProto("tcp");
     data.setAddr(control.GetPeerName());
     data.setPort(std::to_string(port));
+    dataTlsFailure.clear();
+    if (control.TlsActive()) data.StartTls(DataTls()); // connected = handshake done
     try {
         data.Connect();
     } catch (const ESocketException&) {
@@ -305,6 +310,10 @@ void TFtpClient::Impl::PassiveConnected(std::uint16_t error) {
     data.OnSessionConnected = nullptr;
     if (error != 0) {
         passiveError = error;
+        if (isTlsError(error)) {
+            dataTlsFailure = data.TlsError();
+            Display("! TLS data connection with " + q.HostName + ": " + dataTlsFailure);
+        }
         // A transfer already waiting for it fails; the server refuses RETR
         // itself otherwise (425).
         if (q.state_ == ftpWaitingResponse && !transferWord.empty() && (localFd >= 0 || localPending))
@@ -363,6 +372,7 @@ void TFtpClient::Impl::TransferAsync(const char* word, TFtpRequest rq) {
     transferWord = word;
     finalReceived = dataClosed = writeFailed = abortedXfer = xferMultiLine = false;
     spliceOff = false;
+    if (!passiveData) dataTlsFailure.clear();
     doneSent = false;
     requestResult = 0;
     q.byteCount_ = 0;
@@ -539,6 +549,11 @@ void TFtpClient::Impl::DataSessionAvailable(std::uint16_t) {
     data.OnDataAvailable = [this](TWSocket*, std::uint16_t e) { Guard([&] { DataAvailable(e); }); };
     data.OnDataSent = nullptr;
     if (!passiveData) data.Dup(h);
+    if (!passiveData && control.TlsActive()) {
+        dataTlsFailure.clear();
+        data.OnTlsDone = [this](TWSocket*, std::uint16_t e) { Guard([&] { DataTlsDone(e); }); };
+        data.StartTls(DataTls());
+    }
     startTick = platform::GetTickCount();
     // A connection is no acceptance yet (the local file waits for the 1xx
     // reply or the first bytes); a local file that already failed refuses it.
@@ -663,7 +678,22 @@ bool TFtpClient::Impl::SpliceStep() {
     return true;
 }
 
-void TFtpClient::Impl::DataSessionClosed(std::uint16_t) {
+// Active mode: the TLS of the accepted data connection is up (or failed: the
+// socket closes next, and its close fails the transfer).
+void TFtpClient::Impl::DataTlsDone(std::uint16_t error) {
+    data.OnTlsDone = nullptr;
+    if (error == 0) return;
+    dataTlsFailure = data.TlsError();
+    Display("! TLS data connection with " + q.HostName + ": " + dataTlsFailure);
+}
+
+void TFtpClient::Impl::DataSessionClosed(std::uint16_t error) {
+    if (isTlsError(error) && dataTlsFailure.empty()) {
+        // A cut TLS stream: what arrived may end anywhere in the file.
+        dataTlsFailure = data.TlsError().empty() ? WSocketErrorDesc(error) : data.TlsError();
+        Display("! TLS data connection with " + q.HostName + ": " + dataTlsFailure);
+    }
+    KeepSessions(data);
     CloseLocalFile();
     dataClosed = true;
     CheckTransferEnd();
@@ -687,6 +717,13 @@ void TFtpClient::Impl::CheckTransferEnd() {
         // Stopped by the progress handler: what was still unread (or unsent)
         // is missing, even when the server had already confirmed the transfer.
         if (q.errorMessage_.empty()) q.errorMessage_ = "426 Operation aborted.";
+        TriggerRequestDone(426);
+        return;
+    }
+    if (!dataTlsFailure.empty()) {
+        q.lastReply_ = "426 TLS data connection with " + q.HostName + ": " + dataTlsFailure;
+        q.statusCode_ = 426;
+        if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
         TriggerRequestDone(426);
         return;
     }
@@ -764,6 +801,11 @@ void TFtpClient::Impl::DataSendSessionAvailable(std::uint16_t) {
     data.OnDataAvailable = nullptr;
     data.OnDataSent = [this](TWSocket*, std::uint16_t e) { Guard([&] { DataSent(e); }); };
     if (!passiveData) data.Dup(h);
+    if (!passiveData && control.TlsActive()) {
+        dataTlsFailure.clear();
+        data.OnTlsDone = [this](TWSocket*, std::uint16_t e) { Guard([&] { DataTlsDone(e); }); };
+        data.StartTls(DataTls()); // the first block waits for the handshake
+    }
     startTick = platform::GetTickCount();
     DataSent(0); // the first block
 }

@@ -102,7 +102,21 @@ void THttpCli::StartRequest(THttpRequest rq) {
     relocations_ = 0;
 
     const HttpUrlParts u = ParseHttpURL(URL);
-    if (!Proxy.empty()) {
+    tls_ = HttpLower(u.proto) == "https";
+    tunnel_ = tls_ && !Proxy.empty();
+    tunnelTarget_ = u.host + ":" + (u.port.empty() ? "443" : u.port);
+    if (tunnel_) {
+        // The proxy only carries the bytes: the request inside the tunnel is
+        // the one sent directly to the server.
+        targetHost_ = u.host;
+        path_ = u.path;
+        docName_ = u.path;
+        if (!u.user.empty()) Username = u.user;
+        if (!u.pass.empty()) Password = u.pass;
+        const HttpUrlParts p = ParseHttpURL(Proxy);
+        hostName_ = p.host;
+        port_ = p.port.empty() ? ProxyPort : p.port;
+    } else if (!Proxy.empty()) {
         targetHost_ = u.host;
         path_ = u.proto.empty() ? "http://" + URL : URL;
         docName_ = u.path;
@@ -118,7 +132,7 @@ void THttpCli::StartRequest(THttpRequest rq) {
         if (!u.user.empty()) Username = u.user;
         if (!u.pass.empty()) Password = u.pass;
         hostName_ = u.host;
-        port_ = u.port.empty() ? "80" : u.port;
+        port_ = u.port.empty() ? (tls_ ? "443" : "80") : u.port;
     }
     if (path_.empty()) path_.push_back('/'); // (GCC 12 at -O3 warns falsely of "= \"/\"")
 
@@ -163,6 +177,8 @@ void THttpCli::SocketDnsLookupDone(std::uint16_t error) {
         socket_->setAddr(socket_->DnsResult());
         socket_->setPort(port_);
         socket_->setProto("tcp");
+        tunnelOpen_ = false;
+        if (tls_ && !tunnel_) socket_->StartTls(TlsFor());
         socket_->Connect();
     } catch (const ESocketException&) {
         const int n = socket_->LastError();
@@ -180,7 +196,12 @@ void THttpCli::SocketSessionConnected(std::uint16_t error) {
     if (error != 0) {
         statusCode_ = 404;
         reasonPhrase_ = WSocketErrorDesc(error) + " (Error #" + std::to_string(error) + ")";
+        if (isTlsError(error)) TlsFailed(error);
         SocketSessionClosed(error);
+        return;
+    }
+    if (tunnel_ && !tunnelOpen_) {
+        SendConnect();
         return;
     }
     connected_ = true;
@@ -211,8 +232,13 @@ void THttpCli::SocketDataSent(std::uint16_t) {
     if (allowedToSend_) SendBodyBlock();
 }
 
-void THttpCli::SocketSessionClosed(std::uint16_t) {
+void THttpCli::SocketSessionClosed(std::uint16_t error) {
     connected_ = false;
+    if (error == WSAETLSCUT && state_ != httpAborting) {
+        // What came may be any part of the document: never a finished one.
+        statusCode_ = 404;
+        TlsFailed(error);
+    }
     const auto alive = lifetime_.watch();
     if (bodyLineCount_ > 0) TriggerDocEnd();
     if (!alive) return;
@@ -260,6 +286,10 @@ void THttpCli::FailRequest(const std::string& reason) {
 // --- receiving ------------------------------------------------------------------
 
 void THttpCli::SocketDataAvailable() {
+    if (tunnel_ && !tunnelOpen_) {
+        TunnelData();
+        return;
+    }
     const int room = 2047 - receiveLen_;
     int n = 0;
     if (room > 0) n = socket_->Receive(receiveBuffer_ + receiveLen_, room);
@@ -413,6 +443,30 @@ bool THttpCli::StartsLikeStatusLine() const {
 
 bool THttpCli::ChangeTarget(const std::string& location) {
     const bool relative = !location.empty() && location[0] == '/';
+    if (!relative) {
+        const HttpUrlParts u = ParseHttpURL(location);
+        const bool toTls = HttpLower(u.proto) == "https";
+        if (tls_ && !toTls && !u.proto.empty()) {
+            // A page asked for in private is never asked for again in clear.
+            FailRequest("Relocation from https to " + u.proto + " refused: " + location);
+            return false;
+        }
+        if (toTls) {
+            tls_ = true;
+            tunnel_ = !Proxy.empty();
+            tunnelTarget_ = u.host + ":" + (u.port.empty() ? "443" : u.port);
+            path_ = u.path.empty() ? "/" : u.path;
+            targetHost_ = u.host;
+            if (!tunnel_) {
+                hostName_ = u.host;
+                port_ = u.port.empty() ? "443" : u.port;
+            }
+            return true;
+        }
+    } else if (tunnel_) {
+        path_ = location;
+        return true;
+    }
     if (!Proxy.empty()) {
         if (relative) {
             // The new path on the same server, asked of the same proxy: keep
@@ -447,6 +501,62 @@ bool THttpCli::ChangeTarget(const std::string& location) {
         port_ = "80"; // an absolute http URL without a port means the default port
     }
     return true;
+}
+
+// --- https ------------------------------------------------------------------
+
+TlsOptions THttpCli::TlsFor() const {
+    TlsOptions o;
+    o.host = targetHost_;
+    o.verify = true;
+    return o;
+}
+
+void THttpCli::TlsFailed(std::uint16_t error) {
+    requestDoneError_ = error;
+    const std::string why = socket_->TlsError().empty() ? WSocketErrorDesc(error) : socket_->TlsError();
+    reasonPhrase_ = "TLS with " + targetHost_ + ": " + why;
+}
+
+void THttpCli::SendConnect() {
+    connected_ = true;
+    tunnelReply_.clear();
+    const std::string cmd = "CONNECT " + tunnelTarget_ + " HTTP/1.0";
+    OnCommand(this, cmd);
+    socket_->SendStr(cmd + "\r\n\r\n");
+}
+
+// The proxy's answer to CONNECT: its header, then nothing until TLS begins.
+void THttpCli::TunnelData() {
+    char buf[512];
+    const int n = socket_->Receive(buf, sizeof buf);
+    if (n <= 0) return;
+    tunnelReply_.append(buf, static_cast<std::size_t>(n));
+    auto end = tunnelReply_.find("\r\n\r\n");
+    if (end == std::string::npos) end = tunnelReply_.find("\n\n");
+    if (end == std::string::npos) {
+        if (tunnelReply_.size() > MaxHeaderBytes) FailRequest("Header too long");
+        return;
+    }
+    const std::string status = tunnelReply_.substr(0, tunnelReply_.find_first_of("\r\n"));
+    const HttpHeaderLine h = ParseHttpHeaderLine(status);
+    if (h.kind != HttpHeaderLine::Status || h.status != 200) {
+        FailRequest("The proxy refused the tunnel to " + tunnelTarget_ + ": " + status);
+        return;
+    }
+    socket_->OnTlsDone = [this](TWSocket*, std::uint16_t e) { TunnelTlsDone(e); };
+    socket_->StartTls(TlsFor());
+}
+
+void THttpCli::TunnelTlsDone(std::uint16_t error) {
+    socket_->OnTlsDone = nullptr;
+    if (error != 0) {
+        statusCode_ = 404;
+        TlsFailed(error); // the socket closes next, which ends the request
+        return;
+    }
+    tunnelOpen_ = true;
+    SocketSessionConnected(0);
 }
 
 void THttpCli::BodyBytes(char* data, int len) {

@@ -182,6 +182,11 @@ private:
     void SendRequest(const std::string& method, const std::string& version);
     void SendBodyBlock();
     bool ChangeTarget(const std::string& location); // false: the request has failed
+    void SendConnect();
+    void TunnelData();
+    void TunnelTlsDone(std::uint16_t error);
+    void TlsFailed(std::uint16_t error);
+    TlsOptions TlsFor() const;
     void FailRequest(const std::string& reason);
     // The first bytes of a response could begin "HTTP/" (any case).
     bool StartsLikeStatusLine() const;
@@ -198,6 +203,13 @@ private:
     std::string hostName_;   // connect host
     std::string port_;       // connect port
     std::string targetHost_; // for the "Host: " line
+    // An https URL: TLS to the server; through the proxy inside a tunnel
+    // ("CONNECT host:port HTTP/1.0") opened first.
+    bool tls_ = false;
+    bool tunnel_ = false;
+    bool tunnelOpen_ = false;
+    std::string tunnelTarget_; // host:port
+    std::string tunnelReply_;  // the proxy's reply header so far
     bool connected_ = false;
     bool locationChange_ = false;
     int headerLineCount_ = 0;

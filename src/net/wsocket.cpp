@@ -67,6 +67,7 @@ bool numberOrName(const std::string& text, long limit, const std::function<bool(
 } // namespace
 
 std::string WSocketErrorDesc(int code) {
+    if (isTlsError(code)) return tlsErrorDesc(code);
     return platform::socketErrorDesc(code);
 }
 
@@ -88,6 +89,7 @@ TWSocket::~TWSocket() {
     OnChangeState = nullptr;
     OnLineTooLong = nullptr;
     OnError = nullptr;
+    OnTlsDone = nullptr;
     if (lookup_) lookup_->cancel();
     lookup_.reset();
     if (hSocket_ != INVALID_SOCKET) {
@@ -259,7 +261,7 @@ std::int32_t TWSocket::RcvdCount() {
         SocketError("ioctlSocket");
         return -1;
     }
-    return n + (rxLen_ - rxPos_);
+    return n + (rxLen_ - rxPos_) + (tls_ ? tls_->pending() : 0);
 }
 
 // --- connecting and closing -------------------------------------------------
@@ -294,6 +296,8 @@ void TWSocket::Connect() {
     hSocket_ = fd;
     closeReported_ = false;
     DropReadAhead();
+    tls_.reset();
+    tlsHandshaking_ = false;
     ChangeState(wsOpened);
     if (datagram_) {
         sockaddr_in local{};
@@ -378,6 +382,10 @@ void TWSocket::InternalClose(bool shutdown, std::uint16_t error) {
         return;
     }
     if (state_ == wsClosed) return;
+    if (shutdown && TlsActive()) {
+        tls_->shutdown();
+        platform::sockSetLinger(hSocket_, false, 0); // the close_notify must not die in a reset
+    }
     if (shutdown) platform::sockShutdown(hSocket_, SHUT_RDWR);
     watcher_->detach();
     if (platform::sockClose(hSocket_) != 0 && errno != EINTR) {
@@ -423,6 +431,9 @@ void TWSocket::ResetSocket() {
     paused_ = false;
     closeReported_ = false;
     FlushTimeout = 60;
+    tls_.reset();
+    tlsPending_.reset();
+    tlsHandshaking_ = false;
 }
 
 // --- notifications ------------------------------------------------------------
@@ -434,6 +445,17 @@ void TWSocket::HandleNotification(int fd, int bits, int error) {
     // Another handle (or none) after a step: the rest was for the old one.
     auto gone = [&] { return !alive || hSocket_ != fd; };
 
+    if (tlsHandshaking_) {
+        // Every readiness moves the handshake on; a close ends it.
+        if (bits & (platform::FD_READ | platform::FD_WRITE | platform::FD_CLOSE)) TlsStep();
+        return;
+    }
+    if ((bits & platform::FD_CONNECT) && err == 0 && tlsPending_) {
+        ChangeState(wsConnected);
+        if (gone()) return;
+        TlsBegin(true);
+        return;
+    }
     if (bits & platform::FD_CONNECT) {
         ChangeState(wsConnected);
         if (gone()) return;
@@ -469,7 +491,7 @@ void TWSocket::HandleNotification(int fd, int bits, int error) {
         }
         if (OnSessionClosed && !closeReported_) {
             closeReported_ = true;
-            TriggerSessionClosed(err);
+            TriggerSessionClosed(TlsCloseError(err));
             if (gone()) return;
         }
         if (state_ != wsClosed) Close();
@@ -512,6 +534,89 @@ void TWSocket::DoReceiveLoop(std::uint16_t error, bool drain) {
             break;
         }
     }
+}
+
+} // namespace net
+
+namespace net {
+
+// --- TLS --------------------------------------------------------------------
+
+void TWSocket::StartTls(const TlsOptions& options) {
+    tlsError_.clear();
+    if (hSocket_ != INVALID_SOCKET && state_ == wsConnected) {
+        tlsPending_ = std::make_unique<TlsOptions>(options);
+        TlsBegin(false);
+        return;
+    }
+    tlsPending_ = std::make_unique<TlsOptions>(options);
+}
+
+void TWSocket::TlsBegin(bool implicit) {
+    tls_ = std::make_unique<TlsLink>(hSocket_, *tlsPending_);
+    tlsPending_.reset();
+    tlsImplicit_ = implicit;
+    tlsHandshaking_ = true;
+    DropReadAhead();
+    TlsStep();
+}
+
+void TWSocket::TlsStep() {
+    const TlsLink::Result r = tls_->handshake();
+    watcher_->readDone();
+    switch (r) {
+    case TlsLink::Done:
+        tlsHandshaking_ = false;
+        TlsFinished(0);
+        break;
+    case TlsLink::WantRead:
+        break;
+    case TlsLink::WantWrite:
+        watcher_->wantWrite();
+        break;
+    case TlsLink::Failed:
+    case TlsLink::Closed:
+        tlsHandshaking_ = false;
+        tlsError_ = tls_->error().empty() ? "the connection closed during the TLS handshake" : tls_->error();
+        TlsFinished(static_cast<std::uint16_t>(WSAETLSHANDSHAKE));
+        break;
+    }
+}
+
+void TWSocket::TlsFinished(std::uint16_t error) {
+    const auto alive = lifetime_.watch();
+    const TSocket fd = hSocket_;
+    if (tlsImplicit_) {
+        TriggerSessionConnected(error);
+    } else if (auto handler = OnTlsDone) {
+        handler(this, error);
+    }
+    if (!alive || hSocket_ != fd || hSocket_ == INVALID_SOCKET) return;
+    if (error != 0) {
+        if (state_ != wsClosed) InternalClose(true, error);
+        return;
+    }
+    TryToSend(); // what was queued during the handshake
+    if (!alive || hSocket_ != fd || hSocket_ == INVALID_SOCKET) return;
+    // Application data that came with the last handshake records raises no
+    // readiness of its own.
+    if (tls_->pending() > 0 || platform::sockPending(hSocket_) > 0) watcher_->post(platform::FD_READ, 0);
+}
+
+// The error a closing TLS session reports: a stream that ended without the
+// peer's close_notify is cut, never complete.
+std::uint16_t TWSocket::TlsCloseError(std::uint16_t error) {
+    if (error != 0 || !tls_ || !tls_->established() || tls_->peerClosed()) return error;
+    if (!OnDataAvailable && !lineMode_) {
+        // Nobody reads: look for the close_notify here.
+        char scratch[4096];
+        TlsLink::Result r = TlsLink::Done;
+        while (tls_->read(scratch, sizeof scratch, r) > 0) {
+        }
+        if (tls_->peerClosed()) return 0;
+    }
+    tlsError_ = tls_->error().empty() ? "the stream ended without TLS close_notify" : tls_->error();
+    return static_cast<std::uint16_t>(WSAETLSCUT);
 }
 
 } // namespace net

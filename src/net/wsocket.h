@@ -15,6 +15,7 @@
 
 #include <netinet/in.h>
 
+#include "net/tls.h"
 #include "platform/listview.h"
 #include "platform/signal.h"
 
@@ -159,6 +160,23 @@ public:
     std::vector<int> SendQueueBlockSizes() const;
     bool AllSent() const { return allSent_; }
 
+    // --- TLS ----------------------------------------------------------------
+    // Called before Connect: the TLS handshake follows the TCP connection and
+    // OnSessionConnected reports both (WSAETLSHANDSHAKE when the handshake
+    // fails). Called on a connected socket: the handshake starts now and
+    // OnTlsDone reports it. Either way a failed handshake closes the socket
+    // after its report; bytes queued by Send wait for the handshake. Once
+    // up, every receive and send goes through TLS, Close sends close_notify,
+    // and a peer that ends the stream without its close_notify closes the
+    // session with WSAETLSCUT.
+    void StartTls(const TlsOptions& options);
+    bool TlsActive() const { return tls_ && tls_->established(); }
+    const TlsLink* Tls() const { return tls_.get(); }
+    TlsLink* Tls() { return tls_.get(); }
+    // Why the last handshake failed or the stream broke ("" when it did not).
+    const std::string& TlsError() const { return tlsError_; }
+    TSessionConnected OnTlsDone;
+
     // --- events -------------------------------------------------------------
     TDataAvailable OnDataAvailable;
     TDataSent OnDataSent;
@@ -205,6 +223,11 @@ private:
     int RawRecv(void* buffer, int size); // through the read-ahead buffer; -1 and the code in lastError_
     int Waiting();                       // bytes buffered here plus bytes waiting in the socket
     void DropReadAhead() { rxPos_ = rxLen_ = 0; }
+    void TlsBegin(bool implicit);
+    void TlsStep();
+    void TlsFinished(std::uint16_t error);
+    bool TlsHolds() const { return tlsPending_ || tlsHandshaking_; } // nothing may be sent in clear
+    std::uint16_t TlsCloseError(std::uint16_t error);
 
     TSocket hSocket_ = INVALID_SOCKET;
     TSocketState state_ = wsClosed;
@@ -237,6 +260,11 @@ private:
     int selectMask_ = 0;
     std::unique_ptr<platform::SocketWatcher> watcher_;
     std::unique_ptr<platform::LookupRequest> lookup_;
+    std::unique_ptr<TlsLink> tls_;
+    std::unique_ptr<TlsOptions> tlsPending_; // StartTls before Connect
+    bool tlsHandshaking_ = false;
+    bool tlsImplicit_ = false; // the handshake is reported by OnSessionConnected
+    std::string tlsError_;
     // Watched across calls into handlers, which may destroy the socket.
     platform::Lifetime lifetime_;
 };

@@ -62,13 +62,35 @@ int TWSocket::SendStr(const std::string& str) {
 }
 
 void TWSocket::TryToSend() {
-    if (hSocket_ == INVALID_SOCKET || sendQueue_.empty()) return;
+    if (hSocket_ == INVALID_SOCKET || sendQueue_.empty() || TlsHolds()) return;
     const bool urgent = sendFlags_ == wsSendUrgent;
     while (!sendQueue_.empty()) {
         auto& first = sendQueue_.front();
         const int len = static_cast<int>(first.size() - sendOffset_);
         if (len > 0) {
             const char* p = first.data() + sendOffset_;
+            if (tls_) {
+                TlsLink::Result r = TlsLink::Done;
+                const int n = tls_->write(p, len, r);
+                if (n < 0) {
+                    if (r == TlsLink::WantWrite) watcher_->wantWrite();
+                    if (r == TlsLink::Failed) {
+                        tlsError_ = tls_->error();
+                        lastError_ = WSAETLSPROTOCOL;
+                        InternalClose(false, static_cast<std::uint16_t>(WSAETLSPROTOCOL));
+                    }
+                    return;
+                }
+                sendOffset_ += static_cast<std::size_t>(n);
+                if (n < len) {
+                    watcher_->wantWrite();
+                    return;
+                }
+                sendQueue_.pop_front();
+                sendOffset_ = 0;
+                if (sendQueue_.empty()) allSent_ = true;
+                continue;
+            }
             const int n = datagram_ ? platform::sockSendTo(hSocket_, p, len, urgent, sin_)
                                     : platform::sockSend(hSocket_, p, len, urgent);
             if (n < 0) {
@@ -125,6 +147,24 @@ int TWSocket::RawRecv(void* buffer, int size) {
         if (n < 0) lastError_ = platform::lastSocketError();
         return n;
     }
+    if (tls_) {
+        if (!tls_->established()) {
+            lastError_ = WSAEWOULDBLOCK; // nothing before the handshake is done
+            return -1;
+        }
+        TlsLink::Result r = TlsLink::Done;
+        const int n = tls_->read(buffer, size, r);
+        if (n > 0 || r == TlsLink::Closed) return n;
+        if (r == TlsLink::WantRead || r == TlsLink::WantWrite) {
+            if (r == TlsLink::WantWrite) watcher_->wantWrite();
+            lastError_ = WSAEWOULDBLOCK;
+            return -1;
+        }
+        tlsError_ = tls_->error();
+        if (tls_->cut()) return 0; // the end of the stream: its close reports the cut
+        lastError_ = WSAETLSPROTOCOL;
+        return -1;
+    }
     constexpr int ReadAhead = 64 * 1024;
     if (rxPos_ == rxLen_) {
         rxPos_ = rxLen_ = 0;
@@ -148,6 +188,7 @@ int TWSocket::RawRecv(void* buffer, int size) {
 }
 
 int TWSocket::Waiting() {
+    if (tls_ && tls_->pending() > 0) return tls_->pending();
     const int buffered = rxLen_ - rxPos_;
     if (buffered > 0) return buffered; // enough to know that bytes wait
     return platform::sockPending(hSocket_);
@@ -170,7 +211,7 @@ int TWSocket::ReceiveToPipe(int pipeFd, int size) {
         lastError_ = WSAENOTCONN;
         return -1;
     }
-    if (datagram_ || size <= 0) return NoSplice;
+    if (datagram_ || size <= 0 || tls_) return NoSplice; // TLS bytes must be decrypted here
     int n;
     if (rxPos_ < rxLen_) {
         // Bytes read ahead by an earlier receive go first, by copy.
@@ -194,6 +235,16 @@ int TWSocket::ReceiveToPipe(int pipeFd, int size) {
 
 std::string TWSocket::ReceiveStr() {
     if (hSocket_ == INVALID_SOCKET) return {};
+    if (tls_) {
+        std::string s;
+        char buf[4096];
+        int n;
+        while ((n = RawRecv(buf, sizeof buf)) > 0)
+            s.append(buf, static_cast<std::size_t>(n));
+        watcher_->readDone();
+        NoteRead(static_cast<int>(s.size()));
+        return s;
+    }
     const int buffered = rxLen_ - rxPos_;
     const int kernel = platform::sockPending(hSocket_);
     const int waiting = buffered + std::max(kernel, 0);

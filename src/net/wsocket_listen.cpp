@@ -139,6 +139,8 @@ void TWSocket::Dup(TSocket newHSocket) {
     hSocket_ = newHSocket;
     closeReported_ = false;
     DropReadAhead();
+    tls_.reset();
+    tlsHandshaking_ = false;
     SelectNotifications(ConnectedNotifications);
     ChangeState(wsConnected);
 }

@@ -182,7 +182,8 @@ TEST_F(WindowTest, TheUpdateCheckFromTheHelpMenu) {
     EXPECT_EQ(messageBox("Cool!")->parentWidget(), w.settingsWindow());
     EXPECT_TRUE(messageBox("Cool!")->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(messageBox("Cool!")->windowModality(), Qt::NonModal);
-    w.core().mainStorage.updateIP_Caption = "127.0.0.1:" + std::to_string(testpeers::freePort());
+    const testpeers::ClosedPort closed;
+    w.core().mainStorage.updateIP_Caption = "127.0.0.1:" + std::to_string(closed.port());
     menuItem("&Help", "Check for updates to search engines && Wavetrap")->trigger();
     EXPECT_TRUE(platform::runUntil([&] { return w.statusText().startsWith("Update check failed"); }, 5000))
         << w.statusText().toStdString();

@@ -47,7 +47,8 @@ bool VsftpdPeer::available() {
     return std::filesystem::exists("/usr/sbin/vsftpd");
 }
 
-bool VsftpdPeer::start(const std::string& root, bool allowPort, const std::string& host) {
+bool VsftpdPeer::start(const std::string& root, bool allowPort, const std::string& host,
+                       const std::string& extra) {
     host_ = host;
     port_ = 0;
     const passwd* pw = ::getpwuid(::getuid());
@@ -60,7 +61,7 @@ bool VsftpdPeer::start(const std::string& root, bool allowPort, const std::strin
                              "\npasv_enable=YES\npasv_address=" + host +
                              "\nseccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\nxferlog_enable=NO\n"
                              "ftp_username=" +
-                             (pw ? pw->pw_name : "ftp") + "\n";
+                             (pw ? pw->pw_name : "ftp") + "\n" + extra;
     testsupport::writeFile(dir_.file("vsftpd.conf"), conf);
     if (!proc_.start("/usr/sbin/vsftpd", {dir_.file("vsftpd.conf")})) return false;
     // It binds a free port of its own choosing; the one its listening socket got.

@@ -68,7 +68,9 @@ public:
     VsftpdPeer& operator=(const VsftpdPeer&) = delete;
 
     static bool available();
-    bool start(const std::string& root, bool allowPort = false, const std::string& host = "127.0.0.1");
+    // extra: more configuration lines (the TLS settings, say).
+    bool start(const std::string& root, bool allowPort = false, const std::string& host = "127.0.0.1",
+               const std::string& extra = "");
     const std::string& host() const { return host_; }
     int port() const { return port_; }
     std::string output() const { return proc_.output(); }

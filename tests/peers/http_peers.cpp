@@ -90,14 +90,26 @@ std::string jsonLatin1(const std::string& bytes) {
 
 // --- HttpPeer ------------------------------------------------------------------
 
-bool HttpPeer::start(const std::string& host, int port) {
+bool HttpPeer::startTls(const std::string& cert, const std::string& key, const std::string& host, int port) {
+    tls_ = true;
+    return launch(host, port, {cert, key});
+}
+
+void HttpPeer::cut(const std::string& path, const std::string& bytes) {
+    setRoute(path, "{\"kind\": \"raw\", \"cut\": true, \"bytes\": " + jsonLatin1(bytes) + "}");
+}
+
+bool HttpPeer::start(const std::string& host, int port) { return launch(host, port, {}); }
+
+bool HttpPeer::launch(const std::string& host, int port, const std::vector<std::string>& tlsFiles) {
     host_ = host;
     writeRoutes();
     testsupport::writeFile(dir_.file("requests.log"), "");
     const std::string script = std::string(WAVETRAP_TEST_SOURCE_DIR) + "/peers/http_server.py";
-    if (!proc_.start(Python, {script, host_, std::to_string(port), dir_.file("routes.json"),
-                              dir_.file("requests.log")}))
-        return false;
+    std::vector<std::string> args{script, host_, std::to_string(port), dir_.file("routes.json"),
+                                  dir_.file("requests.log")};
+    args.insert(args.end(), tlsFiles.begin(), tlsFiles.end());
+    if (!proc_.start(Python, args)) return false;
     port_ = proc_.waitForReportedPort();
     return port_ != 0 && (port == 0 || port_ == port);
 }

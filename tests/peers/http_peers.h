@@ -32,14 +32,19 @@ public:
 
     // Starts the server (port 0: it binds a free one) and waits until it listens.
     bool start(const std::string& host = "127.0.0.1", int port = 0);
+    // The same over TLS with this certificate and key (url() then says https).
+    bool startTls(const std::string& cert, const std::string& key, const std::string& host = "127.0.0.1",
+                  int port = 0);
     void stop() { proc_.terminate(); }
     bool running() const { return proc_.running(); }
 
     const std::string& host() const { return host_; }
     int port() const { return port_; }
     std::string hostPort() const { return host_ + ":" + std::to_string(port_); }
-    // "http://host:port" + path
-    std::string url(const std::string& path) const { return "http://" + hostPort() + path; }
+    // "http://host:port" + path ("https://" over TLS)
+    std::string url(const std::string& path) const {
+        return (tls_ ? "https://" : "http://") + hostPort() + path;
+    }
 
     // Routes take effect for the next request. Paths include the query, if any.
     // 200 OK with the body (Content-Length and Content-Type added).
@@ -56,6 +61,8 @@ public:
     void raw(const std::string& path, const std::string& bytes, const std::vector<std::size_t>& splits = {});
     // Sends head, then repeat without end until the client goes away.
     void endless(const std::string& path, const std::string& head, const std::string& repeat);
+    // Like raw, but over TLS the connection ends without close_notify.
+    void cut(const std::string& path, const std::string& bytes);
     // Reads the request and never answers, keeping the connection open.
     void hang(const std::string& path);
     // Forget a route (it answers 404 again).
@@ -70,6 +77,7 @@ public:
     bool waitForRequests(std::size_t n, int maxMs = 5000) const;
 
 private:
+    bool launch(const std::string& host, int port, const std::vector<std::string>& tlsFiles);
     void writeRoutes();
     void setRoute(const std::string& path, const std::string& json);
 
@@ -77,6 +85,7 @@ private:
     ChildProcess proc_;
     std::string host_ = "127.0.0.1";
     int port_ = 0;
+    bool tls_ = false;
     std::vector<std::pair<std::string, std::string>> routes_; // path -> JSON object
 };
 

@@ -1,7 +1,11 @@
 #!/usr/bin/python3
 """A scripted HTTP server for the tests.
 
-Usage: http_server.py HOST PORT ROUTES.json LOGFILE
+Usage: http_server.py HOST PORT ROUTES.json LOGFILE [CERT KEY]
+
+With CERT and KEY the server speaks TLS: every reply ends with the server's
+close_notify, except for a route with "cut": true, whose connection is
+closed without it.
 
 PORT 0 binds a free port; once listening, the server prints "port N" on
 standard output.
@@ -26,6 +30,7 @@ line, flushed at once. The file ROUTES.json is read again for every request.
 """
 import json
 import socket
+import ssl
 import socketserver
 import sys
 import threading
@@ -33,6 +38,10 @@ import time
 from urllib.parse import urlsplit
 
 HOST, PORT, ROUTES, LOG = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
+TLS = None
+if len(sys.argv) > 6:
+    TLS = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    TLS.load_cert_chain(sys.argv[5], sys.argv[6])
 log_lock = threading.Lock()
 hanging = []
 
@@ -56,8 +65,24 @@ def send_split(sock, data, splits):
 
 class Handler(socketserver.BaseRequestHandler):
     def handle(self):
-        sock = self.request
-        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        if TLS is None:
+            self.serve(self.request)
+            return
+        try:
+            sock = TLS.wrap_socket(self.request, server_side=True)
+        except (ssl.SSLError, OSError):
+            return
+        try:
+            if self.serve(sock) == "cut":
+                sock.close()
+                return
+            sock.unwrap()
+        except (ssl.SSLError, OSError, ValueError):
+            pass
+        sock.close()
+
+    def serve(self, sock):
         data = b""
         while b"\r\n\r\n" not in data and b"\n\n" not in data:
             chunk = sock.recv(65536)
@@ -118,7 +143,7 @@ class Handler(socketserver.BaseRequestHandler):
                 return
         if kind == "raw":
             send_split(sock, route["bytes"].encode("latin-1"), route.get("splits", []))
-            return
+            return "cut" if route.get("cut") else None
         if "file" in route:
             with open(route["file"], "rb") as f:
                 body = f.read()
@@ -137,6 +162,7 @@ class Handler(socketserver.BaseRequestHandler):
             out += "Content-Type: text/html\r\n"
         out += "\r\n"
         send_split(sock, out.encode("latin-1") + body, route.get("splits", []))
+        return "cut" if route.get("cut") else None
 
 
 class Server(socketserver.ThreadingTCPServer):
