@@ -28,8 +28,7 @@
 // "*.mp3" not beginning with "."; a file reported fetched holds exactly what
 // the server sent on the last transfer's data connection until the file was
 // taken as finished, after the local part when REST was answered, has the
-// announced size, and keeps it to the end of the run (one known fault is let
-// through unless FUZZ_STRICT is set: see doneFetched); a file refused before
+// announced size, and keeps it to the end of the run; a file refused before
 // any 125/150 reply and any data byte is as it was (or still absent); no
 // file grows past the largest size announced for it; each URL is reported
 // done at most once.
@@ -59,7 +58,7 @@ constexpr int EndRounds = 1500;   // rounds of SlotCount visits after the server
 constexpr std::int64_t MaxFill = 1 << 20;
 const char* const LocalName = "song.mp3";
 
-bool verbose = false, strict = false;
+bool verbose = false;
 std::string rootDir, workDir, configDir;
 std::string startDir; // the fuzzer's own directory, left for the run's
 
@@ -401,20 +400,10 @@ struct Run {
             prefixes.push_back(a->before.bytes.substr(0, static_cast<std::size_t>(a->rest)));
         // What came after the file was taken as finished is no part of it.
         const std::string sent = a->data.substr(0, a->sentAtFinish);
-        bool same = false, cut = false;
+        bool same = false;
         for (const std::string& p : prefixes) {
             const std::string whole = p + sent;
             same = same || whole == now.bytes;
-            cut = cut || (a->announced > 0 && static_cast<std::int64_t>(whole.size()) > a->announced &&
-                          whole.compare(0, static_cast<std::size_t>(a->announced), now.bytes) == 0);
-        }
-        // Known fault (fuzz/findings/README.md): the scheduler takes a file
-        // as whole once it reached its announced size, also when more bytes
-        // came (a server that ignored REST); tolerated unless FUZZ_STRICT.
-        if (!same && cut && !strict) {
-            if (verbose)
-                std::fprintf(stderr, "known fault: fetched at the announced size after an overrun\n");
-            return;
         }
         check(same, "a fetched file is exactly what the server sent after any honoured REST");
     }
@@ -492,7 +481,6 @@ void emptyDir(const std::string& dir) {
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     fuzzpeer::initApp(argc, argv);
     verbose = std::getenv("FUZZ_VERBOSE") != nullptr;
-    strict = std::getenv("FUZZ_STRICT") != nullptr;
     const char* tmp = std::getenv("TMPDIR");
     std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/fuzzsched.XXXXXX";
     std::vector<char> buf(templ.begin(), templ.end());

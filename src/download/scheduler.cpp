@@ -84,7 +84,6 @@ Scheduler::Scheduler(url::UrlInfo& urlinfo, results::SiteStats& stats, PendingDo
         c->OnDisplay.connect([this](net::TFtpClient& s, std::string& msg) { ftp1Display(s, msg); });
         c->OnProgress.connect(
             [this](net::TFtpClient& s, std::int64_t count, bool& ab) { ftp1Progress(s, count, ab); });
-        if (n == 1) c->OnStateChange.connect([this](net::TFtpClient& s) { ftp1StateChange(s); });
         slots_[static_cast<std::size_t>(n)].client = std::move(c);
     }
     dfatimer.setInterval(intervalForPace(1));
@@ -462,10 +461,12 @@ void Scheduler::timeouts(int n) {
         if (s.state == ResumeRefused) setState(n, TransferAnswered);
     }
 
-    // Finish by size: the whole file is here, to the byte.
+    // Finish by size: the transfer is over and the whole file is here, to
+    // the byte. (While it runs, more may follow: only its end tells.)
     const std::int64_t rs = c.RemoteSize();
     const std::int64_t bc = c.ByteCount();
-    if (numberedAboveLoggedIn(s.state) && rs > 0 && bc + s.resumeAt == rs && s.state == TransferAnswered) {
+    if (numberedAboveLoggedIn(s.state) && rs > 0 && bc + s.resumeAt == rs && s.state == TransferAnswered &&
+        ready(c) && !c.Overran()) {
         setState(n, FileFinished);
         s.fetched = true;
     }
@@ -489,7 +490,9 @@ void Scheduler::timeouts(int n) {
                 if (running) {
                     if (bc > 0) s.gotData = true; // a trickle is data, though it stalled
                     const std::int64_t whole = bc + s.resumeAt;
-                    if (rs > 0 && whole == rs) {
+                    if (c.Overran()) {
+                        overran(n, false); // the connection goes below
+                    } else if (rs > 0 && whole == rs) {
                         setState(n, FileFinished);
                         s.fetched = true;
                     } else if (c.AwaitingDataConnection()) {

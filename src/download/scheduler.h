@@ -69,7 +69,6 @@ public:
     void ftp11RequestDone(net::TFtpClient& sender, net::TFtpRequest rqType, std::uint16_t error);
     void ftp1Display(net::TFtpClient& sender, std::string& msg);
     void ftp1Progress(net::TFtpClient& sender, std::int64_t count, bool& abortFlag);
-    void ftp1StateChange(net::TFtpClient& sender);
 
     // ---- State ---------------------------------------------------------------
     // Slot n, to read: its fields change only through the scheduler.
@@ -120,6 +119,7 @@ private:
     void transferEnded(int n, SlotState at, std::uint16_t error, bool& handled);
     // Ends the current file unfetched for why; it stays pending when keep.
     void failFile(int n, const std::string& why, bool keep);
+    void overran(int n, bool connected);
     // Counts one more connection (or transfer) for the current file; false
     // (and the file failed) past the limit.
     bool attempt(int n, std::map<std::string, int>& tries, const char* what);

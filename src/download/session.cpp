@@ -108,23 +108,19 @@ void Scheduler::transferEnded(int n, SlotState at, std::uint16_t error, bool& ha
     const std::string reply = platform::printable(c.LastReply());
     if (c.Overran()) {
         handled = true;
-        if (s.resumeAt > 0) {
-            // 350 to REST, then the file from its first byte: the site's
-            // files are fetched whole from now on, this one at once.
-            noRestSites.insert(s.record.site + ":" + s.record.port);
-            memo(errorlog, std::to_string(n) + ": server ignored REST: fetching from the start");
-            if (c.Connected())
-                setState(n, ResumeRefused);
-            else
-                setState(n, Connecting);
-        } else {
-            failFile(n, "server sent more than its SIZE of " + std::to_string(rs) + " bytes", false);
-        }
+        overran(n, c.Connected());
         return;
     }
     if (!c.LocalError().empty()) {
         handled = true;
         failFile(n, c.LocalError(), true);
+        return;
+    }
+    if (rs > 0 && whole == rs) {
+        // Every byte is here: whatever the server said after it (a 426 for
+        // a data connection it closed, a control connection that dropped).
+        s.fetched = true;
+        setState(n, FileFinished);
         return;
     }
     if (error == 0 && confirmed(c)) {
@@ -174,6 +170,22 @@ void Scheduler::transferEnded(int n, SlotState at, std::uint16_t error, bool& ha
     // connection: tried again, a bounded number of times.
     s.failure = reply.empty() ? "error " + std::to_string(error) : reply;
     retryTransfer(n);
+}
+
+// More bytes came than the size the server announced, and the client kept
+// none past it. After an honoured-looking REST the server sent the file from
+// its first byte: the site's files are fetched whole from now on, this one at
+// once. Without REST the server lied about the size: the file fails.
+void Scheduler::overran(int n, bool connected) {
+    Slot& s = slotAt(n);
+    if (s.resumeAt > 0) {
+        noRestSites.insert(s.record.site + ":" + s.record.port);
+        memo(errorlog, std::to_string(n) + ": server ignored REST: fetching from the start");
+        setState(n, connected ? ResumeRefused : Connecting);
+    } else {
+        failFile(n, "server sent more than its SIZE of " + std::to_string(s.client->RemoteSize()) + " bytes",
+                 false);
+    }
 }
 
 void Scheduler::retryTransfer(int n) {
@@ -262,19 +274,8 @@ void Scheduler::ftp1Progress(net::TFtpClient& sender, std::int64_t count, bool& 
     s.resumeAt = count - sender.ByteCount();
     s.record.tag = static_cast<std::int32_t>(count);
     abortFlag = s.reset;
-    const std::int64_t rs = sender.RemoteSize();
-    if (numberedAboveLoggedIn(s.state) && rs > 0 && count == rs) {
-        if (s.state == StartTransfer || s.state == TransferAnswered) {
-            setState(n, FileFinished);
-            s.fetched = true;
-        }
-    }
-}
-
-void Scheduler::ftp1StateChange(net::TFtpClient& sender) {
-    const int n = sender.Tag;
-    if (n != 1) return;
-    if (slotAt(n).state == TransferAnswered) setState(n, FileFinished);
+    // The count reaching the size finishes nothing: more may follow (a server
+    // that ignored REST), and only the end of the transfer tells.
 }
 
 } // namespace download

@@ -67,9 +67,11 @@ TEST_F(HostileServers, EveryRunEndsAndNoWrongFileIsReportedDone) {
         bool pending;           // still pending after the run
         const char* said;       // part of the reason on standard error ("" for none)
         const char* limit = ""; // shell line run before the program
+        const char* pause = "8";  // seconds of the server's pause
     } rows[] = {
         {"normal", 1000, 0, "whole", false, ""},
         {"rest-ignored", 1000, 0, "whole", false, ""},
+        {"rest-late", 1000, 0, "whole", false, "", "", "1"},
         {"oversize", -1, 1, "size", false, "server sent more than its SIZE of 3000 bytes"},
         {"undersize", -1, 1, "size", true, "site given up: No data in 5 transfers in a row"},
         {"tail-pause", -1, 0, "whole", false, ""},
@@ -85,7 +87,7 @@ TEST_F(HostileServers, EveryRunEndsAndNoWrongFileIsReportedDone) {
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.mode) + " " + row.limit);
         HostileServer server;
-        ASSERT_TRUE(server.start(row.mode)) << server.proc.output();
+        ASSERT_TRUE(server.start(row.mode, "127.0.0.1", row.pause)) << server.proc.output();
         ::unlink(out.file("x.mp3").c_str());
         ::unlink(config.file("wavbin.Ini").c_str());
         if (row.partial >= 0) testsupport::writeFile(out.file("x.mp3"), whole.substr(0, row.partial));

@@ -7,6 +7,7 @@ tests' fill pattern (byte i is (i * 7 + i // 251) & 0xFF).
 Modes:
   normal       a correct server (REST honoured, active and passive mode)
   rest-ignored REST answered 350, then the file sent from its first byte
+  rest-late    as rest-ignored, with the final reply --pause seconds after the data
   oversize     100 bytes more than SIZE announced
   undersize    SIZE announces 40 bytes more than the file has
   tail-pause   all but the last 40 bytes, a pause of --pause seconds, the rest
@@ -59,7 +60,7 @@ class Session(threading.Thread):
         if mode == "retr-550":
             self.send("550 No such file\x1b]0;owned\x07 or directory.")  # a title escape
             return
-        start = 0 if mode == "rest-ignored" else self.rest
+        start = 0 if mode in ("rest-ignored", "rest-late") else self.rest
         self.rest = 0
         self.send("150 Opening BINARY mode data connection")
         d = self.data_socket()
@@ -83,6 +84,8 @@ class Session(threading.Thread):
             pass
         finally:
             d.close()
+        if mode == "rest-late":
+            time.sleep(self.args.pause)
         self.send("226 Transfer complete")
 
     def run(self):
