@@ -13,6 +13,28 @@
 
 namespace net {
 
+namespace {
+
+// The body is fetched from the socket in reads of BodyReadSize bytes (large
+// enough for the socket to receive straight into it, without its own read
+// ahead) and handed on from there in the usual blocks of at most 2047 bytes.
+// The space is one for the thread, so that it stays in the cache however many
+// clients run; while one client's blocks are being handed on (a handler may
+// run a nested event loop) the others read the usual way.
+constexpr int BodyReadSize = 64 * 1024;
+constexpr int BodyBlockSize = 2047;
+struct BodyScratch {
+    std::unique_ptr<char[]> data;
+    bool busy = false;
+    const THttpCli* owner = nullptr; // whose blocks are being handed on (while it lives)
+    int at = 0, end = 0;             // the bytes not yet handed on
+    int keptAt = -1;                 // where the zero after the current block stands
+    char kept = 0;                   // and the byte it stands in for
+};
+thread_local BodyScratch bodyScratch;
+
+} // namespace
+
 THttpCli::THttpCli()
     : socket_(std::make_unique<TWSocket>()), window_(std::make_unique<platform::MessageTarget>()) {
     socket_->OnDnsLookupDone = [this](TWSocket*, std::uint16_t e) { SocketDnsLookupDone(e); };
@@ -30,7 +52,8 @@ THttpCli::THttpCli()
 }
 
 THttpCli::~THttpCli() {
-    socket_.reset(); // reports nothing while being destroyed
+    if (bodyScratch.owner == this) bodyScratch.owner = nullptr; // released by a handler of its blocks
+    socket_.reset();                                            // reports nothing while being destroyed
 }
 
 // --- state ------------------------------------------------------------------
@@ -290,6 +313,14 @@ void THttpCli::SocketDataAvailable() {
         TunnelData();
         return;
     }
+    if (state_ == httpWaitingBody && receiveLen_ == 0) {
+        // The owner's own call from a nested loop goes on with its blocks:
+        // no bytes may pass them.
+        if (bodyScratch.owner == this || !bodyScratch.busy) {
+            ReceiveBody();
+            return;
+        }
+    }
     const int room = 2047 - receiveLen_;
     int n = 0;
     if (room > 0) n = socket_->Receive(receiveBuffer_ + receiveLen_, room);
@@ -334,6 +365,56 @@ void THttpCli::SocketDataAvailable() {
         receiveBuffer_[receiveLen_] = 0;
         if (state_ == httpWaitingHeader || state_ == httpWaitingBody) HandleLine(line);
         if (!alive) return;
+    }
+}
+
+void THttpCli::ReceiveBody() {
+    BodyScratch& b = bodyScratch;
+    const bool outer = !b.busy;
+    if (outer) {
+        if (!b.data) b.data = std::make_unique<char[]>(BodyReadSize + 1);
+        b.busy = true;
+        b.owner = this;
+        b.at = b.end = 0;
+        b.keptAt = -1;
+    }
+    struct Release {
+        bool outer;
+        ~Release() {
+            if (!outer) return;
+            bodyScratch.busy = false;
+            bodyScratch.owner = nullptr;
+        }
+    } release{outer};
+    char* const buffer = b.data.get();
+    // A block is followed by a zero while it is handed on; a nested call (a
+    // handler's event loop) puts the byte back before it goes on after it.
+    auto putBack = [&b, buffer] {
+        if (b.keptAt >= 0) buffer[b.keptAt] = b.kept;
+        b.keptAt = -1;
+    };
+    putBack();
+    const auto alive = lifetime_.watch();
+    if (b.at == b.end) {
+        b.at = b.end = 0;
+        const int n = socket_->Receive(buffer, BodyReadSize);
+        if (requestType_ == httpNONE || n <= 0) return;
+        b.end = n;
+    }
+    while (b.at < b.end) {
+        const int len = std::min(b.end - b.at, BodyBlockSize);
+        char* const block = buffer + b.at;
+        b.at += len;
+        b.keptAt = b.at;
+        b.kept = buffer[b.at];
+        BodyBytes(block, len);
+        if (!alive) return;
+        putBack();
+        // Aborted or closed by a handler: the rest is not wanted.
+        if (state_ != httpWaitingBody || socket_->HSocket() == INVALID_SOCKET) {
+            b.at = b.end;
+            return;
+        }
     }
 }
 

@@ -178,6 +178,8 @@ private:
     // Body bytes as received: de-chunked when the reply is chunked, then
     // handed on as one block.
     void BodyBytes(char* data, int len);
+    // Receives the next body bytes and hands them on in blocks.
+    void ReceiveBody();
     void BodyBlock(char* data, int len);
     void SendRequest(const std::string& method, const std::string& version);
     void SendBodyBlock();

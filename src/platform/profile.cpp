@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +25,27 @@ std::string lower(const std::string& s) {
     for (char& c : r)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return r;
+}
+
+// The settings files this process wrote where none was.
+class CreatedFiles {
+public:
+    bool contains(const std::string& path) {
+        const std::lock_guard<std::mutex> hold(m_);
+        return paths_.contains(path);
+    }
+    void insert(const std::string& path) {
+        const std::lock_guard<std::mutex> hold(m_);
+        paths_.insert(path);
+    }
+
+private:
+    std::mutex m_;
+    std::set<std::string> paths_;
+};
+CreatedFiles& createdByThisRun() {
+    static CreatedFiles files;
+    return files;
 }
 
 std::string_view trimView(std::string_view s) {
@@ -429,6 +452,14 @@ void TIniFile::flush() {
     std::error_code ec;
     const std::filesystem::path target(path_);
     if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
+    // Replacing a file waits until the new text is on the disk, so that a
+    // crash leaves the old text or the new one. A file that did not exist
+    // before this run (the first start) is not waited for: a crash can leave
+    // it empty at worst, which reads as no file, and nothing that was there
+    // before is lost.
+    struct stat before {};
+    const bool createdHere = createdByThisRun().contains(path_);
+    const bool replacing = !createdHere && ::lstat(path_.c_str(), &before) == 0;
     const std::string tmp = path_ + ".tmp." + std::to_string(::getpid());
     // Only the user may read the file: URLs in it may carry passwords. The
     // mode is set on every rewrite (a left-over temporary file keeps its own).
@@ -441,12 +472,13 @@ void TIniFile::flush() {
         throw EProfileError(fail);
     }
     const bool wrote = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    const bool synced = std::fflush(f) == 0 && ::fsync(fileno(f)) == 0;
+    const bool synced = std::fflush(f) == 0 && (!replacing || ::fsync(fileno(f)) == 0);
     const bool closed = std::fclose(f) == 0;
     if (!wrote || !synced || !closed || std::rename(tmp.c_str(), path_.c_str()) != 0) {
         std::remove(tmp.c_str());
         throw EProfileError(fail);
     }
+    if (!replacing) createdByThisRun().insert(path_);
     dirty_ = false;
 }
 

@@ -88,6 +88,7 @@ private:
     const ProxyControls& proxy_;
     LinkExtractor& extractor_;
     std::vector<std::unique_ptr<Query>> queries_;
+    std::size_t lastFound_ = 0; // where find() last found its query: blocks come in runs
     std::size_t releasing_ = 0;
     int pbarPosition_ = 0;
     bool pbarVisible_ = false;

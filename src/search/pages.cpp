@@ -8,8 +8,14 @@
 namespace search {
 
 SearchDispatch::Query* SearchDispatch::find(net::THttpCli* client) {
-    for (auto& q : queries_)
-        if (q->client.get() == client) return q.get();
+    if (lastFound_ < queries_.size() && queries_[lastFound_]->client.get() == client)
+        return queries_[lastFound_].get();
+    for (std::size_t i = 0; i < queries_.size(); ++i) {
+        if (queries_[i]->client.get() == client) {
+            lastFound_ = i;
+            return queries_[i].get();
+        }
+    }
     return nullptr;
 }
 

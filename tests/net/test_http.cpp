@@ -771,3 +771,39 @@ TEST_F(Http, AbsoluteRelocationThroughProxyNamesTheNewServer) {
     EXPECT_EQ(reqs[1],
               (std::vector<std::string>{"GET http://other.example/b HTTP/1.0", "Host: other.example"}));
 }
+
+// Clients side by side, large bodies: each body arrives whole and in order, in
+// blocks of at most 2047 bytes each followed by a zero, also when a handler runs
+// a nested event loop in which the other clients (and its own) receive.
+TEST_F(Http, LargeBodiesSideBySideStayApartEvenWithANestedLoopInAHandler) {
+    constexpr int Clients = 4;
+    std::vector<std::string> bodies;
+    for (int i = 0; i < Clients; ++i) {
+        bodies.push_back(pattern(300000 + 7919 * static_cast<std::size_t>(i)));
+        std::rotate(bodies[i].begin(), bodies[i].begin() + 1000 * i, bodies[i].end());
+        peer->serve("/side" + std::to_string(i), bodies[i], {1000, 70000});
+    }
+    std::vector<std::unique_ptr<THttpCli>> clients;
+    std::vector<HttpRecorder> recorders(Clients);
+    int nested = 0;
+    for (int i = 0; i < Clients; ++i) {
+        clients.push_back(std::make_unique<THttpCli>());
+        recorders[i].attach(*clients[i]);
+        clients[i]->URL = peer->url("/side" + std::to_string(i));
+    }
+    clients[0]->OnDocData.connect([&](THttpCli*, const char*, std::int32_t) {
+        if (nested++ % 16 == 0) platform::runUntil([] { return false; }, 1);
+    });
+    for (auto& c : clients)
+        c->StartGet();
+    ASSERT_TRUE(platform::runUntil(
+        [&] { return std::all_of(recorders.begin(), recorders.end(), [](auto& r) { return r.done > 0; }); },
+        20000));
+    EXPECT_GT(nested, 16);
+    for (int i = 0; i < Clients; ++i) {
+        EXPECT_EQ(recorders[i].body, bodies[i]) << i;
+        EXPECT_TRUE(recorders[i].zeroAfterEveryBlock) << i;
+        EXPECT_LE(*std::max_element(recorders[i].blockSizes.begin(), recorders[i].blockSizes.end()), 2047);
+        EXPECT_EQ(clients[i]->RcvdCount(), static_cast<std::int64_t>(bodies[i].size()));
+    }
+}
