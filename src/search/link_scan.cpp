@@ -197,6 +197,35 @@ struct Avx2Masks {
         return static_cast<unsigned>(_mm256_movemask_epi8(mp3Before)) >> 28;
     }
 };
+
+// With AVX-512 a chunk is one register: each pattern is compared straight
+// into a 64-bit mask, and the masks of the characters that follow are
+// compared only where the ones before matched.
+struct Avx512Masks : ScalarMasks {
+    using ScalarMasks::ScalarMasks;
+    static std::uint64_t parity(std::uint64_t quote) { return Avx2Masks::parity(quote); }
+    static bool openAfter(std::uint64_t quote, std::uint64_t resets, bool open) {
+        return Avx2Masks::openAfter(quote, resets, open);
+    }
+    __attribute__((target("avx512f,avx512bw"))) Chunk next(const char* d) {
+        const __m512i caseBit = _mm512_set1_epi8(0x20);
+        const __m512i v0 = _mm512_loadu_si512(d);
+        const __m512i l1 = _mm512_or_si512(_mm512_loadu_si512(d + 1), caseBit);
+        const __m512i l2 = _mm512_or_si512(_mm512_loadu_si512(d + 2), caseBit);
+        const __m512i v3 = _mm512_loadu_si512(d + 3);
+        const __mmask64 q = _mm512_cmpeq_epi8_mask(v0, _mm512_set1_epi8('"'));
+        const __mmask64 fq = _mm512_mask_cmpeq_epi8_mask(q, l1, _mm512_set1_epi8('f'));
+        __mmask64 mp3 = _mm512_cmpeq_epi8_mask(v0, _mm512_set1_epi8('.'));
+        mp3 = _mm512_mask_cmpeq_epi8_mask(mp3, l1, _mm512_set1_epi8('m'));
+        mp3 = _mm512_mask_cmpeq_epi8_mask(mp3, l2, _mm512_set1_epi8('p'));
+        mp3 = _mm512_mask_cmpeq_epi8_mask(mp3, v3, _mm512_set1_epi8('3'));
+        __mmask64 href = _mm512_cmpeq_epi8_mask(_mm512_or_si512(v0, caseBit), _mm512_set1_epi8('h'));
+        href = _mm512_mask_cmpeq_epi8_mask(href, l1, _mm512_set1_epi8('r'));
+        href = _mm512_mask_cmpeq_epi8_mask(href, l2, _mm512_set1_epi8('e'));
+        href = _mm512_mask_cmpeq_epi8_mask(href, _mm512_or_si512(v3, caseBit), _mm512_set1_epi8('f'));
+        return finish(q, fq, mp3, href);
+    }
+};
 #endif
 
 bool hasAvx2() {
@@ -213,8 +242,18 @@ bool hasAvx2() {
 #endif
 }
 
+bool hasAvx512() {
+#ifdef WAVETRAP_X86
+    // (The compiler's check also asks the system whether it keeps the registers.)
+    return hasAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+#else
+    return false;
+#endif
+}
+
 ScanKernel bestKernel() {
 #ifdef WAVETRAP_X86
+    if (hasAvx512()) return ScanKernel::Avx512;
     return hasAvx2() ? ScanKernel::Avx2 : ScanKernel::Sse2;
 #else
     return ScanKernel::Plain;
@@ -374,10 +413,15 @@ __attribute__((flatten)) void sse2Step(CandidateScan::State& s) {
 __attribute__((target("avx2,pclmul,bmi,bmi2,lzcnt,popcnt"), flatten)) void avx2Step(CandidateScan::State& s) {
     step<Avx2Masks>(s);
 }
+__attribute__((target("avx512f,avx512bw,avx2,pclmul,bmi,bmi2,lzcnt,popcnt"), flatten)) void
+avx512Step(CandidateScan::State& s) {
+    step<Avx512Masks>(s);
+}
 #endif
 
 StepFn stepFor(ScanKernel k) {
 #ifdef WAVETRAP_X86
+    if (k == ScanKernel::Avx512) return avx512Step;
     if (k == ScanKernel::Avx2) return avx2Step;
     if (k == ScanKernel::Sse2) return sse2Step;
 #endif
@@ -406,6 +450,7 @@ ScanKernel scanKernel() {
 bool setScanKernel(ScanKernel k) {
 #ifdef WAVETRAP_X86
     if (k == ScanKernel::Avx2 && !linkscan::hasAvx2()) return false;
+    if (k == ScanKernel::Avx512 && !linkscan::hasAvx512()) return false;
 #else
     if (k != ScanKernel::Plain) return false;
 #endif

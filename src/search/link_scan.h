@@ -18,11 +18,11 @@
 
 namespace search {
 
-// The instructions the scan uses: chosen at start for the machine (AVX2 where
-// present, else SSE2 on x86-64, else plain code); every kernel finds the same
-// spans. setScanKernel answers false (and changes nothing) when the machine
-// lacks the kernel.
-enum class ScanKernel { Plain, Sse2, Avx2 };
+// The instructions the scan uses: chosen at start for the machine (AVX-512
+// where present, else AVX2, else SSE2 on x86-64, else plain code); every
+// kernel finds the same spans. setScanKernel answers false (and changes
+// nothing) when the machine lacks the kernel.
+enum class ScanKernel { Plain, Sse2, Avx2, Avx512 };
 ScanKernel scanKernel();
 bool setScanKernel(ScanKernel kernel);
 

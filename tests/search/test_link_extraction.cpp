@@ -345,7 +345,8 @@ std::string randomPage(std::mt19937& gen, std::size_t tokens) {
 std::vector<search::ScanKernel> kernels() {
     const search::ScanKernel chosen = search::scanKernel();
     std::vector<search::ScanKernel> all;
-    for (auto k : {search::ScanKernel::Plain, search::ScanKernel::Sse2, search::ScanKernel::Avx2})
+    for (auto k : {search::ScanKernel::Plain, search::ScanKernel::Sse2, search::ScanKernel::Avx2,
+                   search::ScanKernel::Avx512})
         if (k != chosen && search::setScanKernel(k)) all.push_back(k);
     all.push_back(chosen);
     return all;
