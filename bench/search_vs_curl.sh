@@ -1,7 +1,9 @@
 #!/bin/sh
 # A search over N local engines, each serving a result page of SIZE bytes with
 # 20 FTP links, against curl fetching the same N URLs in parallel, in one run.
-# Prints both times, their ratio, and the peak memory of the search.
+# Prints both times, their ratio, and the peak memory of each. Both run under
+# /usr/bin/time (for the peak memory), so both pay its start; which of the two
+# goes first alternates from round to round.
 #
 #   bench/search_vs_curl.sh [BUILD_DIR] [ENGINES] [PAGE_BYTES] [ROUNDS]
 #   defaults: build, 50 engines, 1 MB pages, 5 rounds (the best of each is kept)
@@ -38,6 +40,22 @@ while [ $e -lt "$engines" ]; do
     e=$((e + 1))
 done
 
+# Each sets its time in seconds (s, c) and leaves its peak memory in kB in a file.
+search_round() {
+    t0=$(now)
+    WAVETRAP_CONFIG_DIR=$cfg /usr/bin/time -f %M -o "$work/rss" "$cli" search "$@" bench >"$work/table" 2>/dev/null || true
+    t1=$(now)
+    s=$(echo "$t1 - $t0" | bc -l)
+}
+curl_round() {
+    t0=$(now)
+    # shellcheck disable=SC2046
+    /usr/bin/time -f %M -o "$work/crss" curl -s --parallel --parallel-max 50 \
+        $(for u in $urls; do printf ' -o /dev/null %s' "$u"; done) 2>/dev/null || true
+    t1=$(now)
+    c=$(echo "$t1 - $t0" | bc -l)
+}
+
 best_search=
 best_curl=
 all_search=
@@ -48,17 +66,17 @@ while [ $r -lt "$rounds" ]; do
     r=$((r + 1))
     cfg=$work/cfg$r
     mkdir -p "$cfg"
-    t0=$(now)
-    WAVETRAP_CONFIG_DIR=$cfg /usr/bin/time -f %M -o "$work/rss" "$cli" search "$@" bench >"$work/table" 2>/dev/null || true
-    t1=$(now)
-    # shellcheck disable=SC2086
-    curl -s --parallel --parallel-max 50 $(for u in $urls; do printf ' -o /dev/null %s' "$u"; done) 2>/dev/null
-    t2=$(now)
-    s=$(echo "$t1 - $t0" | bc -l)
-    c=$(echo "$t2 - $t1" | bc -l)
+    if [ $((r % 2)) = 1 ]; then
+        search_round "$@"
+        curl_round
+    else
+        curl_round
+        search_round "$@"
+    fi
     rows=$(wc -l <"$work/table")
     kb=$(cat "$work/rss")
-    echo "round $r: search ${s}s ($rows rows, peak ${kb} kB), curl ${c}s"
+    ckb=$(cat "$work/crss")
+    echo "round $r: search ${s}s ($rows rows, peak ${kb} kB), curl ${c}s (peak ${ckb} kB)"
     all_search="$all_search $s"
     all_curl="$all_curl $c"
     if [ -z "$best_search" ] || [ "$(echo "$s < $best_search" | bc -l)" = 1 ]; then best_search=$s; fi
