@@ -236,8 +236,19 @@ LinkExtractor::Scan LinkExtractor::scan(const char* data, std::size_t len, bool 
     return Scan::Done;
 }
 
+bool LinkExtractor::skipsFullTable(ScanState& st) {
+    if (linksHeld_() < TableLimit) return false;
+    // A full table takes no link: the block need not be looked at. The page's
+    // state goes, as at a stop; should the table be emptied meanwhile, the scan
+    // goes on from outside any candidate.
+    st.reset();
+    scanned();
+    return true;
+}
+
 void LinkExtractor::compileClick(std::string_view block, ScanState& st) {
     ++lc_;
+    if (skipsFullTable(st)) return;
     std::size_t consumed = 0;
     std::size_t offset = 0;
     if (!st.carry.empty()) {
@@ -287,6 +298,7 @@ void LinkExtractor::endPage(ScanState& st) {
 void LinkExtractor::compileClick(std::string_view page) {
     ++lc_;
     ScanState st;
+    if (skipsFullTable(st)) return;
     std::size_t consumed = 0;
     if (scan(page.data(), page.size(), true, st, consumed) == Scan::Done) scanned();
 }

@@ -69,7 +69,9 @@ public:
 
     // Scans one block of a page; st belongs to that page and starts empty.
     // Hands the links found to linkFound; then announces scanned unless the
-    // scan stopped because the table reached 149 links.
+    // scan stopped because the table reached 149 links. With a full table
+    // (150 links) the block is not looked at: st is emptied, as at a stop,
+    // and scanned is announced.
     void compileClick(std::string_view block, ScanState& st);
     // The page is complete: settles what waited for more text (a link that
     // ends with the page's last characters) and empties st.
@@ -84,6 +86,7 @@ private:
     enum class Scan { Done, Stopped };
     Scan scan(const char* data, std::size_t len, bool final, ScanState& st, std::size_t& consumed);
     bool stopsAtClose() const;
+    bool skipsFullTable(ScanState& st); // whether the table is full (the block is then done)
     bool close(ScanState& st, const char* data, std::size_t from, std::size_t to, bool carried);
     bool offer(std::string_view link); // whether linkFound fired
 

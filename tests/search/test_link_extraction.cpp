@@ -211,6 +211,28 @@ TEST(LinkExtraction, StopKeepsNothingOfTheStoppedBlockInTheState) {
     EXPECT_TRUE(st.carry.empty());
 }
 
+TEST(LinkExtraction, AFullTableSkipsBlocksUntilItIsEmptied) {
+    Table t;
+    search::ScanState st;
+    t.extractor.compileClick(numberedLinks(0, 149));
+    t.extractor.compileClick(numberedLinks(149, 150));
+    ASSERT_EQ(t.table.linklist.size(), 150u);
+    t.table.List.SetVisible(false);
+    // Full: a candidate that opens here is not followed, and the table is shown.
+    const std::uint64_t before = t.extractor.lc();
+    t.extractor.compileClick(numberedLinks(150, 160) + "\"ftp://s.example/open", st);
+    EXPECT_FALSE(st.open);
+    EXPECT_EQ(t.extractor.lc(), before + 1);
+    EXPECT_TRUE(t.table.List.Visible());
+    // Emptied during the search: the next blocks of the page yield their links.
+    t.table.ClearList1Click();
+    t.extractor.compileClick(numberedLinks(160, 162), st);
+    t.extractor.compileClick("x" + numberedLinks(162, 163), st);
+    t.extractor.endPage(st);
+    EXPECT_EQ(t.table.linklist, StringList({"ftp://s.example/song160.mp3", "ftp://s.example/song161.mp3",
+                                            "ftp://s.example/song162.mp3"}));
+}
+
 struct DecodeRow {
     std::string in, out;
 };
