@@ -89,8 +89,8 @@ Scheduler::Scheduler(url::UrlInfo& urlinfo, results::SiteStats& stats, PendingDo
             refusal = knownCertificates.judge(s.HostName, s.Port, s.TlsFingerprint(), note);
             if (note.empty()) return;
             std::string line = std::to_string(s.Tag) + ": ! " + note;
-            memo(errorlog, line);
             hooks.statusmemo(line);
+            memo(ftpstatus, std::move(line));
         });
         slots_[static_cast<std::size_t>(n)].client = std::move(c);
     }
