@@ -3,7 +3,8 @@
 # self-signed certificate made here and trusted with --cacert), each serving a
 # result page of SIZE bytes with 20 FTP links, against curl --parallel fetching
 # the same N URLs, alternating, in one run. Prints every round, the medians and
-# their ratio.
+# their ratio. (wavetrap-cli trusts the system's store as well as --cacert and
+# loads it once, about 30 ms here; curl's --cacert replaces the store.)
 #
 #   bench/search_https_vs_curl.sh [BUILD_DIR] [ENGINES] [PAGE_BYTES] [ROUNDS]
 #   defaults: build, 50 engines, 1 MB pages, 5 rounds
