@@ -1,8 +1,10 @@
 // FTP client measurements as whole-program runs:
 //   bench_ftp_get HOST PORT FILE [--user NAME --pass WORD] [--no-splice]
+//                 [--tls [--cacert PEM]] [--passive]
 //       log in, TYPE I, fetch FILE with Get into the current directory (under
 //       its own name); print bytes, time, rate and CPU time (--no-splice: the
-//       data through read and write)
+//       data through read and write; --tls: explicit FTPS, AUTH TLS, with
+//       the certificates of PEM trusted too; --passive: EPSV instead of PORT)
 //   bench_ftp_get --idle CLIENTS SECONDS
 //       CLIENTS FTP clients connected to an in-process server that welcomes
 //       them and then never answers their USER; print the process CPU time
@@ -11,6 +13,7 @@
 #include "idle_server.h"
 #include "net/ftpcli.h"
 #include "net/ftpreply.h"
+#include "net/tls.h"
 #include "net/wsocket.h"
 #include "platform/eventloop.h"
 #include "process_stats.h"
@@ -50,8 +53,10 @@ int runRequest(net::TFtpClient& c, void (net::TFtpClient::*req)()) {
 }
 
 int fetch(const std::string& host, const std::string& port, const std::string& file, const std::string& user,
-          const std::string& pass) {
+          const std::string& pass, bool tls, bool passive) {
     net::TFtpClient c;
+    if (tls) c.Tls = net::FtpTls::Explicit;
+    c.Passive = passive;
     c.HostName = host;
     c.Port = port;
     c.UserName = user;
@@ -139,12 +144,22 @@ int main(int argc, char** argv) {
     if (argc >= 4 && std::strcmp(argv[1], "--idle") == 0) return idle(std::atoi(argv[2]), std::atoi(argv[3]));
     if (argc >= 4 && argv[1][0] != '-') {
         std::string user = "anonymous", pass = "bench@example.com";
+        bool tls = false, passive = false;
         for (int i = 4; i < argc; ++i) {
+            if (std::strcmp(argv[i], "--tls") == 0) tls = true;
+            if (std::strcmp(argv[i], "--passive") == 0) passive = true;
+            if (i + 1 < argc && std::strcmp(argv[i], "--cacert") == 0) {
+                std::string error;
+                if (!net::tlsAddTrustFile(argv[++i], error)) {
+                    std::fprintf(stderr, "bench_ftp_get: --cacert: %s\n", error.c_str());
+                    return 2;
+                }
+            }
             if (std::strcmp(argv[i], "--no-splice") == 0) net::setSpliceReceive(false);
             if (i + 1 < argc && std::strcmp(argv[i], "--user") == 0) user = argv[++i];
             if (i + 1 < argc && std::strcmp(argv[i], "--pass") == 0) pass = argv[++i];
         }
-        return fetch(argv[1], argv[2], argv[3], user, pass);
+        return fetch(argv[1], argv[2], argv[3], user, pass, tls, passive);
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

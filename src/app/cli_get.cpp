@@ -108,6 +108,8 @@ struct GetOptions {
     int pace = 0; // 0: the saved position
     bool verbose = false;
     std::vector<std::string> urls;
+    bool ftpTlsGiven = false; // --ftp-tls: the mode of ftp:// links for this run
+    net::FtpTls ftpTls = net::FtpTls::Off;
 };
 
 // Parses [-C DIR] [--pace N] and, when wantUrls, the URLs; answers an exit
@@ -136,6 +138,17 @@ int parseOptions(const std::vector<std::string>& args, bool wantUrls, const char
                 file = args[i];
             }
             if (!net::tlsAddTrustFile(file, error)) return fail("--cacert: " + error);
+        } else if (!onlyUrls && (a == "--ftp-tls" || a.rfind("--ftp-tls=", 0) == 0)) {
+            std::string v;
+            if (a == "--ftp-tls") {
+                if (++i >= args.size()) return fail("--ftp-tls needs off, offered or required");
+                v = args[i];
+            } else {
+                v = a.substr(10);
+            }
+            if (!download::parseFtpTlsMode(v, o.ftpTls))
+                return fail("--ftp-tls needs off, offered or required, not '" + v + "'");
+            o.ftpTlsGiven = true;
         } else if (!onlyUrls && (a == "--pace" || a.rfind("--pace=", 0) == 0)) {
             std::string v;
             if (a == "--pace") {
@@ -181,6 +194,7 @@ int runProgram(const GetOptions& o, bool resume) {
     if (int rc = lockSettings(lock); rc >= 0) return rc;
     Program p;
     p.start();
+    if (o.ftpTlsGiven) p.w.scheduler.ftpTls = o.ftpTls; // this run only: the setting stays
     const platform::ScopedConnection refusing = reportRefused(p.w.scheduler);
     DownloadRun run;
     run.pace = o.pace > 0 ? o.pace : p.w.cfg.dfatime();
@@ -202,21 +216,24 @@ int runProgram(const GetOptions& o, bool resume) {
 
 int getCommand(const std::vector<std::string>& args) {
     GetOptions o;
-    const char* usage = "get [-v] [-C DIR] [--pace N] [--cacert FILE] URL...";
+    const char* usage =
+        "get [-v] [-C DIR] [--pace N] [--cacert FILE] [--ftp-tls off|offered|required] URL...";
     if (int rc = parseOptions(args, true, usage, o); rc >= 0) return rc;
     return runProgram(o, false);
 }
 
 int resumeCommand(const std::vector<std::string>& args) {
     GetOptions o;
-    const char* usage = "resume [-v] [-C DIR] [--pace N] [--cacert FILE]";
+    const char* usage = "resume [-v] [-C DIR] [--pace N] [--cacert FILE] [--ftp-tls off|offered|required]";
     if (int rc = parseOptions(args, false, usage, o); rc >= 0) return rc;
     return runProgram(o, true);
 }
 
 const CliCommand getRegistration{"get", "get [-v] [-C DIR] [--pace N] URL...",
                                  "download FTP URLs through the fourteen slots into the current directory "
-                                 "(or DIR), resuming partial files; --pace 1..10 sets the scheduler tick",
+                                 "(or DIR), resuming partial files; --pace 1..10 sets the scheduler tick; "
+                                 "--ftp-tls sets the TLS of ftp:// links for this run (default: the "
+                                 "setting ftptls, else off)",
                                  getCommand};
 const CliCommand resumeRegistration{"resume", "resume [-v] [-C DIR] [--pace N]",
                                     "download again every file whose transfer was under way at the last exit",

@@ -6,6 +6,7 @@
 #include "app/cli_commands.h"
 #include "app/cli_get.h"
 #include "app/cli_signals.h"
+#include "download/fileurl.h"
 #include "download/queue.h"
 #include "net/httpprot.h"
 #include "net/tls.h"
@@ -50,6 +51,9 @@ void help() {
                  "  --download          then download every row of the table into the current directory,\n"
                  "                      as wavetrap-cli get does (exit status as get's)\n"
                  "  --pace N            the scheduler's pace for --download, 1 (fast) to 10\n"
+                 "  --ftp-tls MODE      the TLS of ftp:// links for --download: off, offered (AUTH TLS\n"
+                 "                      when the server has it, else plain) or required (never a log-in\n"
+                 "                      in clear); default: the setting ftptls, else off\n"
                  "  -v, --verbose       show every query's outcome (a failed one is always shown)\n"
                  "  --help              show this help\n\n"
                  "The engine list, the proxy and the site statistics come from the settings directory\n"
@@ -125,6 +129,11 @@ std::string parse(const std::vector<std::string>& args, SearchOptions& opt, bool
             opt.verbose = true;
         } else if (a == "--download") {
             opt.download = true;
+        } else if (is("--ftp-tls")) {
+            std::string v;
+            if (!value(v) || !download::parseFtpTlsMode(v, opt.ftpTls))
+                return "--ftp-tls needs off, offered or required";
+            opt.ftpTlsGiven = true;
         } else if (is("--pace")) {
             std::string v;
             if (!value(v) || !parsePace(v, opt.pace)) return "--pace needs a number from 1 to 10";
@@ -229,6 +238,7 @@ int runSearch(const std::vector<std::string>& args) {
             run.urls.push_back(row.cell(3));
         run.pace = opt.pace > 0 ? opt.pace : w.cfg.dfatime();
         run.statusRows = ::isatty(STDERR_FILENO) == 1;
+        if (opt.ftpTlsGiven) w.scheduler.ftpTls = opt.ftpTls; // this run only
         const platform::ScopedConnection refusing = reportRefused(w.scheduler);
         download::getfileslocalClick(w.table.List, nullptr, 2, w.urlinfo, w.scheduler);
         downloaded = runDownloads(w.scheduler, run);

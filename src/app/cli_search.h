@@ -21,7 +21,9 @@ struct SearchOptions {
     long long timeoutMs = 60000;      // --timeout; 0 = wait for every query
     bool download = false;            // --download: then fetch every row of the table
     int pace = 0;                     // --pace 1..10 for the download; 0 = the saved position
-    bool verbose = false;             // -v: every query's outcome on standard error
+    bool ftpTlsGiven = false;         // --ftp-tls: the TLS of ftp:// links for the download
+    net::FtpTls ftpTls = net::FtpTls::Off;
+    bool verbose = false; // -v: every query's outcome on standard error
 };
 
 // Dispatches the search and runs until every query has ended (or cancels the

@@ -31,6 +31,32 @@ net::FtpTls fileUrlTls(const std::string& url) {
     return net::FtpTls::Off;
 }
 
+bool parseFtpTlsMode(const std::string& text, net::FtpTls& mode) {
+    if (text == "off") {
+        mode = net::FtpTls::Off;
+    } else if (text == "offered") {
+        mode = net::FtpTls::Offered;
+    } else if (text == "required") {
+        mode = net::FtpTls::Explicit;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+const char* ftpTlsModeName(net::FtpTls mode) {
+    switch (mode) {
+    case net::FtpTls::Offered:
+        return "offered";
+    case net::FtpTls::Explicit:
+    case net::FtpTls::Implicit:
+        return "required";
+    case net::FtpTls::Off:
+        break;
+    }
+    return "off";
+}
+
 std::string fileUrlPort(const url::tlinfo& link) {
     if (fileUrlTls(link.url) != net::FtpTls::Implicit) return link.port;
     const std::size_t sep = link.url.find("://");

@@ -15,6 +15,11 @@ std::string fileUrlScheme(const std::string& url);
 // The TLS a file URL asks for: ftp:// none, ftpes:// explicit (AUTH TLS on
 // port 21), ftps:// implicit (port 990).
 net::FtpTls fileUrlTls(const std::string& url);
+// The TLS of ftp:// links (the setting "ftptls", the option --ftp-tls):
+// "off" (none), "offered" (AUTH TLS tried, plain when refused) and
+// "required" (AUTH TLS or nothing). False for any other text.
+bool parseFtpTlsMode(const std::string& text, net::FtpTls& mode);
+const char* ftpTlsModeName(net::FtpTls mode); // "off", "offered" or "required"
 // The port of link: the one its URL names, else its scheme's default.
 std::string fileUrlPort(const url::tlinfo& link);
 

@@ -84,6 +84,14 @@ Scheduler::Scheduler(url::UrlInfo& urlinfo, results::SiteStats& stats, PendingDo
         c->OnDisplay.connect([this](net::TFtpClient& s, std::string& msg) { ftp1Display(s, msg); });
         c->OnProgress.connect(
             [this](net::TFtpClient& s, std::int64_t count, bool& ab) { ftp1Progress(s, count, ab); });
+        c->OnTlsUnverified.connect([this](net::TFtpClient& s, std::string& refusal) {
+            std::string note;
+            refusal = knownCertificates.judge(s.HostName, s.Port, s.TlsFingerprint(), note);
+            if (note.empty()) return;
+            std::string line = std::to_string(s.Tag) + ": ! " + note;
+            hooks.statusmemo(line);
+            memo(ftpstatus, std::move(line));
+        });
         slots_[static_cast<std::size_t>(n)].client = std::move(c);
     }
     dfatimer.setInterval(intervalForPace(1));
@@ -99,6 +107,7 @@ Scheduler::~Scheduler() {
         s.client->OnDisplay.disconnectAll();
         s.client->OnProgress.disconnectAll();
         s.client->OnStateChange.disconnectAll();
+        s.client->OnTlsUnverified.disconnectAll();
         s.client.reset();
     }
 }
@@ -192,6 +201,8 @@ void Scheduler::launchftp(const url::tlinfo& link) {
     net::TFtpClient& c = *s.client;
     c.Port = l.port;
     c.Tls = fileUrlTls(l.url);
+    if (scheme == "ftp") c.Tls = ftpTls;
+    c.TlsVerify = c.Tls != net::FtpTls::Offered; // offered: trust on first use
     s.record = l;
     s.reset = false;
     c.HostName = l.site;

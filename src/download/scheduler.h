@@ -4,6 +4,7 @@
 // (dfatimerTimer), reacts to the clients' answers (session.cpp) and keeps the
 // pending downloads, the diagnostic memos and the status bar text.
 
+#include "download/known_certs.h"
 #include "download/pending.h"
 #include "download/slots.h"
 #include "platform/eventloop.h"
@@ -98,6 +99,11 @@ public:
     // Bytes received by all transfers of this run.
     std::int64_t receivedBytes = 0;
     std::string StatusBar1 = "Status";
+    // The TLS of ftp:// links (the setting "ftptls"): Off, Offered (trust on
+    // first use) or Explicit ("required"); ftpes:// and ftps:// keep theirs.
+    net::FtpTls ftpTls = net::FtpTls::Off;
+    // The certificates taken on first contact under Offered.
+    KnownCertificates knownCertificates;
 
     // The memos keep at most this many lines (the oldest go first).
     static constexpr std::size_t MemoLimit = 2000;

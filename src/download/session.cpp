@@ -58,6 +58,13 @@ void Scheduler::applyRow(int n, SlotState at, std::uint16_t error, bool& handled
         break;
     case Connecting:
         setState(n, Connected);
+        if (error != 0 && !s.client->TlsFailure().empty()) {
+            // No TLS where it was required, a certificate that does not
+            // verify, one that changed: no other try would do better.
+            abort(n, s.client->TlsFailure());
+            handled = true;
+            break;
+        }
         if (error == 421 || error == 550) handled = true;
         if (error > 10000) {
             if (!s.record.site.empty()) stats_.addbad(s.record.site);

@@ -13,6 +13,7 @@
 #include "gui/statuspage.h"
 #include "gui/troubleshootingwindow.h"
 #include "net/wsocket.h"
+#include "platform/text.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -302,6 +303,14 @@ void MainWindow::wireCore() {
         if (Form2_->isVisible()) Form2_->addStatusLine(toQt(line));
     };
     w.scheduler.hooks.statusmemo.connect(receiver_, memo);
+    // An https engine whose TLS failed names the host and the reason.
+    w.dispatch.queryDone.connect(receiver_, [this, memo](const std::string& url, int, const std::string& reason,
+                                                         int error, std::int64_t) {
+        if (!net::isTlsError(error)) return;
+        const std::string line = "Search: " + url + ": " + platform::printable(reason);
+        setStatusText(line);
+        memo(line);
+    });
     views_->statusmemo.connect(this, memo);
     views_->message.connect(this, [this](const std::string& text) { setStatusText(text); });
     views_->modeChanged.connect(this, [this](int) { showPage(); });

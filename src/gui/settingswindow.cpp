@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -11,6 +12,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
+
+#include "download/fileurl.h"
 
 #include <utility>
 
@@ -72,6 +75,13 @@ SettingsWindow::SettingsWindow(shell::SettingsModel& cfg, QWidget* parent)
     place(new QLabel("Low", this), "Label5", 246, 304, 32, 18);
     ontop_ =
         place(new QCheckBox("Make Wavetrap always stay in the foreground", this), "ontop", 8, 332, 432, 20);
+    // The TLS of ftp:// links, beside the pace (the window keeps its size).
+    place(new QLabel("FTP TLS:", this), "ftptlsLabel", 292, 304, 56, 18);
+    ftptls_ = place(new QComboBox(this), "ftptls", 350, 300, 90, 24);
+    for (const char* mode : {"off", "offered", "required"})
+        ftptls_->addItem(mode);
+    ftptls_->setToolTip("ftp:// links: off (plain FTP), offered (TLS when the server has it), "
+                        "required (TLS or nothing, never a log-in in clear)");
 
     // Hidden, as the program never shows them.
     for (const char* text : {"Where's CuteFTP?", "Find It..."})
@@ -105,6 +115,10 @@ SettingsWindow::SettingsWindow(shell::SettingsModel& cfg, QWidget* parent)
     });
     connect(ontop_, &QCheckBox::toggled, this, [this](bool on) {
         if (!loading_) cfg_.setOntop(on);
+    });
+    connect(ftptls_, &QComboBox::currentTextChanged, this, [this](const QString& text) {
+        net::FtpTls mode = net::FtpTls::Off;
+        if (!loading_ && download::parseFtpTlsMode(text.toStdString(), mode)) cfg_.setFtptls(mode);
     });
     search::EngineList& engines = cfg_.startlinks;
     engines.rowsInserted.connect(this, [this](int, int) { loadEngines(); });
@@ -156,6 +170,7 @@ void SettingsWindow::load() {
     Guideshow_->setChecked(cfg_.Guideshow());
     dfatime_->setValue(cfg_.dfatime());
     ontop_->setChecked(cfg_.ontop());
+    ftptls_->setCurrentText(download::ftpTlsModeName(cfg_.ftptls()));
     found_->setVisible(cfg_.foundVisible);
     foundPath_->setText(qt(cfg_.foundPathLabel));
     loading_ = false;

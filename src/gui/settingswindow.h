@@ -8,6 +8,7 @@
 #include <QWidget>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -47,6 +48,7 @@ public:
     QCheckBox* Guideshow() const { return Guideshow_; }
     QSlider* dfatime() const { return dfatime_; }
     QCheckBox* ontop() const { return ontop_; }
+    QComboBox* ftptls() const { return ftptls_; } // off, offered, required
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -68,6 +70,7 @@ private:
     QCheckBox* Guideshow_;
     QSlider* dfatime_;
     QCheckBox* ontop_;
+    QComboBox* ftptls_;
     QLabel* found_;
     QLabel* foundPath_;
     bool loading_ = false;

@@ -222,6 +222,7 @@ void TFtpClient::Open() {
     d.framer.reset();
     d.requestResult = 0;
     d.finalReceived = false;
+    tlsFailure_.clear();
     const TFtpState before = state_;
     d.ChangeState(ftpDnsLookup);
     try {
@@ -263,6 +264,9 @@ void TFtpClient::Impl::ControlSessionConnected(std::uint16_t error) {
             q.lastReply_ = "534 TLS with " + q.HostName + ": " + control.TlsError();
             q.statusCode_ = 534;
             if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
+            // A connection cut in the middle of the handshake may do better
+            // on the next try; a certificate or protocol failure will not.
+            if (!(control.Tls() && control.Tls()->cut())) q.tlsFailure_ = q.lastReply_;
             Display("! " + q.lastReply_);
         }
         nextStep = nullptr;
@@ -272,6 +276,7 @@ void TFtpClient::Impl::ControlSessionConnected(std::uint16_t error) {
         return;
     }
     connected = true;
+    if (control.TlsActive()) TlsAccepted(); // implicit TLS
 }
 
 void TFtpClient::Impl::ControlDataAvailable(std::uint16_t) {
@@ -386,12 +391,28 @@ void TFtpClient::Impl::AuthReply() {
     }
     // A reply of any code (530 and 534 included) says only that this server
     // has no TLS; the log-in never goes out in clear.
-    q.lastReply_ = "534 No TLS offered by " + q.HostName + " (AUTH TLS: " + q.lastReply_ + ")";
+    TlsFailed("No TLS offered by " + q.HostName + " (AUTH TLS: " + q.lastReply_ + ")");
+}
+
+void TFtpClient::Impl::TlsFailed(const std::string& reason) {
+    q.lastReply_ = "534 " + reason;
     q.statusCode_ = 534;
     q.errorMessage_ = q.lastReply_;
+    q.tlsFailure_ = q.lastReply_;
     Display("! " + q.lastReply_);
     requestResult = 534;
-    CloseControl(); // its close handler delivers the completion
+    if (control.State() != wsClosed) CloseControl(); // its close handler delivers the completion
+}
+
+bool TFtpClient::Impl::TlsAccepted() {
+    if (q.TlsVerify || !control.Tls() || control.Tls()->verified()) return true;
+    std::string refusal;
+    const auto alive = lifetime.watch();
+    q.OnTlsUnverified(q, refusal);
+    if (!alive) return false;
+    if (refusal.empty()) return true;
+    TlsFailed("TLS with " + q.HostName + ": " + refusal);
+    return false;
 }
 
 void TFtpClient::Impl::AuthTlsDone(std::uint16_t error) {
@@ -400,10 +421,12 @@ void TFtpClient::Impl::AuthTlsDone(std::uint16_t error) {
         q.lastReply_ = "534 TLS with " + q.HostName + ": " + control.TlsError();
         q.statusCode_ = 534;
         q.errorMessage_ = q.lastReply_;
+        if (!(control.Tls() && control.Tls()->cut())) q.tlsFailure_ = q.lastReply_;
         Display("! " + q.lastReply_);
         requestResult = 534; // the socket closes next, which ends the request
         return;
     }
+    if (!TlsAccepted()) return;
     WelcomeDone();
 }
 

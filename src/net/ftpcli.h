@@ -153,8 +153,8 @@ public:
     // more than N bytes"; Overran() answers true).
     std::int64_t MaxFileSize = 0;
     FtpTls Tls = FtpTls::Off;
-    // false: a certificate that does not verify is still taken (the owner
-    // judges it from TlsVerified and TlsFingerprint after Open).
+    // false: a certificate that does not verify is still taken, unless a
+    // listener of OnTlsUnverified refuses it.
     bool TlsVerify = true;
 
     // ---- Events (each may have several listeners; see platform/signal.h) ----
@@ -166,6 +166,10 @@ public:
     platform::Signal<TFtpClient& /*Sender*/, std::uint16_t /*Error*/> OnSessionClosed;
     platform::Signal<TFtpClient& /*Sender*/, TFtpRequest /*RqType*/, std::uint16_t /*Error*/> OnRequestDone;
     platform::Signal<TFtpClient& /*Sender*/> OnStateChange;
+    // The control connection's TLS is up without verifying (TlsVerify false):
+    // a listener that sets Refusal (the reason) ends the session before any
+    // log-in; Open then fails with 534 and TlsFailure names host and reason.
+    platform::Signal<TFtpClient& /*Sender*/, std::string& /*Refusal*/> OnTlsUnverified;
 
     // ---- Read-only values --------------------------------------------------
     TFtpState State() const { return state_; }
@@ -191,6 +195,10 @@ public:
     bool TlsUp() const;
     bool TlsVerified() const;
     std::string TlsFingerprint() const;
+    // Why the last Open could not set up the TLS it needed ("534 TLS with
+    // host: untrusted issuer ...", "534 No TLS offered by host ..."); empty
+    // when it did or needed none. Trying again would not help.
+    const std::string& TlsFailure() const { return tlsFailure_; }
 
     // Sets the state from outside (the download scheduler's time-out does);
     // fires OnStateChange like every change.
@@ -273,6 +281,7 @@ private:
     TFtpRequest request_ = ftpNone;
     bool overran_ = false;
     std::string localError_;
+    std::string tlsFailure_;
     std::unique_ptr<Impl> d_;
 };
 

@@ -123,6 +123,12 @@ struct TFtpClient::Impl {
     void WelcomeDone();
     void AuthReply();
     void AuthTlsDone(std::uint16_t error);
+    // The session cannot go on over TLS: 534 with reason, shown, the control
+    // connection closed (its close delivers the completion).
+    void TlsFailed(const std::string& reason);
+    // TlsVerify off and a certificate that does not verify: the listeners
+    // judge it. False (and the session failed) when one refused it.
+    bool TlsAccepted();
     bool Protect(Handler resume); // PBSZ 0, PROT P first; true when they were sent
     void PbszReply();
     void ProtReply();

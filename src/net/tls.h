@@ -58,7 +58,9 @@ public:
     int read(void* buffer, int size, Result& r);
     // Writes up to len bytes (partial writes allowed): > 0 bytes, or r.
     int write(const void* data, int len, Result& r);
-    int pending() const; // decrypted bytes waiting in the link
+    // Decrypted bytes waiting in the link; 1 when only records read ahead
+    // (not yet decrypted) wait; 0 when nothing does.
+    int pending() const;
     // Sends close_notify (once; nothing more is sent afterwards).
     void shutdown();
 

@@ -553,7 +553,7 @@ void TWSocket::DoReceiveLoop(std::uint16_t error, bool drain) {
         if (lineMode_ && lineReady_) break;
         if (!drain && round >= MaxReceiveRounds) {
             // Bytes already fetched from the system raise no readiness of their own.
-            if (rxLen_ > rxPos_) watcher_->post(platform::FD_READ, 0);
+            if (rxLen_ > rxPos_ || (tls_ && tls_->pending() > 0)) watcher_->post(platform::FD_READ, 0);
             break;
         }
     }

@@ -192,7 +192,7 @@ void TWSocket::Resume() {
     if (hSocket_ == INVALID_SOCKET) return;
     watcher_->select(hSocket_, selectMask_ ? selectMask_ : ConnectedNotifications);
     // Bytes already fetched from the system raise no readiness of their own.
-    if (rxLen_ > rxPos_) watcher_->post(platform::FD_READ, 0);
+    if (rxLen_ > rxPos_ || (tls_ && tls_->pending() > 0)) watcher_->post(platform::FD_READ, 0);
 }
 
 } // namespace net

@@ -1,5 +1,6 @@
 #include "shell/settings.h"
 
+#include "download/fileurl.h"
 #include "platform/profile.h"
 #include "shell/formstorage.h"
 
@@ -81,6 +82,9 @@ void Settings::loadcfg() {
     proxy.proxyname = ini.ReadString("Settings", "proxyname", "");
     proxy.proxyport = ini.ReadString("Settings", "proxyport", "81");
     proxy.useproxy = ini.ReadInteger("Settings", "proxy", 0) != 0 && !proxy.proxyname.empty();
+    // An unknown value reads as off, which changes nothing.
+    if (!download::parseFtpTlsMode(ini.ReadString("Settings", "ftptls", "off"), ftptls))
+        ftptls = net::FtpTls::Off;
 
     controls_.useproxy = proxy.useproxy;
     controls_.proxynamein = proxy.proxyname;
@@ -102,6 +106,10 @@ void Settings::savecfg() {
     ini.WriteString("Settings", "proxyname", proxy.proxyname);
     ini.WriteString("Settings", "proxyport", proxy.proxyport);
     ini.WriteBool("Settings", "proxy", proxy.useproxy);
+    if (ftptls == net::FtpTls::Off)
+        ini.DeleteKey("Settings", "ftptls"); // the default: the file stays as it was
+    else
+        ini.WriteString("Settings", "ftptls", download::ftpTlsModeName(ftptls));
     for (int i = 0; i < StoredEngines; ++i)
         ini.WriteString("Links", std::to_string(i),
                         i < startlinks_.Count() ? startlinks_.Item(i) : std::string());

@@ -6,10 +6,11 @@
 //   [downloadings]  count, 0 .. count-1   the size beside each
 //   [downloadingnames] count, i and i.name  pending URLs written under another
 //                   local name, and that name (only while there are any)
-//   [Settings]      path, proxyname, proxyport, proxy
+//   [Settings]      path, proxyname, proxyport, proxy, ftptls (off, offered, required)
 //   [Links]         0 .. 30               one engine entry per key
 
 #include "download/pending.h"
+#include "net/ftpcli.h"
 #include "search/engines.h"
 #include "search/proxy_controls.h"
 
@@ -37,6 +38,8 @@ public:
     ProxySettings proxy;
     // The external FTP program's path and base name, without ".exe".
     std::string path;
+    // The TLS of ftp:// links (Off, Offered or Explicit for "required").
+    net::FtpTls ftptls = net::FtpTls::Off;
 
     // Reads the file: appends the pending lists, reads the proxy and path,
     // fills the proxy fields and adds every stored engine entry.

@@ -44,6 +44,12 @@ void SettingsModel::setOntop(bool on) {
     ontopClick();
 }
 
+void SettingsModel::setFtptls(net::FtpTls mode) {
+    if (mode == settings_.ftptls) return;
+    settings_.ftptls = mode;
+    OnFtpTls(mode);
+}
+
 void SettingsModel::Edit1KeyDown(int key) {
     if (key == Key_Return) addbutClick();
 }

@@ -50,6 +50,10 @@ public:
     void setGuideshow(bool on) { guideshow_ = on; }
     void setDfatime(int position); // held to 1..10
     void setOntop(bool on);
+    // The TLS of ftp:// links (the setting "ftptls"); a change is announced
+    // through OnFtpTls and written with the settings.
+    net::FtpTls ftptls() const { return settings_.ftptls; }
+    void setFtptls(net::FtpTls mode);
 
     // The hidden "Found!!!" label and the label showing the located path.
     bool foundVisible = false;
@@ -60,6 +64,7 @@ public:
     // Announced to the rest of the program.
     platform::Signal<int /*ms*/> OnSchedulerInterval; // dfatimeChange: the scheduler's new interval
     platform::Signal<bool /*on*/> OnStayOnTop;        // ontopClick: the main window in front or not
+    platform::Signal<net::FtpTls /*mode*/> OnFtpTls;  // the ftptls mode changed
     // The file dialog, which the window provides; answers whether confirmed.
     std::function<bool(std::string& fileName)> ShowFileDialog; // manualfind
 

@@ -21,6 +21,7 @@ Wavetrap::Wavetrap()
     scheduler.hooks.savecfg.connect(receiver_, [this] { settings.savecfg(); });
     scheduler.hooks.addToLog.connect(receiver_, [this](const std::string& url) { downloadLog.append(url); });
     cfg.OnSchedulerInterval.connect(receiver_, [this](int ms) { scheduler.dfatimer.setInterval(ms); });
+    cfg.OnFtpTls.connect(receiver_, [this](net::FtpTls mode) { scheduler.ftpTls = mode; });
     // Every tick refreshes the status view while it is shown.
     scheduler.hooks.updatestatus.connect(receiver_, [this] {
         if (status.viewMode && status.viewMode() == download::StatusViewMode) status.updatestatus();
@@ -32,11 +33,27 @@ void Wavetrap::resumePendingDownloads() {
 }
 
 void Wavetrap::loadSettingsAtStartup() {
-    shell::loadSettingsAtStartup(mainStorage, cfg, settings, startlinks);
+    // The mode read reaches the scheduler also when a later step of the
+    // start-up fails (a settings directory that cannot be written).
+    try {
+        shell::loadSettingsAtStartup(mainStorage, cfg, settings, startlinks);
+    } catch (...) {
+        scheduler.ftpTls = settings.ftptls;
+        throw;
+    }
+    scheduler.ftpTls = settings.ftptls;
 }
 
 void Wavetrap::loadSettingsAfterMainWindow() {
-    shell::loadSettingsAfterMainWindow(cfg, settings, startlinks);
+    // The mode read reaches the scheduler also when a later step of the
+    // start-up fails (a settings directory that cannot be written).
+    try {
+        shell::loadSettingsAfterMainWindow(cfg, settings, startlinks);
+    } catch (...) {
+        scheduler.ftpTls = settings.ftptls;
+        throw;
+    }
+    scheduler.ftpTls = settings.ftptls;
 }
 
 bool Wavetrap::checkForUpdatesAtStartup() {

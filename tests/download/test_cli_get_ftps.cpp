@@ -1,7 +1,9 @@
 // wavetrap-cli get with ftpes:// and ftps:// URLs against vsftpd with TLS
 // forced and session reuse required, trusted with --cacert; and a server
 // without TLS for an ftpes:// URL: the run ends, says why, and no log-in
-// ever went out.
+// ever went out. ftp:// links under ftptls offered and required: TLS where
+// the server has it, plain where not (offered), never a log-in in clear
+// (required), and a certificate that changed at a host and port is refused.
 #include "peers/dialogue_server.h"
 #include "peers/ftp_peer.h"
 #include "peers/process.h"
@@ -12,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+
+#include <optional>
 
 namespace {
 
@@ -71,6 +75,96 @@ TEST(CliGetFtps, ExplicitAndImplicitFtpsAndNoTlsWhenRequired) {
     EXPECT_NE(output.find("No TLS offered by 127.0.0.1"), std::string::npos) << output;
     struct stat st {};
     EXPECT_NE(::stat(out.file("one.mp3").c_str(), &st), 0);
+}
+
+std::string protocolLog(const std::string& file) {
+    return "xferlog_enable=YES\nxferlog_std_format=NO\nlog_ftp_protocol=YES\nvsftpd_log_file=" + file + "\n";
+}
+
+TEST(CliGetFtps, FtpLinksUnderFtpTlsOfferedAndRequired) {
+    if (!testpeers::VsftpdPeer::available()) GTEST_SKIP() << "vsftpd is not installed";
+    testpeers::TestCa ca, other("Another Test CA");
+    ASSERT_TRUE(ca.ok() && other.ok());
+    const testpeers::ServerCert first = ca.issue("ftp", "IP:127.0.0.1");
+    const testpeers::ServerCert second = other.issue("ftp", "IP:127.0.0.1");
+    testsupport::TempDir root, config, out, logs;
+    testsupport::ScopedEnv env{"WAVETRAP_CONFIG_DIR", config.path()};
+    testsupport::ScopedEnv tick{"WAVETRAP_TICK_MS", "5"};
+    const std::string body = testpeers::fillBytes(0, 200000);
+    testsupport::writeFile(root.file("one.mp3"), body);
+    const std::string known = config.file("ftptls.Ini");
+    std::string output;
+    auto fetched = [&] {
+        const bool whole = testsupport::readFile(out.file("one.mp3")) == body;
+        ::unlink(out.file("one.mp3").c_str());
+        return whole;
+    };
+
+    int port = 0;
+    std::string remembered;
+    {
+        // vsftpd refuses a log-in in clear here: a fetched file went over TLS.
+        testpeers::VsftpdPeer vs;
+        ASSERT_TRUE(vs.start(root.path(), false, "127.0.0.1", tlsConf(first, false))) << vs.output();
+        port = vs.port();
+        const std::string url = "ftp://127.0.0.1:" + std::to_string(port) + "/one.mp3";
+        // A certificate that verifies is taken as usual, and not remembered.
+        EXPECT_EQ(runGet({"-C", out.path(), "--ftp-tls", "offered", "--cacert", ca.certFile(), url}, output),
+                  0)
+            << output;
+        EXPECT_TRUE(fetched()) << output;
+        EXPECT_NE(::access(known.c_str(), F_OK), 0);
+        // One that does not is taken on first contact, and remembered.
+        EXPECT_EQ(runGet({"-C", out.path(), "--ftp-tls=offered", url}, output), 0) << output;
+        EXPECT_TRUE(fetched()) << output;
+        struct stat st {};
+        ASSERT_EQ(::stat(known.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        const std::string text = testsupport::readFile(known);
+        const std::string key = "127.0.0.1:" + std::to_string(port) + "=";
+        ASSERT_NE(text.find(key), std::string::npos) << text;
+        remembered = text.substr(text.find(key) + key.size(), 95);
+    }
+    {
+        // Another certificate that does not verify at the same host and port,
+        // with the mode from the settings file: refused, no plain try.
+        testpeers::VsftpdPeer vs;
+        ASSERT_TRUE(vs.start(root.path(), false, "127.0.0.1",
+                             tlsConf(second, false) + "listen_port=" + std::to_string(port) + "\n"))
+            << vs.output();
+        ASSERT_EQ(vs.port(), port);
+        testsupport::writeFile(config.file("wavbin.Ini"), "[Settings]\nftptls=offered\n");
+        EXPECT_EQ(runGet({"-C", out.path(), "ftp://127.0.0.1:" + std::to_string(port) + "/one.mp3"}, output),
+                  1)
+            << output;
+        EXPECT_NE(output.find("certificate of 127.0.0.1:" + std::to_string(port) + " changed"),
+                  std::string::npos)
+            << output;
+        EXPECT_NE(output.find("remembered SHA-256 " + remembered + ", now "), std::string::npos) << output;
+        EXPECT_FALSE(fetched());
+        EXPECT_NE(testsupport::readFile(config.file("wavbin.Ini")).find("ftptls=offered"), std::string::npos);
+    }
+    {
+        // A server without TLS: offered goes on in plain; required logs in nowhere.
+        const std::string log = logs.file("vsftpd.log");
+        testpeers::VsftpdPeer plain;
+        ASSERT_TRUE(plain.start(root.path(), false, "127.0.0.1", protocolLog(log))) << plain.output();
+        const std::string url = "ftp://127.0.0.1:" + std::to_string(plain.port()) + "/one.mp3";
+        EXPECT_EQ(runGet({"-C", out.path(), "--ftp-tls", "offered", url}, output), 0) << output;
+        EXPECT_TRUE(fetched()) << output;
+        const std::string before = testsupport::readFile(log);
+        EXPECT_NE(before.find("FTP command: Client \"127.0.0.1\", \"USER"), std::string::npos) << before;
+        const std::size_t seen = before.size();
+        EXPECT_EQ(runGet({"-C", out.path(), "--ftp-tls", "required", url}, output), 1) << output;
+        EXPECT_NE(output.find(url + ": site given up: 534 No TLS offered by 127.0.0.1"), std::string::npos)
+            << output;
+        const std::string later = testsupport::readFile(log).substr(seen);
+        EXPECT_NE(later.find("AUTH TLS"), std::string::npos) << later;
+        // (vsftpd answers AUTH with "530 Please login with USER and PASS.")
+        EXPECT_EQ(later.find("FTP command: Client \"127.0.0.1\", \"USER"), std::string::npos) << later;
+        EXPECT_EQ(later.find("FTP command: Client \"127.0.0.1\", \"PASS"), std::string::npos) << later;
+        EXPECT_FALSE(fetched());
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include "peers/dialogue_server.h"
 #include "peers/process.h"
+#include "peers/test_ca.h"
 #include "platform/eventloop.h"
 #include "platform/listview.h"
 #include "platform/profile.h"
@@ -22,11 +23,19 @@ constexpr int FileSize = 3000;
 struct HostileServer {
     testpeers::ChildProcess proc;
     int port = 0;
-    bool start(const std::string& mode, const std::string& host = "127.0.0.1", const char* pause = "8") {
-        if (!proc.start("/usr/bin/python3",
-                        {std::string(WAVETRAP_TEST_SOURCE_DIR) + "/peers/hostile_ftp.py", "--host", host,
-                         "--mode", mode, "--size", std::to_string(FileSize), "--pause", pause}))
-            return false;
+    bool start(const std::string& mode, const std::string& host = "127.0.0.1", const char* pause = "8",
+               const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> args = {std::string(WAVETRAP_TEST_SOURCE_DIR) + "/peers/hostile_ftp.py",
+                                         "--host",
+                                         host,
+                                         "--mode",
+                                         mode,
+                                         "--size",
+                                         std::to_string(FileSize),
+                                         "--pause",
+                                         pause};
+        args.insert(args.end(), extra.begin(), extra.end());
+        if (!proc.start("/usr/bin/python3", args)) return false;
         const bool up = platform::runUntil(
             [&] { return proc.output().find("PORT ") != std::string::npos || !proc.running(); }, 10000);
         const std::string out = proc.output();
@@ -61,13 +70,13 @@ TEST_F(HostileServers, EveryRunEndsAndNoWrongFileIsReportedDone) {
     const std::string whole = fillBytes(0, FileSize);
     struct Row {
         const char* mode;
-        int partial;            // bytes of the true file already on disk (-1: no file)
-        int exit;               // expected exit status
-        const char* file;       // "whole", "none", "prefix" (a true prefix, shorter), "size" (exactly SIZE)
-        bool pending;           // still pending after the run
-        const char* said;       // part of the reason on standard error ("" for none)
-        const char* limit = ""; // shell line run before the program
-        const char* pause = "8";  // seconds of the server's pause
+        int partial;             // bytes of the true file already on disk (-1: no file)
+        int exit;                // expected exit status
+        const char* file;        // "whole", "none", "prefix" (a true prefix, shorter), "size" (exactly SIZE)
+        bool pending;            // still pending after the run
+        const char* said;        // part of the reason on standard error ("" for none)
+        const char* limit = "";  // shell line run before the program
+        const char* pause = "8"; // seconds of the server's pause
     } rows[] = {
         {"normal", 1000, 0, "whole", false, ""},
         {"rest-ignored", 1000, 0, "whole", false, ""},
@@ -112,6 +121,31 @@ TEST_F(HostileServers, EveryRunEndsAndNoWrongFileIsReportedDone) {
         EXPECT_NE(output.find(row.exit == 0 ? "1 file fetched" : "0 files fetched"), std::string::npos)
             << output;
     }
+}
+
+// A TLS data stream cut without close_notify, though the server then says
+// 226 and never told the size: what came is kept and resumed from (REST), the
+// file is never reported fetched, and the URL stays pending.
+TEST_F(HostileServers, CutTlsDataStreamIsAFailedResumableTransfer) {
+    testpeers::TestCa ca;
+    ASSERT_TRUE(ca.ok());
+    const testpeers::ServerCert cert = ca.issue("ftp", "IP:127.0.0.1");
+    HostileServer server;
+    ASSERT_TRUE(server.start("tls-cut", "127.0.0.1", "8", {"--cert", cert.cert, "--key", cert.key}))
+        << server.proc.output();
+    const std::string url = "ftpes://127.0.0.1:" + std::to_string(server.port) + "/pub/x.mp3";
+    std::string output;
+    EXPECT_EQ(run({"get", "-C", out.path(), "--cacert", ca.certFile(), url}, output), 1) << output;
+    const std::string whole = testpeers::fillBytes(0, FileSize);
+    const std::string file = exists("x.mp3") ? testsupport::readFile(out.file("x.mp3")) : "";
+    // More than the first transfer's half: later transfers resumed the partial file.
+    EXPECT_TRUE(file.size() > whole.size() / 2 && file.size() < whole.size() &&
+                whole.compare(0, file.size(), file) == 0)
+        << file.size() << " bytes\n"
+        << output;
+    EXPECT_EQ(pending(), platform::StringList{url}) << output;
+    EXPECT_NE(output.find(url + ": given up after 10 transfers"), std::string::npos) << output;
+    EXPECT_NE(output.find("0 files fetched"), std::string::npos) << output;
 }
 
 } // namespace

@@ -3,6 +3,10 @@
 
 #include "window_fixture.h"
 
+#include "gui/detailswindow.h"
+#include "peers/http_peers.h"
+#include "peers/test_ca.h"
+
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -219,4 +223,23 @@ TEST_F(WindowTest, FromTheStatusViewASearchShowsItsResultsAndTheExternalRouteSay
     const int buttonTop = w.toolBar()->viewsButton()->mapToGlobal(QPoint(0, 0)).y();
     EXPECT_LE(w.displayMenu()->geometry().bottom(), buttonTop);
     w.displayMenu()->hide();
+}
+
+TEST_F(WindowTest, AnHttpsEngineWhoseCertificateDoesNotVerifyIsNamedInTheStatusBarAndTheDetails) {
+    testpeers::TestCa ca; // never trusted here
+    ASSERT_TRUE(ca.ok());
+    const testpeers::ServerCert cert = ca.issue("engine", "IP:127.0.0.1");
+    testpeers::HttpPeer peer;
+    ASSERT_TRUE(peer.startTls(cert.cert, cert.key));
+    auto& w = open();
+    w.details()->show();
+    w.core().startlinks.Clear();
+    w.core().startlinks.addengine(peer.url("/s?q="));
+    pressEnter(w.searchBox(), "tls");
+    EXPECT_TRUE(platform::runUntil([&] { return w.statusText().contains("untrusted issuer"); }, 5000))
+        << w.statusText().toStdString();
+    EXPECT_TRUE(w.statusText().startsWith("Search: " + QString::fromStdString(peer.url("/s?q=tls")) +
+                                          ": TLS with 127.0.0.1: untrusted issuer"))
+        << w.statusText().toStdString();
+    EXPECT_TRUE(w.details()->statusText().contains("TLS with 127.0.0.1: untrusted issuer"));
 }

@@ -17,10 +17,17 @@ Modes:
   pass-530     every PASS refused with 530
   retr-550     every RETR refused with "550 No such file", holding a terminal escape
   port-perm    PORT and EPRT answered "550 Permission denied." (passive works)
+  tls-cut      (with --cert and --key) SIZE unknown (502); each transfer sends half
+               of what is left over TLS, then cuts the data connection without
+               TLS close_notify and says "226 Transfer complete" all the same
+
+With --cert and --key, AUTH TLS, PBSZ and PROT P are honoured: the control
+connection and (after PROT P) every data connection run TLS.
 """
 
 import argparse
 import socket
+import ssl
 import sys
 import threading
 import time
@@ -39,6 +46,7 @@ class Session(threading.Thread):
         self.rest = 0
         self.port_addr = None
         self.pasv = None
+        self.prot = False
         self.f = conn.makefile("rb")
 
     def send(self, line):
@@ -50,10 +58,13 @@ class Session(threading.Thread):
             d, _ = self.pasv.accept()
             self.pasv.close()
             self.pasv = None
-            return d
-        if self.port_addr is not None:
-            return socket.create_connection(self.port_addr, timeout=10)
-        return None
+        elif self.port_addr is not None:
+            d = socket.create_connection(self.port_addr, timeout=10)
+        else:
+            return None
+        if self.prot:
+            d = self.args.tls.wrap_socket(d, server_side=True)
+        return d
 
     def retr(self):
         mode, size = self.args.mode, self.args.size
@@ -68,6 +79,11 @@ class Session(threading.Thread):
             self.send("425 Use PORT or PASV first")
             return
         try:
+            if mode == "tls-cut":
+                d.sendall(fill(start, max(1, (size - start) // 2) if size > start else 0))
+                d.shutdown(socket.SHUT_RDWR)  # an SSL socket sends no close_notify here
+                self.send("226 Transfer complete")
+                return
             if mode == "dribble":
                 d.sendall(fill(start, min(10, max(0, size - start))))
                 d.settimeout(None)
@@ -92,7 +108,10 @@ class Session(threading.Thread):
         a = self.args
         try:
             self.send("220 Hostile server ready")
-            for raw in self.f:
+            while True:
+                raw = self.f.readline()
+                if not raw:
+                    break
                 line = raw.decode("latin-1").rstrip("\r\n")
                 word, _, arg = line.partition(" ")
                 word = word.upper()
@@ -100,9 +119,21 @@ class Session(threading.Thread):
                     self.send("331 Password please")
                 elif word == "PASS":
                     self.send("530 Login incorrect." if a.mode == "pass-530" else "230 Logged in")
+                elif word == "AUTH" and a.tls is not None:
+                    self.send("234 AUTH TLS ok")
+                    self.c = a.tls.wrap_socket(self.c, server_side=True)
+                    self.f = self.c.makefile("rb")
+                elif word == "PBSZ" and a.tls is not None:
+                    self.send("200 PBSZ=0")
+                elif word == "PROT" and a.tls is not None:
+                    self.prot = arg.upper() == "P"
+                    self.send("200 Protection level set")
                 elif word == "SIZE":
                     if a.mode == "size-close":
                         return
+                    if a.mode == "tls-cut":
+                        self.send("502 SIZE not here")
+                        continue
                     self.send("213 %d" % (a.size + 40 if a.mode == "undersize" else a.size))
                 elif word == "TYPE":
                     self.send("200 Type set")
@@ -154,7 +185,13 @@ def main():
     ap.add_argument("--mode", default="normal")
     ap.add_argument("--size", type=int, default=3000)
     ap.add_argument("--pause", type=float, default=8.0)
+    ap.add_argument("--cert", default="")
+    ap.add_argument("--key", default="")
     args = ap.parse_args()
+    args.tls = None
+    if args.cert:
+        args.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        args.tls.load_cert_chain(args.cert, args.key)
     if not args.host.startswith("127."):
         sys.exit("hostile_ftp.py serves loopback addresses only")
     srv = socket.socket()

@@ -1,0 +1,33 @@
+#pragma once
+// Trust on first use for ftp:// links under "ftptls=offered": a server whose
+// certificate does not verify is taken on the first contact with its host and
+// port, and that certificate's SHA-256 fingerprint is remembered in the
+// settings directory; later only that certificate is taken there without
+// verifying. Verified certificates are never judged here.
+
+#include <string>
+
+namespace download {
+
+inline constexpr const char* KnownCertificatesFile = "ftptls.Ini"; // [known] host:port=fingerprint
+
+class KnownCertificates {
+public:
+    // A bare file name lives in the settings directory.
+    explicit KnownCertificates(std::string fileName = KnownCertificatesFile)
+        : fileName_(std::move(fileName)) {}
+
+    // Empty when the certificate of fingerprint is taken at host:port (the
+    // first one seen there is remembered); else why it is refused, naming the
+    // host and both fingerprints. note receives a line worth showing (the
+    // certificate remembered, or that it could not be written).
+    std::string judge(const std::string& host, const std::string& port, const std::string& fingerprint,
+                      std::string& note);
+
+    const std::string& fileName() const { return fileName_; }
+
+private:
+    std::string fileName_;
+};
+
+} // namespace download
