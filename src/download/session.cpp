@@ -48,6 +48,8 @@ void Scheduler::ftp11RequestDone(net::TFtpClient& sender, net::TFtpRequest rqTyp
     if (error != 0 && !handled)
         memo(errorlog, std::to_string(n) + ": error " + std::to_string(error) + ": state " +
                            std::to_string(number(at)));
+    // The next step goes on without waiting for the slot's visit.
+    advanceSoon(n);
 }
 
 void Scheduler::applyRow(int n, SlotState at, std::uint16_t error, bool& handled) {
@@ -259,7 +261,7 @@ void Scheduler::ftp1Display(net::TFtpClient& sender, std::string& msg) {
         (contains(text, "ion den") || contains(text, "word inco") || contains(text, "ect to hos") ||
          contains(text, "exeeded"))) {
         if (!s.record.site.empty())
-            for (int i = 0; i < 9; ++i)
+            for (int i = 0; i < RefusalMarks; ++i)
                 stats_.addbad(s.record.site);
         abort(n, platform::printable(msg));
     }
