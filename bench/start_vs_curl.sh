@@ -14,8 +14,11 @@
 #     `curl --parallel --parallel-max 14` with every URL; prints the wall
 #     times and the ratio, and checks that every file arrived whole.
 #
-# WAVETRAP_TICK_MS in the environment is handed to wavetrap-cli (the tick in
-# ms instead of the pace), to compare with an older build at the same tick.
+# The files, the servers' roots and the settings directory are on /dev/shm:
+# on a disk each file's settings writes (three, each synced) cost more than
+# the rest of its download. WAVETRAP_TICK_MS in the environment is handed to
+# wavetrap-cli (the tick in ms instead of the pace), to compare with an older
+# build at the same tick.
 #
 # Usage: bench/start_vs_curl.sh [BUILD_DIR] [BIG_MB] [ROUNDS] [FILES] [SMALL_KB]
 set -eu
@@ -137,7 +140,6 @@ watch "$work/curl/f00000.mp3" curl -s --parallel --parallel-max "$sites" --outpu
 watch "$work/wt/f00000.mp3" "$cli" get -C "$work/wt" $(cat "$work/urls") >"$work/wt.many" ||
     echo "wavetrap-cli: exit status not 0" >&2
 bad=0
-s=0
 for f in "$work"/site*/f*.mp3; do
     n=$(basename "$f")
     cmp -s "$f" "$work/wt/$n" || bad=$((bad + 1))

@@ -125,6 +125,8 @@ bool Scheduler::idle() const {
 void Scheduler::setState(int n, SlotState state) {
     if (slotAt(n).state == state) return;
     slotAt(n).state = state;
+    // A connection to open: at once when this tick has not opened one yet.
+    if (state == Connecting) openSoon();
     hooks.slotChanged(n);
 }
 
@@ -291,6 +293,7 @@ void Scheduler::abort(int n, const std::string& reason) {
 // stalls). The steps of a session between connections do not wait for ticks:
 // each goes on as soon as the reply before it arrived (ftp11RequestDone).
 void Scheduler::dfatimerTimer() {
+    openedThisTick_ = false;
     handOutParked();
     openOne();
 
@@ -372,7 +375,19 @@ void Scheduler::handOutParked() {
     }
 }
 
+void Scheduler::openSoon() {
+    if (openedThisTick_ || openQueued_) return;
+    openQueued_ = true;
+    platform::post([this, alive = lifetime_.watch()] {
+        if (!alive) return;
+        openQueued_ = false;
+        // Only while the timer runs: a scheduler stepped by hand opens at its ticks.
+        if (dfatimer.Enabled()) openOne();
+    });
+}
+
 void Scheduler::openOne() {
+    if (openedThisTick_) return;
     // The slots in the order of the visits to come, so none waits for ever.
     for (int k = 1; k <= SlotCount; ++k) {
         const int n = (cursor_ + k - 1) % SlotCount + 1;
@@ -381,7 +396,10 @@ void Scheduler::openOne() {
         step(n);
         const bool opened = s.state == Connecting && s.awaiting;
         advance(n); // a step that opened nothing (the file given up) goes on
-        if (opened) return;
+        if (opened) {
+            openedThisTick_ = true;
+            return;
+        }
     }
 }
 

@@ -62,7 +62,9 @@ public:
     // One tick: parked URLs go to free slots, at most one new connection
     // opens, and the slot under the cursor has its visit: the cursor moves
     // one slot a tick, so each slot's time-outs and stalls are counted once
-    // every SlotCount ticks.
+    // every SlotCount ticks. While the timer runs, a slot that needs a
+    // connection between two ticks gets it at once if this tick has not
+    // opened one yet.
     void dfatimerTimer();
     // Interval of the track bar position (1..10): position x 200 - 100 ms.
     static int intervalForPace(int position);
@@ -122,7 +124,13 @@ private:
     // advance(n) once the calls of this moment are done.
     void advanceSoon(int n);
     void handOutParked();
+    // Opens the connection of the first slot (in the order of the visits to
+    // come) waiting for one, unless this tick has opened one.
     void openOne();
+    // openOne once the calls of this moment are done, while the timer runs.
+    void openSoon();
+    bool openedThisTick_ = false;
+    bool openQueued_ = false;
     void visit(int n);
     void runStep(int n);
     void timeouts(int n);
