@@ -39,31 +39,9 @@ constexpr int EndTurns = 20000;   // for the last request after the server close
 constexpr std::int64_t MaxFill = 1 << 20;
 const char* const LocalName = "song.mp3";
 
-void check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "property broken: %s\n", what);
-    std::abort();
-}
-
-// "\r" and "\n" in the text of R and D lines stand for CR and LF.
-std::string unescape(std::string_view t) {
-    std::string out;
-    for (std::size_t i = 0; i < t.size(); ++i) {
-        if (t[i] == '\\' && i + 1 < t.size() && (t[i + 1] == 'r' || t[i + 1] == 'n')) {
-            out += t[++i] == 'r' ? '\r' : '\n';
-        } else {
-            out += t[i];
-        }
-    }
-    return out;
-}
-
-std::string fill(std::int64_t n) {
-    std::string s(static_cast<std::size_t>(n), '\0');
-    for (std::int64_t i = 0; i < n; ++i)
-        s[static_cast<std::size_t>(i)] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-    return s;
-}
+using fuzzpeer::check;
+using fuzzpeer::fill;
+using fuzzpeer::unescape;
 
 struct Run {
     net::TFtpClient c;

@@ -26,11 +26,7 @@ constexpr int WaitTurns = 20;
 constexpr int EndTurns = 20000;
 constexpr int MaxConnections = 4; // the first and up to three relocations
 
-void check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "property broken: %s\n", what);
-    std::abort();
-}
+using fuzzpeer::check;
 
 } // namespace
 

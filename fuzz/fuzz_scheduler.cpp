@@ -60,34 +60,11 @@ const char* const LocalName = "song.mp3";
 
 bool verbose = false;
 std::string rootDir, workDir, configDir;
-std::string startDir; // the fuzzer's own directory, left for the run's
 
-void check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "property broken: %s\n", what);
-    // The fuzzer writes the input to its relative -artifact_prefix.
-    if (!startDir.empty() && ::chdir(startDir.c_str()) != 0) std::perror("chdir");
-    std::abort();
-}
-
-std::string unescape(std::string_view t) {
-    std::string out;
-    for (std::size_t i = 0; i < t.size(); ++i) {
-        if (t[i] == '\\' && i + 1 < t.size() && (t[i + 1] == 'r' || t[i + 1] == 'n')) {
-            out += t[++i] == 'r' ? '\r' : '\n';
-        } else {
-            out += t[i];
-        }
-    }
-    return out;
-}
-
-std::string fill(std::int64_t n) {
-    std::string s(static_cast<std::size_t>(n), '\0');
-    for (std::int64_t i = 0; i < n; ++i)
-        s[static_cast<std::size_t>(i)] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-    return s;
-}
+using fuzzpeer::check;
+using fuzzpeer::fill;
+using fuzzpeer::startDir;
+using fuzzpeer::unescape;
 
 // The server's sockets send every piece at once: held back until the
 // client's delayed acknowledgement (up to 40 ms), a reply would come only

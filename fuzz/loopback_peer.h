@@ -9,6 +9,8 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -20,6 +22,39 @@
 #include <vector>
 
 namespace fuzzpeer {
+
+// The fuzzer's own directory, for a harness that runs in another: a broken
+// property goes back there before it aborts, so the fuzzer writes the input
+// to its relative -artifact_prefix.
+inline std::string startDir;
+
+inline void check(bool ok, const char* what) {
+    if (ok) return;
+    std::fprintf(stderr, "property broken: %s\n", what);
+    if (!startDir.empty() && ::chdir(startDir.c_str()) != 0) std::perror("chdir");
+    std::abort();
+}
+
+// "\r" and "\n" in the text of a script line stand for CR and LF.
+inline std::string unescape(std::string_view t) {
+    std::string out;
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        if (t[i] == '\\' && i + 1 < t.size() && (t[i + 1] == 'r' || t[i + 1] == 'n')) {
+            out += t[++i] == 'r' ? '\r' : '\n';
+        } else {
+            out += t[i];
+        }
+    }
+    return out;
+}
+
+// n bytes of the fill pattern the tests' files use.
+inline std::string fill(std::int64_t n) {
+    std::string s(static_cast<std::size_t>(n), '\0');
+    for (std::int64_t i = 0; i < n; ++i)
+        s[static_cast<std::size_t>(i)] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    return s;
+}
 
 // One turn of the client's event loop: what is ready runs, then a pause of
 // a tenth of a millisecond for the kernel to pass bytes along.

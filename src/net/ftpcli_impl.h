@@ -166,6 +166,7 @@ struct TFtpClient::Impl {
     std::int64_t Room() const;                // bytes the local file may still take; -1: no limit
     bool KeepBytes(const char* bytes, int n); // writes received bytes; false when the file failed
     void Overrun();                           // more than MaxFileSize arrived
+    void EndOverrun();                        // ends the request with 426 for an overrun
     TSocket AcceptServerConnection();         // active mode: the server's data connection, or none
     bool PassivePointsAtControl(int port);    // a passive reply naming the control connection itself
     void CloseDataSocket();

@@ -487,12 +487,29 @@ void TFtpClient::Impl::FirstDataReply(Handler final) {
         next = final;
         return;
     }
+    if (q.overran_) {
+        // The data came before the server's refusal, and more of it than
+        // the limit: the overrun is the outcome.
+        next = nullptr;
+        CloseDataSocket();
+        resumePos = 0;
+        EndOverrun();
+        return;
+    }
     if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
     next = nullptr;
     CloseDataSocket();
     CloseLocalFile();
     resumePos = 0;
     TriggerRequestDone(code != 0 ? code : 500);
+}
+
+void TFtpClient::Impl::EndOverrun() {
+    CloseLocalFile();
+    q.lastReply_ = "Received more than " + std::to_string(q.MaxFileSize) + " bytes";
+    q.statusCode_ = 426;
+    if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
+    TriggerRequestDone(426);
 }
 
 // The final reply of a transfer: 226/250 confirm it (the request ends once the
@@ -707,10 +724,7 @@ void TFtpClient::Impl::CheckTransferEnd() {
     resumePos = 0;
     CloseLocalFile();
     if (q.overran_) {
-        q.lastReply_ = "Received more than " + std::to_string(q.MaxFileSize) + " bytes";
-        q.statusCode_ = 426;
-        if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
-        TriggerRequestDone(426);
+        EndOverrun();
         return;
     }
     if (abortedXfer) {

@@ -105,20 +105,14 @@ void THttpCli::StartRequest(THttpRequest rq) {
     tls_ = HttpLower(u.proto) == "https";
     tunnel_ = tls_ && !Proxy.empty();
     tunnelTarget_ = u.host + ":" + (u.port.empty() ? "443" : u.port);
-    if (tunnel_) {
-        // The proxy only carries the bytes: the request inside the tunnel is
-        // the one sent directly to the server.
+    if (!Proxy.empty()) {
         targetHost_ = u.host;
-        path_ = u.path;
-        docName_ = u.path;
-        if (!u.user.empty()) Username = u.user;
-        if (!u.pass.empty()) Password = u.pass;
-        const HttpUrlParts p = ParseHttpURL(Proxy);
-        hostName_ = p.host;
-        port_ = p.port.empty() ? ProxyPort : p.port;
-    } else if (!Proxy.empty()) {
-        targetHost_ = u.host;
-        path_ = u.proto.empty() ? "http://" + URL : URL;
+        // Through a tunnel the proxy only carries the bytes: the request
+        // inside it is the one sent directly to the server.
+        if (tunnel_)
+            path_ = u.path;
+        else
+            path_ = u.proto.empty() ? "http://" + URL : URL;
         docName_ = u.path;
         if (!u.user.empty()) Username = u.user;
         if (!u.pass.empty()) Password = u.pass;
