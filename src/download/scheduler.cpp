@@ -387,7 +387,13 @@ void Scheduler::openSoon() {
 }
 
 void Scheduler::openOne() {
-    if (openedThisTick_) return;
+    // Also not from inside an open (an Abort that waits runs other events).
+    if (openedThisTick_ || opening_) return;
+    opening_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{opening_};
     // The slots in the order of the visits to come, so none waits for ever.
     for (int k = 1; k <= SlotCount; ++k) {
         const int n = (cursor_ + k - 1) % SlotCount + 1;

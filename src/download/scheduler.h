@@ -130,6 +130,7 @@ private:
     // openOne once the calls of this moment are done, while the timer runs.
     void openSoon();
     bool openedThisTick_ = false;
+    bool opening_ = false;
     bool openQueued_ = false;
     void visit(int n);
     void runStep(int n);
