@@ -11,8 +11,9 @@
 #  2. N files (default 1000) of S KiB (default 10) spread over 14 sites
 #     (14 pyftpdlib servers on 127.0.0.1, each on its own port, file i on
 #     site i mod 14): `wavetrap-cli get` with every URL against
-#     `curl --parallel --parallel-max 14` with every URL; prints the wall
-#     times and the ratio, and checks that every file arrived whole.
+#     `curl --parallel --parallel-max 14` with every URL, the same rounds;
+#     prints the wall times, the ratio and the medians, and checks that every
+#     file arrived whole.
 #
 # The files, the servers' roots and the settings directory are on /dev/shm:
 # on a disk each file's settings writes (three, each synced) cost more than
@@ -131,22 +132,29 @@ with open(work + "/urls", "w") as urls:
             f.write(os.urandom(kb * 1024))
         urls.write("ftp://127.0.0.1:%s/%s\n" % (ports[s], name))
 PY
-rm -rf "$work/wt" "$work/curl" "$work/cfg"/*
-mkdir -p "$work/wt" "$work/curl"
-# shellcheck disable=SC2046
-watch "$work/curl/f00000.mp3" curl -s --parallel --parallel-max "$sites" --output-dir "$work/curl" \
-    --remote-name-all $(cat "$work/urls") >"$work/curl.many"
-# shellcheck disable=SC2046
-watch "$work/wt/f00000.mp3" "$cli" get -C "$work/wt" $(cat "$work/urls") >"$work/wt.many" ||
-    echo "wavetrap-cli: exit status not 0" >&2
-bad=0
-for f in "$work"/site*/f*.mp3; do
-    n=$(basename "$f")
-    cmp -s "$f" "$work/wt/$n" || bad=$((bad + 1))
-    cmp -s "$f" "$work/curl/$n" || bad=$((bad + 1))
+: >"$work/curl.many"
+: >"$work/wt.many"
+for r in $(seq "$rounds"); do
+    rm -rf "$work/wt" "$work/curl" "$work/cfg"/*
+    mkdir -p "$work/wt" "$work/curl"
+    # shellcheck disable=SC2046
+    watch "$work/curl/f00000.mp3" curl -s --parallel --parallel-max "$sites" --output-dir "$work/curl" \
+        --remote-name-all $(cat "$work/urls") >>"$work/curl.many"
+    # shellcheck disable=SC2046
+    watch "$work/wt/f00000.mp3" "$cli" get -C "$work/wt" $(cat "$work/urls") >>"$work/wt.many" ||
+        echo "wavetrap-cli: exit status not 0" >&2
+    bad=0
+    for f in "$work"/site*/f*.mp3; do
+        n=$(basename "$f")
+        cmp -s "$f" "$work/wt/$n" || bad=$((bad + 1))
+        cmp -s "$f" "$work/curl/$n" || bad=$((bad + 1))
+    done
+    [ "$bad" -eq 0 ] || echo "$bad files differ or are missing" >&2
+    c=$(tail -n 1 "$work/curl.many" | cut -d' ' -f2)
+    w=$(tail -n 1 "$work/wt.many" | cut -d' ' -f2)
+    printf 'round %d: curl --parallel --parallel-max %d: %s s; wavetrap-cli get: %s s; ratio %.2f\n' "$r" \
+        "$sites" "$c" "$w" "$(echo "$w / $c" | bc -l)"
 done
-[ "$bad" -eq 0 ] || echo "$bad files differ or are missing" >&2
-c=$(cut -d' ' -f2 "$work/curl.many")
-w=$(cut -d' ' -f2 "$work/wt.many")
-printf 'curl --parallel --parallel-max %d: %s s; wavetrap-cli get: %s s; ratio %.2f\n' "$sites" "$c" "$w" \
-    "$(echo "$w / $c" | bc -l)"
+c=$(median "$work/curl.many" 2)
+w=$(median "$work/wt.many" 2)
+printf 'median: curl %s s; wavetrap-cli %s s; ratio of the medians %.2f\n' "$c" "$w" "$(echo "$w / $c" | bc -l)"

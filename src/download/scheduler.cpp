@@ -339,6 +339,7 @@ void Scheduler::step(int n) {
     } catch (const std::exception& e) {
         stepFailed(n, at, e.what());
     }
+    if (s.awaiting) s.request = s.client->RequestType();
     s.busy = false;
 }
 
@@ -715,7 +716,8 @@ void Scheduler::transferStart(int n) {
 void Scheduler::finishHandling(int n) {
     Slot& s = slotAt(n);
     net::TFtpClient& c = *s.client;
-    savecfg();
+    // The settings are written once, below, when the file has left the
+    // pending list (a write here would hold what the transfer start wrote).
     const bool fetched = s.fetched;
     if (fetched)
         for (int i = 0; i < FinishedMarks; ++i)

@@ -31,6 +31,14 @@ void Scheduler::ftp11RequestDone(net::TFtpClient& sender, net::TFtpRequest rqTyp
     const int n = sender.Tag;
     if (n < 1 || n > SlotCount) return;
     Slot& s = slotAt(n);
+    if (s.request != net::ftpNone && rqType != s.request) {
+        // Applied to the request under way, it would end that one: a second
+        // transfer could then start while the first still writes the file.
+        memo(errorlog, std::to_string(n) + ": late completion ignored: request " + std::to_string(rqType) +
+                           ", error " + std::to_string(error) + ", state " + std::to_string(number(s.state)));
+        return;
+    }
+    s.request = net::ftpNone;
     s.awaiting = false;
     // A transfer that ends (also broken off by a stall) with bytes received
     // made progress; the progress events come before each block is counted,

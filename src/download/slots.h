@@ -66,6 +66,10 @@ struct Slot {
     // posted, so a visit may come between a request's end and its completion;
     // such a visit runs no step.
     bool awaiting = false;
+    // The request the slot's last step started, until its completion. A
+    // completion of another request is late: the time-outs gave up waiting
+    // for it and the slot has started the next one since.
+    net::TFtpRequest request = net::ftpNone;
     // TYPE I was accepted on the current connection. Before it, some servers
     // refuse SIZE with 550 ("not allowed in ASCII mode") for files they have.
     bool binarySet = false;

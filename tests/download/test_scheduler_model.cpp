@@ -314,6 +314,24 @@ TEST_F(SchedulerModel, AClientStateChangeMidTransferEndsNoSlot) {
     EXPECT_EQ(s.slot(13).state, download::TransferAnswered);
 }
 
+// A request the time-outs gave up on may still complete after the slot has
+// started its next one: that completion ends nothing.
+TEST_F(SchedulerModel, LateCompletionOfAnEarlierRequestLeavesTheTransferUnderWay) {
+    launch(url(1));
+    download::Slot& slot = edit(14);
+    slot.state = download::StartTransfer;
+    slot.awaiting = true;
+    slot.request = net::ftpRestGetAsync;
+    s.ftp11RequestDone(*slot.client, net::ftpTypeSetAsync, 150);
+    EXPECT_EQ(slot.state, download::StartTransfer);
+    EXPECT_TRUE(slot.awaiting);
+    EXPECT_EQ(s.errorlog,
+              (platform::StringList{"14: late completion ignored: request 36, error 150, state 4"}));
+    s.ftp11RequestDone(*slot.client, net::ftpRestGetAsync, 0); // its own completion is applied
+    EXPECT_FALSE(slot.awaiting);
+    EXPECT_EQ(slot.request, net::ftpNone);
+}
+
 TEST_F(SchedulerModel, ProgressKeepsTheCountAndStopsAnEndedSlot) {
     launch(url(1));
     download::Slot& slot = edit(14);
