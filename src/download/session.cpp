@@ -31,9 +31,15 @@ void Scheduler::ftp11RequestDone(net::TFtpClient& sender, net::TFtpRequest rqTyp
     const int n = sender.Tag;
     if (n < 1 || n > SlotCount) return;
     Slot& s = slotAt(n);
+    auto isTransfer = [](net::TFtpRequest rq) {
+        return rq == net::ftpRestGetAsync || rq == net::ftpGetAsync;
+    };
+    const bool transfer = isTransfer(rqType);
     if (s.request != net::ftpNone && rqType != s.request) {
         // Applied to the request under way, it would end that one: a second
         // transfer could then start while the first still writes the file.
+        // (Its bytes still count, unless a newer transfer has reset the count.)
+        if (transfer && !isTransfer(s.request)) receivedBytes += sender.ByteCount();
         memo(errorlog, std::to_string(n) + ": late completion ignored: request " + std::to_string(rqType) +
                            ", error " + std::to_string(error) + ", state " + std::to_string(number(s.state)));
         return;
@@ -43,7 +49,6 @@ void Scheduler::ftp11RequestDone(net::TFtpClient& sender, net::TFtpRequest rqTyp
     // A transfer that ends (also broken off by a stall) with bytes received
     // made progress; the progress events come before each block is counted,
     // so a transfer whose data came in one block never reports it there.
-    const bool transfer = rqType == net::ftpRestGetAsync || rqType == net::ftpGetAsync;
     if (transfer && sender.ByteCount() > 0) s.gotData = true;
     if (transfer) receivedBytes += sender.ByteCount();
     const SlotState at = s.state;
