@@ -41,7 +41,6 @@ const char* const LocalName = "song.mp3";
 
 using fuzzpeer::check;
 using fuzzpeer::fill;
-using fuzzpeer::unescape;
 
 struct Run {
     net::TFtpClient c;
@@ -155,11 +154,7 @@ struct Run {
 
     void openPassive(bool epsv) {
         if (pasv < 0) pasv = fuzzpeer::listenLoopback(pasvPort);
-        const std::string reply =
-            epsv ? "229 Entering Extended Passive Mode (|||" + std::to_string(pasvPort) + "|)\r\n"
-                 : "227 Entering Passive Mode (127,0,0,1," + std::to_string(pasvPort / 256) + "," +
-                       std::to_string(pasvPort % 256) + ")\r\n";
-        sendControl(reply);
+        sendControl(fuzzpeer::passiveReply(epsv, pasvPort));
     }
 
     void dataConnect() {
@@ -179,60 +174,13 @@ struct Run {
         dataSent.append(bytes.substr(0, fuzzpeer::sendAll(data, bytes, WaitTurns)));
     }
 
-    void play(std::string_view script) {
-        std::size_t pos = 0;
-        while (pos < script.size() && turnsLeft > 0) {
-            std::size_t end = script.find('\n', pos);
-            if (end == std::string_view::npos) end = script.size();
-            const std::string_view line = script.substr(pos, end - pos);
-            pos = end + 1;
-            if (line.empty()) continue;
-            const std::string_view arg = line.substr(line.size() > 1 && line[1] == ' ' ? 2 : 1);
-            switch (line[0]) {
-            case 'S':
-                sendControl(std::string(arg) + "\r\n");
-                break;
-            case 'R':
-                sendControl(unescape(arg));
-                break;
-            case 'W': {
-                waitFor([&] { return lines.size() > linesTaken; });
-                if (lines.size() > linesTaken) ++linesTaken;
-                break;
-            }
-            case 'E':
-            case 'Q':
-                openPassive(line[0] == 'E');
-                break;
-            case 'P':
-                dataConnect();
-                break;
-            case 'D':
-                sendData(unescape(arg));
-                break;
-            case 'F':
-                sendData(fill(std::min<std::int64_t>(
-                    std::strtoll(std::string(arg).c_str(), nullptr, 10) & 0xFFFFF, MaxFill)));
-                break;
-            case 'C':
-                if (data >= 0) ::shutdown(data, SHUT_WR);
-                turn();
-                break;
-            case 'X':
-                fuzzpeer::closeFd(control);
-                fuzzpeer::closeFd(listener); // no second connection
-                turn();
-                break;
-            case 'T': {
-                const long n = std::strtol(std::string(arg).c_str(), nullptr, 10);
-                for (long t = 0; t < std::min(std::max(n, 1L), 100L) && turnsLeft > 0; ++t)
-                    turn();
-                break;
-            }
-            default:
-                break;
-            }
-        }
+    bool goOn() const { return turnsLeft > 0; }
+    void onStep(std::string_view) {}
+    void otherStep(char letter) {
+        if (letter != 'X') return;
+        fuzzpeer::closeFd(control);
+        fuzzpeer::closeFd(listener); // no second connection
+        turn();
     }
 
     // A 125 or 150 line went to the client: it may have taken the transfer
@@ -291,7 +239,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             c.OnDisplay.connect(
                 [](net::TFtpClient&, std::string& m) { std::fprintf(stderr, "    %s\n", m.c_str()); });
         r.drive();
-        r.play(script);
+        fuzzpeer::playScript(r, script, MaxFill);
         // The server goes away; the request under way must end.
         if (r.data >= 0) ::shutdown(r.data, SHUT_WR);
         fuzzpeer::closeFd(r.control);

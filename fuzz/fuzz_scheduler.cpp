@@ -64,7 +64,6 @@ std::string rootDir, workDir, configDir;
 using fuzzpeer::check;
 using fuzzpeer::fill;
 using fuzzpeer::startDir;
-using fuzzpeer::unescape;
 
 // The server's sockets send every piece at once: held back until the
 // client's delayed acknowledgement (up to 40 ms), a reply would come only
@@ -235,11 +234,7 @@ struct Run {
         fuzzpeer::closeFd(pasv);
         pasv = fuzzpeer::listenLoopback(pasvPort);
         pasvAttempt = static_cast<int>(attempts.size()) - 1;
-        const std::string reply =
-            epsv ? "229 Entering Extended Passive Mode (|||" + std::to_string(pasvPort) + "|)\r\n"
-                 : "227 Entering Passive Mode (127,0,0,1," + std::to_string(pasvPort / 256) + "," +
-                       std::to_string(pasvPort % 256) + ")\r\n";
-        sendControl(reply);
+        sendControl(fuzzpeer::passiveReply(epsv, pasvPort));
     }
 
     void dataConnect() {
@@ -277,65 +272,19 @@ struct Run {
             attempts[static_cast<std::size_t>(dataAttempt)].data.append(bytes.substr(0, sent));
     }
 
-    void play(std::string_view script) {
-        std::size_t pos = 0;
-        while (pos < script.size() && turnsLeft > 0 && !s.idle()) {
-            std::size_t end = script.find('\n', pos);
-            if (end == std::string_view::npos) end = script.size();
-            const std::string_view line = script.substr(pos, end - pos);
-            pos = end + 1;
-            if (line.empty()) continue;
-            const std::string_view arg = line.substr(line.size() > 1 && line[1] == ' ' ? 2 : 1);
-            if (verbose)
-                std::fprintf(stderr, "  visit %ld: step %.*s\n", visits,
-                             static_cast<int>(std::min<std::size_t>(line.size(), 60)), line.data());
-            switch (line[0]) {
-            case 'S':
-                sendControl(std::string(arg) + "\r\n");
-                break;
-            case 'R':
-                sendControl(unescape(arg));
-                break;
-            case 'A': {
-                const std::size_t k = controlSent.size();
-                waitFor([&] { return controlSent.size() > k; });
-                break;
-            }
-            case 'W':
-                waitFor([&] { return lines.size() > linesTaken; });
-                if (lines.size() > linesTaken) ++linesTaken;
-                break;
-            case 'E':
-            case 'Q':
-                openPassive(line[0] == 'E');
-                break;
-            case 'P':
-                dataConnect();
-                break;
-            case 'D':
-                sendData(unescape(arg));
-                break;
-            case 'F':
-                sendData(fill(std::min<std::int64_t>(
-                    std::strtoll(std::string(arg).c_str(), nullptr, 10) & 0xFFFFF, MaxFill)));
-                break;
-            case 'C':
-                if (data >= 0) ::shutdown(data, SHUT_WR);
-                turn();
-                break;
-            case 'X':
-                fuzzpeer::closeFd(control);
-                turn();
-                break;
-            case 'T': {
-                const long n = std::strtol(std::string(arg).c_str(), nullptr, 10);
-                for (long t = 0; t < std::min(std::max(n, 1L), 100L) && turnsLeft > 0; ++t)
-                    turn();
-                break;
-            }
-            default:
-                break;
-            }
+    bool goOn() const { return turnsLeft > 0 && !s.idle(); }
+    void onStep(std::string_view line) const {
+        if (verbose)
+            std::fprintf(stderr, "  visit %ld: step %.*s\n", visits,
+                         static_cast<int>(std::min<std::size_t>(line.size(), 60)), line.data());
+    }
+    void otherStep(char letter) {
+        if (letter == 'A') {
+            const std::size_t k = controlSent.size();
+            waitFor([&] { return controlSent.size() > k; });
+        } else if (letter == 'X') {
+            fuzzpeer::closeFd(control);
+            turn();
         }
     }
 
@@ -547,7 +496,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                 r.s.launchftp(r.w.urlinfo.info(u));
         }
         r.track();
-        r.play(script);
+        fuzzpeer::playScript(r, script, MaxFill);
         if (verbose) {
             const net::TFtpClient& c = *r.s.slot(download::SlotCount).client;
             std::fprintf(stderr, "script ends: client state %d, connected %d, last reply %s\n",

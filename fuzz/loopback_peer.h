@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdint>
@@ -201,6 +202,74 @@ inline bool writeFile(const std::string& name, std::string_view text) {
 // The harnesses need an application object for the event loop.
 inline void initApp(int* argc, char*** argv) {
     static QCoreApplication app(*argc, *argv);
+}
+
+// The reply that names a passive data port of 127.0.0.1: 229 (EPSV) or 227.
+inline std::string passiveReply(bool epsv, int port) {
+    return epsv ? "229 Entering Extended Passive Mode (|||" + std::to_string(port) + "|)\r\n"
+                : "227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," +
+                      std::to_string(port % 256) + ")\r\n";
+}
+
+// Plays an FTP server's script, one step a line, on a harness's run:
+//   S text  reply line (CR LF added)      R text  raw control bytes (\r \n)
+//   W       wait for the client's next command line
+//   E / Q   open a passive port and send the 229 / 227 reply naming it
+//   P       the data connection            D text  data bytes (\r \n)
+//   F n     n bytes of the fill pattern    C       close the data connection
+//   T n     n turns of the event loop
+// Other letters go to r.otherStep(letter); the run says whether to go on
+// (r.goOn()) and sees each step first (r.onStep(line)).
+template <class Run> void playScript(Run& r, std::string_view script, std::int64_t maxFill) {
+    std::size_t pos = 0;
+    while (pos < script.size() && r.goOn()) {
+        std::size_t end = script.find('\n', pos);
+        if (end == std::string_view::npos) end = script.size();
+        const std::string_view line = script.substr(pos, end - pos);
+        pos = end + 1;
+        if (line.empty()) continue;
+        const std::string_view arg = line.substr(line.size() > 1 && line[1] == ' ' ? 2 : 1);
+        r.onStep(line);
+        switch (line[0]) {
+        case 'S':
+            r.sendControl(std::string(arg) + "\r\n");
+            break;
+        case 'R':
+            r.sendControl(unescape(arg));
+            break;
+        case 'W':
+            r.waitFor([&] { return r.lines.size() > r.linesTaken; });
+            if (r.lines.size() > r.linesTaken) ++r.linesTaken;
+            break;
+        case 'E':
+        case 'Q':
+            r.openPassive(line[0] == 'E');
+            break;
+        case 'P':
+            r.dataConnect();
+            break;
+        case 'D':
+            r.sendData(unescape(arg));
+            break;
+        case 'F':
+            r.sendData(fill(std::min<std::int64_t>(
+                std::strtoll(std::string(arg).c_str(), nullptr, 10) & 0xFFFFF, maxFill)));
+            break;
+        case 'C':
+            if (r.data >= 0) ::shutdown(r.data, SHUT_WR);
+            r.turn();
+            break;
+        case 'T': {
+            const long n = std::strtol(std::string(arg).c_str(), nullptr, 10);
+            for (long t = 0; t < std::min(std::max(n, 1L), 100L) && r.turnsLeft > 0; ++t)
+                r.turn();
+            break;
+        }
+        default:
+            r.otherStep(line[0]);
+            break;
+        }
+    }
 }
 
 } // namespace fuzzpeer

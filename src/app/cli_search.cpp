@@ -112,7 +112,9 @@ std::string parse(const std::vector<std::string>& args, SearchOptions& opt, bool
         } else if (is("--proxy")) {
             std::string p;
             if (!value(p)) return "--proxy needs HOST[:PORT]";
-            const std::size_t colon = p.rfind(':');
+            std::size_t colon = p.rfind(':');
+            if (const std::size_t close = p.rfind(']'); close != std::string::npos && colon < close)
+                colon = std::string::npos; // "[::1]": the colons are the address's
             opt.proxyHost = colon == std::string::npos ? p : p.substr(0, colon);
             opt.proxyPort = colon == std::string::npos ? std::string() : p.substr(colon + 1);
             if (opt.proxyHost.empty()) return "--proxy needs a host name: '" + p + "'";

@@ -69,8 +69,8 @@ std::string parse(const std::vector<std::string>& args, UpdateOptions& opt, bool
             std::string host, port;
             shell::UpdateCheck::splitHostPort(opt.host, host, port);
             const int p = port.empty() ? 80 : std::atoi(port.c_str());
-            if (host.empty() || host.find(':') != std::string::npos || !clean(v) || p < 1 || p > 65535 ||
-                v.find(' ') != std::string::npos)
+            if (host.empty() || (host.find(':') != std::string::npos && host.front() != '[') || !clean(v) ||
+                p < 1 || p > 65535 || v.find(' ') != std::string::npos)
                 return "--from: '" + v + "' is not HOST[:PORT][/PATH]";
             opt.from = true;
         } else if (value("--timeout", v)) {

@@ -38,7 +38,9 @@ std::string fileUrlPort(const url::tlinfo& link) {
     authority = authority.substr(0, authority.find('/'));
     if (const std::size_t at = authority.rfind('@'); at != std::string::npos)
         authority = authority.substr(at + 1);
-    return authority.find(':') != std::string::npos ? link.port : "990";
+    const std::size_t colon = authority.rfind(':'), close = authority.rfind(']'); // "[::1]:990"
+    const bool hasPort = colon != std::string::npos && (close == std::string::npos || colon > close);
+    return hasPort ? link.port : "990";
 }
 
 } // namespace download

@@ -238,7 +238,7 @@ void TFtpClient::Impl::ControlDnsLookupDone(std::uint16_t error) {
         TriggerRequestDone(error);
         return;
     }
-    control.setAddr(control.DnsResult());
+    control.setAddrs(control.DnsResultList());
     control.setProto("tcp");
     control.setPort(q.Port);
     ChangeState(ftpWaitingBanner);

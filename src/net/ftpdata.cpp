@@ -226,10 +226,10 @@ void TFtpClient::Impl::PortAsync() {
     passiveData = false;
     // Listen on the address the PORT command announces: the local address
     // of the control connection (not on every interface).
-    sockaddr_in local{};
-    int len = sizeof local;
+    platform::SockAddr local;
+    int len = 0;
     control.GetSockName(local, len);
-    const std::string localAddr = platform::dotted(local.sin_addr);
+    const std::string localAddr = platform::addressText(local);
     data.setProto("tcp");
     data.setAddr(localAddr);
     data.setPort("0");
@@ -299,9 +299,9 @@ void TFtpClient::Impl::PassiveReply() {
 }
 
 bool TFtpClient::Impl::PassivePointsAtControl(int port) {
-    sockaddr_in peer{};
-    int len = sizeof peer;
-    return control.GetPeerSockAddr(peer, len) == 0 && ntohs(peer.sin_port) == port;
+    platform::SockAddr peer;
+    int len = 0;
+    return control.GetPeerSockAddr(peer, len) == 0 && peer.port() == port;
 }
 
 // The passive data connection is up (or failed): the transfer takes it as
@@ -541,13 +541,13 @@ void TFtpClient::Impl::TransferFailed(std::int32_t code, const char* note) {
 TSocket TFtpClient::Impl::AcceptServerConnection() {
     const TSocket h = data.Accept();
     if (h == INVALID_SOCKET) return h;
-    sockaddr_in from{};
-    sockaddr_in server{};
-    int len = sizeof server;
+    platform::SockAddr from;
+    platform::SockAddr server;
+    int len = 0;
     if (platform::sockPeerName(h, from) == 0 && control.GetPeerSockAddr(server, len) == 0 &&
-        from.sin_addr.s_addr == server.sin_addr.s_addr)
+        from.sameHost(server))
         return h;
-    Display("! Data connection from " + platform::dotted(from.sin_addr) + " refused");
+    Display("! Data connection from " + platform::addressText(from) + " refused");
     platform::sockClose(h);
     return INVALID_SOCKET;
 }

@@ -119,7 +119,12 @@ std::string TransferLine(std::int64_t byteCount, std::uint32_t startTick, std::u
 }
 
 std::string PortCommand(const std::string& localAddr, const std::string& remoteAddr, int port) {
-    char buf[64];
+    char buf[96];
+    if (localAddr.find(':') != std::string::npos) {
+        // IPv6: the extended form (RFC 2428), family 2.
+        std::snprintf(buf, sizeof buf, "EPRT |2|%s|%d|", localAddr.c_str(), port);
+        return buf;
+    }
     const int hi = (port >> 8) & 0xFF, lo = port & 0xFF;
     if (remoteAddr == "127.0.0.1") {
         std::snprintf(buf, sizeof buf, "PORT 127,0,0,1,%d,%d", hi, lo);

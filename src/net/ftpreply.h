@@ -53,7 +53,8 @@ std::string TransferLine(std::int64_t byteCount, std::uint32_t startTick, std::u
 
 // The PORT command for a data port: the loopback form when the control
 // connection's remote address is 127.0.0.1, else the four bytes of the local
-// address (dotted text) and the two port bytes.
+// address (dotted text) and the two port bytes; for an IPv6 local address
+// the extended form "EPRT |2|address|port|".
 std::string PortCommand(const std::string& localAddr, const std::string& remoteAddr, int port);
 
 // The data port of a reply to EPSV ("229 ... (|||6446|)") or to PASV

@@ -168,7 +168,7 @@ void THttpCli::SocketDnsLookupDone(std::uint16_t error) {
     }
     SetState(httpNotConnected);
     try {
-        socket_->setAddr(socket_->DnsResult());
+        socket_->setAddrs(socket_->DnsResultList());
         socket_->setPort(port_);
         socket_->setProto("tcp");
         tunnelOpen_ = false;

@@ -98,7 +98,10 @@ HttpUrlParts ParseHttpURL(const std::string& url) {
         authority = rest.substr(0, slash);
     }
     // Positions counted from 1; 0 = absent.
-    const auto lastColon = authority.rfind(':');
+    // The port's colon comes after an IPv6 literal's brackets ("[::1]:80").
+    auto lastColon = authority.rfind(':');
+    if (const auto close = authority.rfind(']'); close != std::string::npos && lastColon < close)
+        lastColon = std::string::npos;
     const auto lastAt = authority.rfind('@');
     const std::size_t c = lastColon == std::string::npos ? 0 : lastColon + 1;
     const std::size_t t = lastAt == std::string::npos ? 0 : lastAt + 1;

@@ -1,5 +1,6 @@
 // The shared TLS client context and the non-blocking TLS link over a socket.
 #include "net/tls.h"
+#include "platform/socket.h"
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -161,7 +162,7 @@ std::string tlsErrorDesc(int code) {
     }
 }
 
-TlsLink::TlsLink(int fd, const TlsOptions& options) : host_(options.host) {
+TlsLink::TlsLink(int fd, const TlsOptions& options) : host_(platform::unbracketed(options.host)) {
     if (host_.size() > 2 && host_.front() == '[' && host_.back() == ']')
         host_ = host_.substr(1, host_.size() - 2);
     ssl_ = SSL_new(context());

@@ -172,20 +172,29 @@ void TWSocket::setAddr(const std::string& value) {
         return;
     }
     const std::string text = trim(value);
+    fallbackAddrs_.clear();
     if (addrAssigned_ && text == addrStr_) return;
     addrAssigned_ = false;
     addrStr_ = text;
-    in_addr a{};
-    if (!platform::parseDotted(text, a)) {
+    platform::SockAddr a;
+    if (!platform::parseAddress(text, a)) {
         std::vector<std::string> found;
-        if (platform::resolveHost(text, found) != 0 || !platform::parseDotted(found.front(), a)) {
+        if (platform::resolveHost(platform::unbracketed(text), found) != 0 ||
+            !platform::parseAddress(found.front(), a)) {
             RaiseException(format1("SetAddr: Cannot convert host address '%s'", text));
             return;
         }
     }
-    sin_.sin_family = AF_INET;
-    sin_.sin_addr = a;
+    const std::uint16_t port = sin_.port();
+    sin_ = a;
+    sin_.setPort(port);
     addrAssigned_ = true;
+}
+
+void TWSocket::setAddrs(const platform::StringList& addresses) {
+    if (addresses.empty()) return;
+    setAddr(addresses.front());
+    fallbackAddrs_.assign(addresses.begin() + 1, addresses.end());
 }
 
 void TWSocket::setPort(const std::string& value) {
@@ -208,9 +217,7 @@ void TWSocket::setPort(const std::string& value) {
         SocketError("SetPort: Cannot convert port '" + text + "'", WSANO_DATA);
         return;
     }
-    const auto port = static_cast<std::uint16_t>(number);
-    sin_.sin_family = AF_INET;
-    sin_.sin_port = htons(port);
+    sin_.setPort(static_cast<std::uint16_t>(number));
     portAssigned_ = true;
 }
 
@@ -288,7 +295,7 @@ void TWSocket::Connect() {
         RaiseException("Connect: No Protocol Specified");
         return;
     }
-    const int fd = platform::sockCreate(datagram_, proto_);
+    const int fd = platform::sockCreate(datagram_, proto_, sin_.family());
     if (fd < 0) {
         SocketError("Connect (socket)");
         return;
@@ -300,8 +307,7 @@ void TWSocket::Connect() {
     tlsHandshaking_ = false;
     ChangeState(wsOpened);
     if (datagram_) {
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
+        platform::SockAddr local = platform::anyAddress(sin_.family());
         if (platform::sockBind(fd, local) != 0) {
             const int code = platform::lastSocketError();
             RaiseException("winsock.bind failed, error #" + std::to_string(code));
@@ -312,9 +318,8 @@ void TWSocket::Connect() {
             RaiseException("winsock.getsockname failed, error #" + std::to_string(code));
             return;
         }
-        localPortDgram_ = ntohs(local.sin_port);
-        if (sin_.sin_addr.s_addr == INADDR_BROADCAST &&
-            platform::sockSetBool(fd, SOL_SOCKET, SO_BROADCAST, true) != 0) {
+        localPortDgram_ = local.port();
+        if (sin_.broadcast() && platform::sockSetBool(fd, SOL_SOCKET, SO_BROADCAST, true) != 0) {
             SocketError("setsockopt(SO_BROADCAST)");
             return;
         }
@@ -409,9 +414,8 @@ void TWSocket::InternalClose(bool shutdown, std::uint16_t error) {
 
 void TWSocket::ResetSocket() {
     DropReadAhead();
-    const sa_family_t family = AF_INET;
-    sin_ = sockaddr_in{};
-    sin_.sin_family = family;
+    sin_ = platform::SockAddr{};
+    fallbackAddrs_.clear();
     addrAssigned_ = portAssigned_ = false;
     addrStr_.clear();
     portStr_.clear();
@@ -450,6 +454,25 @@ void TWSocket::HandleNotification(int fd, int bits, int error) {
         if (bits & (platform::FD_READ | platform::FD_WRITE | platform::FD_CLOSE)) TlsStep();
         return;
     }
+    if ((bits & platform::FD_CONNECT) && err != 0 && !fallbackAddrs_.empty() && !datagram_) {
+        // That address did not take the connection: the next one of the
+        // name, without a word to the owner.
+        watcher_->detach();
+        platform::sockClose(hSocket_);
+        hSocket_ = INVALID_SOCKET;
+        state_ = wsClosed;
+        const std::string next = fallbackAddrs_.front();
+        fallbackAddrs_.erase(fallbackAddrs_.begin());
+        platform::SockAddr a;
+        if (platform::parseAddress(next, a)) {
+            a.setPort(sin_.port());
+            sin_ = a;
+            addrStr_ = next;
+        }
+        Connect();
+        return;
+    }
+    if (bits & platform::FD_CONNECT) fallbackAddrs_.clear();
     if ((bits & platform::FD_CONNECT) && err == 0 && tlsPending_) {
         ChangeState(wsConnected);
         if (gone()) return;

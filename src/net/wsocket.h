@@ -18,6 +18,7 @@
 #include "net/tls.h"
 #include "platform/listview.h"
 #include "platform/signal.h"
+#include "platform/socket.h"
 
 namespace platform {
 class SocketWatcher;
@@ -97,6 +98,9 @@ public:
     // blocking lookup, a port or protocol name through the system databases).
     const std::string& Addr() const { return addrStr_; }
     void setAddr(const std::string& value);
+    // The first address becomes Addr; the others are tried in turn when a
+    // connect to the one before fails (the addresses of a name lookup).
+    void setAddrs(const platform::StringList& addresses);
     const std::string& Port() const { return portStr_; }
     void setPort(const std::string& value);
     const std::string& Proto() const { return protoStr_; }
@@ -133,15 +137,15 @@ public:
     static constexpr int NoSplice = -2;
     int ReceiveToPipe(int pipeFd, int size);
     virtual std::string ReceiveStr();
-    virtual int ReceiveFrom(void* buffer, int size, sockaddr_in& from, int& fromLen);
+    virtual int ReceiveFrom(void* buffer, int size, platform::SockAddr& from, int& fromLen);
     virtual int Send(const void* data, int len);
     virtual int SendStr(const std::string& str);
     virtual void DnsLookup(const std::string& hostName);
     virtual void CancelDnsLookup();
     virtual std::string GetPeerName(); // dotted remote address or "error"
-    virtual int GetPeerSockAddr(sockaddr_in& addr, int& len);
+    virtual int GetPeerSockAddr(platform::SockAddr& addr, int& len);
     virtual std::string GetLocalPort(); // decimal local port or "error"
-    virtual int GetSockName(sockaddr_in& addr, int& len);
+    virtual int GetSockName(platform::SockAddr& addr, int& len);
     virtual void Dup(TSocket newHSocket);
     virtual void ShutDown(int how);
     // Pause stops every notification; Resume asks for them again, and what
@@ -235,7 +239,8 @@ private:
     bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = true;
     int proto_ = 6;
     bool datagram_ = false;
-    sockaddr_in sin_{};
+    platform::SockAddr sin_;
+    platform::StringList fallbackAddrs_; // tried in turn when a connect fails
     std::uint16_t localPortDgram_ = 0;
     std::deque<std::vector<char>> sendQueue_; // buffers of up to 1514 bytes
     std::size_t sendOffset_ = 0;              // bytes of the first buffer already sent

@@ -142,7 +142,7 @@ void TWSocket::NoteRead(int count) {
 int TWSocket::RawRecv(void* buffer, int size) {
     if (size <= 0) return 0;
     if (datagram_) {
-        sockaddr_in from{};
+        platform::SockAddr from;
         const int n = platform::sockRecvFrom(hSocket_, buffer, size, from);
         if (n < 0) lastError_ = platform::lastSocketError();
         return n;
@@ -265,7 +265,7 @@ std::string TWSocket::ReceiveStr() {
     return s;
 }
 
-int TWSocket::ReceiveFrom(void* buffer, int size, sockaddr_in& from, int& fromLen) {
+int TWSocket::ReceiveFrom(void* buffer, int size, platform::SockAddr& from, int& fromLen) {
     if (hSocket_ == INVALID_SOCKET) {
         lastError_ = WSAENOTCONN;
         return -1;
@@ -278,7 +278,7 @@ int TWSocket::ReceiveFrom(void* buffer, int size, sockaddr_in& from, int& fromLe
         n = RawRecv(buffer, size);
         platform::sockPeerName(hSocket_, from);
     }
-    fromLen = static_cast<int>(sizeof from);
+    fromLen = static_cast<int>(from.size());
     watcher_->readDone();
     if (n > 0) readCount_ = addWrapping(readCount_, n);
     NoteRead(n);

@@ -29,9 +29,9 @@ void TWSocket::DnsLookup(const std::string& hostName) {
     lookup_.reset();
     dnsResult_.clear();
     dnsResultList_.clear();
-    in_addr a{};
-    if (platform::parseDotted(hostName, a)) {
-        dnsResult_ = platform::dotted(a);
+    platform::SockAddr a;
+    if (platform::parseAddress(hostName, a)) {
+        dnsResult_ = platform::addressText(a);
         dnsResultList_.push_back(dnsResult_);
         TriggerDnsLookupDone(0);
         return;
@@ -72,7 +72,7 @@ int TWSocket::Listen() {
         SocketError("listen: address not assigned", WSAEINVAL);
         return -1;
     }
-    const int fd = platform::sockCreate(datagram_, proto_);
+    const int fd = platform::sockCreate(datagram_, proto_, sin_.family());
     if (fd < 0) {
         SocketError("socket");
         return -1;
@@ -147,34 +147,34 @@ void TWSocket::Dup(TSocket newHSocket) {
 
 std::string TWSocket::GetPeerName() {
     if (state_ != wsConnected) return "error";
-    sockaddr_in a{};
+    platform::SockAddr a;
     if (platform::sockPeerName(hSocket_, a) != 0) {
         SocketError("GetPeerName");
         return "error";
     }
-    return platform::dotted(a.sin_addr);
+    return platform::addressText(a);
 }
 
-int TWSocket::GetPeerSockAddr(sockaddr_in& addr, int& len) {
+int TWSocket::GetPeerSockAddr(platform::SockAddr& addr, int& len) {
     if (state_ != wsConnected) return -1;
     if (platform::sockPeerName(hSocket_, addr) != 0) {
         lastError_ = platform::lastSocketError();
         return -1;
     }
-    len = static_cast<int>(sizeof addr);
+    len = static_cast<int>(addr.size());
     return 0;
 }
 
 std::string TWSocket::GetLocalPort() {
     if (state_ != wsBound && state_ != wsConnected && state_ != wsListening) return "error";
-    sockaddr_in a{};
+    platform::SockAddr a;
     if (platform::sockName(hSocket_, a) != 0) return "error";
-    return std::to_string(ntohs(a.sin_port));
+    return std::to_string(a.port());
 }
 
-int TWSocket::GetSockName(sockaddr_in& addr, int& len) {
+int TWSocket::GetSockName(platform::SockAddr& addr, int& len) {
     const int rc = platform::sockName(hSocket_, addr);
-    if (rc == 0) len = static_cast<int>(sizeof addr);
+    if (rc == 0) len = static_cast<int>(addr.size());
     return rc;
 }
 

@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -59,16 +60,33 @@ int resolveHost(const std::string& name, std::vector<std::string>& addresses) {
     addresses.clear();
     if (name.empty() || reservedInvalid(name)) return 11001;
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* res = nullptr;
     const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &res);
     if (rc != 0) return resolverCode(rc, errno);
+    // In the system's order of preference, the two families taking turns
+    // (the first of the preferred one first), so a connection that tries
+    // them in turn soon reaches the other family when one does not answer.
+    std::vector<std::string> byFamily[2];
+    int first = -1;
     for (addrinfo* ai = res; ai; ai = ai->ai_next) {
-        if (ai->ai_family != AF_INET) continue;
-        const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
-        std::string text = dotted(sin->sin_addr);
-        if (std::find(addresses.begin(), addresses.end(), text) == addresses.end()) addresses.push_back(text);
+        if (ai->ai_family != AF_INET && ai->ai_family != AF_INET6) continue;
+        SockAddr a;
+        std::memcpy(&a.storage, ai->ai_addr, std::min<std::size_t>(ai->ai_addrlen, sizeof a.storage));
+        const int f = ai->ai_family == AF_INET6 ? 1 : 0;
+        if (first < 0) first = f;
+        std::string text = addressText(a);
+        auto& list = byFamily[f];
+        if (std::find(list.begin(), list.end(), text) == list.end()) list.push_back(std::move(text));
+    }
+    if (first >= 0) {
+        const auto& a = byFamily[first];
+        const auto& b = byFamily[1 - first];
+        for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+            if (i < a.size()) addresses.push_back(a[i]);
+            if (i < b.size()) addresses.push_back(b[i]);
+        }
     }
     ::freeaddrinfo(res);
     return addresses.empty() ? 11004 : 0;

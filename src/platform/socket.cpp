@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <cstring>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -229,38 +230,63 @@ std::string socketErrorDesc(int code) {
     }
 }
 
-namespace {
-
-sockaddr* sa(sockaddr_in& a) {
-    return reinterpret_cast<sockaddr*>(&a);
-}
-const sockaddr* sa(const sockaddr_in& a) {
-    return reinterpret_cast<const sockaddr*>(&a);
+std::uint16_t SockAddr::port() const {
+    if (v6()) return ntohs(reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_port);
+    return ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
 }
 
-} // namespace
+void SockAddr::setPort(std::uint16_t port) {
+    if (v6())
+        reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port = htons(port);
+    else
+        reinterpret_cast<sockaddr_in*>(&storage)->sin_port = htons(port);
+}
 
-int sockCreate(bool datagram, int protocol) {
+socklen_t SockAddr::size() const {
+    return v6() ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+}
+
+bool SockAddr::sameHost(const SockAddr& other) const {
+    if (family() != other.family()) return false;
+    if (v6())
+        return std::memcmp(&reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_addr,
+                           &reinterpret_cast<const sockaddr_in6*>(&other.storage)->sin6_addr,
+                           sizeof(in6_addr)) == 0;
+    return reinterpret_cast<const sockaddr_in*>(&storage)->sin_addr.s_addr ==
+           reinterpret_cast<const sockaddr_in*>(&other.storage)->sin_addr.s_addr;
+}
+
+bool SockAddr::broadcast() const {
+    return !v6() && reinterpret_cast<const sockaddr_in*>(&storage)->sin_addr.s_addr == INADDR_BROADCAST;
+}
+
+SockAddr anyAddress(int family) {
+    SockAddr a;
+    a.storage.ss_family = static_cast<sa_family_t>(family == AF_INET6 ? AF_INET6 : AF_INET);
+    return a;
+}
+
+int sockCreate(bool datagram, int protocol, int family) {
     const int type = (datagram ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC;
-    return ::socket(AF_INET, type, protocol);
+    return ::socket(family, type, protocol);
 }
 
-int sockConnect(int fd, const sockaddr_in& addr) {
-    if (::connect(fd, sa(addr), sizeof addr) == 0) return 0;
+int sockConnect(int fd, const SockAddr& addr) {
+    if (::connect(fd, addr.raw(), addr.size()) == 0) return 0;
     if (errno == EINPROGRESS) errno = EWOULDBLOCK; // started, the end comes as a notification
     return -1;
 }
 
-int sockBind(int fd, const sockaddr_in& addr) {
-    return ::bind(fd, sa(addr), sizeof addr);
+int sockBind(int fd, const SockAddr& addr) {
+    return ::bind(fd, addr.raw(), addr.size());
 }
 int sockListen(int fd, int backlog) {
     return ::listen(fd, backlog);
 }
 
-int sockAccept(int fd, sockaddr_in& peer) {
-    socklen_t len = sizeof peer;
-    return ::accept4(fd, sa(peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+int sockAccept(int fd, SockAddr& peer) {
+    socklen_t len = sizeof peer.storage;
+    return ::accept4(fd, peer.raw(), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
 }
 
 int sockSend(int fd, const void* data, int len, bool urgent) {
@@ -268,9 +294,9 @@ int sockSend(int fd, const void* data, int len, bool urgent) {
     return static_cast<int>(n);
 }
 
-int sockSendTo(int fd, const void* data, int len, bool urgent, const sockaddr_in& to) {
+int sockSendTo(int fd, const void* data, int len, bool urgent, const SockAddr& to) {
     const ssize_t n = ::sendto(fd, data, static_cast<size_t>(len), MSG_NOSIGNAL | (urgent ? MSG_OOB : 0),
-                               sa(to), sizeof to);
+                               to.raw(), to.size());
     return static_cast<int>(n);
 }
 
@@ -278,9 +304,9 @@ int sockRecv(int fd, void* buf, int len) {
     return static_cast<int>(::recv(fd, buf, static_cast<size_t>(len < 0 ? 0 : len), 0));
 }
 
-int sockRecvFrom(int fd, void* buf, int len, sockaddr_in& from) {
-    socklen_t l = sizeof from;
-    return static_cast<int>(::recvfrom(fd, buf, static_cast<size_t>(len < 0 ? 0 : len), 0, sa(from), &l));
+int sockRecvFrom(int fd, void* buf, int len, SockAddr& from) {
+    socklen_t l = sizeof from.storage;
+    return static_cast<int>(::recvfrom(fd, buf, static_cast<size_t>(len < 0 ? 0 : len), 0, from.raw(), &l));
 }
 
 int sockPending(int fd) {
@@ -314,14 +340,14 @@ int sockSetBool(int fd, int level, int option, bool on) {
     return ::setsockopt(fd, level, option, &v, sizeof v);
 }
 
-int sockPeerName(int fd, sockaddr_in& addr) {
-    socklen_t l = sizeof addr;
-    return ::getpeername(fd, sa(addr), &l);
+int sockPeerName(int fd, SockAddr& addr) {
+    socklen_t l = sizeof addr.storage;
+    return ::getpeername(fd, addr.raw(), &l);
 }
 
-int sockName(int fd, sockaddr_in& addr) {
-    socklen_t l = sizeof addr;
-    return ::getsockname(fd, sa(addr), &l);
+int sockName(int fd, SockAddr& addr) {
+    socklen_t l = sizeof addr.storage;
+    return ::getsockname(fd, addr.raw(), &l);
 }
 
 bool lookupService(const std::string& name, const std::string& proto, std::uint16_t& port) {
@@ -345,13 +371,36 @@ bool lookupProtocol(const std::string& name, int& number) {
     return true;
 }
 
-bool parseDotted(const std::string& text, in_addr& out) {
-    return !text.empty() && ::inet_aton(text.c_str(), &out) != 0;
+std::string unbracketed(const std::string& host) {
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') return host.substr(1, host.size() - 2);
+    return host;
 }
 
-std::string dotted(const in_addr& addr) {
-    char buf[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &addr, buf, sizeof buf);
+bool parseAddress(const std::string& text, SockAddr& out) {
+    if (text.empty()) return false;
+    const std::string bare = unbracketed(text);
+    SockAddr a;
+    if (bare.find(':') != std::string::npos) {
+        auto* sin6 = reinterpret_cast<sockaddr_in6*>(&a.storage);
+        sin6->sin6_family = AF_INET6;
+        if (::inet_pton(AF_INET6, bare.c_str(), &sin6->sin6_addr) != 1) return false;
+    } else {
+        if (bare.size() != text.size()) return false; // brackets hold IPv6 only
+        auto* sin = reinterpret_cast<sockaddr_in*>(&a.storage);
+        sin->sin_family = AF_INET;
+        if (::inet_aton(bare.c_str(), &sin->sin_addr) == 0) return false;
+    }
+    out = a;
+    return true;
+}
+
+std::string addressText(const SockAddr& addr) {
+    char buf[INET6_ADDRSTRLEN] = {};
+    if (addr.v6())
+        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&addr.storage)->sin6_addr, buf,
+                    sizeof buf);
+    else
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&addr.storage)->sin_addr, buf, sizeof buf);
     return buf;
 }
 

@@ -19,6 +19,7 @@
 #include <string>
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 class QSocketNotifier;
 class QObject;
@@ -42,32 +43,54 @@ int lastSocketError();
 // Description of a socket-layer code ("Not a WinSock error" when unknown).
 std::string socketErrorDesc(int code);
 
+// An IPv4 or IPv6 socket address (port in host order through port()).
+struct SockAddr {
+    sockaddr_storage storage{};
+    SockAddr() { storage.ss_family = AF_INET; }
+    int family() const { return storage.ss_family; }
+    bool v6() const { return storage.ss_family == AF_INET6; }
+    std::uint16_t port() const;
+    void setPort(std::uint16_t port);
+    socklen_t size() const;
+    sockaddr* raw() { return reinterpret_cast<sockaddr*>(&storage); }
+    const sockaddr* raw() const { return reinterpret_cast<const sockaddr*>(&storage); }
+    bool sameHost(const SockAddr& other) const; // the same address, ports aside
+    bool broadcast() const;                     // 255.255.255.255
+};
+// The wildcard address of a family, port 0.
+SockAddr anyAddress(int family);
+
 // System calls, each answering -1 and leaving the code in lastSocketError()
 // on failure. New handles are non-blocking and close-on-exec.
-int sockCreate(bool datagram, int protocol);
-int sockConnect(int fd, const sockaddr_in& addr); // 0: started (or done), -1: failed at once
-int sockBind(int fd, const sockaddr_in& addr);
+int sockCreate(bool datagram, int protocol, int family = AF_INET);
+int sockConnect(int fd, const SockAddr& addr); // 0: started (or done), -1: failed at once
+int sockBind(int fd, const SockAddr& addr);
 int sockListen(int fd, int backlog);
-int sockAccept(int fd, sockaddr_in& peer);
+int sockAccept(int fd, SockAddr& peer);
 int sockSend(int fd, const void* data, int len, bool urgent);
-int sockSendTo(int fd, const void* data, int len, bool urgent, const sockaddr_in& to);
+int sockSendTo(int fd, const void* data, int len, bool urgent, const SockAddr& to);
 int sockRecv(int fd, void* buf, int len);
-int sockRecvFrom(int fd, void* buf, int len, sockaddr_in& from);
+int sockRecvFrom(int fd, void* buf, int len, SockAddr& from);
 int sockPending(int fd); // bytes waiting, -1 on failure
 int sockShutdown(int fd, int how);
 int sockClose(int fd);
 int sockSetNonBlocking(int fd);
 int sockSetLinger(int fd, bool on, int seconds);
 int sockSetBool(int fd, int level, int option, bool on);
-int sockPeerName(int fd, sockaddr_in& addr);
-int sockName(int fd, sockaddr_in& addr);
+int sockPeerName(int fd, SockAddr& addr);
+int sockName(int fd, SockAddr& addr);
 
 // Port, protocol and address conversions through the system databases.
 // Each answers false when the text cannot be converted.
 bool lookupService(const std::string& name, const std::string& proto, std::uint16_t& port);
 bool lookupProtocol(const std::string& name, int& number);
-bool parseDotted(const std::string& text, in_addr& out);
-std::string dotted(const in_addr& addr);
+// A numeric address: dotted IPv4 (the old short forms too) or IPv6, with or
+// without brackets ("[::1]"); the port is left 0.
+bool parseAddress(const std::string& text, SockAddr& out);
+// The numeric text of an address, IPv6 without brackets.
+std::string addressText(const SockAddr& addr);
+// "host" without the brackets of an IPv6 literal ("[::1]" -> "::1").
+std::string unbracketed(const std::string& host);
 
 // Watches one handle at a time and calls notify(fd, bits, error) from the
 // event loop. select() chooses the handle and the wanted bits (0 = none),

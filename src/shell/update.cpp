@@ -95,8 +95,9 @@ UpdateCheck::UpdateCheck(MainWindowStorage& main, const ProxySettings& proxy, se
 
 void UpdateCheck::splitHostPort(const std::string& caption, std::string& host, std::string& port) {
     const std::size_t colon = caption.rfind(':');
-    if (colon != std::string::npos && colon > 0 && caption.size() - colon - 1 <= 5 &&
-        allDigits(caption.substr(colon + 1))) {
+    const std::size_t close = caption.rfind(']'); // "[::1]:80": the port after the brackets
+    if (colon != std::string::npos && colon > 0 && (close == std::string::npos || colon > close) &&
+        caption.size() - colon - 1 <= 5 && allDigits(caption.substr(colon + 1))) {
         host = caption.substr(0, colon);
         port = caption.substr(colon + 1);
     } else {

@@ -35,7 +35,10 @@ tlinfo splitUrl(const std::string& u) {
     const std::string_view path = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
 
     // Positions from 1; 0 when absent.
-    const std::size_t colon = authority.rfind(':');
+    // The port's colon comes after an IPv6 literal's brackets ("[::1]:21").
+    std::size_t colon = authority.rfind(':');
+    if (const std::size_t close = authority.rfind(']'); close != std::string_view::npos && colon < close)
+        colon = std::string_view::npos;
     const std::size_t at = authority.rfind('@');
     const std::size_t c = colon == std::string_view::npos ? 0 : colon + 1;
     const std::size_t t = at == std::string_view::npos ? 0 : at + 1;
@@ -52,7 +55,11 @@ tlinfo splitUrl(const std::string& u) {
         userPart = authority.substr(0, t - 1);
     }
 
-    if (const std::size_t uc = userPart.find(':'); uc != std::string_view::npos) {
+    if (t == 0 && !authority.empty() && authority.front() == '[') {
+        // An IPv6 literal without a login: its colons are no password.
+        r.user = r.site;
+        r.pass = r.port;
+    } else if (const std::size_t uc = userPart.find(':'); uc != std::string_view::npos) {
         r.user = userPart.substr(0, uc);
         r.pass = userPart.substr(uc + 1);
     } else {

@@ -241,6 +241,39 @@ TEST_F(RealServers, SessionsAreKeptApartAndNoUnrelatedFileIsTouched) {
     EXPECT_TRUE(w.pending.downloading.empty());
 }
 
+// pyftpdlib on ::1: active mode announces the port with EPRT; a site that
+// refuses EPRT is fetched passively (EPSV). The site is the host as written.
+TEST_F(RealServers, OverIpv6ActiveWithEprtAndPassiveWithEpsv) {
+    testpeers::FtpPeer plain, noEprt;
+    testpeers::FtpPeerOptions o;
+    o.host = "::1";
+    o.root = root->path();
+    ASSERT_TRUE(plain.start(o)) << plain.output();
+    o.refuse = {"EPRT"};
+    ASSERT_TRUE(noEprt.start(o)) << noEprt.output();
+    auto at = [](const testpeers::FtpPeer& p, const char* name) {
+        return "ftp://[::1]:" + std::to_string(p.port()) + "/pub/" + name;
+    };
+    launch(at(plain, "a.mp3"));
+    launch(at(noEprt, "b.mp3"));
+    ASSERT_TRUE(runToEnd()) << dump();
+    for (const char* name : {"a.mp3", "b.mp3"})
+        EXPECT_TRUE(file(name) == expected(name)) << name << dump();
+    EXPECT_EQ(linesContaining(s.ftpstatus, "> EPRT |2|::1|"), 2) << dump();
+    EXPECT_EQ(linesContaining(s.ftpstatus, "> EPSV"), 1) << dump();
+    EXPECT_GT(countsOf(w.stats, "[::1]").good, 0) << dump();
+
+    // vsftpd listening on ::1 alone, PORT and EPRT refused: passive over IPv6.
+    if (!testpeers::VsftpdPeer::available()) return;
+    testsupport::TempDir served;
+    testsupport::writeFile(served.file("c.mp3"), expected("c.mp3"));
+    testpeers::VsftpdPeer v;
+    ASSERT_TRUE(v.start(served.path(), false, "::1")) << v.output();
+    launch("ftp://[::1]:" + std::to_string(v.port()) + "/c.mp3");
+    ASSERT_TRUE(runToEnd()) << dump();
+    EXPECT_TRUE(file("c.mp3") == expected("c.mp3")) << dump();
+}
+
 TEST_F(RealServers, VsftpdThatRefusesPortIsFetchedPassively) {
     if (!testpeers::VsftpdPeer::available()) GTEST_SKIP() << "vsftpd is not installed";
     testsupport::TempDir served;

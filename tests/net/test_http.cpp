@@ -119,6 +119,8 @@ TEST(HttpUrl, Splitter) {
         {"http://u:p@host", "http", "u", "p", "host", "", ""},
         {"proxyhost:8080", "", "", "", "proxyhost", "8080", ""},
         {"proxyhost", "", "", "", "proxyhost", "", ""},
+        {"[::1]:8080/find?q=", "", "", "", "[::1]", "8080", "/find?q="},
+        {"https://[::1]/x", "https", "", "", "[::1]", "", "/x"},
         {"", "", "", "", "", "", ""},
     };
     for (const auto& r : rows) {

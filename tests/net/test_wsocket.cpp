@@ -163,6 +163,42 @@ TEST(WSocket, RefusedPortReports10061ThenCloses) {
     EXPECT_EQ(WSocketErrorDesc(10061), "Connection refused");
 }
 
+// The addresses of a name are tried in turn: nothing listens on [::1] at
+// the peer's port, so the connection is made to 127.0.0.1 with one report.
+// An IPv6 listener takes a bracketed literal and names its peer plainly.
+TEST(WSocket, TheAddressesOfANameAreTriedInTurnAndIpv6Works) {
+    Peer peer;
+    TWSocket s;
+    Recorder r;
+    r.attach(s);
+    s.setProto("tcp");
+    s.setAddrs({"::1", "127.0.0.1"});
+    s.setPort(peer.port());
+    s.Connect();
+    ASSERT_TRUE(
+        platform::runUntil([&] { return r.count("connected") == 1 && s.State() == wsConnected; }, 5000));
+    EXPECT_EQ(r.count("connected 0"), 1);
+    EXPECT_EQ(s.GetPeerName(), "127.0.0.1");
+
+    TWSocket server;
+    server.setAddr("[::1]");
+    server.setPort("0");
+    std::unique_ptr<TWSocket> accepted;
+    server.OnSessionAvailable = [&](TWSocket* l, std::uint16_t) {
+        accepted = std::make_unique<TWSocket>();
+        accepted->Dup(l->Accept());
+    };
+    ASSERT_EQ(server.Listen(), 0);
+    TWSocket client;
+    client.setProto("tcp");
+    client.setAddr("::1");
+    client.setPort(server.GetLocalPort());
+    client.Connect();
+    ASSERT_TRUE(platform::runUntil([&] { return accepted && client.State() == wsConnected; }, 5000));
+    EXPECT_EQ(client.GetPeerName(), "::1");
+    EXPECT_EQ(accepted->GetPeerName(), "::1");
+}
+
 TEST(WSocket, PeerResetReports10054) {
     Peer peer;
     TWSocket s;

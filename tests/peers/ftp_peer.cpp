@@ -52,13 +52,17 @@ bool VsftpdPeer::start(const std::string& root, bool allowPort, const std::strin
     host_ = host;
     port_ = 0;
     const passwd* pw = ::getpwuid(::getuid());
-    const std::string conf = "listen=YES\nlisten_ipv6=NO\nlisten_address=" + host +
+    // IPv4 or IPv6 (vsftpd listens on one family at a time).
+    const bool v6 = host.find(':') != std::string::npos;
+    const std::string listen = v6 ? "listen=NO\nlisten_ipv6=YES\nlisten_address6=" + host
+                                  : "listen=YES\nlisten_ipv6=NO\nlisten_address=" + host;
+    const std::string conf = listen +
                              "\nlisten_port=0"
                              "\nbackground=NO\nrun_as_launching_user=YES\n"
                              "anonymous_enable=YES\nno_anon_password=YES\nanon_root=" +
                              root +
                              "\nlocal_enable=NO\nwrite_enable=NO\nport_enable=" + (allowPort ? "YES" : "NO") +
-                             "\npasv_enable=YES\npasv_address=" + host +
+                             "\npasv_enable=YES" + (v6 ? std::string() : "\npasv_address=" + host) +
                              "\nseccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\nxferlog_enable=NO\n"
                              "ftp_username=" +
                              (pw ? pw->pw_name : "ftp") + "\n" + extra;

@@ -34,7 +34,7 @@ def main():
     ap.add_argument("--active-fault", choices=["425", "silent"], default="")
     args = ap.parse_args()
 
-    if not args.host.startswith("127."):
+    if not (args.host.startswith("127.") or args.host == "::1"):
         sys.exit("ftp_server.py serves loopback addresses only")
 
     logging.basicConfig(level=logging.ERROR)

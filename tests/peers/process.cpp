@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
@@ -73,8 +74,18 @@ bool portAccepts(const std::string& host, int port) {
 }
 
 int listeningPort(long long pid, const std::string& host, int port) {
-    in_addr want{};
-    if (pid <= 0 || ::inet_pton(AF_INET, host.c_str(), &want) != 1) return 0;
+    // The address as /proc prints it: each 32-bit word of it in memory order, in hex.
+    unsigned char bytes[16] = {};
+    const bool v6 = host.find(':') != std::string::npos;
+    if (pid <= 0 || ::inet_pton(v6 ? AF_INET6 : AF_INET, host.c_str(), bytes) != 1) return 0;
+    std::string wantAddr;
+    for (int w = 0; w < (v6 ? 4 : 1); ++w) {
+        std::uint32_t word = 0;
+        std::memcpy(&word, bytes + 4 * w, 4);
+        char hex[9];
+        std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(word));
+        wantAddr += hex;
+    }
     const std::string proc = "/proc/" + std::to_string(pid);
     // The socket inodes among the process's open files.
     std::set<std::string> inodes;
@@ -83,11 +94,9 @@ int listeningPort(long long pid, const std::string& host, int port) {
         const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
         if (!ec && target.rfind("socket:[", 0) == 0) inodes.insert(target.substr(8, target.size() - 9));
     }
-    // Lines of /proc/PID/net/tcp: "sl local rem st tx:rx tr:when retrnsmt uid timeout inode ...",
-    // the address as the hex of the 32-bit word in memory order, the port in hex, LISTEN = 0A.
-    char wantAddr[9];
-    std::snprintf(wantAddr, sizeof wantAddr, "%08X", static_cast<unsigned>(want.s_addr));
-    std::ifstream tcp(proc + "/net/tcp");
+    // Lines of /proc/PID/net/tcp(6): "sl local rem st tx:rx tr:when retrnsmt uid timeout inode ...",
+    // the port in hex, LISTEN = 0A.
+    std::ifstream tcp(proc + (v6 ? "/net/tcp6" : "/net/tcp"));
     std::string line;
     std::getline(tcp, line);
     while (std::getline(tcp, line)) {
@@ -96,10 +105,10 @@ int listeningPort(long long pid, const std::string& host, int port) {
         if (!(in >> sl >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >>
               inode))
             continue;
-        if (state != "0A" || !inodes.count(inode) || local.size() != 13) continue;
-        const std::string addr = local.substr(0, 8);
-        if (addr != wantAddr && addr != "00000000") continue;
-        const int p = static_cast<int>(std::stoul(local.substr(9), nullptr, 16));
+        if (state != "0A" || !inodes.count(inode) || local.size() != wantAddr.size() + 5) continue;
+        const std::string addr = local.substr(0, wantAddr.size());
+        if (addr != wantAddr && addr != std::string(wantAddr.size(), '0')) continue;
+        const int p = static_cast<int>(std::stoul(local.substr(wantAddr.size() + 1), nullptr, 16));
         if (port == 0 || p == port) return p;
     }
     return 0;

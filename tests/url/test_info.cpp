@@ -50,6 +50,9 @@ const InfoRow infoRows[] = {
     // The scheme ends at the first "://"; a later one belongs to the path.
     {"ftp://site/a://b.mp3", "21", "anonymous", nullptr, "site", "/a:/", "b.mp3"},
     {"ftp:///a.mp3", "21", "anonymous", nullptr, "", "", "a.mp3"},
+    // IPv6 literals keep their brackets; the port follows them.
+    {"ftp://[::1]:2121/pub/a.mp3", "2121", "anonymous", nullptr, "[::1]", "/pub", "a.mp3"},
+    {"ftp://u:p@[fe80::1]/a.mp3", "21", "u", "p", "[fe80::1]", "", "a.mp3"},
     {"", "21", "anonymous", nullptr, "", "", ""},
 };
 
