@@ -6,8 +6,8 @@
 #     `curl -P 127.0.0.1`, alternately, several rounds: the transfer phase
 #     (curl: first byte to end; wavetrap-cli: its own transfer line, accept of
 #     the data connection to end) and, apart, the set-up and finish latency
-#     that the scheduler's tick pacing adds (log-in, SIZE, TYPE, finish: one
-#     step per visit of the slot, every 1.4 s at pace 1);
+#     (the first connection opens at once or at the next tick; log-in, SIZE,
+#     TYPE and the finish follow their replies: bench/start_vs_curl.sh);
 #  2. 14 sites (pyftpdlib on 127.0.0.2 ... 127.0.0.15) x 5 files (default
 #     10 MB each) at pace 1: total time, CPU time and peak memory.
 #
@@ -75,7 +75,7 @@ END
     echo "$ratio" >> "$work/ratios"
     printf 'round %d: curl transfer phase %.2f s (total %.2f s); wavetrap-cli transfer phase %.2f s, total %.2f s,\n' \
         "$r" "$c_xfer" "$c_total" "$wt_xfer" "$wt_total"
-    printf '         set-up and finish latency of the tick pacing %.2f s, CPU user %s s sys %s s, peak RSS %s KB,\n' \
+    printf '         set-up and finish latency %.2f s, CPU user %s s sys %s s, peak RSS %s KB,\n' \
         "$(echo "$wt_total - $wt_xfer" | bc -l)" "$wt_user" "$wt_sys" "$wt_rss"
     printf '         transfer phase ratio wavetrap-cli/curl %.2f\n' "$ratio"
 done

@@ -134,6 +134,8 @@ bool Scheduler::idle() const {
 void Scheduler::setState(int n, SlotState state) {
     if (slotAt(n).state == state) return;
     slotAt(n).state = state;
+    // A connection to open: at once when this tick has not opened one yet.
+    if (state == Connecting) openSoon();
     hooks.slotChanged(n);
 }
 
@@ -297,24 +299,138 @@ void Scheduler::abort(int n, const std::string& reason) {
 
 // ---- The visits ---------------------------------------------------------------
 
+// A tick: the parked URLs go to the free slots, at most one new connection
+// opens, and the slot under the cursor has its visit (its time-outs and
+// stalls). The steps of a session between connections do not wait for ticks:
+// each goes on as soon as the reply before it arrived (ftp11RequestDone).
 void Scheduler::dfatimerTimer() {
+    openedThisTick_ = false;
+    handOutParked();
+    openOne();
+
     ++cursor_;
     if (cursor_ > SlotCount || cursor_ < 1) cursor_ = 1;
-    const int n = cursor_;
+    visit(cursor_);
+
+    hooks.updatestatus();
+}
+
+bool Scheduler::stepsAtOnce(SlotState state) {
+    switch (state) {
+    case Idle:              // takes parked URLs at a tick
+    case Connecting:        // a new connection: at most one per tick
+    case TransferAnswered:  // the transfer's completion moves it on
+    case TransferConfirmed: // likewise
+        return false;
+    case Connected:
+    case UserSent:
+    case LoggedIn:
+    case SizeAnswered:
+    case TypeSent:
+    case StartTransfer:
+    case ResumeRefused:
+    case FileFinished:
+        return true;
+    }
+    return false;
+}
+
+bool Scheduler::canStep(int n) const {
+    const Slot& s = slot(n);
+    return !s.busy && !s.awaiting && ready(*s.client);
+}
+
+void Scheduler::step(int n) {
+    Slot& s = slotAt(n);
+    s.wait = 0;
+    s.busy = true;
+    const SlotState at = s.state;
+    try {
+        runStep(n);
+    } catch (const std::exception& e) {
+        stepFailed(n, at, e.what());
+    }
+    if (s.awaiting) s.request = s.client->RequestType();
+    s.busy = false;
+}
+
+void Scheduler::advance(int n) {
+    // Each step either starts a request or moves the slot to a state that
+    // waits (for a reply, a tick or a visit); the bound only guards that.
+    for (int k = 0; k < 2 * SlotCount; ++k) {
+        const Slot& s = slot(n);
+        if (s.reset || !canStep(n) || !stepsAtOnce(s.state)) return;
+        step(n);
+    }
+}
+
+void Scheduler::advanceSoon(int n) {
+    // After the client's event has returned: a request started from inside
+    // its completion would run inside the client's own call.
+    platform::post([this, n, alive = lifetime_.watch()] {
+        if (alive) advance(n);
+    });
+}
+
+void Scheduler::handOutParked() {
+    auto freeSlot = [this] {
+        for (int n = 1; n <= SlotCount; ++n)
+            if (slot(n).state == Idle && canStep(n)) return true;
+        return false;
+    };
+    // launchftp places each on a free slot (or behind the busy slot of its
+    // session), so none goes back to the list while a slot is free.
+    while (!launchbuf.empty() && freeSlot()) {
+        const std::string url = launchbuf.front();
+        launchbuf.erase(launchbuf.begin());
+        launchftp(urlinfo_.info(url));
+    }
+}
+
+void Scheduler::openSoon() {
+    if (openedThisTick_ || openQueued_) return;
+    openQueued_ = true;
+    platform::post([this, alive = lifetime_.watch()] {
+        if (!alive) return;
+        openQueued_ = false;
+        // Only while the timer runs: a scheduler stepped by hand opens at its ticks.
+        if (dfatimer.Enabled()) openOne();
+    });
+}
+
+void Scheduler::openOne() {
+    // Also not from inside an open (an Abort that waits runs other events).
+    if (openedThisTick_ || opening_) return;
+    opening_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{opening_};
+    // The slots in the order of the visits to come, so none waits for ever.
+    for (int k = 1; k <= SlotCount; ++k) {
+        const int n = (cursor_ + k - 1) % SlotCount + 1;
+        const Slot& s = slot(n);
+        if (s.state != Connecting || s.reset || !canStep(n)) continue;
+        step(n);
+        const bool opened = s.state == Connecting && s.awaiting;
+        advance(n); // a step that opened nothing (the file given up) goes on
+        if (opened) {
+            openedThisTick_ = true;
+            return;
+        }
+    }
+}
+
+void Scheduler::visit(int n) {
     Slot& s = slotAt(n);
 
     if (s.reset) setState(n, Idle);
 
-    if (!s.busy && !s.awaiting && ready(*s.client)) {
+    if (canStep(n)) {
+        // Normally nothing is left to do here: a slot moved on by the
+        // time-outs or a stall at its last visit goes on now.
         s.wait = 0;
-        s.busy = true;
-        const SlotState at = s.state;
-        try {
-            runStep(n);
-        } catch (const std::exception& e) {
-            stepFailed(n, at, e.what());
-        }
-        s.busy = false;
+        advance(n);
     } else {
         ++s.wait;
         // A slot ended by abort whose client is still busy: a transfer stops
@@ -329,8 +445,6 @@ void Scheduler::dfatimerTimer() {
     }
 
     timeouts(n);
-
-    hooks.updatestatus();
 }
 
 void Scheduler::stepFailed(int n, SlotState state, const std::string& what) {
@@ -351,12 +465,7 @@ void Scheduler::runStep(int n) {
     Slot& s = slotAt(n);
     net::TFtpClient& c = *s.client;
     switch (s.state) {
-    case Idle:
-        if (!launchbuf.empty()) {
-            const std::string url = launchbuf.front();
-            launchbuf.erase(launchbuf.begin());
-            launchftp(urlinfo_.info(url));
-        }
+    case Idle: // parked URLs are handed out at the tick (handOutParked)
         break;
     case Connecting:
         s.lastByteCount = -1000;
@@ -448,7 +557,7 @@ void Scheduler::timeouts(int n) {
     Slot& s = slotAt(n);
     net::TFtpClient& c = *s.client;
 
-    if (s.wait > 30) {
+    if (s.wait > TimeoutVisits) {
         s.awaiting = false; // a completion this late is not waited for any longer
         if (s.state == UserSent) {
             if (!ready(c)) c.SetState(net::ftpInternalReady);
@@ -491,7 +600,7 @@ void Scheduler::timeouts(int n) {
         else
             s.stall = 0;
         s.lastByteCount = bc;
-        if (s.stall > 20) {
+        if (s.stall > StallVisits) {
             const bool running = !ready(c) && (s.state == StartTransfer || s.state == TransferAnswered ||
                                                s.state == TransferConfirmed || s.state == ResumeRefused);
             if (!s.busy && (s.state == FileFinished || running)) {
@@ -618,10 +727,11 @@ void Scheduler::transferStart(int n) {
 void Scheduler::finishHandling(int n) {
     Slot& s = slotAt(n);
     net::TFtpClient& c = *s.client;
-    savecfg();
+    // The settings are written once, below, when the file has left the
+    // pending list (a write here would hold what the transfer start wrote).
     const bool fetched = s.fetched;
     if (fetched)
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < FinishedMarks; ++i)
             stats_.addgood(c.HostName);
     memo(ftpstatus, "Entering State " + std::to_string(number(s.state)));
     const std::string why = s.failure.empty() ? std::string("not fetched") : s.failure;

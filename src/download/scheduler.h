@@ -1,8 +1,9 @@
 #pragma once
 // The download scheduler: places files on the fourteen slots (launchftp),
-// advances one slot per tick through the steps of its FTP session
-// (dfatimerTimer), reacts to the clients' answers (session.cpp) and keeps the
-// pending downloads, the diagnostic memos and the status bar text.
+// opens their connections and watches their time-outs and stalls at the pace
+// of its tick (dfatimerTimer), moves each session on from step to step as the
+// clients answer (session.cpp) and keeps the pending downloads, the
+// diagnostic memos and the status bar text.
 
 #include "download/known_certs.h"
 #include "download/pending.h"
@@ -59,7 +60,12 @@ public:
     void maintainlist(int n);
 
     // ---- The timer ----------------------------------------------------------
-    // One slot visit.
+    // One tick: parked URLs go to free slots, at most one new connection
+    // opens, and the slot under the cursor has its visit: the cursor moves
+    // one slot a tick, so each slot's time-outs and stalls are counted once
+    // every SlotCount ticks. While the timer runs, a slot that needs a
+    // connection between two ticks gets it at once if this tick has not
+    // opened one yet.
     void dfatimerTimer();
     // Interval of the track bar position (1..10): position x 200 - 100 ms.
     static int intervalForPace(int position);
@@ -112,6 +118,27 @@ private:
     friend struct SchedulerAccess; // lets the tests put a slot in a given state
     Slot& slotAt(int n) { return slots_.at(static_cast<std::size_t>(n)); }
     void setState(int n, SlotState state);
+    // The states whose step runs as soon as the slot may step (not a new
+    // connection, not a wait for a reply).
+    static bool stepsAtOnce(SlotState state);
+    // No step of slot n is running, none awaits its completion, the client is ready.
+    bool canStep(int n) const;
+    // Runs the step of slot n's state (busy while it runs).
+    void step(int n);
+    // Runs slot n's steps while they may go on at once.
+    void advance(int n);
+    // advance(n) once the calls of this moment are done.
+    void advanceSoon(int n);
+    void handOutParked();
+    // Opens the connection of the first slot (in the order of the visits to
+    // come) waiting for one, unless this tick has opened one.
+    void openOne();
+    // openOne once the calls of this moment are done, while the timer runs.
+    void openSoon();
+    bool openedThisTick_ = false;
+    bool opening_ = false;
+    bool openQueued_ = false;
+    void visit(int n);
     void runStep(int n);
     void timeouts(int n);
     void transferStart(int n);

@@ -31,11 +31,24 @@ void Scheduler::ftp11RequestDone(net::TFtpClient& sender, net::TFtpRequest rqTyp
     const int n = sender.Tag;
     if (n < 1 || n > SlotCount) return;
     Slot& s = slotAt(n);
+    auto isTransfer = [](net::TFtpRequest rq) {
+        return rq == net::ftpRestGetAsync || rq == net::ftpGetAsync;
+    };
+    const bool transfer = isTransfer(rqType);
+    if (s.request != net::ftpNone && rqType != s.request) {
+        // Applied to the request under way, it would end that one: a second
+        // transfer could then start while the first still writes the file.
+        // (Its bytes still count, unless a newer transfer has reset the count.)
+        if (transfer && !isTransfer(s.request)) receivedBytes += sender.ByteCount();
+        memo(errorlog, std::to_string(n) + ": late completion ignored: request " + std::to_string(rqType) +
+                           ", error " + std::to_string(error) + ", state " + std::to_string(number(s.state)));
+        return;
+    }
+    s.request = net::ftpNone;
     s.awaiting = false;
     // A transfer that ends (also broken off by a stall) with bytes received
     // made progress; the progress events come before each block is counted,
     // so a transfer whose data came in one block never reports it there.
-    const bool transfer = rqType == net::ftpRestGetAsync || rqType == net::ftpGetAsync;
     if (transfer && sender.ByteCount() > 0) s.gotData = true;
     if (transfer) receivedBytes += sender.ByteCount();
     const SlotState at = s.state;
@@ -48,6 +61,8 @@ void Scheduler::ftp11RequestDone(net::TFtpClient& sender, net::TFtpRequest rqTyp
     if (error != 0 && !handled)
         memo(errorlog, std::to_string(n) + ": error " + std::to_string(error) + ": state " +
                            std::to_string(number(at)));
+    // The next step goes on without waiting for the slot's visit.
+    advanceSoon(n);
 }
 
 void Scheduler::applyRow(int n, SlotState at, std::uint16_t error, bool& handled) {
@@ -266,7 +281,7 @@ void Scheduler::ftp1Display(net::TFtpClient& sender, std::string& msg) {
         (contains(text, "ion den") || contains(text, "word inco") || contains(text, "ect to hos") ||
          contains(text, "exeeded"))) {
         if (!s.record.site.empty())
-            for (int i = 0; i < 9; ++i)
+            for (int i = 0; i < RefusalMarks; ++i)
                 stats_.addbad(s.record.site);
         abort(n, platform::printable(msg));
     }

@@ -1,6 +1,6 @@
 #pragma once
 // The fourteen download slots: each drives one FTP session to one site, the
-// files of that site in turn, step by step at the scheduler's visits.
+// files of that site in turn, a step as soon as the reply before it came.
 
 #include "net/ftpcli.h"
 #include "platform/listview.h"
@@ -61,15 +61,19 @@ struct Slot {
     // recorded under its own URL.
     platform::StringList queueUrls;
     bool reset = false; // ended by abort: held at Idle until new work comes
-    bool busy = false;  // a visit is running this slot's step
+    bool busy = false;  // a step of this slot is running
     // A request of the slot's client has not completed yet. Completions are
     // posted, so a visit may come between a request's end and its completion;
     // such a visit runs no step.
     bool awaiting = false;
+    // The request the slot's last step started, until its completion. A
+    // completion of another request is late: the time-outs gave up waiting
+    // for it and the slot has started the next one since.
+    net::TFtpRequest request = net::ftpNone;
     // TYPE I was accepted on the current connection. Before it, some servers
     // refuse SIZE with 550 ("not allowed in ASCII mode") for files they have.
     bool binarySet = false;
-    int wait = 0;                   // visits in a row that ran no step
+    int wait = 0;                   // visits in a row on which it could not step (a step: 0)
     std::int64_t lastByteCount = 0; // the client's ByteCount at the previous visit
     int stall = 0;                  // visits in a row on which ByteCount did not move
     bool fetched = false;           // the current file arrived whole (its finish is no skip)
@@ -102,6 +106,20 @@ inline constexpr int MaxFruitlessTransfers = 5;
 // Connections opened, and transfers started, for one URL in a run before it
 // is given up (it stays pending for a later resume).
 inline constexpr int MaxAttempts = 10;
+
+// The rules of the visits, counted in visits of the slot (one every
+// SlotCount ticks of the pace): a slot whose client stayed busy for more
+// than TimeoutVisits visits in a row runs the time-out cascade, and a
+// transfer whose byte count did not move for more than StallVisits visits
+// in a row is broken off.
+inline constexpr int TimeoutVisits = 30;
+inline constexpr int StallVisits = 20;
+
+// Marks given to a site's statistics: success marks for a file fetched
+// whole (besides the one of its transfer start), failure marks for a
+// refusal line that ends the site.
+inline constexpr int FinishedMarks = 3;
+inline constexpr int RefusalMarks = 9;
 
 // Why a parsed link names no file a slot could fetch (empty: it does): no
 // host, a port that is not a number from 1 to 65535, no file name.

@@ -249,8 +249,13 @@ TEST_F(CliGet, SecondFileOfTheSameNameIsResumedUnderItsOwnNameAfterARestart) {
         };
         testpeers::ChildProcess p;
         ASSERT_TRUE(p.start(WAVETRAP_CLI_PATH, {"get", "--pace", "1", "-C", dir, u(b), u(a)}));
-        ASSERT_TRUE(
-            platform::runUntil([&] { return sizeOf(dir + "/x (2).mp3") == 400 || !p.running(); }, 30000))
+        // a's file is finished (no longer pending) and b's partial file written.
+        ASSERT_TRUE(platform::runUntil(
+            [&] {
+                return (sizeOf(dir + "/x (2).mp3") == 400 && pending() == platform::StringList{u(b)}) ||
+                       !p.running();
+            },
+            30000))
             << p.output();
         ASSERT_TRUE(p.running()) << p.output();
         ::kill(static_cast<pid_t>(p.pid()), SIGKILL);

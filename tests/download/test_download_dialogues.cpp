@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace roadtest;
 using testpeers::Dialogue;
 using testpeers::DialogueServer;
@@ -355,6 +357,35 @@ TEST_F(Dialogues, StepThatRaisesIsLoggedAndTheSlotGoesOn) {
     EXPECT_NE(s.errorlog.front().find(": state 2"), std::string::npos);
     EXPECT_FALSE(s.slot(14).busy);
     EXPECT_TRUE(file("x.mp3") == fillBytes(0, 1000)) << dump();
+}
+
+// The tick paces new connections, one a tick; every later step of a session
+// goes on as soon as its reply came: two sites need two ticks in all.
+TEST_F(Dialogues, EachTickOpensOneConnectionAndTheRepliesCarryEachSessionToItsEnd) {
+    DialogueServer a, b;
+    std::vector<std::string> urls;
+    for (DialogueServer* one : {&a, &b}) {
+        const std::string name = one == &a ? "a.mp3" : "b.mp3";
+        std::string d = login() + retr(0, 1000) + "WAITCLOSE\n";
+        for (std::size_t p; (p = d.find("x.mp3")) != std::string::npos;)
+            d.replace(p, 5, name);
+        ASSERT_TRUE(one->start(Dialogue::fromText(d), one == &a ? "127.0.0.2" : "127.0.0.3"));
+        urls.push_back("ftp://" + one->host() + ":" + std::to_string(one->port()) + "/pub/" + name);
+        launch(urls.back());
+    }
+    s.dfatimerTimer();
+    auto fetched = [&](std::size_t k) {
+        return std::find(done.begin(), done.end(), std::make_pair(urls[k], true)) != done.end();
+    };
+    ASSERT_TRUE(waitFor([&] { return fetched(0) || fetched(1); }, 5000)) << dump();
+    const std::size_t first = fetched(0) ? 0 : 1;
+    DialogueServer& later = first == 0 ? b : a;
+    EXPECT_EQ(later.connections(), 0); // no second connection in the same tick
+    s.dfatimerTimer();
+    ASSERT_TRUE(waitFor([&] { return fetched(1 - first) && s.idle(); }, 5000)) << dump();
+    EXPECT_TRUE(waitFor([&] { return a.finished() && b.finished(); }, 5000)) << a.where() << b.where();
+    EXPECT_TRUE(file("a.mp3") == fillBytes(0, 1000) && file("b.mp3") == fillBytes(0, 1000)) << dump();
+    EXPECT_TRUE(s.errorlog.empty()) << s.errorlog.front();
 }
 
 TEST_F(Dialogues, FifteenSitesShareFourteenSlots) {

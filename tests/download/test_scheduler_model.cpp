@@ -29,7 +29,7 @@ Counts countsOf(const results::SiteStats& st, const std::string& site) {
 }
 
 std::string url(int site, const std::string& file = "a.mp3", const std::string& dir = "/pub") {
-    return "ftp://site" + std::to_string(site) + ".example" + dir + "/" + file;
+    return "ftp://site" + std::to_string(site) + ".invalid" + dir + "/" + file;
 }
 
 class SchedulerModel : public ::testing::Test {
@@ -64,7 +64,7 @@ TEST_F(SchedulerModel, FilesOfOneSiteShareTheHighestFreeSlot) {
     EXPECT_EQ(slot.queue,
               (platform::StringList{"/pub/", "a.mp3", "/pub/", "b.mp3", "/pub/", "c.mp3", "/pub/", "d.mp3"}));
     EXPECT_EQ(slot.queueUrls.size(), 4u);
-    EXPECT_EQ(slot.client->HostName, "site1.example");
+    EXPECT_EQ(slot.client->HostName, "site1.invalid");
     EXPECT_EQ(slot.client->Port, "21");
     EXPECT_EQ(slot.client->UserName, "anonymous");
     EXPECT_EQ(slot.client->LocalFileName, "a.mp3");
@@ -76,13 +76,13 @@ TEST_F(SchedulerModel, FifteenthSiteWaitsInLaunchbufUntilASlotFrees) {
     for (int i = 1; i <= 15; ++i)
         launch(url(i));
     for (int i = 1; i <= 14; ++i)
-        EXPECT_EQ(s.slot(15 - i).record.site, "site" + std::to_string(i) + ".example");
+        EXPECT_EQ(s.slot(15 - i).record.site, "site" + std::to_string(i) + ".invalid");
     ASSERT_EQ(s.launchbuf, (platform::StringList{url(15)}));
 
     s.abort(6, "Stopped");
     visit(6, 1); // the idle slot takes the parked URL at its visit
     EXPECT_TRUE(s.launchbuf.empty());
-    EXPECT_EQ(s.slot(6).record.site, "site15.example");
+    EXPECT_EQ(s.slot(6).record.site, "site15.invalid");
     EXPECT_EQ(s.slot(6).state, download::Connecting);
     EXPECT_FALSE(s.slot(6).reset);
 }
@@ -104,8 +104,8 @@ TEST_F(SchedulerModel, AbortWritesItsTextsAndDropsThePendingRowsOfTheURL) {
     w.pending.downloading = {url(1), url(2), url(1)};
     w.pending.downloadingsize = {"10", "20", "30"};
     s.abort(14, "Stopped");
-    EXPECT_EQ(s.abortout, (platform::StringList{"14 XXX::Stopped", "site1.example"}));
-    EXPECT_EQ(s.StatusBar1, "Unrecoverable problems with site, site1.example Aborting. Reason: Stopped");
+    EXPECT_EQ(s.abortout, (platform::StringList{"14 XXX::Stopped", "site1.invalid"}));
+    EXPECT_EQ(s.StatusBar1, "Unrecoverable problems with site, site1.invalid Aborting. Reason: Stopped");
     EXPECT_EQ(s.slot(14).record.site, "");
     EXPECT_EQ(s.slot(14).record.fname, "");
     EXPECT_EQ(w.pending.downloading, (platform::StringList{url(2)}));
@@ -168,7 +168,7 @@ TEST_F(SchedulerModel, RequestDoneFollowsTheRowOfTheSlotState) {
     };
     int i = 0;
     for (const RowCase& c : cases) {
-        const std::string site = "row" + std::to_string(i++) + ".example";
+        const std::string site = "row" + std::to_string(i++) + ".invalid";
         s.errorlog.clear();
         s.abortout.clear();
         launch("ftp://" + site + "/pub/x.mp3");
@@ -198,7 +198,7 @@ TEST_F(SchedulerModel, TransferCompletionWithoutConfirmationConnectsAgain) {
     // A completion with 0 whose last reply is no 226 means the control
     // connection went down in the middle: the slot reconnects and resumes.
     for (int st : {4, 5, 10, 11}) {
-        launch("ftp://t.example/x.mp3");
+        launch("ftp://t.invalid/x.mp3");
         download::Slot& slot = edit(14);
         slot.state = static_cast<download::SlotState>(st);
         s.errorlog.clear();
@@ -213,19 +213,19 @@ TEST_F(SchedulerModel, LinksNoSlotCouldFetchAreRefusedWhereverTheyComeFrom) {
     std::vector<std::string> refused;
     const platform::ScopedConnection c = s.hooks.refused.connect(
         [&](const std::string& u, const std::string& why) { refused.push_back(why + " " + u); });
-    w.pending.downloading = {"ftp://a.example:abc/x.mp3", "ftp://b.example:99999/y.mp3", "ftp://c.example/"};
+    w.pending.downloading = {"ftp://a.invalid:abc/x.mp3", "ftp://b.invalid:99999/y.mp3", "ftp://c.invalid/"};
     w.pending.downloadingsize = {"1", "2", "3"};
     w.resumePendingDownloads();
-    s.launchbuf.push_back("ftp://d.example:0/z.mp3");
+    s.launchbuf.push_back("ftp://d.invalid:0/z.mp3");
     for (int i = 0; i < 14; ++i)
         s.dfatimerTimer();
     EXPECT_TRUE(s.idle());
     EXPECT_TRUE(w.pending.downloading.empty());
-    EXPECT_EQ(refused, (std::vector<std::string>{"bad port in URL ftp://a.example:abc/x.mp3",
-                                                 "bad port in URL ftp://b.example:99999/y.mp3",
-                                                 "no file name in URL ftp://c.example/",
-                                                 "bad port in URL ftp://d.example:0/z.mp3"}));
-    EXPECT_EQ(s.errorlog.front(), "Refused: bad port in URL: ftp://a.example:abc/x.mp3");
+    EXPECT_EQ(refused, (std::vector<std::string>{"bad port in URL ftp://a.invalid:abc/x.mp3",
+                                                 "bad port in URL ftp://b.invalid:99999/y.mp3",
+                                                 "no file name in URL ftp://c.invalid/",
+                                                 "bad port in URL ftp://d.invalid:0/z.mp3"}));
+    EXPECT_EQ(s.errorlog.front(), "Refused: bad port in URL: ftp://a.invalid:abc/x.mp3");
 }
 
 struct DisplayCase {
@@ -264,7 +264,7 @@ TEST_F(SchedulerModel, DisplayRulesWatchTheShownLines) {
     };
     int i = 0;
     for (const DisplayCase& c : cases) {
-        const std::string site = "show" + std::to_string(i++) + ".example";
+        const std::string site = "show" + std::to_string(i++) + ".invalid";
         launch("ftp://" + site + "/pub/" + c.file);
         download::Slot& slot = edit(14);
         slot.state = static_cast<download::SlotState>(c.state);
@@ -314,6 +314,24 @@ TEST_F(SchedulerModel, AClientStateChangeMidTransferEndsNoSlot) {
     EXPECT_EQ(s.slot(13).state, download::TransferAnswered);
 }
 
+// A request the time-outs gave up on may still complete after the slot has
+// started its next one: that completion ends nothing.
+TEST_F(SchedulerModel, LateCompletionOfAnEarlierRequestLeavesTheTransferUnderWay) {
+    launch(url(1));
+    download::Slot& slot = edit(14);
+    slot.state = download::StartTransfer;
+    slot.awaiting = true;
+    slot.request = net::ftpRestGetAsync;
+    s.ftp11RequestDone(*slot.client, net::ftpTypeSetAsync, 150);
+    EXPECT_EQ(slot.state, download::StartTransfer);
+    EXPECT_TRUE(slot.awaiting);
+    EXPECT_EQ(s.errorlog,
+              (platform::StringList{"14: late completion ignored: request 36, error 150, state 4"}));
+    s.ftp11RequestDone(*slot.client, net::ftpRestGetAsync, 0); // its own completion is applied
+    EXPECT_FALSE(slot.awaiting);
+    EXPECT_EQ(slot.request, net::ftpNone);
+}
+
 TEST_F(SchedulerModel, ProgressKeepsTheCountAndStopsAnEndedSlot) {
     launch(url(1));
     download::Slot& slot = edit(14);
@@ -357,7 +375,7 @@ TEST_F(SchedulerModel, BusyClientRunsTheTimeOutCascadeAtTheThirtyFirstVisit) {
         EXPECT_EQ(number(slot.state), c.next);
         if (c.state == 1 || c.state == 3) {
             EXPECT_EQ(s.StatusBar1,
-                      "Unrecoverable problems with site, site1.example Aborting. Reason: Could not "
+                      "Unrecoverable problems with site, site1.invalid Aborting. Reason: Could not "
                       "connect to site. Site down");
             EXPECT_TRUE(slot.reset);
             EXPECT_EQ(slot.client->State(), net::ftpReady); // freed for the next site
@@ -462,7 +480,7 @@ TEST_F(SchedulerModel, StatusViewShowsFourteenRowsAndCancelsTheSelected) {
     EXPECT_TRUE(v.liststatus.Visible());
     EXPECT_TRUE(v.liststatustimer.Enabled());
     EXPECT_EQ(v.liststatus.Item(13).cells,
-              (std::vector<std::string>{"14", "site1.example", "1", "Connecting", "2KB done", "song.mp3"}));
+              (std::vector<std::string>{"14", "site1.invalid", "1", "Connecting", "2KB done", "song.mp3"}));
     EXPECT_EQ(v.liststatus.Item(0).cells, (std::vector<std::string>{"1", "", "0", "Not connected", "", ""}));
 
     v.liststatus.SetSelected(12, true); // slot 13
@@ -471,7 +489,7 @@ TEST_F(SchedulerModel, StatusViewShowsFourteenRowsAndCancelsTheSelected) {
     EXPECT_EQ(s.slot(13).state, download::Idle);
     EXPECT_EQ(s.slot(12).state, download::Idle);
     EXPECT_EQ(s.slot(14).state, download::Connecting);
-    EXPECT_EQ(s.StatusBar1, "Unrecoverable problems with site, site2.example Aborting. Reason: Stopped");
+    EXPECT_EQ(s.StatusBar1, "Unrecoverable problems with site, site2.invalid Aborting. Reason: Stopped");
     v.updatestatus();
     EXPECT_EQ(v.liststatus.Item(12).cells,
               (std::vector<std::string>{"13", "", "0", "Not connected", "", ""}));
@@ -486,7 +504,7 @@ TEST_F(SchedulerModel, StatusViewShowsFourteenRowsAndCancelsTheSelected) {
 
 TEST_F(SchedulerModel, BuiltInRouteTakesTheSelectionOrEveryRow) {
     for (int i = 1; i <= 3; ++i)
-        w.table.List.Add({"a.mp3", "250", "site" + std::to_string(i) + ".example", url(i)});
+        w.table.List.Add({"a.mp3", "250", "site" + std::to_string(i) + ".invalid", url(i)});
     download::getfileslocalClick(w.table.List, nullptr, 2, w.urlinfo, s);
     EXPECT_EQ(w.table.List.SelCount(), 3);
     EXPECT_EQ(s.slot(14).record.url, url(1));
