@@ -43,7 +43,7 @@ elapsed() { echo "$2 - $1" | bc -l | awk '{printf "%.2f", $1}'; }
 mkdir -p "$work/root" "$work/curl" "$work/wt" "$work/cfg"
 export WAVETRAP_CONFIG_DIR="$work/cfg"
 echo "Creating a ${big_mb} MiB file ..."
-head -c "$((big_mb * 1024 * 1024))" /dev/urandom > "$work/root/big.bin"
+head -c "$((big_mb * 1024 * 1024))" /dev/urandom > "$work/root/big.mp3"
 start_server 127.0.0.1 "$work/root"
 url="ftp://127.0.0.1:$port"
 
@@ -51,19 +51,19 @@ echo "== One ${big_mb} MiB file, same server, ${rounds} rounds (curl, then wavet
 bytes=$((big_mb * 1048576))
 : > "$work/ratios"
 for r in $(seq "$rounds"); do
-    rm -f "$work/wt/big.bin" "$work/curl/big.bin" "$work/cfg/"*
-    curl -s -P 127.0.0.1 -o "$work/curl/big.bin" -w '%{time_starttransfer} %{time_total}\n' "$url/big.bin" \
+    rm -f "$work/wt/big.mp3" "$work/curl/big.mp3" "$work/cfg/"*
+    curl -s -P 127.0.0.1 -o "$work/curl/big.mp3" -w '%{time_starttransfer} %{time_total}\n' "$url/big.mp3" \
         > "$work/curl.times"
     read -r c_start c_total < "$work/curl.times"
     c_xfer=$(echo "$c_total - $c_start" | bc -l)
 
     t4=$(now)
-    /usr/bin/time -f '%e %U %S %M' -o "$work/wt.time" "$cli" get -v --pace 1 -C "$work/wt" "$url/big.bin" \
+    /usr/bin/time -f '%e %U %S %M' -o "$work/wt.time" "$cli" get -v --pace 1 -C "$work/wt" "$url/big.mp3" \
         2> "$work/wt.log"
     t5=$(now)
     wt_total=$(echo "$t5 - $t4" | bc -l)
-    cmp -s "$work/root/big.bin" "$work/wt/big.bin" || { echo "wavetrap-cli: file differs" >&2; exit 1; }
-    cmp -s "$work/root/big.bin" "$work/curl/big.bin" || { echo "curl: file differs" >&2; exit 1; }
+    cmp -s "$work/root/big.mp3" "$work/wt/big.mp3" || { echo "wavetrap-cli: file differs" >&2; exit 1; }
+    cmp -s "$work/root/big.mp3" "$work/curl/big.mp3" || { echo "curl: file differs" >&2; exit 1; }
     read -r _ wt_user wt_sys wt_rss <<END
 $(tail -n 1 "$work/wt.time")
 END
@@ -80,7 +80,7 @@ END
     printf '         transfer phase ratio wavetrap-cli/curl %.2f\n' "$ratio"
 done
 printf 'median transfer phase ratio wavetrap-cli/curl: %.2f\n' "$(sort -n "$work/ratios" | sed -n "$(((rounds + 1) / 2))p")"
-rm -f "$work/wt/big.bin" "$work/curl/big.bin" "$work/root/big.bin"
+rm -f "$work/wt/big.mp3" "$work/curl/big.mp3" "$work/root/big.mp3"
 
 echo "== 14 sites x 5 files of ${small_mb} MB at pace 1 =="
 # Every file lands in the one current directory under its remote name, so

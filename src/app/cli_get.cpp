@@ -214,28 +214,30 @@ int runProgram(const GetOptions& o, bool resume) {
     return rc;
 }
 
+constexpr const char* GetUsage =
+    "get [-v] [-C DIR] [--pace N] [--cacert FILE] [--ftp-tls off|offered|required] URL...";
+constexpr const char* ResumeUsage =
+    "resume [-v] [-C DIR] [--pace N] [--cacert FILE] [--ftp-tls off|offered|required]";
+
 int getCommand(const std::vector<std::string>& args) {
     GetOptions o;
-    const char* usage =
-        "get [-v] [-C DIR] [--pace N] [--cacert FILE] [--ftp-tls off|offered|required] URL...";
-    if (int rc = parseOptions(args, true, usage, o); rc >= 0) return rc;
+    if (int rc = parseOptions(args, true, GetUsage, o); rc >= 0) return rc;
     return runProgram(o, false);
 }
 
 int resumeCommand(const std::vector<std::string>& args) {
     GetOptions o;
-    const char* usage = "resume [-v] [-C DIR] [--pace N] [--cacert FILE] [--ftp-tls off|offered|required]";
-    if (int rc = parseOptions(args, false, usage, o); rc >= 0) return rc;
+    if (int rc = parseOptions(args, false, ResumeUsage, o); rc >= 0) return rc;
     return runProgram(o, true);
 }
 
-const CliCommand getRegistration{"get", "get [-v] [-C DIR] [--pace N] URL...",
+const CliCommand getRegistration{"get", GetUsage,
                                  "download FTP URLs through the fourteen slots into the current directory "
                                  "(or DIR), resuming partial files; --pace 1..10 sets the scheduler tick; "
                                  "--ftp-tls sets the TLS of ftp:// links for this run (default: the "
                                  "setting ftptls, else off)",
                                  getCommand};
-const CliCommand resumeRegistration{"resume", "resume [-v] [-C DIR] [--pace N]",
+const CliCommand resumeRegistration{"resume", ResumeUsage,
                                     "download again every file whose transfer was under way at the last exit",
                                     resumeCommand};
 

@@ -236,13 +236,17 @@ TlsLink::Result TlsLink::handshake() {
         established_ = true;
         return Done;
     }
+    return outcome(ret, "handshake");
+}
+
+TlsLink::Result TlsLink::outcome(int ret, const char* during) {
     switch (SSL_get_error(ssl_, ret)) {
     case SSL_ERROR_WANT_READ:
         return WantRead;
     case SSL_ERROR_WANT_WRITE:
         return WantWrite;
     default:
-        return failure(ret, "handshake");
+        return failure(ret, during);
     }
 }
 
@@ -257,22 +261,14 @@ int TlsLink::read(void* buffer, int size, Result& r) {
         r = Done;
         return n;
     }
-    switch (SSL_get_error(ssl_, n)) {
-    case SSL_ERROR_WANT_READ:
-        r = WantRead;
-        return -1;
-    case SSL_ERROR_WANT_WRITE:
-        r = WantWrite;
-        return -1;
-    case SSL_ERROR_ZERO_RETURN:
+    if (SSL_get_error(ssl_, n) == SSL_ERROR_ZERO_RETURN) {
         peerClosed_ = true;
         shutdown(); // answer the peer's close_notify with ours
         r = Closed;
         return 0;
-    default:
-        r = failure(n, "read");
-        return -1;
     }
+    r = outcome(n, "read");
+    return -1;
 }
 
 int TlsLink::write(const void* data, int len, Result& r) {
@@ -287,17 +283,8 @@ int TlsLink::write(const void* data, int len, Result& r) {
         r = Done;
         return n;
     }
-    switch (SSL_get_error(ssl_, n)) {
-    case SSL_ERROR_WANT_READ:
-        r = WantRead;
-        return -1;
-    case SSL_ERROR_WANT_WRITE:
-        r = WantWrite;
-        return -1;
-    default:
-        r = failure(n, "write");
-        return -1;
-    }
+    r = outcome(n, "write");
+    return -1;
 }
 
 int TlsLink::pending() const {

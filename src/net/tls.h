@@ -86,6 +86,7 @@ public:
 
 private:
     Result failure(int ret, const char* during);
+    Result outcome(int ret, const char* during); // of a call that did not succeed
 
     ssl_st* ssl_ = nullptr;
     std::string host_;
