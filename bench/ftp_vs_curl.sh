@@ -37,30 +37,7 @@ mkdir "$DIR/srv" "$DIR/empty"
 SIZE=$((SIZE_MB * 1024 * 1024))
 head -c "$SIZE" /dev/urandom >"$DIR/srv/big.bin"
 PORT=$(free_port)
-cat >"$DIR/vsftpd.conf" <<EOF
-listen=YES
-listen_ipv6=NO
-listen_address=127.0.0.1
-listen_port=$PORT
-background=NO
-run_as_launching_user=YES
-seccomp_sandbox=NO
-anonymous_enable=YES
-no_anon_password=YES
-local_enable=NO
-write_enable=NO
-anon_root=$DIR/srv
-secure_chroot_dir=$DIR/empty
-port_enable=YES
-connect_from_port_20=NO
-pasv_enable=YES
-pasv_address=127.0.0.1
-use_sendfile=YES
-xferlog_enable=NO
-dirmessage_enable=NO
-check_shell=NO
-ftp_username=nobody
-EOF
+vsftpd_conf "$PORT" "$DIR/srv" "$DIR/empty" >"$DIR/vsftpd.conf"
 "$VSFTPD" "$DIR/vsftpd.conf" &
 SERVER_PID=$!
 wait_port 127.0.0.1 "$PORT" || exit 2

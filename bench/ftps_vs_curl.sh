@@ -37,29 +37,9 @@ head -c "$SIZE" /dev/urandom >"$DIR/srv/big.bin"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
     -keyout "$DIR/key.pem" -out "$DIR/cert.pem" 2>/dev/null
 PORT=$(free_port)
-cat >"$DIR/vsftpd.conf" <<CONF
-listen=YES
-listen_ipv6=NO
-listen_address=127.0.0.1
-listen_port=$PORT
-background=NO
-run_as_launching_user=YES
-seccomp_sandbox=NO
-anonymous_enable=YES
-no_anon_password=YES
-local_enable=NO
-write_enable=NO
-anon_root=$DIR/srv
-secure_chroot_dir=$DIR/empty
-port_enable=YES
-connect_from_port_20=NO
-pasv_enable=YES
-pasv_address=127.0.0.1
-use_sendfile=YES
-xferlog_enable=NO
-dirmessage_enable=NO
-check_shell=NO
-ftp_username=nobody
+{
+    vsftpd_conf "$PORT" "$DIR/srv" "$DIR/empty"
+    cat <<CONF
 ssl_enable=YES
 allow_anon_ssl=YES
 force_anon_logins_ssl=YES
@@ -69,6 +49,7 @@ ssl_ciphers=HIGH
 rsa_cert_file=$DIR/cert.pem
 rsa_private_key_file=$DIR/key.pem
 CONF
+} >"$DIR/vsftpd.conf"
 "$VSFTPD" "$DIR/vsftpd.conf" &
 SERVER_PID=$!
 wait_port 127.0.0.1 "$PORT" || exit 2
