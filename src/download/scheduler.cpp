@@ -579,6 +579,16 @@ void Scheduler::timeouts(int n) {
         }
         if (s.state == StartTransfer) setState(n, TransferAnswered);
         if (s.state == ResumeRefused) setState(n, TransferAnswered);
+        if (s.state == Connected && !ready(c) && !s.busy) {
+            // The server took the connection and never answered the log-in:
+            // a new connection (the URL's connections are bounded).
+            memo(errorlog, std::to_string(n) + ": no answer to the log-in: connecting again");
+            s.failure = "no answer to the log-in";
+            s.busy = true;
+            c.Abort();
+            s.busy = false;
+            setState(n, Connecting);
+        }
     }
 
     // Finish by size: the transfer is over and the whole file is here, to

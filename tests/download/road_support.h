@@ -117,6 +117,14 @@ protected:
         out += "abortout:\n";
         for (const auto& l : s.abortout)
             out += "  " + l + "\n";
+        out += "slots at work:\n";
+        for (int n = 1; n <= download::SlotCount; ++n) {
+            const download::Slot& k = s.slot(n);
+            if (k.state == download::Idle) continue;
+            out += "  " + std::to_string(n) + ": state " + std::to_string(download::number(k.state)) +
+                   (k.busy ? " busy" : "") + (k.awaiting ? " awaiting" : "") + " wait " + std::to_string(k.wait) +
+                   " client " + std::to_string(static_cast<int>(k.client->State())) + "\n";
+        }
         return out;
     }
 

@@ -319,6 +319,21 @@ TEST_F(Dialogues, SilentServerRunsTheTimeOutCascade) {
     ASSERT_TRUE(stepUntil([&] { return s.slot(14).state == download::Idle; }));
 }
 
+// A server that welcomes and then never answers USER: the slot connects
+// again after its time-out instead of waiting for ever, and the log-ins
+// without success in a row are bounded.
+TEST_F(Dialogues, ServerThatNeverAnswersTheLogInIsConnectedAgainThenGivenUp) {
+    std::string d;
+    for (int i = 0; i < download::MaxRefusals; ++i)
+        d +=
+            std::string(i ? "ACCEPT\n" : "") + "S: 220 Scripted server ready\nC: USER anonymous\nWAITCLOSE\n";
+    play(d);
+    ASSERT_TRUE(stepUntil([&] { return s.slot(14).reset; }, 60000)) << dump();
+    expectPlayed();
+    EXPECT_EQ(server.connections(), download::MaxRefusals);
+    EXPECT_EQ(w.pending.downloading, platform::StringList{url()});
+}
+
 TEST_F(Dialogues, StalledTransferIsResumedOnANewConnection) {
     play(login("213 5000") +
          "C: RETR /pub/x.mp3\nS: 150 Opening data connection\nDATACONNECT\nDATAFILL 0 1000\nWAITCLOSE\n"
