@@ -304,8 +304,8 @@ void MainWindow::wireCore() {
     };
     w.scheduler.hooks.statusmemo.connect(receiver_, memo);
     // An https engine whose TLS failed names the host and the reason.
-    w.dispatch.queryDone.connect(receiver_, [this, memo](const std::string& url, int, const std::string& reason,
-                                                         int error, std::int64_t) {
+    w.dispatch.queryDone.connect(receiver_, [this, memo](const std::string& url, int,
+                                                         const std::string& reason, int error, std::int64_t) {
         if (!net::isTlsError(error)) return;
         const std::string line = "Search: " + url + ": " + platform::printable(reason);
         setStatusText(line);

@@ -122,8 +122,9 @@ protected:
             const download::Slot& k = s.slot(n);
             if (k.state == download::Idle) continue;
             out += "  " + std::to_string(n) + ": state " + std::to_string(download::number(k.state)) +
-                   (k.busy ? " busy" : "") + (k.awaiting ? " awaiting" : "") + " wait " + std::to_string(k.wait) +
-                   " client " + std::to_string(static_cast<int>(k.client->State())) + "\n";
+                   (k.busy ? " busy" : "") + (k.awaiting ? " awaiting" : "") + " wait " +
+                   std::to_string(k.wait) + " client " + std::to_string(static_cast<int>(k.client->State())) +
+                   "\n";
         }
         return out;
     }

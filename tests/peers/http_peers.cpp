@@ -99,7 +99,9 @@ void HttpPeer::cut(const std::string& path, const std::string& bytes) {
     setRoute(path, "{\"kind\": \"raw\", \"cut\": true, \"bytes\": " + jsonLatin1(bytes) + "}");
 }
 
-bool HttpPeer::start(const std::string& host, int port) { return launch(host, port, {}); }
+bool HttpPeer::start(const std::string& host, int port) {
+    return launch(host, port, {});
+}
 
 bool HttpPeer::launch(const std::string& host, int port, const std::vector<std::string>& tlsFiles) {
     host_ = host;
