@@ -9,7 +9,9 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <sys/socket.h>
 #include <utility>
 
@@ -85,11 +87,37 @@ int newSession(SSL* ssl, SSL_SESSION* session) {
     return 1; // the link keeps the reference
 }
 
+// The system's trust store. Its directory of hashed certificates is read a
+// certificate at a time, as a chain needs one; the bundle file would be
+// parsed whole (some 20 ms) at every start that speaks TLS. With
+// SSL_CERT_FILE set, or no hashed directory, both are taken as OpenSSL
+// takes them (SSL_CERT_DIR replaces the directory).
+void useSystemTrust(SSL_CTX* c) {
+    const char* file = std::getenv(X509_get_default_cert_file_env());
+    const char* dirEnv = std::getenv(X509_get_default_cert_dir_env());
+    const std::string dir = dirEnv && *dirEnv ? dirEnv : X509_get_default_cert_dir();
+    bool hashed = false;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name.size() == 10 && name[8] == '.' && name[9] == '0') {
+                hashed = true;
+                break;
+            }
+        }
+        ::closedir(d);
+    }
+    if ((file && *file) || !hashed)
+        SSL_CTX_set_default_verify_paths(c);
+    else
+        SSL_CTX_set_default_verify_dir(c);
+}
+
 SSL_CTX* context() {
     static SSL_CTX* ctx = [] {
         SSL_CTX* c = SSL_CTX_new(TLS_client_method());
         SSL_CTX_set_min_proto_version(c, TLS1_2_VERSION);
-        SSL_CTX_set_default_verify_paths(c); // SSL_CERT_FILE and SSL_CERT_DIR apply
+        useSystemTrust(c);
         SSL_CTX_set_mode(c, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
         // Records are read from the socket many at a time, not header and
         // body apart: half the system calls, and fewer for small records.

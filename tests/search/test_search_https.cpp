@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 using searchtest::resultPage;
 using searchtest::siteLinks;
 
@@ -36,6 +38,22 @@ TEST(SearchHttps, EngineEntryOverTlsTrustedWithCacertOnly) {
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("TLS with 127.0.0.1: untrusted issuer"), std::string::npos) << r.err;
     EXPECT_EQ(peer.requestLines().size(), 1u);
+
+    // The system's trust store as OpenSSL's variables name it: a hashed
+    // directory (read a certificate at a time), or a bundle file.
+    testsupport::TempDir hashed;
+    testsupport::writeFile(hashed.file("ca.pem"), testsupport::readFile(ca.certFile()));
+    ASSERT_EQ(std::system(("openssl rehash " + hashed.path() + " 2>/dev/null").c_str()), 0);
+    {
+        const testsupport::ScopedEnv dir("SSL_CERT_DIR", hashed.path());
+        r = testsupport::runCli({"search", "tls"}, cfg.path());
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+    }
+    {
+        const testsupport::ScopedEnv file("SSL_CERT_FILE", ca.certFile());
+        r = testsupport::runCli({"search", "tls"}, cfg.path());
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+    }
 
     r = testsupport::runCli({"search", "--cacert", cfg.file("missing.pem"), "tls"}, cfg.path());
     EXPECT_EQ(r.exitCode, 2);
