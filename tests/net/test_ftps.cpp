@@ -55,6 +55,12 @@ protected:
                "require_ssl_reuse=YES\nssl_ciphers=HIGH\nrsa_cert_file=" +
                c.cert + "\nrsa_private_key_file=" + c.key + "\n" + (implicit ? "implicit_ssl=YES\n" : "");
     }
+    // The client aimed at the server, in the row's TLS mode.
+    static void aim(TFtpClient& c, const testpeers::VsftpdPeer& vs, FtpTls mode) {
+        c.HostName = vs.host();
+        c.Port = std::to_string(vs.port());
+        c.Tls = mode;
+    }
     void SetUp() override { cwd_ = std::make_unique<ftptest::ScopedCwd>(local_.path()); }
     void TearDown() override { cwd_.reset(); }
 
@@ -86,9 +92,7 @@ TEST_F(Ftps, DownloadsOverTlsResumingTheControlSession) {
             << vs.output();
         TFtpClient c;
         Recorder r(c);
-        c.HostName = vs.host();
-        c.Port = std::to_string(vs.port());
-        c.Tls = row.mode;
+        aim(c, vs, row.mode);
         c.Passive = row.passive;
         c.UserName = "anonymous";
         c.PassWord = "guest@example.com";
@@ -142,9 +146,7 @@ TEST_F(Ftps, RefusedWithoutTlsOrTrust) {
             << vs.output();
         TFtpClient c;
         Recorder r(c);
-        c.HostName = vs.host();
-        c.Port = std::to_string(vs.port());
-        c.Tls = row.mode;
+        aim(c, vs, row.mode);
         EXPECT_EQ(run(c, r, &TFtpClient::Open), std::make_pair(1, row.error));
         EXPECT_EQ(c.LastReply().rfind(row.reply, 0), 0u) << c.LastReply();
         EXPECT_FALSE(c.Connected());
