@@ -1,6 +1,7 @@
 #include "peers/nginx_peer.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -26,6 +27,9 @@ int listenLoopback(int& port) {
         return -1;
     }
     port = ntohs(a.sin_port);
+    // nginx takes an inherited socket as it is: a blocking one would hold a
+    // worker in accept() whenever another took the connection first.
+    (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     return fd;
 }
 
