@@ -268,7 +268,13 @@ struct HttpSession::Impl {
                 complete = received == expected;
             else
                 complete = failure == net::HttpFailure::None; // to the end of the connection
-            if (complete) {
+            if (complete && size >= 0 && byteCount != size) {
+                // A 206 whose length does not reach (or passes) the size its range announced.
+                const std::string counts =
+                    std::to_string(byteCount) + " of " + std::to_string(size) + " bytes";
+                finish(byteCount < size ? Outcome::Short : Outcome::Overran,
+                       (byteCount < size ? "short: " : "overran: ") + counts);
+            } else if (complete) {
                 if (size < 0) size = byteCount;
                 finish(Outcome::Done, std::to_string(c.StatusCode()) + " " + reason);
             } else if (failure == net::HttpFailure::Reply) {

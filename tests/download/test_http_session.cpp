@@ -18,6 +18,7 @@
 #include <functional>
 #include <optional>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using download::HttpSession;
 using download::Outcome;
@@ -258,6 +259,27 @@ TEST_F(HttpDownload, AbortedSlowTransferResumesToTheWholeFile) {
     EXPECT_EQ(r.outcome, Outcome::Done) << r.detail;
     EXPECT_TRUE(r.file == content());
     EXPECT_EQ(s.received(), static_cast<std::int64_t>(content().size() - kept));
+}
+
+TEST_F(HttpDownload, NoFifoIsWrittenOrWaitedOn) {
+    for (const bool resume : {false, true}) {
+        SCOPED_TRACE(resume ? "resumed" : "fresh");
+        const std::string name = dir.file("out.mp3");
+        std::filesystem::remove(name);
+        ASSERT_EQ(::mkfifo(name.c_str(), 0644), 0);
+        HttpSession s;
+        bool finished = false;
+        download::TransferResult result;
+        platform::ScopedConnection a = s.finished.connect([&](const download::TransferResult& t) {
+            finished = true;
+            result = t;
+        });
+        s.start(request(nginx->url("/a.mp3"), resume));
+        ASSERT_TRUE(platform::runUntil([&] { return finished; }, 10000));
+        EXPECT_EQ(result.outcome, Outcome::LocalError);
+        EXPECT_NE(result.detail.find("not a regular file"), std::string::npos) << result.detail;
+        EXPECT_TRUE(std::filesystem::is_fifo(name));
+    }
 }
 
 TEST_F(HttpDownload, FileSizeLimitIsALocalErrorKeepingTheBytes) {
