@@ -272,7 +272,7 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
     const StopSignals catching;
     QElapsedTimer took;
     took.start();
-    const std::int64_t bytesBefore = scheduler.receivedBytes;
+    const std::int64_t bytesBefore = scheduler.receivedSoFar();
 
     // Why each file was not fetched (the latest reason; refused URLs: reportRefused).
     std::map<std::string, std::string> why;
@@ -333,7 +333,7 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
     std::snprintf(summary, sizeof summary,
                   "wavetrap-cli: %d %s fetched, %lld bytes received in %.1f s, %d not fetched\n", fetched,
                   fetched == 1 ? "file" : "files",
-                  static_cast<long long>(scheduler.receivedBytes - bytesBefore), took.elapsed() / 1000.0,
+                  static_cast<long long>(scheduler.receivedSoFar() - bytesBefore), took.elapsed() / 1000.0,
                   missing);
     std::cerr << summary;
     return missing == 0 && !stopSignal ? ExitRows : ExitNone;

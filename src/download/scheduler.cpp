@@ -124,6 +124,18 @@ bool Scheduler::ready(const net::TFtpClient& c) {
     return c.State() == net::ftpReady || c.State() == net::ftpInternalReady;
 }
 
+std::int64_t Scheduler::receivedSoFar() const {
+    std::int64_t sum = receivedBytes;
+    for (int n = 1; n <= SlotCount; ++n) {
+        const Slot& s = slot(n);
+        if (s.http && s.awaiting)
+            sum += s.http->received();
+        else if (!s.http && (s.request == net::ftpRestGetAsync || s.request == net::ftpGetAsync))
+            sum += s.client->ByteCount();
+    }
+    return sum;
+}
+
 bool Scheduler::idle() const {
     if (!launchbuf.empty()) return false;
     for (int n = 1; n <= SlotCount; ++n)

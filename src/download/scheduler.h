@@ -110,8 +110,10 @@ public:
     std::set<std::string> resumedUrls;
     // Connections opened and transfers started for each URL in this run.
     std::map<std::string, int> connectsFor, transfersFor;
-    // Bytes received by all transfers of this run.
+    // Bytes received by all transfers of this run that ended.
     std::int64_t receivedBytes = 0;
+    // ... and by the transfers under way (a run interrupted in the middle).
+    std::int64_t receivedSoFar() const;
     std::string StatusBar1 = "Status";
     // The TLS of ftp:// links (the setting "ftptls"): Off, Offered (trust on
     // first use) or Explicit ("required"); ftpes:// and ftps:// keep theirs.
