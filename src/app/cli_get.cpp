@@ -45,11 +45,10 @@ public:
             const download::Slot& slot = s.slot(n);
             if (slot.state == download::Idle) continue;
             char buf[512];
-            std::snprintf(
-                buf, sizeof buf, "%2d  %-24.24s  %-38.38s  %-9s  %.60s\n", n, slot.record.site.c_str(),
-                download::stateText(slot.state),
-                download::progressText(slot.state, slot.byteCount, slot.client->RemoteSize()).c_str(),
-                slot.record.fname.c_str());
+            std::snprintf(buf, sizeof buf, "%2d  %-24.24s  %-38.38s  %-9s  %.60s\n", n,
+                          slot.record.site.c_str(), download::stateText(slot.state),
+                          download::progressText(slot.state, slot.byteCount, slot.remoteSize()).c_str(),
+                          slot.record.fname.c_str());
             out += buf;
             ++lines_;
         }
