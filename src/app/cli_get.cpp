@@ -45,11 +45,10 @@ public:
             const download::Slot& slot = s.slot(n);
             if (slot.state == download::Idle) continue;
             char buf[512];
-            std::snprintf(
-                buf, sizeof buf, "%2d  %-24.24s  %-38.38s  %-9s  %.60s\n", n, slot.record.site.c_str(),
-                download::stateText(slot.state),
-                download::progressText(slot.state, slot.byteCount, slot.client->RemoteSize()).c_str(),
-                slot.record.fname.c_str());
+            std::snprintf(buf, sizeof buf, "%2d  %-24.24s  %-38.38s  %-9s  %.60s\n", n,
+                          slot.record.site.c_str(), download::stateText(slot.state),
+                          download::progressText(slot.state, slot.byteCount, slot.remoteSize()).c_str(),
+                          slot.record.fname.c_str());
             out += buf;
             ++lines_;
         }
@@ -231,12 +230,13 @@ int resumeCommand(const std::vector<std::string>& args) {
     return runProgram(o, true);
 }
 
-const CliCommand getRegistration{"get", GetUsage,
-                                 "download FTP URLs through the fourteen slots into the current directory "
-                                 "(or DIR), resuming partial files; --pace 1..10 sets the scheduler tick; "
-                                 "--ftp-tls sets the TLS of ftp:// links for this run (default: the "
-                                 "setting ftptls, else off)",
-                                 getCommand};
+const CliCommand getRegistration{
+    "get", GetUsage,
+    "download FTP and HTTP(S) URLs through the fourteen slots into the current directory "
+    "(or DIR), resuming partial files; --pace 1..10 sets the scheduler tick; "
+    "--ftp-tls sets the TLS of ftp:// links for this run (default: the "
+    "setting ftptls, else off)",
+    getCommand};
 const CliCommand resumeRegistration{"resume", ResumeUsage,
                                     "download again every file whose transfer was under way at the last exit",
                                     resumeCommand};
@@ -271,18 +271,21 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
     const StopSignals catching;
     QElapsedTimer took;
     took.start();
-    const std::int64_t bytesBefore = scheduler.receivedBytes;
+    const std::int64_t bytesBefore = scheduler.receivedSoFar();
 
     // Why each file was not fetched (the latest reason; refused URLs: reportRefused).
     std::map<std::string, std::string> why;
     const platform::ScopedConnection failing = scheduler.hooks.fileFailed.connect(
-        [&why](const std::string& url, const std::string& reason) { why[url] = reason; });
+        [&why](const std::string& url, const download::TransferResult& r) { why[url] = r.detail; });
 
     StatusRows rows(run.statusRows);
-    platform::ScopedConnection showing;
-    if (run.verbose)
+    platform::ScopedConnection showing, tracing;
+    if (run.verbose) {
         showing =
             scheduler.hooks.statusmemo.connect([](const std::string& line) { std::cerr << line << "\n"; });
+        tracing = scheduler.hooks.trace.connect(
+            [](const std::string& line) { std::cerr << "state " << line << "\n"; });
+    }
     const std::size_t errorsBefore = scheduler.errorlog.size();
     scheduler.setPace(run.pace);
     // For tests: a scheduler tick shorter than any track-bar position.
@@ -309,6 +312,7 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
     rows.clear();
 
     showing.disconnect();
+    tracing.disconnect();
     if (run.verbose)
         for (std::size_t i = std::min(errorsBefore, scheduler.errorlog.size()); i < scheduler.errorlog.size();
              ++i)
@@ -328,7 +332,7 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
     std::snprintf(summary, sizeof summary,
                   "wavetrap-cli: %d %s fetched, %lld bytes received in %.1f s, %d not fetched\n", fetched,
                   fetched == 1 ? "file" : "files",
-                  static_cast<long long>(scheduler.receivedBytes - bytesBefore), took.elapsed() / 1000.0,
+                  static_cast<long long>(scheduler.receivedSoFar() - bytesBefore), took.elapsed() / 1000.0,
                   missing);
     std::cerr << summary;
     return missing == 0 && !stopSignal ? ExitRows : ExitNone;

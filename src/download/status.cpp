@@ -43,7 +43,7 @@ void StatusView::updatestatus() {
         const Slot& s = scheduler_.slot(n);
         const int row = n - 1;
         const std::string cells[] = {s.record.site, std::to_string(number(s.state)), stateText(s.state),
-                                     progressText(s.state, s.byteCount, s.client->RemoteSize()),
+                                     progressText(s.state, s.byteCount, s.remoteSize()),
                                      s.record.fname};
         for (std::size_t col = 0; col < 5; ++col)
             if (liststatus.Item(row).cell(col + 1) != cells[col])
@@ -57,7 +57,7 @@ void StatusView::liststatustimerTimer() {
 
 void StatusView::cancelSelected() {
     for (int i = 0; i < SlotCount && i < liststatus.Count(); ++i)
-        if (liststatus.Item(i).selected) scheduler_.abort(i + 1, "Stopped");
+        if (liststatus.Item(i).selected) scheduler_.stop(i + 1);
 }
 
 } // namespace download
