@@ -216,14 +216,14 @@ struct HttpSession::Impl {
         const std::string statusText = std::to_string(status) + " " + c.ReasonPhrase();
         if (status == 206) {
             const ContentRange r = parseContentRange(headerField(c, "content-range"));
-            if (rangeFrom <= 0 || !r.ok || r.first != rangeFrom) {
+            if (!r.ok || r.first != rangeFrom) {
                 startOver("206 for bytes from " + (r.ok ? std::to_string(r.first) : std::string("?")) +
                           ", asked from " + std::to_string(rangeFrom));
                 return;
             }
             if (!openFile(true)) return;
             size = r.total >= 0 ? r.total : c.ContentLength() >= 0 ? rangeFrom + c.ContentLength() : -1;
-        } else if (status >= 200 && status < 300) {
+        } else if (status == 200 || status == 203) {
             if (rangeFrom > 0) show("! the server sends the whole file: writing it from byte 0");
             rangeFrom = 0;
             if (!openFile(false)) return;
