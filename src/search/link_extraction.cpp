@@ -49,7 +49,8 @@ bool hasControl(std::string_view s) {
 }
 
 // Whether a link begins with "http://" or "https://" (the scheme in any case).
-bool isHttpUrl(std::string_view link) {
+// (Out of line: the close of an ftp link stays small.)
+__attribute__((noinline)) bool isHttpUrl(std::string_view link) {
     auto startsWith = [&](std::string_view prefix) {
         if (link.size() < prefix.size()) return false;
         for (std::size_t i = 0; i < prefix.size(); ++i)

@@ -139,7 +139,6 @@ public:
     // looks inside).
     struct State {
         const char* data;
-        bool httpLinks;       // candidates that begin with "ht" may be links too
         std::size_t pos, end; // the next chunk, and the end of the chunks
         Cursor cursor;        // at the start, then after the chunks
         bool open, linkOpen, linkCarried;
@@ -155,6 +154,7 @@ public:
         static constexpr std::size_t SpanCapacity = 128;
         Span spans[SpanCapacity];
         std::size_t count = 0, taken = 0;
+        bool httpLinks = false; // candidates that begin with "ht" may be links too
     };
 
 private:
