@@ -1,12 +1,16 @@
 // HTTP client measurements as whole-program runs:
 //   bench_http_get URL [--proxy HOST:PORT] [--out FILE]
 //       fetch one document with THttpCli, print its size, the time and the rate
+//   bench_http_get --session URL FILE [URL FILE ...]
+//       download each URL into its FILE at once with download::HttpSession (the
+//       download road's transfer), print each outcome and size, and the time
 //   bench_http_get --idle CLIENTS SECONDS
 //       CLIENTS HTTP clients with requests open on a server that never answers,
 //       plus one idle connected TWSocket pair; print the process CPU time used
 //       while the event loop waits SECONDS
 // Without arguments it runs the Google Benchmark cases below (header parsing
 // and body delivery against an in-process server).
+#include "download/transfer.h"
 #include "idle_server.h"
 #include "net/httpprot.h"
 #include "net/wsocket.h"
@@ -144,6 +148,34 @@ void BM_HttpGetInProcess(benchmark::State& state) {
 }
 BENCHMARK(BM_HttpGetInProcess)->Arg(64 * 1024)->Arg(4 * 1024 * 1024)->Unit(benchmark::kMillisecond);
 
+int sessions(int count, char** args) {
+    std::vector<std::unique_ptr<download::HttpSession>> all;
+    int running = 0, failed = 0;
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i + 1 < count; i += 2) {
+        auto s = std::make_unique<download::HttpSession>();
+        download::HttpSession* raw = s.get();
+        const std::string file = args[i + 1];
+        s->finished.connect([&, raw, file](const download::TransferResult& r) {
+            std::printf("%s: %s %lld bytes %s\n", file.c_str(), download::outcomeName(r.outcome),
+                        static_cast<long long>(raw->byteCount()), r.detail.c_str());
+            if (r.outcome != download::Outcome::Done) ++failed;
+            --running;
+        });
+        download::HttpSession::Request rq;
+        rq.url = args[i];
+        rq.localName = file;
+        s->start(rq);
+        ++running;
+        all.push_back(std::move(s));
+    }
+    while (running > 0)
+        platform::pumpMessages(1000);
+    std::printf("seconds %.3f\n", static_cast<double>(timer.nsecsElapsed()) / 1e9);
+    return failed == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -153,6 +185,7 @@ int main(int argc, char** argv) {
         const int seconds = argc > 3 ? std::atoi(argv[3]) : 5;
         return idle(clients, seconds);
     }
+    if (argc >= 4 && std::strcmp(argv[1], "--session") == 0) return sessions(argc - 2, argv + 2);
     if (argc >= 2 && std::strncmp(argv[1], "--", 2) != 0) {
         std::string proxy, out;
         for (int i = 2; i + 1 < argc; i += 2) {

@@ -231,12 +231,13 @@ int resumeCommand(const std::vector<std::string>& args) {
     return runProgram(o, true);
 }
 
-const CliCommand getRegistration{"get", GetUsage,
-                                 "download FTP URLs through the fourteen slots into the current directory "
-                                 "(or DIR), resuming partial files; --pace 1..10 sets the scheduler tick; "
-                                 "--ftp-tls sets the TLS of ftp:// links for this run (default: the "
-                                 "setting ftptls, else off)",
-                                 getCommand};
+const CliCommand getRegistration{
+    "get", GetUsage,
+    "download FTP and HTTP(S) URLs through the fourteen slots into the current directory "
+    "(or DIR), resuming partial files; --pace 1..10 sets the scheduler tick; "
+    "--ftp-tls sets the TLS of ftp:// links for this run (default: the "
+    "setting ftptls, else off)",
+    getCommand};
 const CliCommand resumeRegistration{"resume", ResumeUsage,
                                     "download again every file whose transfer was under way at the last exit",
                                     resumeCommand};
@@ -276,13 +277,16 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
     // Why each file was not fetched (the latest reason; refused URLs: reportRefused).
     std::map<std::string, std::string> why;
     const platform::ScopedConnection failing = scheduler.hooks.fileFailed.connect(
-        [&why](const std::string& url, const std::string& reason) { why[url] = reason; });
+        [&why](const std::string& url, const download::TransferResult& r) { why[url] = r.detail; });
 
     StatusRows rows(run.statusRows);
-    platform::ScopedConnection showing;
-    if (run.verbose)
+    platform::ScopedConnection showing, tracing;
+    if (run.verbose) {
         showing =
             scheduler.hooks.statusmemo.connect([](const std::string& line) { std::cerr << line << "\n"; });
+        tracing = scheduler.hooks.trace.connect(
+            [](const std::string& line) { std::cerr << "state " << line << "\n"; });
+    }
     const std::size_t errorsBefore = scheduler.errorlog.size();
     scheduler.setPace(run.pace);
     // For tests: a scheduler tick shorter than any track-bar position.
@@ -309,6 +313,7 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
     rows.clear();
 
     showing.disconnect();
+    tracing.disconnect();
     if (run.verbose)
         for (std::size_t i = std::min(errorsBefore, scheduler.errorlog.size()); i < scheduler.errorlog.size();
              ++i)

@@ -39,7 +39,7 @@ int macroCommand(const std::vector<std::string>& args) {
             start = false;
         } else if (options && a.size() > 1 && a[0] == '-') {
             return cli::fail("unknown option '" + a + "' (see wavetrap-cli macro --help)");
-        } else if (const std::string problem = download::fileUrlProblem(a); !problem.empty()) {
+        } else if (const std::string problem = download::fileUrlProblem(a, true); !problem.empty()) {
             return cli::fail(problem + ": " + a);
         } else {
             urls.push_back(a);

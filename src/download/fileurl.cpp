@@ -7,11 +7,13 @@
 
 namespace download {
 
-std::string fileUrlProblem(const std::string& url) {
+std::string fileUrlProblem(const std::string& url, bool ftpOnly) {
     if (std::any_of(url.begin(), url.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; }))
         return "a control character in URL";
     const std::string scheme = fileUrlScheme(url);
-    if (scheme != "ftp" && scheme != "ftpes" && scheme != "ftps") return "not an ftp:// URL";
+    const bool ftp = scheme == "ftp" || scheme == "ftpes" || scheme == "ftps";
+    if (ftpOnly && !ftp) return "not an ftp:// URL";
+    if (!ftp && scheme != "http" && scheme != "https") return "not an ftp:// or http:// URL";
     return linkProblem(url::splitUrl(url));
 }
 
@@ -58,7 +60,12 @@ const char* ftpTlsModeName(net::FtpTls mode) {
 }
 
 std::string fileUrlPort(const url::tlinfo& link) {
-    if (fileUrlTls(link.url) != net::FtpTls::Implicit) return link.port;
+    const std::string scheme = fileUrlScheme(link.url);
+    const char* standard = scheme == "ftps"    ? "990"
+                           : scheme == "http"  ? "80"
+                           : scheme == "https" ? "443"
+                                               : nullptr;
+    if (!standard) return link.port;
     const std::size_t sep = link.url.find("://");
     std::string authority = link.url.substr(sep + 3);
     authority = authority.substr(0, authority.find('/'));
@@ -66,7 +73,7 @@ std::string fileUrlPort(const url::tlinfo& link) {
         authority = authority.substr(at + 1);
     const std::size_t colon = authority.rfind(':'), close = authority.rfind(']'); // "[::1]:990"
     const bool hasPort = colon != std::string::npos && (close == std::string::npos || colon > close);
-    return hasPort ? link.port : "990";
+    return hasPort ? link.port : standard;
 }
 
 } // namespace download

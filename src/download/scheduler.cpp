@@ -131,9 +131,22 @@ bool Scheduler::idle() const {
     return true;
 }
 
+const char* stateName(SlotState state) {
+    static const char* const names[] = {
+        "Idle",         "Connecting",   "Connected", "LoggedIn", "StartTransfer",     "TransferAnswered",
+        "FileFinished", "SizeAnswered", "TypeSent",  "UserSent", "TransferConfirmed", "ResumeRefused"};
+    const int k = number(state);
+    if (k < 0 || k > 11) return "";
+    return names[k];
+}
+
+// Every change of a slot's state comes through here.
 void Scheduler::setState(int n, SlotState state) {
-    if (slotAt(n).state == state) return;
+    const SlotState old = slotAt(n).state;
+    if (old == state) return;
     slotAt(n).state = state;
+    if (!hooks.trace.empty())
+        hooks.trace(std::to_string(n) + ": " + stateName(old) + " -> " + stateName(state));
     // A connection to open: at once when this tick has not opened one yet.
     if (state == Connecting) openSoon();
     hooks.slotChanged(n);
@@ -199,6 +212,10 @@ void Scheduler::launchftp(const url::tlinfo& link) {
     Slot& s = slotAt(free);
     s.queue = {l.dir, l.fname};
     s.queueUrls = {l.url};
+    if (scheme == "http" || scheme == "https")
+        attachHttp(free);
+    else
+        s.http.reset();
     setState(free, Connecting);
     net::TFtpClient& c = *s.client;
     c.Port = l.port;
@@ -217,7 +234,8 @@ void Scheduler::launchftp(const url::tlinfo& link) {
     s.byteCount = 0;
     s.fetched = false;
     s.refusals = s.fruitless = 0;
-    s.transferTried = s.gotData = s.shortRetried = s.keepPending = s.startMarked = false;
+    s.transferTried = s.gotData = s.shortRetried = s.startMarked = false;
+    s.outcome = Outcome::Done;
     s.failure.clear();
     s.loginRefusals = 0;
 }
@@ -228,8 +246,17 @@ void Scheduler::savecfgSoon() {
     platform::post([this, alive = lifetime_.watch()] {
         if (!alive) return;
         saveQueued_ = false;
+        saveAtTick_ = false;
         savecfg();
     });
+}
+
+void Scheduler::savecfgAtTick() {
+    // While the timer runs, the starts and ends of a tick are written in one
+    // go at the next tick (a file each few milliseconds would otherwise
+    // rewrite the settings file as often).
+    saveAtTick_ = true;
+    if (!dfatimer.Enabled()) savecfgSoon();
 }
 
 void Scheduler::addPending(const std::string& url) {
@@ -248,7 +275,8 @@ const char* const NoFilesLeft = "No files left in download list for site to dl";
 }
 
 void Scheduler::maintainlist(int n) {
-    if (slotAt(n).queue.size() < 2) abort(n, NoFilesLeft);
+    // Nothing failed: the site's queue ran out.
+    if (slotAt(n).queue.size() < 2) abort(n, Outcome::Done, NoFilesLeft);
 }
 
 void Scheduler::dropPending(const std::string& url) {
@@ -263,6 +291,14 @@ void Scheduler::dropPending(const std::string& url) {
 }
 
 void Scheduler::abort(int n, const std::string& reason) {
+    abort(n, Outcome::GivenUp, reason);
+}
+
+void Scheduler::stop(int n) {
+    abort(n, Outcome::Stopped, "Stopped");
+}
+
+void Scheduler::abort(int n, Outcome why, const std::string& reason) {
     if (n < 1 || n > SlotCount) return;
     Slot& s = slotAt(n);
     if (!contains(reason, "ect to ho")) {
@@ -270,9 +306,13 @@ void Scheduler::abort(int n, const std::string& reason) {
         memo(abortout, s.record.site);
     }
     if (s.client->Connected() && s.client->State() == net::ftpReady) s.client->Abort();
+    if (s.http && s.http->running()) {
+        s.http->abort();
+        s.awaiting = false;
+    }
     setState(n, Idle);
     s.reset = true;
-    const bool ranOut = reason == NoFilesLeft;
+    const bool ranOut = why == Outcome::Done;
     if (ranOut)
         setStatusBar("No more files for this site: " + s.record.site);
     else
@@ -288,10 +328,10 @@ void Scheduler::abort(int n, const std::string& reason) {
     s.record.site.clear();
     s.record.fname.clear();
     for (const std::string& url : left) {
-        if (reason == "Stopped")
+        if (why == Outcome::Stopped)
             dropPending(url);
         else if (!ranOut)
-            hooks.fileFailed(url, "site given up: " + platform::printable(reason));
+            hooks.fileFailed(url, {why, "site given up: " + platform::printable(reason)});
     }
     setState(n, Idle);
     s.reset = true;
@@ -305,6 +345,10 @@ void Scheduler::abort(int n, const std::string& reason) {
 // each goes on as soon as the reply before it arrived (ftp11RequestDone).
 void Scheduler::dfatimerTimer() {
     openedThisTick_ = false;
+    if (saveAtTick_) {
+        saveAtTick_ = false;
+        savecfg();
+    }
     handOutParked();
     openOne();
 
@@ -412,8 +456,8 @@ void Scheduler::openOne() {
         const Slot& s = slot(n);
         if (s.state != Connecting || s.reset || !canStep(n)) continue;
         step(n);
-        const bool opened = s.state == Connecting && s.awaiting;
-        advance(n); // a step that opened nothing (the file given up) goes on
+        const bool opened = s.awaiting; // an FTP Open, or an HTTP request
+        advance(n);                     // a step that opened nothing (the file given up) goes on
         if (opened) {
             openedThisTick_ = true;
             return;
@@ -425,6 +469,10 @@ void Scheduler::visit(int n) {
     Slot& s = slotAt(n);
 
     if (s.reset) setState(n, Idle);
+    if (s.http) {
+        visitHttp(n);
+        return;
+    }
 
     if (canStep(n)) {
         // Normally nothing is left to do here: a slot moved on by the
@@ -454,7 +502,7 @@ void Scheduler::stepFailed(int n, SlotState state, const std::string& what) {
     if (state == Connecting) {
         // An Open that cannot even start (no host name) never connects: the
         // slot ends as after a failed name lookup instead of trying for ever.
-        abort(n, "Site Down");
+        abort(n, Outcome::SiteDown, "Site Down");
         return;
     }
     bool handled = false;
@@ -463,6 +511,10 @@ void Scheduler::stepFailed(int n, SlotState state, const std::string& what) {
 
 void Scheduler::runStep(int n) {
     Slot& s = slotAt(n);
+    if (s.http) {
+        runHttpStep(n);
+        return;
+    }
     net::TFtpClient& c = *s.client;
     switch (s.state) {
     case Idle: // parked URLs are handed out at the tick (handOutParked)
@@ -472,8 +524,9 @@ void Scheduler::runStep(int n) {
         s.stall = 0;
         s.binarySet = false;
         if (++s.refusals > MaxRefusals) {
-            abort(n, "Log-in refused " + std::to_string(MaxRefusals) + " times in a row (" + c.LastReply() +
-                         ")");
+            abort(n, Outcome::LoginRefused,
+                  "Log-in refused " + std::to_string(MaxRefusals) + " times in a row (" + c.LastReply() +
+                      ")");
             break;
         }
         if (!attempt(n, connectsFor, "connections")) break;
@@ -566,7 +619,7 @@ void Scheduler::timeouts(int n) {
         if (s.state == LoggedIn) setState(n, Connecting);
         if (s.state == Connecting) {
             if (!ready(c)) {
-                abort(n, "Could not connect to site. Site down");
+                abort(n, Outcome::SiteDown, "Could not connect to site. Site down");
                 // The client still waits for a welcome that never comes: free
                 // it, or the slot could never take work again.
                 if (!ready(c) && !s.busy) {
@@ -699,31 +752,44 @@ std::string Scheduler::localNameFor(int n, std::int64_t remoteSize) {
     return name;
 }
 
-void Scheduler::transferStart(int n) {
+// What every transfer start does, FTP or HTTP: the bounds, the local name,
+// the pending entry. False when the file or its site was given up instead.
+bool Scheduler::beginTransfer(int n) {
     Slot& s = slotAt(n);
     net::TFtpClient& c = *s.client;
     // A site whose transfers keep receiving nothing is given up; data resets the count.
     if (s.transferTried) s.fruitless = s.gotData ? 0 : s.fruitless + 1;
     if (s.fruitless >= MaxFruitlessTransfers) {
-        abort(n, "No data in " + std::to_string(MaxFruitlessTransfers) + " transfers in a row");
-        return;
+        abort(n, Outcome::GivenUp,
+              "No data in " + std::to_string(MaxFruitlessTransfers) + " transfers in a row");
+        return false;
     }
-    if (!attempt(n, transfersFor, "transfers")) return;
+    if (!attempt(n, transfersFor, "transfers")) return false;
     s.transferTried = true;
     s.gotData = false;
     s.startMarked = false;
     setStatusBar("Downloading " + s.record.fname);
     memo(ftpstatus, "Entering State " + std::to_string(number(s.state)));
-    // The name first, so the pending entry saved below carries it.
-    c.LocalFileName = localNameFor(n, c.RemoteSize());
+    // The name first, so the pending entry saved below carries it. (An
+    // HTTP slot keeps its local name in the client's field too, where the
+    // other slots look for names being written.)
+    c.LocalFileName = localNameFor(n, s.remoteSize());
     addPending(s.record.url);
     auto& dl = pending_.downloading;
     const auto row = static_cast<std::size_t>(std::find(dl.begin(), dl.end(), s.record.url) - dl.begin());
-    if (row < pending_.downloadingsize.size()) pending_.downloadingsize[row] = std::to_string(c.RemoteSize());
+    if (row < pending_.downloadingsize.size())
+        pending_.downloadingsize[row] = std::to_string(std::max<std::int64_t>(0, s.remoteSize()));
     if (c.LocalFileName != s.record.fname) pending_.localName[s.record.url] = c.LocalFileName;
     memo(abortout, "Starting download");
     s.resumeAt = 0;
-    savecfg();
+    savecfgAtTick();
+    return true;
+}
+
+void Scheduler::transferStart(int n) {
+    Slot& s = slotAt(n);
+    net::TFtpClient& c = *s.client;
+    if (!beginTransfer(n)) return;
     // Never a byte past the size the server announced.
     c.MaxFileSize = c.RemoteSize() > 0 ? c.RemoteSize() : 0;
     if (noRestSites.count(s.record.site + ":" + s.record.port) > 0)
@@ -745,9 +811,10 @@ void Scheduler::finishHandling(int n) {
             stats_.addgood(c.HostName);
     memo(ftpstatus, "Entering State " + std::to_string(number(s.state)));
     const std::string why = s.failure.empty() ? std::string("not fetched") : s.failure;
+    const Outcome outcome = fetched ? Outcome::Done : s.outcome;
     if (fetched)
         setStatusBar("Finished download of " + s.record.fname);
-    else if (why.rfind("not found", 0) == 0)
+    else if (outcome == Outcome::NotFound)
         setStatusBar(s.record.fname + " not found on the site " + s.record.site);
     else
         setStatusBar("Could not fetch " + s.record.fname + ": " + why);
@@ -758,15 +825,19 @@ void Scheduler::finishHandling(int n) {
     }
     if (!s.queueUrls.empty()) s.queueUrls.erase(s.queueUrls.begin());
     const std::string url = s.record.url;
-    const bool keep = s.keepPending;
-    s.fetched = s.keepPending = s.shortRetried = false;
+    const bool keep = !fetched && keptPending(outcome);
+    s.fetched = s.shortRetried = false;
+    s.outcome = Outcome::Done;
     s.failure.clear();
     if (keep) s.record.url.clear(); // an abort for an empty queue keeps it pending
     maintainlist(n);
     if (!keep) dropPending(url);
-    savecfg();
+    if (idle())
+        savecfg();
+    else
+        savecfgAtTick();
     if (fetched) finishedAs[c.LocalFileName] = url;
-    if (!fetched) hooks.fileFailed(url, why);
+    if (!fetched) hooks.fileFailed(url, {outcome, why});
     hooks.fileDone(url, fetched);
     if (s.state == FileFinished) {
         setState(n, LoggedIn);

@@ -20,6 +20,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace download {
 
@@ -37,9 +38,11 @@ struct SchedulerHooks {
     // A file that ends unfetched in this run, and why ("not found on the site
     // (550 No such file)", "No space left on device", ...). It stays pending
     // unless the site does not have it or sent something else.
-    platform::Signal<const std::string& /*url*/, const std::string& /*why*/> fileFailed;
+    platform::Signal<const std::string& /*url*/, const TransferResult& /*why*/> fileFailed;
     // A URL launchftp refused (why: "bad port in URL", ...); nothing was started.
     platform::Signal<const std::string& /*url*/, const std::string& /*why*/> refused;
+    // Each change of a slot's state: "3: Connecting -> Connected" (for -v).
+    platform::Signal<const std::string& /*line*/> trace;
 };
 
 class Scheduler {
@@ -54,8 +57,11 @@ public:
     // ---- Placing files ------------------------------------------------------
     // The slot serving the link's site, else the highest free slot, else launchbuf.
     void launchftp(const url::tlinfo& link);
-    // Ends slot n's work on its site.
-    void abort(int n, const std::string& reason);
+    // Ends slot n's work on its site; its files stay pending, each told why.
+    void abort(int n, Outcome why, const std::string& reason);
+    void abort(int n, const std::string& reason); // why: GivenUp
+    // The user stopped slot n: its files leave the pending list.
+    void stop(int n);
     // Ends slot n when its site queue holds fewer than two lines.
     void maintainlist(int n);
 
@@ -76,6 +82,8 @@ public:
     void ftp11RequestDone(net::TFtpClient& sender, net::TFtpRequest rqType, std::uint16_t error);
     void ftp1Display(net::TFtpClient& sender, std::string& msg);
     void ftp1Progress(net::TFtpClient& sender, std::int64_t count, bool& abortFlag);
+    // The end of an HTTP(S) slot's transfer.
+    void httpFinished(int n, const TransferResult& result);
 
     // ---- State ---------------------------------------------------------------
     // Slot n, to read: its fields change only through the scheduler.
@@ -110,6 +118,11 @@ public:
     net::FtpTls ftpTls = net::FtpTls::Off;
     // The certificates taken on first contact under Offered.
     KnownCertificates knownCertificates;
+    // The proxy of http:// and https:// files as the settings have it when a
+    // transfer starts: host (optionally ":port") and the port used when the
+    // host names none; an empty host (or no function): direct.
+    std::function<std::pair<std::string, std::string>()> httpProxy;
+    std::string httpAgent = "Wavetrap/" WAVETRAP_VERSION; // their User-Agent
 
     // The memos keep at most this many lines (the oldest go first).
     static constexpr std::size_t MemoLimit = 2000;
@@ -150,8 +163,14 @@ private:
     void stepFailed(int n, SlotState state, const std::string& what);
     void applyRow(int n, SlotState state, std::uint16_t error, bool& handled);
     void transferEnded(int n, SlotState at, std::uint16_t error, bool& handled);
-    // Ends the current file unfetched for why; it stays pending when keep.
-    void failFile(int n, const std::string& why, bool keep);
+    // Ends the current file unfetched; it stays pending when the outcome says so.
+    void failFile(int n, Outcome outcome, const std::string& why);
+    bool beginTransfer(int n);
+    // An http:// or https:// slot: its session, its steps, its visit.
+    void attachHttp(int n);
+    void runHttpStep(int n);
+    void httpTransferStart(int n);
+    void visitHttp(int n);
     void overran(int n, bool connected);
     // Counts one more connection (or transfer) for the current file; false
     // (and the file failed) past the limit.
@@ -163,6 +182,9 @@ private:
     // are written in one go).
     void savecfgSoon();
     bool saveQueued_ = false;
+    // savecfg at the next tick (at once when the timer does not run).
+    void savecfgAtTick();
+    bool saveAtTick_ = false;
     platform::Lifetime lifetime_;
     static bool ready(const net::TFtpClient& c);
     void savecfg();

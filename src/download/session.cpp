@@ -76,21 +76,21 @@ void Scheduler::applyRow(int n, SlotState at, std::uint16_t error, bool& handled
         if (error != 0 && !s.client->TlsFailure().empty()) {
             // No TLS where it was required, a certificate that does not
             // verify, one that changed: no other try would do better.
-            abort(n, s.client->TlsFailure());
+            abort(n, Outcome::Tls, s.client->TlsFailure());
             handled = true;
             break;
         }
         if (error == 421 || error == 550) handled = true;
         if (error > 10000) {
             if (!s.record.site.empty()) stats_.addbad(s.record.site);
-            abort(n, "Site Down");
+            abort(n, Outcome::SiteDown, "Site Down");
             handled = true;
         }
         break;
     case Connected:
         setState(n, UserSent);
         handled = true;
-        if (error == 11002) abort(n, "Site Down");
+        if (error == 11002) abort(n, Outcome::SiteDown, "Site Down");
         break;
     case UserSent:
         setState(n, error ? Connecting : LoggedIn);
@@ -135,7 +135,7 @@ void Scheduler::transferEnded(int n, SlotState at, std::uint16_t error, bool& ha
     }
     if (!c.LocalError().empty()) {
         handled = true;
-        failFile(n, c.LocalError(), true);
+        failFile(n, Outcome::LocalError, c.LocalError());
         return;
     }
     if (rs > 0 && whole == rs) {
@@ -175,17 +175,17 @@ void Scheduler::transferEnded(int n, SlotState at, std::uint16_t error, bool& ha
     if (s.lastCommand == "RETR" && error >= 500 && error < 600 && error != 530) {
         handled = true;
         if (error == 550)
-            failFile(n, "not found on the site (" + reply + ")", false);
+            failFile(n, Outcome::NotFound, "not found on the site (" + reply + ")");
         else
-            failFile(n, "refused by the site (" + reply + ")", false);
+            failFile(n, Outcome::Refused, "refused by the site (" + reply + ")");
         return;
     }
     if (at == TransferAnswered) {
-        abort(n, "5");
+        abort(n, Outcome::Broken, "5");
         return;
     }
     if (at == TransferConfirmed) {
-        abort(n, "10");
+        abort(n, Outcome::Broken, "10");
         return;
     }
     // A data connection that failed, a transient refusal (4xx), a broken
@@ -205,8 +205,8 @@ void Scheduler::overran(int n, bool connected) {
         memo(errorlog, std::to_string(n) + ": server ignored REST: fetching from the start");
         setState(n, connected ? ResumeRefused : Connecting);
     } else {
-        failFile(n, "server sent more than its SIZE of " + std::to_string(s.client->RemoteSize()) + " bytes",
-                 false);
+        failFile(n, Outcome::Overran,
+                 "server sent more than its SIZE of " + std::to_string(s.client->RemoteSize()) + " bytes");
     }
 }
 
@@ -214,11 +214,11 @@ void Scheduler::retryTransfer(int n) {
     setState(n, slotAt(n).client->Connected() ? StartTransfer : Connecting);
 }
 
-void Scheduler::failFile(int n, const std::string& why, bool keep) {
+void Scheduler::failFile(int n, Outcome outcome, const std::string& why) {
     Slot& s = slotAt(n);
     s.failure = why;
     s.fetched = false;
-    s.keepPending = keep;
+    s.outcome = outcome;
     setState(n, FileFinished);
 }
 
@@ -226,7 +226,8 @@ bool Scheduler::attempt(int n, std::map<std::string, int>& tries, const char* wh
     Slot& s = slotAt(n);
     if (++tries[s.record.url] <= MaxAttempts) return true;
     const std::string last = s.failure.empty() ? platform::printable(s.client->LastReply()) : s.failure;
-    failFile(n, "given up after " + std::to_string(MaxAttempts) + " " + what + " (last: " + last + ")", true);
+    failFile(n, Outcome::GivenUp,
+             "given up after " + std::to_string(MaxAttempts) + " " + what + " (last: " + last + ")");
     return false;
 }
 
@@ -258,8 +259,9 @@ void Scheduler::ftp1Display(net::TFtpClient& sender, std::string& msg) {
     if (reply && contains(text, "530")) {
         // Every refused log-in counts, on a new connection or the same one.
         if ((s.lastCommand == "USER" || s.lastCommand == "PASS") && ++s.loginRefusals >= MaxRefusals) {
-            abort(n, "log-in refused " + std::to_string(MaxRefusals) + " times (" +
-                         platform::printable(msg.substr(2)) + ")");
+            abort(n, Outcome::LoginRefused,
+                  "log-in refused " + std::to_string(MaxRefusals) + " times (" +
+                      platform::printable(msg.substr(2)) + ")");
             return;
         }
         if (numberedAboveLoggedIn(s.state)) setState(n, Connecting);
@@ -283,7 +285,7 @@ void Scheduler::ftp1Display(net::TFtpClient& sender, std::string& msg) {
         if (!s.record.site.empty())
             for (int i = 0; i < RefusalMarks; ++i)
                 stats_.addbad(s.record.site);
-        abort(n, platform::printable(msg));
+        abort(n, Outcome::Refused, platform::printable(msg));
     }
 }
 

@@ -1,7 +1,9 @@
 #pragma once
-// The fourteen download slots: each drives one FTP session to one site, the
-// files of that site in turn, a step as soon as the reply before it came.
+// The fourteen download slots: each drives one session to one site (FTP, or
+// HTTP(S) for http:// and https:// files), the files of that site in turn, a
+// step as soon as the reply before it came.
 
+#include "download/transfer.h"
 #include "net/ftpcli.h"
 #include "platform/listview.h"
 #include "url/urlinfo.h"
@@ -86,18 +88,26 @@ struct Slot {
     bool transferTried = false; // a transfer of this site started since the slot got its work
     bool gotData = false;       // ... and the latest one received data
     bool shortRetried = false;  // the current file came short once and was resumed
-    bool keepPending = false;   // the current file failed: it stays pending for resume
-    std::string failure;        // why the current file ends unfetched (empty: it did not fail)
-    bool startMarked = false;   // the server accepted the current transfer: the site got its mark
+    // How the current file ended when it failed (Done: it did not), and why,
+    // for people (also the last reason while it is tried again).
+    Outcome outcome = Outcome::Done;
+    std::string failure;
+    bool startMarked = false; // the server accepted the current transfer: the site got its mark
     // The word of the last command the client sent ("RETR", "PORT"): a reply
     // is judged by the command it answers.
     std::string lastCommand;
     int loginRefusals = 0; // 530 answers to USER or PASS in a row
     std::unique_ptr<net::TFtpClient> client;
+    // The session of an http:// or https:// site (null for FTP sites).
+    std::unique_ptr<HttpSession> http;
+    // The whole file's size as the server announced it, else 0 or less.
+    std::int64_t remoteSize() const { return http ? http->size() : client->RemoteSize(); }
 };
 
 // The state texts of the status view.
 const char* stateText(SlotState state);
+// The state's name in the -v lines ("Connecting", "TransferAnswered").
+const char* stateName(SlotState state);
 
 // Connections in a row refused before a log-in, and transfers in a row
 // without data, after which a slot gives its site up.

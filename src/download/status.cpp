@@ -57,7 +57,7 @@ void StatusView::liststatustimerTimer() {
 
 void StatusView::cancelSelected() {
     for (int i = 0; i < SlotCount && i < liststatus.Count(); ++i)
-        if (liststatus.Item(i).selected) scheduler_.abort(i + 1, "Stopped");
+        if (liststatus.Item(i).selected) scheduler_.stop(i + 1);
 }
 
 } // namespace download

@@ -5,6 +5,7 @@
 
 #include "net/ftpcli_impl.h"
 #include "net/ftpreply.h"
+#include "platform/localfile.h"
 #include "platform/system.h"
 
 #include <algorithm>
@@ -28,55 +29,10 @@ constexpr int SendBlockSize = 1024;
 // splice; the pipe holds that much.
 constexpr int SpliceBlockSize = 256 * 1024;
 
-// Writes all of p[0, n) to fd; false when the file takes no more.
-bool writeAll(int fd, const char* p, std::size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<std::size_t>(w);
-    }
-    return true;
-}
+using platform::writeAll;
 
 bool spliceReceive = true;
 std::int64_t splicedTotal = 0;
-
-// Why a local file cannot be used: "not a regular file" for a name that is
-// something else (a link, a FIFO, a device, a directory), else the system's text.
-std::string localCause(const std::string& name, int err) {
-    struct stat st {};
-    if (::lstat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return "not a regular file";
-    return std::strerror(err != 0 ? err : EIO);
-}
-
-// Opens the local file for writing (made when create is set and it does not
-// exist), never through a symbolic link and without blocking: a FIFO of that
-// name would otherwise hold the whole program until a reader came. Anything
-// but a regular file is refused. -1 with the cause otherwise.
-int openLocal(const std::string& name, bool create, bool& created, std::string& cause) {
-    constexpr int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-    created = false;
-    int fd = -1;
-    if (create) {
-        fd = ::open(name.c_str(), flags | O_CREAT | O_EXCL, 0644);
-        created = fd >= 0;
-    }
-    if (fd < 0 && (!create || errno == EEXIST)) fd = ::open(name.c_str(), flags);
-    if (fd < 0) {
-        cause = localCause(name, errno);
-        return -1;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        cause = "not a regular file";
-        ::close(fd);
-        return -1;
-    }
-    (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
-}
 
 } // namespace
 
@@ -132,7 +88,7 @@ void TFtpClient::Impl::AcceptLocalFile() {
         localPending = false;
         bool created = false;
         std::string cause;
-        localFd = openLocal(localName, true, created, cause);
+        localFd = platform::openLocalFile(localName, true, created, cause);
         localCreated = created;
         if (localFd < 0) {
             LocalFailed("open", cause);
@@ -392,7 +348,7 @@ void TFtpClient::Impl::TransferAsync(const char* word, TFtpRequest rq) {
     if (!ftp::IsPlainLocalName(name)) {
         cause = "not a plain file name";
     } else if (resumePos > 0) {
-        localFd = openLocal(name, false, created, cause);
+        localFd = platform::openLocalFile(name, false, created, cause);
         if (localFd >= 0 && ::lseek(localFd, resumePos, SEEK_SET) < 0) {
             cause = std::strerror(errno);
             CloseLocalFile();
@@ -403,7 +359,7 @@ void TFtpClient::Impl::TransferAsync(const char* word, TFtpRequest rq) {
         // transfer; a missing one is made only then.
         struct stat st {};
         if (::lstat(name.c_str(), &st) == 0) {
-            localFd = openLocal(name, false, created, cause);
+            localFd = platform::openLocalFile(name, false, created, cause);
         } else if (errno != ENOENT) {
             cause = std::strerror(errno);
         } else if (::access(".", W_OK | X_OK) != 0) {
@@ -778,7 +734,7 @@ void TFtpClient::Impl::SendAsync(const char* word, TFtpRequest rq) {
     localFd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
     if (localFd < 0) {
-        q.localError_ = localCause(name, errno);
+        q.localError_ = platform::localFileCause(name, errno);
     } else if (::fstat(localFd, &st) != 0 || !S_ISREG(st.st_mode)) {
         q.localError_ = "not a regular file";
         CloseLocalFile();

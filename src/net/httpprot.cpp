@@ -22,6 +22,9 @@ namespace {
 // clients run; while one client's blocks are being handed on (a handler may
 // run a nested event loop) the others read the usual way.
 constexpr int BodyReadSize = 64 * 1024;
+// With LargeBodyBlocks (a file written from each read) the reads are larger:
+// fewer system calls and wake-ups per byte.
+constexpr int LargeBodyReadSize = 256 * 1024;
 constexpr int BodyBlockSize = 2047;
 struct BodyScratch {
     std::unique_ptr<char[]> data;
@@ -123,6 +126,8 @@ void THttpCli::StartRequest(THttpRequest rq) {
     locationChange_ = false;
     closedAtStatus_ = false;
     relocations_ = 0;
+    failure_ = HttpFailure::None;
+    currentUrl_ = URL.find("://") == std::string::npos ? "http://" + URL : URL;
 
     const HttpUrlParts u = ParseHttpURL(URL);
     tls_ = HttpLower(u.proto) == "https";
@@ -186,6 +191,7 @@ void THttpCli::SocketDnsLookupDone(std::uint16_t error) {
         if (state_ == httpAborting) return; // the lookup cancelled by Abort
         statusCode_ = 404;
         reasonPhrase_ = "can't resolve hostname to IP address";
+        failure_ = HttpFailure::Lookup;
         SocketSessionClosed(error);
         return;
     }
@@ -200,6 +206,7 @@ void THttpCli::SocketDnsLookupDone(std::uint16_t error) {
     } catch (const ESocketException&) {
         const int n = socket_->LastError();
         requestDoneError_ = static_cast<std::uint16_t>(n);
+        failure_ = HttpFailure::Connect;
         statusCode_ = 404;
         reasonPhrase_ = "can't connect: " + WSocketErrorDesc(n) + " (Error #" + std::to_string(n) + ")";
         const auto alive = lifetime_.watch();
@@ -213,6 +220,7 @@ void THttpCli::SocketSessionConnected(std::uint16_t error) {
     if (error != 0) {
         statusCode_ = 404;
         reasonPhrase_ = WSocketErrorDesc(error) + " (Error #" + std::to_string(error) + ")";
+        failure_ = HttpFailure::Connect;
         if (isTlsError(error)) TlsFailed(error);
         SocketSessionClosed(error);
         return;
@@ -232,7 +240,7 @@ void THttpCli::SocketSessionConnected(std::uint16_t error) {
     const auto alive = lifetime_.watch();
     try {
         static const char* const methods[] = {"GET", "GET", "POST", "HEAD"};
-        SendRequest(methods[requestType_], "1.0");
+        SendRequest(methods[requestType_], Version);
         if (!alive) return;
         if (requestType_ == httpPOST) {
             TriggerSendBegin();
@@ -255,6 +263,8 @@ void THttpCli::SocketSessionClosed(std::uint16_t error) {
         // What came may be any part of the document: never a finished one.
         statusCode_ = 404;
         TlsFailed(error);
+    } else if (error != 0 && failure_ == HttpFailure::None && state_ != httpAborting) {
+        failure_ = HttpFailure::Broken;
     }
     const auto alive = lifetime_.watch();
     if (bodyLineCount_ > 0) TriggerDocEnd();
@@ -275,6 +285,7 @@ void THttpCli::WMHttpRelocate() {
         // An endless chain of relocations ends here.
         statusCode_ = 404;
         reasonPhrase_ = "Too many relocations";
+        failure_ = HttpFailure::Relocation;
         SocketSessionClosed(0);
         return;
     }
@@ -286,8 +297,9 @@ void THttpCli::CloseConnection() {
     connected_ = false;
 }
 
-void THttpCli::FailRequest(const std::string& reason) {
+void THttpCli::FailRequest(const std::string& reason, HttpFailure kind) {
     statusCode_ = 404;
+    if (failure_ == HttpFailure::None) failure_ = kind;
     reasonPhrase_ = reason;
     closedHandler_ = ClosedHandler::Normal;
     locationChange_ = false;
@@ -366,7 +378,7 @@ void THttpCli::ReceiveBody() {
     BodyScratch& b = bodyScratch;
     const bool outer = !b.busy;
     if (outer) {
-        if (!b.data) b.data = std::make_unique<char[]>(BodyReadSize + 1);
+        if (!b.data) b.data = std::make_unique<char[]>(LargeBodyReadSize + 1);
         b.busy = true;
         b.owner = this;
         b.at = b.end = 0;
@@ -391,12 +403,12 @@ void THttpCli::ReceiveBody() {
     const auto alive = lifetime_.watch();
     if (b.at == b.end) {
         b.at = b.end = 0;
-        const int n = socket_->Receive(buffer, BodyReadSize);
+        const int n = socket_->Receive(buffer, LargeBodyBlocks ? LargeBodyReadSize : BodyReadSize);
         if (requestType_ == httpNONE || n <= 0) return;
         b.end = n;
     }
     while (b.at < b.end) {
-        const int len = std::min(b.end - b.at, BodyBlockSize);
+        const int len = LargeBodyBlocks ? b.end - b.at : std::min(b.end - b.at, BodyBlockSize);
         char* const block = buffer + b.at;
         b.at += len;
         b.keptAt = b.at;
@@ -435,6 +447,12 @@ void THttpCli::HeaderLine(const std::string& line) {
             receiveLen_ = 0;
             return;
         }
+        if (ReadErrorHeader && statusCode_ >= 400) {
+            closedAtStatus_ = true;
+            receiveLen_ = 0;
+            CloseConnection();
+            return;
+        }
         if (locationChange_) {
             closedHandler_ = ClosedHandler::Relocation;
             CloseConnection();
@@ -452,6 +470,9 @@ void THttpCli::HeaderLine(const std::string& line) {
             const int len = receiveLen_;
             receiveLen_ = 0;
             BodyBytes(receiveBuffer_, len);
+        } else if (BodyEndsAtLength && contentLength_ == 0 && !chunked_ && connected_ &&
+                   state_ == httpWaitingBody) {
+            CloseConnection(); // an empty body is complete at once
         }
         return;
     }
@@ -475,8 +496,20 @@ void THttpCli::HeaderLine(const std::string& line) {
         break;
     case HttpHeaderLine::Field:
         if (h.name == "location") {
-            if (!ChangeTarget(h.value)) return;
-            locationChange_ = true;
+            if (RedirectStatusOnly) {
+                const bool redirect = statusCode_ == 301 || statusCode_ == 302 || statusCode_ == 303 ||
+                                      statusCode_ == 307 || statusCode_ == 308;
+                if (redirect && !h.value.empty()) {
+                    const std::string target = ResolveLocation(h.value);
+                    if (!ChangeTarget(target)) return;
+                    currentUrl_ = target;
+                    locationChange_ = true;
+                }
+            } else {
+                if (!ChangeTarget(h.value)) return;
+                currentUrl_ = ResolveLocation(h.value);
+                locationChange_ = true;
+            }
         } else if (h.name == "content-length") {
             std::int64_t len = 0;
             if (!HttpStrictNumber(h.value, 18, len)) {
@@ -502,7 +535,7 @@ void THttpCli::HeaderLine(const std::string& line) {
     }
     OnHeaderData(this);
     if (!alive) return;
-    if (statusCode_ >= 400 && !closedAtStatus_) {
+    if (statusCode_ >= 400 && !closedAtStatus_ && !ReadErrorHeader) {
         closedAtStatus_ = true;
         CloseConnection();
     }
@@ -523,7 +556,8 @@ bool THttpCli::ChangeTarget(const std::string& location) {
         const bool toTls = HttpLower(u.proto) == "https";
         if (tls_ && !toTls && !u.proto.empty()) {
             // A page asked for in private is never asked for again in clear.
-            FailRequest("Relocation from https to " + u.proto + " refused: " + location);
+            FailRequest("Relocation from https to " + u.proto + " refused: " + location,
+                        HttpFailure::Relocation);
             return false;
         }
         if (toTls) {
@@ -564,7 +598,7 @@ bool THttpCli::ChangeTarget(const std::string& location) {
     if (!u.proto.empty() && HttpLower(u.proto) != "http") {
         // ftp://, https://, mailto: ... cannot be asked with plain HTTP (an
         // ftp:// address would have us talk HTTP to port 80 of its host).
-        FailRequest("Relocated to a non-HTTP address: " + location);
+        FailRequest("Relocated to a non-HTTP address: " + location, HttpFailure::Relocation);
         return false;
     }
     path_ = u.path.empty() ? "/" : u.path;
@@ -578,6 +612,28 @@ bool THttpCli::ChangeTarget(const std::string& location) {
     return true;
 }
 
+// A Location against the address asked for now: absolute as it is, else
+// against its scheme, server or directory. The fragment is dropped.
+std::string THttpCli::ResolveLocation(const std::string& location) const {
+    const std::string loc = location.substr(0, location.find('#'));
+    const auto colon = loc.find(':');
+    const auto slash = loc.find('/');
+    if (colon != std::string::npos && colon > 0 && (slash == std::string::npos || colon < slash) &&
+        std::all_of(loc.begin(), loc.begin() + static_cast<std::ptrdiff_t>(colon),
+                    [](unsigned char c) { return std::isalnum(c) || c == '+' || c == '-' || c == '.'; }))
+        return loc; // has its own scheme
+    const auto sep = currentUrl_.find("://");
+    const std::string scheme = currentUrl_.substr(0, sep);
+    if (loc.rfind("//", 0) == 0) return scheme + ":" + loc;
+    const auto pathAt = currentUrl_.find('/', sep + 3);
+    const std::string origin = currentUrl_.substr(0, pathAt);
+    std::string path = pathAt == std::string::npos ? "/" : currentUrl_.substr(pathAt);
+    if (!loc.empty() && loc[0] == '/') return origin + loc;
+    const std::string noQuery = path.substr(0, path.find('?'));
+    if (loc.empty() || loc[0] == '?') return origin + noQuery + loc;
+    return origin + noQuery.substr(0, noQuery.rfind('/') + 1) + loc;
+}
+
 // --- https ------------------------------------------------------------------
 
 TlsOptions THttpCli::TlsFor() const {
@@ -589,6 +645,7 @@ TlsOptions THttpCli::TlsFor() const {
 
 void THttpCli::TlsFailed(std::uint16_t error) {
     requestDoneError_ = error;
+    failure_ = HttpFailure::Tls;
     const std::string why = socket_->TlsError().empty() ? WSocketErrorDesc(error) : socket_->TlsError();
     reasonPhrase_ = "TLS with " + targetHost_ + ": " + why;
 }
@@ -616,7 +673,7 @@ void THttpCli::TunnelData() {
     const std::string status = tunnelReply_.substr(0, tunnelReply_.find_first_of("\r\n"));
     const HttpHeaderLine h = ParseHttpHeaderLine(status);
     if (h.kind != HttpHeaderLine::Status || h.status != 200) {
-        FailRequest("The proxy refused the tunnel to " + tunnelTarget_ + ": " + status);
+        FailRequest("The proxy refused the tunnel to " + tunnelTarget_ + ": " + status, HttpFailure::Connect);
         return;
     }
     socket_->OnTlsDone = [this](TWSocket*, std::uint16_t e) { TunnelTlsDone(e); };
@@ -635,6 +692,16 @@ void THttpCli::TunnelTlsDone(std::uint16_t error) {
 }
 
 void THttpCli::BodyBytes(char* data, int len) {
+    if (!chunked_ && BodyEndsAtLength && contentLength_ >= 0) {
+        const std::int64_t left = contentLength_ - rcvdCount_;
+        if (left <= 0) return; // what follows the body
+        if (len > left) len = static_cast<int>(left);
+        const auto alive = lifetime_.watch();
+        BodyBlock(data, len);
+        if (!alive || state_ != httpWaitingBody) return;
+        if (rcvdCount_ == contentLength_) CloseConnection(); // the whole body is here
+        return;
+    }
     if (!chunked_) {
         BodyBlock(data, len);
         return;
@@ -685,7 +752,14 @@ void THttpCli::SendRequest(const std::string& method, const std::string& version
     if (!Reference.empty()) SendCommand("Referer: " + Reference);
     if (requestType_ == httpPOST && !ContentTypePost.empty()) SendCommand("Content-Type: " + ContentTypePost);
     if (!Agent.empty()) SendCommand("User-Agent: " + Agent);
-    SendCommand("Host: " + targetHost_);
+    if (Version == "1.0") {
+        SendCommand("Host: " + targetHost_);
+    } else {
+        // The port too when it is not the scheme's own.
+        const HttpUrlParts u = ParseHttpURL(currentUrl_);
+        const bool ownPort = u.port.empty() || u.port == (HttpLower(u.proto) == "https" ? "443" : "80");
+        SendCommand("Host: " + u.host + (ownPort ? "" : ":" + u.port));
+    }
     if (NoCache) SendCommand("Pragma: no-cache");
     if (requestType_ == httpPOST) {
         std::int64_t size = 0;
@@ -700,6 +774,8 @@ void THttpCli::SendRequest(const std::string& method, const std::string& version
     if (ModifiedSince != 0) SendCommand("If-Modified-Since: " + RFC1123Date(ModifiedSince) + " GMT");
     if (!Username.empty()) SendCommand("Authorization: Basic " + HttpBase64(Username + ":" + Password));
     if (!Cookie.empty()) SendCommand("Cookie: " + Cookie);
+    for (const std::string& line : ExtraHeaders)
+        SendCommand(line);
     TriggerHeaderEnd();
     if (!alive) return;
     SendCommand("");
@@ -737,6 +813,7 @@ void THttpCli::Abort() {
     if (wasLookup) socket_->CancelDnsLookup();
     statusCode_ = 404;
     reasonPhrase_ = "Connection aborted on request";
+    failure_ = HttpFailure::Aborted;
     requestDoneError_ = AbortedError;
     closedHandler_ = ClosedHandler::Normal;
     if (wasLookup || socket_->State() == wsClosed) {

@@ -39,6 +39,19 @@ enum THttpState {
     httpAborting = 5,      // Abort under way
 };
 
+// Why a request ended without a usable reply, for callers that must tell a
+// missing site from a missing document (both report status 404).
+enum class HttpFailure {
+    None,       // a reply came (its status says the rest)
+    Lookup,     // the host name did not resolve
+    Connect,    // no connection (refused, unreachable, the proxy refused the tunnel)
+    Tls,        // TLS could not be set up, the certificate was refused, or the stream was cut
+    Relocation, // too many relocations, or one refused (https to http, another scheme)
+    Reply,      // a malformed reply (status line, header, length, chunks)
+    Broken,     // the connection broke (reset) before the reply ended
+    Aborted,    // Abort
+};
+
 class EHttpException : public std::runtime_error {
 public:
     EHttpException(const std::string& msg, std::uint16_t code) : std::runtime_error(msg), ErrorCode(code) {}
@@ -101,6 +114,24 @@ public:
     // Relocations followed within one request before it fails (status 404,
     // reason "Too many relocations").
     int MaxRelocations = 20;
+    // Options of the file download road; the defaults are the search's.
+    // The version of the request line ("1.0" or "1.1").
+    std::string Version = "1.0";
+    // Further request header lines, sent as given after the others.
+    platform::StringList ExtraHeaders;
+    // Only a reply of status 301, 302, 303, 307 or 308 relocates (otherwise
+    // any reply with a Location), and a relative Location is resolved against
+    // the current address.
+    bool RedirectStatusOnly = false;
+    // An error reply's header is read to its end (its fields are in
+    // RcvdHeader) before the connection is closed; otherwise at its status line.
+    bool ReadErrorHeader = false;
+    // The body ends at its Content-Length: the connection is closed there and
+    // nothing after it is handed on.
+    bool BodyEndsAtLength = false;
+    // The body is handed on in blocks as large as each socket read (up to
+    // 64 KiB, still followed by a zero byte) instead of at most 2047 bytes.
+    bool LargeBodyBlocks = false;
     // Bytes of one response header (its lines with their line ends) before
     // the request fails (status 404, reason "Header too long").
     static constexpr std::size_t MaxHeaderBytes = 65536;
@@ -119,6 +150,12 @@ public:
     const platform::StringList& AuthorizationRequest() const { return authRequest_; }
     THttpRequest RequestType() const { return requestType_; }
     int RelocationCount() const { return relocations_; }
+    HttpFailure Failure() const { return failure_; }
+    // The reply's body is chunked, and whether its last chunk came.
+    bool ChunkedBody() const { return chunked_; }
+    bool ChunksDone() const { return chunks_.done(); }
+    // The address asked for now: URL, or where the relocations led (absolute).
+    const std::string& CurrentUrl() const { return currentUrl_; }
     TWSocket& CtrlSocket() { return *socket_; }
 
     // --- operations ------------------------------------------------------
@@ -189,7 +226,8 @@ private:
     void TunnelTlsDone(std::uint16_t error);
     void TlsFailed(std::uint16_t error);
     TlsOptions TlsFor() const;
-    void FailRequest(const std::string& reason);
+    void FailRequest(const std::string& reason, HttpFailure kind = HttpFailure::Reply);
+    std::string ResolveLocation(const std::string& location) const;
     // The first bytes of a response could begin "HTTP/" (any case).
     bool StartsLikeStatusLine() const;
     void WMHttpSetReady();
@@ -234,6 +272,8 @@ private:
     std::string docName_;
     platform::StringList authRequest_;
     int relocations_ = 0;
+    HttpFailure failure_ = HttpFailure::None;
+    std::string currentUrl_;
     bool failed_ = false; // the request ended by the client itself (bad reply)
     // The client closed the connection at an error status: the header lines
     // already received are still read, the body never is.

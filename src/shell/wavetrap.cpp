@@ -23,6 +23,11 @@ Wavetrap::Wavetrap()
     scheduler.hooks.addToLog.connect(receiver_, [this](const std::string& url) { downloadLog.append(url); });
     cfg.OnSchedulerInterval.connect(receiver_, [this](int ms) { scheduler.dfatimer.setInterval(ms); });
     cfg.OnFtpTls.connect(receiver_, [this](net::FtpTls mode) { scheduler.ftpTls = mode; });
+    // http:// and https:// files go through the proxy the settings name, as the searches do.
+    scheduler.httpProxy = [this] {
+        if (!proxyControls.useproxy) return std::pair<std::string, std::string>();
+        return std::pair(proxyControls.proxynamein, proxyControls.proxyportin);
+    };
     // Every tick refreshes the status view while it is shown.
     scheduler.hooks.updatestatus.connect(receiver_, [this] {
         if (status.viewMode && status.viewMode() == download::StatusViewMode) status.updatestatus();

@@ -130,7 +130,7 @@ TEST_F(CliGet, BadUsageGivesExitStatusTwo) {
         {{"get"}, "no URL given"},
         {{"get", "--pace", "0", "ftp://h/x.mp3"}, "--pace needs a number from 1 to 10"},
         {{"get", "--pace", "11", "ftp://h/x.mp3"}, "--pace needs a number from 1 to 10"},
-        {{"get", "http://h/x.mp3"}, "not an ftp:// URL"},
+        {{"get", "gopher://h/x.mp3"}, "not an ftp:// or http:// URL"},
         // URLs no slot could ever fetch would be retried without end.
         {{"get", "ftp:///x.mp3"}, "no host name in URL: ftp:///x.mp3"},
         {{"get", "ftp://h:abc/x.mp3"}, "bad port in URL"},

@@ -265,7 +265,7 @@ TEST_F(Dialogues, Reply530ToThePasswordLogsInAgain) {
     EXPECT_EQ(s.errorlog, (platform::StringList{"14: error 530: state 1"}));
     EXPECT_EQ(s.slot(14).state, download::Connected);
     EXPECT_EQ(countsOf(w.stats, site), (Counts{1, 6}));
-    s.abort(14, "Stopped");
+    s.stop(14);
 }
 
 TEST_F(Dialogues, RefusalTextsEndTheSlotWithNineFailureMarks) {

@@ -299,8 +299,9 @@ TEST_F(RealServers, VsftpdThatRefusesPortIsFetchedPassively) {
     ASSERT_TRUE(v.start(served.path(), false, "127.0.0.3")) << v.output();
     const std::string u = "ftp://127.0.0.3:" + std::to_string(v.port()) + "/c.mp3";
     std::vector<std::string> failed;
-    s.hooks.fileFailed.connect(
-        [&](const std::string& url, const std::string& why) { failed.push_back(url + " " + why); });
+    s.hooks.fileFailed.connect([&](const std::string& url, const download::TransferResult& why) {
+        failed.push_back(url + " " + why.detail);
+    });
     launch(u);
     ASSERT_TRUE(runToEnd()) << dump();
     EXPECT_TRUE(file("c.mp3") == expected("c.mp3")) << dump();

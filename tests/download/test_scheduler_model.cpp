@@ -79,7 +79,7 @@ TEST_F(SchedulerModel, FifteenthSiteWaitsInLaunchbufUntilASlotFrees) {
         EXPECT_EQ(s.slot(15 - i).record.site, "site" + std::to_string(i) + ".invalid");
     ASSERT_EQ(s.launchbuf, (platform::StringList{url(15)}));
 
-    s.abort(6, "Stopped");
+    s.stop(6);
     visit(6, 1); // the idle slot takes the parked URL at its visit
     EXPECT_TRUE(s.launchbuf.empty());
     EXPECT_EQ(s.slot(6).record.site, "site15.invalid");
@@ -90,7 +90,7 @@ TEST_F(SchedulerModel, FifteenthSiteWaitsInLaunchbufUntilASlotFrees) {
 TEST_F(SchedulerModel, NewFileForAnAbortedSiteGetsAFreshSlot) {
     launch(url(1, "a.mp3"));
     launch(url(1, "b.mp3"));
-    s.abort(14, "Stopped");
+    s.stop(14);
     EXPECT_EQ(s.slot(14).state, download::Idle);
     EXPECT_TRUE(s.slot(14).reset);
     launch(url(1, "c.mp3"));
@@ -103,7 +103,7 @@ TEST_F(SchedulerModel, AbortWritesItsTextsAndDropsThePendingRowsOfTheURL) {
     launch(url(1));
     w.pending.downloading = {url(1), url(2), url(1)};
     w.pending.downloadingsize = {"10", "20", "30"};
-    s.abort(14, "Stopped");
+    s.stop(14);
     EXPECT_EQ(s.abortout, (platform::StringList{"14 XXX::Stopped", "site1.invalid"}));
     EXPECT_EQ(s.StatusBar1, "Unrecoverable problems with site, site1.invalid Aborting. Reason: Stopped");
     EXPECT_EQ(s.slot(14).record.site, "");
@@ -339,7 +339,7 @@ TEST_F(SchedulerModel, ProgressKeepsTheCountAndStopsAnEndedSlot) {
     s.ftp1Progress(*slot.client, 4096, stop);
     EXPECT_FALSE(stop);
     EXPECT_EQ(slot.byteCount, 4096);
-    s.abort(14, "Stopped");
+    s.stop(14);
     s.ftp1Progress(*slot.client, 8192, stop);
     EXPECT_TRUE(stop); // the transfer of an ended slot is stopped at its next read
 }
@@ -432,7 +432,7 @@ TEST_F(SchedulerModel, StoppedSlotFreesAClientThatStaysBusy) {
     slot.state = download::TransferAnswered;
     slot.awaiting = true;
     slot.client->SetState(net::ftpWaitingResponse);
-    s.abort(14, "Stopped");
+    s.stop(14);
     EXPECT_EQ(slot.client->State(), net::ftpWaitingResponse); // abort leaves a busy client alone
     visit(14, 1);
     EXPECT_EQ(slot.state, download::Idle);

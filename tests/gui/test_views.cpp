@@ -119,10 +119,10 @@ TEST_F(WindowTest, MoreFromThisSiteSearchesTheSelectedRowsSiteOrNothing) {
 TEST_F(WindowTest, ManualAddStartsAtOnceKeepsFifteenNewestAndRefusesWhatCannotBeFetched) {
     auto& w = open();
     auto* box = w.manualAddBox();
-    pressEnter(box, "http://127.0.0.2/x.mp3");
+    pressEnter(box, "gopher://127.0.0.2/x.mp3");
     EXPECT_EQ(w.core().table.List.Count(), 0);
     EXPECT_EQ(box->count(), 0);
-    EXPECT_NE(w.statusText().indexOf("not an ftp:// URL"), -1);
+    EXPECT_NE(w.statusText().indexOf("not an ftp:// or http:// URL"), -1);
     pressEnter(box, "ftp://127.0.0.2/dir/");
     EXPECT_NE(w.statusText().indexOf("no file name"), -1);
 

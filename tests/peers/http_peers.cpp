@@ -181,6 +181,10 @@ void HttpPeer::raw(const std::string& path, const std::string& bytes,
                        ", \"splits\": " + splitsJson(splits) + "}");
 }
 
+void HttpPeer::stall(const std::string& path, const std::string& bytes) {
+    setRoute(path, "{\"kind\": \"raw\", \"bytes\": " + jsonLatin1(bytes) + ", \"hold\": true}");
+}
+
 void HttpPeer::endless(const std::string& path, const std::string& head, const std::string& repeat) {
     setRoute(path, "{\"kind\": \"endless\", \"head\": " + jsonLatin1(head) +
                        ", \"repeat\": " + jsonLatin1(repeat) + "}");

@@ -59,6 +59,8 @@ public:
     void relocate(const std::string& path, const std::string& location, int status = 302);
     // Exactly these bytes (split into the given write sizes), then close.
     void raw(const std::string& path, const std::string& bytes, const std::vector<std::size_t>& splits = {});
+    // Exactly these bytes, then nothing more, the connection held open.
+    void stall(const std::string& path, const std::string& bytes);
     // Sends head, then repeat without end until the client goes away.
     void endless(const std::string& path, const std::string& head, const std::string& repeat);
     // Like raw, but over TLS the connection ends without close_notify.

@@ -17,7 +17,8 @@ absolute request line through a proxy, the path part of the URL) to replies:
       a status line "HTTP/1.0 status reason", the headers, a Content-Length
       header unless one is given, the empty line and the body; then close.
   {"kind": "raw", "bytes": "<latin-1 text>", "splits": [...]}
-      exactly these bytes, then close.
+      exactly these bytes, then close; with "hold": true the connection
+      stays open instead until the client goes away.
   {"kind": "hang"}
       read the request and never answer (the connection stays open).
   {"kind": "endless", "head": "<latin-1 text>", "repeat": "<latin-1 text>"}
@@ -143,6 +144,12 @@ class Handler(socketserver.BaseRequestHandler):
                 return
         if kind == "raw":
             send_split(sock, route["bytes"].encode("latin-1"), route.get("splits", []))
+            while route.get("hold"):
+                try:
+                    if not sock.recv(65536):
+                        return
+                except OSError:
+                    return
             return "cut" if route.get("cut") else None
         if "file" in route:
             with open(route["file"], "rb") as f:

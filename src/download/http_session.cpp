@@ -1,0 +1,405 @@
+// The HTTP(S) transfer of one file: a GET through THttpCli (HTTP/1.1,
+// redirects, Range for the rest of a partial file), the body written to the
+// local file with write(2) straight from the block received, and the end told
+// as an Outcome.
+
+#include "download/transfer.h"
+
+#include "net/httpprot.h"
+#include "net/httpprot_impl.h"
+#include "platform/localfile.h"
+#include "platform/socket.h"
+#include "platform/text.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace download {
+
+namespace {
+
+// "bytes first-last/total" or "bytes */total": first (-1 for "*") and total
+// (-1 for "*" or unreadable).
+struct ContentRange {
+    std::int64_t first = -1, total = -1;
+    bool ok = false;
+};
+
+ContentRange parseContentRange(const std::string& value) {
+    ContentRange r;
+    std::string v = value;
+    const auto b = v.find_first_not_of(" \t");
+    if (b == std::string::npos || net::HttpLower(v.substr(b, 6)) != "bytes ") return r;
+    v = v.substr(b + 6);
+    const auto slash = v.find('/');
+    if (slash == std::string::npos) return r;
+    const std::string range = v.substr(0, slash), total = v.substr(slash + 1);
+    std::int64_t n = 0;
+    if (total.find_first_not_of(" \t") != std::string::npos && total.find('*') == std::string::npos) {
+        if (!net::HttpStrictNumber(total, 18, n)) return r;
+        r.total = n;
+    }
+    if (range.find('*') == std::string::npos) {
+        const auto dash = range.find('-');
+        if (dash == std::string::npos || !net::HttpStrictNumber(range.substr(0, dash), 18, n)) return r;
+        r.first = n;
+    }
+    r.ok = true;
+    return r;
+}
+
+std::string headerField(const net::THttpCli& cli, const std::string& name) {
+    std::string found;
+    for (const std::string& line : cli.RcvdHeader) {
+        const net::HttpHeaderLine h = net::ParseHttpHeaderLine(line);
+        if (h.kind == net::HttpHeaderLine::Field && h.name == name) found = h.value;
+    }
+    return found;
+}
+
+} // namespace
+
+struct HttpSession::Impl {
+    explicit Impl(HttpSession& s) : self(s) {}
+    ~Impl() { closeFile(); }
+
+    HttpSession& self;
+    Request request;
+    std::unique_ptr<net::THttpCli> cli;
+    std::vector<std::unique_ptr<net::THttpCli>> retired; // aborted, released from the event loop
+    platform::MessageTarget target;
+    unsigned gen = 0; // of the current attempt; events of older ones are ignored
+
+    bool running = false;
+    bool finishing = false;   // the outcome is decided, `finished` posted
+    bool bodyStarted = false; // a 2xx header came and the file is open
+    bool restarted = false;   // started over from byte 0 once already
+    int fd = -1;
+    std::int64_t rangeFrom = 0; // asked "Range: bytes=N-"
+    std::int64_t byteCount = 0, size = -1, received = 0;
+    std::string finalUrl;
+    int headerVisits = 0, stillVisits = 0;
+    std::int64_t countAtVisit = 0;
+
+    void show(const std::string& line) { self.display(platform::printable(line)); }
+
+    void closeFile() {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+
+    // The client of the current attempt stops; it is released once the
+    // event loop is back (it may be the one calling us now).
+    void retire() {
+        ++gen;
+        if (!cli) return;
+        net::THttpCli* c = cli.get();
+        retired.push_back(std::move(cli));
+        c->Abort();
+        target.post([this] { retired.clear(); });
+    }
+
+    void finish(Outcome outcome, const std::string& detail) {
+        if (finishing) return;
+        if (cli) finalUrl = cli->CurrentUrl();
+        retire();
+        closeFile();
+        finishing = true;
+        const unsigned g = gen;
+        target.post([this, g, outcome, detail] {
+            if (g != gen) return; // aborted meanwhile
+            running = false;
+            finishing = false;
+            self.finished(TransferResult{outcome, detail});
+        });
+    }
+
+    void launch() {
+        retire();
+        bodyStarted = false;
+        headerVisits = stillVisits = 0;
+        received = 0;
+        cli = std::make_unique<net::THttpCli>();
+        net::THttpCli& c = *cli;
+        c.URL = request.url;
+        c.Proxy = request.proxy;
+        if (!request.proxyPort.empty()) c.ProxyPort = request.proxyPort;
+        c.Agent = request.agent;
+        c.Version = "1.1";
+        c.ExtraHeaders.push_back("Connection: close");
+        if (rangeFrom > 0) c.ExtraHeaders.push_back("Range: bytes=" + std::to_string(rangeFrom) + "-");
+        c.MaxRelocations = 5;
+        c.RedirectStatusOnly = true;
+        c.ReadErrorHeader = true;
+        c.BodyEndsAtLength = true;
+        c.LargeBodyBlocks = true;
+        const unsigned g = gen;
+        c.OnCommand.connect([this, g](net::THttpCli*, const std::string& line) {
+            if (g != gen) return;
+            if (line.rfind("GET ", 0) == 0 || line.rfind("CONNECT ", 0) == 0 || line.rfind("Range:", 0) == 0)
+                show("> " + line);
+        });
+        c.OnHeaderData.connect([this, g](net::THttpCli* s) {
+            if (g != gen || s->RcvdHeader.empty()) return;
+            const std::string& line = s->RcvdHeader.back();
+            const net::HttpHeaderLine h = net::ParseHttpHeaderLine(line);
+            if (h.kind == net::HttpHeaderLine::Status) {
+                show("< " + line);
+            } else if (h.kind == net::HttpHeaderLine::Field && h.name == "location" &&
+                       s->CurrentUrl() != finalUrl) {
+                finalUrl = s->CurrentUrl();
+                show("! redirected to " + finalUrl);
+            }
+        });
+        c.OnStateChange.connect([this, g](net::THttpCli* s) {
+            if (g == gen && s->State() == net::httpWaitingBody) headerDone(*s);
+        });
+        c.OnDocData.connect([this, g](net::THttpCli*, const char* data, std::int32_t len) {
+            if (g == gen) body(data, len);
+        });
+        c.OnRequestDone.connect([this, g](net::THttpCli* s, net::THttpRequest, std::uint16_t) {
+            if (g == gen) requestDone(*s);
+        });
+        try {
+            c.StartGet();
+        } catch (const std::exception& e) {
+            finish(Outcome::Broken, e.what());
+        }
+    }
+
+    // Starts over from byte 0 without Range, once per start.
+    void startOver(const std::string& why) {
+        if (restarted) {
+            finish(Outcome::Broken, why);
+            return;
+        }
+        show("! " + why + ": starting over from byte 0");
+        restarted = true;
+        rangeFrom = 0;
+        byteCount = 0;
+        closeFile();
+        launch();
+    }
+
+    // The local file, open for the body: appended to at rangeFrom, or emptied.
+    bool openFile(bool append) {
+        bool created = false;
+        std::string cause;
+        fd = platform::openLocalFile(request.localName, true, created, cause);
+        if (fd < 0) {
+            finish(Outcome::LocalError, "Unable to open local file " + request.localName + ": " + cause);
+            return false;
+        }
+        struct stat st {};
+        if (append && (::fstat(fd, &st) != 0 || st.st_size < rangeFrom)) {
+            // Shorter than when the range was asked: not this file's rest.
+            closeFile();
+            startOver("the local file changed");
+            return false;
+        }
+        const std::int64_t at = append ? rangeFrom : 0;
+        if (::ftruncate(fd, at) != 0 || ::lseek(fd, at, SEEK_SET) < 0) {
+            finish(Outcome::LocalError, std::strerror(errno));
+            return false;
+        }
+        byteCount = at;
+        return true;
+    }
+
+    void headerDone(net::THttpCli& c) {
+        finalUrl = c.CurrentUrl();
+        const int status = c.StatusCode();
+        const std::string statusText = std::to_string(status) + " " + c.ReasonPhrase();
+        if (status == 206) {
+            const ContentRange r = parseContentRange(headerField(c, "content-range"));
+            if (rangeFrom <= 0 || !r.ok || r.first != rangeFrom) {
+                startOver("206 for bytes from " + (r.ok ? std::to_string(r.first) : std::string("?")) +
+                          ", asked from " + std::to_string(rangeFrom));
+                return;
+            }
+            if (!openFile(true)) return;
+            size = r.total >= 0 ? r.total : c.ContentLength() >= 0 ? rangeFrom + c.ContentLength() : -1;
+        } else if (status >= 200 && status < 300) {
+            if (rangeFrom > 0) show("! the server sends the whole file: writing it from byte 0");
+            rangeFrom = 0;
+            if (!openFile(false)) return;
+            size = c.ChunkedBody() ? -1 : c.ContentLength();
+        } else if (status >= 300 && status < 400) {
+            finish(Outcome::Redirects, statusText + " without a usable Location");
+            return;
+        } else {
+            finish(Outcome::Broken, "unexpected reply " + statusText);
+            return;
+        }
+        bodyStarted = true;
+        countAtVisit = byteCount;
+        self.progress(byteCount);
+    }
+
+    void body(const char* data, std::int32_t len) {
+        if (fd < 0 || finishing) return;
+        if (!platform::writeAll(fd, data, static_cast<std::size_t>(len))) {
+            const int err = errno;
+            // What reached the file stays there for a resume.
+            const off_t at = ::lseek(fd, 0, SEEK_CUR);
+            if (at >= 0) byteCount = at;
+            finish(Outcome::LocalError, std::strerror(err));
+            return;
+        }
+        received += len;
+        byteCount += len;
+        self.progress(byteCount);
+    }
+
+    void requestDone(net::THttpCli& c) {
+        finalUrl = c.CurrentUrl();
+        const net::HttpFailure failure = c.Failure();
+        const std::string reason = platform::printable(c.ReasonPhrase());
+        if (bodyStarted) {
+            const std::int64_t expected = c.ChunkedBody() ? -1 : c.ContentLength();
+            bool complete;
+            if (c.ChunkedBody())
+                complete = c.ChunksDone();
+            else if (expected >= 0)
+                complete = received == expected;
+            else
+                complete = failure == net::HttpFailure::None; // to the end of the connection
+            if (complete) {
+                if (size < 0) size = byteCount;
+                finish(Outcome::Done, std::to_string(c.StatusCode()) + " " + reason);
+            } else if (failure == net::HttpFailure::Reply) {
+                finish(Outcome::Broken, reason);
+            } else if (expected >= 0) {
+                finish(Outcome::Short,
+                       "short: " + std::to_string(received) + " of " + std::to_string(expected) + " bytes");
+            } else {
+                finish(Outcome::Short, "the body ended early after " + std::to_string(received) + " bytes");
+            }
+            return;
+        }
+        switch (failure) {
+        case net::HttpFailure::None:
+        case net::HttpFailure::Aborted:
+            break;
+        case net::HttpFailure::Lookup:
+        case net::HttpFailure::Connect:
+            finish(Outcome::SiteDown, reason);
+            return;
+        case net::HttpFailure::Tls:
+            finish(Outcome::Tls, reason);
+            return;
+        case net::HttpFailure::Relocation:
+            finish(Outcome::Redirects, reason);
+            return;
+        case net::HttpFailure::Reply:
+        case net::HttpFailure::Broken:
+            finish(Outcome::Broken, reason.empty() ? "the connection broke" : reason);
+            return;
+        }
+        const int status = c.StatusCode();
+        const std::string statusText = std::to_string(status) + " " + reason;
+        if (status == 416) {
+            const ContentRange r = parseContentRange(headerField(c, "content-range"));
+            if (rangeFrom > 0 && r.ok && r.total == rangeFrom) {
+                size = byteCount = rangeFrom;
+                show("! the file is complete already");
+                finish(Outcome::Done, statusText);
+            } else if (rangeFrom > 0) {
+                startOver(statusText);
+            } else {
+                finish(Outcome::Refused, statusText);
+            }
+        } else if (status == 404 || status == 410) {
+            finish(Outcome::NotFound, statusText);
+        } else if (status == 401 || status == 407) {
+            finish(Outcome::LoginRefused, statusText);
+        } else if (status >= 400 && status < 500) {
+            finish(Outcome::Refused, statusText);
+        } else if (status >= 500) {
+            finish(Outcome::Broken, statusText);
+        } else {
+            finish(Outcome::Broken, "the connection closed before the reply's header ended");
+        }
+    }
+};
+
+HttpSession::HttpSession() : impl_(std::make_unique<Impl>(*this)) {}
+HttpSession::~HttpSession() = default;
+
+void HttpSession::start(const Request& request) {
+    Impl& d = *impl_;
+    abort();
+    d.request = request;
+    d.running = true;
+    d.finishing = false;
+    d.restarted = false;
+    d.rangeFrom = 0;
+    d.byteCount = 0;
+    d.size = -1;
+    d.received = 0;
+    d.finalUrl = request.url;
+    const std::string scheme = net::HttpLower(request.url.substr(0, request.url.find("://")));
+    if (request.url.find("://") == std::string::npos || (scheme != "http" && scheme != "https")) {
+        d.finish(Outcome::Refused, "not an http or https address: " + platform::printable(request.url));
+        return;
+    }
+    if (request.resume) {
+        struct stat st {};
+        if (::lstat(request.localName.c_str(), &st) == 0) {
+            if (!S_ISREG(st.st_mode)) {
+                d.finish(Outcome::LocalError,
+                         "Unable to open local file " + request.localName + ": not a regular file");
+                return;
+            }
+            d.rangeFrom = d.byteCount = st.st_size;
+        }
+    }
+    d.launch();
+}
+
+void HttpSession::visit(int stallVisits, int timeoutVisits) {
+    Impl& d = *impl_;
+    if (!d.running || d.finishing) return;
+    if (!d.bodyStarted) {
+        if (++d.headerVisits > timeoutVisits)
+            d.finish(Outcome::Stalled, "no reply within " + std::to_string(timeoutVisits) + " visits");
+        return;
+    }
+    if (d.byteCount != d.countAtVisit) {
+        d.countAtVisit = d.byteCount;
+        d.stillVisits = 0;
+    } else if (++d.stillVisits > stallVisits) {
+        d.finish(Outcome::Stalled, "no byte moved for " + std::to_string(stallVisits) + " visits");
+    }
+}
+
+void HttpSession::abort() {
+    Impl& d = *impl_;
+    if (!d.running) return;
+    d.retire();
+    d.closeFile();
+    d.running = false;
+    d.finishing = false;
+}
+
+bool HttpSession::running() const {
+    return impl_->running;
+}
+std::int64_t HttpSession::byteCount() const {
+    return impl_->byteCount;
+}
+std::int64_t HttpSession::size() const {
+    return impl_->size;
+}
+std::int64_t HttpSession::received() const {
+    return impl_->received;
+}
+const std::string& HttpSession::finalUrl() const {
+    return impl_->finalUrl;
+}
+
+} // namespace download
