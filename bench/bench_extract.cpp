@@ -63,12 +63,41 @@ void BM_compileClick_oneBlock(benchmark::State& state) {
 }
 BENCHMARK(BM_compileClick_oneBlock)->Unit(benchmark::kMillisecond);
 
+// The scan itself: a table that never fills (every link is counted and
+// dropped), so every block of every page is scanned to its end. Argument:
+// http links off (0) or on (1).
+void BM_scan_pages(benchmark::State& state) {
+    std::vector<std::size_t>* starts = nullptr;
+    const std::string& c = theCorpus(&starts);
+    std::size_t links = 0;
+    search::LinkExtractor x([] { return std::size_t{0}; });
+    x.linkFound.connect([&](const std::string&) { ++links; });
+    const bool http = state.range(0) != 0;
+    x.offerHttpLinks([http] { return http; });
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < starts->size(); ++i) {
+            const std::size_t from = (*starts)[i];
+            const std::size_t to = i + 1 < starts->size() ? (*starts)[i + 1] : c.size();
+            search::ScanState st;
+            for (std::size_t at = from; at < to; at += 8192)
+                x.compileClick(std::string_view(c).substr(at, std::min<std::size_t>(8192, to - at)), st);
+            x.endPage(st);
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * c.size()));
+    state.counters["links/page"] =
+        static_cast<double>(links) / static_cast<double>(state.iterations() * starts->size());
+}
+BENCHMARK(BM_scan_pages)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 // Every page as a new search: the table is emptied before each page, so each
 // page's links go through addlink (splitting, scoring, insertion) as well.
+// Argument: the setting httplinks.
 void BM_compileClick_freshTablePerPage(benchmark::State& state) {
     std::vector<std::size_t>* starts = nullptr;
     const std::string& c = theCorpus(&starts);
     shell::Wavetrap w;
+    w.settings.httplinks = state.range(0) != 0;
     std::size_t rows = 0;
     for (auto _ : state) {
         for (std::size_t i = 0; i < starts->size(); ++i) {
@@ -87,7 +116,7 @@ void BM_compileClick_freshTablePerPage(benchmark::State& state) {
     state.counters["rows/page"] =
         static_cast<double>(rows) / static_cast<double>(state.iterations() * starts->size());
 }
-BENCHMARK(BM_compileClick_freshTablePerPage)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_compileClick_freshTablePerPage)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -1,5 +1,6 @@
-// wavetrap-cli extract [FILE...]: scans result pages for MP3 links on FTP
-// sites and prints the result table, scored with the stored site statistics.
+// wavetrap-cli extract [--http-links] [FILE...]: scans result pages for MP3
+// links on FTP sites (and web sites) and prints the result table, scored with
+// the stored site statistics.
 
 #include "app/cli_commands.h"
 #include "shell/wavetrap.h"
@@ -24,9 +25,13 @@ void help() {
                  "result page, finds the quoted ftp:// links to .mp3 files and prints the result\n"
                  "table: one row per line, the cells Filename, Score, Site and URL separated by tabs,\n"
                  "highest score first. At most 150 links are listed.\n\n"
+                 "Options:\n"
+                 "  --http-links   offer quoted http:// and https:// links to .mp3 files too (as the\n"
+                 "                 setting httplinks=1 does)\n"
+                 "  --help         show this help\n\n"
                  "Scores come from the site statistics in the file \"wavbin\" of the settings directory\n"
-                 "($WAVETRAP_CONFIG_DIR, else $XDG_CONFIG_HOME/wavetrap, else ~/.config/wavetrap);\n"
-                 "nothing is written there.\n\n"
+                 "($WAVETRAP_CONFIG_DIR, else $XDG_CONFIG_HOME/wavetrap, else ~/.config/wavetrap), the\n"
+                 "setting httplinks from \"wavbin.Ini\" there; nothing is written there.\n\n"
                  "Exit status: 0 when at least one row was printed, 1 when none, 2 on an error.\n";
 }
 
@@ -51,6 +56,7 @@ std::string scanPage(int fd, const std::string& name, search::LinkExtractor& ext
 int runExtract(const std::vector<std::string>& args) {
     std::vector<std::string> files;
     bool options = true;
+    bool httpLinks = false;
     for (const std::string& a : args) {
         if (options && a == "--") {
             options = false;
@@ -60,6 +66,8 @@ int runExtract(const std::vector<std::string>& args) {
         } else if (options && a == "--version") {
             std::cout << "wavetrap-cli " << WAVETRAP_VERSION << "\n";
             return cli::ExitRows;
+        } else if (options && a == "--http-links") {
+            httpLinks = true;
         } else if (options && a.size() > 1 && a[0] == '-') {
             return cli::fail("extract: unknown option '" + a + "' (see wavetrap-cli extract --help)");
         } else {
@@ -71,6 +79,8 @@ int runExtract(const std::vector<std::string>& args) {
     shell::Wavetrap w;
     w.mainStorage.storage.Restore(); // the statistics lists among the main window's stored properties
     w.stats.cacheinit();
+    w.settings.loadcfg();                                           // httplinks
+    if (httpLinks) w.extractor.offerHttpLinks([] { return true; }); // this run only
 
     bool failed = false;
     std::vector<char> buffer(BlockSize);

@@ -54,6 +54,8 @@ void help() {
                  "  --ftp-tls MODE      the TLS of ftp:// links for --download: off, offered (AUTH TLS\n"
                  "                      when the server has it, else plain) or required (never a log-in\n"
                  "                      in clear); default: the setting ftptls, else off\n"
+                 "  --http-links        offer quoted http:// and https:// links to .mp3 files too, this\n"
+                 "                      run (default: the setting httplinks, else off)\n"
                  "  -v, --verbose       show every query's outcome (a failed one is always shown)\n"
                  "  --help              show this help\n\n"
                  "The engine list, the proxy and the site statistics come from the settings directory\n"
@@ -127,6 +129,8 @@ std::string parse(const std::vector<std::string>& args, SearchOptions& opt, bool
             opt.useProxy = true;
         } else if (a == "-v" || a == "--verbose") {
             opt.verbose = true;
+        } else if (a == "--http-links") {
+            opt.httpLinks = true;
         } else if (a == "--download") {
             opt.download = true;
         } else if (is("--ftp-tls")) {
@@ -314,6 +318,7 @@ bool searchAll(shell::Wavetrap& w, const SearchOptions& opt,
         w.proxyControls.proxynamein = opt.proxyHost;
         if (!opt.proxyPort.empty()) w.proxyControls.proxyportin = opt.proxyPort;
     }
+    if (opt.httpLinks) w.extractor.offerHttpLinks([] { return true; }); // this run only
     search::SearchDispatch& d = w.dispatch;
     bool ok = true;
     const StopSignals catching;

@@ -23,7 +23,8 @@ struct SearchOptions {
     int pace = 0;                     // --pace 1..10 for the download; 0 = the saved position
     bool ftpTlsGiven = false;         // --ftp-tls: the TLS of ftp:// links for the download
     net::FtpTls ftpTls = net::FtpTls::Off;
-    bool verbose = false; // -v: every query's outcome on standard error
+    bool verbose = false;   // -v: every query's outcome on standard error
+    bool httpLinks = false; // --http-links: offer http:// and https:// links too (this run)
 };
 
 // Dispatches the search and runs until every query has ended (or cancels the

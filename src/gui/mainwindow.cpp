@@ -245,6 +245,12 @@ void MainWindow::buildMenus() {
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
     links->addAction("Save to list", this, [this] { Writelisttofile1Click(); });
     links->addAction("More from this site", this, [this] { RxSpeedButton1Click(); });
+    links->addSeparator();
+    // The setting httplinks: checked at start-up as read, saved at exit.
+    httpLinksItem_ = links->addAction(HttpLinksCaption);
+    httpLinksItem_->setObjectName("httplinks");
+    httpLinksItem_->setCheckable(true);
+    connect(httpLinksItem_, &QAction::triggered, this, [this](bool on) { core_->settings.httplinks = on; });
 
     QMenu* web = bar->addMenu("Web Pages");
     for (const auto& page : WebPages) {
@@ -380,6 +386,7 @@ void MainWindow::Timer3Timer() {
     // The settings window's options (a checked "ontop" puts this window on
     // top), loadcfg, the external FTP program and the default engines.
     w.loadSettingsAfterMainWindow();
+    httpLinksItem_->setChecked(w.settings.httplinks);
     if (w.cfg.checkupdate()) checkForUpdate();
     w.resumePendingDownloads();
     if (w.cfg.Guideshow()) showGuide();

@@ -41,6 +41,8 @@ class TroubleshootingWindow;
 
 // The window's caption, and the product text of its header strip.
 inline constexpr const char* WindowCaption = "Wavetrap 98";
+// The check item of the "Links" menu for the setting httplinks.
+inline constexpr const char* HttpLinksCaption = "Offer http:// and https:// links";
 QString versionCaption();
 
 class MainWindow : public QMainWindow {
@@ -142,6 +144,7 @@ private:
     QTreeView* site_ = nullptr;
     StatusPage* liststatus_ = nullptr;
     QMenu* displaypopup_ = nullptr;
+    QAction* httpLinksItem_ = nullptr; // "Links" -> the setting httplinks
     ListViewModel* listModel_ = nullptr;
     BurstRepaint* listRepaint_ = nullptr;
     BurstRepaint* sitesRepaint_ = nullptr;

@@ -48,6 +48,19 @@ bool hasControl(std::string_view s) {
     return false;
 }
 
+// Whether a link begins with "http://" or "https://" (the scheme in any case).
+// (Out of line: the close of an ftp link stays small.)
+__attribute__((noinline)) bool isHttpUrl(std::string_view link) {
+    auto startsWith = [&](std::string_view prefix) {
+        if (link.size() < prefix.size()) return false;
+        for (std::size_t i = 0; i < prefix.size(); ++i)
+            if ((prefix[i] >= 'a' && prefix[i] <= 'z' ? lowerAscii(link[i]) : link[i]) != prefix[i])
+                return false;
+        return true;
+    };
+    return startsWith("http://") || startsWith("https://");
+}
+
 } // namespace
 
 std::string percentDecode(std::string_view link) {
@@ -93,7 +106,8 @@ __attribute__((noinline)) bool LinkExtractor::close(ScanState& st, const char* d
     const std::size_t len = (carried ? st.cand.size() : 0) + (to - from);
     if (len > 0 && len <= MaxLinkLength && !(carried && st.overlong)) {
         const char first = carried && !st.cand.empty() ? st.cand[0] : data[from];
-        if (first == 'f' || first == 'F') {
+        const bool ftp = first == 'f' || first == 'F';
+        if (ftp || (http_ && lowerAscii(first) == 'h')) {
             std::string_view link;
             if (carried && !st.cand.empty()) {
                 linkBuf_.assign(st.cand);
@@ -103,7 +117,8 @@ __attribute__((noinline)) bool LinkExtractor::close(ScanState& st, const char* d
                 link = std::string_view(data + from, to - from);
             }
             // With a full table addlink would refuse it at once.
-            if (held < TableLimit && link.find('.') != std::string_view::npos && offer(link))
+            if ((ftp || isHttpUrl(link)) && held < TableLimit && link.find('.') != std::string_view::npos &&
+                offer(link))
                 held = linksHeld_();
         }
     }
@@ -142,8 +157,9 @@ LinkExtractor::Scan LinkExtractor::scan(const char* data, std::size_t len, bool 
         linkscan::Cursor at;
         at.open = open;
         at.carried = carried;
-        at.linkOpen = open && !st.overlong && lowerAscii(st.cand.empty() ? data[0] : st.cand[0]) == 'f';
-        linkscan::CandidateScan chunks(data, (len - ChunkLookahead) / ChunkSize, at);
+        const char first = lowerAscii(st.cand.empty() ? data[0] : st.cand[0]);
+        at.linkOpen = open && !st.overlong && (first == 'f' || (http_ && first == 'h'));
+        linkscan::CandidateScan chunks(data, (len - ChunkLookahead) / ChunkSize, at, http_);
         for (linkscan::Span span{}; chunks.next(span);) {
             if (span.dropped) {
                 dropCandidate(st); // "href" ended it
@@ -249,6 +265,7 @@ bool LinkExtractor::skipsFullTable(ScanState& st) {
 void LinkExtractor::compileClick(std::string_view block, ScanState& st) {
     ++lc_;
     if (skipsFullTable(st)) return;
+    askHttpLinks();
     std::size_t consumed = 0;
     std::size_t offset = 0;
     if (!st.carry.empty()) {
@@ -287,6 +304,7 @@ void LinkExtractor::compileClick(std::string_view block, ScanState& st) {
 
 void LinkExtractor::endPage(ScanState& st) {
     if (!st.carry.empty()) {
+        askHttpLinks();
         const std::string rest = std::move(st.carry);
         st.carry.clear();
         std::size_t consumed = 0;
@@ -299,6 +317,7 @@ void LinkExtractor::compileClick(std::string_view page) {
     ++lc_;
     ScanState st;
     if (skipsFullTable(st)) return;
+    askHttpLinks();
     std::size_t consumed = 0;
     if (scan(page.data(), page.size(), true, st, consumed) == Scan::Done) scanned();
 }

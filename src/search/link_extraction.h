@@ -1,12 +1,13 @@
 #pragma once
-// Finds the links to MP3 files on FTP sites in the text of a result page and
-// hands each, percent-decoded, to its listeners (the program wires them to the
-// result table's addlink).
+// Finds the links to MP3 files on FTP sites (and, when asked, on web sites) in
+// the text of a result page and hands each, percent-decoded, to its listeners
+// (the program wires them to the result table's addlink).
 //
 // A candidate link opens at a double quote and closes at the next double
 // quote or right after ".mp3" (any case), whichever comes first; the letters
 // HREF (any case) drop an open candidate. A closed candidate is a link when it
-// begins with "f" or "F" and holds a "."; its decoded text must hold ".mp3"
+// begins with "f" or "F" (or, with http links on, with "http://" or "https://"
+// in any case) and holds a "."; its decoded text must hold ".mp3"
 // (lower case) and no control character. The link is always the text between
 // the opening quote and the closing position, that character excluded, also
 // when the closing position is the last character of the page.
@@ -67,6 +68,10 @@ public:
     // A scan ended without reaching the stop count: the table is to be shown.
     platform::Signal<> scanned;
 
+    // Whether quoted http:// and https:// links are offered too; asked once
+    // per block. Without it (the default) they are not.
+    void offerHttpLinks(std::function<bool()> on) { httpLinks_ = std::move(on); }
+
     // Scans one block of a page; st belongs to that page and starts empty.
     // Hands the links found to linkFound; then announces scanned unless the
     // scan stopped because the table reached 149 links. With a full table
@@ -89,8 +94,11 @@ private:
     bool skipsFullTable(ScanState& st); // whether the table is full (the block is then done)
     bool close(ScanState& st, const char* data, std::size_t from, std::size_t to, bool carried);
     bool offer(std::string_view link); // whether linkFound fired
+    void askHttpLinks() { http_ = httpLinks_ && httpLinks_(); }
 
     std::function<std::size_t()> linksHeld_;
+    std::function<bool()> httpLinks_;
+    bool http_ = false; // http links are offered in the block being scanned
     std::uint64_t lc_ = 0;
     std::string linkBuf_;
 };

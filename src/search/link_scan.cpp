@@ -30,7 +30,8 @@ inline std::uint64_t prefixXor(std::uint64_t x) {
 //  resets: where no candidate is left open, whatever was open: the start of
 //          "href" (in any case), and the character after ".mp3" ("m" and "p"
 //          in any case) unless that is a double quote;
-//  fquote: a double quote followed by "f" or "F".
+//  fquote: a double quote that opens a candidate that may be a link: followed
+//          by "f" or "F", or (the kernels' Http instances) by "ht" in any case.
 // Besides, a kernel tells the parity of the quotes up to and including each
 // position (parity) and whether a candidate is open after a chunk (openAfter),
 // each in its own way. A chunk's masks need the 3 characters after it; the
@@ -74,13 +75,13 @@ struct ScalarMasks {
 
 struct PlainMasks : ScalarMasks {
     using ScalarMasks::ScalarMasks;
-    Chunk next(const char* d) {
+    template <bool Http> Chunk next(const char* d) {
         std::uint64_t q = 0, fq = 0, mp3 = 0, href = 0;
         for (std::size_t i = 0; i < ChunkSize; ++i) {
             const std::uint64_t bit = std::uint64_t{1} << i;
             const char c0 = d[i], l1 = lowerAscii(d[i + 1]), l2 = lowerAscii(d[i + 2]);
             if (c0 == '"') q |= bit;
-            if (c0 == '"' && l1 == 'f') fq |= bit;
+            if (c0 == '"' && (l1 == 'f' || (Http && l1 == 'h' && l2 == 't'))) fq |= bit;
             if (c0 == '.' && l1 == 'm' && l2 == 'p' && d[i + 3] == '3') mp3 |= bit;
             if (lowerAscii(c0) == 'h' && l1 == 'r' && l2 == 'e' && lowerAscii(d[i + 3]) == 'f') href |= bit;
         }
@@ -91,10 +92,10 @@ struct PlainMasks : ScalarMasks {
 #ifdef WAVETRAP_X86
 struct Sse2Masks : ScalarMasks {
     using ScalarMasks::ScalarMasks;
-    Chunk next(const char* d) {
+    template <bool Http> Chunk next(const char* d) {
         std::uint64_t q = 0, fq = 0, mp3 = 0, href = 0;
         for (unsigned k = 0; k < ChunkSize; k += 16) {
-            const Marks16 m = marks16(d + k);
+            const Marks16 m = marks16<Http>(d + k);
             q |= bits(m.quote, k);
             fq |= bits(m.fquote, k);
             mp3 |= bits(m.mp3, k);
@@ -108,7 +109,7 @@ struct Sse2Masks : ScalarMasks {
 };
 
 // The characters the AVX2 kernel compares with, each 32 times over.
-enum Pattern { Quote, CaseBit, Dot, M, P, Three, H, R, E, F, Patterns };
+enum Pattern { Quote, CaseBit, Dot, M, P, Three, H, R, E, F, T, Patterns };
 struct alignas(32) PatternRow {
     char c[32];
 };
@@ -119,8 +120,8 @@ constexpr PatternRow patternRow(char ch) {
     return r;
 }
 constexpr PatternRow patternRows[Patterns] = {
-    patternRow('"'), patternRow(0x20), patternRow('.'), patternRow('m'), patternRow('p'),
-    patternRow('3'), patternRow('h'),  patternRow('r'), patternRow('e'), patternRow('f')};
+    patternRow('"'), patternRow(0x20), patternRow('.'), patternRow('m'), patternRow('p'), patternRow('3'),
+    patternRow('h'), patternRow('r'),  patternRow('e'), patternRow('f'), patternRow('t')};
 
 // With AVX2 the masks are combined before they leave the vector registers
 // (".mp3" moved to its end across the chunks), and carry-less multiplication
@@ -157,9 +158,9 @@ struct Avx2Masks {
         _mm256_store_si256(reinterpret_cast<__m256i*>(carry), mp3Before);
     }
 
-    __attribute__((target("avx2"))) Chunk next(const char* d) {
+    template <bool Http> __attribute__((target("avx2"))) Chunk next(const char* d) {
         asm("" : "+r"(patterns));
-        const Half lo = half(d), hi = half(d + 32);
+        const Half lo = half<Http>(d), hi = half<Http>(d + 32);
         return Chunk{lo.quote | hi.quote << 32, lo.resets | hi.resets << 32, lo.fquote | hi.fquote << 32};
     }
 
@@ -167,7 +168,7 @@ struct Avx2Masks {
     struct Half {
         std::uint64_t quote, resets, fquote;
     };
-    __attribute__((target("avx2"))) Half half(const char* d) {
+    template <bool Http> __attribute__((target("avx2"))) Half half(const char* d) {
         const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d));
         const __m256i v3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + 3));
         const __m256i l1 =
@@ -186,7 +187,10 @@ struct Avx2Masks {
         // The ends of ".mp3": 4 characters on, across the 32 before.
         const __m256i mp3End = _mm256_alignr_epi8(mp3, _mm256_permute2x128_si256(mp3Before, mp3, 0x21), 12);
         mp3Before = mp3;
-        const __m256i fq = _mm256_and_si256(q, _mm256_cmpeq_epi8(l1, k(F)));
+        __m256i fq = _mm256_and_si256(q, _mm256_cmpeq_epi8(l1, k(F)));
+        if constexpr (Http)
+            fq = _mm256_or_si256(fq, _mm256_and_si256(_mm256_and_si256(q, _mm256_cmpeq_epi8(l1, k(H))),
+                                                      _mm256_cmpeq_epi8(l2, k(T))));
         const __m256i resets = _mm256_or_si256(_mm256_andnot_si256(q, mp3End), href);
         return {static_cast<unsigned>(_mm256_movemask_epi8(q)),
                 static_cast<unsigned>(_mm256_movemask_epi8(resets)),
@@ -207,14 +211,17 @@ struct Avx512Masks : ScalarMasks {
     static bool openAfter(std::uint64_t quote, std::uint64_t resets, bool open) {
         return Avx2Masks::openAfter(quote, resets, open);
     }
-    __attribute__((target("avx512f,avx512bw"))) Chunk next(const char* d) {
+    template <bool Http> __attribute__((target("avx512f,avx512bw"))) Chunk next(const char* d) {
         const __m512i caseBit = _mm512_set1_epi8(0x20);
         const __m512i v0 = _mm512_loadu_si512(d);
         const __m512i l1 = _mm512_or_si512(_mm512_loadu_si512(d + 1), caseBit);
         const __m512i l2 = _mm512_or_si512(_mm512_loadu_si512(d + 2), caseBit);
         const __m512i v3 = _mm512_loadu_si512(d + 3);
         const __mmask64 q = _mm512_cmpeq_epi8_mask(v0, _mm512_set1_epi8('"'));
-        const __mmask64 fq = _mm512_mask_cmpeq_epi8_mask(q, l1, _mm512_set1_epi8('f'));
+        __mmask64 fq = _mm512_mask_cmpeq_epi8_mask(q, l1, _mm512_set1_epi8('f'));
+        if constexpr (Http)
+            fq |= _mm512_mask_cmpeq_epi8_mask(_mm512_mask_cmpeq_epi8_mask(q, l1, _mm512_set1_epi8('h')), l2,
+                                              _mm512_set1_epi8('t'));
         __mmask64 mp3 = _mm512_cmpeq_epi8_mask(v0, _mm512_set1_epi8('.'));
         mp3 = _mm512_mask_cmpeq_epi8_mask(mp3, l1, _mm512_set1_epi8('m'));
         mp3 = _mm512_mask_cmpeq_epi8_mask(mp3, l2, _mm512_set1_epi8('p'));
@@ -280,7 +287,8 @@ inline bool isHref(const char* d) {
 // that begins with "f" or "F" needs its end looked at: each such end is a
 // span. The spans go to the state's buffer; when it is full the scan stops
 // and goes on from there at the next call (in the middle of a chunk, too).
-template <class Masks> void step(CandidateScan::State& s) {
+// Http: candidates that begin with "ht" may be links too.
+template <class Masks, bool Http> void step(CandidateScan::State& s) {
     const char* const data = s.data;
     const char* const end = data + s.end;
     const char* p = data + s.pos;
@@ -340,7 +348,7 @@ template <class Masks> void step(CandidateScan::State& s) {
             // (a prefetch past the end of the text does no harm).
             __builtin_prefetch(
                 reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(p) + PrefetchDistance));
-            const auto m = masks.next(p);
+            const auto m = masks.template next<Http>(p);
             if (!linkOpen && m.fquote == 0) [[likely]] {
                 // Nothing here can be a link: only whether a candidate is
                 // open after the chunk matters.
@@ -403,41 +411,48 @@ template <class Masks> void step(CandidateScan::State& s) {
 
 using StepFn = void (*)(CandidateScan::State&);
 
-__attribute__((flatten)) void plainStep(CandidateScan::State& s) {
-    step<PlainMasks>(s);
+template <bool Http> __attribute__((flatten)) void plainStep(CandidateScan::State& s) {
+    step<PlainMasks, Http>(s);
 }
 #ifdef WAVETRAP_X86
-__attribute__((flatten)) void sse2Step(CandidateScan::State& s) {
-    step<Sse2Masks>(s);
+template <bool Http> __attribute__((flatten)) void sse2Step(CandidateScan::State& s) {
+    step<Sse2Masks, Http>(s);
 }
+template <bool Http>
 __attribute__((target("avx2,pclmul,bmi,bmi2,lzcnt,popcnt"), flatten)) void avx2Step(CandidateScan::State& s) {
-    step<Avx2Masks>(s);
+    step<Avx2Masks, Http>(s);
 }
+template <bool Http>
 __attribute__((target("avx512f,avx512bw,avx2,pclmul,bmi,bmi2,lzcnt,popcnt"), flatten)) void
 avx512Step(CandidateScan::State& s) {
-    step<Avx512Masks>(s);
+    step<Avx512Masks, Http>(s);
 }
 #endif
 
-StepFn stepFor(ScanKernel k) {
+// The kernel's step without http links, and with them.
+struct Steps {
+    StepFn ftp, http;
+};
+
+Steps stepFor(ScanKernel k) {
 #ifdef WAVETRAP_X86
-    if (k == ScanKernel::Avx512) return avx512Step;
-    if (k == ScanKernel::Avx2) return avx2Step;
-    if (k == ScanKernel::Sse2) return sse2Step;
+    if (k == ScanKernel::Avx512) return {avx512Step<false>, avx512Step<true>};
+    if (k == ScanKernel::Avx2) return {avx2Step<false>, avx2Step<true>};
+    if (k == ScanKernel::Sse2) return {sse2Step<false>, sse2Step<true>};
 #endif
     (void)k;
-    return plainStep;
+    return {plainStep<false>, plainStep<true>};
 }
 
 ScanKernel currentKernel = bestKernel();
-StepFn currentStep = stepFor(currentKernel);
+Steps currentSteps = stepFor(currentKernel);
 
 } // namespace
 
 bool CandidateScan::refill() {
     if (state_.done) return false;
     state_.taken = state_.count = 0;
-    currentStep(state_);
+    (state_.httpLinks ? currentSteps.http : currentSteps.ftp)(state_);
     return state_.count != 0;
 }
 
@@ -455,7 +470,7 @@ bool setScanKernel(ScanKernel k) {
     if (k != ScanKernel::Plain) return false;
 #endif
     linkscan::currentKernel = k;
-    linkscan::currentStep = linkscan::stepFor(k);
+    linkscan::currentSteps = linkscan::stepFor(k);
     return true;
 }
 

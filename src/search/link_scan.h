@@ -7,7 +7,8 @@
 // at the character after ".mp3" ("m" and "p" in any case) unless that is a
 // double quote; "href" (in any case) drops it instead. CandidateScan hands out
 // the spans of the candidates that may be links (those that begin with "f" or
-// "F"), one at a time; the others only decide what is open where.
+// "F", and with http links on those that begin with "ht" in any case), one at
+// a time; the others only decide what is open where.
 
 #include <cstddef>
 #include <cstdint>
@@ -39,12 +40,12 @@ inline char lowerAscii(char c) {
 
 #ifdef __SSE2__
 // Among the 16 characters at d (19 are read): where a double quote stands,
-// where one is followed by "f" or "F", and where ".mp3" and "href" begin
-// (letters in any case).
+// where one opens a candidate that may be a link (followed by "f", or with
+// Http by "ht"), and where ".mp3" and "href" begin (letters in any case).
 struct Marks16 {
     __m128i quote, fquote, mp3, href;
 };
-inline Marks16 marks16(const char* d) {
+template <bool Http = false> inline Marks16 marks16(const char* d) {
     const __m128i caseBit = _mm_set1_epi8(0x20);
     const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d));
     const __m128i v3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 3));
@@ -53,6 +54,10 @@ inline Marks16 marks16(const char* d) {
     Marks16 k;
     k.quote = _mm_cmpeq_epi8(v0, _mm_set1_epi8('"'));
     k.fquote = _mm_and_si128(k.quote, _mm_cmpeq_epi8(l1, _mm_set1_epi8('f')));
+    if constexpr (Http)
+        k.fquote = _mm_or_si128(k.fquote,
+                                _mm_and_si128(_mm_and_si128(k.quote, _mm_cmpeq_epi8(l1, _mm_set1_epi8('h'))),
+                                              _mm_cmpeq_epi8(l2, _mm_set1_epi8('t'))));
     k.mp3 = _mm_and_si128(
         _mm_and_si128(_mm_cmpeq_epi8(v0, _mm_set1_epi8('.')), _mm_cmpeq_epi8(l1, _mm_set1_epi8('m'))),
         _mm_and_si128(_mm_cmpeq_epi8(l2, _mm_set1_epi8('p')), _mm_cmpeq_epi8(v3, _mm_set1_epi8('3'))));
@@ -85,7 +90,7 @@ inline std::size_t nextEvent(const char* d, std::size_t p, std::size_t n) {
     return n;
 }
 
-// A candidate that begins with "f" or "F" ended: its text is data[from, to),
+// A candidate that may be a link ended: its text is data[from, to),
 // after the text of earlier blocks when carried; dropped when it ended at
 // "href" (it yields nothing).
 struct Span {
@@ -98,17 +103,19 @@ struct Span {
 struct Cursor {
     bool open = false;         // a candidate is open
     bool carried = false;      // ... it began in an earlier block
-    bool linkOpen = false;     // ... it begins with "f" or "F": its end must be seen
+    bool linkOpen = false;     // ... it may be a link: its end must be seen
     std::size_t candStart = 0; // where its text begins (when not carried)
     std::size_t next = 0;      // where the scan goes on after the chunks
 };
 
 // The scan of the first `chunks` chunks of data (their lookahead must be
-// readable too), starting in the state `at` (its next is ignored).
+// readable too), starting in the state `at` (its next is ignored). With
+// httpLinks, candidates that begin with "ht" (in any case) may be links too.
 class CandidateScan {
 public:
-    CandidateScan(const char* data, std::size_t chunks, const Cursor& at) {
+    CandidateScan(const char* data, std::size_t chunks, const Cursor& at, bool httpLinks = false) {
         state_.data = data;
+        state_.httpLinks = httpLinks;
         state_.pos = 0;
         state_.end = chunks * ChunkSize;
         state_.cursor = at;
@@ -147,6 +154,7 @@ public:
         static constexpr std::size_t SpanCapacity = 128;
         Span spans[SpanCapacity];
         std::size_t count = 0, taken = 0;
+        bool httpLinks = false; // candidates that begin with "ht" may be links too
     };
 
 private:

@@ -172,8 +172,25 @@ std::vector<download::MacroScript> MainViews::externalRoute(bool startProgram) {
     return externalRoute(urls, startProgram);
 }
 
-std::vector<download::MacroScript> MainViews::externalRoute(const std::vector<std::string>& urls,
+std::vector<download::MacroScript> MainViews::externalRoute(const std::vector<std::string>& all,
                                                             bool startProgram) {
+    // The external program speaks FTP: http:// and https:// files take the
+    // program's own slots.
+    std::vector<std::string> urls;
+    int own = 0;
+    for (const std::string& url : all) {
+        const std::string scheme = download::fileUrlScheme(url);
+        if (scheme == "http" || scheme == "https") {
+            w_.scheduler.launchftp(w_.urlinfo.info(url));
+            ++own;
+        } else {
+            urls.push_back(url);
+        }
+    }
+    if (own > 0)
+        message(std::to_string(own) + " http(s) file(s) fetched by Wavetrap itself: the external FTP program "
+                                      "takes ftp:// files only");
+    if (urls.empty()) return {};
     download::MacroWriter writer;
     writer.directory = scriptDirectory;
     writer.statusmemo = [this](const std::string& line) { statusmemo(line); };

@@ -85,6 +85,7 @@ void Settings::loadcfg() {
     // An unknown value reads as off, which changes nothing.
     if (!download::parseFtpTlsMode(ini.ReadString("Settings", "ftptls", "off"), ftptls))
         ftptls = net::FtpTls::Off;
+    httplinks = ini.ReadBool("Settings", "httplinks", false);
 
     controls_.useproxy = proxy.useproxy;
     controls_.proxynamein = proxy.proxyname;
@@ -110,6 +111,10 @@ void Settings::savecfg() {
         ini.DeleteKey("Settings", "ftptls"); // the default: the file stays as it was
     else
         ini.WriteString("Settings", "ftptls", download::ftpTlsModeName(ftptls));
+    if (httplinks)
+        ini.WriteBool("Settings", "httplinks", true);
+    else
+        ini.DeleteKey("Settings", "httplinks"); // the default: the file stays as it was
     for (int i = 0; i < StoredEngines; ++i)
         ini.WriteString("Links", std::to_string(i),
                         i < startlinks_.Count() ? startlinks_.Item(i) : std::string());

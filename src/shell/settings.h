@@ -6,7 +6,8 @@
 //   [downloadings]  count, 0 .. count-1   the size beside each
 //   [downloadingnames] count, i and i.name  pending URLs written under another
 //                   local name, and that name (only while there are any)
-//   [Settings]      path, proxyname, proxyport, proxy, ftptls (off, offered, required)
+//   [Settings]      path, proxyname, proxyport, proxy, ftptls (off, offered, required),
+//                   httplinks (1: offer http:// and https:// links too)
 //   [Links]         0 .. 30               one engine entry per key
 
 #include "download/pending.h"
@@ -40,6 +41,9 @@ public:
     std::string path;
     // The TLS of ftp:// links (Off, Offered or Explicit for "required").
     net::FtpTls ftptls = net::FtpTls::Off;
+    // Whether searches offer quoted http:// and https:// links to .mp3 files
+    // beside the ftp:// ones (the link extractor asks it at every block).
+    bool httplinks = false;
 
     // Reads the file: appends the pending lists, reads the proxy and path,
     // fills the proxy fields and adds every stored engine entry.

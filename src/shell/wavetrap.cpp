@@ -15,6 +15,7 @@ Wavetrap::Wavetrap()
       downloadLog(urlinfo, scheduler) {
     extractor.linkFound.connect(receiver_, [this](const std::string& url) { table.addlink(url); });
     extractor.scanned.connect(receiver_, [this] { table.List.SetVisible(true); });
+    extractor.offerHttpLinks([this] { return settings.httplinks; });
     // Resetting the statistics (or finding them corrupt) also forgets the
     // downloads that were under way.
     stats.statisticsReset.connect(receiver_, [this] { pending.clear(); });

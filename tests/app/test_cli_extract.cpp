@@ -89,6 +89,31 @@ TEST(CliExtract, LinkAcrossReadBlocksIsFound) {
                      "524288.mp3\t250\ts.example\tftp://s.example/524288.mp3\n");
 }
 
+// http:// and https:// links: only with --http-links or the setting; the site
+// is the host as written, scored and listed once per URL as ftp links are.
+TEST(CliExtract, HttpLinksWithTheOptionOrTheSetting) {
+    testsupport::TempDir config;
+    testsupport::writeFile(config.file("wavbin"), "[items.stats_ip_Items]\nCount=1\nItem0=Good.example\n"
+                                                  "[items.stats_good_Items]\nCount=1\nItem0=26\n"
+                                                  "[items.stats_bad_Items]\nCount=1\nItem0=5\n");
+    const std::string page = "<a href=\"http://www.example/next.html\"> <a href=\"ftp://f.example/a.mp3\">"
+                             "<a href=\"HTTPS://Good.example/b_c.mp3\"> \"http://[::1]:8080/d.mp3\" "
+                             "\"http://[::1]:8080/d.mp3\"";
+    const std::string all = "b c.mp3\t5200\tGood.example\tHTTPS://Good.example/b_c.mp3\n"
+                            "a.mp3\t250\tf.example\tftp://f.example/a.mp3\n"
+                            "d.mp3\t250\t[::1]\thttp://[::1]:8080/d.mp3\n";
+    CliRun r = extract({}, config.path(), page);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "a.mp3\t250\tf.example\tftp://f.example/a.mp3\n");
+    r = extract({"--http-links"}, config.path(), page);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, all);
+    testsupport::writeFile(config.file("wavbin.Ini"), "[Settings]\nhttplinks=1\n");
+    r = extract({}, config.path(), page);
+    EXPECT_EQ(r.out, all);
+}
+
 TEST(CliExtract, ExitStatuses) {
     testsupport::TempDir dir;
     testsupport::writeFile(dir.file("none.html"), "<a href=\"http://x.example/a.mp3\">");

@@ -75,6 +75,23 @@ TEST_F(WindowTest, ClosingSavesTheToolbarEdgeAndTheGuideButtonTurnsTheGuideOff) 
     EXPECT_FALSE(w.guide()->isVisible());
 }
 
+TEST_F(WindowTest, TheHttpLinksItemTurnsTheSettingOnAndItIsSaved) {
+    {
+        auto& w = open();
+        QAction* item = menuItem("Links", gui::HttpLinksCaption);
+        ASSERT_NE(item, nullptr);
+        EXPECT_FALSE(item->isChecked());
+        item->trigger();
+        EXPECT_TRUE(w.core().settings.httplinks);
+        w.core().extractor.compileClick("\"https://h.example/a.mp3\"");
+        EXPECT_EQ(w.core().table.linklist, platform::StringList{"https://h.example/a.mp3"});
+        w.close();
+    }
+    window.reset();
+    open();
+    EXPECT_TRUE(menuItem("Links", gui::HttpLinksCaption)->isChecked());
+}
+
 TEST_F(WindowTest, AtSixHundredPixelsTheSearchControlsStayOnTheToolbarAndTheBoxesStayReadable) {
     auto& w = open();
     w.resize(600, 400);

@@ -140,6 +140,7 @@ TEST_F(WindowTest, ManualAddStartsAtOnceKeepsFifteenNewestAndRefusesWhatCannotBe
     for (int n = 1; n <= download::SlotCount; ++n)
         queued += static_cast<int>(w.core().scheduler.slot(n).queue.size()) / 2; // directory and name
     EXPECT_EQ(queued + static_cast<int>(w.core().scheduler.launchbuf.size()), 17);
+
     w.close();
     window.reset();
     auto& again = open();
@@ -215,6 +216,16 @@ TEST_F(WindowTest, FromTheStatusViewASearchShowsItsResultsAndTheExternalRouteSay
     w.displayMenu()->actions().at(2)->trigger();
     w.haulfilesClick();
     EXPECT_NE(w.statusText().indexOf("external FTP program"), -1) << w.statusText().toStdString();
+    // The external FTP program gets no http:// file: the slots take it.
+    w.core().table.addlink("http://127.0.0.1:1/h.mp3");
+    w.displayMenu()->actions().at(0)->trigger();
+    w.core().table.List.SetSelection({0});
+    w.haulfilesClick();
+    EXPECT_NE(w.statusText().indexOf("fetched by Wavetrap itself"), -1) << w.statusText().toStdString();
+    bool slotted = false;
+    for (int n = 1; n <= download::SlotCount; ++n)
+        slotted = slotted || w.core().scheduler.slot(n).record.url == "http://127.0.0.1:1/h.mp3";
+    EXPECT_TRUE(slotted);
 
     // With the toolbar at the bottom the display menu opens above its button.
     w.addToolBar(Qt::BottomToolBarArea, w.toolBar());

@@ -10,8 +10,10 @@ namespace searchtest {
 
 struct ExtractionRig : resultstest::TableRig {
     search::LinkExtractor extractor{[this] { return table.linklist.size(); }};
+    bool httpLinks = false; // the setting httplinks
 
     ExtractionRig() {
+        extractor.offerHttpLinks([this] { return httpLinks; });
         extractor.linkFound.connect([this](const std::string& url) { table.addlink(url); });
         extractor.scanned.connect([this] { table.List.SetVisible(true); });
     }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -21,15 +22,17 @@ std::string s(const char* text, std::size_t n) {
 }
 
 // The links a page yields when it is handed over in one block.
-StringList linksOf(const std::string& page) {
+StringList linksOf(const std::string& page, bool http = false) {
     Table t;
+    t.httpLinks = http;
     t.extractor.compileClick(page);
     return t.table.linklist;
 }
 
 // The links a page yields when it arrives cut at the given positions.
-StringList linksInBlocks(const std::string& page, const std::vector<std::size_t>& cuts) {
+StringList linksInBlocks(const std::string& page, const std::vector<std::size_t>& cuts, bool http = false) {
     Table t;
+    t.httpLinks = http;
     search::ScanState st;
     std::size_t from = 0;
     for (std::size_t cut : cuts) {
@@ -41,10 +44,14 @@ StringList linksInBlocks(const std::string& page, const std::vector<std::size_t>
     return t.table.linklist;
 }
 
+// links: with http links off; withHttp: with them on, when that differs.
 struct LinkRow {
     const char* what;
     std::string page;
     StringList links;
+    std::optional<StringList> withHttp = std::nullopt;
+
+    const StringList& expected(bool http) const { return http && withHttp ? *withHttp : links; }
 };
 
 const std::string longPath(std::size_t n) {
@@ -54,7 +61,25 @@ const std::string longPath(std::size_t n) {
 std::vector<LinkRow> linkRows() {
     return {
         {"decoded space", "<a href=\"ftp://site/pub/a%20b.mp3\">", {"ftp://site/pub/a b.mp3"}},
-        {"http link", "<a href=\"http://site/x.mp3\">", {}},
+        {"http link", "<a href=\"http://site/x.mp3\">", {}, {{"http://site/x.mp3"}}},
+        {"https link, scheme in any case",
+         "\"https://s/a.mp3\" \"HTTP://s/b.mp3\" \"HttpS://[::1]:8080/c.mp3\"",
+         {},
+         {{"https://s/a.mp3", "HTTP://s/b.mp3", "HttpS://[::1]:8080/c.mp3"}}},
+        {"http links to pages", "<a href=\"http://engine/next.html\"> \"https://engine/?q=mp3\"", {}, {{}}},
+        {"http link cut after .mp3 as ftp links are",
+         "\"http://h/listen?file=a.mp3&q=x\" \"ftp://s/b.mp3\"",
+         {},
+         {{"http://h/listen?file=a.mp3"}}},
+        {"not http:// or https://",
+         "\"h.mp3\" \"http:/s/a.mp3\" \"httpx://s/b.mp3\" \"https:s/c.mp3\" \"htt://s/d.mp3\" \"ht.mp3\"",
+         {},
+         {{}}},
+        {"http rules as for ftp",
+         "\"http://s/A.MP3\" \"http://s/a%0Ab.mp3\" \"http://s/a%20b.mp3\" \"http:///x.mp3\" "
+         "\"http://s/a.mp3\" \"http://s/a.mp3\" \"ftp://s/a.mp3\" \"http://s/href/b.mp3\" \"http://s/c.mp3\"",
+         {"ftp://s/a.mp3"},
+         {{"http://s/a b.mp3", "http://s/a.mp3", "ftp://s/a.mp3"}}},
         {"relative link", "<a href=\"songs/x.mp3\">", {}},
         {"capital F", "<a href=\"FTP://site/x.mp3\">", {"FTP://site/x.mp3"}},
         {"capital .MP3 closes but is dropped", "<a href=\"ftp://site/SONG.MP3\">", {}},
@@ -113,9 +138,13 @@ std::vector<search::ScanKernel> kernels();
 TEST(LinkExtraction, RecognisesLinksOnePerQuirk) {
     for (const search::ScanKernel kernel : kernels()) {
         ASSERT_TRUE(search::setScanKernel(kernel));
-        for (const LinkRow& r : linkRows()) {
-            SCOPED_TRACE(r.what);
-            EXPECT_EQ(linksOf(r.page), r.links);
+        for (const bool http : {false, true}) {
+            for (const LinkRow& r : linkRows()) {
+                SCOPED_TRACE(std::string(r.what) + (http ? ", http links on" : ""));
+                EXPECT_EQ(linksOf(r.page, http), r.expected(http));
+                // Far enough in for the chunked scan to see it.
+                EXPECT_EQ(linksOf(std::string(130, ' ') + r.page, http), r.expected(http));
+            }
         }
     }
 }
@@ -125,23 +154,27 @@ TEST(LinkExtraction, SameLinksAtEveryBlockSize) {
     std::string page;
     for (const LinkRow& r : linkRows())
         if (r.page.size() < 200) page += r.page + " href ";
-    const StringList whole = linksOf(page);
-    ASSERT_GE(whole.size(), 10u);
-    for (std::size_t size = 1; size <= page.size(); ++size) {
-        std::vector<std::size_t> cuts;
-        for (std::size_t c = size; c < page.size(); c += size)
-            cuts.push_back(c);
-        ASSERT_EQ(linksInBlocks(page, cuts), whole) << "block size " << size;
+    for (const bool http : {false, true}) {
+        const StringList whole = linksOf(page, http);
+        ASSERT_GE(whole.size(), http ? 15u : 10u);
+        for (std::size_t size = 1; size <= page.size(); ++size) {
+            std::vector<std::size_t> cuts;
+            for (std::size_t c = size; c < page.size(); c += size)
+                cuts.push_back(c);
+            ASSERT_EQ(linksInBlocks(page, cuts, http), whole) << "block size " << size << " http " << http;
+        }
     }
 }
 
 TEST(LinkExtraction, EveryRowAtEveryCut) {
-    for (const LinkRow& r : linkRows()) {
-        if (r.page.size() > 200) continue;
-        SCOPED_TRACE(r.what);
-        for (std::size_t a = 0; a <= r.page.size(); ++a)
-            for (std::size_t b = a; b <= r.page.size(); b += 3)
-                ASSERT_EQ(linksInBlocks(r.page, {a, b}), r.links) << a << "," << b;
+    for (const bool http : {false, true}) {
+        for (const LinkRow& r : linkRows()) {
+            if (r.page.size() > 200) continue;
+            SCOPED_TRACE(std::string(r.what) + (http ? ", http links on" : ""));
+            for (std::size_t a = 0; a <= r.page.size(); ++a)
+                for (std::size_t b = a; b <= r.page.size(); b += 3)
+                    ASSERT_EQ(linksInBlocks(r.page, {a, b}, http), r.expected(http)) << a << "," << b;
+        }
     }
 }
 
@@ -277,7 +310,8 @@ std::string referenceDecode(std::string l) {
     return l;
 }
 
-StringList referenceLinks(const std::string& t) {
+// With http, candidates that begin with "http://" or "https://" (any case) count as well.
+StringList referenceLinks(const std::string& t, bool http = false) {
     std::string u = t;
     for (char& c : u)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
@@ -292,7 +326,9 @@ StringList referenceLinks(const std::string& t) {
             continue;
         }
         const std::string l = t.substr(a, p - 1 - a);
-        if (!l.empty() && l.size() <= 4096 && (l[0] == 'f' || l[0] == 'F') &&
+        const std::string scheme = u.substr(a, 8);
+        const bool web = http && (scheme.rfind("HTTP://", 0) == 0 || scheme == "HTTPS://");
+        if (!l.empty() && l.size() <= 4096 && (l[0] == 'f' || l[0] == 'F' || web) &&
             l.find('.') != std::string::npos) {
             const std::string d = referenceDecode(l);
             bool control = false;
@@ -343,6 +379,9 @@ std::string randomPage(std::mt19937& gen, std::size_t tokens) {
         "/",
         "a",
         "http://h/",
+        "HTTPS://h/",
+        "\"ht",
+        "\"https://h.x/a.mp3",
         " ",
         "\n",
         "=",
@@ -381,17 +420,18 @@ TEST(LinkExtraction, AgreesWithAPlainScanOnRandomPages) {
         std::mt19937 gen(2026);
         std::size_t found = 0;
         for (int round = 0; round < 1000; ++round) {
+            const bool http = round % 2 == 1;
             // Short pages, and long ones that the chunked scan sees whole and cut
             // into blocks of every size from a few characters to several chunks.
             const std::string page = randomPage(gen, round % 10 == 0 ? 200 + gen() % 1500 : 5 + gen() % 80);
-            const StringList want = throughTable(referenceLinks(page));
+            const StringList want = throughTable(referenceLinks(page, http));
             found += want.size();
-            ASSERT_EQ(linksOf(page), want) << testing::PrintToString(page);
+            ASSERT_EQ(linksOf(page, http), want) << http << testing::PrintToString(page);
             const std::size_t step = round % 3 == 0 ? 9 : round % 3 == 1 ? 150 : 700;
             std::vector<std::size_t> cuts;
             for (std::size_t c = gen() % step; c < page.size(); c += 1 + gen() % step)
                 cuts.push_back(c);
-            ASSERT_EQ(linksInBlocks(page, cuts), want) << testing::PrintToString(page);
+            ASSERT_EQ(linksInBlocks(page, cuts, http), want) << http << testing::PrintToString(page);
         }
         EXPECT_GT(found, 200u); // the pages do hold links
     }
@@ -401,15 +441,25 @@ TEST(LinkExtraction, BlocksDenseWithCandidatesAgreeWithAPlainScan) {
     // More candidates that may be links in one block than the chunk scan
     // hands out at a time: it stops and goes on, often in the middle of a
     // chunk. The links differ (the table keeps one of each).
-    const char* const pieces[] = {"\"fa\" ",    "\"F\"",     "\"ftp://h/#.mp3\" ",
-                                  "\"fb#.mp3x", "\"fhref\"", "\"f.MP3\"",
-                                  "\"g\" ",     "href",      "\"ftp://h/%41#.mp3"};
+    const char* const pieces[] = {"\"fa\" ",
+                                  "\"F\"",
+                                  "\"ftp://h/#.mp3\" ",
+                                  "\"fb#.mp3x",
+                                  "\"fhref\"",
+                                  "\"f.MP3\"",
+                                  "\"g\" ",
+                                  "href",
+                                  "\"ftp://h/%41#.mp3",
+                                  "\"http://h/#.mp3\"",
+                                  "\"Https://h/#.html\" ",
+                                  "\"ht#.mp3\""};
     const std::size_t spans = 3 * search::linkscan::CandidateScan::State::SpanCapacity;
     for (const search::ScanKernel kernel : kernels()) {
         ASSERT_TRUE(search::setScanKernel(kernel));
         SCOPED_TRACE(static_cast<int>(kernel));
         std::mt19937 gen(19);
         for (int round = 0; round < 20; ++round) {
+            const bool http = round % 2 == 1;
             std::string page;
             for (std::size_t i = 0; i < spans; ++i) {
                 std::string piece = pieces[gen() % std::size(pieces)];
@@ -417,18 +467,19 @@ TEST(LinkExtraction, BlocksDenseWithCandidatesAgreeWithAPlainScan) {
                     piece.replace(at, 1, std::to_string(i));
                 page += piece;
             }
-            const StringList want = throughTable(referenceLinks(page));
+            const StringList want = throughTable(referenceLinks(page, http));
             EXPECT_GT(want.size(), 40u);
-            ASSERT_EQ(linksOf(page), want) << page;
-            ASSERT_EQ(linksInBlocks(page, {page.size() / 3, page.size() / 3 + 1000}), want) << page;
+            ASSERT_EQ(linksOf(page, http), want) << page;
+            ASSERT_EQ(linksInBlocks(page, {page.size() / 3, page.size() / 3 + 1000}, http), want) << page;
         }
     }
 }
 
 // Every link offered, in order, for a page whole (no cuts) or in blocks.
-StringList offered(const std::string& page, const std::vector<std::size_t>& cuts) {
+StringList offered(const std::string& page, const std::vector<std::size_t>& cuts, bool http) {
     StringList out;
     search::LinkExtractor x([&] { return out.size(); });
+    x.offerHttpLinks([http] { return http; });
     x.linkFound.connect([&](const std::string& link) { out.push_back(link); });
     if (cuts.empty()) {
         x.compileClick(page);
@@ -458,6 +509,7 @@ TEST(LinkExtraction, CloseMarksAtEveryOffsetAroundChunkEdges) {
         "\"ftp://s/a.mp3.mp3\"",
         "\"ftp://s/a.Mp3\"f.mp3\"",
         "\"http://h/a.mp3\"ftp://s/c.mp3\"",
+        "\"hTTps://h/a.mp3x\"http://s/c.mp3\"",
         "\"F://s/hReF/d.mp3\"ftp://s/e.mp3\"",
         "x.mp3\"ftp://s/g.mp3\"",
         "\"ftp://s/a.mP3\"\"f.mp3h",
@@ -474,20 +526,22 @@ TEST(LinkExtraction, CloseMarksAtEveryOffsetAroundChunkEdges) {
                 if (fill == 2 && lead >= 9) page.replace(1, 7, "\"f.mp3\"");
                 for (const std::size_t tail : {0, 70}) {
                     const std::string text = page + mark + std::string(tail, ' ');
-                    const StringList want = referenceLinks(text);
-                    found += want.size();
-                    for (const search::ScanKernel kernel : all) {
-                        ASSERT_TRUE(search::setScanKernel(kernel));
-                        ASSERT_EQ(offered(text, {}), want)
-                            << static_cast<int>(kernel) << testing::PrintToString(text);
-                        ASSERT_EQ(offered(text, {lead / 2, lead + lead % mark.size()}), want)
-                            << static_cast<int>(kernel) << testing::PrintToString(text);
+                    for (const bool http : {false, true}) {
+                        const StringList want = referenceLinks(text, http);
+                        found += want.size();
+                        for (const search::ScanKernel kernel : all) {
+                            ASSERT_TRUE(search::setScanKernel(kernel));
+                            ASSERT_EQ(offered(text, {}, http), want)
+                                << static_cast<int>(kernel) << http << testing::PrintToString(text);
+                            ASSERT_EQ(offered(text, {lead / 2, lead + lead % mark.size()}, http), want)
+                                << static_cast<int>(kernel) << http << testing::PrintToString(text);
+                        }
                     }
                 }
             }
         }
     }
-    EXPECT_GT(found, 2000u);
+    EXPECT_GT(found, 5000u);
 }
 
 } // namespace

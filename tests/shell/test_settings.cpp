@@ -206,6 +206,33 @@ TEST_F(SettingsFiles, ProxyOnWithAnEmptyNameStaysOff) {
     expectSameLines(ini(), "proxy_empty_name.ini");
 }
 
+// On, it is written and read back, and the search's link extraction follows
+// it; off (the default), the key goes and the file stays as it always was.
+TEST_F(SettingsFiles, HttpLinksSurviveARoundTripAndReachTheLinkExtraction) {
+    const std::string page = "\"http://h.example/a.mp3\" \"ftp://f.example/b.mp3\"";
+    {
+        Program p;
+        p.start();
+        EXPECT_FALSE(p.settings.httplinks);
+        p.w.extractor.compileClick(page);
+        EXPECT_EQ(p.w.table.linklist, platform::StringList{"ftp://f.example/b.mp3"});
+        p.settings.httplinks = true;
+        p.exit();
+    }
+    EXPECT_EQ(platform::TIniFile(ini()).ReadString("Settings", "httplinks", "?"), "1");
+    {
+        Program p;
+        p.start();
+        EXPECT_TRUE(p.settings.httplinks);
+        p.w.extractor.compileClick(page);
+        EXPECT_EQ(p.w.table.linklist,
+                  (platform::StringList{"http://h.example/a.mp3", "ftp://f.example/b.mp3"}));
+        p.settings.httplinks = false;
+        p.exit();
+    }
+    EXPECT_EQ(platform::TIniFile(ini()).ReadString("Settings", "httplinks", "?"), "?");
+}
+
 TEST_F(SettingsFiles, DamagedCountsLoadWithoutCrashingOrHugeAllocations) {
     struct Row {
         const char* count;
