@@ -478,8 +478,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                              download::number(r.s.slot(k).state),
                              static_cast<long long>(r.s.slot(k).client->ByteCount()));
             });
-            r.s.hooks.fileFailed.connect([](const std::string& url, const std::string& why) {
-                std::fprintf(stderr, "  failed %s: %s\n", url.c_str(), why.c_str());
+            r.s.hooks.fileFailed.connect([](const std::string& url, const download::TransferResult& why) {
+                std::fprintf(stderr, "  failed %s: %s: %s\n", url.c_str(), download::outcomeName(why.outcome),
+                             why.detail.c_str());
             });
         }
         // Slot 14, the one the first file goes to, shows no data pieces;
