@@ -4,7 +4,7 @@
 // names, the pending list, the attempts, the statistics, the time-outs and
 // stalls counted at the slot's visits.
 
-#include "download/scheduler.h"
+#include "download/slot_sessions.h"
 
 #include "platform/text.h"
 
@@ -12,51 +12,60 @@
 
 namespace download {
 
-void Scheduler::attachHttp(int n) {
-    Slot& s = slotAt(n);
-    s.http = std::make_unique<HttpSession>();
-    s.http->finished.connect([this, n](const TransferResult& r) { httpFinished(n, r); });
-    s.http->display.connect([this, n](const std::string& line) {
-        std::string text = std::to_string(n) + ": " + line;
-        hooks.statusmemo(text);
-        memo(ftpstatus, std::move(text));
+HttpSlotSession::HttpSlotSession(Scheduler& scheduler, int n) : sc_(scheduler), n_(n) {
+    http_.finished.connect([this](const TransferResult& r) { finished(n_, r); });
+    http_.display.connect([this](const std::string& line) {
+        std::string text = std::to_string(n_) + ": " + line;
+        sc_.hooks.statusmemo(text);
+        sc_.memo(sc_.ftpstatus, std::move(text));
     });
-    s.http->progress.connect([this, n](std::int64_t count) {
-        Slot& t = slotAt(n);
+    http_.progress.connect([this](std::int64_t count) {
+        Slot& t = sc_.slotAt(n_);
         t.byteCount = count;
         t.record.tag = static_cast<std::int32_t>(count);
-        if (t.http->received() > 0 && !t.startMarked) {
+        if (http_.received() > 0 && !t.startMarked) {
             // The server sends the file: one mark for the site.
             t.gotData = t.startMarked = true;
-            if (!t.record.site.empty()) stats_.addgood(t.record.site);
+            if (!t.record.site.empty()) sc_.stats_.addgood(t.record.site);
         }
     });
 }
 
-void Scheduler::runHttpStep(int n) {
-    Slot& s = slotAt(n);
+void HttpSlotSession::abort() {
+    if (!http_.running()) return;
+    http_.abort();
+    sc_.slotAt(n_).awaiting = false;
+}
+
+std::int64_t HttpSlotSession::receiving() const {
+    return sc_.slot(n_).awaiting ? http_.received() : 0;
+}
+
+void HttpSlotSession::step() {
+    const int n = n_;
+    Slot& s = sc_.slotAt(n);
     switch (s.state) {
     case Connecting: // the site's first file (or one tried again): at most one a tick
         s.stall = 0;
-        if (!attempt(n, connectsFor, "connections")) break;
-        maintainlist(n);
-        if (s.state == Connecting) httpTransferStart(n);
+        if (!sc_.attempt(n, sc_.connectsFor, "connections")) break;
+        sc_.maintainlist(n);
+        if (s.state == Connecting) transferStart(n);
         break;
     case LoggedIn:      // the next file of the site: at once, as FTP's next RETR
     case StartTransfer: // the same file again
-        httpTransferStart(n);
+        transferStart(n);
         break;
     case FileFinished:
-        finishHandling(n);
+        sc_.finishHandling(n);
         break;
     default:
         break;
     }
 }
 
-void Scheduler::httpTransferStart(int n) {
-    Slot& s = slotAt(n);
-    if (!beginTransfer(n)) return;
+void HttpSlotSession::transferStart(int n) {
+    Slot& s = sc_.slotAt(n);
+    if (!sc_.beginTransfer(n)) return;
     HttpSession::Request rq;
     rq.url = s.record.url;
     rq.localName = s.client->LocalFileName;
@@ -65,82 +74,82 @@ void Scheduler::httpTransferStart(int n) {
     // got a free name instead.
     struct stat st {};
     rq.resume = ::lstat(rq.localName.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
-    if (httpProxy) std::tie(rq.proxy, rq.proxyPort) = httpProxy();
-    rq.agent = httpAgent;
+    if (sc_.httpProxy) std::tie(rq.proxy, rq.proxyPort) = sc_.httpProxy();
+    rq.agent = sc_.httpAgent;
     s.byteCount = rq.resume ? st.st_size : 0;
     s.resumeAt = s.byteCount;
-    setState(n, TransferAnswered);
+    sc_.setState(n, TransferAnswered);
     s.awaiting = true;
     s.wait = 0;
     s.stall = 0;
-    s.http->start(rq);
-    hooks.addToLog(s.record.url);
+    http_.start(rq);
+    sc_.hooks.addToLog(s.record.url);
 }
 
-void Scheduler::visitHttp(int n) {
-    Slot& s = slotAt(n);
+void HttpSlotSession::visit() {
+    Slot& s = sc_.slotAt(n_);
     if (s.awaiting) {
         ++s.wait;
-        s.http->visit(StallVisits, TimeoutVisits);
-    } else if (canStep(n)) {
+        http_.visit(StallVisits, TimeoutVisits);
+    } else if (sc_.canStep(n_)) {
         s.wait = 0;
-        advance(n);
+        sc_.advance(n_);
     }
 }
 
-void Scheduler::httpFinished(int n, const TransferResult& r) {
-    Slot& s = slotAt(n);
-    if (!s.awaiting || !s.http) return; // ended by an abort meanwhile
+void HttpSlotSession::finished(int n, const TransferResult& r) {
+    Slot& s = sc_.slotAt(n);
+    if (!s.awaiting) return; // ended by an abort meanwhile
     s.awaiting = false;
-    const std::int64_t got = s.http->received();
-    receivedBytes += got;
+    const std::int64_t got = http_.received();
+    sc_.receivedBytes += got;
     if (got > 0) s.gotData = true;
-    s.byteCount = s.http->byteCount();
+    s.byteCount = http_.byteCount();
     const std::string detail = platform::printable(r.detail);
     if (r.outcome != Outcome::Done) {
-        if (!s.record.site.empty()) stats_.addbad(s.record.site);
+        if (!s.record.site.empty()) sc_.stats_.addbad(s.record.site);
         std::string line = std::to_string(n) + ": ! " + outcomeName(r.outcome) + ": " + detail;
-        hooks.statusmemo(line);
-        memo(ftpstatus, std::move(line));
+        sc_.hooks.statusmemo(line);
+        sc_.memo(sc_.ftpstatus, std::move(line));
     }
     switch (r.outcome) {
     case Outcome::Done:
         s.fetched = true;
-        setState(n, FileFinished);
+        sc_.setState(n, FileFinished);
         break;
     case Outcome::NotFound:
-        failFile(n, r.outcome, "not found on the site (" + detail + ")");
+        sc_.failFile(n, r.outcome, "not found on the site (" + detail + ")");
         break;
     case Outcome::Refused:
-        failFile(n, r.outcome, "refused by the site (" + detail + ")");
+        sc_.failFile(n, r.outcome, "refused by the site (" + detail + ")");
         break;
     case Outcome::LoginRefused:
     case Outcome::LocalError:
     case Outcome::Redirects:
     case Outcome::Overran:
     case Outcome::GivenUp:
-        failFile(n, r.outcome, detail);
+        sc_.failFile(n, r.outcome, detail);
         break;
     case Outcome::SiteDown:
-        abort(n, r.outcome, "Site Down" + (detail.empty() ? std::string() : " (" + detail + ")"));
+        sc_.abort(n, r.outcome, "Site Down" + (detail.empty() ? std::string() : " (" + detail + ")"));
         break;
     case Outcome::Tls:
-        abort(n, r.outcome, detail);
+        sc_.abort(n, r.outcome, detail);
         break;
     case Outcome::Stopped:
-        stop(n);
+        sc_.stop(n);
         break;
     case Outcome::Short:
     case Outcome::Stalled:
     case Outcome::Broken:
         // Tried again on a new connection, at the pace of new connections
         // (the attempts are bounded); the bytes so far stay for the resume.
-        memo(errorlog, std::to_string(n) + ": " + outcomeName(r.outcome) + ": " + detail);
+        sc_.memo(sc_.errorlog, std::to_string(n) + ": " + outcomeName(r.outcome) + ": " + detail);
         s.failure = detail;
-        setState(n, Connecting);
+        sc_.setState(n, Connecting);
         break;
     }
-    advanceSoon(n);
+    sc_.advanceSoon(n);
 }
 
 } // namespace download

@@ -1,5 +1,6 @@
 #include "download/scheduler.h"
 #include "download/fileurl.h"
+#include "download/slot_sessions.h"
 
 #include "platform/text.h"
 
@@ -93,6 +94,7 @@ Scheduler::Scheduler(url::UrlInfo& urlinfo, results::SiteStats& stats, PendingDo
             memo(ftpstatus, std::move(line));
         });
         slots_[static_cast<std::size_t>(n)].client = std::move(c);
+        slots_[static_cast<std::size_t>(n)].session = std::make_unique<FtpSlotSession>(*this, n);
     }
     dfatimer.setInterval(intervalForPace(1));
     dfatimer.OnTimer = [this] { dfatimerTimer(); };
@@ -126,13 +128,8 @@ bool Scheduler::ready(const net::TFtpClient& c) {
 
 std::int64_t Scheduler::receivedSoFar() const {
     std::int64_t sum = receivedBytes;
-    for (int n = 1; n <= SlotCount; ++n) {
-        const Slot& s = slot(n);
-        if (s.http && s.awaiting)
-            sum += s.http->received();
-        else if (!s.http && (s.request == net::ftpRestGetAsync || s.request == net::ftpGetAsync))
-            sum += s.client->ByteCount();
-    }
+    for (int n = 1; n <= SlotCount; ++n)
+        sum += slot(n).session->receiving();
     return sum;
 }
 
@@ -224,10 +221,11 @@ void Scheduler::launchftp(const url::tlinfo& link) {
     Slot& s = slotAt(free);
     s.queue = {l.dir, l.fname};
     s.queueUrls = {l.url};
+    // The session of the link's scheme (a slot keeps its FTP session from one site to the next).
     if (scheme == "http" || scheme == "https")
-        attachHttp(free);
-    else
-        s.http.reset();
+        s.session = std::make_unique<HttpSlotSession>(*this, free);
+    else if (!dynamic_cast<FtpSlotSession*>(s.session.get()))
+        s.session = std::make_unique<FtpSlotSession>(*this, free);
     setState(free, Connecting);
     net::TFtpClient& c = *s.client;
     c.Port = l.port;
@@ -317,11 +315,7 @@ void Scheduler::abort(int n, Outcome why, const std::string& reason) {
         memo(abortout, std::to_string(n) + " XXX::" + reason);
         memo(abortout, s.record.site);
     }
-    if (s.client->Connected() && s.client->State() == net::ftpReady) s.client->Abort();
-    if (s.http && s.http->running()) {
-        s.http->abort();
-        s.awaiting = false;
-    }
+    s.session->abort();
     setState(n, Idle);
     s.reset = true;
     const bool ranOut = why == Outcome::Done;
@@ -402,7 +396,7 @@ void Scheduler::step(int n) {
     s.busy = true;
     const SlotState at = s.state;
     try {
-        runStep(n);
+        s.session->step();
     } catch (const std::exception& e) {
         stepFailed(n, at, e.what());
     }
@@ -479,32 +473,8 @@ void Scheduler::openOne() {
 
 void Scheduler::visit(int n) {
     Slot& s = slotAt(n);
-
     if (s.reset) setState(n, Idle);
-    if (s.http) {
-        visitHttp(n);
-        return;
-    }
-
-    if (canStep(n)) {
-        // Normally nothing is left to do here: a slot moved on by the
-        // time-outs or a stall at its last visit goes on now.
-        s.wait = 0;
-        advance(n);
-    } else {
-        ++s.wait;
-        // A slot ended by abort whose client is still busy: a transfer stops
-        // at its next data read, but one whose server sends nothing never
-        // would, and the slot's next site would then time out untried.
-        if (s.reset && !s.busy && !ready(*s.client)) {
-            s.busy = true;
-            s.client->Abort();
-            s.busy = false;
-            s.awaiting = false; // the aborted request reports nothing more
-        }
-    }
-
-    timeouts(n);
+    s.session->visit();
 }
 
 void Scheduler::stepFailed(int n, SlotState state, const std::string& what) {
@@ -517,200 +487,24 @@ void Scheduler::stepFailed(int n, SlotState state, const std::string& what) {
         abort(n, Outcome::SiteDown, "Site Down");
         return;
     }
-    bool handled = false;
-    applyRow(n, state, 1, handled);
+    slotAt(n).session->stepFailed(state);
 }
 
-void Scheduler::runStep(int n) {
+void Scheduler::failFile(int n, Outcome outcome, const std::string& why) {
     Slot& s = slotAt(n);
-    if (s.http) {
-        runHttpStep(n);
-        return;
-    }
-    net::TFtpClient& c = *s.client;
-    switch (s.state) {
-    case Idle: // parked URLs are handed out at the tick (handOutParked)
-        break;
-    case Connecting:
-        s.lastByteCount = -1000;
-        s.stall = 0;
-        s.binarySet = false;
-        if (++s.refusals > MaxRefusals) {
-            abort(n, Outcome::LoginRefused,
-                  "Log-in refused " + std::to_string(MaxRefusals) + " times in a row (" + c.LastReply() +
-                      ")");
-            break;
-        }
-        if (!attempt(n, connectsFor, "connections")) break;
-        c.Abort();
-        maintainlist(n);
-        if (s.state == Connecting) { // an ended slot opens nothing
-            c.Open();
-            s.awaiting = true;
-        }
-        break;
-    case Connected:
-        s.binarySet = false; // a new log-in may reset the transfer type
-        if (c.Connected()) {
-            c.User();
-            s.awaiting = true;
-        } else
-            setState(n, Connecting);
-        break;
-    case UserSent:
-        if (c.Connected()) {
-            c.Pass();
-            s.awaiting = true;
-        } else
-            setState(n, Connecting);
-        break;
-    case LoggedIn:
-        // A connection the server closed between files is opened again.
-        if (!c.Connected()) {
-            setState(n, Connecting);
-            break;
-        }
-        c.HostFileName = s.record.dir + s.record.fname;
-        c.HostDirName.assign(1, '.'); // (GCC 12 at -O3 warns falsely of "= \".\"")
-        c.Size();
-        s.awaiting = true;
-        s.lastByteCount = -1000;
-        s.stall = 0;
-        break;
-    case SizeAnswered:
-        setState(n, TypeSent);
-        if (c.Connected()) {
-            c.TypeSet();
-            s.awaiting = true;
-        } else
-            setState(n, Connected);
-        break;
-    case TypeSent:
-        setState(n, StartTransfer);
-        break;
-    case StartTransfer:
-        if (!c.Connected()) {
-            setState(n, Connecting);
-            break;
-        }
-        transferStart(n);
-        break;
-    case TransferAnswered:
-    case TransferConfirmed:
-        break;
-    case ResumeRefused:
-        if (!c.Connected()) {
-            setState(n, Connecting);
-            break;
-        }
-        if (!attempt(n, transfersFor, "transfers")) break;
-        s.resumeAt = 0;
-        s.startMarked = false;
-        c.MaxFileSize = c.RemoteSize() > 0 ? c.RemoteSize() : 0;
-        c.Get();
-        s.awaiting = true;
-        break;
-    case FileFinished:
-        finishHandling(n);
-        break;
-    default:
-        break;
-    }
+    s.failure = why;
+    s.fetched = false;
+    s.outcome = outcome;
+    setState(n, FileFinished);
 }
 
-void Scheduler::timeouts(int n) {
+bool Scheduler::attempt(int n, std::map<std::string, int>& tries, const char* what) {
     Slot& s = slotAt(n);
-    net::TFtpClient& c = *s.client;
-
-    if (s.wait > TimeoutVisits) {
-        s.awaiting = false; // a completion this late is not waited for any longer
-        if (s.state == UserSent) {
-            if (!ready(c)) c.SetState(net::ftpInternalReady);
-            setState(n, LoggedIn);
-        }
-        if (s.state == LoggedIn) setState(n, Connecting);
-        if (s.state == Connecting) {
-            if (!ready(c)) {
-                abort(n, Outcome::SiteDown, "Could not connect to site. Site down");
-                // The client still waits for a welcome that never comes: free
-                // it, or the slot could never take work again.
-                if (!ready(c) && !s.busy) {
-                    s.busy = true;
-                    c.Abort();
-                    s.busy = false;
-                }
-            }
-            setState(n, Connected);
-        }
-        if (s.state == StartTransfer) setState(n, TransferAnswered);
-        if (s.state == ResumeRefused) setState(n, TransferAnswered);
-        if (s.state == Connected && !ready(c) && !s.busy) {
-            // The server took the connection and never answered the log-in:
-            // a new connection (the URL's connections are bounded).
-            memo(errorlog, std::to_string(n) + ": no answer to the log-in: connecting again");
-            s.failure = "no answer to the log-in";
-            s.busy = true;
-            c.Abort();
-            s.busy = false;
-            setState(n, Connecting);
-        }
-    }
-
-    // Finish by size: the transfer is over and the whole file is here, to
-    // the byte. (While it runs, more may follow: only its end tells.)
-    const std::int64_t rs = c.RemoteSize();
-    const std::int64_t bc = c.ByteCount();
-    if (numberedAboveLoggedIn(s.state) && rs > 0 && bc + s.resumeAt == rs && s.state == TransferAnswered &&
-        ready(c) && !c.Overran()) {
-        setState(n, FileFinished);
-        s.fetched = true;
-    }
-
-    // Stall.
-    if (s.state == LoggedIn || numberedAboveLoggedIn(s.state)) {
-        // Visits in a row: a byte count that moved starts the count again, so
-        // the short pauses of a long, slow transfer never add up to a stall.
-        if (bc == s.lastByteCount)
-            ++s.stall;
-        else
-            s.stall = 0;
-        s.lastByteCount = bc;
-        if (s.stall > StallVisits) {
-            const bool running = !ready(c) && (s.state == StartTransfer || s.state == TransferAnswered ||
-                                               s.state == TransferConfirmed || s.state == ResumeRefused);
-            if (!s.busy && (s.state == FileFinished || running)) {
-                // A transfer that stopped moving is broken off: finished when
-                // the whole file is here, else resumed on a new connection
-                // (the partial file stays).
-                if (running) {
-                    if (bc > 0) s.gotData = true; // a trickle is data, though it stalled
-                    const std::int64_t whole = bc + s.resumeAt;
-                    if (c.Overran()) {
-                        overran(n, false); // the connection goes below
-                    } else if (rs > 0 && whole == rs) {
-                        setState(n, FileFinished);
-                        s.fetched = true;
-                    } else if (c.AwaitingDataConnection()) {
-                        // The server never connected to the announced port
-                        // (behind NAT, say): this site is fetched passively,
-                        // as when the client's own data time-out runs out.
-                        memo(errorlog,
-                             std::to_string(n) + ": no data connection from the server: passive mode");
-                        c.Passive = true;
-                        setState(n, Connecting);
-                    } else {
-                        memo(errorlog, std::to_string(n) + ": transfer stalled: state " +
-                                           std::to_string(number(s.state)));
-                        setState(n, Connecting);
-                    }
-                }
-                s.busy = true;
-                c.Abort();
-                s.busy = false;
-            }
-            s.stall = 0;
-        }
-    }
+    if (++tries[s.record.url] <= MaxAttempts) return true;
+    const std::string last = s.failure.empty() ? platform::printable(s.client->LastReply()) : s.failure;
+    failFile(n, Outcome::GivenUp,
+             "given up after " + std::to_string(MaxAttempts) + " " + what + " (last: " + last + ")");
+    return false;
 }
 
 // The file name a transfer writes: the remote name, unless that local file
@@ -796,20 +590,6 @@ bool Scheduler::beginTransfer(int n) {
     s.resumeAt = 0;
     savecfgAtTick();
     return true;
-}
-
-void Scheduler::transferStart(int n) {
-    Slot& s = slotAt(n);
-    net::TFtpClient& c = *s.client;
-    if (!beginTransfer(n)) return;
-    // Never a byte past the size the server announced.
-    c.MaxFileSize = c.RemoteSize() > 0 ? c.RemoteSize() : 0;
-    if (noRestSites.count(s.record.site + ":" + s.record.port) > 0)
-        c.Get();
-    else
-        c.RestGet();
-    s.awaiting = true;
-    hooks.addToLog(s.record.url);
 }
 
 void Scheduler::finishHandling(int n) {

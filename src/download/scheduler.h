@@ -24,6 +24,9 @@
 
 namespace download {
 
+class FtpSlotSession;
+class HttpSlotSession;
+
 // What the scheduler announces to the rest of the program; each may have
 // several listeners (the program, a window, the command line's progress).
 struct SchedulerHooks {
@@ -82,8 +85,6 @@ public:
     void ftp11RequestDone(net::TFtpClient& sender, net::TFtpRequest rqType, std::uint16_t error);
     void ftp1Display(net::TFtpClient& sender, std::string& msg);
     void ftp1Progress(net::TFtpClient& sender, std::int64_t count, bool& abortFlag);
-    // The end of an HTTP(S) slot's transfer.
-    void httpFinished(int n, const TransferResult& result);
 
     // ---- State ---------------------------------------------------------------
     // Slot n, to read: its fields change only through the scheduler.
@@ -131,6 +132,9 @@ public:
 
 private:
     friend struct SchedulerAccess; // lets the tests put a slot in a given state
+    // The sessions step their slot through the scheduler's rules.
+    friend class FtpSlotSession;
+    friend class HttpSlotSession;
     Slot& slotAt(int n) { return slots_.at(static_cast<std::size_t>(n)); }
     void setState(int n, SlotState state);
     // The states whose step runs as soon as the slot may step (not a new
@@ -154,31 +158,22 @@ private:
     bool opening_ = false;
     bool openQueued_ = false;
     void visit(int n);
-    void runStep(int n);
-    void timeouts(int n);
-    void transferStart(int n);
     std::string localNameFor(int n, std::int64_t remoteSize);
     void finishHandling(int n);
     void dropPending(const std::string& url);
     void setStatusBar(const std::string& text);
     void memo(platform::StringList& m, std::string line);
     void stepFailed(int n, SlotState state, const std::string& what);
-    void applyRow(int n, SlotState state, std::uint16_t error, bool& handled);
-    void transferEnded(int n, SlotState at, std::uint16_t error, bool& handled);
     // Ends the current file unfetched; it stays pending when the outcome says so.
     void failFile(int n, Outcome outcome, const std::string& why);
+    // What every transfer start does, FTP or HTTP: the bounds, the local
+    // name, the pending entry. False when the file or its site was given up.
     bool beginTransfer(int n);
-    // An http:// or https:// slot: its session, its steps, its visit.
-    void attachHttp(int n);
-    void runHttpStep(int n);
-    void httpTransferStart(int n);
-    void visitHttp(int n);
-    void overran(int n, bool connected);
+    // The FTP session of the client's slot (none while the slot serves HTTP).
+    FtpSlotSession* ftpSession(const net::TFtpClient& sender);
     // Counts one more connection (or transfer) for the current file; false
     // (and the file failed) past the limit.
     bool attempt(int n, std::map<std::string, int>& tries, const char* what);
-    // A retry of the transfer: on this connection when it is up, else a new one.
-    void retryTransfer(int n);
     void addPending(const std::string& url);
     // savecfg once the calls of this moment are done (many URLs accepted at once
     // are written in one go).

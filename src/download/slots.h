@@ -49,6 +49,29 @@ inline int number(SlotState state) {
 // file, and UserSent. The rules that watch transfers apply in these.
 bool numberedAboveLoggedIn(SlotState state);
 
+// What a busy slot's session does for the scheduler: the FTP session of an
+// ftp://, ftpes:// or ftps:// site, the HTTP(S) session of an http:// or
+// https:// one. The scheduler keeps the slots, the parking, the pace and the
+// statistics; the session steps the slot through a file and tells how it
+// ended (an Outcome).
+class SlotSession {
+public:
+    virtual ~SlotSession() = default;
+    // The step of the slot's state: a connection to open, a file to start,
+    // the next request, the end of a file.
+    virtual void step() = 0;
+    // The step raised instead of starting its request.
+    virtual void stepFailed(SlotState state) = 0;
+    // One visit of the tick: the time-outs and stalls, counted in visits.
+    virtual void visit() = 0;
+    // The site is given up: what runs ends now.
+    virtual void abort() = 0;
+    // The file's size as the server announced it (0 or less: unknown).
+    virtual std::int64_t size() const = 0;
+    // Bytes received by the transfer under way (0 when none runs).
+    virtual std::int64_t receiving() const = 0;
+};
+
 struct Slot {
     SlotState state = Idle;
     // The file being fetched: port, user, password, site, directory, file name, URL.
@@ -97,11 +120,12 @@ struct Slot {
     // is judged by the command it answers.
     std::string lastCommand;
     int loginRefusals = 0; // 530 answers to USER or PASS in a row
+    // The FTP client of the slot (idle while an HTTP session serves it).
     std::unique_ptr<net::TFtpClient> client;
-    // The session of an http:// or https:// site (null for FTP sites).
-    std::unique_ptr<HttpSession> http;
+    // The session of the slot's site.
+    std::unique_ptr<SlotSession> session;
     // The whole file's size as the server announced it, else 0 or less.
-    std::int64_t remoteSize() const { return http ? http->size() : client->RemoteSize(); }
+    std::int64_t remoteSize() const { return session->size(); }
 };
 
 // The state texts of the status view.

@@ -43,8 +43,7 @@ void StatusView::updatestatus() {
         const Slot& s = scheduler_.slot(n);
         const int row = n - 1;
         const std::string cells[] = {s.record.site, std::to_string(number(s.state)), stateText(s.state),
-                                     progressText(s.state, s.byteCount, s.remoteSize()),
-                                     s.record.fname};
+                                     progressText(s.state, s.byteCount, s.remoteSize()), s.record.fname};
         for (std::size_t col = 0; col < 5; ++col)
             if (liststatus.Item(row).cell(col + 1) != cells[col])
                 liststatus.SetCell(row, col + 1, cells[col]);
