@@ -35,7 +35,26 @@ long long sizeOf(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 
-class CliGet : public ::testing::Test {
+// A settings directory and a download directory of a test's own, and the
+// program run in them to its end.
+class CliRuns : public ::testing::Test {
+protected:
+    testsupport::TempDir config, out;
+    testsupport::ScopedEnv env{"WAVETRAP_CONFIG_DIR", config.path()};
+    testsupport::ScopedEnv tick{"WAVETRAP_TICK_MS", "5"}; // a short scheduler tick
+
+    // Runs the program to its end; answers its exit status.
+    int run(std::vector<std::string> args, std::string* output = nullptr) {
+        testpeers::ChildProcess p;
+        EXPECT_TRUE(p.start(WAVETRAP_CLI_PATH, args));
+        EXPECT_TRUE(platform::runUntil([&] { return !p.running(); }, 60000)) << p.output();
+        if (output) *output = p.output();
+        return p.exitCode();
+    }
+    platform::StringList pending() const { return roadtest::pendingIn(config.file("wavbin.Ini")); }
+};
+
+class CliGet : public CliRuns {
 protected:
     static inline testsupport::TempDir* root = nullptr;
     static inline testpeers::FtpPeer* fast = nullptr;
@@ -63,22 +82,9 @@ protected:
         delete root;
     }
 
-    testsupport::TempDir config, out;
-    testsupport::ScopedEnv env{"WAVETRAP_CONFIG_DIR", config.path()};
-    testsupport::ScopedEnv tick{"WAVETRAP_TICK_MS", "5"}; // a short scheduler tick
-
     static std::string url(const testpeers::FtpPeer& p, const std::string& name) {
         return "ftp://" + p.host() + ":" + std::to_string(p.port()) + "/pub/" + name;
     }
-    // Runs the program to its end; answers its exit status.
-    int run(std::vector<std::string> args, std::string* output = nullptr) {
-        testpeers::ChildProcess p;
-        EXPECT_TRUE(p.start(WAVETRAP_CLI_PATH, args));
-        EXPECT_TRUE(platform::runUntil([&] { return !p.running(); }, 60000)) << p.output();
-        if (output) *output = p.output();
-        return p.exitCode();
-    }
-    platform::StringList pending() const { return roadtest::pendingIn(config.file("wavbin.Ini")); }
     platform::StringList logged() const {
         platform::TIniFile ini(config.file("wavbin"));
         platform::StringList l;
@@ -339,7 +345,7 @@ TEST_F(CliGet, EveryAcceptedURLIsPendingAndOneRunWritesTheSettings) {
 // http:// files from nginx take the same road as FTP files: names, pending
 // list, reasons, exit status; a run killed in the middle is continued with
 // Range; the state changes at -v.
-class CliGetHttp : public ::testing::Test {
+class CliGetHttp : public CliRuns {
 protected:
     static void SetUpTestSuite() {
         root = new testsupport::TempDir;
@@ -356,19 +362,6 @@ protected:
     }
     static inline testsupport::TempDir* root = nullptr;
     static inline testpeers::NginxPeer* nginx = nullptr;
-
-    testsupport::TempDir config, out;
-    testsupport::ScopedEnv env{"WAVETRAP_CONFIG_DIR", config.path()};
-    testsupport::ScopedEnv tick{"WAVETRAP_TICK_MS", "5"};
-
-    int run(std::vector<std::string> args, std::string* output = nullptr) {
-        testpeers::ChildProcess p;
-        EXPECT_TRUE(p.start(WAVETRAP_CLI_PATH, args));
-        EXPECT_TRUE(platform::runUntil([&] { return !p.running(); }, 60000)) << p.output();
-        if (output) *output = p.output();
-        return p.exitCode();
-    }
-    platform::StringList pending() const { return roadtest::pendingIn(config.file("wavbin.Ini")); }
 };
 
 TEST_F(CliGetHttp, FilesNamesAndReasonsAsForFtp) {
