@@ -55,9 +55,6 @@ void HttpSlotSession::step() {
     case StartTransfer: // the same file again
         transferStart(n);
         break;
-    case FileFinished:
-        sc_.finishHandling(n);
-        break;
     default:
         break;
     }

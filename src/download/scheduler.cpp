@@ -396,7 +396,11 @@ void Scheduler::step(int n) {
     s.busy = true;
     const SlotState at = s.state;
     try {
-        s.session->step();
+        // A file's end is the same whatever brought it.
+        if (s.state == FileFinished)
+            finishHandling(n);
+        else
+            s.session->step();
     } catch (const std::exception& e) {
         stepFailed(n, at, e.what());
     }

@@ -409,9 +409,6 @@ void FtpSlotSession::step() {
         c.Get();
         s.awaiting = true;
         break;
-    case FileFinished:
-        sc_.finishHandling(n);
-        break;
     default:
         break;
     }

@@ -58,7 +58,7 @@ class SlotSession {
 public:
     virtual ~SlotSession() = default;
     // The step of the slot's state: a connection to open, a file to start,
-    // the next request, the end of a file.
+    // the next request (a file's end is the scheduler's).
     virtual void step() = 0;
     // The step raised instead of starting its request.
     virtual void stepFailed(SlotState state) = 0;
