@@ -246,9 +246,27 @@ void Walker::run() {
     std::uint64_t p = first;
     FrameHeader h = h0;
     bool nextFile = true; // the first frame of a file may hold an info header, and is then no audio
+    // Most frames repeat the header before them but for the padding bit: for
+    // those the length is known and the header needs no second look.
+    constexpr std::uint32_t PaddingBit = 1u << 9;
+    std::uint32_t key = 0;       // a header without its padding bit
+    std::size_t plainLength = 0; // its frame's length without padding
+    std::uint64_t perFrame = 0;
     for (;;) {
-        const std::size_t len = lengthOf(h, freeBase_);
-        if (len < 4 || p + len > end_) {
+        if ((h.raw & ~PaddingBit) != key) {
+            key = h.raw & ~PaddingBit;
+            FrameHeader plain = h;
+            plain.padding = false;
+            plainLength = lengthOf(plain, freeBase_);
+            perFrame = static_cast<std::uint64_t>(h.samples());
+        }
+        const std::size_t len =
+            plainLength < 4 ? 0 : plainLength + (h.padding ? static_cast<std::size_t>(h.slotBytes()) : 0);
+        if (len < 4) { // a free-format frame whose length is not known: no frame after all
+            gap(p, end_ - p, s.frames, true);
+            break;
+        }
+        if (p + len > end_) {
             Damage d;
             d.what = Damage::What::CutFrame;
             d.offset = p;
@@ -273,7 +291,7 @@ void Walker::run() {
         if (!infoFrame) {
             if (s.frames == 0) s.firstAudio = p;
             ++s.frames;
-            s.samples += static_cast<std::uint64_t>(h.samples());
+            s.samples += perFrame;
             s.audioBytes += len;
             if (kbps == -1) kbps = h.kbps;
             if (kbps != h.kbps) s.vbr = true;
@@ -281,6 +299,16 @@ void Walker::run() {
         std::uint64_t q = p + len;
         s.end = q;
         if (q == end_) break;
+        if (end_ - q >= 4) {
+            std::size_t got = 0;
+            const unsigned char* n = src_.view(q, 4, got);
+            if (got == 4 && (be32(n) & ~PaddingBit) == key) {
+                h.raw = be32(n);
+                h.padding = h.raw & PaddingBit;
+                p = q;
+                continue;
+            }
+        }
         FrameHeader next;
         if (headerAt(q, next) && h0.sameStream(next)) {
             p = q;
