@@ -125,6 +125,7 @@ TEST_F(MediaCorpus, OtherFilesAreNotAudio) {
         {"empty.mp3", Looks::Empty},
         {"tags-only.mp3", Looks::TagsOnly},
         {"zip.mp3", Looks::Zip},
+        {"zip-stored.mp3", Looks::Zip},
         {"wav.mp3", Looks::Wav},
         {"ogg.mp3", Looks::Ogg},
         {"flac.mp3", Looks::Flac},

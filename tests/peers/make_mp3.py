@@ -182,6 +182,7 @@ zeros.mp3         64 KiB of zeros
 empty.mp3         no bytes
 tags-only.mp3     tagged.mp3's ID3v2 tag alone
 zip.mp3           a ZIP archive holding tagged.mp3
+zip-stored.mp3    the same, tagged.mp3 stored in it as it is
 wav.mp3           RIFF/WAV (sox)
 ogg.mp3           Ogg Vorbis (sox)
 flac.mp3          FLAC (sox)
@@ -238,6 +239,10 @@ def corpus(d):
     with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
         z.writestr(zipfile.ZipInfo("Night_Train.mp3", (2024, 1, 1, 0, 0, 0)), tagged, zipfile.ZIP_DEFLATED)
     write(p("zip.mp3"), buf.getvalue())
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", zipfile.ZIP_STORED) as z:
+        z.writestr(zipfile.ZipInfo("Night_Train.mp3", (2024, 1, 1, 0, 0, 0)), tagged)
+    write(p("zip-stored.mp3"), buf.getvalue())
     with tempfile.TemporaryDirectory() as tmp:
         wav = os.path.join(tmp, "t.wav")
         tone_wav(wav, 1, 22050, 1)
