@@ -126,7 +126,7 @@ bool Walker::runAt(std::uint64_t at, const FrameHeader* like, std::size_t& base)
     if (!headerAt(at, h) || (like && !like->sameStream(h))) return false;
     std::size_t b = base;
     std::uint64_t p = at;
-    for (int i = 0; i <= RunFrames; ++i) {
+    for (int i = 0; i < RunFrames; ++i) {
         if (!h.kbps && !b) b = measureFree(p, h);
         const std::size_t len = lengthOf(h, b);
         if (len < 4) return false;

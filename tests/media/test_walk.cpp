@@ -147,6 +147,8 @@ TEST(MediaWalk, WhereAStreamBreaks) {
          0, 10, true, 1},
         {"junk to the end, before the ID3v1 tag", ten + junk(300) + id3v1("T", "A", "B"), W::Junk, 2880, 300,
          0, 10, true, 1},
+        {"four frames in junk make a stream", junk(3000) + frames(M1L3, 4) + junk(3000, 9), W::Junk, 4152,
+         3000, 0, 4, true, 1},
         {"frames of another stream after the first", ten + frames(M2L3, 3), W::Zeros, 2880, 312, 0, 10, true,
          1},
         {"too much before the first frame", junk(media::SkippedAllowed + 1) + ten, W::Junk, 0,
@@ -217,6 +219,7 @@ TEST(MediaWalk, WhatOtherDataLookLike) {
         // that should follow it, make no stream.
         {frames(FrameKind{BadBitrate, 288, 1152, 32000}, 20), Looks::Unknown},
         {junk(3000) + frames(M1L3, 1) + junk(3000), Looks::Unknown},
+        {junk(3000) + frames(M1L3, 3) + junk(3000), Looks::Unknown},
     };
     for (const auto& [data, looks] : cases) {
         SCOPED_TRACE(data.substr(0, 24));
