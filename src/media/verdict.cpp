@@ -145,15 +145,19 @@ Verdict verify(const std::string& path, const Options& options) {
         return S_ISDIR(st.st_mode) ? unreadable(EISDIR) : unreadable(EINVAL, "not a regular file");
     }
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    ByteSource src(fd, static_cast<std::uint64_t>(st.st_size), options.window);
-    Verdict v = judge(src);
-    if (src.error()) {
-        const int err = src.error();
-        ::close(fd);
-        return unreadable(err);
-    }
-    if (options.readTags && v.kind != Kind::NotAudio) readTagText(fd, v.tags);
+    Verdict v = verifyOpenFile(fd, static_cast<std::uint64_t>(st.st_size), options);
     ::close(fd);
+    return v;
+}
+
+Verdict verifyOpenFile(int fd, std::uint64_t size, const Options& options) {
+    ByteSource src(fd, size, options.window);
+    Verdict v = judge(src);
+    if (src.error()) return unreadable(src.error());
+    // Bytes that were there at the start and not when they were read: a
+    // verdict on them would be on a file that no longer is.
+    if (src.size() != size) return unreadable(EIO, "the file became shorter while it was read");
+    if (options.readTags && v.kind != Kind::NotAudio) readTagText(fd, v.tags);
     return v;
 }
 

@@ -127,6 +127,9 @@ struct Options {
 // Judges the local file at path (a regular file, opened without blocking;
 // links are followed). Never throws for the file's content.
 Verdict verify(const std::string& path, const Options& options = {});
+// The same for a regular file open as fd whose size was `size` when it was
+// opened (the descriptor stays open).
+Verdict verifyOpenFile(int fd, std::uint64_t size, const Options& options = {});
 // The same for bytes already in memory (standard input, tests, fuzzing); the
 // tag fields are read when options.readTags is set.
 Verdict verifyBytes(std::span<const unsigned char> bytes, const Options& options = {});

@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -279,6 +281,14 @@ TEST(MediaWalk, FilesThatCannotBeRead) {
     v = media::verify(dir.file("fifo.mp3"));
     EXPECT_EQ(v.kind, Kind::Unreadable);
     EXPECT_EQ(v.errorText, "not a regular file");
+    // A file cut short between its size was taken and its end was read.
+    testsupport::writeFile(dir.file("shrinking.mp3"), frames(M1L3, 10));
+    const int fd = ::open(dir.file("shrinking.mp3").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    v = media::verifyOpenFile(fd, 10 * 288 + 2000);
+    ::close(fd);
+    EXPECT_EQ(v.kind, Kind::Unreadable);
+    EXPECT_EQ(v.errorText, "the file became shorter while it was read");
 }
 
 TEST(MediaWalk, TheLinesPeopleRead) {
