@@ -1,19 +1,22 @@
 # The demo's sites on this machine alone (bash; source it after loopback.sh):
 # two FTP sites (127.0.0.2 and 127.0.0.3) holding a few MP3 files and a search
-# engine on 127.0.0.1 whose result page links to them.
+# engine on 127.0.0.1 whose result page links to them. The files are real MP3
+# songs of a tone, tagged, made by tests/peers/make_mp3.py (lame and sox).
 #   start_demo_sites WORK [RATE]
 # fills WORK/site2, WORK/site3 and WORK/web, starts the servers (RATE: bytes
 # per second per data connection, 0 for no limit), appends their process ids
 # to the array `pids`, and sets `engine` to the engine entry to search with.
 
 start_demo_sites() {
-    local work=$1 rate=${2:-0} py=/usr/bin/python3 f b
+    local work=$1 rate=${2:-0} py=/usr/bin/python3 f b n=0
     mkdir -p "$work/site2/pub/mp3" "$work/site3/music" "$work/web"
-    for f in Moonlight_Drive Night_Train Blue_Hour; do
-        head -c $((300000 + RANDOM * 7)) /dev/urandom > "$work/site2/pub/mp3/$f.mp3"
-    done
-    for f in Harbour_Lights Paper_Kites; do
-        head -c $((200000 + RANDOM * 5)) /dev/urandom > "$work/site3/music/$f.mp3"
+    for f in site2/pub/mp3/Moonlight_Drive site2/pub/mp3/Night_Train site2/pub/mp3/Blue_Hour \
+             site3/music/Harbour_Lights site3/music/Paper_Kites; do
+        b=$(basename "$f")
+        n=$((n + 1))
+        $py "$root/tests/peers/make_mp3.py" tone "$work/$f.mp3" --seconds $((9 + 4 * n)) --rate 44100 \
+            --channels 2 --kbps 128 --freq $((220 * n)) --title "${b//_/ }" --album "Loopback Sessions" \
+            --artist "$([ "$n" -le 3 ] && echo "The Locals" || echo "Harbour Sound")"
     done
     p2=$(free_port 127.0.0.2); p3=$(free_port 127.0.0.3); ph=$(free_port 127.0.0.1)
     $py "$root/tests/peers/ftp_server.py" --host 127.0.0.2 --port "$p2" --root "$work/site2" --rate "$rate" \
