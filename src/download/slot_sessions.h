@@ -44,16 +44,23 @@ public:
     void stepFailed(SlotState) override {}
     void visit() override;
     void abort() override;
-    std::int64_t size() const override { return http_.size(); }
+    std::int64_t size() const override { return current_ ? http_.size() : -1; }
     std::int64_t receiving() const override;
 
 private:
     void transferStart(int n);
     void finished(int n, const TransferResult& r);
+    // The version of the file begun, kept with its pending entry.
+    void keepVersion(const FileVersion& v);
+    // The server asked to wait before the next try (GetTickCount() of its end).
+    bool waiting() const;
 
     Scheduler& sc_;
     const int n_;
     HttpSession http_;
+    bool current_ = false; // http_ serves the slot's current file (its size is that file's)
+    bool wait_ = false;
+    std::uint32_t waitUntil_ = 0;
 };
 
 } // namespace download
