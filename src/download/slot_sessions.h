@@ -32,9 +32,16 @@ private:
     void retryTransfer(int n);
     void transferStart(int n);
     void timeouts(int n);
+    // The TLS of the connection about to open; false when the site was given up.
+    bool chooseTls(int n);
 
     Scheduler& sc_;
     const int n_;
+    // The certificate remembered for the site under ftptls=offered (empty: none).
+    std::string remembered_;
+    // The running transfer refused a data connection from another address
+    // than the server's.
+    bool strangerData_ = false;
 };
 
 class HttpSlotSession final : public SlotSession {

@@ -94,6 +94,7 @@ TEST_F(HostileServers, EveryRunEndsAndNoWrongFileIsReportedDone) {
         {"retr-550", -1, 1, "none", false,
          "not found on the site (550 No such file?]0;owned? or directory.)"},
         {"port-perm", -1, 0, "whole", false, ""},
+        {"port-elsewhere", -1, 0, "whole", false, ""},
         {"normal", -1, 1, "prefix", true, "File too large", "ulimit -f 2; "},
     };
     for (const Row& row : rows) {
