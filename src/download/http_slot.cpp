@@ -96,11 +96,13 @@ void HttpSlotSession::transferStart(int n) {
     rq.localName = s.client->LocalFileName;
     // localNameFor gave this URL a name whose existing file is its own
     // (resumed, or started earlier in this run); any other file of the name
-    // got a free name instead.
+    // got a free name instead. It is continued only when a reply told which
+    // version of the file it holds: any rest would do otherwise, of any version.
     struct stat st {};
-    rq.resume = ::lstat(rq.localName.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
-    if (const auto v = sc_.pending_.version.find(s.record.url); rq.resume && v != sc_.pending_.version.end())
-        rq.version = v->second;
+    const auto v = sc_.pending_.version.find(s.record.url);
+    rq.resume = ::lstat(rq.localName.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+                v != sc_.pending_.version.end();
+    if (rq.resume) rq.version = v->second;
     if (sc_.httpProxy) std::tie(rq.proxy, rq.proxyPort) = sc_.httpProxy();
     rq.agent = sc_.httpAgent;
     s.byteCount = rq.resume ? st.st_size : 0;
