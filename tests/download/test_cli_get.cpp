@@ -369,6 +369,23 @@ protected:
     }
     static inline testsupport::TempDir* root = nullptr;
     static inline testpeers::NginxPeer* nginx = nullptr;
+
+    // A get of u killed in the middle of its file, once the version of the
+    // partial file is written down (at the tick after the reply's header).
+    void killWhenBegun(const std::string& u, const std::string& name) {
+        testpeers::ChildProcess p;
+        ASSERT_TRUE(p.start(WAVETRAP_CLI_PATH, {"get", "-C", out.path(), u}));
+        ASSERT_TRUE(platform::runUntil(
+            [&] {
+                return (sizeOf(out.file(name)) > 100000 &&
+                        platform::TIniFile(config.file("wavbin.Ini")).SectionExists("downloadingversions")) ||
+                       !p.running();
+            },
+            30000));
+        ASSERT_TRUE(p.running()) << p.output();
+        ::kill(static_cast<pid_t>(p.pid()), SIGKILL);
+        ASSERT_TRUE(platform::runUntil([&] { return !p.running(); }, 10000));
+    }
 };
 
 TEST_F(CliGetHttp, FilesNamesAndReasonsAsForFtp) {
@@ -389,15 +406,7 @@ TEST_F(CliGetHttp, FilesNamesAndReasonsAsForFtp) {
 
 TEST_F(CliGetHttp, KilledRunIsContinuedWithRange) {
     const std::string u = nginx->url("/slow/big.mp3");
-    {
-        testpeers::ChildProcess p;
-        ASSERT_TRUE(p.start(WAVETRAP_CLI_PATH, {"get", "-C", out.path(), u}));
-        ASSERT_TRUE(
-            platform::runUntil([&] { return sizeOf(out.file("big.mp3")) > 100000 || !p.running(); }, 30000));
-        ASSERT_TRUE(p.running()) << p.output();
-        ::kill(static_cast<pid_t>(p.pid()), SIGKILL);
-        ASSERT_TRUE(platform::runUntil([&] { return !p.running(); }, 10000));
-    }
+    ASSERT_NO_FATAL_FAILURE(killWhenBegun(u, "big.mp3"));
     const long long partial = sizeOf(out.file("big.mp3"));
     EXPECT_LT(partial, 600000);
     EXPECT_EQ(pending(), (platform::StringList{u}));
@@ -460,15 +469,7 @@ TEST_F(CliGetHttp, FileChangedOnTheServerIsFetchedAgainNotSpliced) {
     const std::string before = content(600000, 9), after = content(600000, 10);
     testsupport::writeFile(root->file("changing.mp3"), before);
     const std::string u = nginx->url("/slow/changing.mp3");
-    {
-        testpeers::ChildProcess p;
-        ASSERT_TRUE(p.start(WAVETRAP_CLI_PATH, {"get", "-C", out.path(), u}));
-        ASSERT_TRUE(platform::runUntil(
-            [&] { return sizeOf(out.file("changing.mp3")) > 100000 || !p.running(); }, 30000));
-        ASSERT_TRUE(p.running()) << p.output();
-        ::kill(static_cast<pid_t>(p.pid()), SIGKILL);
-        ASSERT_TRUE(platform::runUntil([&] { return !p.running(); }, 10000));
-    }
+    ASSERT_NO_FATAL_FAILURE(killWhenBegun(u, "changing.mp3"));
     testsupport::writeFile(root->file("changing.mp3"), after);
     const auto later = std::filesystem::last_write_time(root->file("changing.mp3")) + std::chrono::hours(1);
     std::filesystem::last_write_time(root->file("changing.mp3"), later);
