@@ -81,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         shell::saveSettingsAtExit(w.mainStorage, w.cfg, w.settings);
     }
     Stored again;
-    if (again.pending.downloading != pending.downloading || again.pending.localName != pending.localName)
+    if (again.pending.downloading != pending.downloading || again.pending.localName != pending.localName ||
+        again.pending.version != pending.version)
         std::abort();
     if (again.startlinks.Items() != engines) std::abort();
     if (again.stats.stats_ip != ip || again.stats.stats_good != good || again.stats.stats_bad != bad)

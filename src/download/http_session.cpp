@@ -22,10 +22,10 @@ namespace download {
 
 namespace {
 
-// "bytes first-last/total" or "bytes */total": first (-1 for "*") and total
-// (-1 for "*" or unreadable).
+// "bytes first-last/total" or "bytes */total": first and last (-1 for "*")
+// and total (-1 for "*" or unreadable).
 struct ContentRange {
-    std::int64_t first = -1, total = -1;
+    std::int64_t first = -1, last = -1, total = -1;
     bool ok = false;
 };
 
@@ -47,18 +47,60 @@ ContentRange parseContentRange(const std::string& value) {
         const auto dash = range.find('-');
         if (dash == std::string::npos || !net::HttpStrictNumber(range.substr(0, dash), 18, n)) return r;
         r.first = n;
+        if (!net::HttpStrictNumber(range.substr(dash + 1), 18, n) || n < r.first) return r;
+        r.last = n;
     }
     r.ok = true;
     return r;
 }
 
+// The value of the last field of that name (lower case), without the blanks around it.
 std::string headerField(const net::THttpCli& cli, const std::string& name) {
     std::string found;
     for (const std::string& line : cli.RcvdHeader) {
         const net::HttpHeaderLine h = net::ParseHttpHeaderLine(line);
         if (h.kind == net::HttpHeaderLine::Field && h.name == name) found = h.value;
     }
-    return found;
+    const auto b = found.find_first_not_of(" \t");
+    if (b == std::string::npos) return {};
+    return found.substr(b, found.find_last_not_of(" \t") - b + 1);
+}
+
+// The version a reply announces; size is the whole file's as the reply tells it.
+FileVersion replyVersion(const net::THttpCli& cli, std::int64_t size) {
+    return FileVersion{headerField(cli, "etag"), headerField(cli, "last-modified"), size};
+}
+
+// Why the reply's version is not the one expected (empty: it is). Only what
+// both tell is compared; a reply that tells nothing comparable is no match.
+std::string versionMismatch(const FileVersion& expected, const FileVersion& got) {
+    bool compared = false;
+    if (expected.size >= 0 && got.size >= 0) {
+        compared = true;
+        if (expected.size != got.size)
+            return "its size is " + std::to_string(got.size) + " bytes, was " + std::to_string(expected.size);
+    }
+    if (!expected.etag.empty() && !got.etag.empty()) {
+        compared = true;
+        if (expected.etag != got.etag) return "its ETag is " + got.etag + ", was " + expected.etag;
+    }
+    if (!expected.lastModified.empty() && !got.lastModified.empty()) {
+        compared = true;
+        if (expected.lastModified != got.lastModified)
+            return "it was last modified " + got.lastModified + ", not " + expected.lastModified;
+    }
+    return compared ? std::string() : "the reply does not tell which version it holds";
+}
+
+// Seconds of pause after a 429 without Retry-After.
+constexpr std::int64_t TooManyRequestsPause = 2;
+
+// Retry-After in seconds (a date or anything else: -1).
+std::int64_t retryAfterSeconds(const net::THttpCli& cli) {
+    std::int64_t n = -1;
+    const std::string v = headerField(cli, "retry-after");
+    if (v.empty() || !net::HttpStrictNumber(v, 9, n)) return -1;
+    return n;
 }
 
 } // namespace
@@ -78,6 +120,9 @@ struct HttpSession::Impl {
     bool finishing = false;   // the outcome is decided, `finished` posted
     bool bodyStarted = false; // a 2xx header came and the file is open
     bool restarted = false;   // started over from byte 0 once already
+    // The version of the local file's bytes (from the request; empty once
+    // started over), and that of the file being written.
+    FileVersion expected, version;
     int fd = -1;
     std::int64_t rangeFrom = 0; // asked "Range: bytes=N-"
     std::int64_t byteCount = 0, size = -1, received = 0;
@@ -103,18 +148,18 @@ struct HttpSession::Impl {
         target.post([this] { retired.clear(); });
     }
 
-    void finish(Outcome outcome, const std::string& detail) {
+    void finish(Outcome outcome, const std::string& detail, std::int64_t retryAfter = -1) {
         if (finishing) return;
         if (cli) finalUrl = cli->CurrentUrl();
         retire();
         closeFile();
         finishing = true;
         const unsigned g = gen;
-        target.post([this, g, outcome, detail] {
+        target.post([this, g, outcome, detail, retryAfter] {
             if (g != gen) return; // aborted meanwhile
             running = false;
             finishing = false;
-            self.finished(TransferResult{outcome, detail});
+            self.finished(TransferResult{outcome, detail, retryAfter});
         });
     }
 
@@ -131,7 +176,15 @@ struct HttpSession::Impl {
         c.Agent = request.agent;
         c.Version = "1.1";
         c.ExtraHeaders.push_back("Connection: close");
-        if (rangeFrom > 0) c.ExtraHeaders.push_back("Range: bytes=" + std::to_string(rangeFrom) + "-");
+        if (rangeFrom > 0) {
+            c.ExtraHeaders.push_back("Range: bytes=" + std::to_string(rangeFrom) + "-");
+            // The rest only if the file is still that version; else the whole file.
+            const bool strong = !expected.etag.empty() && expected.etag.rfind("W/", 0) != 0;
+            if (strong)
+                c.ExtraHeaders.push_back("If-Range: " + expected.etag);
+            else if (!expected.lastModified.empty())
+                c.ExtraHeaders.push_back("If-Range: " + expected.lastModified);
+        }
         c.MaxRelocations = 5;
         c.RedirectStatusOnly = true;
         c.ReadErrorHeader = true;
@@ -140,7 +193,8 @@ struct HttpSession::Impl {
         const unsigned g = gen;
         c.OnCommand.connect([this, g](net::THttpCli*, const std::string& line) {
             if (g != gen) return;
-            if (line.rfind("GET ", 0) == 0 || line.rfind("CONNECT ", 0) == 0 || line.rfind("Range:", 0) == 0)
+            if (line.rfind("GET ", 0) == 0 || line.rfind("CONNECT ", 0) == 0 ||
+                line.rfind("Range:", 0) == 0 || line.rfind("If-Range:", 0) == 0)
                 show("> " + line);
         });
         c.OnHeaderData.connect([this, g](net::THttpCli* s) {
@@ -180,6 +234,7 @@ struct HttpSession::Impl {
         show("! " + why + ": starting over from byte 0");
         restarted = true;
         rangeFrom = 0;
+        expected = {};
         byteCount = 0;
         closeFile();
         launch();
@@ -221,13 +276,35 @@ struct HttpSession::Impl {
                           ", asked from " + std::to_string(rangeFrom));
                 return;
             }
+            // Only the total of the range tells the file's size: a length
+            // tells where this reply ends, which need not be the file's end.
+            const FileVersion got = replyVersion(c, r.total);
+            if (rangeFrom > 0 && !expected.empty()) {
+                // Never the rest of another version after these bytes.
+                if (const std::string why = versionMismatch(expected, got); !why.empty()) {
+                    startOver("the file on the server is not the one begun: " + why);
+                    return;
+                }
+            } else if (rangeFrom == 0 && got.size < 0) {
+                // A part of a file asked for whole, whose end would not be known.
+                finish(Outcome::Broken, "a partial reply (206) of unknown size");
+                return;
+            }
             if (!openFile(true)) return;
-            size = r.total >= 0 ? r.total : c.ContentLength() >= 0 ? rangeFrom + c.ContentLength() : -1;
+            version = got;
+            if (version.etag.empty()) version.etag = expected.etag;
+            if (version.lastModified.empty()) version.lastModified = expected.lastModified;
+            if (version.size < 0) version.size = expected.size;
+            // Else the rest asked for ends where the range or the length says.
+            const std::int64_t length = c.ChunkedBody() ? -1 : c.ContentLength();
+            size = version.size >= 0 ? version.size : length >= 0 ? rangeFrom + length : r.last + 1;
         } else if (status == 200 || status == 203) {
             if (rangeFrom > 0) show("! the server sends the whole file: writing it from byte 0");
             rangeFrom = 0;
+            expected = {};
             if (!openFile(false)) return;
             size = c.ChunkedBody() ? -1 : c.ContentLength();
+            version = replyVersion(c, size);
         } else if (status >= 300 && status < 400) {
             finish(Outcome::Redirects, statusText + " without a usable Location");
             return;
@@ -237,6 +314,7 @@ struct HttpSession::Impl {
         }
         bodyStarted = true;
         countAtVisit = byteCount;
+        self.bodyBegins(version);
         self.progress(byteCount);
     }
 
@@ -310,7 +388,9 @@ struct HttpSession::Impl {
         const std::string statusText = std::to_string(status) + " " + reason;
         if (status == 416) {
             const ContentRange r = parseContentRange(headerField(c, "content-range"));
-            if (rangeFrom > 0 && r.ok && r.total == rangeFrom) {
+            const bool sameVersion =
+                expected.empty() || versionMismatch(expected, replyVersion(c, r.total)).empty();
+            if (rangeFrom > 0 && r.ok && r.total == rangeFrom && sameVersion) {
                 size = byteCount = rangeFrom;
                 show("! the file is complete already");
                 finish(Outcome::Done, statusText);
@@ -319,6 +399,12 @@ struct HttpSession::Impl {
             } else {
                 finish(Outcome::Refused, statusText);
             }
+        } else if (status == 429 || status == 408 || status == 503) {
+            // Too many requests, a request that came too slowly, a server busy
+            // for now: tried again later (after the wait the server asks for).
+            std::int64_t wait = retryAfterSeconds(c);
+            if (wait < 0 && status == 429) wait = TooManyRequestsPause;
+            finish(Outcome::Broken, statusText, wait);
         } else if (status == 404 || status == 410) {
             finish(Outcome::NotFound, statusText);
         } else if (status == 401 || status == 407) {
@@ -343,6 +429,8 @@ void HttpSession::start(const Request& request) {
     d.running = true;
     d.finishing = false;
     d.restarted = false;
+    d.expected = request.resume ? request.version : FileVersion{};
+    d.version = {};
     d.rangeFrom = 0;
     d.byteCount = 0;
     d.size = -1;
@@ -406,6 +494,9 @@ std::int64_t HttpSession::received() const {
 }
 const std::string& HttpSession::finalUrl() const {
     return impl_->finalUrl;
+}
+const FileVersion& HttpSession::version() const {
+    return impl_->version;
 }
 
 } // namespace download

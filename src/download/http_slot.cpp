@@ -6,7 +6,10 @@
 
 #include "download/slot_sessions.h"
 
+#include "platform/system.h"
 #include "platform/text.h"
+
+#include <algorithm>
 
 #include <sys/stat.h>
 
@@ -19,6 +22,7 @@ HttpSlotSession::HttpSlotSession(Scheduler& scheduler, int n) : sc_(scheduler), 
         sc_.hooks.statusmemo(text);
         sc_.memo(sc_.ftpstatus, std::move(text));
     });
+    http_.bodyBegins.connect([this](const FileVersion& v) { keepVersion(v); });
     http_.progress.connect([this](std::int64_t count) {
         Slot& t = sc_.slotAt(n_);
         t.byteCount = count;
@@ -41,11 +45,32 @@ std::int64_t HttpSlotSession::receiving() const {
     return sc_.slot(n_).awaiting ? http_.received() : 0;
 }
 
+void HttpSlotSession::keepVersion(const FileVersion& v) {
+    const Slot& s = sc_.slot(n_);
+    PendingDownloads& p = sc_.pending_;
+    const auto& dl = p.downloading;
+    const auto row = static_cast<std::size_t>(std::find(dl.begin(), dl.end(), s.record.url) - dl.begin());
+    if (row >= dl.size()) return; // no longer pending (stopped)
+    if (v.empty())
+        p.version.erase(s.record.url);
+    else
+        p.version[s.record.url] = v;
+    if (row < p.downloadingsize.size())
+        p.downloadingsize[row] = std::to_string(std::max<std::int64_t>(0, v.size));
+    sc_.savecfgAtTick(); // a run killed now still knows what its partial file is
+}
+
+bool HttpSlotSession::waiting() const {
+    return wait_ && static_cast<std::int32_t>(platform::GetTickCount() - waitUntil_) < 0;
+}
+
 void HttpSlotSession::step() {
     const int n = n_;
     Slot& s = sc_.slotAt(n);
     switch (s.state) {
-    case Connecting: // the site's first file (or one tried again): at most one a tick
+    case Connecting:          // the site's first file (or one tried again): at most one a tick
+        if (waiting()) break; // the server asked for a pause: tried at a later tick
+        wait_ = false;
         s.stall = 0;
         if (!sc_.attempt(n, sc_.connectsFor, "connections")) break;
         sc_.maintainlist(n);
@@ -62,15 +87,22 @@ void HttpSlotSession::step() {
 
 void HttpSlotSession::transferStart(int n) {
     Slot& s = sc_.slotAt(n);
+    // The size of the slot's previous file must not choose this one's name:
+    // this file's size is known only once its reply comes.
+    current_ = false;
     if (!sc_.beginTransfer(n)) return;
     HttpSession::Request rq;
     rq.url = s.record.url;
     rq.localName = s.client->LocalFileName;
     // localNameFor gave this URL a name whose existing file is its own
     // (resumed, or started earlier in this run); any other file of the name
-    // got a free name instead.
+    // got a free name instead. It is continued only when a reply told which
+    // version of the file it holds: any rest would do otherwise, of any version.
     struct stat st {};
-    rq.resume = ::lstat(rq.localName.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+    const auto v = sc_.pending_.version.find(s.record.url);
+    rq.resume = ::lstat(rq.localName.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+                v != sc_.pending_.version.end();
+    if (rq.resume) rq.version = v->second;
     if (sc_.httpProxy) std::tie(rq.proxy, rq.proxyPort) = sc_.httpProxy();
     rq.agent = sc_.httpAgent;
     s.byteCount = rq.resume ? st.st_size : 0;
@@ -79,6 +111,7 @@ void HttpSlotSession::transferStart(int n) {
     s.awaiting = true;
     s.wait = 0;
     s.stall = 0;
+    current_ = true;
     http_.start(rq);
     sc_.hooks.addToLog(s.record.url);
 }
@@ -143,6 +176,21 @@ void HttpSlotSession::finished(int n, const TransferResult& r) {
         // (the attempts are bounded); the bytes so far stay for the resume.
         sc_.memo(sc_.errorlog, std::to_string(n) + ": " + outcomeName(r.outcome) + ": " + detail);
         s.failure = detail;
+        if (r.retryAfter > MaxRetryWaitSeconds) {
+            // Not within this run: the site's files wait for a later resume.
+            sc_.abort(n, Outcome::GivenUp,
+                      "the site asks to wait " + std::to_string(r.retryAfter) + " seconds (" + detail + ")");
+            break;
+        }
+        if (r.retryAfter > 0) {
+            std::string line = std::to_string(n) + ": ! waiting " + std::to_string(r.retryAfter) +
+                               (r.retryAfter == 1 ? " second" : " seconds") +
+                               " before the next try, as the site asks";
+            sc_.hooks.statusmemo(line);
+            sc_.memo(sc_.ftpstatus, std::move(line));
+            wait_ = true;
+            waitUntil_ = platform::GetTickCount() + static_cast<std::uint32_t>(r.retryAfter * 1000);
+        }
         sc_.setState(n, Connecting);
         break;
     }

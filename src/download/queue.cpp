@@ -18,9 +18,12 @@ void resumePending(PendingDownloads& pending, url::UrlInfo& urlinfo, Scheduler& 
     // Each URL is handed back once; launchftp puts it on the pending list again.
     const platform::StringList urls = std::move(pending.downloading);
     const std::map<std::string, std::string> names = std::move(pending.localName);
+    const std::map<std::string, FileVersion> versions = std::move(pending.version);
     pending.clear();
     for (const std::string& url : urls) {
         const url::tlinfo link = urlinfo.info(url);
+        // Its partial file's version goes on with it (a refused URL drops it).
+        if (auto it = versions.find(url); it != versions.end()) pending.version[link.url] = it->second;
         // A file written under another name goes on in that file.
         if (auto it = names.find(link.url); it != names.end()) scheduler.localNames[link.url] = it->second;
         // Its local file is its own partial file, whatever its size.

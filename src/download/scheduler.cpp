@@ -298,6 +298,7 @@ void Scheduler::dropPending(const std::string& url) {
         dl.erase(dl.begin() + static_cast<std::ptrdiff_t>(i));
     }
     pending_.localName.erase(url);
+    pending_.version.erase(url);
 }
 
 void Scheduler::abort(int n, const std::string& reason) {
@@ -511,6 +512,12 @@ bool Scheduler::attempt(int n, std::map<std::string, int>& tries, const char* wh
     return false;
 }
 
+bool Scheduler::ownsPartialFile(const std::string& url) const {
+    // Handed back by resume, or begun in an earlier run whose reply told the
+    // file's version (a pending http:// or https:// entry fetched again by get).
+    return resumedUrls.count(url) > 0 || pending_.version.count(url) > 0;
+}
+
 // The file name a transfer writes: the remote name, unless that local file
 // is being written by another slot, was finished under another URL in this
 // run, is the partial file of another pending URL, or is larger than the
@@ -541,7 +548,7 @@ std::string Scheduler::localNameFor(int n, std::int64_t remoteSize) {
                 if (own->second == name) return true;
             } else if (const auto here = localNames.find(url); here != localNames.end()) {
                 if (here->second == name) return true;
-            } else if (resumedUrls.count(url) > 0 && url::splitUrl(url).fname == name) {
+            } else if (ownsPartialFile(url) && url::splitUrl(url).fname == name) {
                 return true;
             }
         }
@@ -549,7 +556,7 @@ std::string Scheduler::localNameFor(int n, std::int64_t remoteSize) {
         if (::lstat(name.c_str(), &st) != 0) return false;
         // A file of unknown size can be told from a local file of the name by
         // nothing: one this URL did not start is never resumed or truncated.
-        if (remoteSize <= 0) return resumedUrls.count(s.record.url) == 0;
+        if (remoteSize <= 0) return !ownsPartialFile(s.record.url);
         return st.st_size > remoteSize;
     };
     std::string name = s.record.fname;
@@ -587,8 +594,9 @@ bool Scheduler::beginTransfer(int n) {
     addPending(s.record.url);
     auto& dl = pending_.downloading;
     const auto row = static_cast<std::size_t>(std::find(dl.begin(), dl.end(), s.record.url) - dl.begin());
-    if (row < pending_.downloadingsize.size())
-        pending_.downloadingsize[row] = std::to_string(std::max<std::int64_t>(0, s.remoteSize()));
+    // (A size not known yet, as an http file's before its reply, leaves the one known before.)
+    if (row < pending_.downloadingsize.size() && s.remoteSize() > 0)
+        pending_.downloadingsize[row] = std::to_string(s.remoteSize());
     if (c.LocalFileName != s.record.fname) pending_.localName[s.record.url] = c.LocalFileName;
     memo(abortout, "Starting download");
     s.resumeAt = 0;

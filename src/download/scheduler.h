@@ -159,6 +159,8 @@ private:
     bool openQueued_ = false;
     void visit(int n);
     std::string localNameFor(int n, std::int64_t remoteSize);
+    // A local file of the URL's remote name is the URL's own partial file.
+    bool ownsPartialFile(const std::string& url) const;
     void finishHandling(int n);
     void dropPending(const std::string& url);
     void setStatusBar(const std::string& text);

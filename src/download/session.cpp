@@ -3,6 +3,7 @@
 // watched for refusals, progress is kept), and its visit's time-outs and
 // stalls.
 
+#include "download/fileurl.h"
 #include "download/slot_sessions.h"
 
 #include "platform/text.h"
@@ -113,7 +114,12 @@ void FtpSlotSession::applyRow(int n, SlotState at, std::uint16_t error, bool& ha
         if (error != 0 && !s.client->TlsFailure().empty()) {
             // No TLS where it was required, a certificate that does not
             // verify, one that changed: no other try would do better.
-            sc_.abort(n, Outcome::Tls, s.client->TlsFailure());
+            std::string why = s.client->TlsFailure();
+            if (!remembered_.empty())
+                why += " (" + KnownCertificates::key(s.client->HostName, s.client->Port) +
+                       " showed a certificate before, remembered in " + sc_.knownCertificates.path() +
+                       ": it is fetched over TLS only; delete its line there to forget it)";
+            sc_.abort(n, Outcome::Tls, why);
             handled = true;
             break;
         }
@@ -182,6 +188,15 @@ void FtpSlotSession::transferEnded(int n, SlotState at, std::uint16_t error, boo
         sc_.setState(n, FileFinished);
         return;
     }
+    if (strangerData_ && !c.Passive) {
+        // The server's data connections come from another address (a
+        // server behind NAT, several hosts behind one name): passive mode,
+        // where the client connects, for the rest of the run.
+        sc_.memo(sc_.errorlog, std::to_string(n) + ": data connection from another address: passive mode");
+        s.client->Passive = true;
+        sc_.passiveSites.insert(s.record.site + ":" + s.record.port);
+    }
+    strangerData_ = false;
     if (error == 0 && confirmed(c)) {
         if (rs > 0 && whole < rs) {
             // Confirmed but short: resumed (the attempts are bounded).
@@ -261,6 +276,8 @@ void FtpSlotSession::display(std::string& msg) {
     // the transfer line) and its commands ("> SIZE track530.mp3") hold file
     // content and names, and a file "Lion den.mp3" must not end its site.
     const bool reply = msg.rfind("< ", 0) == 0;
+    // The client refused a data connection that did not come from the server.
+    if (msg.rfind("! Data connection from ", 0) == 0) strangerData_ = true;
     if (msg.rfind("> ", 0) == 0)
         s.lastCommand =
             msg.substr(2, msg.find(' ', 2) == std::string::npos ? std::string::npos : msg.find(' ', 2) - 2);
@@ -343,7 +360,7 @@ void FtpSlotSession::step() {
         if (!sc_.attempt(n, sc_.connectsFor, "connections")) break;
         c.Abort();
         sc_.maintainlist(n);
-        if (s.state == Connecting) { // an ended slot opens nothing
+        if (s.state == Connecting && chooseTls(n)) { // an ended slot opens nothing
             c.Open();
             s.awaiting = true;
         }
@@ -405,6 +422,7 @@ void FtpSlotSession::step() {
         if (!sc_.attempt(n, sc_.transfersFor, "transfers")) break;
         s.resumeAt = 0;
         s.startMarked = false;
+        strangerData_ = false;
         c.MaxFileSize = c.RemoteSize() > 0 ? c.RemoteSize() : 0;
         c.Get();
         s.awaiting = true;
@@ -510,9 +528,28 @@ void FtpSlotSession::timeouts(int n) {
     }
 }
 
+// Under ftptls=offered, a site whose certificate was remembered has shown it
+// speaks TLS: a refusal of AUTH TLS there is an attack or a fault, never a
+// reason to log in in clear. A store of certificates that cannot be read
+// could hide such a site: then no site is fetched under offered.
+bool FtpSlotSession::chooseTls(int n) {
+    Slot& s = sc_.slotAt(n);
+    net::TFtpClient& c = *s.client;
+    remembered_.clear();
+    if (fileUrlScheme(s.record.url) != "ftp" || sc_.ftpTls != net::FtpTls::Offered) return true;
+    std::string error;
+    if (!sc_.knownCertificates.remembered(c.HostName, c.Port, remembered_, error)) {
+        sc_.abort(n, Outcome::Tls, error + ": nothing is fetched under ftptls=offered until it is mended");
+        return false;
+    }
+    c.Tls = remembered_.empty() ? net::FtpTls::Offered : net::FtpTls::Explicit;
+    return true;
+}
+
 void FtpSlotSession::transferStart(int n) {
     Slot& s = sc_.slotAt(n);
     net::TFtpClient& c = *s.client;
+    strangerData_ = false;
     if (!sc_.beginTransfer(n)) return;
     // Never a byte past the size the server announced.
     c.MaxFileSize = c.RemoteSize() > 0 ? c.RemoteSize() : 0;

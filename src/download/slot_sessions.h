@@ -32,9 +32,16 @@ private:
     void retryTransfer(int n);
     void transferStart(int n);
     void timeouts(int n);
+    // The TLS of the connection about to open; false when the site was given up.
+    bool chooseTls(int n);
 
     Scheduler& sc_;
     const int n_;
+    // The certificate remembered for the site under ftptls=offered (empty: none).
+    std::string remembered_;
+    // The running transfer refused a data connection from another address
+    // than the server's.
+    bool strangerData_ = false;
 };
 
 class HttpSlotSession final : public SlotSession {
@@ -44,16 +51,23 @@ public:
     void stepFailed(SlotState) override {}
     void visit() override;
     void abort() override;
-    std::int64_t size() const override { return http_.size(); }
+    std::int64_t size() const override { return current_ ? http_.size() : -1; }
     std::int64_t receiving() const override;
 
 private:
     void transferStart(int n);
     void finished(int n, const TransferResult& r);
+    // The version of the file begun, kept with its pending entry.
+    void keepVersion(const FileVersion& v);
+    // The server asked to wait before the next try (GetTickCount() of its end).
+    bool waiting() const;
 
     Scheduler& sc_;
     const int n_;
     HttpSession http_;
+    bool current_ = false; // http_ serves the slot's current file (its size is that file's)
+    bool wait_ = false;
+    std::uint32_t waitUntil_ = 0;
 };
 
 } // namespace download

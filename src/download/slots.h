@@ -140,6 +140,9 @@ inline constexpr int MaxFruitlessTransfers = 5;
 // Connections opened, and transfers started, for one URL in a run before it
 // is given up (it stays pending for a later resume).
 inline constexpr int MaxAttempts = 10;
+// The longest wait a web server may ask for (Retry-After) before the next try
+// within the run; one that asks for longer has its files left for a resume.
+inline constexpr int MaxRetryWaitSeconds = 60;
 
 // The rules of the visits, counted in visits of the slot (one every
 // SlotCount ticks of the pace): a slot whose client stayed busy for more

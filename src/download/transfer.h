@@ -3,6 +3,7 @@
 // statistics, the log, the status view and the command line read; and the
 // HTTP(S) session a slot owns for http:// and https:// files.
 
+#include "download/pending.h"
 #include "platform/signal.h"
 
 #include <cstdint>
@@ -40,6 +41,9 @@ bool keptPending(Outcome outcome);
 struct TransferResult {
     Outcome outcome = Outcome::Done;
     std::string detail; // for people: "404 Not Found", "short: 100 of 200 bytes", "No space left on device"
+    // Seconds to wait before the next try: the server's Retry-After with 429,
+    // 408 or 503, or a short pause after a 429 without one; -1: no wait.
+    std::int64_t retryAfter = -1;
 };
 
 // One HTTP(S) file transfer after another, as a slot asks for them. Every
@@ -53,6 +57,12 @@ public:
         // The local file's bytes belong to this URL: when it exists with N bytes,
         // "Range: bytes=N-" asks for the rest. Otherwise the file is written from byte 0.
         bool resume = false;
+        // The version those bytes came from, when an earlier reply told it: the
+        // rest is asked for with If-Range, and a partial reply of another
+        // version (its ETag, Last-Modified or whole size differ) starts the
+        // file over. A partial reply that tells nothing to compare starts it
+        // over too.
+        FileVersion version;
         std::string proxy;     // host, optionally ":port"; empty: direct
         std::string proxyPort; // when proxy names no port
         std::string agent;     // User-Agent
@@ -81,6 +91,8 @@ public:
     std::int64_t received() const;
     // The URL the last transfer ended at, after redirects.
     const std::string& finalUrl() const;
+    // The version of the file being written, once a reply began its body.
+    const FileVersion& version() const;
 
     platform::Signal<const TransferResult&> finished;
     // Lines for the memos and -v: "> GET /a.mp3 HTTP/1.1", "< HTTP/1.1 206 Partial Content",
@@ -88,6 +100,8 @@ public:
     platform::Signal<const std::string&> display;
     // The byte count changed (byteCount()).
     platform::Signal<std::int64_t> progress;
+    // A reply's body begins: the version of the file it writes (version()).
+    platform::Signal<const FileVersion&> bodyBegins;
 
 private:
     struct Impl;

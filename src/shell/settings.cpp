@@ -5,6 +5,7 @@
 #include "shell/formstorage.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace shell {
 namespace {
@@ -58,6 +59,46 @@ void writeLocalNames(platform::TIniFile& ini, const platform::StringList& pendin
     if (i > 0) ini.WriteInteger(section, "count", i);
 }
 
+// The version of the partial file of pending http:// and https:// URLs:
+// "count", then for each "i" the URL, "i.etag", "i.modified" and "i.size"
+// (absent when the server did not say). Read like the local names: only for
+// pending URLs, the section written only while it has entries.
+void readVersions(const platform::TIniFile& ini, const platform::StringList& pending,
+                  std::map<std::string, download::FileVersion>& into) {
+    const char* section = "downloadingversions";
+    const int count = storedListLength(ini.ReadInteger(section, "count", 0), ini.KeyCount(section));
+    for (int i = 0; i < count; ++i) {
+        const std::string k = std::to_string(i);
+        const std::string url = ini.ReadString(section, k, "");
+        if (url.empty() || std::find(pending.begin(), pending.end(), url) == pending.end()) continue;
+        download::FileVersion v;
+        v.etag = ini.ReadString(section, k + ".etag", "");
+        v.lastModified = ini.ReadString(section, k + ".modified", "");
+        const std::string size = ini.ReadString(section, k + ".size", "");
+        std::int64_t n = -1;
+        const auto [end, ec] = std::from_chars(size.data(), size.data() + size.size(), n);
+        if (ec == std::errc() && end == size.data() + size.size() && n >= 0) v.size = n;
+        if (!v.empty()) into[url] = v;
+    }
+}
+
+void writeVersions(platform::TIniFile& ini, const platform::StringList& pending,
+                   const std::map<std::string, download::FileVersion>& versions) {
+    const char* section = "downloadingversions";
+    ini.EraseSection(section);
+    int i = 0;
+    for (const auto& [url, v] : versions) {
+        if (v.empty() || std::find(pending.begin(), pending.end(), url) == pending.end()) continue;
+        const std::string k = std::to_string(i);
+        ini.WriteString(section, k, url);
+        if (!v.etag.empty()) ini.WriteString(section, k + ".etag", v.etag);
+        if (!v.lastModified.empty()) ini.WriteString(section, k + ".modified", v.lastModified);
+        if (v.size >= 0) ini.WriteString(section, k + ".size", std::to_string(v.size));
+        ++i;
+    }
+    if (i > 0) ini.WriteInteger(section, "count", i);
+}
+
 } // namespace
 
 Settings::Settings(download::PendingDownloads& pending, search::EngineList& startlinks,
@@ -77,6 +118,7 @@ void Settings::loadcfg() {
         pending_.downloadingsize.push_back(i < sizes.size() ? sizes[i] : "0");
     }
     readLocalNames(ini, pending_.downloading, pending_.localName);
+    readVersions(ini, pending_.downloading, pending_.version);
 
     path = ini.ReadString("Settings", "path", path);
     proxy.proxyname = ini.ReadString("Settings", "proxyname", "");
@@ -103,6 +145,7 @@ void Settings::savecfg() {
     writePendingList(ini, "downloading", pending_.downloading);
     writePendingList(ini, "downloadings", pending_.downloadingsize);
     writeLocalNames(ini, pending_.downloading, pending_.localName);
+    writeVersions(ini, pending_.downloading, pending_.version);
     ini.WriteString("Settings", "path", path);
     ini.WriteString("Settings", "proxyname", proxy.proxyname);
     ini.WriteString("Settings", "proxyport", proxy.proxyport);

@@ -6,6 +6,9 @@
 //   [downloadings]  count, 0 .. count-1   the size beside each
 //   [downloadingnames] count, i and i.name  pending URLs written under another
 //                   local name, and that name (only while there are any)
+//   [downloadingversions] count, i, i.etag, i.modified, i.size  pending http(s)
+//                   URLs and the version their partial file holds: the reply's
+//                   ETag, Last-Modified and whole size (only while there are any)
 //   [Settings]      path, proxyname, proxyport, proxy, ftptls (off, offered, required),
 //                   httplinks (1: offer http:// and https:// links too)
 //   [Links]         0 .. 30               one engine entry per key

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <sys/stat.h>
@@ -43,10 +44,16 @@ protected:
     testsupport::ScopedEnv env{"WAVETRAP_CONFIG_DIR", config.path()};
     testsupport::ScopedEnv tick{"WAVETRAP_TICK_MS", "5"}; // a short scheduler tick
 
-    // Runs the program to its end; answers its exit status.
-    int run(std::vector<std::string> args, std::string* output = nullptr) {
+    // Runs the program to its end; answers its exit status. A limit is a
+    // shell line run before it ("ulimit -f 20; ").
+    int run(std::vector<std::string> args, std::string* output = nullptr, const std::string& limit = "") {
         testpeers::ChildProcess p;
-        EXPECT_TRUE(p.start(WAVETRAP_CLI_PATH, args));
+        if (limit.empty()) {
+            EXPECT_TRUE(p.start(WAVETRAP_CLI_PATH, args));
+        } else {
+            args.insert(args.begin(), {"-c", limit + "exec \"$0\" \"$@\"", WAVETRAP_CLI_PATH});
+            EXPECT_TRUE(p.start("/bin/sh", args));
+        }
         EXPECT_TRUE(platform::runUntil([&] { return !p.running(); }, 60000)) << p.output();
         if (output) *output = p.output();
         return p.exitCode();
@@ -362,6 +369,23 @@ protected:
     }
     static inline testsupport::TempDir* root = nullptr;
     static inline testpeers::NginxPeer* nginx = nullptr;
+
+    // A get of u killed in the middle of its file, once the version of the
+    // partial file is written down (at the tick after the reply's header).
+    void killWhenBegun(const std::string& u, const std::string& name) {
+        testpeers::ChildProcess p;
+        ASSERT_TRUE(p.start(WAVETRAP_CLI_PATH, {"get", "-C", out.path(), u}));
+        ASSERT_TRUE(platform::runUntil(
+            [&] {
+                return (sizeOf(out.file(name)) > 100000 &&
+                        platform::TIniFile(config.file("wavbin.Ini")).SectionExists("downloadingversions")) ||
+                       !p.running();
+            },
+            30000));
+        ASSERT_TRUE(p.running()) << p.output();
+        ::kill(static_cast<pid_t>(p.pid()), SIGKILL);
+        ASSERT_TRUE(platform::runUntil([&] { return !p.running(); }, 10000));
+    }
 };
 
 TEST_F(CliGetHttp, FilesNamesAndReasonsAsForFtp) {
@@ -382,15 +406,7 @@ TEST_F(CliGetHttp, FilesNamesAndReasonsAsForFtp) {
 
 TEST_F(CliGetHttp, KilledRunIsContinuedWithRange) {
     const std::string u = nginx->url("/slow/big.mp3");
-    {
-        testpeers::ChildProcess p;
-        ASSERT_TRUE(p.start(WAVETRAP_CLI_PATH, {"get", "-C", out.path(), u}));
-        ASSERT_TRUE(
-            platform::runUntil([&] { return sizeOf(out.file("big.mp3")) > 100000 || !p.running(); }, 30000));
-        ASSERT_TRUE(p.running()) << p.output();
-        ::kill(static_cast<pid_t>(p.pid()), SIGKILL);
-        ASSERT_TRUE(platform::runUntil([&] { return !p.running(); }, 10000));
-    }
+    ASSERT_NO_FATAL_FAILURE(killWhenBegun(u, "big.mp3"));
     const long long partial = sizeOf(out.file("big.mp3"));
     EXPECT_LT(partial, 600000);
     EXPECT_EQ(pending(), (platform::StringList{u}));
@@ -398,6 +414,69 @@ TEST_F(CliGetHttp, KilledRunIsContinuedWithRange) {
     EXPECT_EQ(run({"resume", "-v", "-C", out.path()}, &output), 0) << output;
     EXPECT_NE(output.find("Range: bytes=" + std::to_string(partial) + "-"), std::string::npos) << output;
     EXPECT_EQ(testsupport::readFile(out.file("big.mp3")), content(600000, 3));
+    EXPECT_TRUE(pending().empty());
+}
+
+TEST_F(CliGetHttp, LocalFilesThisURLNeverStartedAreLeftAlone) {
+    // The slot's first file has the size the others' local files are measured
+    // against; neither of those files is this run's to continue.
+    const std::string mine = content(20000, 5), theirs = content(20000, 6);
+    for (const char* name : {"first.mp3", "own.mp3", "same.mp3"})
+        testsupport::writeFile(root->file(name), name == std::string("own.mp3") ? mine : theirs);
+    testsupport::writeFile(out.file("own.mp3"), "fifteen bytes!!");
+    testsupport::writeFile(out.file("same.mp3"), content(20000, 7));
+    std::string output;
+    EXPECT_EQ(run({"get", "-v", "-C", out.path(), nginx->url("/first.mp3"), nginx->url("/own.mp3"),
+                   nginx->url("/same.mp3")},
+                  &output),
+              0)
+        << output;
+    EXPECT_TRUE(testsupport::readFile(out.file("own.mp3")) == "fifteen bytes!!");
+    EXPECT_TRUE(testsupport::readFile(out.file("same.mp3")) == content(20000, 7));
+    EXPECT_TRUE(testsupport::readFile(out.file("own (2).mp3")) == mine);
+    EXPECT_TRUE(testsupport::readFile(out.file("same (2).mp3")) == theirs);
+    EXPECT_EQ(output.find("Range:"), std::string::npos) << output;
+    EXPECT_NE(output.find("3 files fetched, 60000 bytes received"), std::string::npos) << output;
+}
+
+TEST_F(CliGetHttp, FileStoppedByAFullDiskIsContinuedAfterAnotherFileOfItsSite) {
+    // Two runs that stop at a file size limit (a full disk to the program)
+    // leave two partial files pending: first small.mp3, then big.mp3 with more
+    // bytes than small.mp3 has in all. The resume fetches small.mp3 first on
+    // the slot, then must continue big.mp3, not fetch it again beside it.
+    testsupport::writeFile(root->file("small.mp3"), content(40000, 8));
+    const std::string small = nginx->url("/small.mp3"), big = nginx->url("/big.mp3");
+    std::string output;
+    EXPECT_EQ(run({"get", "-C", out.path(), small}, &output, "ulimit -f 20; "), 1) << output;
+    EXPECT_NE(output.find("File too large"), std::string::npos) << output;
+    EXPECT_EQ(run({"get", "-C", out.path(), big}, &output, "ulimit -f 200; "), 1) << output;
+    const long long partial = sizeOf(out.file("big.mp3"));
+    ASSERT_GT(partial, 40000);
+    ASSERT_LT(partial, 600000);
+    ASSERT_EQ(pending(), (platform::StringList{small, big}));
+
+    EXPECT_EQ(run({"resume", "-v", "-C", out.path()}, &output), 0) << output;
+    EXPECT_TRUE(testsupport::readFile(out.file("small.mp3")) == content(40000, 8));
+    EXPECT_TRUE(testsupport::readFile(out.file("big.mp3")) == content(600000, 3));
+    EXPECT_FALSE(std::filesystem::exists(out.file("big (2).mp3")));
+    EXPECT_NE(output.find("Range: bytes=" + std::to_string(partial) + "-"), std::string::npos) << output;
+    EXPECT_TRUE(pending().empty());
+}
+
+TEST_F(CliGetHttp, FileChangedOnTheServerIsFetchedAgainNotSpliced) {
+    // The same size, other bytes and another time: only the version (If-Range)
+    // tells the rest of the new file from the rest of the one begun.
+    const std::string before = content(600000, 9), after = content(600000, 10);
+    testsupport::writeFile(root->file("changing.mp3"), before);
+    const std::string u = nginx->url("/slow/changing.mp3");
+    ASSERT_NO_FATAL_FAILURE(killWhenBegun(u, "changing.mp3"));
+    testsupport::writeFile(root->file("changing.mp3"), after);
+    const auto later = std::filesystem::last_write_time(root->file("changing.mp3")) + std::chrono::hours(1);
+    std::filesystem::last_write_time(root->file("changing.mp3"), later);
+    std::string output;
+    EXPECT_EQ(run({"resume", "-v", "-C", out.path()}, &output), 0) << output;
+    EXPECT_NE(output.find("If-Range: \""), std::string::npos) << output;
+    EXPECT_TRUE(testsupport::readFile(out.file("changing.mp3")) == after) << output;
     EXPECT_TRUE(pending().empty());
 }
 

@@ -15,14 +15,21 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <optional>
 
 namespace {
 
-int runGet(std::vector<std::string> args, std::string& output) {
+// limit: a shell line run before the program ("ulimit -f 3; ").
+int runGet(std::vector<std::string> args, std::string& output, const std::string& limit = "") {
     testpeers::ChildProcess p;
     args.insert(args.begin(), "get");
-    EXPECT_TRUE(p.start(WAVETRAP_CLI_PATH, args));
+    if (limit.empty()) {
+        EXPECT_TRUE(p.start(WAVETRAP_CLI_PATH, args));
+    } else {
+        args.insert(args.begin(), {"-c", limit + "exec \"$0\" \"$@\"", WAVETRAP_CLI_PATH});
+        EXPECT_TRUE(p.start("/bin/sh", args));
+    }
     EXPECT_TRUE(platform::runUntil([&] { return !p.running(); }, 60000)) << p.output();
     output = p.output();
     return p.exitCode();
@@ -145,6 +152,29 @@ TEST(CliGetFtps, FtpLinksUnderFtpTlsOfferedAndRequired) {
         EXPECT_NE(testsupport::readFile(config.file("wavbin.Ini")).find("ftptls=offered"), std::string::npos);
     }
     {
+        // The same host and port without TLS now: it spoke TLS before, so
+        // this is refused, and no log-in goes out in clear.
+        const std::string log = logs.file("pinned.log");
+        testpeers::VsftpdPeer plain;
+        ASSERT_TRUE(plain.start(root.path(), false, "127.0.0.1",
+                                protocolLog(log) + "listen_port=" + std::to_string(port) + "\n"))
+            << plain.output();
+        ASSERT_EQ(plain.port(), port);
+        const std::string url = "ftp://127.0.0.1:" + std::to_string(port) + "/one.mp3";
+        EXPECT_EQ(runGet({"-C", out.path(), "--ftp-tls", "offered", url}, output), 1) << output;
+        EXPECT_NE(output.find(url + ": site given up: 534 No TLS offered by 127.0.0.1"), std::string::npos)
+            << output;
+        EXPECT_NE(output.find("showed a certificate before, remembered in " + known +
+                              ": it is fetched over TLS only; delete its line there to forget it"),
+                  std::string::npos)
+            << output;
+        const std::string said = testsupport::readFile(log);
+        EXPECT_NE(said.find("AUTH TLS"), std::string::npos) << said;
+        EXPECT_EQ(said.find("FTP command: Client \"127.0.0.1\", \"USER"), std::string::npos) << said;
+        EXPECT_EQ(said.find("FTP command: Client \"127.0.0.1\", \"PASS"), std::string::npos) << said;
+        EXPECT_FALSE(fetched());
+    }
+    {
         // A server without TLS: offered goes on in plain; required logs in nowhere.
         const std::string log = logs.file("vsftpd.log");
         testpeers::VsftpdPeer plain;
@@ -164,6 +194,56 @@ TEST(CliGetFtps, FtpLinksUnderFtpTlsOfferedAndRequired) {
         EXPECT_EQ(later.find("FTP command: Client \"127.0.0.1\", \"USER"), std::string::npos) << later;
         EXPECT_EQ(later.find("FTP command: Client \"127.0.0.1\", \"PASS"), std::string::npos) << later;
         EXPECT_FALSE(fetched());
+    }
+}
+
+// Under offered, a store of remembered certificates that cannot be read (a
+// directory in its place) or written (the file size limit, as on a full disk)
+// takes no certificate: the site is refused, saying why, and the store's
+// lines stay as they were.
+TEST(CliGetFtps, CertificatesThatCannotBeRememberedAreRefused) {
+    if (!testpeers::VsftpdPeer::available()) GTEST_SKIP() << "vsftpd is not installed";
+    testpeers::TestCa ca;
+    ASSERT_TRUE(ca.ok());
+    const testpeers::ServerCert cert = ca.issue("ftp", "IP:127.0.0.1"); // not trusted: no --cacert
+    testsupport::TempDir root, config, out;
+    testsupport::ScopedEnv env{"WAVETRAP_CONFIG_DIR", config.path()};
+    testsupport::ScopedEnv tick{"WAVETRAP_TICK_MS", "5"};
+    testsupport::writeFile(root.file("one.mp3"), testpeers::fillBytes(0, 1000));
+    testpeers::VsftpdPeer vs;
+    ASSERT_TRUE(vs.start(root.path(), false, "127.0.0.1", tlsConf(cert, false))) << vs.output();
+    const std::string url = "ftp://127.0.0.1:" + std::to_string(vs.port()) + "/one.mp3";
+    const std::string known = config.file("ftptls.Ini");
+    std::string others = "[known]\n";
+    for (int i = 0; i < 60; ++i)
+        others += "other" + std::to_string(i) + ".example:21=" + std::string(95, 'A') + "\n";
+
+    struct Row {
+        const char* name;
+        bool directory; // else the file holds others
+        const char* limit;
+        const char* said;
+    } rows[] = {
+        {"a directory", true, "", "ftptls.Ini cannot be read (not a regular file)"},
+        {"no room to write", false, "ulimit -f 3; ", "which does not verify, cannot be remembered"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove_all(known);
+        if (row.directory) {
+            ASSERT_EQ(::mkdir(known.c_str(), 0700), 0);
+        } else {
+            testsupport::writeFile(known, others);
+        }
+        std::string output;
+        EXPECT_EQ(runGet({"-C", out.path(), "--ftp-tls", "offered", url}, output, row.limit), 1) << output;
+        EXPECT_NE(output.find(url + ": site given up: "), std::string::npos) << output;
+        EXPECT_NE(output.find(row.said), std::string::npos) << output;
+        EXPECT_EQ(output.find("bad_alloc"), std::string::npos) << output;
+        EXPECT_FALSE(std::filesystem::exists(out.file("one.mp3")));
+        if (!row.directory) {
+            EXPECT_EQ(testsupport::readFile(known), others);
+        }
     }
 }
 

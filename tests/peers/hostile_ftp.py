@@ -17,6 +17,9 @@ Modes:
   pass-530     every PASS refused with 530
   retr-550     every RETR refused with "550 No such file", holding a terminal escape
   port-perm    PORT and EPRT answered "550 Permission denied." (passive works)
+  port-elsewhere  active data connections come from another loopback address
+               than the control connection's (127.0.0.2 for 127.0.0.1), and
+               end in "426" once the client closes them (passive works)
   tls-cut      (with --cert and --key) SIZE unknown (502); each transfer sends half
                of what is left over TLS, then cuts the data connection without
                TLS close_notify and says "226 Transfer complete" all the same
@@ -59,6 +62,16 @@ class Session(threading.Thread):
             self.pasv.close()
             self.pasv = None
         elif self.port_addr is not None:
+            if self.args.mode == "port-elsewhere":
+                other = "127.0.0.2" if self.host != "127.0.0.2" else "127.0.0.3"
+                d = socket.create_connection(self.port_addr, timeout=10, source_address=(other, 0))
+                try:
+                    d.recv(1)  # the client closes a connection from elsewhere
+                except OSError:
+                    pass
+                d.close()
+                self.port_addr = None
+                return "refused"
             d = socket.create_connection(self.port_addr, timeout=10)
         else:
             return None
@@ -77,6 +90,9 @@ class Session(threading.Thread):
         d = self.data_socket()
         if d is None:
             self.send("425 Use PORT or PASV first")
+            return
+        if d == "refused":
+            self.send("426 Connection closed; transfer aborted.")
             return
         try:
             if mode == "tls-cut":

@@ -181,6 +181,14 @@ void HttpPeer::raw(const std::string& path, const std::string& bytes,
                        ", \"splits\": " + splitsJson(splits) + "}");
 }
 
+void HttpPeer::rawSequence(const std::string& path, const std::vector<std::string>& replies) {
+    std::string list;
+    for (const std::string& r : replies)
+        list +=
+            (list.empty() ? "" : ", ") + std::string("{\"kind\": \"raw\", \"bytes\": ") + jsonLatin1(r) + "}";
+    setRoute(path, "{\"kind\": \"sequence\", \"replies\": [" + list + "]}");
+}
+
 void HttpPeer::stall(const std::string& path, const std::string& bytes) {
     setRoute(path, "{\"kind\": \"raw\", \"bytes\": " + jsonLatin1(bytes) + ", \"hold\": true}");
 }

@@ -59,6 +59,9 @@ public:
     void relocate(const std::string& path, const std::string& location, int status = 302);
     // Exactly these bytes (split into the given write sizes), then close.
     void raw(const std::string& path, const std::string& bytes, const std::vector<std::size_t>& splits = {});
+    // The nth request of the path gets the nth of these exact replies (the
+    // last one every later request), each followed by a close.
+    void rawSequence(const std::string& path, const std::vector<std::string>& replies);
     // Exactly these bytes, then nothing more, the connection held open.
     void stall(const std::string& path, const std::string& bytes);
     // Sends head, then repeat without end until the client goes away.

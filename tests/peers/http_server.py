@@ -23,6 +23,9 @@ absolute request line through a proxy, the path part of the URL) to replies:
       read the request and never answer (the connection stays open).
   {"kind": "endless", "head": "<latin-1 text>", "repeat": "<latin-1 text>"}
       send head, then repeat again and again until the client goes away.
+  {"kind": "sequence", "replies": [route, route, ...]}
+      the nth request of the path gets the nth route of the list (the last
+      one every later request); counted afresh when the route changes.
 "splits" are the sizes of the first writes; the rest goes in one write. Each
 write is followed by a short pause so the client receives it on its own.
 Unknown paths get "HTTP/1.0 404 Not Found". Every request head (request line
@@ -45,6 +48,8 @@ if len(sys.argv) > 6:
     TLS.load_cert_chain(sys.argv[5], sys.argv[6])
 log_lock = threading.Lock()
 hanging = []
+sequence_lock = threading.Lock()
+sequence_counts = {}
 
 
 def load_routes():
@@ -125,6 +130,13 @@ class Handler(socketserver.BaseRequestHandler):
             sock.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: "
                          + str(len(body)).encode() + b"\r\n\r\n" + body)
             return
+        if route.get("kind") == "sequence":
+            key = path + json.dumps(route, sort_keys=True)
+            with sequence_lock:
+                n = sequence_counts.get(key, 0)
+                sequence_counts[key] = n + 1
+            replies = route["replies"]
+            route = replies[min(n, len(replies) - 1)]
         kind = route.get("kind", "reply")
         if kind == "hang":
             hanging.append(sock)

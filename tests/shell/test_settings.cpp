@@ -193,6 +193,24 @@ TEST_F(SettingsFiles, LocalNamesAreReadOnlyAsPlainNamesOfPendingURLs) {
               (std::map<std::string, std::string>{{"ftp://a.test/x.mp3", "x (2).mp3"}}));
 }
 
+// The version of a pending http file's partial bytes is read only for
+// pending URLs, and a size only when it is a number; it goes with the entry.
+TEST_F(SettingsFiles, VersionsAreReadOnlyForPendingURLs) {
+    const std::string a = "http://a.test/x.mp3", b = "https://b.test/y.mp3";
+    writeFile(ini(), "[downloading]\ncount=2\n0=" + a + "\n1=" + b +
+                         "\n[downloadingversions]\ncount=3\n0=http://gone.test/z.mp3\n0.etag=\"z\"\n1=" + a +
+                         "\n1.etag=\"v1\"\n1.modified=Mon, 02 Jan 2006 15:04:05 GMT\n1.size=20000\n2=" + b +
+                         "\n2.etag=W/\"w\"\n2.size=12x\n");
+    Program p;
+    p.start();
+    EXPECT_EQ(p.w.pending.version,
+              (std::map<std::string, download::FileVersion>{
+                  {a, {"\"v1\"", "Mon, 02 Jan 2006 15:04:05 GMT", 20000}}, {b, {"W/\"w\"", "", -1}}}));
+    p.w.pending.clear();
+    p.exit();
+    EXPECT_FALSE(platform::TIniFile(ini()).SectionExists("downloadingversions"));
+}
+
 TEST_F(SettingsFiles, ProxyOnWithAnEmptyNameStaysOff) {
     writeFile(ini(), "[Settings]\npath=cutftp32\nproxy=1\nproxyname=\nproxyport=8080\n");
     {
