@@ -63,8 +63,10 @@ TEST_F(Notices, AQueueOfRealDownloadsTellsTheNotificationServiceAndRenewsItsNoti
     Cwd cwd(work.path());
     shell::Wavetrap w;
     shell::DownloadNotices notices(w.scheduler, w.urlinfo);
+    // A connection's name holds for the whole process: one of its own per bus.
+    const QString name = QString::fromStdString("wt-" + bus.address());
     shell::DesktopNotifier notifier(
-        QDBusConnection::connectToBus(QString::fromStdString(bus.address()), "wt-test"));
+        QDBusConnection::connectToBus(QString::fromStdString(bus.address()), name));
     notices.notice.connect([&](const shell::Notice& n) { notifier.show(n); });
     w.scheduler.dfatimer.setInterval(10);
     w.scheduler.dfatimer.setEnabled(true);
@@ -110,7 +112,8 @@ TEST(DesktopNotifier, WithoutABusOrAServiceANoticeIsDroppedAndNothingElseHappens
     };
     const Case cases[] = {
         {"a bus without the service",
-         QDBusConnection::connectToBus(QString::fromStdString(bus.address()), "wt-empty-bus")},
+         QDBusConnection::connectToBus(QString::fromStdString(bus.address()),
+                                       QString::fromStdString("wt-empty-" + bus.address()))},
         {"no bus", QDBusConnection::connectToBus("unix:path=/nonexistent/wavetrap-bus", "wt-no-bus")},
     };
     for (const Case& c : cases) {
