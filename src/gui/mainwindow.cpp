@@ -567,7 +567,7 @@ void MainWindow::fileDblClick(const QModelIndex& shown) {
 }
 
 void MainWindow::Writelisttofile1Click() {
-    if (core_->table.List.Count() == 0) return;
+    if (!views_->listHasRows()) return;
     QString name;
     const QString folder = QString::fromStdString(shell::fileDialogFolder());
     if (askSaveFileName) {

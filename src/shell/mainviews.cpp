@@ -156,10 +156,21 @@ MainViews::ManualAdd MainViews::ManualaddKeyDown(int key, const std::string& tex
     return ManualAdd::Started;
 }
 
+std::vector<int> MainViews::listRows() const {
+    std::vector<int> rows = w_.table.List.SelectedRows();
+    return rows.empty() ? shownRows() : rows;
+}
+
+bool MainViews::listHasRows() {
+    if (!listRows().empty()) return true;
+    if (w_.table.List.Count() > 0)
+        message("No file of the table matches the filter '" + filter_ + "': nothing to save");
+    return false;
+}
+
 std::string MainViews::listText() const {
     const platform::ListView& list = w_.table.List;
-    std::vector<int> rows = list.SelectedRows();
-    if (rows.empty()) rows = shownRows();
+    const std::vector<int> rows = listRows();
     std::string text = std::string(ListFirstLine) + "\r\n";
     for (int row : rows)
         text += list.Item(row).cell(results::ResultTable::ColUrl) + "\r\n";

@@ -80,6 +80,9 @@ public:
     // the table, top to bottom (with none selected, every row shown, as the
     // download takes them); CR LF after each line.
     std::string listText() const;
+    // The rows the list takes. When there are none (a filter shows nothing),
+    // says so in the status bar and answers false: no file is asked for.
+    bool listHasRows();
     // Writes the list to fileName as a whole or not at all; answers an error
     // text, empty on success.
     std::string Writelisttofile(const std::string& fileName) const;
@@ -106,6 +109,7 @@ public:
 private:
     void setMode(int mode);
     void viewTail();
+    std::vector<int> listRows() const; // the selected rows, else those shown
 
     Wavetrap& w_;
     int mode_ = AllResults;

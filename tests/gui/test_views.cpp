@@ -269,6 +269,14 @@ TEST_F(WindowTest, SaveToListWritesTheChosenUrlsInTableOrderAndAllShownWhenNoneI
         EXPECT_EQ(folder.toStdString(), std::filesystem::canonical(work.path()).string());
     }
 
+    // A filter that shows nothing: no file is asked for, and the status bar says why.
+    w.filterBox()->setText("no such file");
+    folder.clear();
+    w.Writelisttofile1Click();
+    EXPECT_TRUE(folder.isEmpty());
+    EXPECT_NE(w.statusText().indexOf("nothing to save"), -1) << w.statusText().toStdString();
+    w.filterBox()->clear();
+
     // A file that cannot be written is reported and leaves nothing behind.
     w.askSaveFileName = [&](const QString&) { return QString::fromStdString(work.file("missing/list.txt")); };
     w.Writelisttofile1Click();
