@@ -113,12 +113,34 @@ struct GetOptions {
 
 // Parses [-C DIR] [--pace N] and, when wantUrls, the URLs; answers an exit
 // status when the command must end at once, -1 otherwise.
+// The options get and resume share, for --help.
+constexpr const char* GetOptionsHelp =
+    "Options:\n"
+    "  -C, --directory DIR  download into DIR instead of the current directory\n"
+    "  --pace N             the scheduler's pace, 1 (fast) to 10 (default: the setting)\n"
+    "  --cacert FILE        trust the certificates in FILE (PEM) as well as the system's\n"
+    "  --ftp-tls MODE       the TLS of ftp:// links for this run: off, offered (AUTH TLS\n"
+    "                       when the server has it, else plain) or required (never a\n"
+    "                       log-in in clear); default: the setting ftptls, else off\n"
+    "  -v, --verbose        show every change of a slot's state\n"
+    "  --help               show this help\n\n"
+    "A URL is pending from the moment it is accepted until its file is complete: what\n"
+    "is not complete at the end (interrupted, or its site gave up) is kept for resume.\n"
+    "While standard error is a terminal, the slots' progress is shown there.\n\n"
+    "Exit status: 0 when every URL was fetched, 1 when one was not, 2 on an error.\n";
+
 int parseOptions(const std::vector<std::string>& args, bool wantUrls, const char* usage, GetOptions& o) {
     bool onlyUrls = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (!onlyUrls && (a == "--help" || a == "-h")) {
-            std::cout << "Usage: wavetrap-cli " << usage << "\n";
+            std::cout
+                << "Usage: wavetrap-cli " << usage << "\n\n"
+                << (wantUrls
+                        ? "Downloads the ftp://, ftpes://, ftps://, http:// and https:// URLs through the\n"
+                          "fourteen slots, one session per site, resuming partial files.\n\n"
+                        : "Downloads again every file whose transfer was under way at the last exit.\n\n")
+                << GetOptionsHelp;
             return ExitRows;
         }
         if (!onlyUrls && a == "--") {

@@ -11,7 +11,9 @@ namespace gui {
 QString GuideWindow::text() {
     return "1. Type a word from the name of a song into \"Enter search phrase:\" and press Enter.\n\n"
            "2. Wait while the search engines answer: the small bar in the toolbar fills up and the "
-           "files found appear in the table, the sites that served downloads well at the top.\n\n"
+           "files found appear in the table, the sites that served downloads well at the top. "
+           "Files on web sites (http:// and https:// links) are offered too when Links > Offer "
+           "http:// and https:// links is checked.\n\n"
            "3. Pick the files you want (hold Ctrl or Shift to pick several). If you pick none, "
            "Wavetrap takes them all.\n\n"
            "4. Double-click a file, or press \"Download\" in the toolbar. Wavetrap shows the download "
@@ -20,6 +22,8 @@ QString GuideWindow::text() {
            "site. A file that was cut off is continued where it stopped the next time.\n\n"
            "To stop a download, select its row in the download status and double-click it, or "
            "right-click and choose \"Cancel Download\".\n\n"
+           "To fetch a file whose address you know, type its ftp://, http:// or https:// URL into "
+           "\"Get URL:\" and press Enter.\n\n"
            "Press F1 to see this guide again.";
 }
 

@@ -60,7 +60,12 @@ QVariant ListViewModel::headerData(int section, Qt::Orientation orientation, int
 }
 
 void ListViewModel::bindSelection(QItemSelectionModel* selection) {
+    bindSelection(selection, nullptr);
+}
+
+void ListViewModel::bindSelection(QItemSelectionModel* selection, QAbstractProxyModel* proxy) {
     selection_ = selection;
+    proxy_ = proxy;
     connect(selection, &QItemSelectionModel::selectionChanged, this, [this] { copySelectionToList(); });
     copySelectionToView(0, list_.Count() - 1);
 }
@@ -69,7 +74,7 @@ void ListViewModel::copySelectionToList() {
     if (syncing_ || !selection_) return;
     std::vector<int> rows;
     for (const QModelIndex& i : selection_->selectedRows())
-        rows.push_back(i.row());
+        rows.push_back(proxy_ ? proxy_->mapToSource(i).row() : i.row());
     std::sort(rows.begin(), rows.end());
     syncing_ = true;
     list_.SetSelection(rows);
@@ -84,10 +89,32 @@ void ListViewModel::copySelectionToView(int first, int last) {
         QItemSelection& s = list_.Item(r).selected ? on : off;
         s.select(index(r, 0), index(r, columnCount() - 1));
     }
+    if (proxy_) {
+        on = proxy_->mapSelectionFromSource(on);
+        off = proxy_->mapSelectionFromSource(off);
+    }
     syncing_ = true;
     if (!off.isEmpty()) selection_->select(off, QItemSelectionModel::Deselect);
     if (!on.isEmpty()) selection_->select(on, QItemSelectionModel::Select);
     syncing_ = false;
+}
+
+SortFilterRows::SortFilterRows(std::function<bool(int)> shown, QObject* parent)
+    : QSortFilterProxyModel(parent), shown_(std::move(shown)) {
+    setDynamicSortFilter(true);
+}
+
+bool SortFilterRows::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
+    return !shown_ || shown_(sourceRow);
+}
+
+bool SortFilterRows::lessThan(const QModelIndex& left, const QModelIndex& right) const {
+    const QString a = left.data().toString(), b = right.data().toString();
+    bool numberA = false, numberB = false;
+    const qlonglong x = a.toLongLong(&numberA), y = b.toLongLong(&numberB);
+    if (numberA && numberB) return x < y;
+    if (numberA != numberB) return numberA; // numbers before words
+    return a.localeAwareCompare(b) < 0;
 }
 
 BurstRepaint::BurstRepaint(QAbstractItemView* view, std::chrono::milliseconds interval)

@@ -8,9 +8,11 @@
 #include <QAbstractTableModel>
 #include <QItemSelectionModel>
 #include <QPointer>
+#include <QSortFilterProxyModel>
 #include <QStringList>
 #include <QTimer>
 #include <chrono>
+#include <functional>
 
 class QAbstractItemView;
 
@@ -38,6 +40,10 @@ public:
     // selection made in the view selects the rows in the list, and one set in
     // the list (by a command or a test) shows in the view.
     void bindSelection(QItemSelectionModel* selection);
+    // The same for a view that shows the rows through a proxy (sorted or
+    // filtered): its selection is mapped to the list's rows and back; a row
+    // the proxy hides is not selected.
+    void bindSelection(QItemSelectionModel* selection, QAbstractProxyModel* proxy);
 
 private:
     void copySelectionToList();
@@ -46,8 +52,27 @@ private:
     platform::ListView& list_;
     QStringList headers_;
     QPointer<QItemSelectionModel> selection_;
+    QPointer<QAbstractProxyModel> proxy_;
     bool syncing_ = false;
     platform::Receiver receiver_; // last: the connections end before the members they use
+};
+
+// The rows of a list model as a view shows them: in the list's own order
+// until a column is chosen to sort by, and only those the filter shows. Cells
+// that are whole numbers sort by their value, others by their text.
+class SortFilterRows : public QSortFilterProxyModel {
+    Q_OBJECT
+public:
+    SortFilterRows(std::function<bool(int)> shown, QObject* parent = nullptr);
+    // The filter changed: every row is asked again.
+    void refilter() { invalidateFilter(); }
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
+
+private:
+    std::function<bool(int)> shown_;
 };
 
 // Rows that come in a burst (a search fills the table from fifty pages at

@@ -12,8 +12,9 @@
 #include "gui/settingswindow.h"
 #include "gui/statuspage.h"
 #include "gui/troubleshootingwindow.h"
-#include "net/wsocket.h"
-#include "platform/text.h"
+#include "shell/desktop_notifier.h"
+#include "shell/download_notices.h"
+#include "shell/file_dialogs.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -23,9 +24,12 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -110,6 +114,8 @@ MainWindow::~MainWindow() {
     delete Form4_; // the windows over the core's models
     delete Form3_;
     delete Log_;
+    notices_.reset();
+    notifier_.reset();
     views_.reset();
     core_.reset();
 }
@@ -174,6 +180,26 @@ void MainWindow::buildViews() {
     siteModel_ = new ListViewModel(views_->site, qtList(shell::MainViews::siteColumns()), this);
 
     List_ = reportView("List", listModel_, {200, DefaultColumnWidth, 150, 100});
+    // Sorted by a column when its header is clicked (a third click: the
+    // table's own order, by score), narrowed by the filter box.
+    listRows_ = new SortFilterRows([this](int row) { return views_->rowShown(row); }, this);
+    listRows_->setSourceModel(listModel_);
+    List_->setModel(listRows_);
+    listModel_->bindSelection(List_->selectionModel(), listRows_);
+    List_->header()->setSectionsClickable(true);
+    List_->header()->setSortIndicatorShown(false);
+    List_->header()->setToolTip(
+        "Click a column's title to sort by it; a third click restores the order by score");
+    connect(List_->header(), &QHeaderView::sectionClicked, this, &MainWindow::sortResults);
+    filter_ = new QLineEdit;
+    filter_->setObjectName("filter");
+    filter_->setPlaceholderText("Filter the results: a word of the file name, site or URL");
+    filter_->setClearButtonEnabled(true);
+    filter_->setToolTip(
+        "Only the results holding this text are shown (and downloaded when none is selected)");
+    connect(filter_, &QLineEdit::textChanged, this,
+            [this](const QString& text) { views_->setFilter(fromQt(text)); });
+    views_->filterChanged.connect(this, [this] { listRows_->refilter(); });
     listRepaint_ = new BurstRepaint(List_, std::chrono::milliseconds(100));
     connect(List_, &QTreeView::doubleClicked, this, &MainWindow::fileDblClick);
 
@@ -208,6 +234,7 @@ void MainWindow::buildViews() {
     auto* col = new QVBoxLayout(central);
     col->setContentsMargins(0, 0, 0, 0);
     col->setSpacing(0);
+    col->addWidget(filter_);
     col->addWidget(pages_, 1);
     setCentralWidget(central);
 }
@@ -309,17 +336,16 @@ void MainWindow::wireCore() {
         if (Form2_->isVisible()) Form2_->addStatusLine(toQt(line));
     };
     w.scheduler.hooks.statusmemo.connect(receiver_, memo);
-    // An https engine whose TLS failed names the host and the reason.
-    w.dispatch.queryDone.connect(receiver_, [this, memo](const std::string& url, int,
-                                                         const std::string& reason, int error, std::int64_t) {
-        if (!net::isTlsError(error)) return;
-        const std::string line = "Search: " + url + ": " + platform::printable(reason);
-        setStatusText(line);
-        memo(line);
-    });
+    // A search says what it came to; each engine that failed, why.
+    w.searchReport.statusLine.connect(receiver_, [this](const std::string& line) { setStatusText(line); });
+    w.searchReport.detailLine.connect(receiver_, memo);
     views_->statusmemo.connect(this, memo);
     views_->message.connect(this, [this](const std::string& text) { setStatusText(text); });
     views_->modeChanged.connect(this, [this](int) { showPage(); });
+    // Word for the desktop when the queue is done or a file failed.
+    notifier_ = std::make_unique<shell::DesktopNotifier>();
+    notices_ = std::make_unique<shell::DownloadNotices>(w.scheduler, w.urlinfo);
+    notices_->notice.connect(receiver_, [this](const shell::Notice& n) { notifier_->show(n); });
     w.cfg.OnStayOnTop.connect(receiver_, [this](bool on) {
         core_->mainStorage.ontop_Checked = on;
         if (bool(windowFlags() & Qt::WindowStaysOnTopHint) == on) return;
@@ -397,8 +423,43 @@ void MainWindow::Timer3Timer() {
 // ---- Shut-down --------------------------------------------------------------------
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!mayClose()) {
+        event->ignore();
+        return;
+    }
     saveAll();
     QMainWindow::closeEvent(event);
+}
+
+bool MainWindow::mayClose() {
+    if (closing_) return true;
+    const std::string question = shell::closeQuestion(core_->scheduler);
+    if (question.empty()) return true;
+    // Not modal: the downloads go on while the question is open.
+    if (closeQuestion_) {
+        closeQuestion_->raise();
+        closeQuestion_->activateWindow();
+        return false;
+    }
+    auto* box = new QMessageBox(QMessageBox::Question, shell::CloseTitle, toQt(question),
+                                QMessageBox::NoButton, this);
+    box->setObjectName("closeQuestion");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    if (windowFlags() & Qt::WindowStaysOnTopHint) box->setWindowFlag(Qt::WindowStaysOnTopHint);
+    QPushButton* stop = box->addButton(QString("&") + shell::CloseStop, QMessageBox::DestructiveRole);
+    QPushButton* keep = box->addButton(QString("&") + shell::CloseKeep, QMessageBox::RejectRole);
+    box->setDefaultButton(keep);
+    box->setEscapeButton(keep);
+    connect(box, &QMessageBox::buttonClicked, this, [this, stop](QAbstractButton* b) {
+        if (b != stop) return;
+        closing_ = true;
+        QTimer::singleShot(0, this, [this] { close(); });
+    });
+    connect(box, &QObject::destroyed, this, [this] { closeQuestion_ = nullptr; });
+    closeQuestion_ = box;
+    box->show();
+    return false;
 }
 
 void MainWindow::saveAll(bool force) {
@@ -486,8 +547,9 @@ void MainWindow::haulfilesClick() {
         setStatusText(QString("The chosen files went to the external FTP program"));
 }
 
-void MainWindow::fileDblClick(const QModelIndex& index) {
-    if (!index.isValid()) return;
+void MainWindow::fileDblClick(const QModelIndex& shown) {
+    if (!shown.isValid()) return;
+    const QModelIndex index = shown.model() == listRows_ ? listRows_->mapToSource(shown) : shown;
     const bool bySite = index.model() == siteModel_;
     const platform::ListView& rows = bySite ? views_->site : core_->table.List;
     if (index.row() >= rows.Count()) return;
@@ -505,12 +567,13 @@ void MainWindow::fileDblClick(const QModelIndex& index) {
 }
 
 void MainWindow::Writelisttofile1Click() {
-    if (core_->table.List.Count() == 0) return;
+    if (!views_->listHasRows()) return;
     QString name;
+    const QString folder = QString::fromStdString(shell::fileDialogFolder());
     if (askSaveFileName) {
-        name = askSaveFileName();
+        name = askSaveFileName(folder);
     } else {
-        QFileDialog save(this, shell::MainViews::SaveTitle);
+        QFileDialog save(this, shell::MainViews::SaveTitle, folder);
         save.setAcceptMode(QFileDialog::AcceptSave);
         save.setNameFilter(shell::MainViews::SaveFilter);
         save.setDefaultSuffix(shell::MainViews::SaveDefaultSuffix);
@@ -538,6 +601,23 @@ void MainWindow::showPage() {
     default:
         pages_->setCurrentWidget(List_);
     }
+    filter_->setVisible(views_->mode() == shell::MainViews::AllResults);
+}
+
+void MainWindow::sortResults(int column) {
+    QHeaderView* header = List_->header();
+    Qt::SortOrder order = Qt::AscendingOrder;
+    if (column == listRows_->sortColumn()) {
+        if (listRows_->sortOrder() == Qt::DescendingOrder) { // back to the order by score
+            listRows_->sort(-1);
+            header->setSortIndicatorShown(false);
+            return;
+        }
+        order = Qt::DescendingOrder;
+    }
+    listRows_->sort(column, order);
+    header->setSortIndicator(column, order);
+    header->setSortIndicatorShown(true);
 }
 
 void MainWindow::liststatusMouseUp(const QPoint& pos) {

@@ -15,6 +15,7 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QListView;
 class QMenu;
 class QModelIndex;
@@ -23,6 +24,11 @@ class QStackedWidget;
 class QToolBar;
 class QToolButton;
 class QTreeView;
+
+namespace shell {
+class DesktopNotifier;
+class DownloadNotices;
+} // namespace shell
 
 namespace gui {
 
@@ -36,6 +42,7 @@ class ListViewModel;
 class LogWindow;
 class SearchBar;
 class SettingsWindow;
+class SortFilterRows;
 class StatusPage;
 class TroubleshootingWindow;
 
@@ -86,6 +93,7 @@ public:
     QComboBox* searchBox() const;
     QComboBox* manualAddBox() const;
     QTreeView* resultView() const { return List_; }
+    QLineEdit* filterBox() const { return filter_; }
     QListView* sitesView() const { return sites_; }
     QTreeView* siteView() const { return site_; }
     StatusPage* statusView() const { return liststatus_; }
@@ -103,8 +111,14 @@ public:
     TroubleshootingWindow* troubleshooting() const { return troublehelp_; }
     bool startupDone() const { return startupDone_; }
     // Stands in for the "Save to list" file dialog when set (answers the
-    // chosen file name, empty when cancelled).
-    std::function<QString()> askSaveFileName;
+    // chosen file name, empty when cancelled); it gets the folder the dialog
+    // would open in.
+    std::function<QString(const QString& folder)> askSaveFileName;
+    // The notices of the downloads for the desktop (the tests listen here).
+    shell::DownloadNotices& downloadNotices() { return *notices_; }
+    // The question asked when the window closes while files are under way,
+    // while it is shown.
+    QWidget* closeQuestion() const { return closeQuestion_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -126,6 +140,9 @@ private:
     // A search was asked for: the results show as they arrive.
     void searchStarted(std::uint64_t queriesBefore);
     void startSearch();
+    void sortResults(int column);
+    // The window may close: nothing is under way, or the user chose to stop it.
+    bool mayClose();
     void setStatusText(const std::string& text);
     void setStatusText(const QString& text);
     void showError(const QString& text);
@@ -140,6 +157,8 @@ private:
     QStackedWidget* pages_ = nullptr;
     QWidget* sitePage_ = nullptr;
     QTreeView* List_ = nullptr;
+    QLineEdit* filter_ = nullptr; // narrows the rows of List_
+    SortFilterRows* listRows_ = nullptr;
     QListView* sites_ = nullptr;
     QTreeView* site_ = nullptr;
     StatusPage* liststatus_ = nullptr;
@@ -158,11 +177,16 @@ private:
     HelpWindow* helpform_ = nullptr;
     GuideWindow* Guide_ = nullptr;
     TroubleshootingWindow* troublehelp_ = nullptr;
+    QWidget* closeQuestion_ = nullptr;
+
+    std::unique_ptr<shell::DesktopNotifier> notifier_;
+    std::unique_ptr<shell::DownloadNotices> notices_;
 
     QTimer Timer3;
     bool shown_ = false;
     bool startupDone_ = false;
     bool saved_ = false;
+    bool closing_ = false;        // the user chose to stop the downloads and close
     platform::Receiver receiver_; // last: the core's connections end first
 };
 

@@ -81,7 +81,7 @@ SearchBar::SearchBar(QWidget* parent) : QToolBar("Toolbar", parent) {
     QWidget* url = labelled("Get URL:", manualadd_);
     url->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     addWidget(url);
-    views_ = addButton("RxSpeedButton5", "Views", "Search!", &SearchBar::viewsClicked);
+    views_ = addButton("RxSpeedButton5", "Views", ViewsHint, &SearchBar::viewsClicked);
     addButton("RxSpeedButton3", "Clear", "Clear file list", &SearchBar::clearClicked);
     addButton("RxSpeedButton4", "Settings", "Settings", &SearchBar::settingsClicked);
 }

@@ -17,6 +17,9 @@ class SearchDispatch;
 
 namespace gui {
 
+// The tooltip of the "Views" button.
+inline constexpr const char* ViewsHint = "Show all results, the results by site or the download status";
+
 class SearchBar : public QToolBar {
     Q_OBJECT
 public:

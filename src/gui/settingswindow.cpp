@@ -14,6 +14,7 @@
 #include <QSlider>
 
 #include "download/fileurl.h"
+#include "shell/file_dialogs.h"
 
 #include <utility>
 
@@ -134,7 +135,7 @@ bool SettingsWindow::manualfind(QWidget* parent, std::string& fileName) {
     dialog.setWindowTitle(ManualfindTitle);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilter("cutftp32.exe (cutftp32.exe)");
-    dialog.setDirectory(ManualfindFolder);
+    dialog.setDirectory(qt(shell::fileDialogFolder()));
     dialog.selectFile(qt(fileName));
     const bool ok = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
     if (ok) fileName = dialog.selectedFiles().front().toStdString();
@@ -190,6 +191,16 @@ void SettingsWindow::showSettings() {
     show();
     raise();
     activateWindow();
+}
+
+void SettingsWindow::keyPressEvent(QKeyEvent* event) {
+    // As in any dialog: Escape closes the window (its options are kept, as
+    // with the close button); the boxes pass the key on to it.
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void SettingsWindow::closeEvent(QCloseEvent* event) {

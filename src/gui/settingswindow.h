@@ -17,8 +17,7 @@ class QSlider;
 
 namespace gui {
 
-// The folder the file dialog for the external FTP program starts in, and its title.
-inline constexpr const char* ManualfindFolder = "/usr/bin";
+// The title of the file dialog for the external FTP program.
 inline constexpr const char* ManualfindTitle =
     "Where's CuteFTP? Find the external FTP program (cutftp32.exe)";
 
@@ -52,6 +51,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

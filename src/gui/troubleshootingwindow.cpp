@@ -61,7 +61,9 @@ QWidget* TroubleshootingWindow::tagged(QWidget* control, int tag) {
     return control;
 }
 
-TroubleshootingWindow::TroubleshootingWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+// A tool window of the main window, as the help and details windows: it
+// stands in front of the main window also when that one stays on top.
+TroubleshootingWindow::TroubleshootingWindow(QWidget* parent) : QWidget(parent, Qt::Tool) {
     setObjectName("troublehelp");
     setWindowTitle("Help");
     auto* col = new QVBoxLayout(this);

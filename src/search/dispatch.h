@@ -19,9 +19,20 @@
 
 namespace net {
 class THttpCli;
-}
+enum class HttpFailure;
+} // namespace net
 
 namespace search {
+
+// How one query of a search ended.
+struct QueryEnd {
+    std::string url;
+    int status = 0;     // the HTTP status (404 too when no reply came)
+    std::string reason; // the server's reason phrase, or the client's
+    int error = 0;      // the completion's error code
+    std::int64_t bytes = 0;
+    net::HttpFailure failure{}; // None: a reply came
+};
 
 class SearchDispatch {
 public:
@@ -56,6 +67,8 @@ public:
     // (status 404 and the client's reason when it failed before or without
     // an answer), the completion's error code and the bytes of the page.
     platform::Signal<const std::string&, int, const std::string&, int, std::int64_t> queryDone;
+    // The same as one value, with whether a reply came at all.
+    platform::Signal<const QueryEnd&> queryEnded;
 
     // Search box: on Enter, the phrase joins the top of the history (it is
     // always added again) and the search starts.

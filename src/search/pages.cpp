@@ -34,6 +34,8 @@ void SearchDispatch::HttpCliItemRequestDone(net::THttpCli* sender, int /*rqType*
                             [sender](const auto& q) { return q->client.get() == sender; });
     if (pos != queries_.end()) {
         queryDone(sender->URL, sender->StatusCode(), sender->ReasonPhrase(), error, sender->RcvdCount());
+        queryEnded(QueryEnd{sender->URL, sender->StatusCode(), sender->ReasonPhrase(), error,
+                            sender->RcvdCount(), sender->Failure()});
         std::shared_ptr<Query> done(std::move(*pos));
         queries_.erase(pos);
         // A page cut short by Abort is not settled: its unfinished end is no link.

@@ -40,6 +40,7 @@ void DownloadLog::loadOnce() {
 void DownloadLog::append(const std::string& url) {
     loadOnce();
     dllog.Add({url});
+    changed_ = true;
 }
 
 void DownloadLog::ShowLog1Click() {
@@ -51,6 +52,7 @@ void DownloadLog::ShowLog1Click() {
 
 void DownloadLog::FormClose() {
     storage.FormClose();
+    changed_ = false;
     if (!visible_) return;
     visible_ = false;
     visibilityChanged(false);
@@ -65,7 +67,22 @@ void DownloadLog::dllogDblClick() {
 }
 
 void DownloadLog::RxSpeedButton1Click() {
+    loadOnce(); // a later restore must not bring the stored entries back
     dllog.Clear();
+    changed_ = true;
+}
+
+void DownloadLog::Destroy() {
+    if (storage.Restored() && !storage.SavedSinceRestore()) {
+        storage.FormDestroy();
+    } else if (changed_) {
+        // Never shown (or closed before the last entries came): the list goes
+        // alone, the stored placement stays as it is.
+        platform::TIniFile ini(storage.FileName());
+        writeStoredList(ini, listSection(LogWindowLayout().section, propertyKey("dllog", "Items")),
+                        entries());
+    }
+    changed_ = false;
 }
 
 } // namespace shell

@@ -6,7 +6,8 @@
 // The stored list is read once in a run, before the first entry of the run is
 // appended or when the window is first shown, whichever comes first; later
 // showings restore only the window's placement. So the run's own entries are
-// always kept, after the stored ones.
+// always kept, after the stored ones. The list is saved at the program's end
+// whenever it changed in the run, whether or not the window was shown.
 
 #include "download/scheduler.h"
 #include "platform/listview.h"
@@ -36,8 +37,9 @@ public:
     void FormClose();
     void dllogDblClick();       // every selected entry, top to bottom, to launchftp
     void RxSpeedButton1Click(); // "Clear Log"
-    // Program end: saved if the window was shown and not saved since.
-    void Destroy() { storage.FormDestroy(); }
+    // Program end: the window's properties are saved if it was shown and not
+    // saved since; the list alone if it changed since it was last saved.
+    void Destroy();
 
     bool visible() const { return visible_; }
     platform::Signal<bool> visibilityChanged;
@@ -50,6 +52,7 @@ private:
     download::Scheduler& scheduler_;
     bool loaded_ = false;
     bool visible_ = false;
+    bool changed_ = false; // entries added or cleared since the list was last saved
 };
 
 } // namespace shell

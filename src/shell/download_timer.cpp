@@ -25,11 +25,15 @@ int DownloadTimer::hourAt(int x, int y, bool pm, ClockPoint* handEnd) {
     return onFace + (pm ? 12 : 0);
 }
 
+std::string DownloadTimer::confirmation(int hour) {
+    return "Connection scheduled for: " + std::to_string(hour) + ":00 hours";
+}
+
 void DownloadTimer::Image1MouseDown(int x, int y) {
     const ClockPoint old = handEnd_;
     hour_ = hourAt(x, y, ampm_ == "pm", &handEnd_);
     placed_ = true;
-    label2_ = "Connection scheduled for: " + std::to_string(hour_) + ":00 hours";
+    label2_ = confirmation(hour_);
     handMoved(old, handEnd_);
     changed();
 }
@@ -42,6 +46,8 @@ void DownloadTimer::ampmClick() {
         ampm_ = "am";
         if (hour_ >= 12) hour_ -= 12;
     }
+    // The line names the hour the check now waits for.
+    if (placed_) label2_ = confirmation(hour_);
     changed();
 }
 

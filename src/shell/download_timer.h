@@ -34,6 +34,8 @@ public:
     // on the face nearest to the click (0 to 11, or 12 to 23), and the end point
     // of the hand, which points at that hour.
     static int hourAt(int x, int y, bool pm, ClockPoint* handEnd = nullptr);
+    // The line that confirms a placed hour.
+    static std::string confirmation(int hour);
 
     // Handlers.
     void Image1MouseDown(int x, int y); // any button: place the hand

@@ -10,12 +10,18 @@ MainWindowStorage::MainWindowStorage(results::SiteStats& stats, std::string stor
     storage.bindEnumeration(
         "SpeedBar1.Align", [this] { return SpeedBar1_Align; },
         [this](const std::string& v) { SpeedBar1_Align = v; });
+    // An empty address (left by an update file with CR LF line ends) would
+    // fail every check, and nothing lets the user set it: it is not taken.
     storage.bindText(
         "updateIP.Caption", [this] { return updateIP_Caption; },
-        [this](const std::string& v) { updateIP_Caption = v; });
+        [this](const std::string& v) {
+            if (!v.empty()) updateIP_Caption = v;
+        });
     storage.bindText(
         "updatefile.Caption", [this] { return updatefile_Caption; },
-        [this](const std::string& v) { updatefile_Caption = v; });
+        [this](const std::string& v) {
+            if (!v.empty()) updatefile_Caption = v;
+        });
     // Each statistics list is replaced only when stored rows exist; the three
     // are handed to the statistics together, which keeps them parallel.
     auto bindStats = [this](const char* name, platform::StringList& buffer,

@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <algorithm>
 #include <stdexcept>
 
 namespace shell {
@@ -95,7 +96,45 @@ void MainViews::RxSpeedButton1Click() {
         return;
     }
     if (!box.empty()) w_.dispatch.Start_search_butClick();
-    w_.dispatch.search.Text.clear();
+}
+
+namespace {
+
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool holds(const std::string& text, const std::string& lowered) {
+    return std::search(text.begin(), text.end(), lowered.begin(), lowered.end(),
+                       [](char a, char b) { return lower(a) == b; }) != text.end();
+}
+
+} // namespace
+
+void MainViews::setFilter(const std::string& text) {
+    if (text == filter_) return;
+    filter_ = text;
+    lowered_ = text;
+    for (char& c : lowered_)
+        c = lower(c);
+    filterChanged();
+}
+
+bool MainViews::rowShown(int row) const {
+    if (filter_.empty()) return true;
+    if (row < 0 || row >= w_.table.List.Count()) return false;
+    const platform::ListItem& item = w_.table.List.Item(row);
+    using T = results::ResultTable;
+    for (std::size_t c : {std::size_t{T::ColFilename}, std::size_t{T::ColSite}, std::size_t{T::ColUrl}})
+        if (holds(item.cell(c), lowered_)) return true;
+    return false;
+}
+
+std::vector<int> MainViews::shownRows() const {
+    std::vector<int> rows;
+    for (int r = 0; r < w_.table.List.Count(); ++r)
+        if (rowShown(r)) rows.push_back(r);
+    return rows;
 }
 
 const platform::StringList& MainViews::history() const {
@@ -117,10 +156,24 @@ MainViews::ManualAdd MainViews::ManualaddKeyDown(int key, const std::string& tex
     return ManualAdd::Started;
 }
 
+std::vector<int> MainViews::listRows() const {
+    std::vector<int> rows = w_.table.List.SelectedRows();
+    return rows.empty() ? shownRows() : rows;
+}
+
+bool MainViews::listHasRows() {
+    if (!listRows().empty()) return true;
+    if (w_.table.List.Count() > 0)
+        message("No file of the table matches the filter '" + filter_ + "': nothing to save");
+    return false;
+}
+
 std::string MainViews::listText() const {
+    const platform::ListView& list = w_.table.List;
+    const std::vector<int> rows = listRows();
     std::string text = std::string(ListFirstLine) + "\r\n";
-    for (const auto& row : w_.table.List.Items())
-        if (row.selected) text += row.cell(results::ResultTable::ColUrl) + "\r\n";
+    for (int row : rows)
+        text += list.Item(row).cell(results::ResultTable::ColUrl) + "\r\n";
     return text;
 }
 
@@ -135,6 +188,16 @@ std::string MainViews::Writelisttofile(const std::string& fileName) const {
 }
 
 void MainViews::haulfilesClick() {
+    // Nothing chosen under a filter: what it shows, as if chosen.
+    platform::ListView& list = w_.table.List;
+    if (mode_ == AllResults && !filter_.empty() && list.SelCount() == 0) {
+        const std::vector<int> shown = shownRows();
+        if (shown.empty() && list.Count() > 0) {
+            message("No file of the table matches the filter '" + filter_ + "': nothing to download");
+            return;
+        }
+        list.SetSelection(shown);
+    }
     if (!w_.cfg.usecute())
         download::getfileslocalClick(w_.table.List, &site, mode_, w_.urlinfo, w_.scheduler);
     else

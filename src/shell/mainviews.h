@@ -52,8 +52,20 @@ public:
     void sitesChange(int entry);
     void showsite(int entry);
 
-    // "More from this site": searches for the site of the first chosen row.
+    // "More from this site": searches for the site of the first chosen row;
+    // the site stays in the search box as the phrase searched for.
     void RxSpeedButton1Click();
+
+    // ---- Filter -------------------------------------------------------------
+    // Text that narrows the rows of the result table shown: a row is shown
+    // when its file name, site or URL holds the text (letters of either case);
+    // an empty filter shows every row.
+    void setFilter(const std::string& text);
+    const std::string& filter() const { return filter_; }
+    bool rowShown(int row) const;
+    // The rows of the table that are shown, top to bottom.
+    std::vector<int> shownRows() const;
+    platform::Signal<> filterChanged;
 
     // ---- Manual add ---------------------------------------------------------
     enum class ManualAdd { Ignored, Refused, Started };
@@ -65,8 +77,12 @@ public:
 
     // ---- Save to list ---------------------------------------------------------
     // The file's text: the first line, then the URL of every selected row of
-    // the table, top to bottom; CR LF after each line.
+    // the table, top to bottom (with none selected, every row shown, as the
+    // download takes them); CR LF after each line.
     std::string listText() const;
+    // The rows the list takes. When there are none (a filter shows nothing),
+    // says so in the status bar and answers false: no file is asked for.
+    bool listHasRows();
     // Writes the list to fileName as a whole or not at all; answers an error
     // text, empty on success.
     std::string Writelisttofile(const std::string& fileName) const;
@@ -74,6 +90,8 @@ public:
     // ---- The download command ----------------------------------------------
     // Built-in route (launchftp), or with the external program option the
     // macro scripts (one program start per script); then the status view.
+    // With no row selected every row of the table is taken, and while a filter
+    // narrows the table every row it shows (none shown: nothing starts).
     // Throws when a script cannot be written (the mode then stays).
     void haulfilesClick();
     // One file (a double-clicked row): the same routes for its URL alone.
@@ -91,9 +109,11 @@ public:
 private:
     void setMode(int mode);
     void viewTail();
+    std::vector<int> listRows() const; // the selected rows, else those shown
 
     Wavetrap& w_;
     int mode_ = AllResults;
+    std::string filter_, lowered_; // as typed, and in lower case
 };
 
 } // namespace shell

@@ -22,7 +22,14 @@ bool allDigits(const std::string& s) {
 void UpdateLineSplitter::feed(const std::string& block, platform::StringList& lines) {
     std::size_t start = 0;
     for (std::size_t i = 0; i < block.size(); ++i) {
-        if (block[i] != '\r' && block[i] != '\n') continue;
+        const char c = block[i];
+        if (c == '\n' && afterCr_) { // the LF of a CR LF (perhaps the next block's first byte)
+            afterCr_ = false;
+            start = i + 1;
+            continue;
+        }
+        afterCr_ = c == '\r';
+        if (c != '\r' && c != '\n') continue;
         partial_.append(block, start, i - start);
         lines.push_back(std::move(partial_));
         partial_.clear();
@@ -33,7 +40,7 @@ void UpdateLineSplitter::feed(const std::string& block, platform::StringList& li
 
 void UpdateLineSplitter::finish(platform::StringList& lines) {
     if (!partial_.empty()) lines.push_back(std::move(partial_));
-    partial_.clear();
+    reset();
 }
 
 int updateBuildNumber(const std::string& text) {
@@ -47,6 +54,10 @@ bool acceptableEngineEntry(const std::string& entry) {
     });
 }
 
+bool acceptableUpdateAddress(const std::string& host, const std::string& path) {
+    return acceptableEngineEntry(host) && acceptableEngineEntry(path);
+}
+
 int applyUpdateLines(const platform::StringList& lines, UpdateTarget target) {
     int matched = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -55,8 +66,10 @@ int applyUpdateLines(const platform::StringList& lines, UpdateTarget target) {
             ++matched;
             // Fewer than two lines after it: the address stays as it is.
             if (i + 2 >= lines.size()) break;
-            target.updateIP = lines[i + 1];
-            target.updatefile = lines[i + 2];
+            if (acceptableUpdateAddress(lines[i + 1], lines[i + 2])) {
+                target.updateIP = lines[i + 1];
+                target.updatefile = lines[i + 2];
+            }
             i += 2;
         } else if (startsWith(line, "--MESSAGE")) {
             ++matched;

@@ -9,8 +9,10 @@
 //   --:N:Latestbuild#   build N (a word counts as 90); above 28 a newer build exists
 //   --:entry         an engine entry, added unless already listed
 //
-// Every CR and every LF ends a line. Lines that match no rule (the status line
-// and headers among them) are ignored.
+// A line ends at CR LF, at a CR or at an LF. Lines that match no rule (the
+// status line and headers among them) are ignored. An address whose host or
+// path is empty (or holds a control character) is not taken: the stored one
+// stays.
 
 #include "net/wsocket.h"
 #include "platform/listview.h"
@@ -42,10 +44,14 @@ public:
     void feed(const std::string& block, platform::StringList& lines);
     // The end of the reply: an unfinished last line becomes a line of its own.
     void finish(platform::StringList& lines);
-    void reset() { partial_.clear(); }
+    void reset() {
+        partial_.clear();
+        afterCr_ = false;
+    }
 
 private:
     std::string partial_;
+    bool afterCr_ = false; // the last character seen was a CR (an LF next ends nothing)
 };
 
 // What the rules change.
@@ -61,6 +67,10 @@ int updateBuildNumber(const std::string& text);
 // An engine entry from the update file is taken only when it is not empty and
 // holds no control character (it would go into the settings file and every query).
 bool acceptableEngineEntry(const std::string& entry);
+// The update host and path of "--URL" are taken only when neither is empty nor
+// holds a control character: a host that cannot be looked up would fail every
+// later check, and nothing in the program lets the user set it.
+bool acceptableUpdateAddress(const std::string& host, const std::string& path);
 // Applies the rules to every line, from the top; answers the number of lines
 // that matched a rule.
 int applyUpdateLines(const platform::StringList& lines, UpdateTarget target);

@@ -11,8 +11,8 @@ Wavetrap::Wavetrap()
     : table(urlinfo, stats), extractor([this] { return table.linklist.size(); }),
       settings(pending, startlinks, proxyControls), cfg(settings, startlinks, proxyControls),
       mainStorage(stats), updatecheck(mainStorage, settings.proxy, startlinks),
-      dispatch(startlinks, proxyControls, extractor), scheduler(urlinfo, stats, pending), status(scheduler),
-      downloadLog(urlinfo, scheduler) {
+      dispatch(startlinks, proxyControls, extractor), searchReport(dispatch, table),
+      scheduler(urlinfo, stats, pending), status(scheduler), downloadLog(urlinfo, scheduler) {
     extractor.linkFound.connect(receiver_, [this](const std::string& url) { table.addlink(url); });
     extractor.scanned.connect(receiver_, [this] { table.List.SetVisible(true); });
     extractor.offerHttpLinks([this] { return settings.httplinks; });

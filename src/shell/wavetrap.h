@@ -14,6 +14,7 @@
 #include "search/engines.h"
 #include "search/proxy_controls.h"
 #include "shell/main_storage.h"
+#include "shell/search_report.h"
 #include "shell/settings.h"
 #include "shell/settings_window.h"
 #include "shell/update.h"
@@ -46,6 +47,7 @@ public:
     MainWindowStorage mainStorage;       // the main window's stored properties in "wavbin"
     UpdateCheck updatecheck;             // updatesocket and the update file's rules
     search::SearchDispatch dispatch;     // search box, htmlbuf, clientlist, pbar, cancelbut
+    SearchReport searchReport;           // what each search came to, in a line
 
     // The download road.
     download::Scheduler scheduler; // the fourteen slots, dfatimer, launchftp

@@ -4,6 +4,7 @@
 
 #include "peers/ftp_peer.h"
 #include "peers/http_peers.h"
+#include "shell/download_notices.h"
 #include "window_fixture.h"
 
 #include <QComboBox>
@@ -65,6 +66,8 @@ protected:
 TEST_F(WindowRoad, PhraseEnterRowsDoubleClickStatusViewAndTheFileAsTheSiteHasIt) {
     startServers(0);
     auto& w = open();
+    std::vector<shell::Notice> notices;
+    w.downloadNotices().notice.connect([&](const shell::Notice& n) { notices.push_back(n); });
     w.searchBox()->setEditText("night music");
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QApplication::sendEvent(w.searchBox(), &enter);       // the combo box holds the focus for its line edit
@@ -87,6 +90,10 @@ TEST_F(WindowRoad, PhraseEnterRowsDoubleClickStatusViewAndTheFileAsTheSiteHasIt)
         << w.statusText().toStdString();
     EXPECT_TRUE(readFile(work.file("Night_Music.mp3")) == content(300000));
     EXPECT_FALSE(std::filesystem::exists(work.file("Long_Night.mp3")));
+    // The queue ran dry: the desktop is told.
+    ASSERT_TRUE(platform::runUntil([&] { return !notices.empty(); }, 10000));
+    EXPECT_EQ(notices.back().kind, shell::Notice::QueueDone);
+    EXPECT_EQ(notices.back().body, "1 file fetched");
 }
 
 TEST_F(WindowRoad, TheStatusViewShowsProgressAndCancelsTheSelectedSlot) {

@@ -2,10 +2,13 @@
 // check as the user reaches them from the main window's menus.
 
 #include "gui/clockwindow.h"
+#include "gui/guidewindow.h"
+#include "gui/helpwindow.h"
 #include "gui/logwindow.h"
 #include "gui/settingswindow.h"
 #include "peers/http_peers.h"
 #include "peers/process.h"
+#include "platform/profile.h"
 #include "platform/system.h"
 #include "window_fixture.h"
 
@@ -19,6 +22,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QSlider>
 #include <QToolButton>
 
@@ -138,6 +142,7 @@ TEST_F(WindowTest, TheAlarmClockStartsTheDownloadAtThePlacedHour) {
     EXPECT_EQ(c->canvas().pixelColor(109, 130), QColor(Qt::black));
     press(c->ampmLabel(), {2, 2});
     EXPECT_EQ(c->ampmLabel()->text(), "am");
+    EXPECT_EQ(c->confirmation()->text(), "Connection scheduled for: 6:00 hours"); // at once
     EXPECT_EQ(w.core().downloadTimer.hour(), 6);
 
     w.core().table.addlink("ftp://clock.test/pub/a.mp3");
@@ -194,4 +199,33 @@ TEST_F(WindowTest, TheUpdateCheckFromTheHelpMenu) {
     menuItem("&Help", "Check for updates to search engines && Wavetrap")->trigger();
     EXPECT_TRUE(platform::runUntil([&] { return w.statusText().startsWith("Update check failed"); }, 5000))
         << w.statusText().toStdString();
+}
+
+// Escape closes the settings window as any dialog (its options are kept); the
+// Views button says what it does; the help and the guide tell of http(s).
+TEST_F(WindowTest, EscapeClosesTheSettingsWindowAndTheTextsSayWhatTheProgramDoes) {
+    auto& w = open();
+    for (const char* target : {"Edit1", "startlinks", "ftptls", "Form4"}) {
+        SCOPED_TRACE(target);
+        menuItem("&Windows", "Configuration")->trigger();
+        auto* s = w.settingsWindow();
+        ASSERT_TRUE(s->isVisible());
+        s->checkupdate()->setChecked(std::string(target) != "ftptls");
+        QWidget* to = s->objectName() == target ? s : s->findChild<QWidget*>(target);
+        ASSERT_TRUE(to);
+        key(to, Qt::Key_Escape);
+        EXPECT_FALSE(s->isVisible());
+        EXPECT_EQ(platform::TIniFile(config.file("wavbin")).ReadString("cfg", "checkupdate_Checked", ""),
+                  std::string(target) != "ftptls" ? "True" : "False");
+    }
+
+    EXPECT_EQ(w.toolBar()->viewsButton()->toolTip().toStdString(), gui::ViewsHint);
+    QString help;
+    for (const auto* page : w.help()->findChildren<QPlainTextEdit*>())
+        help += page->toPlainText();
+    const QString guide = w.guide()->findChild<QPlainTextEdit*>("Memo1")->toPlainText();
+    for (const QString& text : {help, guide}) {
+        EXPECT_TRUE(text.contains("http:// and https:// links")) << text.toStdString();
+        EXPECT_TRUE(text.contains("ftp://, http:// or https://")) << text.toStdString();
+    }
 }

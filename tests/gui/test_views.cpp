@@ -8,14 +8,18 @@
 #include "peers/test_ca.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QTreeView>
+#include <algorithm>
 #include <filesystem>
 
 using guitest::WindowTest;
@@ -45,6 +49,20 @@ platform::StringList queued(gui::MainWindow& w) {
         for (const auto& u : w.core().scheduler.slot(n).queueUrls)
             urls.push_back(u);
     return urls;
+}
+
+// Clicks the button of the close question that carries this text, and lets
+// what it does happen.
+void answerCloseQuestion(gui::MainWindow& w, const QString& button) {
+    auto* box = static_cast<QMessageBox*>(w.closeQuestion());
+    ASSERT_TRUE(box) << "no question";
+    QAbstractButton* chosen = nullptr;
+    for (QAbstractButton* b : box->buttons())
+        if (b->text().remove('&') == button) chosen = b;
+    ASSERT_TRUE(chosen) << button.toStdString();
+    chosen->click();
+    platform::runUntil([&] { return !w.closeQuestion(); }, 2000);
+    QApplication::processEvents();
 }
 
 // Selects rows of a view through its selection model, as the mouse would.
@@ -113,7 +131,32 @@ TEST_F(WindowTest, MoreFromThisSiteSearchesTheSelectedRowsSiteOrNothing) {
     EXPECT_TRUE(w.core().table.List.Item(0).selected);
     w.RxSpeedButton1Click();
     EXPECT_EQ(w.core().dispatch.queriesStarted(), 1u);
-    EXPECT_EQ(w.core().dispatch.search.Text, "");
+    // The box shows what was searched for.
+    EXPECT_EQ(w.core().dispatch.search.Text, "127.0.0.2");
+    EXPECT_EQ(w.searchBox()->currentText(), "127.0.0.2");
+}
+
+// The status bar tells what each search found; a search with no results
+// does not leave the line before it standing.
+TEST_F(WindowTest, EverySearchEndsWithALineOfWhatItFound) {
+    testpeers::HttpPeer peer;
+    ASSERT_TRUE(peer.start());
+    peer.serve(
+        "/r?q=night",
+        "<a href=\"ftp://127.0.0.2/pub/Night.mp3\">x</a><a href=\"ftp://127.0.0.2/pub/Day.mp3\">y</a>");
+    peer.serve("/r?q=silence", "<html>no such file</html>");
+    auto& w = open();
+    w.core().startlinks.Clear();
+    w.core().startlinks.addengine(peer.hostPort() + "/r?q=");
+    pressEnter(w.searchBox(), "night");
+    EXPECT_EQ(w.statusText(), "Searching 1 engine...");
+    ASSERT_TRUE(platform::runUntil([&] { return !w.core().dispatch.pbarVisible(); }, 5000));
+    EXPECT_EQ(w.statusText(), "Found 2 files from 1 engine");
+    pressEnter(w.manualAddBox(), "gopher://127.0.0.2/x.mp3"); // a refusal in the status bar
+    ASSERT_TRUE(w.statusText().startsWith("Cannot download"));
+    pressEnter(w.searchBox(), "silence");
+    ASSERT_TRUE(platform::runUntil([&] { return !w.core().dispatch.pbarVisible(); }, 5000));
+    EXPECT_EQ(w.statusText(), "Found no files from 1 engine");
 }
 
 TEST_F(WindowTest, ManualAddStartsAtOnceKeepsFifteenNewestAndRefusesWhatCannotBeFetched) {
@@ -142,28 +185,204 @@ TEST_F(WindowTest, ManualAddStartsAtOnceKeepsFifteenNewestAndRefusesWhatCannotBe
     EXPECT_EQ(queued + static_cast<int>(w.core().scheduler.launchbuf.size()), 17);
 
     w.close();
+    answerCloseQuestion(w, "Stop and quit");
     window.reset();
     auto& again = open();
     EXPECT_EQ(again.manualAddBox()->count(), 15);
 }
 
-TEST_F(WindowTest, SaveToListWritesTheSelectedUrlsInTableOrderOrNothingAtAll) {
+// Closing while files are under way asks first; the files kept resume at the next start.
+TEST_F(WindowTest, ClosingWhileFilesAreUnderWayAsksAndWhatWasStoppedResumesAtTheNextStart) {
+    const std::vector<std::string> urls = {"ftp://127.0.0.1:1/a.mp3", "ftp://127.0.0.1:1/b.mp3",
+                                           "ftp://127.0.0.3:1/c.mp3"};
+    {
+        auto& w = open();
+        for (const auto& u : urls)
+            pressEnter(w.manualAddBox(), QString::fromStdString(u));
+        w.close();
+        ASSERT_TRUE(w.closeQuestion());
+        EXPECT_TRUE(w.isVisible());
+        const QString text = static_cast<QMessageBox*>(w.closeQuestion())->text();
+        EXPECT_TRUE(text.startsWith("3 files are still being downloaded.")) << text.toStdString();
+        EXPECT_TRUE(text.contains("resumes at the next start")) << text.toStdString();
+        w.close(); // asked once: the same question comes to the front
+        EXPECT_EQ(w.findChildren<QMessageBox*>("closeQuestion").size(), 1);
+        answerCloseQuestion(w, "Keep downloading");
+        EXPECT_TRUE(w.isVisible());
+        EXPECT_EQ(queued(w).size(), 3u) << "nothing was stopped";
+        w.close();
+        answerCloseQuestion(w, "Stop and quit");
+        EXPECT_FALSE(w.isVisible());
+    }
+    window.reset();
+    auto& w = open();
+    platform::StringList again = queued(w);
+    std::sort(again.begin(), again.end());
+    EXPECT_EQ(again, platform::StringList(urls.begin(), urls.end()));
+    // With nothing under way the window closes without a word.
+    auto& idle = w.core().scheduler;
+    for (int n = 1; n <= download::SlotCount; ++n)
+        if (idle.slot(n).state != download::SlotState::Idle) idle.stop(n);
+    ASSERT_TRUE(idle.idle());
+    w.close();
+    EXPECT_EQ(w.closeQuestion(), nullptr);
+    EXPECT_FALSE(w.isVisible());
+}
+
+TEST_F(WindowTest, SaveToListWritesTheChosenUrlsInTableOrderAndAllShownWhenNoneIsChosen) {
     auto& w = open();
     for (int i = 0; i < 5; ++i)
         w.core().table.addlink("ftp://127.0.0.2/d/" + std::to_string(i) + ".mp3");
-    selectRows(w.resultView(), {3, 1});
-    w.askSaveFileName = [&] { return QString::fromStdString(work.file("mp3urls.txt")); };
-    w.Writelisttofile1Click();
     const auto& rows = w.core().table.List;
-    EXPECT_EQ(testsupport::readFile(work.file("mp3urls.txt")), "List generated by Norvane Wavetrap\r\n" +
-                                                                   rows.Item(1).cell(3) + "\r\n" +
-                                                                   rows.Item(3).cell(3) + "\r\n");
+    auto urls = [&](std::vector<int> rs) {
+        std::string text = "List generated by Norvane Wavetrap\r\n";
+        for (int r : rs)
+            text += rows.Item(r).cell(3) + "\r\n";
+        return text;
+    };
+    int row3 = 0; // the row of 3.mp3
+    while (rows.Item(row3).cell(3).find("/3.mp3") == std::string::npos)
+        ++row3;
+    struct Case {
+        const char* name;
+        std::vector<int> selected;
+        QString filter;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"two rows chosen", {3, 1}, "", urls({1, 3})},
+        {"none chosen: every row", {}, "", urls({0, 1, 2, 3, 4})},
+        {"none chosen under a filter: the rows shown", {}, "3.MP3", urls({row3})},
+    };
+    QString folder;
+    w.askSaveFileName = [&](const QString& f) {
+        folder = f;
+        return QString::fromStdString(work.file("mp3urls.txt"));
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        w.filterBox()->setText(c.filter);
+        selectRows(w.resultView(), c.selected);
+        w.Writelisttofile1Click();
+        EXPECT_EQ(testsupport::readFile(work.file("mp3urls.txt")), c.text);
+        // The dialog opens where the downloads go.
+        EXPECT_EQ(folder.toStdString(), std::filesystem::canonical(work.path()).string());
+    }
+
+    // A filter that shows nothing: no file is asked for, and the status bar says why.
+    w.filterBox()->setText("no such file");
+    folder.clear();
+    w.Writelisttofile1Click();
+    EXPECT_TRUE(folder.isEmpty());
+    EXPECT_NE(w.statusText().indexOf("nothing to save"), -1) << w.statusText().toStdString();
+    w.filterBox()->clear();
 
     // A file that cannot be written is reported and leaves nothing behind.
-    w.askSaveFileName = [&] { return QString::fromStdString(work.file("missing/list.txt")); };
+    w.askSaveFileName = [&](const QString&) { return QString::fromStdString(work.file("missing/list.txt")); };
     w.Writelisttofile1Click();
     EXPECT_FALSE(std::filesystem::exists(work.file("missing")));
     EXPECT_NE(w.statusText().indexOf("Cannot write"), -1);
+
+    // Started from the folder the program lies in, the dialog opens at home.
+    ASSERT_EQ(::chdir(QCoreApplication::applicationDirPath().toLocal8Bit().constData()), 0);
+    w.askSaveFileName = [&](const QString& f) {
+        folder = f;
+        return QString();
+    };
+    w.Writelisttofile1Click();
+    EXPECT_EQ(folder, QDir::homePath());
+}
+
+// Clicking a column's title sorts the table by it (numbers by value), a third
+// click gives back the order by score; the filter box narrows the rows. What
+// is chosen, downloaded and double-clicked is always the row the user sees.
+TEST_F(WindowTest, TheResultTableSortsByAnyColumnAndTheFilterNarrowsItWithoutLosingTheChosenRows) {
+    auto& w = open();
+    auto& table = w.core().table;
+    // Sites that delivered before score higher and come first.
+    w.core().stats.addgood("127.0.0.3");
+    w.core().stats.addgood("127.0.0.3");
+    for (const char* u : {"ftp://127.0.0.2/b/Zebra.mp3", "ftp://127.0.0.3/a/Apple.mp3",
+                          "ftp://127.0.0.2/b/Mango.mp3", "ftp://127.0.0.4/c/Banana.mp3"})
+        table.addlink(u);
+    QTreeView* view = w.resultView();
+    QAbstractItemModel* m = view->model();
+    auto column = [&](int c) {
+        QStringList out;
+        for (int r = 0; r < m->rowCount(); ++r)
+            out << m->index(r, c).data().toString();
+        return out;
+    };
+    const QStringList byScore = column(0);
+    EXPECT_EQ(byScore.front(), "Apple.mp3");
+
+    auto clickTitle = [&](int c) {
+        QHeaderView* h = view->header();
+        const QPoint at(h->sectionViewportPosition(c) + h->sectionSize(c) / 2, h->height() / 2);
+        for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent e(type, at, h->viewport()->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(h->viewport(), &e);
+        }
+    };
+    struct Step {
+        int column;
+        QStringList names;
+    };
+    const Step steps[] = {
+        {0, {"Apple.mp3", "Banana.mp3", "Mango.mp3", "Zebra.mp3"}},
+        {0, {"Zebra.mp3", "Mango.mp3", "Banana.mp3", "Apple.mp3"}},
+        {0, byScore},
+        {2, {"Zebra.mp3", "Mango.mp3", "Apple.mp3", "Banana.mp3"}}, // by site, then as they came
+    };
+    for (const Step& s : steps) {
+        clickTitle(s.column);
+        EXPECT_EQ(column(0), s.names) << s.column;
+    }
+    clickTitle(2);
+    clickTitle(2);
+    clickTitle(1); // the score: a number
+    const QStringList scores = column(1);
+    for (int r = 1; r < scores.size(); ++r)
+        EXPECT_LE(scores[r - 1].toInt(), scores[r].toInt()) << scores.join(",").toStdString();
+
+    // Sorted by name: a click on the shown first row chooses Apple in the core.
+    clickTitle(0);
+    clickTitle(0);
+    clickTitle(0);
+    clickTitle(0);
+    ASSERT_EQ(column(0).front(), "Apple.mp3");
+    selectRows(view, {1}); // Banana as shown
+    ASSERT_EQ(table.List.SelCount(), 1);
+    EXPECT_EQ(table.List.Item(table.List.SelectedRows().front()).cell(0), "Banana.mp3");
+    // A row chosen in the core shows chosen where the view has it.
+    table.List.SetSelection({0}); // Apple, first by score
+    EXPECT_EQ(view->selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(view->selectionModel()->selectedRows().front().data().toString(), "Apple.mp3");
+
+    // The filter: "mango" shows one row; a double-click there fetches Mango.
+    w.filterBox()->setText("MaNgO");
+    ASSERT_EQ(m->rowCount(), 1);
+    EXPECT_EQ(m->index(0, 0).data().toString(), "Mango.mp3");
+    EXPECT_EQ(table.List.SelCount(), 0) << "a chosen row the filter hides is no longer chosen";
+    emit view->doubleClicked(m->index(0, 0));
+    EXPECT_EQ(queued(w), platform::StringList{"ftp://127.0.0.2/b/Mango.mp3"});
+    // Download with nothing chosen takes what the filter shows: the site 127.0.0.2.
+    w.displayMenu()->actions().at(0)->trigger();
+    w.filterBox()->setText("127.0.0.2");
+    ASSERT_EQ(m->rowCount(), 2);
+    w.haulfilesClick();
+    platform::StringList all = queued(w);
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(all, (platform::StringList{"ftp://127.0.0.2/b/Mango.mp3", "ftp://127.0.0.2/b/Mango.mp3",
+                                         "ftp://127.0.0.2/b/Zebra.mp3"}));
+    // A filter that shows nothing downloads nothing and says so.
+    w.displayMenu()->actions().at(0)->trigger();
+    w.filterBox()->setText("nothing like it");
+    EXPECT_EQ(m->rowCount(), 0);
+    w.haulfilesClick();
+    EXPECT_EQ(queued(w).size(), 3u);
+    EXPECT_NE(w.statusText().indexOf("matches the filter"), -1) << w.statusText().toStdString();
 }
 
 TEST_F(WindowTest, RowsArrivingInBurstsAreAllDrawnOnceTheyStop) {
@@ -249,8 +468,11 @@ TEST_F(WindowTest, AnHttpsEngineWhoseCertificateDoesNotVerifyIsNamedInTheStatusB
     pressEnter(w.searchBox(), "tls");
     EXPECT_TRUE(platform::runUntil([&] { return w.statusText().contains("untrusted issuer"); }, 5000))
         << w.statusText().toStdString();
-    EXPECT_TRUE(w.statusText().startsWith("Search: " + QString::fromStdString(peer.url("/s?q=tls")) +
-                                          ": TLS with 127.0.0.1: untrusted issuer"))
+    // One line: what the search found, and why the engine failed.
+    EXPECT_TRUE(w.statusText().startsWith(
+        "Found no files: the engine failed; 127.0.0.1:" + QString::number(peer.port()) +
+        " (TLS with 127.0.0.1: untrusted issuer"))
         << w.statusText().toStdString();
-    EXPECT_TRUE(w.details()->statusText().contains("TLS with 127.0.0.1: untrusted issuer"));
+    EXPECT_TRUE(w.details()->statusText().contains("Search: " + QString::fromStdString(peer.url("/s?q=tls")) +
+                                                   ": TLS with 127.0.0.1: untrusted issuer"));
 }

@@ -59,6 +59,73 @@ int colours(const QProcessEnvironment& env, const QString& window, const QString
     return n.empty() ? 0 : std::atoi(n.c_str());
 }
 
+// A display of our own (Xvfb) with a window manager (openbox) when one is
+// installed, and the environment for the programs started on it.
+struct XSession {
+    Child xvfb, wm;
+    QProcessEnvironment env;
+    std::string problem;
+
+    bool start(const testsupport::TempDir& config) {
+        xvfb.p.start("Xvfb",
+                     {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"});
+        if (!xvfb.p.waitForStarted() || !platform::runUntil([&] { return xvfb.p.canReadLine(); }, 15000)) {
+            problem = "Xvfb did not start";
+            return false;
+        }
+        const QString display = ":" + QString::fromUtf8(xvfb.p.readLine()).trimmed();
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", display);
+        env.remove("QT_QPA_PLATFORM");
+        env.insert("WAVETRAP_CONFIG_DIR", QString::fromStdString(config.path()));
+        // On a real display Qt's platform code loads libdbus, whose one-time
+        // allocations the leak checker of a sanitizer build would count as ours.
+        testsupport::writeFile(config.file("lsan.supp"), "leak:libdbus-1.so\n");
+        const QString lsan = env.value("LSAN_OPTIONS");
+        env.insert("LSAN_OPTIONS", (lsan.isEmpty() ? "" : lsan + ":") +
+                                       "suppressions=" + QString::fromStdString(config.file("lsan.supp")));
+        // A window manager makes the window active the way a desktop would; the
+        // program starts once it runs (a window mapped while it starts up is lost).
+        // Without one, xdotool gives the window the input focus directly.
+        if (QStandardPaths::findExecutable("openbox").isEmpty() ||
+            QStandardPaths::findExecutable("xprop").isEmpty())
+            return true;
+        wm.p.setProcessEnvironment(env);
+        // A display just up may still refuse the first client: start again until it runs.
+        if (!platform::runUntil(
+                [&] {
+                    if (wm.p.state() == QProcess::NotRunning) wm.p.start("openbox", {});
+                    return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}, env).find("window id") !=
+                           std::string::npos;
+                },
+                15000)) {
+            problem = "openbox did not start: " + wm.p.readAllStandardError().toStdString();
+            return false;
+        }
+        return true;
+    }
+    bool managed() const { return wm.p.state() == QProcess::Running; }
+    // The first visible window whose name matches the pattern, asked again
+    // until it is up (xdotool's own --sync can miss a window mapped while it looks).
+    std::string window(const QString& pattern, int maxMs = 20000) const {
+        std::string id;
+        platform::runUntil(
+            [&] {
+                id = run("xdotool", {"search", "--onlyvisible", "--name", pattern}, env);
+                return !id.empty();
+            },
+            maxMs);
+        return id.substr(0, id.find('\n'));
+    }
+    // Where a window stands in the window manager's stacking order (higher: in front).
+    std::size_t stackedAt(const std::string& id) const {
+        const std::string stacking = run("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"}, env);
+        char hex[32];
+        std::snprintf(hex, sizeof hex, "0x%lx", std::stoul(id));
+        return stacking.find(hex);
+    }
+};
+
 TEST(RealWindowUnderXvfb, TypeAPhrasePressEnterDoubleClickAResultAndTheFileArrives) {
     // Then by site: a click on the site shows its files, a double-click fetches one;
     // and a notice opens above the settings window, which stays in front.
@@ -89,38 +156,9 @@ TEST(RealWindowUnderXvfb, TypeAPhrasePressEnterDoubleClickAResultAndTheFileArriv
                            "updateIP_Caption=" +
                                engine.hostPort() + "\nupdatefile_Caption=/update.txt\n");
 
-    Child xvfb;
-    xvfb.p.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"});
-    ASSERT_TRUE(xvfb.p.waitForStarted());
-    ASSERT_TRUE(platform::runUntil([&] { return xvfb.p.canReadLine(); }, 15000)) << "Xvfb did not start";
-    const QString display = ":" + QString::fromUtf8(xvfb.p.readLine()).trimmed();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", display);
-    env.remove("QT_QPA_PLATFORM");
-    env.insert("WAVETRAP_CONFIG_DIR", QString::fromStdString(config.path()));
-    // On a real display Qt's platform code loads libdbus, whose one-time
-    // allocations the leak checker of a sanitizer build would count as ours.
-    testsupport::writeFile(config.file("lsan.supp"), "leak:libdbus-1.so\n");
-    const QString lsan = env.value("LSAN_OPTIONS");
-    env.insert("LSAN_OPTIONS", (lsan.isEmpty() ? "" : lsan + ":") +
-                                   "suppressions=" + QString::fromStdString(config.file("lsan.supp")));
-    // A window manager makes the window active the way a desktop would; the
-    // program starts once it runs (a window mapped while it starts up is lost).
-    // Without one, xdotool gives the window the input focus directly.
-    Child wm;
-    if (!QStandardPaths::findExecutable("openbox").isEmpty() &&
-        !QStandardPaths::findExecutable("xprop").isEmpty()) {
-        wm.p.setProcessEnvironment(env);
-        // A display just up may still refuse the first client: start again until it runs.
-        ASSERT_TRUE(platform::runUntil(
-            [&] {
-                if (wm.p.state() == QProcess::NotRunning) wm.p.start("openbox", {});
-                return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}, env).find("window id") !=
-                       std::string::npos;
-            },
-            15000))
-            << "openbox did not start: " << wm.p.readAllStandardError().toStdString();
-    }
+    XSession x;
+    ASSERT_TRUE(x.start(config)) << x.problem;
+    const QProcessEnvironment& env = x.env;
     Child app;
     app.p.setProcessEnvironment(env);
     app.p.setWorkingDirectory(QString::fromStdString(work.path()));
@@ -140,8 +178,7 @@ TEST(RealWindowUnderXvfb, TypeAPhrasePressEnterDoubleClickAResultAndTheFileArriv
     ASSERT_FALSE(wid.empty()) << "the window did not appear; the program is "
                               << (app.p.state() == QProcess::Running ? "running" : "gone");
     const QString w = QString::fromStdString(wid.substr(0, wid.find('\n')));
-    if (wm.p.state() == QProcess::Running)
-        run("timeout", {"10", "xdotool", "windowactivate", "--sync", w}, env);
+    if (x.managed()) run("timeout", {"10", "xdotool", "windowactivate", "--sync", w}, env);
     run("timeout", {"10", "xdotool", "windowfocus", "--sync", w}, env);
     // Without --window xdotool sends its events through the XTEST extension, as
     // a keyboard and a mouse would; events sent to a window directly are marked
@@ -239,14 +276,8 @@ TEST(RealWindowUnderXvfb, TypeAPhrasePressEnterDoubleClickAResultAndTheFileArriv
         },
         10000))
         << "no notice";
-    if (wm.p.state() == QProcess::Running) {
-        const std::string stacking = run("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"}, env);
-        auto at = [&](const std::string& id) {
-            char hex[32];
-            std::snprintf(hex, sizeof hex, "0x%lx", std::stoul(id));
-            return stacking.find(hex);
-        };
-        EXPECT_GT(at(box), at(cfg)) << stacking;
+    if (x.managed()) {
+        EXPECT_GT(x.stackedAt(box), x.stackedAt(cfg));
     }
     run("xdotool", {"mousemove", "--window", QString::fromStdString(box), "20", "20", "click", "1"}, env);
     run("xdotool", {"key", "Return"}, env);
@@ -261,6 +292,81 @@ TEST(RealWindowUnderXvfb, TypeAPhrasePressEnterDoubleClickAResultAndTheFileArriv
     EXPECT_TRUE(app.p.waitForFinished(10000));
     EXPECT_EQ(app.p.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.p.exitCode(), 0);
+}
+
+// With "always stay in the foreground" on, the troubleshooting window opens
+// in front of the main window; closing with a file under way asks first, in
+// front too, and "Stop and quit" ends the program with the file kept for the
+// next start.
+TEST(RealWindowUnderXvfb, OnTopTheTroubleshootingWindowAndTheCloseQuestionComeToTheFront) {
+    for (const char* tool : {"Xvfb", "xdotool", "openbox", "xprop"})
+        if (QStandardPaths::findExecutable(tool).isEmpty()) GTEST_SKIP() << tool << " is not installed";
+    testsupport::TempDir config, work;
+    testpeers::HttpPeer site; // takes the request and never answers: the file stays under way
+    ASSERT_TRUE(site.start());
+    site.hang("/pub/Kept.mp3");
+    const std::string url = site.url("/pub/Kept.mp3");
+    testsupport::writeFile(config.file("wavbin.Ini"),
+                           "[Settings]\npath=cutftp32\n[Links]\n0=127.0.0.1:9/r?q=\n");
+    testsupport::writeFile(config.file("wavbin"), "[cfg]\nGuideshow_Checked=False\nontop_Checked=True\n"
+                                                  "[items]\nNormPos=0,0,900,600\n");
+    XSession x;
+    ASSERT_TRUE(x.start(config)) << x.problem;
+    ASSERT_TRUE(x.managed());
+    const QProcessEnvironment& env = x.env;
+    Child app;
+    app.p.setProcessEnvironment(env);
+    app.p.setWorkingDirectory(QString::fromStdString(work.path()));
+    app.p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.p.start(WAVETRAP_GUI_PATH, {});
+    ASSERT_TRUE(app.p.waitForStarted());
+    const std::string main = x.window("^Wavetrap 98$");
+    ASSERT_FALSE(main.empty()) << "the window did not appear";
+    const QString w = QString::fromStdString(main);
+    // The start-up sequence puts the window on top; then a click on "Help"
+    // in the menu bar, and its second item.
+    ASSERT_TRUE(platform::runUntil(
+        [&] {
+            return run("xprop", {"-id", w, "_NET_WM_STATE"}, env).find("_NET_WM_STATE_ABOVE") !=
+                   std::string::npos;
+        },
+        10000));
+    run("timeout", {"10", "xdotool", "windowactivate", "--sync", w}, env);
+    std::string help;
+    for (int attempt = 0; attempt < 4 && help.empty(); ++attempt) {
+        run("xdotool", {"mousemove", "--window", w, "300", "28", "click", "1"}, env);
+        platform::runUntil([] { return false; }, 300);
+        run("xdotool", {"key", "Down", "Down", "Return"}, env); // the first item is the help
+        help = x.window("^Help$", 3000);
+    }
+    ASSERT_FALSE(help.empty()) << "the troubleshooting window did not open";
+    EXPECT_GT(x.stackedAt(help), x.stackedAt(main)) << "the troubleshooting window stands behind";
+    // Clicked, the main window comes forward; asked again, the troubleshooting window too.
+    run("xdotool", {"mousemove", "--window", w, "450", "300", "click", "1"}, env);
+    run("xdotool", {"mousemove", "--window", w, "300", "28", "click", "1"}, env);
+    platform::runUntil([] { return false; }, 300);
+    run("xdotool", {"key", "Down", "Down", "Return"}, env); // the first item is the help
+    EXPECT_TRUE(platform::runUntil([&] { return x.stackedAt(help) > x.stackedAt(main); }, 5000));
+
+    // A file under way ("Get URL:"), then File > Exit: the question stands in front.
+    run("timeout", {"10", "xdotool", "windowactivate", "--sync", w}, env);
+    run("xdotool", {"mousemove", "--window", w, "500", "77", "click", "1"}, env);
+    run("xdotool", {"type", "--delay", "10", QString::fromStdString(url)}, env);
+    run("xdotool", {"key", "Return"}, env);
+    run("xdotool", {"key", "alt+f", "Return"}, env);
+    const std::string question = x.window("^Downloads under way$", 10000);
+    ASSERT_FALSE(question.empty()) << "no question";
+    EXPECT_GT(x.stackedAt(question), x.stackedAt(main));
+    run("xdotool", {"key", "Escape"}, env); // keep downloading
+    EXPECT_TRUE(platform::runUntil([&] { return x.window("^Downloads under way$", 200).empty(); }, 5000));
+    EXPECT_EQ(app.p.state(), QProcess::Running);
+    run("timeout", {"10", "xdotool", "windowactivate", "--sync", w}, env);
+    run("xdotool", {"key", "alt+f", "Return"}, env);
+    ASSERT_FALSE(x.window("^Downloads under way$", 10000).empty());
+    run("xdotool", {"key", "alt+s"}, env); // "Stop and quit"
+    ASSERT_TRUE(app.p.waitForFinished(10000));
+    EXPECT_EQ(app.p.exitCode(), 0);
+    EXPECT_NE(readFile(config.file("wavbin.Ini")).find(url), std::string::npos) << "the file is not kept";
 }
 
 } // namespace

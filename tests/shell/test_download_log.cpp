@@ -5,6 +5,7 @@
 
 #include "platform/profile.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 using testsupport::readFile;
@@ -44,22 +45,68 @@ TEST_F(DownloadLog, ClearedLogStaysClearedAtTheNextRun) {
     EXPECT_EQ(w.downloadLog.dllog.Count(), 0);
 }
 
-TEST_F(DownloadLog, EntriesOfTheRunFollowTheStoredOnesAndANeverShownLogKeepsTheFile) {
+TEST_F(DownloadLog, EntriesOfTheRunFollowTheStoredOnes) {
     writeFile(forms(), Stored);
     const platform::StringList all = {"ftp://s.test/a.mp3", "ftp://s.test/b.mp3", "ftp://s.test/c.mp3"};
-    {
-        shell::Wavetrap w;
-        w.downloadLog.append("ftp://s.test/c.mp3"); // while the window is hidden
-        EXPECT_EQ(w.downloadLog.entries(), all);
-        w.downloadLog.Destroy(); // never shown: nothing written
-    }
-    EXPECT_EQ(readFile(forms()), Stored);
     shell::Wavetrap w;
-    w.downloadLog.append("ftp://s.test/c.mp3");
+    w.downloadLog.append("ftp://s.test/c.mp3"); // while the window is hidden
+    EXPECT_EQ(w.downloadLog.entries(), all);
     w.downloadLog.ShowLog1Click(); // showing keeps the run's entry
     w.downloadLog.FormClose();
     w.downloadLog.ShowLog1Click(); // and so does showing again
     EXPECT_EQ(w.downloadLog.entries(), all);
+}
+
+// Whatever the window did in the run, the next run finds every entry; the
+// stored placement changes only when the window was shown.
+TEST_F(DownloadLog, TheRunsEntriesAreKeptWhetherOrNotTheWindowWasShown) {
+    const std::string placed = "[log]\nNormPos=10,20,436,287\n";
+    struct Case {
+        const char* name;
+        std::function<void(shell::DownloadLog&)> run;
+        platform::StringList stored; // the list the next run reads
+        bool fileUnchanged;
+    };
+    const platform::StringList ab = {"ftp://s.test/a.mp3", "ftp://s.test/b.mp3"};
+    const platform::StringList abc = {"ftp://s.test/a.mp3", "ftp://s.test/b.mp3", "ftp://s.test/c.mp3"};
+    const Case cases[] = {
+        {"never shown, nothing started", [](shell::DownloadLog&) {}, ab, true},
+        {"never shown, a transfer started", [](shell::DownloadLog& l) { l.append("ftp://s.test/c.mp3"); },
+         abc, false},
+        {"shown and closed, then a transfer started",
+         [](shell::DownloadLog& l) {
+             l.ShowLog1Click();
+             l.FormClose();
+             l.append("ftp://s.test/c.mp3");
+         },
+         abc, false},
+        {"shown and left open",
+         [](shell::DownloadLog& l) {
+             l.ShowLog1Click();
+             l.append("ftp://s.test/c.mp3");
+         },
+         abc, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(forms(), placed + Stored);
+        {
+            shell::Wavetrap w;
+            c.run(w.downloadLog);
+            w.downloadLog.Destroy(); // as at the program's end
+        }
+        if (c.fileUnchanged) {
+            EXPECT_EQ(readFile(forms()), placed + Stored);
+        }
+        const platform::TIniFile ini(forms());
+        platform::StringList stored;
+        shell::readStoredList(ini, "log.dllog_Items", stored);
+        EXPECT_EQ(stored, c.stored);
+        EXPECT_EQ(ini.ReadString("log", "NormPos", ""), "10,20,436,287");
+        shell::Wavetrap next;
+        next.downloadLog.ShowLog1Click();
+        EXPECT_EQ(next.downloadLog.entries(), c.stored);
+    }
 }
 
 } // namespace

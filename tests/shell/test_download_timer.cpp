@@ -46,17 +46,32 @@ TEST(DownloadTimer, ClicksOnTheFaceChooseTheHour) {
     EXPECT_EQ(moved, std::make_pair(DownloadTimer::Hub, ClockPoint{149, 102}));
 }
 
-TEST(DownloadTimer, TheSwitchMovesTheHourByTwelve) {
+TEST(DownloadTimer, TheSwitchMovesTheHourByTwelveAndTheLineFollowsAtOnce) {
     DownloadTimer t;
-    t.ampmClick(); // "pm" -> "am"
+    int changes = 0;
+    t.changed.connect([&] { ++changes; });
+    t.ampmClick(); // "pm" -> "am", no hour placed yet: nothing to confirm
+    EXPECT_EQ(t.Label2(), "");
     t.Image1MouseDown(160, 102);
+    struct Step {
+        const char* ampm;
+        int hour;
+        const char* line;
+    };
+    const Step steps[] = {
+        {"pm", 15, "Connection scheduled for: 15:00 hours"},
+        {"am", 3, "Connection scheduled for: 3:00 hours"},
+        {"pm", 15, "Connection scheduled for: 15:00 hours"},
+    };
     EXPECT_EQ(t.hour(), 3);
-    t.ampmClick();
-    EXPECT_EQ(t.ampm(), "pm");
-    EXPECT_EQ(t.hour(), 15);
-    EXPECT_EQ(t.Label2(), "Connection scheduled for: 3:00 hours"); // not redrawn by the switch
-    t.ampmClick();
-    EXPECT_EQ(t.hour(), 3);
+    for (const Step& s : steps) {
+        const int before = changes;
+        t.ampmClick();
+        EXPECT_EQ(t.ampm(), s.ampm);
+        EXPECT_EQ(t.hour(), s.hour);
+        EXPECT_EQ(t.Label2(), s.line);
+        EXPECT_EQ(changes, before + 1); // the window redraws both labels
+    }
 }
 
 TEST(DownloadTimer, FiresAtTheChosenHourOnlyWhenArmed) {

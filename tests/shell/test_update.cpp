@@ -5,12 +5,15 @@
 #include "program_fixture.h"
 
 #include "peers/http_peers.h"
+#include "peers/nginx_peer.h"
 #include "platform/eventloop.h"
+#include "platform/profile.h"
 #include "shell/update.h"
 
 #include <gtest/gtest.h>
 
 using shelltest::Program;
+using UpdateAddress = shelltest::SettingsDirTest;
 
 namespace {
 
@@ -50,13 +53,31 @@ struct ReplyCase {
 const std::string Ok = "HTTP/1.0 200 OK\nContent-Type: text/plain\n\n";
 const std::string NewBuild = "There is a new version of Wavetrap available at the \r\nNorvane website.";
 
-TEST(UpdateLines, ALineCutBetweenBlocksStaysWhole) {
-    shell::UpdateLineSplitter s;
-    platform::StringList lines;
-    s.feed("--:ab", lines);
-    s.feed("c\r\n--:d", lines);
-    s.finish(lines);
-    EXPECT_EQ(lines, (platform::StringList{"--:abc", "", "--:d"}));
+TEST(UpdateLines, LinesEndAtCrLfCrOrLfAndACutLineStaysWhole) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> blocks;
+        platform::StringList lines;
+    };
+    const Case cases[] = {
+        {"a line cut between blocks", {"--:ab", "c\n--:d"}, {"--:abc", "--:d"}},
+        {"CR LF", {"--URL\r\nh.test\r\n/u.txt\r\n"}, {"--URL", "h.test", "/u.txt"}},
+        {"CR LF cut between its two bytes",
+         {"--URL\r", "\nh.test\r", "\n/u.txt"},
+         {"--URL", "h.test", "/u.txt"}},
+        {"CR alone and LF alone", {"a\rb\nc"}, {"a", "b", "c"}},
+        {"an empty line stays one line", {"a\r\n\r\nb\n\nc\r\rd"}, {"a", "", "b", "", "c", "", "d"}},
+        {"LF CR is two line ends", {"a\n\rb"}, {"a", "", "b"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        shell::UpdateLineSplitter s;
+        platform::StringList lines;
+        for (const auto& b : c.blocks)
+            s.feed(b, lines);
+        s.finish(lines);
+        EXPECT_EQ(lines, c.lines);
+    }
 }
 
 TEST(UpdateCheck, RepliesAreAppliedLineByLine) {
@@ -83,13 +104,20 @@ TEST(UpdateCheck, RepliesAreAppliedLineByLine) {
          Old,
          {" hi", "", NewBuild, NewBuild, std::string(254, 'm'), " ?]0;title??[2Jgone"}},
         {"--URL moves the address", Ok + "--URL\nnew.test\n/new.txt\n", {}, Old, {}, "new.test", "/new.txt"},
-        {"CR LF ends give --URL an empty host",
+        {"CR LF ends", Ok + "--URL\r\nnew.test\r\n/new.txt\r\n", {}, Old, {}, "new.test", "/new.txt"},
+        {"CR LF cut between the CR and the LF",
          Ok + "--URL\r\nnew.test\r\n/new.txt\r\n",
-         {},
+         {Ok.size() + 6, 9},
          Old,
          {},
-         "",
-         "new.test"},
+         "new.test",
+         "/new.txt"},
+        {"an empty host keeps the address and the rest applies",
+         Ok + "--URL\n\n/new.txt\n--:z.test/?q=\n",
+         {},
+         {"old.test/?q=", "dup.test/?q=", "z.test/?q="}},
+        {"an empty path keeps the address", Ok + "--URL\nnew.test\n\n", {}, Old},
+        {"a control character keeps the address", Ok + "--URL\nnew\x1b.test\n/new.txt\n", {}, Old},
         {"--URL among the last two lines changes nothing",
          Ok + "--:z.test/?q=\n--URL\nonly.test\n",
          {},
@@ -170,6 +198,49 @@ TEST(UpdateCheck, FailuresChangeNothing) {
     silent.p.w.updatecheck.cancel();
     EXPECT_EQ(silent.outcomes, std::vector<shell::UpdateOutcome>{shell::UpdateOutcome::Cancelled});
     EXPECT_EQ(silent.p.startlinks.Items(), Old);
+}
+
+// nginx serves an update file written with CR LF line ends: the address it
+// names is taken whole, the next check reaches it, and what is stored names it.
+TEST_F(UpdateAddress, ACrLfUpdateFileFromNginxMovesTheAddressAndTheNextCheckGoesThere) {
+    testsupport::TempDir root;
+    testpeers::NginxPeer nginx;
+    ASSERT_TRUE(nginx.start(root.path())) << nginx.log();
+    const std::string host = "127.0.0.1:" + std::to_string(nginx.port());
+    testsupport::writeFile(root.file("update.txt"),
+                           "--URL\r\n" + host + "\r\n/next.txt\r\n--:kill\r\n--:crlf.test/?q=\r\n");
+    testsupport::writeFile(root.file("next.txt"), "--MESSAGE from the new address\r\n");
+    {
+        Check check(host);
+        check.p.main.updatefile_Caption = "/update.txt";
+        ASSERT_TRUE(check.run()) << nginx.log();
+        EXPECT_EQ(check.outcomes, std::vector<shell::UpdateOutcome>{shell::UpdateOutcome::Applied});
+        EXPECT_EQ(check.p.main.updateIP_Caption, host);
+        EXPECT_EQ(check.p.main.updatefile_Caption, "/next.txt");
+        EXPECT_EQ(check.p.startlinks.Items(), platform::StringList{"crlf.test/?q="});
+        check.outcomes.clear();
+        ASSERT_TRUE(check.run());
+        EXPECT_EQ(check.messages, std::vector<std::string>{" from the new address"});
+        check.p.exit();
+    }
+    const platform::TIniFile forms(this->forms());
+    EXPECT_EQ(forms.ReadString("items", "updateIP_Caption", ""), host);
+    EXPECT_EQ(forms.ReadString("items", "updatefile_Caption", ""), "/next.txt");
+}
+
+// A settings file that an earlier version left with an empty address gets the
+// built-in one back at the next start.
+TEST_F(UpdateAddress, AnEmptyStoredUpdateAddressIsNotTaken) {
+    testsupport::writeFile(forms(), "[items]\nupdateIP_Caption=\nupdatefile_Caption=\n");
+    Program p;
+    p.start();
+    EXPECT_EQ(p.main.updateIP_Caption, shell::DefaultUpdateHost);
+    EXPECT_EQ(p.main.updatefile_Caption, shell::DefaultUpdateFile);
+    testsupport::writeFile(forms(), "[items]\nupdateIP_Caption=kept.test:8080\nupdatefile_Caption=/k.txt\n");
+    Program q;
+    q.start();
+    EXPECT_EQ(q.main.updateIP_Caption, "kept.test:8080");
+    EXPECT_EQ(q.main.updatefile_Caption, "/k.txt");
 }
 
 } // namespace
