@@ -18,23 +18,31 @@
 #   SCHEME=https: the engines over TLS (what bench/search_https_vs_curl.sh runs)
 #   WT_CLI=PROGRAM: another wavetrap-cli than BUILD_DIR/src/wavetrap-cli (to compare two)
 #
+# On a machine busy with other work (as root), give the run the processor
+# first (with autogrouped scheduling, nice alone does not outrank other
+# sessions):
+#   setsid sh -c 'echo -20 >/proc/self/autogroup; exec nice -n -20 bench/search_vs_curl.sh'
+#
 # Why this script once said 0.92 where a user's search took 1.33 to 1.56 times
 # curl: each round got a new, empty settings folder. The search then created
 # wavbin.Ini and wavbin, and a file that did not exist before is written
 # without waiting for the disk; a user's folder exists, so every search
-# replaced both files at exit, each with an fsync and a rename (0.2 to 11 ms
-# for an fsync, 0.1 to 8 ms for a rename, measured with strace -T while other
-# work kept the disk busy). Measured on one machine, 50 engines, 1 MB pages,
-# 7 rounds, three runs of each (the program as it was then):
-#   the old script (a fresh folder per round, best of the rounds): best 0.91 to
-#     1.04, median 0.91 to 1.03;
-#   this script, but a fresh folder per round: median ratio 0.94 to 1.04;
-#   this script (one existing folder): median ratio 1.02 to 1.37.
-# The best of the rounds was no systematic factor here; Python's server, the
-# fallback of the old script without nginx, makes both tools wait for it
-# (best 1.08, median 0.75 in one run): a figure of the server, not of the
-# search. A search now leaves a settings file alone when its text would not
-# change, so it waits for no disk at exit.
+# replaced both files at exit, each with an fsync and a rename. Those took 1
+# to 40 ms per search here (strace -T: an fsync 0.2 to 11 ms, a rename 0.1 to
+# 8 ms), by how busy other work kept the disk: a few per cent of a 50 ms
+# search on an idle disk, a third or more while others were building. Runs of
+# the program as it was then (50 engines, 1 MB pages, 5 or 7 rounds per run,
+# given the processor first, load 3 to 8):
+#   the old script (a fresh folder per round, best of the rounds): best 0.91
+#     to 1.20, median 0.91 to 1.10 (7 runs);
+#   this script but a fresh folder per round: median ratio 0.93 to 1.10 (8 runs);
+#   this script (one existing folder): median ratio 1.02 to 1.46 (9 runs: 1.21
+#     to 1.46 in five, 1.02 to 1.07 in four).
+# The best of the rounds was no systematic factor, nor was the server (nginx
+# in all of these; Python's server, the old fallback without nginx, makes
+# both tools wait for it: best 1.08, median 0.75 in one run). A search now
+# leaves a settings file alone when its text would not change, so it waits
+# for no disk at exit.
 set -eu
 build=${1:-build}
 engines=${2:-50}
