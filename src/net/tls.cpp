@@ -90,9 +90,9 @@ int newSession(SSL* ssl, SSL_SESSION* session) {
 
 // A bundle file of trusted certificates, read whole when a chain first needs
 // a certificate the store does not hold yet, and never again: a connection
-// whose chain ends in a certificate given with --cacert, or one the store
-// already holds, never waits for it (parsing a system bundle takes some
-// 20 ms). After the reading the store holds every certificate of the file,
+// whose chain ends in a certificate given to tlsAddTrustFile (--cacert), or
+// one the store already holds, never waits for it (parsing a system bundle
+// takes some 20 ms). After the reading the store holds every certificate of the file,
 // as if it had been loaded at the start.
 class LazyBundle {
 public:
@@ -120,9 +120,11 @@ private:
         std::call_once(self.once_, [&] {
             if (self.file_.empty()) return;
             // A missing or empty file trusts nothing more, as when OpenSSL
-            // loads its default places.
+            // loads its default places; the errors of the handshake under
+            // way stay as they were.
+            ERR_set_mark();
             X509_load_cert_crl_file(lookup, self.file_.c_str(), X509_FILETYPE_PEM);
-            ERR_clear_error();
+            ERR_pop_to_mark();
         });
         X509_STORE* store = X509_LOOKUP_get_store(lookup);
         if (!store || !X509_STORE_lock(store)) return 0;

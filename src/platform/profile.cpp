@@ -131,7 +131,7 @@ bool sameKey(std::string_view a, std::string_view b) {
 }
 
 // Whether the file at path (whose lstat is st) is a regular file of mode
-// 0600 whose bytes are text.
+// 0600 that holds exactly text.
 bool holdsAlready(const std::string& path, const struct stat& st, std::string_view text) {
     if (!S_ISREG(st.st_mode) || (st.st_mode & 07777) != 0600 || st.st_size != static_cast<off_t>(text.size()))
         return false;
