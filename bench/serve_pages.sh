@@ -1,15 +1,35 @@
 # Sourced by the search benchmarks (POSIX sh, after scripts/loopback.sh):
 # serves result pages on loopback for the engines of a search.
 #
-# serve_pages PORT DIR WORK: serves the files of DIR on 127.0.0.1:PORT and
-# sets page_server_pid. nginx (one worker, sendfile) when it is installed, so
-# that the search and not the server is measured; else Debian's Python
-# (threaded, and slow enough to weigh on the figures: it says so). WORK is a
-# scratch directory for the server's own files.
+# serve_pages PORT DIR WORK [CERT KEY]: serves the files of DIR on
+# 127.0.0.1:PORT and sets page_server_pid: nginx (one worker, sendfile; over
+# TLS with CERT and KEY when they are given), as a user's engines would be
+# served. WORK is a scratch directory for the server's own files. nginx comes
+# with scripts/setup (nginx-light); without it the function fails, unless
+# PAGE_SERVER=python asks for Debian's Python server (threaded, plain HTTP
+# only, and slow enough to weigh on the figures: it then says so).
 serve_pages() {
-    if command -v nginx >/dev/null || [ -x /usr/sbin/nginx ]; then
-        mkdir -p "$3/nginx"
-        cat >"$3/nginx/nginx.conf" <<EOF
+    nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
+    if [ "${PAGE_SERVER:-nginx}" = python ]; then
+        [ $# -lt 4 ] || { echo "PAGE_SERVER=python serves plain HTTP only" >&2; return 1; }
+        echo "engines served by Python's http.server (PAGE_SERVER=python: it weighs on the figures)"
+        /usr/bin/python3 "$(dirname "$0")/engine_pages.py" serve "$1" "$2" >/dev/null 2>&1 &
+        page_server_pid=$!
+        wait_port 127.0.0.1 "$1"
+        return
+    fi
+    if [ ! -x "$nginx_bin" ]; then
+        echo "nginx is not installed: run scripts/setup (it installs nginx-light), or set PAGE_SERVER=python" >&2
+        return 1
+    fi
+    listen="127.0.0.1:$1 backlog=512"
+    tls=
+    if [ $# -ge 5 ]; then
+        listen="$listen ssl"
+        tls="ssl_certificate $4; ssl_certificate_key $5;"
+    fi
+    mkdir -p "$3/nginx"
+    cat >"$3/nginx/nginx.conf" <<EOF
 daemon off;
 master_process off;
 worker_processes 1;
@@ -25,18 +45,14 @@ http {
     scgi_temp_path $3/nginx;
     sendfile on;
     server {
-        listen 127.0.0.1:$1 backlog=512;
+        listen $listen;
+        $tls
         root $2;
     }
 }
 EOF
-        "$(command -v nginx || echo /usr/sbin/nginx)" -c "$3/nginx/nginx.conf" -e "$3/nginx/error.log" &
-        page_server_pid=$!
-        echo "engines served by nginx"
-    else
-        echo "engines served by Python's http.server (install nginx for figures that measure the search alone)"
-        /usr/bin/python3 "$(dirname "$0")/engine_pages.py" serve "$1" "$2" >/dev/null 2>&1 &
-        page_server_pid=$!
-    fi
+    "$nginx_bin" -c "$3/nginx/nginx.conf" -e "$3/nginx/error.log" &
+    page_server_pid=$!
+    echo "engines served by nginx ($("$nginx_bin" -v 2>&1 | sed 's/.*: //'))"
     wait_port 127.0.0.1 "$1"
 }

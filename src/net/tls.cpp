@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <mutex>
 #include <sys/socket.h>
 #include <utility>
 
@@ -87,11 +88,71 @@ int newSession(SSL* ssl, SSL_SESSION* session) {
     return 1; // the link keeps the reference
 }
 
-// The system's trust store. Its directory of hashed certificates is read a
-// certificate at a time, as a chain needs one; the bundle file would be
-// parsed whole (some 20 ms) at every start that speaks TLS. With
-// SSL_CERT_FILE set, or no hashed directory, both are taken as OpenSSL
-// takes them (SSL_CERT_DIR replaces the directory).
+// A bundle file of trusted certificates, read whole when a chain first needs
+// a certificate the store does not hold yet, and never again: a connection
+// whose chain ends in a certificate given to tlsAddTrustFile (--cacert), or
+// one the store already holds, never waits for it (parsing a system bundle
+// takes some 20 ms). After the reading the store holds every certificate of the file,
+// as if it had been loaded at the start.
+class LazyBundle {
+public:
+    static LazyBundle& instance() {
+        static LazyBundle bundle;
+        return bundle;
+    }
+    void setFile(std::string file) { file_ = std::move(file); }
+
+    // Adds the lookup to the store, before any other lookup (the bundle file
+    // comes first, as when OpenSSL loads its default places).
+    bool attach(X509_STORE* store) {
+        static X509_LOOKUP_METHOD* method = [] {
+            X509_LOOKUP_METHOD* m = X509_LOOKUP_meth_new("wavetrap lazy bundle");
+            X509_LOOKUP_meth_set_get_by_subject(m, bySubject);
+            return m;
+        }();
+        return X509_STORE_add_lookup(store, method) != nullptr;
+    }
+
+private:
+    static int bySubject(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type, const X509_NAME* name,
+                         X509_OBJECT* ret) {
+        LazyBundle& self = instance();
+        std::call_once(self.once_, [&] {
+            if (self.file_.empty()) return;
+            // A missing or empty file trusts nothing more, as when OpenSSL
+            // loads its default places; the errors of the handshake under
+            // way stay as they were.
+            ERR_set_mark();
+            X509_load_cert_crl_file(lookup, self.file_.c_str(), X509_FILETYPE_PEM);
+            ERR_pop_to_mark();
+        });
+        X509_STORE* store = X509_LOOKUP_get_store(lookup);
+        if (!store || !X509_STORE_lock(store)) return 0;
+        // The caller takes its own reference to what is answered: the
+        // store's objects are lent, not given.
+        X509_OBJECT* found = X509_OBJECT_retrieve_by_subject(X509_STORE_get0_objects(store), type, name);
+        int ok = 0;
+        if (found && type == X509_LU_X509) {
+            X509* cert = X509_OBJECT_get0_X509(found);
+            ok = X509_OBJECT_set1_X509(ret, cert);
+            if (ok) X509_free(cert);
+        } else if (found && type == X509_LU_CRL) {
+            X509_CRL* crl = X509_OBJECT_get0_X509_CRL(found);
+            ok = X509_OBJECT_set1_X509_CRL(ret, crl);
+            if (ok) X509_CRL_free(crl);
+        }
+        X509_STORE_unlock(store);
+        return ok;
+    }
+
+    std::string file_;
+    std::once_flag once_;
+};
+
+// The system's trust store as OpenSSL's variables name it: a hashed directory
+// (read a certificate at a time, as a chain needs one), and a bundle file
+// (SSL_CERT_FILE, else OpenSSL's default file when there is no hashed
+// directory), read whole once, when a chain first needs it.
 void useSystemTrust(SSL_CTX* c) {
     const char* file = std::getenv(X509_get_default_cert_file_env());
     const char* dirEnv = std::getenv(X509_get_default_cert_dir_env());
@@ -107,10 +168,11 @@ void useSystemTrust(SSL_CTX* c) {
         }
         ::closedir(d);
     }
-    if ((file && *file) || !hashed)
-        SSL_CTX_set_default_verify_paths(c);
-    else
-        SSL_CTX_set_default_verify_dir(c);
+    if ((file && *file) || !hashed) {
+        LazyBundle::instance().setFile(file && *file ? file : X509_get_default_cert_file());
+        LazyBundle::instance().attach(SSL_CTX_get_cert_store(c));
+    }
+    SSL_CTX_set_default_verify_dir(c);
 }
 
 SSL_CTX* context() {

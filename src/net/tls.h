@@ -1,9 +1,10 @@
 #pragma once
 // TLS beneath TWSocket, on OpenSSL 3: one client context shared by every
 // connection (TLS 1.2 at least, the system's trust store plus the files
-// given with addTrustFile), and TlsLink, one non-blocking TLS client
-// connection over a socket handle. The socket drives a link from its own
-// readiness events; nothing here waits.
+// given with tlsAddTrustFile; a bundle file of the system's is read once,
+// when a chain first needs a certificate from it), and TlsLink, one
+// non-blocking TLS client connection over a socket handle. The socket drives
+// a link from its own readiness events; nothing here waits.
 
 #include <cstdint>
 #include <memory>

@@ -130,6 +130,25 @@ bool sameKey(std::string_view a, std::string_view b) {
     return true;
 }
 
+// Whether the file at path (whose lstat is st) is a regular file of mode
+// 0600 that holds exactly text.
+bool holdsAlready(const std::string& path, const struct stat& st, std::string_view text) {
+    if (!S_ISREG(st.st_mode) || (st.st_mode & 07777) != 0600 || st.st_size != static_cast<off_t>(text.size()))
+        return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::string onDisk(text.size() + 1, '\0'); // one more: a file grown since reads longer
+    std::size_t got = 0;
+    while (got < onDisk.size()) {
+        const ssize_t n = ::read(fd, onDisk.data() + got, onDisk.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    return got == text.size() && std::string_view(onDisk.data(), got) == text;
+}
+
 } // namespace
 
 TIniFile::Text TIniFile::Text::borrow(std::string_view s) noexcept {
@@ -458,8 +477,15 @@ void TIniFile::flush() {
     // it empty at worst, which reads as no file, and nothing that was there
     // before is lost.
     struct stat before {};
-    const bool createdHere = createdByThisRun().contains(path_);
-    const bool replacing = !createdHere && ::lstat(path_.c_str(), &before) == 0;
+    const bool exists = ::lstat(path_.c_str(), &before) == 0;
+    // A file that already holds exactly this text, as a regular file only
+    // the user may read, is left as it is: nothing new would reach the disk,
+    // and a run that changes no setting (a search) waits for no disk at exit.
+    if (exists && holdsAlready(path_, before, out)) {
+        dirty_ = false;
+        return;
+    }
+    const bool replacing = exists && !createdByThisRun().contains(path_);
     const std::string tmp = path_ + ".tmp." + std::to_string(::getpid());
     // Only the user may read the file: URLs in it may carry passwords. The
     // mode is set on every rewrite (a left-over temporary file keeps its own).

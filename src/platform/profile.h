@@ -9,7 +9,9 @@
 //  - a bare file name lives in the settings directory (configDir());
 //  - every write replaces the file atomically (temporary file, then rename),
 //    so a crash or a full disk never leaves half a file behind. A failed
-//    write throws EProfileError "Unable to write to <file>".
+//    write throws EProfileError "Unable to write to <file>". A write whose
+//    text the file already holds (a regular file of mode 0600) leaves it as
+//    it is.
 
 #include <cstddef>
 #include <cstdint>

@@ -152,6 +152,54 @@ TEST(ProfileFile, BatchedWritesLandOnce) {
     EXPECT_EQ(TIniFile(path).ReadInteger("s", "item999", -1), 999);
 }
 
+// A write that leaves the text as the file already holds it does not replace
+// the file (a run that changes no setting waits for no disk); any difference
+// on the disk, in the bytes, the mode or the kind of file, still replaces it.
+TEST(ProfileFile, AFileIsReplacedOnlyWhenTheDiskHoldsSomethingElse) {
+    struct Case {
+        const char* name;
+        const char* before;    // the file's text when the store reads it
+        mode_t mode;           // its mode then
+        bool symlink;          // the settings file is a link to that file
+        const char* meanwhile; // written over the file after it was read ("" for nothing)
+        const char* value;     // then written to [s] k
+        bool replaced;
+        const char* after;
+    } cases[] = {
+        {"same text", "[s]\nk=v\n", 0600, false, "", "v", false, "[s]\nk=v\n"},
+        {"new value", "[s]\nk=v\n", 0600, false, "", "w", true, "[s]\nk=w\n"},
+        {"readable by others", "[s]\nk=v\n", 0644, false, "", "v", true, "[s]\nk=v\n"},
+        {"a link", "[s]\nk=v\n", 0600, true, "", "v", true, "[s]\nk=v\n"},
+        {"changed since read, same size", "[s]\nk=v\n", 0600, false, "[s]\nk=x\n", "v", true, "[s]\nk=v\n"},
+        {"grown since read", "[s]\nk=v\n", 0600, false, "[s]\nk=v\nz=1\n", "v", true, "[s]\nk=v\n"},
+        {"two sections", "[a]\nx=1\n\n[s]\nk=v\n", 0600, false, "", "v", false, "[a]\nx=1\n\n[s]\nk=v\n"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string real = dir.file("real"), path = dir.file("wavbin.Ini");
+        writeFile(real, c.before);
+        ::chmod(real.c_str(), c.mode);
+        if (c.symlink)
+            ASSERT_EQ(::symlink(real.c_str(), path.c_str()), 0);
+        else
+            ASSERT_EQ(::rename(real.c_str(), path.c_str()), 0);
+        TIniFile f(path);
+        if (*c.meanwhile) {
+            writeFile(path, c.meanwhile);
+            ::chmod(path.c_str(), 0600);
+        }
+        struct stat was {};
+        ASSERT_EQ(::lstat(path.c_str(), &was), 0);
+        f.WriteString("s", "k", c.value);
+        struct stat now {};
+        ASSERT_EQ(::lstat(path.c_str(), &now), 0);
+        EXPECT_EQ(now.st_ino != was.st_ino, c.replaced) << c.name;
+        EXPECT_EQ(readFile(path), c.after) << c.name;
+        EXPECT_TRUE(S_ISREG(now.st_mode)) << c.name;
+        EXPECT_EQ(now.st_mode & 07777, 0600u) << c.name;
+    }
+}
+
 TEST(ProfileFile, FailedWriteSaysUnableToWriteAndKeepsTheOldFile) {
     if (::geteuid() == 0) {
         // root writes into read-only directories; use a path whose parent is a file instead

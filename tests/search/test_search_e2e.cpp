@@ -17,6 +17,7 @@
 #include <chrono>
 #include <csignal>
 #include <memory>
+#include <sys/stat.h>
 
 using searchtest::resultPage;
 using searchtest::siteLinks;
@@ -159,6 +160,24 @@ TEST_F(SearchCli, EngineOptionsReplaceTheSavedListForThisRunOnly) {
     EXPECT_EQ(lines, (std::vector<std::string>{"GET /none?q=x HTTP/1.0", "GET /only?q=x HTTP/1.0"}));
     EXPECT_EQ(platform::TIniFile(cfg.file("wavbin.Ini")).ReadString("Links", "0", ""), "saved.invalid/s?q=");
     EXPECT_EQ(platform::TIniFile(cfg.file("wavbin.Ini")).ReadString("Links", "1", "?"), "");
+
+    // Once the files have settled (the first runs put the sections in the
+    // order the program writes them), a search that changes no setting leaves
+    // both as they are, not even replaced by the same text (a replaced file
+    // is waited for on the disk).
+    const auto inode = [this](const char* name) {
+        struct stat st = {};
+        return ::stat(cfg.file(name).c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    const std::vector<std::string> again{"--engine", peer(1).hostPort() + "/only?q=", "x"};
+    EXPECT_EQ(runCli(again, cfg.path()).exitCode, 0);
+    const auto ini = inode("wavbin.Ini"), forms = inode("wavbin");
+    const std::string iniText = readFile(cfg.file("wavbin.Ini")), formsText = readFile(cfg.file("wavbin"));
+    EXPECT_EQ(runCli(again, cfg.path()).exitCode, 0);
+    EXPECT_EQ(inode("wavbin.Ini"), ini);
+    EXPECT_EQ(inode("wavbin"), forms);
+    EXPECT_EQ(readFile(cfg.file("wavbin.Ini")), iniText);
+    EXPECT_EQ(readFile(cfg.file("wavbin")), formsText);
 }
 
 TEST_F(SearchCli, TheTimeOutCancelsEnginesThatNeverAnswerOrNeverStopAndPrintsWhatWasFound) {

@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using searchtest::resultPage;
 using searchtest::siteLinks;
@@ -58,4 +60,76 @@ TEST(SearchHttps, EngineEntryOverTlsTrustedWithCacertOnly) {
     r = testsupport::runCli({"search", "--cacert", cfg.file("missing.pem"), "tls"}, cfg.path());
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("--cacert: " + cfg.file("missing.pem")), std::string::npos) << r.err;
+}
+
+// The system's bundle of trusted certificates is read only when a chain needs
+// a certificate that neither --cacert nor the store already holds, and then
+// once in a run however many engines need it. The bundle's openings are
+// counted as the kernel reports them.
+TEST(SearchHttps, TheSystemBundleIsReadOnceAndOnlyWhenAChainNeedsIt) {
+    testpeers::TestCa given("Given CA"), system("System CA"), rogue("Rogue CA");
+    ASSERT_TRUE(given.ok() && system.ok() && rogue.ok());
+    testsupport::TempDir trust, cfg;
+    const std::string bundle = trust.file("bundle.pem");
+    testsupport::writeFile(bundle, testsupport::readFile(system.certFile()));
+    const testsupport::ScopedEnv file("SSL_CERT_FILE", bundle);
+    const testsupport::ScopedEnv dir("SSL_CERT_DIR", trust.path()); // no hashed certificates
+
+    testpeers::HttpPeer plain, byGiven, bySystem, byRogue;
+    const auto tls = [](testpeers::HttpPeer& p, testpeers::TestCa& ca, const char* name) {
+        const testpeers::ServerCert c = ca.issue(name, "DNS:localhost,IP:127.0.0.1");
+        return p.startTls(c.cert, c.key);
+    };
+    ASSERT_TRUE(plain.start() && tls(byGiven, given, "given") && tls(bySystem, system, "system") &&
+                tls(byRogue, rogue, "rogue"));
+    std::vector<std::string> engines[4]; // three entries on each server
+    testpeers::HttpPeer* servers[4] = {&plain, &byGiven, &bySystem, &byRogue};
+    for (int s = 0; s < 4; ++s) {
+        for (int e = 0; e < 3; ++e) {
+            const std::string path = "/e" + std::to_string(e) + "?q=";
+            servers[s]->serve(path + "x", resultPage(siteLinks("s" + std::to_string(s) + ".test", 1)));
+            engines[s].push_back(servers[s]->url(path));
+        }
+    }
+    struct Run {
+        const char* name;
+        bool cacert;
+        std::vector<int> servers;
+        int openings;
+        int exitCode;
+        const char* errorHas;
+    } runs[] = {
+        {"http engines", true, {0}, 0, 0, ""},
+        {"engines trusted through --cacert", true, {1}, 0, 0, ""},
+        {"engines trusted through the bundle", false, {2}, 1, 0, ""},
+        {"all of them and an untrusted one", true, {0, 1, 2, 3}, 1, 0, "untrusted issuer"},
+        {"only an untrusted one", true, {3}, 1, 1, "untrusted issuer"},
+    };
+    for (const Run& r : runs) {
+        std::vector<std::string> args{"search"};
+        if (r.cacert) args.insert(args.end(), {"--cacert", given.certFile()});
+        for (int s : r.servers)
+            for (const std::string& e : engines[s])
+                args.insert(args.end(), {"--engine", e});
+        args.push_back("x");
+        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(::inotify_add_watch(watch, bundle.c_str(), IN_OPEN), 0);
+        const testsupport::CliRun run = testsupport::runCli(args, cfg.path());
+        int openings = 0;
+        alignas(inotify_event) char events[4096];
+        for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;) {
+            for (char* at = events; at < events + n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(at);
+                openings += (e->mask & IN_OPEN) != 0;
+                at += sizeof(inotify_event) + e->len;
+            }
+        }
+        ::close(watch);
+        EXPECT_EQ(openings, r.openings) << r.name;
+        EXPECT_EQ(run.exitCode, r.exitCode) << r.name << "\n" << run.err;
+        for (int s : r.servers) // every trusted server's rows, the untrusted one's none
+            EXPECT_EQ(run.out.find("s" + std::to_string(s) + ".test") != std::string::npos, s != 3) << r.name;
+        EXPECT_NE(run.err.find(r.errorHas), std::string::npos) << r.name << "\n" << run.err;
+    }
 }
