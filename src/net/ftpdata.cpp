@@ -602,10 +602,12 @@ void TFtpClient::Impl::ReceiveFailed() {
 // One read step by splice: socket -> pipe -> local file. Answers false when
 // this step must go through read and write instead (nothing was taken).
 bool TFtpClient::Impl::SpliceStep() {
-    // (A local file not made yet takes its first bytes through read and write.)
-    if (!spliceReceive || spliceOff || q.DisplayFlag || writeFailed || q.overran_ || localFd < 0)
-        return false;
-    if (!splicePipe.ready()) return false;
+    if (!spliceReceive || spliceOff || q.DisplayFlag || writeFailed || q.overran_) return false;
+    // Bytes before the 125/150 reply accept the transfer, as on the read
+    // path: the file is emptied (or made) before the first of them lands,
+    // never after (its offset would have moved on, leaving a hole).
+    AcceptLocalFile();
+    if (writeFailed || localFd < 0 || !splicePipe.ready()) return false;
     const std::int64_t room = Room();
     const int want = room >= 0 && room < SpliceBlockSize ? static_cast<int>(room) + 1 : SpliceBlockSize;
     const int n = data.ReceiveToPipe(splicePipe.writeFd, want);
