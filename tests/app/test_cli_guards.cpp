@@ -1,6 +1,8 @@
-// wavetrap-cli where outside text meets the terminal: no control character
-// of a page or a server reaches standard output or error (C1 controls
-// included), and no file is named with one.
+// wavetrap-cli where outside text meets the terminal and where a second run
+// meets the settings: no control character of a page or a server reaches
+// standard output or error (C1 controls included), no file is named with
+// one, and a settings lock that cannot be taken ends the run that would
+// write the settings (only extract, which only reads, goes on).
 #include "peers/http_peers.h"
 #include "platform/text.h"
 #include "support/cli_run.h"
@@ -58,6 +60,28 @@ TEST(CliGuards, NoControlOfAPageOrAServerReachesTheTerminal) {
     const CliRun reason = runCli({"get", "-C", out.path(), server.url("/a.mp3")}, config.path());
     EXPECT_NE(reason.err.find("Not ?31m Found ?0;x?"), std::string::npos) << reason.err;
     EXPECT_TRUE(std::filesystem::is_empty(out.path())); // no name holding a control was made
+}
+
+TEST(CliGuards, ALockThatCannotBeTakenEndsTheRunsThatWrite) {
+    testsupport::TempDir config, out;
+    std::filesystem::create_directory(config.file("wavbin.lock"));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"get", "-C", out.path(), "ftp://127.0.0.1:1/a.mp3"},
+          std::vector<std::string>{"resume", "-C", out.path()},
+          std::vector<std::string>{"update", "--from", "127.0.0.1:1"},
+          std::vector<std::string>{"search", "--engine", "127.0.0.1:1/s?q=", "x"}}) {
+        SCOPED_TRACE(args[0]);
+        const CliRun r = runCli(args, config.path());
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(r.err.find("cannot lock the settings in " + config.path() + ": " +
+                             config.file("wavbin.lock") + ": a directory"),
+                  std::string::npos)
+            << r.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(config.file("wavbin.Ini"))); // nothing was written
+    const CliRun listed = runCli({"extract"}, config.path(), "\"ftp://a.example/a.mp3\"");
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_NE(listed.out.find("a.mp3"), std::string::npos);
 }
 
 } // namespace
