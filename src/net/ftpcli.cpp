@@ -3,14 +3,13 @@
 // side: ftpdata.cpp.
 #include "net/ftpcli.h"
 
-#include <poll.h>
-
 #include "net/ftpcli_impl.h"
 #include "net/ftpreply.h"
 #include "platform/system.h"
 
 #include <algorithm>
 #include <cstring>
+#include <poll.h>
 
 namespace net {
 
