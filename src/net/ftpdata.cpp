@@ -601,12 +601,15 @@ void TFtpClient::Impl::ReceiveFailed() {
 // One read step by splice: socket -> pipe -> local file. Answers false when
 // this step must go through read and write instead (nothing was taken).
 bool TFtpClient::Impl::SpliceStep() {
-    if (!spliceReceive || spliceOff || q.DisplayFlag || writeFailed || q.overran_) return false;
-    // Bytes before the 125/150 reply accept the transfer, as on the read
-    // path: the file is emptied (or made) before the first of them lands,
-    // never after (its offset would have moved on, leaving a hole).
-    AcceptLocalFile();
-    if (writeFailed || localFd < 0 || !splicePipe.ready()) return false;
+    // Until the server accepted the transfer (a 125/150 reply, or bytes that
+    // came) the read path takes the bytes: it accepts the transfer only when
+    // some came, emptying or making the local file before the first of them
+    // lands (spliced into an existing file they would leave its old tail
+    // behind them, or a hole where a later 150 emptied it).
+    if (!spliceReceive || spliceOff || q.DisplayFlag || writeFailed || q.overran_ || !localAccepted ||
+        localFd < 0)
+        return false;
+    if (!splicePipe.ready()) return false;
     const std::int64_t room = Room();
     const int want = room >= 0 && room < SpliceBlockSize ? static_cast<int>(room) + 1 : SpliceBlockSize;
     const int n = data.ReceiveToPipe(splicePipe.writeFd, want);
