@@ -671,7 +671,10 @@ void TFtpClient::Impl::DataSessionClosed(std::uint16_t error) {
         Display("! TLS data connection with " + q.HostName + ": " + dataTlsFailure);
     }
     KeepSessions(data);
-    CloseLocalFile();
+    // Ended before any byte and before the server's 1xx reply: the local file
+    // stays open for that reply, which empties it (the file is empty) or
+    // refuses the transfer (the file stays as it was).
+    if (localAccepted) CloseLocalFile();
     dataClosed = true;
     CheckTransferEnd();
 }
