@@ -888,7 +888,8 @@ TEST_F(Http, RelocationsHoldingControlCharactersAreRefused) {
             EXPECT_EQ(c.Failure(), HttpFailure::Relocation);
             EXPECT_EQ(c.ReasonPhrase().rfind("Relocation holding control characters refused: ", 0), 0u)
                 << c.ReasonPhrase();
-            EXPECT_EQ(c.ReasonPhrase().find_first_of("\r\n\x01\x7f"), std::string::npos); // (tabs are harmless)
+            EXPECT_EQ(c.ReasonPhrase().find_first_of("\r\n\x01\x7f"),
+                      std::string::npos); // (tabs are harmless)
             EXPECT_TRUE(peer->waitForRequests(before + 1));
             EXPECT_EQ(peer->requests().size(), before + 1);
             EXPECT_EQ(r.body, "");
