@@ -4,16 +4,26 @@
 // the script the server closes everything and the request must then end
 // within a bounded number of event-loop turns.
 //
+// Built three times: fuzz_ftp_client (127.0.0.1: PORT, EPSV, PASV),
+// fuzz_ftp_client6 (FUZZ_FTP_IPV6, over ::1: EPRT and EPSV, PASV after a
+// refused EPSV) and fuzz_ftps_client (FUZZ_FTP_TLS: the control connection
+// and every data connection in TLS, with a test certificate the client
+// verifies; explicit AUTH TLS, which the server takes up after any reply
+// line of code 234 it sends, or implicit with flag 64).
+//
 // Input: byte 0 flags (1 passive, 2 Get instead of RestGet, 4 no splice,
-// 8 a partial local file first, 16 MaxFileSize, 32 DisplayFlag), byte 1 a
-// size (local file n*7 bytes, MaxFileSize 1+n*37), then one step a line:
+// 8 a partial local file first, 16 MaxFileSize, 32 DisplayFlag, 64 implicit
+// TLS), byte 1 a size (local file n*7 bytes, MaxFileSize 1+n*37), then one
+// step a line:
 //   S text   reply line (CR LF added)      R text  raw control bytes (\r \n)
 //   W        wait for the client's next command line
 //   E / Q    open a passive port and send the 229 / 227 reply naming it
-//   P        data connection: connect to the PORT address (active) or
+//   P        data connection: connect to the PORT (EPRT) address (active) or
 //            take the client's connection (passive); one per run
 //   D text   data bytes (\r \n)      F n  n bytes of a fill pattern
-//   C        close the data connection      X  close the control connection
+//   C        close the data connection (TLS: close_notify first)
+//   K        cut the data connection (TLS: without close_notify)
+//   X        close the control connection
 //   T n      n turns of the event loop
 // Checked: each request completes exactly once, with its own number; no name
 // but the local file's appears in the directory; a transfer that succeeds
@@ -23,10 +33,12 @@
 #include "loopback_peer.h"
 #include "net/ftpcli.h"
 #include "net/ftpreply.h"
+#include "tls_link.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,13 +50,25 @@ constexpr int ScriptTurns = 1500; // for the whole script
 constexpr int EndTurns = 20000;   // for the last request after the server closed
 constexpr std::int64_t MaxFill = 1 << 20;
 const char* const LocalName = "song.mp3";
+#ifdef FUZZ_FTP_IPV6
+constexpr bool V6 = true;
+#else
+constexpr bool V6 = false;
+#endif
+#ifdef FUZZ_FTP_TLS
+constexpr bool Tls = true;
+#else
+constexpr bool Tls = false;
+#endif
 
 using fuzzpeer::check;
 using fuzzpeer::fill;
 
 struct Run {
     net::TFtpClient c;
-    int listener = -1, control = -1, pasv = -1, data = -1;
+    int listener = -1, pasv = -1;
+    fuzzpeer::Link control, data;
+    bool implicitTls = false;
     int pasvPort = 0, activePort = 0;
     bool dataUsed = false;
     int dataCommands = 0;           // PORT, EPSV and PASV lines from the client
@@ -64,7 +88,7 @@ struct Run {
     std::int64_t firstProgress = -1;
 
     ~Run() {
-        for (int* fd : {&listener, &control, &pasv, &data})
+        for (int* fd : {&listener, &pasv})
             fuzzpeer::closeFd(*fd);
     }
 
@@ -76,20 +100,30 @@ struct Run {
     }
 
     void poll() {
-        if (control < 0) control = fuzzpeer::acceptOne(listener);
-        if (control < 0) return;
-        fuzzpeer::readAvailable(control, fromClient);
+        if (!control.open() && listener >= 0) {
+            control.adopt(fuzzpeer::acceptOne(listener));
+            if (control.open() && implicitTls) control.startTls();
+        }
+        if (!control.open()) return;
+        control.readAvailable(fromClient);
+        if (data.tls()) {
+            std::string none; // (the client sends nothing there: this moves the handshake on)
+            data.readAvailable(none);
+        }
         std::size_t nl;
         while ((nl = fromClient.find("\r\n")) != std::string::npos) {
             const std::string line = fromClient.substr(0, nl);
             fromClient.erase(0, nl + 2);
             lines.push_back(line);
-            for (const char* word : {"PORT", "EPSV", "PASV"})
+            for (const char* word : {"PORT", "EPRT", "EPSV", "PASV"})
                 if (line.rfind(word, 0) == 0) ++dataCommands;
             unsigned h[4], p[2];
+            int port = 0;
             if (std::sscanf(line.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h[0], &h[1], &h[2], &h[3], &p[0],
                             &p[1]) == 6)
                 activePort = static_cast<int>(p[0] * 256 + p[1]);
+            else if (std::sscanf(line.c_str(), "EPRT |2|%*[^|]|%d|", &port) == 1)
+                activePort = port;
         }
     }
 
@@ -130,6 +164,7 @@ struct Run {
     }
 
     void done(net::TFtpRequest rq, std::uint16_t error) {
+        if (std::getenv("FUZZ_VERBOSE")) std::fprintf(stderr, "  request %d done: %d\n", rq, error);
         check(outstanding == 1, "one completion per request");
         check(static_cast<int>(rq) == expected, "the completion names its request");
         --outstanding;
@@ -142,9 +177,12 @@ struct Run {
     }
 
     void sendControl(std::string_view text) {
-        waitFor([&] { return control >= 0; });
-        if (control < 0) return;
-        controlSent.append(text.substr(0, fuzzpeer::sendAll(control, text, WaitTurns)));
+        waitFor([&] { return control.open(); });
+        if (!control.open()) return;
+        const std::size_t sent = control.send(text, WaitTurns);
+        controlSent.append(text.substr(0, sent));
+        // After a 234 reply (to AUTH TLS) the server speaks TLS.
+        if (Tls && !control.tls() && sent == text.size() && acceptanceOf(text, {234})) control.startTls();
     }
 
     template <class F> void waitFor(F&& cond) {
@@ -153,49 +191,62 @@ struct Run {
     }
 
     void openPassive(bool epsv) {
-        if (pasv < 0) pasv = fuzzpeer::listenLoopback(pasvPort);
+        if (pasv < 0) pasv = fuzzpeer::listenLoopback(pasvPort, V6);
         sendControl(fuzzpeer::passiveReply(epsv, pasvPort));
     }
 
     void dataConnect() {
         if (dataUsed) return;
         dataCommandsAtConnect = dataCommands;
+        int fd = -1;
         if (c.Passive) {
-            waitFor([&] { return (data = fuzzpeer::acceptOne(pasv)) >= 0; });
+            waitFor([&] { return (fd = fuzzpeer::acceptOne(pasv)) >= 0; });
         } else {
             waitFor([&] { return activePort > 0; });
-            if (activePort > 0) data = fuzzpeer::connectLoopback(activePort);
+            if (activePort > 0) fd = fuzzpeer::connectLoopback(activePort, V6);
         }
-        dataUsed = data >= 0;
+        data.adopt(fd);
+        // The client protects every data connection of a TLS session.
+        if (control.tls()) data.startTls();
+        dataUsed = data.open();
     }
 
     void sendData(std::string_view bytes) {
-        if (data < 0) return;
-        dataSent.append(bytes.substr(0, fuzzpeer::sendAll(data, bytes, WaitTurns)));
+        if (!data.open()) return;
+        dataSent.append(bytes.substr(0, data.send(bytes, WaitTurns)));
     }
 
+    void shutData() { data.shutWrite(); }
     bool goOn() const { return turnsLeft > 0; }
     void onStep(std::string_view) {}
     void otherStep(char letter) {
+        if (letter == 'K') {
+            data.shutWrite(true);
+            turn();
+        }
         if (letter != 'X') return;
-        fuzzpeer::closeFd(control);
+        control.close();
         fuzzpeer::closeFd(listener); // no second connection
         turn();
     }
 
-    // A 125 or 150 line went to the client: it may have taken the transfer
-    // as accepted.
-    bool acceptanceSent() const {
+    // A line of text begins with one of the codes.
+    static bool acceptanceOf(std::string_view text, std::initializer_list<int> codes) {
         std::size_t pos = 0;
-        while (pos <= controlSent.size()) {
-            std::size_t end = controlSent.find("\r\n", pos);
-            if (end == std::string::npos) end = controlSent.size();
-            const int code = net::ftp::ReplyCode(std::string_view(controlSent).substr(pos, end - pos));
-            if (code == 125 || code == 150) return true;
+        while (pos <= text.size()) {
+            std::size_t end = text.find("\r\n", pos);
+            if (end == std::string::npos) end = text.size();
+            const int code = net::ftp::ReplyCode(text.substr(pos, end - pos));
+            for (const int c : codes)
+                if (code == c) return true;
             pos = end + 2;
         }
         return false;
     }
+
+    // A 125 or 150 line went to the client: it may have taken the transfer
+    // as accepted.
+    bool acceptanceSent() const { return acceptanceOf(controlSent, {125, 150}); }
 };
 
 } // namespace
@@ -218,9 +269,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         Run r;
         r.useGet = flags & 2;
         int port = 0;
-        r.listener = fuzzpeer::listenLoopback(port);
+        r.listener = fuzzpeer::listenLoopback(port, V6);
         net::TFtpClient& c = r.c;
-        c.HostName = "127.0.0.1";
+        c.HostName = V6 ? "::1" : "127.0.0.1";
+        if (Tls) {
+            fuzzpeer::serverTls(); // (trusted by the client from here on)
+            r.implicitTls = flags & 64;
+            c.Tls = r.implicitTls ? net::FtpTls::Implicit : net::FtpTls::Explicit;
+            c.TlsVerify = true;
+        }
         c.Port = std::to_string(port);
         c.UserName = "anonymous";
         c.PassWord = "fuzz@";
@@ -241,13 +298,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         r.drive();
         fuzzpeer::playScript(r, script, MaxFill);
         // The server goes away; the request under way must end.
-        if (r.data >= 0) ::shutdown(r.data, SHUT_WR);
-        fuzzpeer::closeFd(r.control);
+        r.data.shutWrite();
+        r.control.close();
         fuzzpeer::closeFd(r.listener);
         fuzzpeer::closeFd(r.pasv);
         for (int t = 0; t < EndTurns && (r.outstanding > 0 || r.step < 5); ++t) {
             r.turn();
-            if (t == 20) fuzzpeer::closeFd(r.data);
+            if (t == 20) r.data.close();
         }
         check(r.outstanding == 0, "the request ends once the server closed");
         for (int t = 0; t < 5; ++t)

@@ -272,6 +272,9 @@ struct Run {
             attempts[static_cast<std::size_t>(dataAttempt)].data.append(bytes.substr(0, sent));
     }
 
+    void shutData() {
+        if (data >= 0) ::shutdown(data, SHUT_WR);
+    }
     bool goOn() const { return turnsLeft > 0 && !s.idle(); }
     void onStep(std::string_view line) const {
         if (verbose)

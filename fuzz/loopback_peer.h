@@ -69,18 +69,34 @@ inline void closeFd(int& fd) {
     fd = -1;
 }
 
-// A listening socket on 127.0.0.1 and a free port (answered in port).
-inline int listenLoopback(int& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+// The loopback address of a family, with a port.
+inline sockaddr_storage loopback(bool v6, int port) {
+    sockaddr_storage s{};
+    if (v6) {
+        auto* a = reinterpret_cast<sockaddr_in6*>(&s);
+        a->sin6_family = AF_INET6;
+        a->sin6_addr = in6addr_loopback;
+        a->sin6_port = htons(static_cast<std::uint16_t>(port));
+    } else {
+        auto* a = reinterpret_cast<sockaddr_in*>(&s);
+        a->sin_family = AF_INET;
+        a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a->sin_port = htons(static_cast<std::uint16_t>(port));
+    }
+    return s;
+}
+
+// A listening socket on 127.0.0.1 (or ::1) and a free port (answered in port).
+inline int listenLoopback(int& port, bool v6 = false) {
+    const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) std::abort();
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
+    sockaddr_storage a = loopback(v6, 0);
+    socklen_t len = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(fd, 8) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
         std::abort();
-    port = ntohs(a.sin_port);
+    port = ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&a)->sin6_port
+                    : reinterpret_cast<sockaddr_in*>(&a)->sin_port);
     return fd;
 }
 
@@ -90,15 +106,13 @@ inline int acceptOne(int listener) {
     return ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
 }
 
-// A connection to 127.0.0.1:port under way (non-blocking), or -1.
-inline int connectLoopback(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+// A connection to 127.0.0.1:port (or [::1]:port) under way (non-blocking), or -1.
+inline int connectLoopback(int port, bool v6 = false) {
+    const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) std::abort();
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS) {
+    const sockaddr_storage a = loopback(v6, port);
+    const socklen_t len = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&a), len) != 0 && errno != EINPROGRESS) {
         ::close(fd);
         return -1;
     }
@@ -211,7 +225,8 @@ inline std::string passiveReply(bool epsv, int port) {
                       std::to_string(port % 256) + ")\r\n";
 }
 
-// Plays an FTP server's script, one step a line, on a harness's run:
+// Plays an FTP server's script, one step a line, on a harness's run (which
+// closes the sending side of its data connection in r.shutData()):
 //   S text  reply line (CR LF added)      R text  raw control bytes (\r \n)
 //   W       wait for the client's next command line
 //   E / Q   open a passive port and send the 229 / 227 reply naming it
@@ -256,7 +271,7 @@ template <class Run> void playScript(Run& r, std::string_view script, std::int64
                 std::strtoll(std::string(arg).c_str(), nullptr, 10) & 0xFFFFF, maxFill)));
             break;
         case 'C':
-            if (r.data >= 0) ::shutdown(r.data, SHUT_WR);
+            r.shutData();
             r.turn();
             break;
         case 'T': {

@@ -3,6 +3,7 @@
 // the stored site statistics.
 
 #include "app/cli_commands.h"
+#include "platform/text.h"
 #include "shell/wavetrap.h"
 
 #include <cerrno>
@@ -104,7 +105,7 @@ int runExtract(const std::vector<std::string>& args) {
     for (const platform::ListItem& row : w.table.List.Items()) {
         for (std::size_t c = 0; c < 4; ++c) {
             if (c) out += '\t';
-            out += row.cell(c);
+            out += platform::printable(row.cell(c)); // page text: no control reaches the terminal
         }
         out += '\n';
     }

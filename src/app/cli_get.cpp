@@ -46,9 +46,9 @@ public:
             if (slot.state == download::Idle) continue;
             char buf[512];
             std::snprintf(buf, sizeof buf, "%2d  %-24.24s  %-38.38s  %-9s  %.60s\n", n,
-                          slot.record.site.c_str(), download::stateText(slot.state),
+                          platform::printable(slot.record.site).c_str(), download::stateText(slot.state),
                           download::progressText(slot.state, slot.byteCount, slot.remoteSize()).c_str(),
-                          slot.record.fname.c_str());
+                          platform::printable(slot.record.fname).c_str());
             out += buf;
             ++lines_;
         }
@@ -183,7 +183,7 @@ int parseOptions(const std::vector<std::string>& args, bool wantUrls, const char
             return fail("unknown option '" + a + "'");
         } else if (wantUrls) {
             if (const std::string why = download::fileUrlProblem(a); !why.empty())
-                return fail(why + ": " + a);
+                return fail(why + ": " + platform::printable(a));
             o.urls.push_back(a);
         } else {
             return fail("unexpected argument '" + a + "'");
@@ -338,7 +338,7 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
     if (run.verbose)
         for (std::size_t i = std::min(errorsBefore, scheduler.errorlog.size()); i < scheduler.errorlog.size();
              ++i)
-            std::cerr << "error: " << scheduler.errorlog[i] << "\n";
+            std::cerr << "error: " << platform::printable(scheduler.errorlog[i]) << "\n";
 
     int missing = 0, fetched = 0;
     for (const auto& [url, left] : wanted) {
@@ -346,7 +346,8 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
         ++missing;
         const auto it = why.find(url);
         const std::string reason = it != why.end() ? it->second : stopSignal ? "interrupted" : "not started";
-        std::cerr << "wavetrap-cli: not fetched: " << platform::printable(url) << ": " << reason << "\n";
+        std::cerr << "wavetrap-cli: not fetched: " << platform::printable(url) << ": "
+                  << platform::printable(reason) << "\n";
     }
     fetched = static_cast<int>(wanted.size()) - missing;
     if (stopSignal) std::cerr << "wavetrap-cli: interrupted; the downloads under way are kept for 'resume'\n";

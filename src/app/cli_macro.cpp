@@ -5,6 +5,7 @@
 
 #include "app/cli_commands.h"
 #include "download/fileurl.h"
+#include "platform/text.h"
 #include "shell/mainviews.h"
 #include "shell/wavetrap.h"
 
@@ -40,7 +41,7 @@ int macroCommand(const std::vector<std::string>& args) {
         } else if (options && a.size() > 1 && a[0] == '-') {
             return cli::fail("unknown option '" + a + "' (see wavetrap-cli macro --help)");
         } else if (const std::string problem = download::fileUrlProblem(a, true); !problem.empty()) {
-            return cli::fail(problem + ": " + a);
+            return cli::fail(problem + ": " + platform::printable(a));
         } else {
             urls.push_back(a);
         }

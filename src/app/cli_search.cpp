@@ -377,7 +377,7 @@ std::string formatTable(const results::ResultTable& table) {
     for (const platform::ListItem& row : table.List.Items()) {
         for (std::size_t c = 0; c < 4; ++c) {
             if (c) out += '\t';
-            out += row.cell(c);
+            out += platform::printable(row.cell(c)); // page text: no control reaches the terminal
         }
         out += '\n';
     }

@@ -176,6 +176,7 @@ struct HttpSession::Impl {
         c.Agent = request.agent;
         c.Version = "1.1";
         c.ExtraHeaders.push_back("Connection: close");
+        c.ExtraHeaders.push_back("Accept-Encoding: identity");
         if (rangeFrom > 0) {
             c.ExtraHeaders.push_back("Range: bytes=" + std::to_string(rangeFrom) + "-");
             // The rest only if the file is still that version; else the whole file.
@@ -269,6 +270,11 @@ struct HttpSession::Impl {
         finalUrl = c.CurrentUrl();
         const int status = c.StatusCode();
         const std::string statusText = std::to_string(status) + " " + c.ReasonPhrase();
+        if (status < 300 && !c.ContentEncoding().empty()) {
+            // Coded bytes (gzip, ...) are not the file: none reaches the disk.
+            finish(Outcome::Broken, "the file came coded as " + c.ContentEncoding() + ": not stored");
+            return;
+        }
         if (status == 206) {
             const ContentRange r = parseContentRange(headerField(c, "content-range"));
             if (!r.ok || r.first != rangeFrom) {

@@ -30,9 +30,8 @@ std::string localNameProblem(const std::string& fname) {
                      lower(fname[k - 2]) == 'p' && fname[k - 1] == '3';
     if (!mp3) return "not an .mp3 name";
     if (fname[0] == '.') return "a name beginning with \".\"";
-    for (const char c : fname)
-        if (static_cast<unsigned char>(c) < 32 || c == 127 || c == '/')
-            return "a control character in the name";
+    if (fname.find('/') != std::string::npos || platform::holdsControl(fname))
+        return "a control character in the name";
     return {};
 }
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <poll.h>
 
 namespace net {
 
@@ -276,6 +277,8 @@ void TFtpClient::Impl::ControlSessionConnected(std::uint16_t error) {
         return;
     }
     connected = true;
+    int len = 0;
+    serverAddrKnown = control.GetPeerSockAddr(serverAddr, len) == 0;
     if (control.TlsActive()) TlsAccepted(); // implicit TLS
 }
 
@@ -497,9 +500,16 @@ void TFtpClient::Impl::ControlSessionClosed(std::uint16_t error) {
         if (q.errorMessage_.empty()) q.errorMessage_ = "426 Connection closed by the server";
     }
     // A transfer the server confirmed whose data is still arriving ends with
-    // the data connection: its unread bytes belong to the file.
-    const bool dataToCome = !ownClose && awaited && requestResult == 0 && finalReceived && !dataClosed &&
-                            !doneSent && data.State() == wsConnected && data.OnSessionClosed != nullptr;
+    // the data connection: its unread bytes belong to the file. One whose
+    // data connection never came has no file.
+    bool dataToCome = false;
+    if (!ownClose && awaited && requestResult == 0 && finalReceived && !dataClosed && !doneSent) {
+        dataToCome = DataStillToCome(true);
+        if (!dataToCome) {
+            requestResult = 426;
+            if (q.errorMessage_.empty()) q.errorMessage_ = "426 No data connection before the server closed";
+        }
+    }
     rcvCount = 0;
     framer.reset();
     const auto alive = lifetime.watch();
@@ -509,9 +519,26 @@ void TFtpClient::Impl::ControlSessionClosed(std::uint16_t error) {
         q.OnSessionClosed(q, error);
         if (!alive) return;
     }
-    if (dataToCome && q.state_ == ftpStopped && !doneSent && data.State() == wsConnected) return;
+    if (dataToCome && q.state_ == ftpStopped && !doneSent && DataStillToCome(false)) {
+        dataAfterClose = true;
+        return;
+    }
     if (q.state_ != ftpAbort) ChangeState(ftpInternalReady);
     TriggerRequestDone(requestResult);
+}
+
+bool TFtpClient::Impl::DataStillToCome(bool takeWaiting) {
+    if (data.State() == wsConnected && data.OnSessionClosed) return true; // taken: its bytes arrive
+    if (passiveData)
+        return data.OnSessionConnected && (data.State() == wsConnecting || data.State() == wsConnected);
+    // Active mode: the server's connection may wait at the data port, its
+    // readiness not yet seen; it is taken now (one from elsewhere is refused).
+    while (takeWaiting && data.State() == wsListening && data.OnSessionAvailable) {
+        pollfd p{data.HSocket(), POLLIN, 0};
+        if (::poll(&p, 1, 0) != 1 || !(p.revents & POLLIN)) break;
+        data.OnSessionAvailable(&data, 0);
+    }
+    return data.State() == wsConnected && data.OnSessionClosed;
 }
 
 // ---- abort ----------------------------------------------------------------------

@@ -67,8 +67,13 @@ struct TFtpClient::Impl {
     std::uint32_t deadline = 0;   // of the synchronous Abort, moved on by progress
     std::uint32_t seqSteps = 0;   // the steps the running sequence began with
     bool passiveData = false;     // the data socket connects out (passive mode)
-    int passiveError = 0;         // ... its connection failed with this code
-    platform::TTimer dataTimer;   // the server's data connection (active mode) is waited for this long
+    // The server closed the control connection after confirming the transfer:
+    // the request ends with the data connection, which is still to come.
+    bool dataAfterClose = false;
+    platform::SockAddr serverAddr; // the control connection's peer (kept past its close)
+    bool serverAddrKnown = false;
+    int passiveError = 0;       // ... its connection failed with this code
+    platform::TTimer dataTimer; // the server's data connection (active mode) is waited for this long
     std::array<char, 65536> dataBuf{};
     // The pipe that carries received file data to the local file (ftpdata.cpp).
     struct SplicePipe {
@@ -118,6 +123,10 @@ struct TFtpClient::Impl {
     void ControlSessionConnected(std::uint16_t error);
     void ControlDataAvailable(std::uint16_t error);
     void ControlSessionClosed(std::uint16_t error);
+    // The control connection closed after the final reply of a transfer:
+    // true when the data connection is up, being made or (active mode) has
+    // come to the data port, so that its bytes are still to be read.
+    bool DataStillToCome(bool takeWaiting);
     void HandleLine();
     void HandleWelcome();
     void WelcomeDone();

@@ -270,9 +270,10 @@ void TFtpClient::Impl::PassiveConnected(std::uint16_t error) {
             dataTlsFailure = data.TlsError();
             Display("! TLS data connection with " + q.HostName + ": " + dataTlsFailure);
         }
-        // A transfer already waiting for it fails; the server refuses RETR
-        // itself otherwise (425).
-        if (q.state_ == ftpWaitingResponse && !transferWord.empty() && (localFd >= 0 || localPending))
+        // A transfer already waiting for it fails (also when the server has
+        // confirmed it and gone); the server refuses RETR itself otherwise (425).
+        if ((q.state_ == ftpWaitingResponse || dataAfterClose) && !transferWord.empty() &&
+            (localFd >= 0 || localPending))
             TransferFailed(425, "! Data connection failed");
         return;
     }
@@ -326,7 +327,7 @@ void TFtpClient::Impl::TransferAsync(const char* word, TFtpRequest rq) {
         fct = rq == ftpGetAsync ? FtpStep::Retr : rq == ftpDirAsync ? FtpStep::List : FtpStep::Nlst;
     }
     transferWord = word;
-    finalReceived = dataClosed = writeFailed = abortedXfer = xferMultiLine = false;
+    finalReceived = dataClosed = writeFailed = abortedXfer = xferMultiLine = dataAfterClose = false;
     spliceOff = false;
     if (!passiveData) dataTlsFailure.clear();
     doneSent = false;
@@ -497,12 +498,10 @@ void TFtpClient::Impl::TransferFailed(std::int32_t code, const char* note) {
 TSocket TFtpClient::Impl::AcceptServerConnection() {
     const TSocket h = data.Accept();
     if (h == INVALID_SOCKET) return h;
+    // (Compared with the control connection's peer as it was connected: the
+    // server may have closed it since, its data still on the way.)
     platform::SockAddr from;
-    platform::SockAddr server;
-    int len = 0;
-    if (platform::sockPeerName(h, from) == 0 && control.GetPeerSockAddr(server, len) == 0 &&
-        from.sameHost(server))
-        return h;
+    if (platform::sockPeerName(h, from) == 0 && serverAddrKnown && from.sameHost(serverAddr)) return h;
     Display("! Data connection from " + platform::addressText(from) + " refused");
     platform::sockClose(h);
     return INVALID_SOCKET;
@@ -602,8 +601,13 @@ void TFtpClient::Impl::ReceiveFailed() {
 // One read step by splice: socket -> pipe -> local file. Answers false when
 // this step must go through read and write instead (nothing was taken).
 bool TFtpClient::Impl::SpliceStep() {
-    // (A local file not made yet takes its first bytes through read and write.)
-    if (!spliceReceive || spliceOff || q.DisplayFlag || writeFailed || q.overran_ || localFd < 0)
+    // Until the server accepted the transfer (a 125/150 reply, or bytes that
+    // came) the read path takes the bytes: it accepts the transfer only when
+    // some came, emptying or making the local file before the first of them
+    // lands (spliced into an existing file they would leave its old tail
+    // behind them, or a hole where a later 150 emptied it).
+    if (!spliceReceive || spliceOff || q.DisplayFlag || writeFailed || q.overran_ || !localAccepted ||
+        localFd < 0)
         return false;
     if (!splicePipe.ready()) return false;
     const std::int64_t room = Room();
@@ -667,7 +671,10 @@ void TFtpClient::Impl::DataSessionClosed(std::uint16_t error) {
         Display("! TLS data connection with " + q.HostName + ": " + dataTlsFailure);
     }
     KeepSessions(data);
-    CloseLocalFile();
+    // Ended before any byte and before the server's 1xx reply: the local file
+    // stays open for that reply, which empties it (the file is empty) or
+    // refuses the transfer (the file stays as it was).
+    if (localAccepted) CloseLocalFile();
     dataClosed = true;
     CheckTransferEnd();
 }
@@ -721,7 +728,7 @@ void TFtpClient::Impl::SendAsync(const char* word, TFtpRequest rq) {
     q.request_ = rq; // also inside a sequence
     if (!highLevel) fct = rq == ftpPutAsync ? FtpStep::Stor : FtpStep::Appe;
     transferWord = word;
-    finalReceived = dataClosed = writeFailed = abortedXfer = xferMultiLine = false;
+    finalReceived = dataClosed = writeFailed = abortedXfer = xferMultiLine = dataAfterClose = false;
     doneSent = false;
     requestResult = 0;
     q.byteCount_ = 0;

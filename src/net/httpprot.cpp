@@ -3,6 +3,7 @@
 
 #include "platform/eventloop.h"
 #include "platform/socket.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,6 +11,7 @@
 #include <istream>
 #include <ostream>
 #include <string_view>
+#include <vector>
 
 namespace net {
 
@@ -35,6 +37,30 @@ struct BodyScratch {
     char kept = 0;                   // and the byte it stands in for
 };
 thread_local BodyScratch bodyScratch;
+
+// The codings of a Transfer-Encoding or Content-Encoding value, lower case,
+// without blanks and parameters, in the order given.
+std::vector<std::string> codings(const std::string& value) {
+    std::vector<std::string> out;
+    std::size_t at = 0;
+    while (at <= value.size()) {
+        std::size_t end = value.find(',', at);
+        if (end == std::string::npos) end = value.size();
+        std::string c = HttpLower(value.substr(at, end - at));
+        c.erase(std::min(c.find(';'), c.size()));
+        c.erase(0, c.find_first_not_of(" \t"));
+        c.erase(c.find_last_not_of(" \t") + 1);
+        if (!c.empty()) out.push_back(c);
+        at = end + 1;
+    }
+    return out;
+}
+
+// Control characters in a relocation would end the request line early and
+// begin header lines of the server's choosing in the next request.
+bool holdsControl(const std::string& s) {
+    return std::any_of(s.begin(), s.end(), [](unsigned char c) { return c < 32 || c == 127; });
+}
 
 } // namespace
 
@@ -121,6 +147,8 @@ void THttpCli::StartRequest(THttpRequest rq) {
     authRequest_.clear();
     reasonPhrase_.clear();
     contentType_.clear();
+    contentEncoding_.clear();
+    otherTransferCoding_.clear();
     contentLength_ = -1;
     receiveLen_ = 0;
     locationChange_ = false;
@@ -236,6 +264,8 @@ void THttpCli::SocketSessionConnected(std::uint16_t error) {
     closedAtStatus_ = false;
     chunked_ = false; // of the reply on this connection
     chunks_.reset();
+    otherTransferCoding_.clear();
+    contentEncoding_.clear();
     SetState(httpWaitingHeader);
     const auto alive = lifetime_.watch();
     try {
@@ -458,6 +488,10 @@ void THttpCli::HeaderLine(const std::string& line) {
             CloseConnection();
             return;
         }
+        if (!otherTransferCoding_.empty()) {
+            FailRequest("Unsupported transfer coding: " + platform::printable(otherTransferCoding_));
+            return;
+        }
         if (docName_.size() >= 4 && HttpLower(docName_.substr(docName_.size() - 4)) == ".exe" &&
             contentType_ == "text/html")
             docName_ = docName_.substr(0, docName_.size() - 3) + "htm";
@@ -496,9 +530,14 @@ void THttpCli::HeaderLine(const std::string& line) {
         break;
     case HttpHeaderLine::Field:
         if (h.name == "location") {
+            const bool redirect = statusCode_ == 301 || statusCode_ == 302 || statusCode_ == 303 ||
+                                  statusCode_ == 307 || statusCode_ == 308;
+            if ((!RedirectStatusOnly || (redirect && !h.value.empty())) && holdsControl(h.value)) {
+                FailRequest("Relocation holding control characters refused: " + platform::printable(h.value),
+                            HttpFailure::Relocation);
+                return;
+            }
             if (RedirectStatusOnly) {
-                const bool redirect = statusCode_ == 301 || statusCode_ == 302 || statusCode_ == 303 ||
-                                      statusCode_ == 307 || statusCode_ == 308;
                 if (redirect && !h.value.empty()) {
                     const std::string target = ResolveLocation(h.value);
                     if (!ChangeTarget(target)) return;
@@ -518,12 +557,16 @@ void THttpCli::HeaderLine(const std::string& line) {
             }
             contentLength_ = len;
         } else if (h.name == "transfer-encoding") {
-            // The codings in the order applied; chunked comes last.
-            std::string last = HttpLower(h.value);
-            last.erase(0, last.find_last_of(',') + 1);
-            last.erase(0, last.find_first_not_of(" \t"));
-            last.erase(last.find_last_not_of(" \t") + 1);
-            chunked_ = last == "chunked";
+            // The codings in the order applied; chunked comes last. Any other
+            // (gzip, ...) would leave its coded bytes as the body.
+            const std::vector<std::string> list = codings(h.value);
+            chunked_ = !list.empty() && list.back() == "chunked";
+            for (const std::string& coding : list)
+                if (coding != "chunked" && coding != "identity" && otherTransferCoding_.empty())
+                    otherTransferCoding_ = coding;
+        } else if (h.name == "content-encoding") {
+            for (const std::string& coding : codings(h.value))
+                if (coding != "identity") contentEncoding_ += (contentEncoding_.empty() ? "" : ", ") + coding;
         } else if (h.name == "content-type") {
             contentType_ = h.value;
         } else if (h.name == "www-authenticate") {

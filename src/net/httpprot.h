@@ -144,6 +144,9 @@ public:
     const std::string& ReasonPhrase() const { return reasonPhrase_; }
     std::int64_t ContentLength() const { return contentLength_; }
     const std::string& ContentType() const { return contentType_; }
+    // The codings of the body ("Content-Encoding"), lower case and joined by
+    // ", ", without "identity": empty when the body is the document as it is.
+    const std::string& ContentEncoding() const { return contentEncoding_; }
     std::int64_t RcvdCount() const { return rcvdCount_; }
     std::int64_t SentCount() const { return sentCount_; }
     const std::string& DocName() const { return docName_; }
@@ -265,6 +268,10 @@ private:
     std::string reasonPhrase_;
     std::int64_t contentLength_ = -1;
     bool chunked_ = false; // "Transfer-Encoding: ... chunked" in this reply
+    // A transfer coding other than chunked in this reply: its body cannot be
+    // framed or read, so the request fails once the header has ended.
+    std::string otherTransferCoding_;
+    std::string contentEncoding_;
     HttpChunkDecoder chunks_;
     std::string contentType_;
     std::int64_t rcvdCount_ = 0; // body bytes, counted in 64 bits: a page may be endless

@@ -16,9 +16,12 @@ public:
     SettingsLock& operator=(const SettingsLock&) = delete;
 
     // Takes the lock file "wavbin.lock" in dir (created, with dir, when
-    // missing). False when another process holds it; why() then says so,
-    // naming the process. A directory that cannot be written is no reason
-    // to refuse: the settings cannot be saved there anyway, and saving says so.
+    // missing). False when another process holds it, or when it cannot be
+    // taken (a directory, a symbolic link or anything but a plain file of
+    // that name, a file this user may not open); why() then says so, naming
+    // the process or the cause. A directory that cannot be written is no
+    // reason to refuse: the settings cannot be saved there anyway, and saving
+    // says so.
     bool acquire(const std::string& dir);
     const std::string& why() const { return why_; }
 

@@ -61,6 +61,21 @@ std::string trim(const std::string& s) {
     return std::string(trimView(s));
 }
 
+// Values are read without the blanks around them (so "key = value" written
+// by hand reads "value"). A value that begins or ends with a blank is written
+// between double quotes, which reading takes off again, and so is one that
+// begins and ends with a quote itself: every value reads back as written.
+bool quotedOnDisk(std::string_view v) {
+    if (v.empty()) return false;
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    return blank(v.front()) || blank(v.back()) || (v.size() >= 2 && v.front() == '"' && v.back() == '"');
+}
+
+std::string_view unquoted(std::string_view v) {
+    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') return v.substr(1, v.size() - 2);
+    return v;
+}
+
 // Lower-cases s into out, reusing out's storage.
 void lowerInto(std::string_view s, std::string& out) {
     out.assign(s);
@@ -324,8 +339,8 @@ void TIniFile::load() {
             if (!t.empty()) s.entries.push_back(Entry{Text(), Text::borrow(line)});
             continue;
         }
-        s.entries.push_back(
-            Entry{Text::borrow(trimView(t.substr(0, eq))), Text::borrow(trimView(t.substr(eq + 1)))});
+        s.entries.push_back(Entry{Text::borrow(trimView(t.substr(0, eq))),
+                                  Text::borrow(unquoted(trimView(t.substr(eq + 1))))});
     }
     for (Section& s : sections_) // each index made once at its full size
         reindex(s);
@@ -458,11 +473,19 @@ void TIniFile::flush() {
             out += '[' + s.name + "]\n";
         }
         for (const Entry& e : s.entries) {
-            if (!e.key.empty()) {
+            const std::string_view value = e.value.view();
+            if (e.key.empty()) {
+                out += value; // a line kept as it stood
+            } else if (quotedOnDisk(value)) {
+                out += e.key.view();
+                out += "=\"";
+                out += value;
+                out += '"';
+            } else {
                 out += e.key.view();
                 out += '=';
+                out += value;
             }
-            out += e.value.view();
             out += '\n';
         }
         if (!out.empty()) first = false;

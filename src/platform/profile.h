@@ -3,7 +3,10 @@
 // written in the manner of the desktop's profile functions.
 //
 //  - section and key names match without regard to case;
-//  - a value reads back with at most 1023 characters;
+//  - a value reads back as it was written, with at most 1023 characters (a
+//    line break inside it becomes a blank); blanks around it in the file are
+//    not part of it, and a value that begins or ends with a blank (or begins
+//    and ends with a double quote) is written between double quotes;
 //  - integers are decimal, or hexadecimal after "0x"/"0X"; text that is not a
 //    number gives the caller's default; truth values are written "1"/"0";
 //  - a bare file name lives in the settings directory (configDir());

@@ -16,9 +16,14 @@ inline bool contains(std::string_view text, std::string_view part) {
 int parseDecimalInt(std::string_view text, int def);
 
 // What a server (or any outside party) said, safe to print on a terminal or
-// show in a window: every control character (below 32, and DEL) becomes "?",
-// so escape sequences cannot set a title, move the cursor or paint text.
-// Tabs stay; bytes of 128 and above are left as they are (UTF-8 text).
+// show in a window: every control character becomes "?", so escape sequences
+// cannot set a title, move the cursor or paint text: those below 32 and DEL,
+// the C1 controls U+0080 to U+009F written in UTF-8 (one "?" each), and a
+// byte 0x80 to 0x9F that is no part of a UTF-8 character (a terminal reading
+// bytes takes 0x9B for CSI). Tabs stay; other text is left as it is.
 std::string printable(std::string_view text);
+
+// Whether text holds any control character: those printable replaces, and tabs.
+bool holdsControl(std::string_view text);
 
 } // namespace platform

@@ -60,6 +60,14 @@ struct Recorder {
     }
 };
 
+// Every line shown, one a line (for failure messages).
+inline std::string shownLines(const Recorder& r) {
+    std::string out;
+    for (const auto& l : r.display)
+        out += l + "\n";
+    return out;
+}
+
 // Compares a file with the bytes expected without printing them.
 inline ::testing::AssertionResult fileHolds(const std::string& path, const std::string& expected) {
     const std::string got = testsupport::readFile(path);

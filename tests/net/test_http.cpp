@@ -809,3 +809,90 @@ TEST_F(Http, LargeBodiesSideBySideStayApartEvenWithANestedLoopInAHandler) {
         EXPECT_EQ(clients[i]->RcvdCount(), static_cast<std::int64_t>(bodies[i].size()));
     }
 }
+
+// A transfer coding other than chunked leaves bytes the client cannot frame
+// or read: the request fails before any of them is handed on as the body. A
+// content coding is told to the caller; the body stays as it came.
+TEST_F(Http, OtherTransferCodingsFailAndContentCodingsAreTold) {
+    const std::string gz = std::string("\x1f\x8b\x08\x00", 4) + "coded bytes";
+    const std::string chunk = "f\r\n" + gz + "\r\n0\r\n\r\n";
+    struct Row {
+        std::string path, fields, body;
+        std::string reason;        // empty: a 200 with the body below
+        std::string encoding = {}; // ContentEncoding()
+        std::string handedOn = {};
+    };
+    const std::vector<Row> rows = {
+        {"/te-gzip", "Transfer-Encoding: gzip\r\n", gz, "Unsupported transfer coding: gzip"},
+        {"/te-gzip-chunked", "Transfer-Encoding: gzip, chunked\r\n", chunk,
+         "Unsupported transfer coding: gzip"},
+        {"/te-gzip-length", "Transfer-Encoding: GZip\r\nContent-Length: 15\r\n", gz,
+         "Unsupported transfer coding: gzip"},
+        {"/te-two-lines", "Transfer-Encoding: deflate\r\nTransfer-Encoding: chunked\r\n", chunk,
+         "Unsupported transfer coding: deflate"},
+        {"/te-chunked-ext", "Transfer-Encoding: identity , Chunked\r\n", chunk, "", "", gz},
+        {"/ce-gzip", "Content-Encoding: gzip\r\nContent-Length: 15\r\n", gz, "", "gzip", gz},
+        {"/ce-two", "Content-Encoding: Identity\r\nContent-Encoding: br , x-gzip\r\n", gz, "", "br, x-gzip",
+         gz},
+        {"/ce-identity", "Content-Encoding: identity\r\n", gz, "", "", gz},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        peer->raw(row.path, "HTTP/1.1 200 OK\r\n" + row.fields + "\r\n" + row.body);
+        THttpCli c;
+        HttpRecorder r;
+        r.attach(c);
+        c.URL = peer->url(row.path);
+        c.StartGet();
+        ASSERT_TRUE(r.wait());
+        if (!row.reason.empty()) {
+            EXPECT_EQ(c.StatusCode(), 404);
+            EXPECT_EQ(c.ReasonPhrase(), row.reason);
+            EXPECT_EQ(c.Failure(), HttpFailure::Reply);
+            EXPECT_EQ(r.count("docdata"), 0);
+        } else {
+            EXPECT_EQ(c.StatusCode(), 200);
+            EXPECT_EQ(c.ContentEncoding(), row.encoding);
+            EXPECT_EQ(r.body, row.handedOn);
+        }
+    }
+}
+
+// A relocation holding a control character (a bare CR above all) would carry
+// header lines of the server's choosing into the next request: refused, with
+// and without RedirectStatusOnly, and nothing further is asked.
+TEST_F(Http, RelocationsHoldingControlCharactersAreRefused) {
+    const std::vector<std::string> locations = {"/ok/x.mp3\rX-Injected: 1",
+                                                "/ok/x.mp3\r\rX-Injected: 1",
+                                                "/ok/x\x01.mp3",
+                                                "/ok/x\t.mp3",
+                                                "http://127.0.0.1\r:1/x.mp3",
+                                                "/ok/x\x7f.mp3"};
+    peer->serve("/ok/x.mp3", "the file");
+    int k = 0;
+    for (const std::string& location : locations) {
+        for (const bool statusOnly : {false, true}) {
+            SCOPED_TRACE(location + (statusOnly ? " (status only)" : ""));
+            const std::string path = "/bad-location-" + std::to_string(k++);
+            peer->raw(path, "HTTP/1.1 302 Found\r\nLocation: " + location + "\r\nContent-Length: 0\r\n\r\n");
+            const std::size_t before = peer->requests().size();
+            THttpCli c;
+            HttpRecorder r;
+            r.attach(c);
+            c.URL = peer->url(path);
+            c.RedirectStatusOnly = statusOnly;
+            c.StartGet();
+            ASSERT_TRUE(r.wait());
+            platform::runUntil([] { return false; }, 50); // a further request would arrive here
+            EXPECT_EQ(c.StatusCode(), 404);
+            EXPECT_EQ(c.Failure(), HttpFailure::Relocation);
+            EXPECT_EQ(c.ReasonPhrase().rfind("Relocation holding control characters refused: ", 0), 0u)
+                << c.ReasonPhrase();
+            EXPECT_EQ(c.ReasonPhrase().find_first_of("\r\n\x01\x7f"),
+                      std::string::npos); // (tabs are harmless)
+            EXPECT_TRUE(peer->waitForRequests(before + 1));
+            EXPECT_EQ(peer->requests().size(), before + 1);
+            EXPECT_EQ(r.body, "");
+        }
+    }
+}

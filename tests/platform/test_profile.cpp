@@ -238,3 +238,61 @@ TEST(ProfileFile, BareNamesLiveInTheConfigDirectory) {
     testsupport::ScopedEnv xdg("XDG_CONFIG_HOME", "/x/y");
     EXPECT_EQ(platform::configDir(), "/x/y/wavetrap");
 }
+
+// What the program writes reads back the same at the next start, blanks and
+// quotes at either end included; files written by hand (or by earlier
+// versions) with blanks around "=" read as they always did.
+TEST(ProfileFile, EveryValueReadsBackAsWritten) {
+    const std::vector<std::string> values = {
+        "plain",
+        "e.test/s?q= ",
+        " leading",
+        "\ttabs\t",
+        "both ends ",
+        "cr\r",
+        "\"quoted\"",
+        "\" \"",
+        "\"",
+        "\"half",
+        "half\"",
+        "\"\"",
+        "in\"side\" it",
+        " \"blank and quote\" ",
+        "",
+        "   ",
+        "a = b",
+        "x\r\ny",
+    };
+    TempDir dir;
+    const std::string path = dir.file("f");
+    {
+        TIniFile f(path);
+        for (std::size_t i = 0; i < values.size(); ++i)
+            f.WriteString("s", "k" + std::to_string(i), values[i]);
+    }
+    for (const bool reopened : {false, true}) {
+        TIniFile g(path);
+        if (reopened) g.WriteString("other", "x", "1"); // every value written again as it was read
+        const TIniFile h(path);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            std::string want = values[i];
+            if (want == "x\r\ny") want = "x\r y"; // (a line break inside becomes a blank)
+            EXPECT_EQ(h.ReadString("s", "k" + std::to_string(i), "?"), want) << i;
+        }
+    }
+    const struct {
+        const char* line;
+        const char* value;
+    } hand[] = {
+        {"k = value  ", "value"},
+        {"k=\tvalue\r", "value"},
+        {"k = \" padded \" ", " padded "},
+        {"k=a \"b\"", "a \"b\""},
+        {"k=", ""},
+        {"k = 12 ", "12"},
+    };
+    for (const auto& row : hand) {
+        writeFile(path, std::string("[s]\n") + row.line + "\n");
+        EXPECT_EQ(TIniFile(path).ReadString("s", "k", "?"), row.value) << row.line;
+    }
+}

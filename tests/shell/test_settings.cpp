@@ -325,3 +325,27 @@ TEST_F(SettingsFiles, ResettingTheStatisticsEmptiesThePendingDownloads) {
 }
 
 } // namespace
+
+namespace {
+
+// An engine entry as the update file gave it, blanks at its end included,
+// comes back so at the next start (and so does any other saved value).
+TEST_F(SettingsFiles, EntriesWithBlanksAtTheirEndsComeBackAsSaved) {
+    const platform::StringList engines = {"e.test/s?q= ", " f.test/s?q=", "\"g.test/s?q=\"", "h.test/s?q="};
+    {
+        Program p;
+        p.start();
+        p.startlinks.Clear();
+        for (const std::string& e : engines)
+            p.startlinks.addengine(e);
+        p.exit();
+    }
+    for (int run = 0; run < 2; ++run) { // and after a start that saved them again
+        Program again;
+        again.start();
+        EXPECT_EQ(again.startlinks.Items(), engines);
+        again.exit();
+    }
+}
+
+} // namespace
