@@ -4,6 +4,7 @@
 #include "app/cli_commands.h"
 #include "app/cli_signals.h"
 #include "download/fileurl.h"
+#include "download/progress.h"
 #include "download/queue.h"
 #include "download/status.h"
 #include "net/tls.h"
@@ -19,6 +20,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -33,25 +35,53 @@ namespace cli {
 
 namespace {
 
-// Draws the rows of the busy slots on standard error, over the previous ones.
+// Draws the rows of the busy slots on standard error, over the previous ones:
+// each running file with its percent, rate and time left, then a total line.
 class StatusRows {
 public:
     explicit StatusRows(bool on) : on_(on) {}
-    void draw(const download::Scheduler& s) {
+    void draw(const download::Scheduler& s, int fetched, int wanted) {
         if (!on_) return;
+        const std::int64_t now = platform::GetTickCount();
         std::string out = erase();
         lines_ = 0;
+        int running = 0;
+        std::int64_t left = 0;
+        bool sizesKnown = true;
         for (int n = 1; n <= download::SlotCount; ++n) {
             const download::Slot& slot = s.slot(n);
-            if (slot.state == download::Idle) continue;
+            Meter& m = meters_[static_cast<std::size_t>(n)];
+            if (slot.state == download::Idle) {
+                m = {};
+                continue;
+            }
+            if (m.url != slot.record.url) m = {slot.record.url, download::RateMeter()};
+            m.rate.sample(now, slot.byteCount);
+            const std::int64_t size = slot.remoteSize();
+            if (slot.byteCount > 0) ++running;
+            if (size > 0)
+                left += std::max<std::int64_t>(0, size - slot.byteCount);
+            else if (slot.byteCount > 0)
+                sizesKnown = false;
+            const std::string progress =
+                slot.byteCount > 0 ? download::progressLine(slot.byteCount, size, m.rate.bytesPerSecond())
+                                   : "";
             char buf[512];
-            std::snprintf(buf, sizeof buf, "%2d  %-24.24s  %-38.38s  %-9s  %.60s\n", n,
+            std::snprintf(buf, sizeof buf, "%2d  %-18.18s  %-20.20s  %-52.52s  %.50s\n", n,
                           platform::printable(slot.record.site).c_str(), download::stateText(slot.state),
-                          download::progressText(slot.state, slot.byteCount, slot.remoteSize()).c_str(),
-                          platform::printable(slot.record.fname).c_str());
+                          progress.c_str(), platform::printable(slot.record.fname).c_str());
             out += buf;
             ++lines_;
         }
+        total_.sample(now, s.receivedSoFar());
+        const double rate = total_.bytesPerSecond();
+        std::string line = "    " + std::to_string(fetched) + " of " + std::to_string(wanted) + " files, " +
+                           std::to_string(running) + " running, " + download::formatBytes(s.receivedSoFar()) +
+                           (rate < 0 ? "" : ", " + download::formatRate(rate));
+        const std::string timeLeft = sizesKnown ? download::formatTimeLeft(left, rate) : "";
+        if (!timeLeft.empty() && left > 0) line += ", " + timeLeft + " left";
+        out += line + "\n";
+        ++lines_;
         std::fputs(out.c_str(), stderr);
         std::fflush(stderr);
     }
@@ -62,12 +92,18 @@ public:
     }
 
 private:
+    struct Meter {
+        std::string url;
+        download::RateMeter rate;
+    };
     std::string erase() const {
         if (lines_ == 0) return {};
         return "\033[" + std::to_string(lines_) + "A\r\033[J";
     }
     bool on_;
     int lines_ = 0;
+    std::array<Meter, download::SlotCount + 1> meters_;
+    download::RateMeter total_;
 };
 
 // The program's state and settings as start-up restores them and exit keeps them.
@@ -290,6 +326,13 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
             if (it != wanted.end() && it->second > 0) --it->second;
         });
 
+    const auto fetchedSoFar = [&] {
+        int n = 0;
+        for (const auto& [url, left] : wanted)
+            n += left <= 0 ? 1 : 0;
+        return n;
+    };
+
     const StopSignals catching;
     QElapsedTimer took;
     took.start();
@@ -325,7 +368,7 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
             loop.quit();
             return;
         }
-        if (++looks % 5 == 0) rows.draw(scheduler);
+        if (++looks % 5 == 0) rows.draw(scheduler, fetchedSoFar(), static_cast<int>(run.urls.size()));
     });
     look.start(100);
     if (!scheduler.idle()) loop.exec();

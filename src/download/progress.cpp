@@ -18,10 +18,10 @@ void RateMeter::sample(std::int64_t nowMs, std::int64_t count) {
 }
 
 double RateMeter::bytesPerSecond() const {
-    if (samples_.size() < 2) return 0;
+    if (samples_.size() < 2) return -1;
     const Sample& a = samples_.front();
     const Sample& b = samples_.back();
-    if (b.ms - a.ms < 500) return 0;
+    if (b.ms - a.ms < 500) return -1;
     return static_cast<double>(b.count - a.count) * 1000.0 / static_cast<double>(b.ms - a.ms);
 }
 
@@ -51,6 +51,7 @@ std::string formatBytes(std::int64_t bytes) {
 }
 
 std::string formatRate(double bytesPerSecond) {
+    if (bytesPerSecond < 0) return "";
     if (!(bytesPerSecond > 0)) return "stalled";
     return scaled(bytesPerSecond, "/s");
 }
@@ -69,12 +70,12 @@ std::string formatTimeLeft(std::int64_t remainingBytes, double bytesPerSecond) {
 }
 
 std::string progressLine(std::int64_t done, std::int64_t total, double bytesPerSecond) {
-    const std::string rate = formatRate(bytesPerSecond);
-    if (total <= 0) return formatBytes(done) + "  " + rate;
+    const std::string rate = bytesPerSecond < 0 ? "" : "  " + formatRate(bytesPerSecond);
+    if (total <= 0) return formatBytes(done) + rate;
     const std::int64_t shown = done > total ? total : done;
     const int percent = static_cast<int>(static_cast<double>(shown) * 100.0 / static_cast<double>(total));
     std::string line =
-        std::to_string(percent) + "%  " + formatBytes(shown) + " of " + formatBytes(total) + "  " + rate;
+        std::to_string(percent) + "%  " + formatBytes(shown) + " of " + formatBytes(total) + rate;
     const std::string left = formatTimeLeft(total - shown, bytesPerSecond);
     if (!left.empty() && shown < total) line += "  " + left + " left";
     return line;

@@ -9,10 +9,10 @@ using namespace download;
 
 TEST(RateMeter, TheRateFollowsTheLastSecondsAndStartsAgainWithAFileStartedOver) {
     RateMeter meter(5000);
-    EXPECT_EQ(meter.bytesPerSecond(), 0);
+    EXPECT_LT(meter.bytesPerSecond(), 0) << "not known yet";
     meter.sample(0, 0);
     meter.sample(400, 4000);
-    EXPECT_EQ(meter.bytesPerSecond(), 0) << "under half a second: no rate yet";
+    EXPECT_LT(meter.bytesPerSecond(), 0) << "under half a second: no rate yet";
     meter.sample(1000, 10000);
     EXPECT_DOUBLE_EQ(meter.bytesPerSecond(), 10000);
     // Ten seconds at 10 kB/s, then five at 1 kB/s: only the slow window counts.
@@ -23,7 +23,7 @@ TEST(RateMeter, TheRateFollowsTheLastSecondsAndStartsAgainWithAFileStartedOver) 
     EXPECT_DOUBLE_EQ(meter.bytesPerSecond(), 1000);
     // A count that goes back (the file started over) is a new measurement.
     meter.sample(16000, 500);
-    EXPECT_EQ(meter.bytesPerSecond(), 0);
+    EXPECT_LT(meter.bytesPerSecond(), 0);
     meter.sample(17000, 2500);
     EXPECT_DOUBLE_EQ(meter.bytesPerSecond(), 2000);
 }
@@ -36,6 +36,7 @@ TEST(ProgressText, ReadsAsPeopleExpect) {
     };
     const Row rows[] = {
         {0, 0, 0, "0 B  stalled"},
+        {5000, 10000, -1, "50%  4.9 KB of 9.8 KB"}, // no rate measured yet
         {4718592, 10485760, 1258291.2, "45%  4.5 MB of 10.0 MB  1.2 MB/s  0:05 left"},
         {4718592, -1, 1258291.2, "4.5 MB  1.2 MB/s"},
         {10485760, 10485760, 1024, "100%  10.0 MB of 10.0 MB  1.0 KB/s"},
