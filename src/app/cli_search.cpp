@@ -114,7 +114,8 @@ std::string parse(const std::vector<std::string>& args, SearchOptions& opt, bool
         } else if (is("--cacert")) {
             std::string file;
             if (!value(file) || file.empty()) return "--cacert needs a file";
-            if (const std::string why = shell::trustCertificateFile(file); !why.empty()) return "--cacert: " + why;
+            if (const std::string why = shell::trustCertificateFile(file); !why.empty())
+                return "--cacert: " + why;
         } else if (is("--proxy")) {
             std::string p;
             if (!value(p)) return "--proxy needs HOST[:PORT]";

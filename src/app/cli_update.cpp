@@ -78,7 +78,8 @@ std::string parse(const std::vector<std::string>& args, UpdateOptions& opt, bool
             if (v.empty() || *end || !std::isfinite(opt.timeout) || opt.timeout <= 0 || opt.timeout > 86400)
                 return "--timeout: '" + v + "' is not a positive number of seconds";
         } else if (value("--cacert", v)) {
-            if (const std::string why = shell::trustCertificateFile(v); !why.empty()) return "--cacert: " + why;
+            if (const std::string why = shell::trustCertificateFile(v); !why.empty())
+                return "--cacert: " + why;
         } else if (a == "--from" || a == "--timeout" || a == "--cacert") {
             return a + " needs a value";
         } else {

@@ -76,7 +76,8 @@ void StatusPage::restoreWidths(const platform::StringList& stored) {
         if (!ok || v < 0 || v > MaxColumnWidth) return;
         widths.push_back(v);
     }
-    if (widths.size() != shell::Wavetrap::statusColumnWidths().size() || widths == FormerDefaultWidths) return;
+    if (widths.size() != shell::Wavetrap::statusColumnWidths().size() || widths == FormerDefaultWidths)
+        return;
     for (std::size_t c = 0; c < widths.size(); ++c)
         if (static_cast<int>(c) != shell::Wavetrap::StatusColStateNo)
             setColumnWidth(static_cast<int>(c), widths[c]);

@@ -253,7 +253,7 @@ std::vector<download::MacroScript> MainViews::externalRoute(bool startProgram) {
             if (row.selected) urls.push_back(row.cell(SiteColUrl));
     } else {
         say("The external FTP program gets the files chosen in the result list or by site: switch "
-                "to one of those views, choose files and download again");
+            "to one of those views, choose files and download again");
         return {};
     }
     if (urls.empty()) {
@@ -280,7 +280,7 @@ std::vector<download::MacroScript> MainViews::externalRoute(const std::vector<st
     }
     if (own > 0)
         say(std::to_string(own) + " http(s) file(s) fetched by Wavetrap itself: the external FTP program "
-                                      "takes ftp:// files only");
+                                  "takes ftp:// files only");
     if (urls.empty()) return {};
     download::MacroWriter writer;
     writer.directory = scriptDirectory;

@@ -127,7 +127,7 @@ private:
 
     Wavetrap& w_;
     int mode_ = AllResults;
-    std::uint64_t said_ = 0; // lines said so far
+    std::uint64_t said_ = 0;       // lines said so far
     std::string filter_, lowered_; // as typed, and in lower case
 };
 

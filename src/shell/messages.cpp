@@ -28,8 +28,8 @@ UpdateReport updateReport(UpdateOutcome outcome, const std::string& where, int c
     const std::string at = platform::printable(where);
     switch (outcome) {
     case UpdateOutcome::Applied:
-        return {UpdateReport::Applied, "the engine list holds " + std::to_string(engines) +
-                                           (engines == 1 ? " entry" : " entries")};
+        return {UpdateReport::Applied,
+                "the engine list holds " + std::to_string(engines) + (engines == 1 ? " entry" : " entries")};
     case UpdateOutcome::TooLarge:
         return {UpdateReport::TooLarge, "the reply from " + at + " is larger than 1 MB; nothing was applied"};
     case UpdateOutcome::NoReply: {

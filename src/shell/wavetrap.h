@@ -52,10 +52,10 @@ struct StartReport {
 
 // The main window's stored place and its parts, as restoreMainWindow() read them.
 struct MainWindowPlacement {
-    bool stored = false;              // a rectangle of the user's (else: the first-run size)
-    std::array<int, 4> rect{};        // left, top, right, bottom of the frame
-    bool toolbarAtBottom = false;     // "alBottom"
-    platform::StringList manualAdd;   // the manual-add box's history
+    bool stored = false;               // a rectangle of the user's (else: the first-run size)
+    std::array<int, 4> rect{};         // left, top, right, bottom of the frame
+    bool toolbarAtBottom = false;      // "alBottom"
+    platform::StringList manualAdd;    // the manual-add box's history
     platform::StringList statusWidths; // the status view's column widths
 };
 

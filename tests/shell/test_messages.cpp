@@ -20,8 +20,10 @@ TEST(Messages, UpdateReportsNameTheAddressAndWhatChanged) {
         const char* line; // the status bar
     };
     const Row rows[] = {
-        {UpdateOutcome::Applied, 0, 7, UpdateReport::Applied, "Update check done: the engine list holds 7 entries"},
-        {UpdateOutcome::Applied, 0, 1, UpdateReport::Applied, "Update check done: the engine list holds 1 entry"},
+        {UpdateOutcome::Applied, 0, 7, UpdateReport::Applied,
+         "Update check done: the engine list holds 7 entries"},
+        {UpdateOutcome::Applied, 0, 1, UpdateReport::Applied,
+         "Update check done: the engine list holds 1 entry"},
         {UpdateOutcome::NoReply, 10061, 7, UpdateReport::NoReply,
          "Update check failed: nothing received from http://up.test:8080/u.txt (Connection refused); nothing "
          "changed"},

@@ -108,7 +108,8 @@ TEST_F(StartStop, TheDownloadLogAsked) {
     }
     shell::Wavetrap w;
     w.start(withLog);
-    EXPECT_EQ(w.downloadLog.entries(), (platform::StringList{"ftp://a.test/one.mp3", "ftp://a.test/two.mp3"}));
+    EXPECT_EQ(w.downloadLog.entries(),
+              (platform::StringList{"ftp://a.test/one.mp3", "ftp://a.test/two.mp3"}));
 }
 
 TEST_F(StartStop, TheMainWindowsPlaceComesBackAsStored) {
@@ -171,7 +172,8 @@ TEST_F(StartStop, TheDownloadCommandAnswersItsRoute) {
     shell::MainViews views(w);
     views.scriptDirectory = scripts.path();
     std::vector<std::string> said;
-    const platform::ScopedConnection c = views.message.connect([&](const std::string& m) { said.push_back(m); });
+    const platform::ScopedConnection c =
+        views.message.connect([&](const std::string& m) { said.push_back(m); });
     w.settings.path = "/bin/true";
     w.cfg.setUsecute(true);
     w.table.addlink("ftp://a.test/x/one.mp3");
