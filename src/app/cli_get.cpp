@@ -7,10 +7,10 @@
 #include "download/progress.h"
 #include "download/queue.h"
 #include "download/status.h"
-#include "net/tls.h"
 #include "platform/eventloop.h"
 #include "platform/profile.h"
 #include "platform/system.h"
+#include "shell/messages.h"
 #include "shell/wavetrap.h"
 #include "url/urlinfo.h"
 
@@ -113,29 +113,17 @@ struct Program {
     // Start-up: stored properties, the settings, the download log (restored
     // as if its window were shown, so the entries of this run join the stored ones).
     void start() {
-        try {
-            w.loadSettingsAtStartup();
-        } catch (const platform::EProfileError& e) {
-            warn(e);
-        }
-        w.downloadLog.ShowLog1Click();
+        shell::StartOptions options;
+        options.downloadLog = true;
+        warn(w.start(options).settingsProblem);
     }
     // Exit: the settings and the stored properties, the download log with them.
     // A settings directory that cannot be written costs the saved state, not
     // the downloads: said once.
-    void exit() {
-        try {
-            w.saveSettingsAtExit();
-            w.downloadLog.FormClose();
-        } catch (const platform::EProfileError& e) {
-            warn(e);
-        }
+    void exit() { warn(w.stop()); }
+    static void warn(const std::string& problem) {
+        if (!problem.empty()) std::cerr << "wavetrap-cli: warning: " << problem << "\n";
     }
-    void warn(const platform::EProfileError& e) {
-        if (!warned) std::cerr << "wavetrap-cli: warning: the settings cannot be saved: " << e.what() << "\n";
-        warned = true;
-    }
-    bool warned = false;
 };
 
 struct GetOptions {
@@ -189,22 +177,22 @@ int parseOptions(const std::vector<std::string>& args, bool wantUrls, const char
         } else if (!onlyUrls && a.rfind("-C", 0) == 0 && a.size() > 2) {
             o.dir = a.substr(2);
         } else if (!onlyUrls && (a == "--cacert" || a.rfind("--cacert=", 0) == 0)) {
-            std::string file = a.size() > 8 ? a.substr(9) : "", error;
+            std::string file = a.size() > 8 ? a.substr(9) : "";
             if (a == "--cacert") {
                 if (++i >= args.size()) return fail("--cacert needs a file");
                 file = args[i];
             }
-            if (!net::tlsAddTrustFile(file, error)) return fail("--cacert: " + error);
+            if (const std::string why = shell::trustCertificateFile(file); !why.empty())
+                return fail("--cacert: " + why);
         } else if (!onlyUrls && (a == "--ftp-tls" || a.rfind("--ftp-tls=", 0) == 0)) {
             std::string v;
             if (a == "--ftp-tls") {
-                if (++i >= args.size()) return fail("--ftp-tls needs off, offered or required");
+                if (++i >= args.size()) return fail("--ftp-tls " + shell::ftpTlsModeProblem(""));
                 v = args[i];
             } else {
                 v = a.substr(10);
             }
-            if (!download::parseFtpTlsMode(v, o.ftpTls))
-                return fail("--ftp-tls needs off, offered or required, not '" + v + "'");
+            if (!shell::parseFtpTlsMode(v, o.ftpTls)) return fail("--ftp-tls " + shell::ftpTlsModeProblem(v));
             o.ftpTlsGiven = true;
         } else if (!onlyUrls && (a == "--pace" || a.rfind("--pace=", 0) == 0)) {
             std::string v;
