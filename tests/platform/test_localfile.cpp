@@ -78,8 +78,6 @@ TEST(LocalFileSink, OpensPlacesLimitsAndLeavesRefusedFilesAlone) {
          "", 2, "0123xy"},
         {"made now, then refused: removed", Before::Nothing, Missing::Create, true, Place::Cut, 0, 0, "abc",
          End::Discard, "", 3, std::nullopt},
-        {"existing kept by a refusal after bytes", Before::File, Missing::Create, true, Place::Seek, 10, 0,
-         "ab", End::Discard, "", 2, "0123456789ab"},
         {"missing, not to be made", Before::Nothing, Missing::Fail, false, Place::None, 0, 0, "", End::Close,
          "No such file or directory", 0, std::nullopt},
         {"limit: what fits", Before::Nothing, Missing::Create, true, Place::Cut, 0, 5, "abcdefgh", End::Close,
