@@ -7,6 +7,7 @@
 #include "download/progress.h"
 #include "download/queue.h"
 #include "download/status.h"
+#include "net/rate_limit.h"
 #include "platform/eventloop.h"
 #include "platform/profile.h"
 #include "platform/system.h"
@@ -133,6 +134,7 @@ struct GetOptions {
     std::vector<std::string> urls;
     bool ftpTlsGiven = false; // --ftp-tls: the mode of ftp:// links for this run
     net::FtpTls ftpTls = net::FtpTls::Off;
+    std::int64_t limitRate = -1; // --limit-rate in bytes per second (-1: not given)
 };
 
 // Parses [-C DIR] [--pace N] and, when wantUrls, the URLs; answers an exit
@@ -142,6 +144,8 @@ constexpr const char* GetOptionsHelp =
     "Options:\n"
     "  -C, --directory DIR  download into DIR instead of the current directory\n"
     "  --pace N             the scheduler's pace, 1 (fast) to 10 (default: the setting)\n"
+    "  --limit-rate RATE    at most RATE bytes per second for all files together, with k,\n"
+    "                       M or G for units of 1024 (500k, 2M); 0: no limit\n"
     "  --cacert FILE        trust the certificates in FILE (PEM) as well as the system's\n"
     "  --ftp-tls MODE       the TLS of ftp:// links for this run: off, offered (AUTH TLS\n"
     "                       when the server has it, else plain) or required (never a\n"
@@ -203,6 +207,17 @@ int parseOptions(const std::vector<std::string>& args, bool wantUrls, const char
                 v = a.substr(7);
             }
             if (!parsePace(v, o.pace)) return fail("--pace needs a number from 1 to 10, not '" + v + "'");
+        } else if (!onlyUrls && (a == "--limit-rate" || a.rfind("--limit-rate=", 0) == 0)) {
+            std::string v;
+            if (a == "--limit-rate") {
+                if (++i >= args.size()) return fail("--limit-rate needs a rate such as 500k or 2M");
+                v = args[i];
+            } else {
+                v = a.substr(13);
+            }
+            if (!net::parseRate(v, o.limitRate))
+                return fail("--limit-rate needs a rate such as 500k or 2M, not '" + platform::printable(v) +
+                            "'");
         } else if (!onlyUrls && a.size() > 1 && a[0] == '-') {
             return fail("unknown option '" + a + "'");
         } else if (wantUrls) {
@@ -245,6 +260,7 @@ int runProgram(const GetOptions& o, bool resume) {
     run.pace = o.pace > 0 ? o.pace : p.w.cfg.dfatime();
     run.statusRows = ::isatty(STDERR_FILENO) == 1 && !o.verbose;
     run.verbose = o.verbose;
+    run.limitRate = o.limitRate;
     if (resume) {
         run.urls = p.w.pending.downloading;
         p.w.resumePendingDownloads();
@@ -259,10 +275,10 @@ int runProgram(const GetOptions& o, bool resume) {
     return rc;
 }
 
-constexpr const char* GetUsage =
-    "get [-v] [-C DIR] [--pace N] [--cacert FILE] [--ftp-tls off|offered|required] URL...";
+constexpr const char* GetUsage = "get [-v] [-C DIR] [--pace N] [--limit-rate RATE] [--cacert FILE] "
+                                 "[--ftp-tls off|offered|required] URL...";
 constexpr const char* ResumeUsage =
-    "resume [-v] [-C DIR] [--pace N] [--cacert FILE] [--ftp-tls off|offered|required]";
+    "resume [-v] [-C DIR] [--pace N] [--limit-rate RATE] [--cacert FILE] [--ftp-tls off|offered|required]";
 
 int getCommand(const std::vector<std::string>& args) {
     GetOptions o;
@@ -341,6 +357,7 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
     }
     const std::size_t errorsBefore = scheduler.errorlog.size();
     scheduler.setPace(run.pace);
+    if (run.limitRate >= 0) net::RateLimit::shared().setBytesPerSecond(run.limitRate);
     // For tests: a scheduler tick shorter than any track-bar position.
     if (const char* tick = std::getenv("WAVETRAP_TICK_MS")) {
         const int ms = std::atoi(tick);

@@ -4,6 +4,7 @@
 
 #include "download/scheduler.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ struct DownloadRun {
     std::vector<std::string> urls; // the files handed to launchftp, in order
     bool statusRows = false;       // redraw the busy slots on standard error
     bool verbose = false;          // show the clients' lines and the errors on standard error
+    std::int64_t limitRate = -1;   // bytes per second for all transfers (0: none; -1: as set)
 };
 
 // Valid track-bar position from text ("1".."10"); false otherwise.

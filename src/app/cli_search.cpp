@@ -9,6 +9,7 @@
 #include "download/fileurl.h"
 #include "download/queue.h"
 #include "net/httpprot.h"
+#include "net/rate_limit.h"
 #include "platform/profile.h"
 #include "platform/signal.h"
 #include "platform/text.h"
@@ -50,6 +51,7 @@ void help() {
                  "                      print what was found so far\n"
                  "  --download          then download every row of the table into the current directory,\n"
                  "                      as wavetrap-cli get does (exit status as get's)\n"
+                 "  --limit-rate RATE   at most RATE bytes per second for --download (500k, 2M; 0: none)\n"
                  "  --pace N            the scheduler's pace for --download, 1 (fast) to 10\n"
                  "  --ftp-tls MODE      the TLS of ftp:// links for --download: off, offered (AUTH TLS\n"
                  "                      when the server has it, else plain) or required (never a log-in\n"
@@ -139,6 +141,10 @@ std::string parse(const std::vector<std::string>& args, SearchOptions& opt, bool
             if (!value(v)) return "--ftp-tls " + shell::ftpTlsModeProblem("");
             if (!shell::parseFtpTlsMode(v, opt.ftpTls)) return "--ftp-tls " + shell::ftpTlsModeProblem(v);
             opt.ftpTlsGiven = true;
+        } else if (is("--limit-rate")) {
+            std::string v;
+            if (!value(v) || !net::parseRate(v, opt.limitRate))
+                return "--limit-rate needs a rate such as 500k or 2M";
         } else if (is("--pace")) {
             std::string v;
             if (!value(v) || !parsePace(v, opt.pace)) return "--pace needs a number from 1 to 10";
@@ -240,6 +246,7 @@ int runSearch(const std::vector<std::string>& args) {
         DownloadRun run;
         for (const platform::ListItem& row : w.table.List.Items())
             run.urls.push_back(row.cell(3));
+        run.limitRate = opt.limitRate;
         run.pace = opt.pace > 0 ? opt.pace : w.cfg.dfatime();
         run.statusRows = ::isatty(STDERR_FILENO) == 1;
         if (opt.ftpTlsGiven) w.scheduler.ftpTls = opt.ftpTls; // this run only

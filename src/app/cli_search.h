@@ -21,6 +21,7 @@ struct SearchOptions {
     long long timeoutMs = 60000;      // --timeout; 0 = wait for every query
     bool download = false;            // --download: then fetch every row of the table
     int pace = 0;                     // --pace 1..10 for the download; 0 = the saved position
+    std::int64_t limitRate = -1;      // --limit-rate in bytes per second (-1: not given)
     bool ftpTlsGiven = false;         // --ftp-tls: the TLS of ftp:// links for the download
     net::FtpTls ftpTls = net::FtpTls::Off;
     bool verbose = false;   // -v: every query's outcome on standard error

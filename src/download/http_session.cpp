@@ -122,6 +122,7 @@ struct HttpSession::Impl {
         c.Proxy = request.proxy;
         if (!request.proxyPort.empty()) c.ProxyPort = request.proxyPort;
         c.Agent = request.agent;
+        c.RateLimited = true;
         c.Version = "1.1";
         c.ExtraHeaders.push_back("Connection: close");
         c.ExtraHeaders.push_back("Accept-Encoding: identity");

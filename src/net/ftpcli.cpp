@@ -5,6 +5,7 @@
 
 #include "net/ftpcli_impl.h"
 #include "net/ftpreply.h"
+#include "net/rate_limit.h"
 #include "platform/system.h"
 
 #include <algorithm>
@@ -35,6 +36,7 @@ TFtpClient::Impl::~Impl() {
         s->OnDataSent = nullptr;
     }
     CloseLocalFile();
+    RateLimit::shared().forget(this);
 }
 
 TFtpClient::TFtpClient() : d_(std::make_unique<Impl>(*this)) {}

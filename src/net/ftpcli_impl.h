@@ -166,6 +166,9 @@ struct TFtpClient::Impl {
     void DataSendSessionAvailable(std::uint16_t error);
     void DataAvailable(std::uint16_t error);
     bool SpliceStep();
+    // How many of want bytes the speed limit lets this read take now; 0: the
+    // data connection is paused until the limit's budget is back.
+    int Allowance(int want);
     void ReceiveFailed();
     void RefuseData();
     void DataSent(std::uint16_t error);

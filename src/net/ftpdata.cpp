@@ -5,6 +5,7 @@
 
 #include "net/ftpcli_impl.h"
 #include "net/ftpreply.h"
+#include "net/rate_limit.h"
 #include "platform/localfile.h"
 #include "platform/system.h"
 
@@ -520,8 +521,11 @@ void TFtpClient::Impl::DataAvailable(std::uint16_t) {
     }
     if (SpliceStep()) return;
     const std::int64_t room = sink.room();
-    const int want = room >= 0 && room < DataBlockSize ? static_cast<int>(room) + 1 : DataBlockSize;
+    const int want =
+        Allowance(room >= 0 && room < DataBlockSize ? static_cast<int>(room) + 1 : DataBlockSize);
+    if (want == 0) return;
     const int n = data.Receive(dataBuf.data(), want);
+    RateLimit::shared().giveBack(static_cast<std::size_t>(want - std::max(n, 0)));
     if (n == 0) return;
     if (n < 0) {
         ReceiveFailed();
@@ -531,6 +535,17 @@ void TFtpClient::Impl::DataAvailable(std::uint16_t) {
     const int keep = room >= 0 && n > room ? static_cast<int>(room) : n;
     if (keep > 0 && !KeepBytes(dataBuf.data(), keep)) return;
     if (keep < n) Overrun();
+}
+
+int TFtpClient::Impl::Allowance(int want) {
+    RateLimit& limit = RateLimit::shared();
+    const int may = static_cast<int>(limit.take(static_cast<std::size_t>(want)));
+    if (may > 0) return may;
+    // Paused: the server's bytes wait in the system's buffers, and TCP slows
+    // the server down; the budget's return resumes the reading.
+    data.Pause();
+    limit.wait(this, [this] { data.Resume(); });
+    return 0;
 }
 
 // Writes bytes received by read to the local file (made now if the server
@@ -589,8 +604,11 @@ bool TFtpClient::Impl::SpliceStep() {
         return false;
     if (!splicePipe.ready()) return false;
     const std::int64_t room = sink.room();
-    const int want = room >= 0 && room < SpliceBlockSize ? static_cast<int>(room) + 1 : SpliceBlockSize;
+    const int want =
+        Allowance(room >= 0 && room < SpliceBlockSize ? static_cast<int>(room) + 1 : SpliceBlockSize);
+    if (want == 0) return true;
     const int n = data.ReceiveToPipe(splicePipe.writeFd, want);
+    RateLimit::shared().giveBack(static_cast<std::size_t>(want - std::max(n, 0)));
     if (n == TWSocket::NoSplice) {
         spliceOff = true;
         return false;

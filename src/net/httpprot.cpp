@@ -1,5 +1,6 @@
 #include "net/httpprot.h"
 #include "net/httpprot_impl.h"
+#include "net/rate_limit.h"
 
 #include "platform/eventloop.h"
 #include "platform/socket.h"
@@ -83,6 +84,7 @@ THttpCli::THttpCli()
 THttpCli::~THttpCli() {
     if (bodyScratch.owner == this) bodyScratch.owner = nullptr; // released by a handler of its blocks
     socket_.reset();                                            // reports nothing while being destroyed
+    RateLimit::shared().forget(this);
 }
 
 // --- state ------------------------------------------------------------------
@@ -433,7 +435,20 @@ void THttpCli::ReceiveBody() {
     const auto alive = lifetime_.watch();
     if (b.at == b.end) {
         b.at = b.end = 0;
-        const int n = socket_->Receive(buffer, LargeBodyBlocks ? LargeBodyReadSize : BodyReadSize);
+        int want = LargeBodyBlocks ? LargeBodyReadSize : BodyReadSize;
+        if (RateLimited) {
+            want = static_cast<int>(RateLimit::shared().take(static_cast<std::size_t>(want)));
+            if (want == 0) {
+                // The bytes wait in the system's buffers; TCP slows the server.
+                socket_->Pause();
+                RateLimit::shared().wait(this, [this] {
+                    if (socket_) socket_->Resume();
+                });
+                return;
+            }
+        }
+        const int n = socket_->Receive(buffer, want);
+        if (RateLimited) RateLimit::shared().giveBack(static_cast<std::size_t>(want - std::max(n, 0)));
         if (requestType_ == httpNONE || n <= 0) return;
         b.end = n;
     }

@@ -146,6 +146,9 @@ public:
     // The body is handed on in blocks as large as each socket read (up to
     // 64 KiB, still followed by a zero byte) instead of at most 2047 bytes.
     bool LargeBodyBlocks = false;
+    // The body is read within the program's speed limit (net::RateLimit):
+    // downloads are, search pages are not.
+    bool RateLimited = false;
     // Bytes of one response header (its lines with their line ends) before
     // the request fails (status 404, reason "Header too long").
     static constexpr std::size_t MaxHeaderBytes = 65536;

@@ -154,6 +154,9 @@ TEST_F(CliGet, BadUsageGivesExitStatusTwo) {
         {{"get", "-C", "/nonexistent/dir", "ftp://h/x.mp3"}, "cannot change to directory"},
         {{"get", "--frobnicate", "ftp://h/x.mp3"}, "unknown option"},
         {{"resume", "extra"}, "unexpected argument"},
+        {{"get", "--limit-rate", "5x", "ftp://h/x.mp3"},
+         "--limit-rate needs a rate such as 500k or 2M, not '5x'"},
+        {{"resume", "--limit-rate"}, "--limit-rate needs a rate"},
     };
     for (const auto& c : cases) {
         std::string output;
