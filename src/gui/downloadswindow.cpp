@@ -107,6 +107,7 @@ void DownloadsWindow::updateButtons() {
 }
 
 void DownloadsWindow::retryClick() {
+    if (mayStart && !mayStart()) return;
     say(downloads_.retrySelected());
 }
 

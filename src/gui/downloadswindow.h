@@ -28,6 +28,8 @@ public:
     // Opens a file or a folder with the desktop's program for it
     // (QDesktopServices); the tests put their own here.
     std::function<bool(const QUrl&)> openUrl;
+    // Asked before Retry hands files to the scheduler (the download folder can take them).
+    std::function<bool()> mayStart;
 
     QTreeView* view() const { return view_; }
     QPushButton* retryButton() const { return retry_; }

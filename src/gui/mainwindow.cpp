@@ -325,6 +325,7 @@ void MainWindow::createWindows() {
     Guide_->setAttribute(Qt::WA_ShowWithoutActivating); // typing still goes to the search box
     Log_ = new LogWindow(w.downloadLog, this);
     downloads_ = new DownloadsWindow(w.downloads, this);
+    downloads_->mayStart = [this] { return downloadFolderReady(); };
     troublehelp_ = new TroubleshootingWindow(this);
     wireShellWindows();
     connect(Guide_, &GuideWindow::dontShowAgain, this, [this] {
@@ -516,13 +517,23 @@ void MainWindow::refreshSearchControls() {
     Form2_->setQueue(qtList(c.queue));
 }
 
+bool MainWindow::downloadFolderReady() {
+    const std::string problem = core_->prepareDownloadFolder();
+    if (problem.empty()) return true;
+    setStatusText(problem);
+    showError(toQt(problem));
+    return false;
+}
+
 void MainWindow::ManualaddKeyDown() {
     const QString text = manualAddBox()->currentText();
+    if (!text.isEmpty() && !downloadFolderReady()) return;
     if (views_->ManualaddKeyDown(Key_Return, fromQt(text)) != shell::MainViews::ManualAdd::Started) return;
     SpeedBar1_->showManualAddHistory(qtList(views_->history()), text);
 }
 
 void MainWindow::haulfilesClick() {
+    if (!downloadFolderReady()) return;
     try {
         views_->haulfilesClick();
     } catch (const std::exception& e) {
@@ -534,7 +545,7 @@ void MainWindow::fileDblClick(const QModelIndex& shown) {
     if (!shown.isValid()) return;
     const QModelIndex index = shown.model() == listRows_ ? listRows_->mapToSource(shown) : shown;
     const std::string url = views_->rowUrl(index.model() == siteModel_, index.row());
-    if (url.empty()) return;
+    if (url.empty() || !downloadFolderReady()) return;
     try {
         views_->haulfile(url);
     } catch (const std::exception& e) {

@@ -150,6 +150,9 @@ private:
     void sortResults(int column);
     // The window may close: nothing is under way, or the user chose to stop it.
     bool mayClose();
+    // The download folder can take files (made when missing); else its
+    // problem is said and no transfer starts.
+    bool downloadFolderReady();
     // The totals in the status bar and the title, at every tick.
     void showTotals();
     void setStatusText(const std::string& text);

@@ -6,7 +6,9 @@
 #include "window_fixture.h"
 
 #include <QAbstractItemModel>
+#include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTreeView>
@@ -91,6 +93,39 @@ TEST_F(WindowTest, TheTitleAndTheStatusBarTellTheTotalsWhileAFileRuns) {
     w.core().scheduler.stop(14);
     ASSERT_TRUE(platform::runUntil([&] { return w.windowTitle() == gui::WindowCaption; }, 5000));
     EXPECT_EQ(w.totalsText(), "");
+}
+
+TEST_F(WindowTest, ADownloadFolderThatCannotTakeFilesIsSaidAndNothingStarts) {
+    auto& w = open();
+    // The default: "Wavetrap" in the desktop's music folder (the fixture's own).
+    EXPECT_EQ(w.core().settings.downloadfolder, desktop.file("Music") + "/Wavetrap");
+    const std::string notAFolder = work.file("not-a-folder");
+    testsupport::writeFile(notAFolder, "x");
+    w.core().settings.downloadfolder = notAFolder;
+    w.manualAddBox()->setEditText("ftp://127.0.0.1:2001/pub/a.mp3");
+    w.ManualaddKeyDown();
+    const QString said = QString::fromStdString("The download folder \"" + notAFolder +
+                                                "\" is not a folder. Choose another in the settings.");
+    EXPECT_EQ(w.statusText(), said);
+    EXPECT_TRUE(w.core().scheduler.idle());
+    EXPECT_TRUE(w.core().pending.downloading.empty());
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(platform::runUntil(
+        [&] {
+            for (QWidget* t : QApplication::topLevelWidgets())
+                if (auto* b = qobject_cast<QMessageBox*>(t); b && b->isVisible() && b->text() == said)
+                    box = b;
+            return box != nullptr;
+        },
+        2000));
+    box->close();
+
+    // A usable folder (made when missing): the file goes to the scheduler.
+    w.core().settings.downloadfolder = work.file("Music/Wavetrap");
+    w.ManualaddKeyDown();
+    EXPECT_FALSE(w.core().scheduler.idle());
+    EXPECT_TRUE(std::filesystem::is_directory(work.file("Music/Wavetrap")));
+    w.core().scheduler.stop(14);
 }
 
 } // namespace
