@@ -86,13 +86,13 @@ SettingsWindow::SettingsWindow(shell::SettingsModel& cfg, QWidget* parent)
                         "required (TLS or nothing, never a log-in in clear)");
 
     // The downloads: where they go, how fast, whether they are checked.
-    place(new QLabel("Download folder:", this), "downloadfolderLabel", 8, DesignHeight + 6, 100, 18);
-    downloadfolder_ = place(new QLineEdit(this), "downloadfolder", 110, DesignHeight + 4, 250, 22);
+    place(new QLabel("Download folder:", this), "downloadfolderLabel", 8, DesignHeight + 6, 104, 18);
+    downloadfolder_ = place(new QLineEdit(this), "downloadfolder", 114, DesignHeight + 4, 246, 22);
     downloadfolder_->setReadOnly(true);
     downloadfolder_->setToolTip("Where the files downloaded in this window go");
     chooseFolder_ = place(new QPushButton("Choose...", this), "chooseFolder", 364, DesignHeight + 4, 76, 22);
     place(new QLabel("Speed limit:", this), "limitrateLabel", 8, DesignHeight + 34, 100, 18);
-    limitrate_ = place(new QSpinBox(this), "limitrate", 110, DesignHeight + 32, 120, 22);
+    limitrate_ = place(new QSpinBox(this), "limitrate", 114, DesignHeight + 32, 120, 22);
     limitrate_->setRange(0, shell::SettingsModel::MaxLimitRate);
     limitrate_->setSingleStep(64);
     limitrate_->setSuffix(" KiB/s");
