@@ -2,6 +2,7 @@
 
 #include "gui/clockwindow.h"
 #include "gui/detailswindow.h"
+#include "gui/downloadswindow.h"
 #include "gui/gradientcaption.h"
 #include "gui/guidewindow.h"
 #include "gui/helpwindow.h"
@@ -92,6 +93,9 @@ MainWindow::MainWindow(QWidget* parent)
     StatusBar1_ = new QLabel("Status", this);
     StatusBar1_->setObjectName("StatusBar1");
     statusBar()->addWidget(StatusBar1_, 1);
+    totals_ = new QLabel(this);
+    totals_->setObjectName("totals");
+    statusBar()->addPermanentWidget(totals_);
     statusBar()->setSizeGripEnabled(true);
     createWindows();
     wireCore();
@@ -115,6 +119,7 @@ MainWindow::~MainWindow() {
     delete Form4_; // the windows over the core's models
     delete Form3_;
     delete Log_;
+    delete downloads_;
     notices_.reset();
     notifier_.reset();
     views_.reset();
@@ -267,6 +272,7 @@ void MainWindow::buildMenus() {
     windows->addAction("Configuration", this, [this] { showSettings(); });
     windows->addAction("Details", this, [this] { showDetails(); });
     windows->addAction("Log", this, [this] { showLog(); });
+    windows->addAction("Downloads", this, [this] { showDownloads(); });
 
     QMenu* links = bar->addMenu("Links");
     links->addAction("&Download Files", this, [this] { haulfilesClick(); })
@@ -318,6 +324,8 @@ void MainWindow::createWindows() {
     Guide_ = new GuideWindow; // a window of its own: the main window may come in front of it
     Guide_->setAttribute(Qt::WA_ShowWithoutActivating); // typing still goes to the search box
     Log_ = new LogWindow(w.downloadLog, this);
+    downloads_ = new DownloadsWindow(w.downloads, this);
+    downloads_->mayStart = [this] { return downloadFolderReady(); };
     troublehelp_ = new TroubleshootingWindow(this);
     wireShellWindows();
     connect(Guide_, &GuideWindow::dontShowAgain, this, [this] {
@@ -341,6 +349,7 @@ void MainWindow::wireCore() {
     views_->statusmemo.connect(this, memo);
     views_->message.connect(this, [this](const std::string& text) { setStatusText(text); });
     views_->modeChanged.connect(this, [this](int) { showPage(); });
+    w.downloads.totalsChanged.connect(receiver_, [this] { showTotals(); });
     // Word for the desktop when the queue is done or a file failed.
     notifier_ = std::make_unique<shell::DesktopNotifier>();
     notices_ = w.downloadNotices();
@@ -508,13 +517,23 @@ void MainWindow::refreshSearchControls() {
     Form2_->setQueue(qtList(c.queue));
 }
 
+bool MainWindow::downloadFolderReady() {
+    const std::string problem = core_->prepareDownloadFolder();
+    if (problem.empty()) return true;
+    setStatusText(problem);
+    showError(toQt(problem));
+    return false;
+}
+
 void MainWindow::ManualaddKeyDown() {
     const QString text = manualAddBox()->currentText();
+    if (!text.isEmpty() && !downloadFolderReady()) return;
     if (views_->ManualaddKeyDown(Key_Return, fromQt(text)) != shell::MainViews::ManualAdd::Started) return;
     SpeedBar1_->showManualAddHistory(qtList(views_->history()), text);
 }
 
 void MainWindow::haulfilesClick() {
+    if (!downloadFolderReady()) return;
     try {
         views_->haulfilesClick();
     } catch (const std::exception& e) {
@@ -526,7 +545,7 @@ void MainWindow::fileDblClick(const QModelIndex& shown) {
     if (!shown.isValid()) return;
     const QModelIndex index = shown.model() == listRows_ ? listRows_->mapToSource(shown) : shown;
     const std::string url = views_->rowUrl(index.model() == siteModel_, index.row());
-    if (url.empty()) return;
+    if (url.empty() || !downloadFolderReady()) return;
     try {
         views_->haulfile(url);
     } catch (const std::exception& e) {
@@ -595,6 +614,18 @@ void MainWindow::liststatusMouseUp(const QPoint& pos) {
 void MainWindow::showError(const QString& text) {
     // Not modal: the window's timers and the downloads go on while it is shown.
     showMessageBox(this, QMessageBox::Critical, "Wavetrap", text);
+}
+
+void MainWindow::showTotals() {
+    const std::string title = core_->titleLine();
+    const QString caption = title.empty() ? QString(WindowCaption) : toQt(title);
+    if (windowTitle() != caption) setWindowTitle(caption);
+    const QString totals = toQt(core_->totalLine());
+    if (totals_->text() != totals) totals_->setText(totals);
+}
+
+QString MainWindow::totalsText() const {
+    return totals_->text();
 }
 
 void MainWindow::setStatusText(const std::string& text) {

@@ -35,6 +35,7 @@ namespace gui {
 class BurstRepaint;
 class ClockWindow;
 class DetailsWindow;
+class DownloadsWindow;
 class GradientCaption;
 class GuideWindow;
 class HelpWindow;
@@ -66,6 +67,7 @@ public:
     void showSettings();   // "&Windows" -> "Configuration", the toolbar's "Settings"
     void showAlarmClock(); // "&Windows" -> "Download Timer"
     void showLog();        // "&Windows" -> "Log"
+    void showDownloads();  // "&Windows" -> "Downloads"
     void checkForUpdate(); // "&Help" -> "Check for updates to search engines && Wavetrap"
 
     // ---- Handlers ------------------------------------------------------------
@@ -106,6 +108,9 @@ public:
     SettingsWindow* settingsWindow() const { return Form4_; }
     QString statusText() const;
     DetailsWindow* details() const { return Form2_; }
+    DownloadsWindow* downloadsWindow() const { return downloads_; }
+    // The totals of the running files at the status bar's right end.
+    QString totalsText() const;
     GuideWindow* guide() const { return Guide_; }
     HelpWindow* help() const { return helpform_; }
     TroubleshootingWindow* troubleshooting() const { return troublehelp_; }
@@ -145,6 +150,11 @@ private:
     void sortResults(int column);
     // The window may close: nothing is under way, or the user chose to stop it.
     bool mayClose();
+    // The download folder can take files (made when missing); else its
+    // problem is said and no transfer starts.
+    bool downloadFolderReady();
+    // The totals in the status bar and the title, at every tick.
+    void showTotals();
     void setStatusText(const std::string& text);
     void setStatusText(const QString& text);
     void showError(const QString& text);
@@ -176,6 +186,8 @@ private:
     DetailsWindow* Form2_ = nullptr;
     ClockWindow* Form3_ = nullptr;
     LogWindow* Log_ = nullptr;
+    DownloadsWindow* downloads_ = nullptr;
+    QLabel* totals_ = nullptr; // the status bar's right end: the totals while files run
     HelpWindow* helpform_ = nullptr;
     GuideWindow* Guide_ = nullptr;
     TroubleshootingWindow* troublehelp_ = nullptr;

@@ -2,6 +2,7 @@
 // the download timer, the download log, and the update check.
 
 #include "gui/clockwindow.h"
+#include "gui/downloadswindow.h"
 #include "gui/listmodel.h"
 #include "gui/logwindow.h"
 #include "gui/mainwindow.h"
@@ -37,6 +38,10 @@ void MainWindow::showAlarmClock() {
 
 void MainWindow::showLog() {
     Log_->showLog();
+}
+
+void MainWindow::showDownloads() {
+    downloads_->showDownloads();
 }
 
 void MainWindow::checkForUpdate() {

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
+#include <QSpinBox>
 
 #include "shell/file_dialogs.h"
 #include "shell/messages.h"
@@ -84,6 +85,30 @@ SettingsWindow::SettingsWindow(shell::SettingsModel& cfg, QWidget* parent)
     ftptls_->setToolTip("ftp:// links: off (plain FTP), offered (TLS when the server has it), "
                         "required (TLS or nothing, never a log-in in clear)");
 
+    // The downloads: where they go, how fast, whether they are checked.
+    place(new QLabel("Download folder:", this), "downloadfolderLabel", 8, DesignHeight + 6, 104, 18);
+    downloadfolder_ = place(new QLineEdit(this), "downloadfolder", 114, DesignHeight + 4, 246, 22);
+    downloadfolder_->setReadOnly(true);
+    downloadfolder_->setToolTip("Where the files downloaded in this window go");
+    chooseFolder_ = place(new QPushButton("Choose...", this), "chooseFolder", 364, DesignHeight + 4, 76, 22);
+    place(new QLabel("Speed limit:", this), "limitrateLabel", 8, DesignHeight + 34, 100, 18);
+    limitrate_ = place(new QSpinBox(this), "limitrate", 114, DesignHeight + 32, 120, 22);
+    limitrate_->setRange(0, shell::SettingsModel::MaxLimitRate);
+    limitrate_->setSingleStep(64);
+    limitrate_->setSuffix(" KiB/s");
+    limitrate_->setSpecialValueText("No limit");
+    limitrate_->setToolTip("All downloads together receive at most this many KiB a second (0: no limit)");
+    verify_ =
+        place(new QCheckBox("Check fetched files as MP3", this), "verify", 244, DesignHeight + 33, 196, 20);
+    verify_->setToolTip("Each file that arrives is read through: damaged files and files that are no MP3 are "
+                        "reported");
+    folderMessage_ = place(new QLabel(this), "folderMessage", 8, DesignHeight + 58, 432, 32);
+    folderMessage_->setWordWrap(true);
+    folderMessage_->setTextFormat(Qt::PlainText);
+    askFolder = [this](const QString& start) {
+        return QFileDialog::getExistingDirectory(this, "Download folder", start);
+    };
+
     // Hidden, as the program never shows them.
     for (const char* text : {"Where's CuteFTP?", "Find It..."})
         place(new QLabel(text, this), "Label6", 300, 280, 140, 18)->hide();
@@ -120,6 +145,13 @@ SettingsWindow::SettingsWindow(shell::SettingsModel& cfg, QWidget* parent)
     connect(ftptls_, &QComboBox::currentTextChanged, this, [this](const QString& text) {
         if (!loading_) cfg_.setFtptlsName(text.toStdString());
     });
+    connect(chooseFolder_, &QPushButton::clicked, this, [this] { chooseFolderClick(); });
+    connect(limitrate_, &QSpinBox::valueChanged, this, [this](int v) {
+        if (!loading_) cfg_.setLimitrate(v);
+    });
+    connect(verify_, &QCheckBox::toggled, this, [this](bool on) {
+        if (!loading_) cfg_.setVerify(on);
+    });
     auto& engines = cfg_.startlinks;
     engines.rowsInserted.connect(this, [this](int, int) { loadEngines(); });
     engines.rowsRemoved.connect(this, [this](int, int) { loadEngines(); });
@@ -139,6 +171,14 @@ bool SettingsWindow::manualfind(QWidget* parent, std::string& fileName) {
     const bool ok = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
     if (ok) fileName = dialog.selectedFiles().front().toStdString();
     return ok;
+}
+
+void SettingsWindow::chooseFolderClick() {
+    const QString chosen = askFolder ? askFolder(qt(cfg_.downloadfolder())) : QString();
+    if (chosen.isEmpty()) return; // cancelled: the folder stays
+    const std::string problem = cfg_.setDownloadfolder(chosen.toStdString());
+    folderMessage_->setText(qt(problem));
+    downloadfolder_->setText(qt(cfg_.downloadfolder()));
 }
 
 void SettingsWindow::loadEngines() {
@@ -171,6 +211,9 @@ void SettingsWindow::load() {
     dfatime_->setValue(cfg_.dfatime());
     ontop_->setChecked(cfg_.ontop());
     ftptls_->setCurrentText(shell::ftpTlsModeName(cfg_.ftptls()));
+    downloadfolder_->setText(qt(cfg_.downloadfolder()));
+    limitrate_->setValue(cfg_.limitrate());
+    verify_->setChecked(cfg_.verify());
     found_->setVisible(cfg_.foundVisible);
     foundPath_->setText(qt(cfg_.foundPathLabel));
     loading_ = false;
@@ -181,7 +224,7 @@ void SettingsWindow::showSettings() {
         cfg_.Show();
         load();
         const auto& r = cfg_.placement.NormPos;
-        if (r != std::array<int, 4>{288, 205, 288 + ClientWidth, 205 + ClientHeight}) {
+        if (r != std::array<int, 4>{288, 205, 288 + ClientWidth, 205 + DesignHeight}) {
             move(r[0], r[1]);
         } else if (const QScreen* s = QGuiApplication::primaryScreen()) {
             move(s->availableGeometry().center() - QPoint(ClientWidth / 2, ClientHeight / 2));
@@ -204,7 +247,7 @@ void SettingsWindow::keyPressEvent(QKeyEvent* event) {
 
 void SettingsWindow::closeEvent(QCloseEvent* event) {
     const QPoint at = pos();
-    cfg_.placement.NormPos = {at.x(), at.y(), at.x() + ClientWidth, at.y() + ClientHeight};
+    cfg_.placement.NormPos = {at.x(), at.y(), at.x() + ClientWidth, at.y() + DesignHeight};
     cfg_.FormClose();
     QWidget::closeEvent(event);
 }

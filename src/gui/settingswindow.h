@@ -6,6 +6,7 @@
 #include "shell/settings_window.h"
 
 #include <QWidget>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -14,6 +15,7 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QSlider;
+class QSpinBox;
 
 namespace gui {
 
@@ -26,7 +28,9 @@ class SettingsWindow : public QWidget {
 public:
     SettingsWindow(shell::SettingsModel& cfg, QWidget* parent = nullptr);
 
-    static constexpr int ClientWidth = 448, ClientHeight = 357;
+    // The window of old was 357 high; the strip of the download settings
+    // (folder, speed limit, check) lies below it.
+    static constexpr int ClientWidth = 448, DesignHeight = 357, ClientHeight = DesignHeight + 92;
 
     // Shows the window: its stored options are restored, then shown.
     void showSettings();
@@ -48,6 +52,16 @@ public:
     QSlider* dfatime() const { return dfatime_; }
     QCheckBox* ontop() const { return ontop_; }
     QComboBox* ftptls() const { return ftptls_; } // off, offered, required
+    QLineEdit* downloadfolder() const { return downloadfolder_; }
+    QPushButton* chooseFolder() const { return chooseFolder_; }
+    QSpinBox* limitrate() const { return limitrate_; } // KiB/s, 0: no limit
+    QCheckBox* verify() const { return verify_; }
+    QLabel* folderMessage() const { return folderMessage_; }
+    // The folder dialog (answers the chosen folder, empty when cancelled); the
+    // tests put their own here. It gets the folder it opens in.
+    std::function<QString(const QString& start)> askFolder;
+    // "Choose...": the folder the user picks, when it can take downloads.
+    void chooseFolderClick();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -71,6 +85,11 @@ private:
     QSlider* dfatime_;
     QCheckBox* ontop_;
     QComboBox* ftptls_;
+    QLineEdit* downloadfolder_;
+    QPushButton* chooseFolder_;
+    QSpinBox* limitrate_;
+    QCheckBox* verify_;
+    QLabel* folderMessage_;
     QLabel* found_;
     QLabel* foundPath_;
     bool loading_ = false;

@@ -2,6 +2,7 @@
 
 #include "download/fileurl.h"
 #include "platform/profile.h"
+#include "shell/download_folder.h"
 #include "shell/formstorage.h"
 
 #include <algorithm>
@@ -103,7 +104,8 @@ void writeVersions(platform::TIniFile& ini, const platform::StringList& pending,
 
 Settings::Settings(download::PendingDownloads& pending, search::EngineList& startlinks,
                    search::ProxyControls& controls, std::string fileName)
-    : pending_(pending), startlinks_(startlinks), controls_(controls), fileName_(std::move(fileName)) {}
+    : downloadfolder(defaultDownloadFolder()), pending_(pending), startlinks_(startlinks),
+      controls_(controls), fileName_(std::move(fileName)) {}
 
 void Settings::loadcfg() {
     const platform::TIniFile ini(fileName_);
@@ -128,6 +130,11 @@ void Settings::loadcfg() {
     if (!download::parseFtpTlsMode(ini.ReadString("Settings", "ftptls", "off"), ftptls))
         ftptls = net::FtpTls::Off;
     httplinks = ini.ReadBool("Settings", "httplinks", false);
+    downloadfolder = ini.ReadString("Settings", "downloadfolder", "");
+    if (downloadfolder.empty()) downloadfolder = defaultDownloadFolder();
+    // A negative or unreadable limit reads as none, which holds nothing back.
+    limitrate = std::max(0, ini.ReadInteger("Settings", "limitrate", 0));
+    verify = ini.ReadBool("Settings", "verify", true);
 
     controls_.useproxy = proxy.useproxy;
     controls_.proxynamein = proxy.proxyname;
@@ -158,6 +165,19 @@ void Settings::savecfg() {
         ini.WriteBool("Settings", "httplinks", true);
     else
         ini.DeleteKey("Settings", "httplinks"); // the default: the file stays as it was
+    // The defaults are not written, so a file of an earlier version stays as it was.
+    if (downloadfolder.empty() || downloadfolder == defaultDownloadFolder())
+        ini.DeleteKey("Settings", "downloadfolder");
+    else
+        ini.WriteString("Settings", "downloadfolder", downloadfolder);
+    if (limitrate > 0)
+        ini.WriteInteger("Settings", "limitrate", limitrate);
+    else
+        ini.DeleteKey("Settings", "limitrate");
+    if (verify)
+        ini.DeleteKey("Settings", "verify");
+    else
+        ini.WriteBool("Settings", "verify", false);
     for (int i = 0; i < StoredEngines; ++i)
         ini.WriteString("Links", std::to_string(i),
                         i < startlinks_.Count() ? startlinks_.Item(i) : std::string());

@@ -10,7 +10,10 @@
 //                   URLs and the version their partial file holds: the reply's
 //                   ETag, Last-Modified and whole size (only while there are any)
 //   [Settings]      path, proxyname, proxyport, proxy, ftptls (off, offered, required),
-//                   httplinks (1: offer http:// and https:// links too)
+//                   httplinks (1: offer http:// and https:// links too),
+//                   downloadfolder (the window's downloads; absent: the default),
+//                   limitrate (KiB/s for all transfers together; absent or 0: none),
+//                   verify (0: fetched files are not checked as MP3; absent: they are)
 //   [Links]         0 .. 30               one engine entry per key
 
 #include "download/pending.h"
@@ -47,6 +50,12 @@ public:
     // Whether searches offer quoted http:// and https:// links to .mp3 files
     // beside the ftp:// ones (the link extractor asks it at every block).
     bool httplinks = false;
+    // Where the window's downloads go (the command line keeps its directory).
+    std::string downloadfolder;
+    // The speed limit of all transfers together in KiB/s; 0: none.
+    int limitrate = 0;
+    // Fetched files are checked as MP3.
+    bool verify = true;
 
     // Reads the file: appends the pending lists, reads the proxy and path,
     // fills the proxy fields and adds every stored engine entry.

@@ -1,6 +1,7 @@
 #include "shell/settings_window.h"
 
 #include "platform/system.h"
+#include "shell/download_folder.h"
 #include "shell/messages.h"
 
 #include <algorithm>
@@ -56,6 +57,19 @@ void SettingsModel::setFtptls(net::FtpTls mode) {
     if (mode == settings_.ftptls) return;
     settings_.ftptls = mode;
     OnFtpTls(mode);
+}
+
+std::string SettingsModel::setDownloadfolder(const std::string& path) {
+    if (std::string problem = prepareDownloadFolder(path); !problem.empty()) return problem;
+    settings_.downloadfolder = path;
+    return {};
+}
+
+void SettingsModel::setLimitrate(int kib) {
+    const int v = std::clamp(kib, 0, MaxLimitRate);
+    if (v == settings_.limitrate) return;
+    settings_.limitrate = v;
+    OnLimitRate(v);
 }
 
 void SettingsModel::Edit1KeyDown(int key) {

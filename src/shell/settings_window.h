@@ -57,6 +57,19 @@ public:
     // The same by the mode's name ("off", "offered", "required"); false for
     // another name, which changes nothing.
     bool setFtptlsName(const std::string& name);
+    // The folder the window's downloads go to. A new one is made when missing
+    // and tried for writing: answers why it cannot take downloads (and keeps
+    // the folder before), else empty.
+    const std::string& downloadfolder() const { return settings_.downloadfolder; }
+    std::string setDownloadfolder(const std::string& path);
+    // The speed limit of all transfers in KiB/s (0: none); held to 0..MaxLimitRate,
+    // a change announced through OnLimitRate.
+    static constexpr int MaxLimitRate = 1024 * 1024; // 1 GiB/s
+    int limitrate() const { return settings_.limitrate; }
+    void setLimitrate(int kib);
+    // Fetched files are checked as MP3.
+    bool verify() const { return settings_.verify; }
+    void setVerify(bool on) { settings_.verify = on; }
 
     // The hidden "Found!!!" label and the label showing the located path.
     bool foundVisible = false;
@@ -68,6 +81,7 @@ public:
     platform::Signal<int /*ms*/> OnSchedulerInterval; // dfatimeChange: the scheduler's new interval
     platform::Signal<bool /*on*/> OnStayOnTop;        // ontopClick: the main window in front or not
     platform::Signal<net::FtpTls /*mode*/> OnFtpTls;  // the ftptls mode changed
+    platform::Signal<int /*KiB/s*/> OnLimitRate;      // the speed limit changed (0: none)
     // The file dialog, which the window provides; answers whether confirmed.
     std::function<bool(std::string& fileName)> ShowFileDialog; // manualfind
 

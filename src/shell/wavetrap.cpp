@@ -2,6 +2,7 @@
 
 #include "download/queue.h"
 #include "platform/profile.h"
+#include "shell/download_folder.h"
 #include "shell/download_notices.h"
 #include "shell/startup_settings.h"
 
@@ -17,7 +18,8 @@ Wavetrap::Wavetrap()
       settings(pending, startlinks, proxyControls), cfg(settings, startlinks, proxyControls),
       mainStorage(stats), updatecheck(mainStorage, settings.proxy, startlinks),
       dispatch(startlinks, proxyControls, extractor), searchReport(dispatch, table),
-      scheduler(urlinfo, stats, pending), status(scheduler), downloadLog(urlinfo, scheduler) {
+      scheduler(urlinfo, stats, pending), status(scheduler), downloadLog(urlinfo, scheduler),
+      downloads(scheduler, pending, urlinfo) {
     extractor.linkFound.connect(receiver_, [this](const std::string& url) { table.addlink(url); });
     extractor.scanned.connect(receiver_, [this] { table.List.SetVisible(true); });
     extractor.offerHttpLinks([this] { return settings.httplinks; });
@@ -39,6 +41,14 @@ Wavetrap::Wavetrap()
     scheduler.hooks.statusmemo.connect(receiver_, [this](const std::string& line) { detailLine(line); });
     searchReport.statusLine.connect(receiver_, [this](const std::string& line) { statusLine(line); });
     searchReport.detailLine.connect(receiver_, [this](const std::string& line) { detailLine(line); });
+    // A file removed from the downloads view leaves the stored pending list at once.
+    downloads.savePending = [this] {
+        try {
+            settings.savecfg();
+        } catch (const platform::EProfileError&) {
+            // Said at start and at exit; the list in memory is right.
+        }
+    };
     // Every tick refreshes the status view while it is shown.
     scheduler.hooks.updatestatus.connect(receiver_, [this] {
         if (status.viewMode && status.viewMode() == download::StatusViewMode) status.updatestatus();
@@ -120,6 +130,8 @@ StartReport Wavetrap::start(const StartOptions& options) {
         report.settingsProblem = settingsProblem(e.what());
         settingsProblemSaid_ = true;
     }
+    // The files left pending by the last run show before they go back to the slots.
+    downloads.readPending();
     if (options.downloadLog) downloadLog.ShowLog1Click();
     urlinfo.clearCache();
     stats.cacheinit();
@@ -205,6 +217,10 @@ const platform::StringList& Wavetrap::statusColumns() {
 
 const std::vector<int>& Wavetrap::statusColumnWidths() {
     return download::StatusView::columnWidths();
+}
+
+std::string Wavetrap::prepareDownloadFolder() const {
+    return shell::prepareDownloadFolder(settings.downloadfolder);
 }
 
 std::string Wavetrap::closeQuestion() const {

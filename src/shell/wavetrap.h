@@ -23,6 +23,7 @@
 #include "download/status.h"
 #include "shell/download_log.h"
 #include "shell/download_timer.h"
+#include "shell/downloads.h"
 #include "shell/formstorage.h"
 #include "shell/messages.h"
 
@@ -101,6 +102,7 @@ public:
     download::StatusView status;   // liststatus: the download status view
     DownloadLog downloadLog;       // the URL of every transfer started (section "log")
     DownloadTimer downloadTimer;   // the "Alarm Clock": starts the download at a chosen hour
+    DownloadsList downloads;       // the downloads view: every file of this run and the last
     // Start-up: every download under way at the last exit goes back to
     // launchftp, in its saved order (the pending lists are emptied).
     void resumePendingDownloads();
@@ -162,6 +164,14 @@ public:
     static constexpr int StatusColProgress = download::StatusView::ColProgress;
     // The rows selected in the status view end ("Stopped").
     void cancelSelectedDownloads() { status.CancelDownload1Click(); }
+    // The totals while files run, for the status bar ("3 of 10 files, 4.5 MB,
+    // 1.2 MB/s, 0:42 left") and the title ("Wavetrap — 3 of 10, ..."); both
+    // empty while nothing runs. They change at every tick (downloads.totalsChanged).
+    std::string totalLine() const { return downloads.totalLine(); }
+    std::string titleLine() const { return downloads.titleLine(); }
+    // The download folder of the settings, made when missing: empty when it can
+    // take downloads, else why not (said before any transfer starts).
+    std::string prepareDownloadFolder() const;
     // The question asked when the window closes while files are under way (empty: none).
     std::string closeQuestion() const;
     // The notices for the desktop of this program's downloads.

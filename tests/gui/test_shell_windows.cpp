@@ -23,7 +23,9 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QToolButton>
 
 using guitest::WindowTest;
@@ -59,7 +61,8 @@ TEST_F(WindowTest, EveryControlOfTheSettingsWindowSurvivesARestart) {
         auto* s = w.findChild<gui::SettingsWindow*>();
         ASSERT_TRUE(s && s->isVisible());
         EXPECT_EQ(s->windowTitle(), ".cfg");
-        EXPECT_EQ(s->size(), QSize(448, 357));
+        // The window of old with the strip of the download settings below it.
+        EXPECT_EQ(s->size(), QSize(448, 357 + 92));
         EXPECT_EQ(s->minimumSize(), s->maximumSize());
         EXPECT_TRUE(s->windowFlags() & Qt::WindowStaysOnTopHint);
         EXPECT_EQ(
@@ -90,6 +93,29 @@ TEST_F(WindowTest, EveryControlOfTheSettingsWindowSurvivesARestart) {
         s->ftptls()->setCurrentText("required");
         EXPECT_EQ(w.core().scheduler.ftpTls, net::FtpTls::Explicit); // at once
         EXPECT_TRUE(s->rect().contains(s->ftptls()->geometry()));    // inside the fixed size
+        for (QWidget* c :
+             {static_cast<QWidget*>(s->downloadfolder()), static_cast<QWidget*>(s->chooseFolder()),
+              static_cast<QWidget*>(s->limitrate()), static_cast<QWidget*>(s->verify())})
+            EXPECT_TRUE(s->rect().contains(c->geometry())) << c->objectName().toStdString();
+        // The download folder: the music folder's "Wavetrap" until one is chosen.
+        EXPECT_TRUE(s->downloadfolder()->text().endsWith("/Wavetrap"));
+        const QString chosen = QString::fromStdString(config.file("mp3s"));
+        s->askFolder = [&](const QString&) { return chosen; };
+        s->chooseFolder()->click();
+        EXPECT_EQ(s->downloadfolder()->text(), chosen);
+        EXPECT_EQ(s->folderMessage()->text(), "");
+        EXPECT_TRUE(std::filesystem::is_directory(chosen.toStdString())); // made at once
+        testsupport::writeFile(config.file("plain"), "x");
+        s->askFolder = [&](const QString&) { return QString::fromStdString(config.file("plain")); };
+        s->chooseFolder()->click();
+        EXPECT_EQ(s->downloadfolder()->text(), chosen); // the usable one stays
+        EXPECT_EQ(s->folderMessage()->text().toStdString(),
+                  "The download folder \"" + config.file("plain") +
+                      "\" is not a folder. Choose another in the settings.");
+        EXPECT_EQ(s->limitrate()->specialValueText(), "No limit");
+        s->limitrate()->setValue(300);
+        EXPECT_TRUE(s->verify()->isChecked());
+        s->verify()->setChecked(false);
         const WId before = w.winId();
         s->ontop()->setChecked(true);
         // The window stays the one the settings window stands on, which stays shown.
@@ -115,6 +141,9 @@ TEST_F(WindowTest, EveryControlOfTheSettingsWindowSurvivesARestart) {
     EXPECT_EQ(s->dfatime()->value(), 4);
     EXPECT_EQ(s->ftptls()->currentText(), "required");
     EXPECT_EQ(w.core().scheduler.ftpTls, net::FtpTls::Explicit);
+    EXPECT_EQ(s->downloadfolder()->text().toStdString(), config.file("mp3s"));
+    EXPECT_EQ(s->limitrate()->value(), 300);
+    EXPECT_FALSE(s->verify()->isChecked());
     EXPECT_TRUE(s->ontop()->isChecked());
     EXPECT_TRUE(w.windowFlags() & Qt::WindowStaysOnTopHint);
     // The update check of the start-up failed on the reserved default host, and says so.

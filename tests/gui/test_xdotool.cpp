@@ -78,6 +78,10 @@ struct XSession {
         env.insert("DISPLAY", display);
         env.remove("QT_QPA_PLATFORM");
         env.insert("WAVETRAP_CONFIG_DIR", QString::fromStdString(config.path()));
+        // The desktop's music folder (the default download folder) in the test's own directory.
+        testsupport::writeFile(config.file("user-dirs.dirs"),
+                               "XDG_MUSIC_DIR=\"" + config.file("Music") + "\"\n");
+        env.insert("XDG_CONFIG_HOME", QString::fromStdString(config.path()));
         // On a real display Qt's platform code loads libdbus, whose one-time
         // allocations the leak checker of a sanitizer build would count as ours.
         testsupport::writeFile(config.file("lsan.supp"), "leak:libdbus-1.so\n");

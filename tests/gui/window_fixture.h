@@ -24,11 +24,18 @@ protected:
     testsupport::TempDir config;
     testsupport::TempDir work;
     std::unique_ptr<testsupport::ScopedEnv> env;
+    // The desktop's music folder (the default download folder) lies in the
+    // test's own directory, never in the home folder of whoever runs the tests.
+    testsupport::TempDir desktop;
+    std::unique_ptr<testsupport::ScopedEnv> xdgConfig;
     std::unique_ptr<gui::MainWindow> window;
     std::string oldCwd;
 
     void SetUp() override {
         env = std::make_unique<testsupport::ScopedEnv>("WAVETRAP_CONFIG_DIR", config.path());
+        testsupport::writeFile(desktop.file("user-dirs.dirs"),
+                               "XDG_MUSIC_DIR=\"" + desktop.file("Music") + "\"\n");
+        xdgConfig = std::make_unique<testsupport::ScopedEnv>("XDG_CONFIG_HOME", desktop.path());
         char* cwd = ::getcwd(nullptr, 0);
         oldCwd = cwd ? cwd : "/";
         std::free(cwd);

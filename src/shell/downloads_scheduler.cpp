@@ -1,0 +1,64 @@
+// The downloads view's one look into the scheduler: which file is on which
+// slot, which wait behind their site's slot or for a free one, how far the
+// running ones are. Everything else of the view follows the scheduler's hooks.
+
+#include "shell/downloads.h"
+
+#include "download/status.h"
+
+#include <algorithm>
+
+namespace shell {
+
+SchedulerPicture readScheduler(const download::Scheduler& scheduler) {
+    SchedulerPicture p;
+    for (int n = 1; n <= download::SlotCount; ++n) {
+        const download::Slot& s = scheduler.slot(n);
+        if (s.state == download::Idle) continue;
+        // The first URL of the queue is the file on the slot, the rest wait behind it.
+        for (std::size_t k = 0; k < s.queueUrls.size(); ++k) {
+            ScheduledFile f;
+            f.url = s.queueUrls[k];
+            f.slot = n;
+            if (k == 0) {
+                f.where = ScheduledFile::OnSlot;
+                f.bytes = s.byteCount;
+                f.size = s.session ? s.session->size() : 0;
+                f.step = download::stateText(s.state);
+                f.aloneOnSlot = s.queueUrls.size() == 1;
+            } else {
+                f.where = ScheduledFile::BehindSite;
+            }
+            p.files.push_back(std::move(f));
+        }
+    }
+    for (const std::string& url : scheduler.launchbuf)
+        p.files.push_back({ScheduledFile::Parked, url, 0, 0, 0, {}, false});
+    p.receivedSoFar = scheduler.receivedSoFar();
+    p.idle = scheduler.idle();
+    p.localNames = scheduler.localNames;
+    return p;
+}
+
+bool unparkUrl(download::Scheduler& scheduler, const std::string& url) {
+    auto& buf = scheduler.launchbuf;
+    const auto it = std::find(buf.begin(), buf.end(), url);
+    if (it == buf.end()) return false;
+    buf.erase(it);
+    return true;
+}
+
+void relaunchUrl(download::Scheduler& scheduler, const download::PendingDownloads& pending,
+                 url::UrlInfo& urlinfo, const std::string& url) {
+    const url::tlinfo link = urlinfo.info(url);
+    const auto& dl = pending.downloading;
+    if (std::find(dl.begin(), dl.end(), link.url) != dl.end()) {
+        // Its partial file is its own, in the file it was written to (as at start-up).
+        if (auto it = pending.localName.find(link.url); it != pending.localName.end())
+            scheduler.localNames[link.url] = it->second;
+        scheduler.resumedUrls.insert(link.url);
+    }
+    scheduler.launchftp(link);
+}
+
+} // namespace shell
