@@ -1,5 +1,7 @@
 #include "shell/wavetrap.h"
 
+#include "net/rate_limit.h"
+
 #include "download/queue.h"
 #include "platform/profile.h"
 #include "shell/download_folder.h"
@@ -30,6 +32,8 @@ Wavetrap::Wavetrap()
     scheduler.hooks.addToLog.connect(receiver_, [this](const std::string& url) { downloadLog.append(url); });
     cfg.OnSchedulerInterval.connect(receiver_, [this](int ms) { scheduler.dfatimer.setInterval(ms); });
     cfg.OnFtpTls.connect(receiver_, [this](net::FtpTls mode) { scheduler.ftpTls = mode; });
+    cfg.OnLimitRate.connect(
+        receiver_, [](int kib) { net::RateLimit::shared().setBytesPerSecond(std::int64_t{kib} * 1024); });
     // http:// and https:// files go through the proxy the settings name, as the searches do.
     scheduler.httpProxy = [this] {
         if (!proxyControls.useproxy) return std::pair<std::string, std::string>();
@@ -130,6 +134,7 @@ StartReport Wavetrap::start(const StartOptions& options) {
         report.settingsProblem = settingsProblem(e.what());
         settingsProblemSaid_ = true;
     }
+    net::RateLimit::shared().setBytesPerSecond(std::int64_t{settings.limitrate} * 1024);
     // The files left pending by the last run show before they go back to the slots.
     downloads.readPending();
     if (options.downloadLog) downloadLog.ShowLog1Click();
