@@ -43,11 +43,11 @@ public:
         lines_ = 0;
         for (int n = 1; n <= download::SlotCount; ++n) {
             const download::Slot& slot = s.slot(n);
-            if (slot.state == download::Idle) continue;
+            if (slot.phase == download::Phase::Idle) continue;
             char buf[512];
             std::snprintf(buf, sizeof buf, "%2d  %-24.24s  %-38.38s  %-9s  %.60s\n", n,
-                          platform::printable(slot.record.site).c_str(), download::stateText(slot.state),
-                          download::progressText(slot.state, slot.byteCount, slot.remoteSize()).c_str(),
+                          platform::printable(slot.record.site).c_str(), download::stateText(slot),
+                          download::progressText(slot.phase, slot.byteCount, slot.remoteSize()).c_str(),
                           platform::printable(slot.record.fname).c_str());
             out += buf;
             ++lines_;
@@ -215,7 +215,7 @@ int runProgram(const GetOptions& o, bool resume) {
     if (int rc = lockSettings(lock); rc >= 0) return rc;
     Program p;
     p.start();
-    if (o.ftpTlsGiven) p.w.scheduler.ftpTls = o.ftpTls; // this run only: the setting stays
+    if (o.ftpTlsGiven) p.w.scheduler.setFtpTls(o.ftpTls); // this run only: the setting stays
     const platform::ScopedConnection refusing = reportRefused(p.w.scheduler);
     DownloadRun run;
     run.pace = o.pace > 0 ? o.pace : p.w.cfg.dfatime();
@@ -308,7 +308,7 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
         tracing = scheduler.hooks.trace.connect(
             [](const std::string& line) { std::cerr << "state " << line << "\n"; });
     }
-    const std::size_t errorsBefore = scheduler.errorlog.size();
+    const std::size_t errorsBefore = scheduler.errorlog().size();
     scheduler.setPace(run.pace);
     // For tests: a scheduler tick shorter than any track-bar position.
     if (const char* tick = std::getenv("WAVETRAP_TICK_MS")) {
@@ -336,9 +336,9 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
     showing.disconnect();
     tracing.disconnect();
     if (run.verbose)
-        for (std::size_t i = std::min(errorsBefore, scheduler.errorlog.size()); i < scheduler.errorlog.size();
-             ++i)
-            std::cerr << "error: " << platform::printable(scheduler.errorlog[i]) << "\n";
+        for (std::size_t i = std::min(errorsBefore, scheduler.errorlog().size());
+             i < scheduler.errorlog().size(); ++i)
+            std::cerr << "error: " << platform::printable(scheduler.errorlog()[i]) << "\n";
 
     int missing = 0, fetched = 0;
     for (const auto& [url, left] : wanted) {

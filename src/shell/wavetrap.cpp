@@ -22,12 +22,12 @@ Wavetrap::Wavetrap()
     scheduler.hooks.savecfg.connect(receiver_, [this] { settings.savecfg(); });
     scheduler.hooks.addToLog.connect(receiver_, [this](const std::string& url) { downloadLog.append(url); });
     cfg.OnSchedulerInterval.connect(receiver_, [this](int ms) { scheduler.dfatimer.setInterval(ms); });
-    cfg.OnFtpTls.connect(receiver_, [this](net::FtpTls mode) { scheduler.ftpTls = mode; });
+    cfg.OnFtpTls.connect(receiver_, [this](net::FtpTls mode) { scheduler.setFtpTls(mode); });
     // http:// and https:// files go through the proxy the settings name, as the searches do.
-    scheduler.httpProxy = [this] {
+    scheduler.setHttpProxy([this] {
         if (!proxyControls.useproxy) return std::pair<std::string, std::string>();
         return std::pair(proxyControls.proxynamein, proxyControls.proxyportin);
-    };
+    });
     // Every tick refreshes the status view while it is shown.
     scheduler.hooks.updatestatus.connect(receiver_, [this] {
         if (status.viewMode && status.viewMode() == download::StatusViewMode) status.updatestatus();
@@ -44,10 +44,10 @@ void Wavetrap::loadSettingsAtStartup() {
     try {
         shell::loadSettingsAtStartup(mainStorage, cfg, settings, startlinks);
     } catch (...) {
-        scheduler.ftpTls = settings.ftptls;
+        scheduler.setFtpTls(settings.ftptls);
         throw;
     }
-    scheduler.ftpTls = settings.ftptls;
+    scheduler.setFtpTls(settings.ftptls);
 }
 
 void Wavetrap::loadSettingsAfterMainWindow() {
@@ -56,10 +56,10 @@ void Wavetrap::loadSettingsAfterMainWindow() {
     try {
         shell::loadSettingsAfterMainWindow(cfg, settings, startlinks);
     } catch (...) {
-        scheduler.ftpTls = settings.ftptls;
+        scheduler.setFtpTls(settings.ftptls);
         throw;
     }
-    scheduler.ftpTls = settings.ftptls;
+    scheduler.setFtpTls(settings.ftptls);
 }
 
 bool Wavetrap::checkForUpdatesAtStartup() {

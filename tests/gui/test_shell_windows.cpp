@@ -86,10 +86,10 @@ TEST_F(WindowTest, EveryControlOfTheSettingsWindowSurvivesARestart) {
         s->Guideshow()->setChecked(false);
         s->dfatime()->setValue(4);
         EXPECT_EQ(w.core().scheduler.dfatimer.Interval(), 700); // at once
-        EXPECT_EQ(w.core().scheduler.ftpTls, net::FtpTls::Off);
+        EXPECT_EQ(w.core().scheduler.ftpTls(), net::FtpTls::Off);
         s->ftptls()->setCurrentText("required");
-        EXPECT_EQ(w.core().scheduler.ftpTls, net::FtpTls::Explicit); // at once
-        EXPECT_TRUE(s->rect().contains(s->ftptls()->geometry()));    // inside the fixed size
+        EXPECT_EQ(w.core().scheduler.ftpTls(), net::FtpTls::Explicit); // at once
+        EXPECT_TRUE(s->rect().contains(s->ftptls()->geometry()));      // inside the fixed size
         const WId before = w.winId();
         s->ontop()->setChecked(true);
         // The window stays the one the settings window stands on, which stays shown.
@@ -114,7 +114,7 @@ TEST_F(WindowTest, EveryControlOfTheSettingsWindowSurvivesARestart) {
     EXPECT_FALSE(s->Guideshow()->isChecked());
     EXPECT_EQ(s->dfatime()->value(), 4);
     EXPECT_EQ(s->ftptls()->currentText(), "required");
-    EXPECT_EQ(w.core().scheduler.ftpTls, net::FtpTls::Explicit);
+    EXPECT_EQ(w.core().scheduler.ftpTls(), net::FtpTls::Explicit);
     EXPECT_TRUE(s->ontop()->isChecked());
     EXPECT_TRUE(w.windowFlags() & Qt::WindowStaysOnTopHint);
     // The update check of the start-up failed on the reserved default host, and says so.
