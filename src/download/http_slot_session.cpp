@@ -26,6 +26,9 @@ HttpSlotSession::HttpSlotSession(SlotHost& host, const HttpRoad& road, int n)
 void HttpSlotSession::begin(const url::tlinfo&) {
     setStep(Connecting);
     firstContact_ = true;
+    // Nothing of the slot's previous site carries over (its size, a wait it asked for).
+    current_ = wait_ = false;
+    lastReply_.clear();
 }
 
 void HttpSlotSession::setStep(HttpSlotStep step) {
