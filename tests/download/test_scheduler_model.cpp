@@ -321,6 +321,24 @@ TEST(FtpSlotSession, EndedSlotStopsItsTransferAndFreesABusyClient) {
     EXPECT_FALSE(f.ftp.awaiting());
 }
 
+// A request the time-outs gave up on may still complete after the session
+// has started its next one: that completion ends nothing.
+TEST(FtpSlotSession, LateCompletionOfAnEarlierRequestIsIgnored) {
+    FtpOnHost f;
+    f.ftp.client().HostName = "127.0.0.1"; // no name to look up; nothing here runs the event loop
+    f.ftp.client().Port = "1";
+    f.ftp.step(); // Open
+    ASSERT_TRUE(f.ftp.awaiting());
+    f.ftp.requestDone(net::ftpTypeSetAsync, 150);
+    EXPECT_TRUE(f.ftp.awaiting());
+    EXPECT_EQ(f.ftp.currentStep(), FtpSlotStep::Connecting);
+    EXPECT_EQ(f.host.errors,
+              (std::vector<std::string>{"14: late completion ignored: request 36, error 150, state 1"}));
+    f.ftp.requestDone(net::ftpOpenAsync, 10061); // its own completion is applied
+    EXPECT_FALSE(f.ftp.awaiting());
+    EXPECT_EQ(f.host.gaveUp, (std::vector<std::string>{"Site Down"}));
+}
+
 TEST(FtpSlotSession, AStepThatRaisesGoesOnAsAFailedRequestOfItsStep) {
     FtpOnHost f;
     f.host.slot.record.site.clear();
