@@ -1,8 +1,7 @@
 // HTTP status and header parsing: the response cut into lines at LF (a CR
 // before it dropped, as the client does), each line read as a header line;
-// the numbers and the date of the client's other parsers.
+// the numbers, the Content-Range and the date of the client's other parsers.
 #include "net/httpprot.h"
-#include "net/httpprot_impl.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 v < 0)
                 std::abort();
         }
+        const net::HttpContentRange r = net::ParseHttpContentRange(line);
+        if (r.ok && (r.last < r.first || r.total < -1 || (r.first < 0) != (r.last < 0))) std::abort();
         const net::HttpUrlParts u = net::ParseHttpURL(line);
         if (u.host.size() + u.path.size() > line.size()) std::abort();
     }

@@ -4,12 +4,13 @@
 #include "app/cli_commands.h"
 #include "app/cli_signals.h"
 #include "download/fileurl.h"
+#include "download/progress.h"
 #include "download/queue.h"
 #include "download/status.h"
-#include "net/tls.h"
 #include "platform/eventloop.h"
 #include "platform/profile.h"
 #include "platform/system.h"
+#include "shell/messages.h"
 #include "shell/wavetrap.h"
 #include "url/urlinfo.h"
 
@@ -19,6 +20,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -33,25 +35,53 @@ namespace cli {
 
 namespace {
 
-// Draws the rows of the busy slots on standard error, over the previous ones.
+// Draws the rows of the busy slots on standard error, over the previous ones:
+// each running file with its percent, rate and time left, then a total line.
 class StatusRows {
 public:
     explicit StatusRows(bool on) : on_(on) {}
-    void draw(const download::Scheduler& s) {
+    void draw(const download::Scheduler& s, int fetched, int wanted) {
         if (!on_) return;
+        const std::int64_t now = platform::GetTickCount();
         std::string out = erase();
         lines_ = 0;
+        int running = 0;
+        std::int64_t left = 0;
+        bool sizesKnown = true;
         for (int n = 1; n <= download::SlotCount; ++n) {
             const download::Slot& slot = s.slot(n);
-            if (slot.phase == download::Phase::Idle) continue;
+            Meter& m = meters_[static_cast<std::size_t>(n)];
+            if (slot.phase == download::Phase::Idle) {
+                m = {};
+                continue;
+            }
+            if (m.url != slot.record.url) m = {slot.record.url, download::RateMeter()};
+            m.rate.sample(now, slot.byteCount);
+            const std::int64_t size = slot.remoteSize();
+            if (slot.byteCount > 0) ++running;
+            if (size > 0)
+                left += std::max<std::int64_t>(0, size - slot.byteCount);
+            else if (slot.byteCount > 0)
+                sizesKnown = false;
+            const std::string progress =
+                slot.byteCount > 0 ? download::progressLine(slot.byteCount, size, m.rate.bytesPerSecond())
+                                   : "";
             char buf[512];
-            std::snprintf(buf, sizeof buf, "%2d  %-24.24s  %-38.38s  %-9s  %.60s\n", n,
+            std::snprintf(buf, sizeof buf, "%2d  %-18.18s  %-20.20s  %-52.52s  %.50s\n", n,
                           platform::printable(slot.record.site).c_str(), download::stateText(slot),
-                          download::progressText(slot.phase, slot.byteCount, slot.remoteSize()).c_str(),
-                          platform::printable(slot.record.fname).c_str());
+                          progress.c_str(), platform::printable(slot.record.fname).c_str());
             out += buf;
             ++lines_;
         }
+        total_.sample(now, s.receivedSoFar());
+        const double rate = total_.bytesPerSecond();
+        std::string line = "    " + std::to_string(fetched) + " of " + std::to_string(wanted) + " files, " +
+                           std::to_string(running) + " running, " + download::formatBytes(s.receivedSoFar()) +
+                           (rate < 0 ? "" : ", " + download::formatRate(rate));
+        const std::string timeLeft = sizesKnown ? download::formatTimeLeft(left, rate) : "";
+        if (!timeLeft.empty() && left > 0) line += ", " + timeLeft + " left";
+        out += line + "\n";
+        ++lines_;
         std::fputs(out.c_str(), stderr);
         std::fflush(stderr);
     }
@@ -62,12 +92,18 @@ public:
     }
 
 private:
+    struct Meter {
+        std::string url;
+        download::RateMeter rate;
+    };
     std::string erase() const {
         if (lines_ == 0) return {};
         return "\033[" + std::to_string(lines_) + "A\r\033[J";
     }
     bool on_;
     int lines_ = 0;
+    std::array<Meter, download::SlotCount + 1> meters_;
+    download::RateMeter total_;
 };
 
 // The program's state and settings as start-up restores them and exit keeps them.
@@ -77,29 +113,17 @@ struct Program {
     // Start-up: stored properties, the settings, the download log (restored
     // as if its window were shown, so the entries of this run join the stored ones).
     void start() {
-        try {
-            w.loadSettingsAtStartup();
-        } catch (const platform::EProfileError& e) {
-            warn(e);
-        }
-        w.downloadLog.ShowLog1Click();
+        shell::StartOptions options;
+        options.downloadLog = true;
+        warn(w.start(options).settingsProblem);
     }
     // Exit: the settings and the stored properties, the download log with them.
     // A settings directory that cannot be written costs the saved state, not
     // the downloads: said once.
-    void exit() {
-        try {
-            w.saveSettingsAtExit();
-            w.downloadLog.FormClose();
-        } catch (const platform::EProfileError& e) {
-            warn(e);
-        }
+    void exit() { warn(w.stop()); }
+    static void warn(const std::string& problem) {
+        if (!problem.empty()) std::cerr << "wavetrap-cli: warning: " << problem << "\n";
     }
-    void warn(const platform::EProfileError& e) {
-        if (!warned) std::cerr << "wavetrap-cli: warning: the settings cannot be saved: " << e.what() << "\n";
-        warned = true;
-    }
-    bool warned = false;
 };
 
 struct GetOptions {
@@ -153,22 +177,22 @@ int parseOptions(const std::vector<std::string>& args, bool wantUrls, const char
         } else if (!onlyUrls && a.rfind("-C", 0) == 0 && a.size() > 2) {
             o.dir = a.substr(2);
         } else if (!onlyUrls && (a == "--cacert" || a.rfind("--cacert=", 0) == 0)) {
-            std::string file = a.size() > 8 ? a.substr(9) : "", error;
+            std::string file = a.size() > 8 ? a.substr(9) : "";
             if (a == "--cacert") {
                 if (++i >= args.size()) return fail("--cacert needs a file");
                 file = args[i];
             }
-            if (!net::tlsAddTrustFile(file, error)) return fail("--cacert: " + error);
+            if (const std::string why = shell::trustCertificateFile(file); !why.empty())
+                return fail("--cacert: " + why);
         } else if (!onlyUrls && (a == "--ftp-tls" || a.rfind("--ftp-tls=", 0) == 0)) {
             std::string v;
             if (a == "--ftp-tls") {
-                if (++i >= args.size()) return fail("--ftp-tls needs off, offered or required");
+                if (++i >= args.size()) return fail("--ftp-tls " + shell::ftpTlsModeProblem(""));
                 v = args[i];
             } else {
                 v = a.substr(10);
             }
-            if (!download::parseFtpTlsMode(v, o.ftpTls))
-                return fail("--ftp-tls needs off, offered or required, not '" + v + "'");
+            if (!shell::parseFtpTlsMode(v, o.ftpTls)) return fail("--ftp-tls " + shell::ftpTlsModeProblem(v));
             o.ftpTlsGiven = true;
         } else if (!onlyUrls && (a == "--pace" || a.rfind("--pace=", 0) == 0)) {
             std::string v;
@@ -290,6 +314,13 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
             if (it != wanted.end() && it->second > 0) --it->second;
         });
 
+    const auto fetchedSoFar = [&] {
+        int n = 0;
+        for (const auto& [url, left] : wanted)
+            n += left <= 0 ? 1 : 0;
+        return n;
+    };
+
     const StopSignals catching;
     QElapsedTimer took;
     took.start();
@@ -325,7 +356,7 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
             loop.quit();
             return;
         }
-        if (++looks % 5 == 0) rows.draw(scheduler);
+        if (++looks % 5 == 0) rows.draw(scheduler, fetchedSoFar(), static_cast<int>(run.urls.size()));
     });
     look.start(100);
     if (!scheduler.idle()) loop.exec();

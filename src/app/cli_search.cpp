@@ -9,11 +9,11 @@
 #include "download/fileurl.h"
 #include "download/queue.h"
 #include "net/httpprot.h"
-#include "net/tls.h"
 #include "platform/profile.h"
 #include "platform/signal.h"
 #include "platform/text.h"
 #include "search/engines.h"
+#include "shell/messages.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -112,9 +112,10 @@ std::string parse(const std::vector<std::string>& args, SearchOptions& opt, bool
             opt.engines.push_back(e);
             opt.useEngines = true;
         } else if (is("--cacert")) {
-            std::string file, error;
+            std::string file;
             if (!value(file) || file.empty()) return "--cacert needs a file";
-            if (!net::tlsAddTrustFile(file, error)) return "--cacert: " + error;
+            if (const std::string why = shell::trustCertificateFile(file); !why.empty())
+                return "--cacert: " + why;
         } else if (is("--proxy")) {
             std::string p;
             if (!value(p)) return "--proxy needs HOST[:PORT]";
@@ -135,8 +136,8 @@ std::string parse(const std::vector<std::string>& args, SearchOptions& opt, bool
             opt.download = true;
         } else if (is("--ftp-tls")) {
             std::string v;
-            if (!value(v) || !download::parseFtpTlsMode(v, opt.ftpTls))
-                return "--ftp-tls needs off, offered or required";
+            if (!value(v)) return "--ftp-tls " + shell::ftpTlsModeProblem("");
+            if (!shell::parseFtpTlsMode(v, opt.ftpTls)) return "--ftp-tls " + shell::ftpTlsModeProblem(v);
             opt.ftpTlsGiven = true;
         } else if (is("--pace")) {
             std::string v;
@@ -212,15 +213,14 @@ int runSearch(const std::vector<std::string>& args) {
     platform::SettingsLock lock;
     if (int rc = lockSettings(lock); rc >= 0) return rc;
     shell::Wavetrap w;
-    bool warned = false; // that the settings cannot be saved: once
-    try {
-        w.loadSettingsAtStartup();
-    } catch (const platform::EProfileError& e) {
-        std::cerr << "wavetrap-cli: warning: the settings cannot be saved: " << e.what() << "\n";
-        warned = true;
-    }
-    if (opt.download) w.downloadLog.ShowLog1Click(); // the download log, as get keeps it
-    w.stats.cacheinit();
+    // A settings directory that cannot be written costs the saved state, not
+    // the rows: said once, and the search stands.
+    auto warn = [](const std::string& problem) {
+        if (!problem.empty()) std::cerr << "wavetrap-cli: warning: " << problem << "\n";
+    };
+    shell::StartOptions options;
+    options.downloadLog = opt.download; // the download log, as get keeps it
+    warn(w.start(options).settingsProblem);
 
     bool errors = false;
     {
@@ -248,12 +248,7 @@ int runSearch(const std::vector<std::string>& args) {
         downloaded = runDownloads(w.scheduler, run);
     }
     try {
-        w.saveSettingsAtExit();
-        if (opt.download) w.downloadLog.FormClose();
-    } catch (const platform::EProfileError& e) {
-        // A settings directory that cannot be written costs the saved state,
-        // not the rows: said once, and the search stands.
-        if (!warned) std::cerr << "wavetrap-cli: warning: the settings cannot be saved: " << e.what() << "\n";
+        warn(w.stop());
     } catch (const std::exception& e) {
         fail(std::string("search: ") + e.what());
         failed = true;

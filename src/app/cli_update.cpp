@@ -2,10 +2,9 @@
 // applies it to the saved engine list and prints its notices.
 
 #include "app/cli_commands.h"
-#include "net/tls.h"
-#include "net/wsocket.h"
 #include "platform/eventloop.h"
 #include "platform/text.h"
+#include "shell/messages.h"
 #include "shell/wavetrap.h"
 
 #include <algorithm>
@@ -79,8 +78,8 @@ std::string parse(const std::vector<std::string>& args, UpdateOptions& opt, bool
             if (v.empty() || *end || !std::isfinite(opt.timeout) || opt.timeout <= 0 || opt.timeout > 86400)
                 return "--timeout: '" + v + "' is not a positive number of seconds";
         } else if (value("--cacert", v)) {
-            std::string error;
-            if (!net::tlsAddTrustFile(v, error)) return "--cacert: " + error;
+            if (const std::string why = shell::trustCertificateFile(v); !why.empty())
+                return "--cacert: " + why;
         } else if (a == "--from" || a == "--timeout" || a == "--cacert") {
             return a + " needs a value";
         } else {
@@ -127,30 +126,25 @@ int runUpdate(const std::vector<std::string>& args) {
         ended = true;
         outcome = o;
     });
-    try {
-        check.Checkforupdatestosearchengines1Click();
-    } catch (const net::ESocketException& e) {
-        return fail("update: " + platform::printable(e.what())); // it names the host
-    }
-    // The address may have come from an earlier reply's "--URL".
-    const std::string where = platform::printable("http://" + usedHost + usedPath);
+    // The reports name the address asked (it may have come from an earlier reply's "--URL").
+    if (const auto report = w.checkForUpdates()) return fail("update: " + report->text); // it names the host
     if (!platform::runUntil([&] { return ended; }, static_cast<int>(std::ceil(opt.timeout * 1000)))) {
         check.cancel();
-        std::cerr << "wavetrap-cli: update: no complete reply from " << where << " within " << opt.timeout
-                  << " s; nothing changed\n";
+        std::cerr << "wavetrap-cli: update: "
+                  << shell::updateTimedOut("http://" + usedHost + usedPath, opt.timeout).text << "\n";
         return ExitNone;
     }
-    switch (outcome) {
-    case shell::UpdateOutcome::TooLarge:
-        return fail("update: the reply from " + where + " is larger than 1 MB; nothing was applied");
-    case shell::UpdateOutcome::NoReply:
-    case shell::UpdateOutcome::Cancelled:
-        std::cerr << "wavetrap-cli: update: nothing received from " << where;
-        if (check.connectError()) std::cerr << " (" << net::WSocketErrorDesc(check.connectError()) << ")";
-        std::cerr << "; nothing changed\n";
-        return ExitNone;
-    case shell::UpdateOutcome::Applied:
+    // Cancelled only by the time-out above: like no reply.
+    const shell::UpdateReport report =
+        w.updateReport(outcome == shell::UpdateOutcome::Cancelled ? shell::UpdateOutcome::NoReply : outcome);
+    switch (report.result) {
+    case shell::UpdateReport::TooLarge:
+        return fail("update: " + report.text);
+    case shell::UpdateReport::Applied:
         break;
+    default:
+        std::cerr << "wavetrap-cli: update: " << report.text << "\n";
+        return ExitNone;
     }
     // --from is for this run only; an address the reply moved is kept.
     if (opt.from && m.updateIP_Caption == usedHost && m.updatefile_Caption == usedPath) {
@@ -162,8 +156,7 @@ int runUpdate(const std::vector<std::string>& args) {
     } catch (const std::exception& e) {
         return fail("update: " + std::string(e.what()));
     }
-    std::cerr << "wavetrap-cli: update: applied; the engine list holds " << w.startlinks.Count()
-              << " entries\n";
+    std::cerr << "wavetrap-cli: update: applied; " << report.text << "\n";
     return ExitRows;
 }
 

@@ -1,74 +1,26 @@
 // The HTTP(S) transfer of one file: a GET through THttpCli (HTTP/1.1,
 // redirects, Range for the rest of a partial file), the body written to the
-// local file with write(2) straight from the block received, and the end told
-// as an Outcome.
+// local file (platform::LocalFileSink, with write(2) straight from the block
+// received), and the end told as an Outcome.
 
 #include "download/transfer.h"
 
 #include "net/httpprot.h"
-#include "net/httpprot_impl.h"
 #include "platform/localfile.h"
 #include "platform/socket.h"
 #include "platform/text.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <algorithm>
+#include <cctype>
 #include <vector>
 
 namespace download {
 
 namespace {
 
-// "bytes first-last/total" or "bytes */total": first and last (-1 for "*")
-// and total (-1 for "*" or unreadable).
-struct ContentRange {
-    std::int64_t first = -1, last = -1, total = -1;
-    bool ok = false;
-};
-
-ContentRange parseContentRange(const std::string& value) {
-    ContentRange r;
-    std::string v = value;
-    const auto b = v.find_first_not_of(" \t");
-    if (b == std::string::npos || net::HttpLower(v.substr(b, 6)) != "bytes ") return r;
-    v = v.substr(b + 6);
-    const auto slash = v.find('/');
-    if (slash == std::string::npos) return r;
-    const std::string range = v.substr(0, slash), total = v.substr(slash + 1);
-    std::int64_t n = 0;
-    if (total.find_first_not_of(" \t") != std::string::npos && total.find('*') == std::string::npos) {
-        if (!net::HttpStrictNumber(total, 18, n)) return r;
-        r.total = n;
-    }
-    if (range.find('*') == std::string::npos) {
-        const auto dash = range.find('-');
-        if (dash == std::string::npos || !net::HttpStrictNumber(range.substr(0, dash), 18, n)) return r;
-        r.first = n;
-        if (!net::HttpStrictNumber(range.substr(dash + 1), 18, n) || n < r.first) return r;
-        r.last = n;
-    }
-    r.ok = true;
-    return r;
-}
-
-// The value of the last field of that name (lower case), without the blanks around it.
-std::string headerField(const net::THttpCli& cli, const std::string& name) {
-    std::string found;
-    for (const std::string& line : cli.RcvdHeader) {
-        const net::HttpHeaderLine h = net::ParseHttpHeaderLine(line);
-        if (h.kind == net::HttpHeaderLine::Field && h.name == name) found = h.value;
-    }
-    const auto b = found.find_first_not_of(" \t");
-    if (b == std::string::npos) return {};
-    return found.substr(b, found.find_last_not_of(" \t") - b + 1);
-}
-
 // The version a reply announces; size is the whole file's as the reply tells it.
 FileVersion replyVersion(const net::THttpCli& cli, std::int64_t size) {
-    return FileVersion{headerField(cli, "etag"), headerField(cli, "last-modified"), size};
+    return FileVersion{cli.HeaderValue("etag"), cli.HeaderValue("last-modified"), size};
 }
 
 // Why the reply's version is not the one expected (empty: it is). Only what
@@ -98,7 +50,7 @@ constexpr std::int64_t TooManyRequestsPause = 2;
 // Retry-After in seconds (a date or anything else: -1).
 std::int64_t retryAfterSeconds(const net::THttpCli& cli) {
     std::int64_t n = -1;
-    const std::string v = headerField(cli, "retry-after");
+    const std::string v = cli.HeaderValue("retry-after");
     if (v.empty() || !net::HttpStrictNumber(v, 9, n)) return -1;
     return n;
 }
@@ -107,7 +59,6 @@ std::int64_t retryAfterSeconds(const net::THttpCli& cli) {
 
 struct HttpSession::Impl {
     explicit Impl(HttpSession& s) : self(s) {}
-    ~Impl() { closeFile(); }
 
     HttpSession& self;
     Request request;
@@ -123,7 +74,7 @@ struct HttpSession::Impl {
     // The version of the local file's bytes (from the request; empty once
     // started over), and that of the file being written.
     FileVersion expected, version;
-    int fd = -1;
+    platform::LocalFileSink file;
     std::int64_t rangeFrom = 0; // asked "Range: bytes=N-"
     std::int64_t byteCount = 0, size = -1, received = 0;
     std::string finalUrl;
@@ -132,10 +83,7 @@ struct HttpSession::Impl {
 
     void show(const std::string& line) { self.display(platform::printable(line)); }
 
-    void closeFile() {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
+    void closeFile() { file.close(); }
 
     // The client of the current attempt stops; it is released once the
     // event loop is back (it may be the one calling us now).
@@ -243,23 +191,20 @@ struct HttpSession::Impl {
 
     // The local file, open for the body: appended to at rangeFrom, or emptied.
     bool openFile(bool append) {
-        bool created = false;
-        std::string cause;
-        fd = platform::openLocalFile(request.localName, true, created, cause);
-        if (fd < 0) {
-            finish(Outcome::LocalError, "Unable to open local file " + request.localName + ": " + cause);
+        if (!file.open(request.localName, platform::LocalFileSink::Missing::Create)) {
+            finish(Outcome::LocalError,
+                   "Unable to open local file " + request.localName + ": " + file.cause());
             return false;
         }
-        struct stat st {};
-        if (append && (::fstat(fd, &st) != 0 || st.st_size < rangeFrom)) {
+        if (append && file.size() < rangeFrom) {
             // Shorter than when the range was asked: not this file's rest.
             closeFile();
             startOver("the local file changed");
             return false;
         }
         const std::int64_t at = append ? rangeFrom : 0;
-        if (::ftruncate(fd, at) != 0 || ::lseek(fd, at, SEEK_SET) < 0) {
-            finish(Outcome::LocalError, std::strerror(errno));
+        if (!file.cut(at) || !file.begin()) {
+            finish(Outcome::LocalError, file.cause());
             return false;
         }
         byteCount = at;
@@ -276,7 +221,7 @@ struct HttpSession::Impl {
             return;
         }
         if (status == 206) {
-            const ContentRange r = parseContentRange(headerField(c, "content-range"));
+            const net::HttpContentRange r = c.ContentRange();
             if (!r.ok || r.first != rangeFrom) {
                 startOver("206 for bytes from " + (r.ok ? std::to_string(r.first) : std::string("?")) +
                           ", asked from " + std::to_string(rangeFrom));
@@ -325,13 +270,12 @@ struct HttpSession::Impl {
     }
 
     void body(const char* data, std::int32_t len) {
-        if (fd < 0 || finishing) return;
-        if (!platform::writeAll(fd, data, static_cast<std::size_t>(len))) {
-            const int err = errno;
+        if (!file.isOpen() || finishing) return;
+        if (file.write(data, static_cast<std::size_t>(len)) < 0) {
             // What reached the file stays there for a resume.
-            const off_t at = ::lseek(fd, 0, SEEK_CUR);
+            const std::int64_t at = file.position();
             if (at >= 0) byteCount = at;
-            finish(Outcome::LocalError, std::strerror(err));
+            finish(Outcome::LocalError, file.cause());
             return;
         }
         received += len;
@@ -393,7 +337,7 @@ struct HttpSession::Impl {
         const int status = c.StatusCode();
         const std::string statusText = std::to_string(status) + " " + reason;
         if (status == 416) {
-            const ContentRange r = parseContentRange(headerField(c, "content-range"));
+            const net::HttpContentRange r = c.ContentRange();
             const bool sameVersion =
                 expected.empty() || versionMismatch(expected, replyVersion(c, r.total)).empty();
             if (rangeFrom > 0 && r.ok && r.total == rangeFrom && sameVersion) {
@@ -442,21 +386,21 @@ void HttpSession::start(const Request& request) {
     d.size = -1;
     d.received = 0;
     d.finalUrl = request.url;
-    const std::string scheme = net::HttpLower(request.url.substr(0, request.url.find("://")));
+    std::string scheme = request.url.substr(0, request.url.find("://"));
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
     if (request.url.find("://") == std::string::npos || (scheme != "http" && scheme != "https")) {
         d.finish(Outcome::Refused, "not an http or https address: " + platform::printable(request.url));
         return;
     }
     if (request.resume) {
-        struct stat st {};
-        if (::lstat(request.localName.c_str(), &st) == 0) {
-            if (!S_ISREG(st.st_mode)) {
-                d.finish(Outcome::LocalError,
-                         "Unable to open local file " + request.localName + ": not a regular file");
-                return;
-            }
-            d.rangeFrom = d.byteCount = st.st_size;
+        const platform::LocalFileInfo local = platform::inspectLocalFile(request.localName);
+        if (local.exists && !local.regular) {
+            d.finish(Outcome::LocalError,
+                     "Unable to open local file " + request.localName + ": not a regular file");
+            return;
         }
+        if (local.exists) d.rangeFrom = d.byteCount = local.size;
     }
     d.launch();
 }

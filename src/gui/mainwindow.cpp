@@ -40,16 +40,17 @@
 #include <QWindow>
 #include <array>
 #include <exception>
+#include <iostream>
 
 namespace gui {
 
 namespace {
 
 constexpr int Key_Return = 13;
+constexpr QSize FirstRunSize(880, 540);
 constexpr int Timer3Interval = 200;
 constexpr int SitesWidth = 144;
 constexpr int DefaultColumnWidth = 50; // a list view column without a width of its own
-constexpr QSize FirstRunSize(880, 540);
 
 // The four "Web Pages" items: caption and address.
 struct WebPage {
@@ -131,7 +132,7 @@ void MainWindow::buildToolbar() {
     connect(SpeedBar1_, &SearchBar::downloadClicked, this, [this] { haulfilesClick(); });
     connect(SpeedBar1_, &SearchBar::clearClicked, this, [this] { core_->table.ClearList1Click(); });
     connect(SpeedBar1_, &SearchBar::settingsClicked, this, [this] { showSettings(); });
-    connect(SpeedBar1_, &SearchBar::cancelClicked, this, [this] { core_->dispatch.cancelbutClick(); });
+    connect(SpeedBar1_, &SearchBar::cancelClicked, this, [this] { core_->cancelSearch(); });
 }
 
 QComboBox* MainWindow::searchBox() const {
@@ -175,7 +176,7 @@ QTreeView* MainWindow::reportView(const char* name, ListViewModel* model, const 
 
 void MainWindow::buildViews() {
     auto& w = *core_;
-    listModel_ = new ListViewModel(w.table.List, qtList(results::ResultTable::columns()), this);
+    listModel_ = new ListViewModel(w.table.List, qtList(shell::MainViews::resultColumns()), this);
     sitesModel_ = new ListViewModel(w.table.sites.view, {"Site"}, this);
     siteModel_ = new ListViewModel(views_->site, qtList(shell::MainViews::siteColumns()), this);
 
@@ -223,7 +224,7 @@ void MainWindow::buildViews() {
     row->addWidget(sites_);
     row->addWidget(site_, 1);
 
-    liststatus_ = new StatusPage(w.status);
+    liststatus_ = new StatusPage(w);
 
     pages_ = new QStackedWidget;
     pages_->addWidget(List_);
@@ -330,21 +331,19 @@ void MainWindow::createWindows() {
 
 void MainWindow::wireCore() {
     auto& w = *core_;
-    w.dispatch.changed.connect(receiver_, [this] { refreshSearchControls(); });
-    w.scheduler.hooks.statusBar.connect(receiver_, [this](const std::string& text) { setStatusText(text); });
+    w.searchChanged.connect(receiver_, [this] { refreshSearchControls(); });
+    // What a search came to and each engine that failed, what the downloads do.
+    w.statusLine.connect(receiver_, [this](const std::string& text) { setStatusText(text); });
     auto memo = [this](const std::string& line) {
         if (Form2_->isVisible()) Form2_->addStatusLine(toQt(line));
     };
-    w.scheduler.hooks.statusmemo.connect(receiver_, memo);
-    // A search says what it came to; each engine that failed, why.
-    w.searchReport.statusLine.connect(receiver_, [this](const std::string& line) { setStatusText(line); });
-    w.searchReport.detailLine.connect(receiver_, memo);
+    w.detailLine.connect(receiver_, memo);
     views_->statusmemo.connect(this, memo);
     views_->message.connect(this, [this](const std::string& text) { setStatusText(text); });
     views_->modeChanged.connect(this, [this](int) { showPage(); });
     // Word for the desktop when the queue is done or a file failed.
     notifier_ = std::make_unique<shell::DesktopNotifier>();
-    notices_ = std::make_unique<shell::DownloadNotices>(w.scheduler, w.urlinfo);
+    notices_ = w.downloadNotices();
     notices_->notice.connect(receiver_, [this](const shell::Notice& n) { notifier_->show(n); });
     w.cfg.OnStayOnTop.connect(receiver_, [this](bool on) {
         core_->mainStorage.ontop_Checked = on;
@@ -362,30 +361,25 @@ void MainWindow::wireCore() {
 // ---- Start-up ---------------------------------------------------------------------
 
 void MainWindow::restoreStoredProperties() {
-    auto& s = core_->mainStorage;
-    s.storage.Restore();
+    const shell::MainWindowPlacement p = core_->restoreMainWindow();
     // The stored rectangle: the frame's position and the client area's size
-    // (the frame is not known before the window is shown). A first run (the design-time
-    // 640 x 480 at 0,0, too narrow for the toolbar) opens wider.
-    const auto& r = s.placement.NormPos;
-    const std::array<int, 4> designTime{0, 0, 640, 480};
-    if (r != designTime && r[2] - r[0] >= 200 && r[3] - r[1] >= 150) {
+    // (the frame is not known before the window is shown). A first run opens wider.
+    const auto& r = p.rect;
+    if (p.stored) {
         move(r[0], r[1]);
         resize(r[2] - r[0], r[3] - r[1]);
     } else {
         resize(FirstRunSize);
     }
-    addToolBar(s.SpeedBar1_Align == "alBottom" ? Qt::BottomToolBarArea : Qt::TopToolBarArea, SpeedBar1_);
-    SpeedBar1_->showManualAddHistory(qtList(s.manualadd_Items), QString());
-    liststatus_->restoreWidths(s.liststatus_Columns);
+    addToolBar(p.toolbarAtBottom ? Qt::BottomToolBarArea : Qt::TopToolBarArea, SpeedBar1_);
+    SpeedBar1_->showManualAddHistory(qtList(p.manualAdd), QString());
+    liststatus_->restoreWidths(p.statusWidths);
 }
 
 void MainWindow::storeProperties() {
-    auto& s = core_->mainStorage;
     const QPoint at = pos();
-    s.placement.NormPos = {at.x(), at.y(), at.x() + width(), at.y() + height()};
-    s.SpeedBar1_Align = toolBarArea(SpeedBar1_) == Qt::BottomToolBarArea ? "alBottom" : "alTop";
-    s.liststatus_Columns = liststatus_->storedWidths();
+    core_->storeMainWindow({at.x(), at.y(), at.x() + width(), at.y() + height()},
+                           toolBarArea(SpeedBar1_) == Qt::BottomToolBarArea, liststatus_->storedWidths());
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -397,26 +391,28 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 void MainWindow::FormShow() {
-    auto& w = *core_;
     views_->resultsviewClick();
-    w.scheduler.dfatimer.setEnabled(true);
-    w.urlinfo.clearCache();
-    w.stats.cacheinit();
     header_->setParts(versionCaption(), header_->secondPart());
-    Timer3.start();
+    Timer3.start(); // the rest once the window is drawn
 }
 
 void MainWindow::Timer3Timer() {
-    auto& w = *core_;
     Timer3.stop();
-    // The settings window's options (a checked "ontop" puts this window on
-    // top), loadcfg, the external FTP program and the default engines.
-    w.loadSettingsAfterMainWindow();
-    httpLinksItem_->setChecked(w.settings.httplinks);
-    if (w.cfg.checkupdate()) checkForUpdate();
-    w.resumePendingDownloads();
-    if (w.cfg.Guideshow()) showGuide();
-    w.scheduler.dfatimer.setInterval(shell::SettingsModel::schedulerInterval(w.cfg.dfatime()));
+    // The settings (a checked "ontop" puts this window on top), the tick, the
+    // update check and the downloads left under way at the last exit.
+    shell::StartOptions options;
+    options.mainWindowRestored = true;
+    options.resumePending = true;
+    options.checkForUpdates = true;
+    options.tick = true;
+    const shell::StartReport report = core_->start(options);
+    httpLinksItem_->setChecked(core_->settings.httplinks);
+    if (!report.settingsProblem.empty()) {
+        setStatusText("Warning: " + report.settingsProblem);
+        showError(toQt("Warning: " + report.settingsProblem));
+    }
+    if (report.update) showUpdateReport(*report.update);
+    if (report.showGuide) showGuide();
     startupDone_ = true;
 }
 
@@ -433,7 +429,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 bool MainWindow::mayClose() {
     if (closing_) return true;
-    const std::string question = shell::closeQuestion(core_->scheduler);
+    const std::string question = core_->closeQuestion();
     if (question.empty()) return true;
     // Not modal: the downloads go on while the question is open.
     if (closeQuestion_) {
@@ -466,7 +462,11 @@ void MainWindow::saveAll(bool force) {
     if (saved_ && !force) return;
     saved_ = true;
     storeProperties();
-    core_->saveSettingsAtExit();
+    // At the end of the program nobody reads the window: standard error too.
+    if (const std::string problem = core_->stop(); !problem.empty()) {
+        std::cerr << "wavetrap: warning: " << problem << "\n";
+        setStatusText("Warning: " + problem);
+    }
 }
 
 // ---- The toolbar ------------------------------------------------------------------
@@ -481,51 +481,31 @@ void MainWindow::RxSpeedButton5Click() {
 }
 
 void MainWindow::searchKeyDown() {
-    const std::uint64_t before = core_->dispatch.queriesStarted();
-    core_->dispatch.search.Text = fromQt(searchBox()->currentText());
-    try {
-        core_->dispatch.searchKeyDown(Key_Return);
-    } catch (const std::exception& e) {
-        showError(e.what());
-    }
-    searchStarted(before);
+    searchStarted(core_->search(fromQt(searchBox()->currentText()), true));
 }
 
 void MainWindow::startSearch() {
-    const std::uint64_t before = core_->dispatch.queriesStarted();
-    core_->dispatch.search.Text = fromQt(searchBox()->currentText());
-    try {
-        core_->dispatch.Start_search_butClick();
-    } catch (const std::exception& e) {
-        showError(e.what());
-    }
-    searchStarted(before);
+    searchStarted(core_->search(fromQt(searchBox()->currentText()), false));
 }
 
 void MainWindow::RxSpeedButton1Click() {
-    const std::uint64_t before = core_->dispatch.queriesStarted();
-    try {
-        views_->RxSpeedButton1Click();
-    } catch (const std::exception& e) {
-        showError(e.what());
-    }
-    searchStarted(before);
+    searchStarted(core_->searchBy([this] { views_->RxSpeedButton1Click(); }));
 }
 
-void MainWindow::searchStarted(std::uint64_t queriesBefore) {
-    if (core_->dispatch.queriesStarted() != queriesBefore && views_->mode() == shell::MainViews::StatusView)
-        views_->resultsviewClick();
+void MainWindow::searchStarted(const shell::SearchStart& result) {
+    if (!result.error.empty()) showError(toQt(result.error));
+    if (result.started && views_->mode() == shell::MainViews::StatusView) views_->resultsviewClick();
     refreshSearchControls();
 }
 
 void MainWindow::refreshSearchControls() {
-    const auto& d = core_->dispatch;
-    SpeedBar1_->showSearch(d);
-    if (listRepaint_ && !d.pbarVisible()) { // the search is over: its last rows show now
+    const shell::SearchControls c = core_->searchControls();
+    SpeedBar1_->showSearch(c);
+    if (listRepaint_ && !c.pbarVisible) { // the search is over: its last rows show now
         listRepaint_->flush();
         sitesRepaint_->flush();
     }
-    Form2_->setQueue(qtList(d.htmlbuf));
+    Form2_->setQueue(qtList(c.queue));
 }
 
 void MainWindow::ManualaddKeyDown() {
@@ -535,35 +515,23 @@ void MainWindow::ManualaddKeyDown() {
 }
 
 void MainWindow::haulfilesClick() {
-    const QString before = statusText();
     try {
         views_->haulfilesClick();
     } catch (const std::exception& e) {
         showError(e.what());
-        return;
     }
-    // The external route says nothing of its own when all went well.
-    if (core_->cfg.usecute() && statusText() == before)
-        setStatusText(QString("The chosen files went to the external FTP program"));
 }
 
 void MainWindow::fileDblClick(const QModelIndex& shown) {
     if (!shown.isValid()) return;
     const QModelIndex index = shown.model() == listRows_ ? listRows_->mapToSource(shown) : shown;
-    const bool bySite = index.model() == siteModel_;
-    const platform::ListView& rows = bySite ? views_->site : core_->table.List;
-    if (index.row() >= rows.Count()) return;
-    const std::size_t column =
-        bySite ? std::size_t{shell::MainViews::SiteColUrl} : std::size_t{results::ResultTable::ColUrl};
-    const QString before = statusText();
+    const std::string url = views_->rowUrl(index.model() == siteModel_, index.row());
+    if (url.empty()) return;
     try {
-        views_->haulfile(rows.Item(index.row()).cell(column));
+        views_->haulfile(url);
     } catch (const std::exception& e) {
         showError(e.what());
-        return;
     }
-    if (core_->cfg.usecute() && statusText() == before)
-        setStatusText(QString("The file went to the external FTP program"));
 }
 
 void MainWindow::Writelisttofile1Click() {

@@ -138,7 +138,9 @@ private:
     void showPage();
     void refreshSearchControls();
     // A search was asked for: the results show as they arrive.
-    void searchStarted(std::uint64_t queriesBefore);
+    void searchStarted(const shell::SearchStart& result);
+    // An update check that could not start, or ended.
+    void showUpdateReport(const shell::UpdateReport& report);
     void startSearch();
     void sortResults(int column);
     // The window may close: nothing is under way, or the user chose to stop it.

@@ -7,7 +7,6 @@
 #include "gui/mainwindow.h"
 #include "gui/messagebox.h"
 #include "gui/settingswindow.h"
-#include "net/wsocket.h"
 
 namespace gui {
 
@@ -22,22 +21,8 @@ void MainWindow::wireShellWindows() {
         showMessageBox(this, QMessageBox::NoIcon, toQt(caption), toQt(text));
     });
     w.updatecheck.OnFinished.connect(receiver_, [this](shell::UpdateOutcome outcome) {
-        const auto& u = core_->updatecheck;
-        switch (outcome) {
-        case shell::UpdateOutcome::Applied:
-            setStatusText(QString("Update check done"));
-            break;
-        case shell::UpdateOutcome::NoReply:
-            setStatusText(
-                "Update check failed: no answer from " + toQt(core_->mainStorage.updateIP_Caption) +
-                (u.connectError() ? " (" + toQt(net::WSocketErrorDesc(u.connectError())) + ")" : QString()));
-            break;
-        case shell::UpdateOutcome::TooLarge:
-            setStatusText(QString("Update check failed: the update file is too large; nothing was applied"));
-            break;
-        case shell::UpdateOutcome::Cancelled:
-            break;
-        }
+        const std::string line = core_->updateReport(outcome).statusLine();
+        if (!line.empty()) setStatusText(line);
     });
 }
 
@@ -55,12 +40,13 @@ void MainWindow::showLog() {
 }
 
 void MainWindow::checkForUpdate() {
-    try {
-        core_->updatecheck.Checkforupdatestosearchengines1Click();
-    } catch (const net::ESocketException& e) {
-        setStatusText("Update check failed: " + toQt(e.what()));
-        showError(QString::fromStdString(e.what()));
-    }
+    if (const auto report = core_->checkForUpdates()) showUpdateReport(*report);
+}
+
+void MainWindow::showUpdateReport(const shell::UpdateReport& report) {
+    setStatusText(report.statusLine());
+    // One that could not start holds up the user: a message box says why.
+    if (report.result == shell::UpdateReport::NotStarted) showError(toQt(report.text));
 }
 
 } // namespace gui

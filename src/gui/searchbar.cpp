@@ -1,7 +1,7 @@
 #include "gui/searchbar.h"
 
 #include "gui/listmodel.h"
-#include "search/dispatch.h"
+#include "shell/wavetrap.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -67,7 +67,7 @@ SearchBar::SearchBar(QWidget* parent) : QToolBar("Toolbar", parent) {
     cancelAction_ = actions().back();
     pbar_ = new QProgressBar(this);
     pbar_->setObjectName("pbar");
-    pbar_->setRange(0, search::SearchDispatch::PbarMax);
+    pbar_->setRange(0, shell::SearchControls{}.pbarMax);
     pbar_->setTextVisible(false);
     pbar_->setFixedSize(80, 14);
     pbarAction_ = addWidget(pbar_);
@@ -98,17 +98,13 @@ QToolButton* SearchBar::addButton(const char* name, const char* text, const char
     return b;
 }
 
-void SearchBar::showSearch(const search::SearchDispatch& d) {
-    // The bar grows by a step per engine that answered: full when all have.
-    const int inFlight = static_cast<int>(d.clientlist.size());
-    const int total = std::min(search::SearchDispatch::PbarMax,
-                               d.pbarPosition() + inFlight * search::SearchDispatch::PbarStep);
-    pbar_->setRange(0, total > 0 ? total : search::SearchDispatch::PbarMax);
-    pbar_->setValue(d.pbarPosition());
-    pbarAction_->setVisible(d.pbarVisible());
-    cancelAction_->setVisible(d.cancelbutVisible());
+void SearchBar::showSearch(const shell::SearchControls& d) {
+    pbar_->setRange(0, d.pbarMax);
+    pbar_->setValue(d.pbarPosition);
+    pbarAction_->setVisible(d.pbarVisible);
+    cancelAction_->setVisible(d.cancelVisible);
     QStringList items;
-    for (const auto& s : d.search.Items)
+    for (const auto& s : d.history)
         items << toQt(s);
     bool same = items.size() == search_->count();
     for (int i = 0; same && i < items.size(); ++i)
@@ -118,7 +114,7 @@ void SearchBar::showSearch(const search::SearchDispatch& d) {
         search_->clear();
         search_->addItems(items);
     }
-    if (search_->currentText() != toQt(d.search.Text)) search_->setEditText(toQt(d.search.Text));
+    if (search_->currentText() != toQt(d.text)) search_->setEditText(toQt(d.text));
 }
 
 void SearchBar::showManualAddHistory(const QStringList& items, const QString& text) {

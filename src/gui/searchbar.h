@@ -11,8 +11,8 @@ class QMenu;
 class QProgressBar;
 class QToolButton;
 
-namespace search {
-class SearchDispatch;
+namespace shell {
+struct SearchControls;
 }
 
 namespace gui {
@@ -33,7 +33,7 @@ public:
 
     // Shows the state of the search: the progress (full once every engine
     // has answered), the cancel button, the phrase and its history.
-    void showSearch(const search::SearchDispatch& dispatch);
+    void showSearch(const shell::SearchControls& controls);
     // The history of the "Get URL:" box, newest first, and its text.
     void showManualAddHistory(const QStringList& items, const QString& text);
     // Opens a menu at a button: below it, or above it when the toolbar sits

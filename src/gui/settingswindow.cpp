@@ -13,8 +13,8 @@
 #include <QScreen>
 #include <QSlider>
 
-#include "download/fileurl.h"
 #include "shell/file_dialogs.h"
+#include "shell/messages.h"
 
 #include <utility>
 
@@ -79,8 +79,8 @@ SettingsWindow::SettingsWindow(shell::SettingsModel& cfg, QWidget* parent)
     // The TLS of ftp:// links, beside the pace (the window keeps its size).
     place(new QLabel("FTP TLS:", this), "ftptlsLabel", 292, 304, 56, 18);
     ftptls_ = place(new QComboBox(this), "ftptls", 350, 300, 90, 24);
-    for (const char* mode : {"off", "offered", "required"})
-        ftptls_->addItem(mode);
+    for (const std::string& mode : shell::ftpTlsModeNames())
+        ftptls_->addItem(QString::fromStdString(mode));
     ftptls_->setToolTip("ftp:// links: off (plain FTP), offered (TLS when the server has it), "
                         "required (TLS or nothing, never a log-in in clear)");
 
@@ -118,10 +118,9 @@ SettingsWindow::SettingsWindow(shell::SettingsModel& cfg, QWidget* parent)
         if (!loading_) cfg_.setOntop(on);
     });
     connect(ftptls_, &QComboBox::currentTextChanged, this, [this](const QString& text) {
-        net::FtpTls mode = net::FtpTls::Off;
-        if (!loading_ && download::parseFtpTlsMode(text.toStdString(), mode)) cfg_.setFtptls(mode);
+        if (!loading_) cfg_.setFtptlsName(text.toStdString());
     });
-    search::EngineList& engines = cfg_.startlinks;
+    auto& engines = cfg_.startlinks;
     engines.rowsInserted.connect(this, [this](int, int) { loadEngines(); });
     engines.rowsRemoved.connect(this, [this](int, int) { loadEngines(); });
     engines.wasReset.connect(this, [this] { loadEngines(); });
@@ -171,7 +170,7 @@ void SettingsWindow::load() {
     Guideshow_->setChecked(cfg_.Guideshow());
     dfatime_->setValue(cfg_.dfatime());
     ontop_->setChecked(cfg_.ontop());
-    ftptls_->setCurrentText(download::ftpTlsModeName(cfg_.ftptls()));
+    ftptls_->setCurrentText(shell::ftpTlsModeName(cfg_.ftptls()));
     found_->setVisible(cfg_.foundVisible);
     foundPath_->setText(qt(cfg_.foundPathLabel));
     loading_ = false;

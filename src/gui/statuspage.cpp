@@ -1,6 +1,7 @@
 #include "gui/statuspage.h"
 
 #include "gui/listmodel.h"
+#include "shell/wavetrap.h"
 
 #include <QHeaderView>
 #include <QMenu>
@@ -22,56 +23,11 @@ QStringList qtList(const platform::StringList& items) {
     return out;
 }
 
-// The rows of the status view with the State column told by what the slot does.
-class StatusModel : public ListViewModel {
-public:
-    using ListViewModel::ListViewModel;
-    QVariant data(const QModelIndex& index, int role) const override {
-        if (role == Qt::DisplayRole && index.isValid() && index.column() == download::StatusView::ColState &&
-            index.row() < list().Count()) {
-            const auto& row = list().Item(index.row());
-            bool ok = false;
-            const int state = toQt(row.cell(download::StatusView::ColStateNo)).toInt(&ok);
-            if (ok) return slotStateText(state, !row.cell(download::StatusView::ColProgress).empty());
-        }
-        return ListViewModel::data(index, role);
-    }
-};
-
 } // namespace
 
-QString slotStateText(int state, bool bytesArrived) {
-    // The slot's states by number and what it waits for in each.
-    switch (state) {
-    case 0:
-        return "Not connected";
-    case 1:
-        return "Connecting";
-    case 2:
-        return "Sending Username"; // connected: the user name goes next
-    case 9:
-        return "Sending Password"; // the user name answered: the password goes next
-    case 3:                        // logged in: the file's size is asked next
-    case 7:                        // the size answered: binary type next
-    case 8:
-        return "Setting up connection"; // binary type set: the transfer starts next
-    case 4:
-        return bytesArrived ? "Downloading" : "Setting up connection"; // the transfer asked for
-    case 5:
-    case 10:
-        return "Downloading";
-    case 6:
-        return "Finishing download";
-    case 11:
-        return "Restarting, site does not support REST";
-    default:
-        return {};
-    }
-}
-
-StatusPage::StatusPage(download::StatusView& status, QWidget* parent)
-    : QTreeView(parent), status_(status),
-      model_(new StatusModel(status.liststatus, qtList(download::StatusView::columns()), this)) {
+StatusPage::StatusPage(shell::Wavetrap& core, QWidget* parent)
+    : QTreeView(parent), core_(core),
+      model_(new ListViewModel(core.statusRows(), qtList(shell::Wavetrap::statusColumns()), this)) {
     setObjectName("liststatus");
     setRootIsDecorated(false);
     setUniformRowHeights(true);
@@ -86,13 +42,13 @@ StatusPage::StatusPage(download::StatusView& status, QWidget* parent)
     const std::vector<int> widths = defaultWidths();
     for (std::size_t c = 0; c < widths.size(); ++c)
         setColumnWidth(static_cast<int>(c), widths[c]);
-    setColumnHidden(download::StatusView::ColStateNo, true);
+    setColumnHidden(shell::Wavetrap::StatusColStateNo, true);
     setToolTip("Double-click port number to disconnect site");
-    connect(this, &QTreeView::doubleClicked, this, [this] { status_.liststatusDblClick(); });
+    connect(this, &QTreeView::doubleClicked, this, [this] { core_.cancelSelectedDownloads(); });
 
     download_ = new QMenu(this);
     download_->setObjectName("download");
-    download_->addAction("Cancel Download", this, [this] { status_.CancelDownload1Click(); });
+    download_->addAction("Cancel Download", this, [this] { core_.cancelSelectedDownloads(); });
     download_->addAction("[Port numbers must be selected to cancel]")->setEnabled(false);
 }
 
@@ -101,14 +57,14 @@ StatusPage::~StatusPage() {
 }
 
 std::vector<int> StatusPage::defaultWidths() const {
-    std::vector<int> w = download::StatusView::columnWidths();
+    std::vector<int> w = shell::Wavetrap::statusColumnWidths();
     const QFontMetrics m(font());
     auto fit = [&](int column, const QString& text) {
         w[static_cast<std::size_t>(column)] =
             std::max(w[static_cast<std::size_t>(column)], m.horizontalAdvance(text) + TextPadding);
     };
-    fit(download::StatusView::ColState, "Setting up connection");
-    fit(download::StatusView::ColProgress, "100KB done");
+    fit(shell::Wavetrap::StatusColState, "Setting up connection");
+    fit(shell::Wavetrap::StatusColProgress, "100KB done");
     return w;
 }
 
@@ -120,9 +76,10 @@ void StatusPage::restoreWidths(const platform::StringList& stored) {
         if (!ok || v < 0 || v > MaxColumnWidth) return;
         widths.push_back(v);
     }
-    if (widths.size() != download::StatusView::columnWidths().size() || widths == FormerDefaultWidths) return;
+    if (widths.size() != shell::Wavetrap::statusColumnWidths().size() || widths == FormerDefaultWidths)
+        return;
     for (std::size_t c = 0; c < widths.size(); ++c)
-        if (static_cast<int>(c) != download::StatusView::ColStateNo)
+        if (static_cast<int>(c) != shell::Wavetrap::StatusColStateNo)
             setColumnWidth(static_cast<int>(c), widths[c]);
 }
 

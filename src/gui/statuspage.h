@@ -1,27 +1,27 @@
 #pragma once
-// The download status page (liststatus): one row per slot, its pop-up menu
+// The download status page (liststatus): one row per slot as the core tells
+// it (the State column in the scheduler's words), its pop-up menu
 // "download", cancelling the selected slots, and the column widths kept
 // between runs.
 
-#include "download/status.h"
 #include "platform/listview.h"
 
 #include <QTreeView>
 
 class QMenu;
 
+namespace shell {
+class Wavetrap;
+}
+
 namespace gui {
 
 class ListViewModel;
 
-// What a slot is doing, in the words of the State column, by its state
-// number and whether bytes have arrived (a progress text is shown).
-QString slotStateText(int state, bool bytesArrived);
-
 class StatusPage : public QTreeView {
     Q_OBJECT
 public:
-    explicit StatusPage(download::StatusView& status, QWidget* parent = nullptr);
+    explicit StatusPage(shell::Wavetrap& core, QWidget* parent = nullptr);
     ~StatusPage() override;
 
     // The widths a new window starts with: wide enough for the State and
@@ -41,7 +41,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-    download::StatusView& status_;
+    shell::Wavetrap& core_;
     ListViewModel* model_;
     QMenu* download_;
 };

@@ -8,6 +8,7 @@
 #include "net/ftpreply.h"
 #include "net/wsocket.h"
 #include "platform/eventloop.h"
+#include "platform/localfile.h"
 #include "platform/socket.h"
 
 #include <array>
@@ -48,10 +49,9 @@ struct TFtpClient::Impl {
     Handler next = nullptr;        // handles the next reply line in state 8
     Handler doneAction = nullptr;  // run instead of the completion after a simple command's reply
     Handler nextStep = nullptr;    // step selection of a running sequence
-    int localFd = -1;              // the local file of a transfer
-    bool localCreated = false;     // ... created by this transfer (removed when the server refuses)
-    bool localAccepted = false;    // ... the server accepted the transfer: the file may be written
-    bool localPending = false;     // ... does not exist yet: made once the server accepts the transfer
+    platform::LocalFileSink sink;  // the local file a transfer receives into (made or emptied once accepted)
+    int sendFd = -1;               // the local file a transfer sends (STOR, APPE)
+    bool localAccepted = false;    // the server accepted the transfer: the local file may be written
     const char* localFailure = ""; // ... what failed: "open" or "write" (with writeFailed)
     std::string localName;         // ... its name
     std::uint32_t startTick = 0;
@@ -178,7 +178,6 @@ struct TFtpClient::Impl {
     // The local file failed: the cause is kept, the data connection ended;
     // the request fails with 550 once the server's final reply came.
     void LocalFailed(const char* what, const std::string& cause);
-    std::int64_t Room() const;                // bytes the local file may still take; -1: no limit
     bool KeepBytes(const char* bytes, int n); // writes received bytes; false when the file failed
     void Overrun();                           // more than MaxFileSize arrived
     void EndOverrun();                        // ends the request with 426 for an overrun

@@ -29,8 +29,6 @@ constexpr int SendBlockSize = 1024;
 // splice; the pipe holds that much.
 constexpr int SpliceBlockSize = 256 * 1024;
 
-using platform::writeAll;
-
 bool spliceReceive = true;
 std::int64_t splicedTotal = 0;
 
@@ -72,10 +70,12 @@ void TFtpClient::Impl::SplicePipe::drain(char* buf, std::size_t size) {
 // A file this transfer created is removed again when the server never
 // accepted the transfer (a 550 to RETR leaves no empty file behind).
 void TFtpClient::Impl::CloseLocalFile() {
-    if (localFd >= 0) ::close(localFd);
-    localFd = -1;
-    if (localCreated && !localAccepted) ::unlink(localName.c_str());
-    localCreated = false;
+    if (sendFd >= 0) ::close(sendFd);
+    sendFd = -1;
+    if (localAccepted)
+        sink.close();
+    else
+        sink.discard();
 }
 
 // The local file is made, or emptied (a transfer from the start), only once
@@ -84,20 +84,12 @@ void TFtpClient::Impl::CloseLocalFile() {
 void TFtpClient::Impl::AcceptLocalFile() {
     if (localAccepted || writeFailed) return;
     localAccepted = true;
-    if (localPending) {
-        localPending = false;
-        bool created = false;
-        std::string cause;
-        localFd = platform::openLocalFile(localName, true, created, cause);
-        localCreated = created;
-        if (localFd < 0) {
-            LocalFailed("open", cause);
-            return;
-        }
-        if (created) return;
+    if (!sink.begin()) {
+        LocalFailed("open", sink.cause());
+        return;
     }
-    if (localFd >= 0 && resumePos <= 0 && ::ftruncate(localFd, 0) != 0)
-        LocalFailed("write", std::strerror(errno));
+    if (sink.created()) return;
+    if (sink.isOpen() && resumePos <= 0 && !sink.cut(0)) LocalFailed("write", sink.cause());
 }
 
 void TFtpClient::Impl::LocalFailed(const char* what, const std::string& cause) {
@@ -116,11 +108,6 @@ void TFtpClient::Impl::LocalFailed(const char* what, const std::string& cause) {
         dataClosed = true;
         CheckTransferEnd();
     }
-}
-
-std::int64_t TFtpClient::Impl::Room() const {
-    if (q.MaxFileSize <= 0) return -1;
-    return std::max<std::int64_t>(0, q.MaxFileSize - std::max<std::int64_t>(resumePos, 0) - q.byteCount_);
 }
 
 // More than MaxFileSize arrived: what fits was kept, the rest is refused.
@@ -156,9 +143,8 @@ void TFtpClient::Impl::AcceptEarlyConnection() {
 
 std::int64_t TFtpClient::Impl::LocalFileSize() const {
     if (!ftp::IsPlainLocalName(q.LocalFileName)) return -1;
-    struct stat st {};
-    if (::lstat(q.LocalFileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-    return static_cast<std::int64_t>(st.st_size);
+    const platform::LocalFileInfo local = platform::inspectLocalFile(q.LocalFileName);
+    return local.regular ? local.size : -1;
 }
 
 bool TFtpClient::Impl::ProgressAbort() {
@@ -273,7 +259,7 @@ void TFtpClient::Impl::PassiveConnected(std::uint16_t error) {
         // A transfer already waiting for it fails (also when the server has
         // confirmed it and gone); the server refuses RETR itself otherwise (425).
         if ((q.state_ == ftpWaitingResponse || dataAfterClose) && !transferWord.empty() &&
-            (localFd >= 0 || localPending))
+            (sink.isOpen() || sink.deferred() || sendFd >= 0))
             TransferFailed(425, "! Data connection failed");
         return;
     }
@@ -339,37 +325,30 @@ void TFtpClient::Impl::TransferAsync(const char* word, TFtpRequest rq) {
     // (an empty name, ".", ".." or a path would write somewhere unintended).
     const std::string& name = q.LocalFileName;
     CloseLocalFile();
-    localAccepted = localPending = false;
+    localAccepted = false;
     localFailure = "";
     localName = name;
     q.localError_.clear();
     q.overran_ = false;
+    sink.setLimit(q.MaxFileSize);
     std::string cause;
-    bool created = false;
+    bool opened = false;
     if (!ftp::IsPlainLocalName(name)) {
         cause = "not a plain file name";
     } else if (resumePos > 0) {
-        localFd = platform::openLocalFile(name, false, created, cause);
-        if (localFd >= 0 && ::lseek(localFd, resumePos, SEEK_SET) < 0) {
-            cause = std::strerror(errno);
+        opened = sink.open(name, platform::LocalFileSink::Missing::Fail) && sink.seek(resumePos);
+        if (!opened) {
+            cause = sink.cause();
             CloseLocalFile();
         }
     } else {
         // An existing file is opened now (one that cannot be written fails
         // before the command) and emptied only once the server accepts the
         // transfer; a missing one is made only then.
-        struct stat st {};
-        if (::lstat(name.c_str(), &st) == 0) {
-            localFd = platform::openLocalFile(name, false, created, cause);
-        } else if (errno != ENOENT) {
-            cause = std::strerror(errno);
-        } else if (::access(".", W_OK | X_OK) != 0) {
-            cause = std::strerror(errno);
-        } else {
-            localPending = true;
-        }
+        opened = sink.open(name, platform::LocalFileSink::Missing::Defer);
+        if (!opened) cause = sink.cause();
     }
-    if (localFd < 0 && !localPending) {
+    if (!opened) {
         q.localError_ = cause;
         q.lastReply_ = "Unable to open local file " + name + ": " + cause;
         q.statusCode_ = 550;
@@ -540,7 +519,7 @@ void TFtpClient::Impl::DataAvailable(std::uint16_t) {
         return;
     }
     if (SpliceStep()) return;
-    const std::int64_t room = Room();
+    const std::int64_t room = sink.room();
     const int want = room >= 0 && room < DataBlockSize ? static_cast<int>(room) + 1 : DataBlockSize;
     const int n = data.Receive(dataBuf.data(), want);
     if (n == 0) return;
@@ -560,9 +539,8 @@ bool TFtpClient::Impl::KeepBytes(const char* bytes, int n) {
     AcceptLocalFile();
     if (writeFailed) return false;
     q.byteCount_ += n;
-    errno = 0;
-    if (localFd < 0 || !writeAll(localFd, bytes, static_cast<std::size_t>(n))) {
-        LocalFailed("write", std::strerror(localFd < 0 ? EBADF : errno != 0 ? errno : EIO));
+    if (sink.write(bytes, static_cast<std::size_t>(n)) < 0) {
+        LocalFailed("write", sink.cause());
         return false;
     }
     if (q.DisplayFlag) {
@@ -607,10 +585,10 @@ bool TFtpClient::Impl::SpliceStep() {
     // lands (spliced into an existing file they would leave its old tail
     // behind them, or a hole where a later 150 emptied it).
     if (!spliceReceive || spliceOff || q.DisplayFlag || writeFailed || q.overran_ || !localAccepted ||
-        localFd < 0)
+        !sink.isOpen())
         return false;
     if (!splicePipe.ready()) return false;
-    const std::int64_t room = Room();
+    const std::int64_t room = sink.room();
     const int want = room >= 0 && room < SpliceBlockSize ? static_cast<int>(room) + 1 : SpliceBlockSize;
     const int n = data.ReceiveToPipe(splicePipe.writeFd, want);
     if (n == TWSocket::NoSplice) {
@@ -624,29 +602,15 @@ bool TFtpClient::Impl::SpliceStep() {
     }
     const int keep = room >= 0 && n > room ? static_cast<int>(room) : n;
     q.byteCount_ += keep;
-    std::size_t left = static_cast<std::size_t>(keep);
-    while (left > 0) {
-        ssize_t w = -1;
-        errno = 0;
-        if (!spliceOff) {
-            w = ::splice(splicePipe.readFd, nullptr, localFd, nullptr, left, SPLICE_F_MOVE);
-            if (w < 0 && errno == EINTR) continue;
-            // A local file that takes no splice: the rest through read and write.
-            if (w < 0 && (errno == EINVAL || errno == ENOSYS)) spliceOff = true;
-            if (w > 0) splicedTotal += w;
-        }
-        if (spliceOff) {
-            errno = 0;
-            const ssize_t r = ::read(splicePipe.readFd, dataBuf.data(), std::min(left, dataBuf.size()));
-            w = r > 0 && writeAll(localFd, dataBuf.data(), static_cast<std::size_t>(r)) ? r : -1;
-        }
-        if (w <= 0) {
-            const int err = errno != 0 ? errno : EIO;
-            splicePipe.drain(dataBuf.data(), dataBuf.size());
-            LocalFailed("write", std::strerror(err));
-            return true;
-        }
-        left -= static_cast<std::size_t>(w);
+    // A local file that takes no splice takes the rest through read and
+    // write, and the next steps go the read path.
+    const std::int64_t took =
+        sink.writeFromPipe(splicePipe.readFd, static_cast<std::size_t>(keep), splicedTotal);
+    if (sink.spliceRefused()) spliceOff = true;
+    if (took < 0) {
+        splicePipe.drain(dataBuf.data(), dataBuf.size());
+        LocalFailed("write", sink.cause());
+        return true;
     }
     if (keep < n) {
         splicePipe.drain(dataBuf.data(), dataBuf.size()); // the bytes past the limit
@@ -738,18 +702,18 @@ void TFtpClient::Impl::SendAsync(const char* word, TFtpRequest rq) {
     q.localError_.clear();
     q.overran_ = false;
     // Without blocking (a FIFO would wait for a writer); a regular file only.
-    localFd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    sendFd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
-    if (localFd < 0) {
+    if (sendFd < 0) {
         q.localError_ = platform::localFileCause(name, errno);
-    } else if (::fstat(localFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    } else if (::fstat(sendFd, &st) != 0 || !S_ISREG(st.st_mode)) {
         q.localError_ = "not a regular file";
         CloseLocalFile();
-    } else if (resumePos > 0 && ::lseek(localFd, resumePos, SEEK_SET) < 0) {
+    } else if (resumePos > 0 && ::lseek(sendFd, resumePos, SEEK_SET) < 0) {
         q.localError_ = std::strerror(errno);
         CloseLocalFile();
     }
-    if (localFd < 0) {
+    if (sendFd < 0) {
         q.lastReply_ = "Unable to open local file " + name;
         q.statusCode_ = 550;
         if (q.errorMessage_.empty()) q.errorMessage_ = q.lastReply_;
@@ -789,7 +753,7 @@ void TFtpClient::Impl::DataSendSessionAvailable(std::uint16_t) {
 
 // The send queue emptied: the next block of the local file, or the end.
 void TFtpClient::Impl::DataSent(std::uint16_t) {
-    if (localFd < 0) return;
+    if (sendFd < 0) return;
     if (ProgressAbort()) {
         Display("! Abort requested");
         abortedXfer = true;
@@ -799,7 +763,7 @@ void TFtpClient::Impl::DataSent(std::uint16_t) {
     }
     ssize_t n;
     do {
-        n = ::read(localFd, dataBuf.data(), SendBlockSize);
+        n = ::read(sendFd, dataBuf.data(), SendBlockSize);
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
         Display("! Error reading file");

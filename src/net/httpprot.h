@@ -78,6 +78,20 @@ struct HttpHeaderLine {
 };
 HttpHeaderLine ParseHttpHeaderLine(const std::string& line);
 
+// A decimal number of at most maxDigits digits (18 at most) and nothing else
+// (blanks around it allowed); false for anything malformed.
+bool HttpStrictNumber(const std::string& text, std::size_t maxDigits, std::int64_t& out);
+
+// A Content-Range value: "bytes first-last/total" or "bytes */total" (the
+// unit in any case, total "*" when unknown). ok only when every number is
+// well formed (at most 18 digits) and last is not below first; a "*" leaves
+// its numbers at -1.
+struct HttpContentRange {
+    std::int64_t first = -1, last = -1, total = -1;
+    bool ok = false;
+};
+HttpContentRange ParseHttpContentRange(const std::string& value);
+
 class THttpCli;
 using THttpNotify = platform::Signal<THttpCli* /*Sender*/>;
 using TOnCommand = platform::Signal<THttpCli* /*Sender*/, const std::string& /*S*/>;
@@ -159,6 +173,11 @@ public:
     bool ChunksDone() const { return chunks_.done(); }
     // The address asked for now: URL, or where the relocations led (absolute).
     const std::string& CurrentUrl() const { return currentUrl_; }
+    // The value of the reply's last header field of that name (any case),
+    // without the blanks around it; empty when it has none.
+    std::string HeaderValue(const std::string& name) const;
+    // The reply's Content-Range (its last such field), parsed.
+    HttpContentRange ContentRange() const;
     TWSocket& CtrlSocket() { return *socket_; }
 
     // --- operations ------------------------------------------------------

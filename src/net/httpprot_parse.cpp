@@ -56,6 +56,47 @@ bool HttpStrictNumber(const std::string& text, std::size_t maxDigits, std::int64
     return true;
 }
 
+HttpContentRange ParseHttpContentRange(const std::string& value) {
+    HttpContentRange r;
+    std::string v = value;
+    const auto b = v.find_first_not_of(" \t");
+    if (b == std::string::npos || HttpLower(v.substr(b, 6)) != "bytes ") return r;
+    v = v.substr(b + 6);
+    const auto slash = v.find('/');
+    if (slash == std::string::npos) return r;
+    const std::string range = v.substr(0, slash), total = v.substr(slash + 1);
+    std::int64_t n = 0;
+    if (total.find_first_not_of(" \t") != std::string::npos && total.find('*') == std::string::npos) {
+        if (!HttpStrictNumber(total, 18, n)) return r;
+        r.total = n;
+    }
+    if (range.find('*') == std::string::npos) {
+        const auto dash = range.find('-');
+        if (dash == std::string::npos || !HttpStrictNumber(range.substr(0, dash), 18, n)) return r;
+        r.first = n;
+        if (!HttpStrictNumber(range.substr(dash + 1), 18, n) || n < r.first) return r;
+        r.last = n;
+    }
+    r.ok = true;
+    return r;
+}
+
+std::string THttpCli::HeaderValue(const std::string& name) const {
+    const std::string key = HttpLower(name);
+    std::string found;
+    for (const std::string& line : RcvdHeader) {
+        const HttpHeaderLine h = ParseHttpHeaderLine(line);
+        if (h.kind == HttpHeaderLine::Field && h.name == key) found = h.value;
+    }
+    const auto b = found.find_first_not_of(" \t");
+    if (b == std::string::npos) return {};
+    return found.substr(b, found.find_last_not_of(" \t") - b + 1);
+}
+
+HttpContentRange THttpCli::ContentRange() const {
+    return ParseHttpContentRange(HeaderValue("content-range"));
+}
+
 HttpHeaderLine ParseHttpHeaderLine(const std::string& line) {
     HttpHeaderLine h;
     const std::string head = line.substr(0, 8);

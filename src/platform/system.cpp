@@ -47,18 +47,29 @@ int Random(int n) {
     return std::uniform_int_distribution<int>(0, n - 1)(gen);
 }
 
-void setTickSource(std::function<std::uint32_t()> fn) { tickSource() = std::move(fn); }
-void setHourSource(std::function<int()> fn) { hourSource() = std::move(fn); }
-void setRandomSource(std::function<int(int)> fn) { randomSource() = std::move(fn); }
+void setTickSource(std::function<std::uint32_t()> fn) {
+    tickSource() = std::move(fn);
+}
+void setHourSource(std::function<int()> fn) {
+    hourSource() = std::move(fn);
+}
+void setRandomSource(std::function<int(int)> fn) {
+    randomSource() = std::move(fn);
+}
 
 bool startProgram(const std::string& program, const std::vector<std::string>& args) {
     QStringList list;
-    for (const auto& a : args) list << QString::fromLocal8Bit(a.c_str());
+    for (const auto& a : args)
+        list << QString::fromLocal8Bit(a.c_str());
     return QProcess::startDetached(QString::fromLocal8Bit(program.c_str()), list);
 }
 
-bool openUrl(const std::string& url) { return startProgram("xdg-open", {url}); }
+bool openUrl(const std::string& url) {
+    return startProgram("xdg-open", {url});
+}
 
-bool registryReadString(const std::string&, const std::string&, std::string&) { return false; }
+bool registryReadString(const std::string&, const std::string&, std::string&) {
+    return false;
+}
 
 } // namespace platform

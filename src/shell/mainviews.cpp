@@ -187,32 +187,60 @@ std::string MainViews::Writelisttofile(const std::string& fileName) const {
     return {};
 }
 
-void MainViews::haulfilesClick() {
+MainViews::Handover MainViews::haulfilesClick() {
     // Nothing chosen under a filter: what it shows, as if chosen.
     platform::ListView& list = w_.table.List;
     if (mode_ == AllResults && !filter_.empty() && list.SelCount() == 0) {
         const std::vector<int> shown = shownRows();
         if (shown.empty() && list.Count() > 0) {
-            message("No file of the table matches the filter '" + filter_ + "': nothing to download");
-            return;
+            say("No file of the table matches the filter '" + filter_ + "': nothing to download");
+            return Handover::Refused;
         }
         list.SetSelection(shown);
     }
-    if (!w_.cfg.usecute())
+    Handover route = Handover::Slots;
+    if (!w_.cfg.usecute()) {
         download::getfileslocalClick(w_.table.List, &site, mode_, w_.urlinfo, w_.scheduler);
-    else
+    } else {
+        const std::uint64_t said = said_;
         externalRoute();
+        route = Handover::ExternalProgram;
+        // The external route says nothing of its own when all went well.
+        if (said_ == said) say("The chosen files went to the external FTP program");
+    }
     setMode(StatusView);
     w_.status.updatestatus();
+    return route;
 }
 
-void MainViews::haulfile(const std::string& url) {
-    if (!w_.cfg.usecute())
+MainViews::Handover MainViews::haulfile(const std::string& url) {
+    Handover route = Handover::Slots;
+    if (!w_.cfg.usecute()) {
         w_.scheduler.launchftp(w_.urlinfo.info(url));
-    else
+    } else {
+        const std::uint64_t said = said_;
         externalRoute({url}, true);
+        route = Handover::ExternalProgram;
+        if (said_ == said) say("The file went to the external FTP program");
+    }
     setMode(StatusView);
     w_.status.updatestatus();
+    return route;
+}
+
+const platform::StringList& MainViews::resultColumns() {
+    return results::ResultTable::columns();
+}
+
+std::string MainViews::rowUrl(bool bySite, int row) const {
+    const platform::ListView& rows = bySite ? site : w_.table.List;
+    if (row < 0 || row >= rows.Count()) return {};
+    return rows.Item(row).cell(bySite ? std::size_t{SiteColUrl} : std::size_t{results::ResultTable::ColUrl});
+}
+
+void MainViews::say(const std::string& text) {
+    ++said_;
+    message(text);
 }
 
 std::vector<download::MacroScript> MainViews::externalRoute(bool startProgram) {
@@ -224,12 +252,12 @@ std::vector<download::MacroScript> MainViews::externalRoute(bool startProgram) {
         for (const auto& row : site.Items())
             if (row.selected) urls.push_back(row.cell(SiteColUrl));
     } else {
-        message("The external FTP program gets the files chosen in the result list or by site: switch "
-                "to one of those views, choose files and download again");
+        say("The external FTP program gets the files chosen in the result list or by site: switch "
+            "to one of those views, choose files and download again");
         return {};
     }
     if (urls.empty()) {
-        message("No files chosen for the external FTP program: select files, then download again");
+        say("No files chosen for the external FTP program: select files, then download again");
         return {};
     }
     return externalRoute(urls, startProgram);
@@ -251,8 +279,8 @@ std::vector<download::MacroScript> MainViews::externalRoute(const std::vector<st
         }
     }
     if (own > 0)
-        message(std::to_string(own) + " http(s) file(s) fetched by Wavetrap itself: the external FTP program "
-                                      "takes ftp:// files only");
+        say(std::to_string(own) + " http(s) file(s) fetched by Wavetrap itself: the external FTP program "
+                                  "takes ftp:// files only");
     if (urls.empty()) return {};
     download::MacroWriter writer;
     writer.directory = scriptDirectory;
@@ -261,7 +289,7 @@ std::vector<download::MacroScript> MainViews::externalRoute(const std::vector<st
     if (startProgram) {
         for (const auto& s : scripts)
             if (!download::MacroWriter::start(w_.settings.path, s))
-                message("Cannot start the external FTP program '" + w_.settings.path + "' for " + s.name);
+                say("Cannot start the external FTP program '" + w_.settings.path + "' for " + s.name);
     }
     return scripts;
 }

@@ -8,6 +8,7 @@
 #include "platform/listview.h"
 #include "platform/signal.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -43,6 +44,11 @@ public:
     // site: the files of the chosen site (Filename, Score, URL).
     platform::ListView site;
     static const platform::StringList& siteColumns();
+    // The result table's columns.
+    static const platform::StringList& resultColumns();
+    // The URL of a row of the result table or (bySite) of the by-site view;
+    // empty for a row that is not there.
+    std::string rowUrl(bool bySite, int row) const;
 
     // ---- Switching the view -------------------------------------------------
     void siteviewClick();
@@ -92,10 +98,17 @@ public:
     // macro scripts (one program start per script); then the status view.
     // With no row selected every row of the table is taken, and while a filter
     // narrows the table every row it shows (none shown: nothing starts).
-    // Throws when a script cannot be written (the mode then stays).
-    void haulfilesClick();
+    // Throws when a script cannot be written (the mode then stays). The
+    // status bar hears what went wrong, and that the external program took
+    // the files when nothing else was said.
+    enum class Handover {
+        Refused,         // nothing chosen: nothing started
+        Slots,           // the program's own slots
+        ExternalProgram, // the external FTP program (http(s) files: the slots)
+    };
+    Handover haulfilesClick();
     // One file (a double-clicked row): the same routes for its URL alone.
-    void haulfile(const std::string& url);
+    Handover haulfile(const std::string& url);
     // The external route alone: scripts for the chosen rows of the view shown
     // (all results: List, by site: site), the program started per script
     // unless startProgram is false. Answers the scripts written.
@@ -108,11 +121,13 @@ public:
 
 private:
     void setMode(int mode);
+    void say(const std::string& text); // a line for the status bar, counted
     void viewTail();
     std::vector<int> listRows() const; // the selected rows, else those shown
 
     Wavetrap& w_;
     int mode_ = AllResults;
+    std::uint64_t said_ = 0;       // lines said so far
     std::string filter_, lowered_; // as typed, and in lower case
 };
 

@@ -1,6 +1,7 @@
 #include "shell/settings_window.h"
 
 #include "platform/system.h"
+#include "shell/messages.h"
 
 #include <algorithm>
 
@@ -42,6 +43,13 @@ void SettingsModel::setOntop(bool on) {
     if (on == ontop_) return;
     ontop_ = on;
     ontopClick();
+}
+
+bool SettingsModel::setFtptlsName(const std::string& name) {
+    net::FtpTls mode = net::FtpTls::Off;
+    if (!parseFtpTlsMode(name, mode)) return false;
+    setFtptls(mode);
+    return true;
 }
 
 void SettingsModel::setFtptls(net::FtpTls mode) {

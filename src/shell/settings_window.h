@@ -54,6 +54,9 @@ public:
     // through OnFtpTls and written with the settings.
     net::FtpTls ftptls() const { return settings_.ftptls; }
     void setFtptls(net::FtpTls mode);
+    // The same by the mode's name ("off", "offered", "required"); false for
+    // another name, which changes nothing.
+    bool setFtptlsName(const std::string& name);
 
     // The hidden "Found!!!" label and the label showing the located path.
     bool foundVisible = false;

@@ -1,7 +1,12 @@
 #include "shell/wavetrap.h"
 
 #include "download/queue.h"
+#include "platform/profile.h"
+#include "shell/download_notices.h"
 #include "shell/startup_settings.h"
+
+#include <algorithm>
+#include <exception>
 
 namespace shell {
 
@@ -28,6 +33,12 @@ Wavetrap::Wavetrap()
         if (!proxyControls.useproxy) return std::pair<std::string, std::string>();
         return std::pair(proxyControls.proxynamein, proxyControls.proxyportin);
     });
+    // The lines for the status bar and the details window, from one place.
+    dispatch.changed.connect(receiver_, [this] { searchChanged(); });
+    scheduler.hooks.statusBar.connect(receiver_, [this](const std::string& text) { statusLine(text); });
+    scheduler.hooks.statusmemo.connect(receiver_, [this](const std::string& line) { detailLine(line); });
+    searchReport.statusLine.connect(receiver_, [this](const std::string& line) { statusLine(line); });
+    searchReport.detailLine.connect(receiver_, [this](const std::string& line) { detailLine(line); });
     // Every tick refreshes the status view while it is shown.
     scheduler.hooks.updatestatus.connect(receiver_, [this] {
         if (status.viewMode && status.viewMode() == download::StatusViewMode) status.updatestatus();
@@ -71,6 +82,137 @@ bool Wavetrap::checkForUpdatesAtStartup() {
 void Wavetrap::saveSettingsAtExit() {
     shell::saveSettingsAtExit(mainStorage, cfg, settings);
     downloadLog.Destroy(); // saved when it was shown and not saved since
+}
+
+// ---- Start-up and exit ----------------------------------------------------------
+
+MainWindowPlacement Wavetrap::restoreMainWindow() {
+    mainStorage.storage.Restore();
+    MainWindowPlacement p;
+    // The design-time 640 x 480 at 0,0 (a first run), or a rectangle too
+    // small to hold the toolbar, is no place of the user's.
+    const auto& r = mainStorage.placement.NormPos;
+    const std::array<int, 4> designTime{0, 0, 640, 480};
+    p.rect = r;
+    p.stored = r != designTime && r[2] - r[0] >= 200 && r[3] - r[1] >= 150;
+    p.toolbarAtBottom = mainStorage.SpeedBar1_Align == "alBottom";
+    p.manualAdd = mainStorage.manualadd_Items;
+    p.statusWidths = mainStorage.liststatus_Columns;
+    return p;
+}
+
+void Wavetrap::storeMainWindow(const std::array<int, 4>& rect, bool toolbarAtBottom,
+                               const platform::StringList& statusWidths) {
+    mainStorage.placement.NormPos = rect;
+    mainStorage.SpeedBar1_Align = toolbarAtBottom ? "alBottom" : "alTop";
+    mainStorage.liststatus_Columns = statusWidths;
+}
+
+StartReport Wavetrap::start(const StartOptions& options) {
+    started_ = options;
+    StartReport report;
+    try {
+        if (options.mainWindowRestored)
+            loadSettingsAfterMainWindow();
+        else
+            loadSettingsAtStartup();
+    } catch (const platform::EProfileError& e) {
+        report.settingsProblem = settingsProblem(e.what());
+        settingsProblemSaid_ = true;
+    }
+    if (options.downloadLog) downloadLog.ShowLog1Click();
+    urlinfo.clearCache();
+    stats.cacheinit();
+    if (options.tick) scheduler.dfatimer.setEnabled(true);
+    if (options.checkForUpdates && cfg.checkupdate()) report.update = checkForUpdates();
+    if (options.resumePending) resumePendingDownloads();
+    report.showGuide = cfg.Guideshow();
+    if (options.tick) scheduler.dfatimer.setInterval(SettingsModel::schedulerInterval(cfg.dfatime()));
+    return report;
+}
+
+std::string Wavetrap::stop() {
+    try {
+        saveSettingsAtExit();
+        if (started_.downloadLog) downloadLog.FormClose();
+    } catch (const platform::EProfileError& e) {
+        if (settingsProblemSaid_) return {};
+        settingsProblemSaid_ = true;
+        return settingsProblem(e.what());
+    }
+    return {};
+}
+
+// ---- Commands -----------------------------------------------------------------------
+
+SearchStart Wavetrap::searchBy(const std::function<void()>& command) {
+    const std::uint64_t before = dispatch.queriesStarted();
+    SearchStart result;
+    try {
+        command();
+    } catch (const std::exception& e) {
+        result.error = e.what();
+    }
+    result.started = dispatch.queriesStarted() != before;
+    return result;
+}
+
+SearchStart Wavetrap::search(const std::string& text, bool enter) {
+    dispatch.search.Text = text;
+    return searchBy([this, enter] {
+        if (enter)
+            dispatch.searchKeyDown(13); // Return
+        else
+            dispatch.Start_search_butClick();
+    });
+}
+
+SearchControls Wavetrap::searchControls() const {
+    SearchControls c;
+    // The bar grows by a step per engine that answered: full when all have.
+    const int inFlight = static_cast<int>(dispatch.clientlist.size());
+    const int total = std::min(search::SearchDispatch::PbarMax,
+                               dispatch.pbarPosition() + inFlight * search::SearchDispatch::PbarStep);
+    c.pbarMax = total > 0 ? total : search::SearchDispatch::PbarMax;
+    c.pbarPosition = dispatch.pbarPosition();
+    c.pbarVisible = dispatch.pbarVisible();
+    c.cancelVisible = dispatch.cancelbutVisible();
+    c.history = dispatch.search.Items;
+    c.text = dispatch.search.Text;
+    c.queue = dispatch.htmlbuf;
+    return c;
+}
+
+std::optional<UpdateReport> Wavetrap::checkForUpdates() {
+    // A reply may move the address: the report names the one asked.
+    updateWhere_ = "http://" + mainStorage.updateIP_Caption + mainStorage.updatefile_Caption;
+    try {
+        updatecheck.Checkforupdatestosearchengines1Click();
+    } catch (const net::ESocketException& e) {
+        return updateNotStarted(e.what());
+    }
+    return std::nullopt;
+}
+
+UpdateReport Wavetrap::updateReport(UpdateOutcome outcome) const {
+    return shell::updateReport(outcome, updateWhere_, updatecheck.connectError(),
+                               static_cast<std::size_t>(startlinks.Count()));
+}
+
+const platform::StringList& Wavetrap::statusColumns() {
+    return download::StatusView::columns();
+}
+
+const std::vector<int>& Wavetrap::statusColumnWidths() {
+    return download::StatusView::columnWidths();
+}
+
+std::string Wavetrap::closeQuestion() const {
+    return shell::closeQuestion(scheduler);
+}
+
+std::unique_ptr<DownloadNotices> Wavetrap::downloadNotices() {
+    return std::make_unique<DownloadNotices>(scheduler, urlinfo);
 }
 
 } // namespace shell

@@ -24,8 +24,55 @@
 #include "shell/download_log.h"
 #include "shell/download_timer.h"
 #include "shell/formstorage.h"
+#include "shell/messages.h"
+
+#include <array>
+#include <memory>
+#include <optional>
 
 namespace shell {
+
+class DownloadNotices;
+
+// What a front end asks of the start-up: where the window and the command line differ.
+struct StartOptions {
+    bool mainWindowRestored = false; // restoreMainWindow() ran: the stored properties are read
+    bool downloadLog = false;        // the stored download log joins this run's entries (as if shown)
+    bool resumePending = false;      // the downloads under way at the last exit go back to the slots
+    bool checkForUpdates = false;    // the update check runs when the option "checkupdate" is set
+    bool tick = false;               // the scheduler's tick runs, at the saved pace
+};
+
+// What the start-up came to, for the front end to show.
+struct StartReport {
+    std::string settingsProblem;        // the settings cannot be saved (empty: they can)
+    std::optional<UpdateReport> update; // the update check could not start
+    bool showGuide = false;             // the option "Guideshow": the guide opens
+};
+
+// The main window's stored place and its parts, as restoreMainWindow() read them.
+struct MainWindowPlacement {
+    bool stored = false;               // a rectangle of the user's (else: the first-run size)
+    std::array<int, 4> rect{};         // left, top, right, bottom of the frame
+    bool toolbarAtBottom = false;      // "alBottom"
+    platform::StringList manualAdd;    // the manual-add box's history
+    platform::StringList statusWidths; // the status view's column widths
+};
+
+// What a search command came to.
+struct SearchStart {
+    bool started = false; // queries went out
+    std::string error;    // the command raised (shown in a message box), empty: none
+};
+
+// What the search controls show.
+struct SearchControls {
+    int pbarMax = search::SearchDispatch::PbarMax, pbarPosition = 0;
+    bool pbarVisible = false, cancelVisible = false;
+    platform::StringList history; // the search box's items
+    std::string text;             // the search box's text
+    platform::StringList queue;   // the pages still to fetch (htmlbuf)
+};
 
 class Wavetrap {
 public:
@@ -68,7 +115,62 @@ public:
     // answers whether it started one (an unresolvable host raises).
     bool checkForUpdatesAtStartup();
 
+    // ---- Start-up and exit, the same for the window and the command line ----
+
+    // The window's stored properties ("wavbin"), read before it is shown.
+    MainWindowPlacement restoreMainWindow();
+    // What the window keeps of itself at exit (written by stop()).
+    void storeMainWindow(const std::array<int, 4>& rect, bool toolbarAtBottom,
+                         const platform::StringList& statusWidths);
+    // Loads the settings (a settings directory that cannot be written is
+    // reported, not raised: the program goes on without saving), restores the
+    // download log, empties the URL and score caches, and as asked starts the
+    // tick, the update check and the pending downloads.
+    StartReport start(const StartOptions& options);
+    // Saves the settings, the stored properties and the download log. Answers
+    // the problem when the settings cannot be saved and start() did not
+    // report one already; other failures raise.
+    std::string stop();
+
+    // ---- Commands and what the window shows ----------------------------------
+
+    // The search box's Enter (enter) or the "Search!" button, with the box's text.
+    SearchStart search(const std::string& text, bool enter);
+    // "More from this site" and any other command that may start a search.
+    SearchStart searchBy(const std::function<void()>& command);
+    void cancelSearch() { dispatch.cancelbutClick(); }
+    SearchControls searchControls() const;
+    // The search controls changed (a search started, an engine answered, it ended).
+    platform::Signal<> searchChanged;
+    // Lines for the status bar and for the details window, from the search and
+    // the downloads.
+    platform::Signal<const std::string&> statusLine;
+    platform::Signal<const std::string&> detailLine;
+
+    // The update check of the menu; the report when it could not start.
+    std::optional<UpdateReport> checkForUpdates();
+    // What the check that just ended came to.
+    UpdateReport updateReport(UpdateOutcome outcome) const;
+
+    // The download status view: one row per slot, the State column in the
+    // scheduler's words. The columns are StatusView's.
+    platform::ListView& statusRows() { return status.liststatus; }
+    static const platform::StringList& statusColumns();
+    static const std::vector<int>& statusColumnWidths();
+    static constexpr int StatusColStateNo = download::StatusView::ColStateNo;
+    static constexpr int StatusColState = download::StatusView::ColState;
+    static constexpr int StatusColProgress = download::StatusView::ColProgress;
+    // The rows selected in the status view end ("Stopped").
+    void cancelSelectedDownloads() { status.CancelDownload1Click(); }
+    // The question asked when the window closes while files are under way (empty: none).
+    std::string closeQuestion() const;
+    // The notices for the desktop of this program's downloads.
+    std::unique_ptr<DownloadNotices> downloadNotices();
+
 private:
+    StartOptions started_;
+    bool settingsProblemSaid_ = false;
+    std::string updateWhere_; // the address the last update check asked
     platform::Receiver receiver_;
 };
 

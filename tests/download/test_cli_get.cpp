@@ -20,6 +20,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <regex>
 #include <sys/stat.h>
 
 namespace {
@@ -481,3 +482,23 @@ TEST_F(CliGetHttp, FileChangedOnTheServerIsFetchedAgainNotSpliced) {
 }
 
 } // namespace
+
+// On a terminal (here a pseudo-terminal of script(1)) the running file shows
+// its percent, rate and time left, and a total line follows; the rows are
+// drawn over the previous ones and erased at the end.
+TEST_F(CliGetHttp, OnATerminalTheRunningFileShowsPercentRateAndTimeLeft) {
+    const std::string cmd =
+        std::string(WAVETRAP_CLI_PATH) + " get -C '" + out.path() + "' " + nginx->url("/slow/big.mp3");
+    testpeers::ChildProcess p;
+    ASSERT_TRUE(p.start("/usr/bin/script", {"-qec", cmd, "/dev/null"}));
+    ASSERT_TRUE(platform::runUntil([&] { return !p.running(); }, 60000)) << p.output();
+    const std::string screen = p.output();
+    EXPECT_EQ(p.exitCode(), 0) << screen;
+    EXPECT_EQ(testsupport::readFile(out.file("big.mp3")), content(600000, 3));
+    // nginx sends 100 KiB/s: "37%  214.8 KB of 585.9 KB  100.0 KB/s  0:04 left".
+    const std::regex row(R"(\d+%  [0-9.]+ KB of 585\.9 KB  \d+\.\d KB/s  0:0\d left +big\.mp3)");
+    EXPECT_TRUE(std::regex_search(screen, row)) << screen;
+    EXPECT_NE(screen.find("0 of 1 files, 1 running"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("\033[J"), std::string::npos) << "rows are drawn over the previous ones";
+    EXPECT_NE(screen.find("1 file fetched, 600000 bytes received"), std::string::npos) << screen;
+}

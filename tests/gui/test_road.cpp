@@ -2,6 +2,7 @@
 // arriving, a double-click, the status view, the file as the site has it; and
 // a running download cancelled from the status view.
 
+#include "download/ftp_slot_session.h"
 #include "peers/ftp_peer.h"
 #include "peers/http_peers.h"
 #include "shell/download_notices.h"
@@ -115,8 +116,13 @@ TEST_F(WindowRoad, TheStatusViewShowsProgressAndCancelsTheSelectedSlot) {
         << (row >= 0 ? w.statusView()->model()->index(row, 4).data().toString().toStdString() : "") << " "
         << w.statusText().toStdString();
     EXPECT_EQ(w.statusView()->model()->index(row, 5).data().toString(), "Long_Night.mp3");
-    // Bytes are arriving, and the State and Progress columns are wide enough to say so.
-    EXPECT_EQ(w.statusView()->model()->index(row, 3).data().toString(), "Downloading");
+    // Bytes are arriving: the State column says what the scheduler calls the
+    // row's state (a transfer asked for or under way), and it and the Progress
+    // column are wide enough to say so.
+    const QString state = w.statusView()->model()->index(row, 3).data().toString();
+    const int number = w.statusView()->model()->index(row, 2).data().toString().toInt();
+    EXPECT_EQ(state.toStdString(), download::stepText(static_cast<download::FtpSlotStep>(number)));
+    EXPECT_TRUE(number == 4 || number == 5 || number == 10) << number;
     const QFontMetrics fm(w.statusView()->font());
     for (int column : {3, 4})
         EXPECT_GT(w.statusView()->columnWidth(column),

@@ -123,6 +123,23 @@ TEST_F(WindowTest, EveryControlOfTheSettingsWindowSurvivesARestart) {
     EXPECT_TRUE(platform::runUntil([] { return messageBox("Wavetrap") != nullptr; }, 2000));
 }
 
+// A settings directory that cannot be written: the window opens all the
+// same, says so once at start-up (status bar and message box) and not again
+// at exit.
+TEST_F(WindowTest, UnsavableSettingsAreSaidOnceAndTheWindowGoesOn) {
+    const testsupport::ScopedEnv nowhere("WAVETRAP_CONFIG_DIR", "/dev/null/wavetrap");
+    auto& w = open();
+    const QString warning =
+        "Warning: the settings cannot be saved: Unable to write to /dev/null/wavetrap/wavbin.Ini";
+    EXPECT_EQ(w.statusText(), warning);
+    ASSERT_TRUE(platform::runUntil([] { return messageBox("Wavetrap") != nullptr; }, 2000));
+    EXPECT_EQ(messageBox("Wavetrap")->text(), warning);
+    messageBox("Wavetrap")->close();
+    w.core().statusLine("Searching 1 engine...");
+    w.saveAll();
+    EXPECT_EQ(w.statusText(), "Searching 1 engine...");
+}
+
 TEST_F(WindowTest, TheAlarmClockStartsTheDownloadAtThePlacedHour) {
     auto& w = open();
     int hour = 3;

@@ -3,7 +3,6 @@
 // relocation, failures, abort.
 #include "net/httpprot.h"
 #include "net/httpprot_chunked.h"
-#include "net/httpprot_impl.h"
 #include "peers/ftp_peer.h"
 #include "peers/http_peers.h"
 #include "platform/eventloop.h"

@@ -199,10 +199,11 @@ TEST_F(SettingsFiles, LocalNamesAreReadOnlyAsPlainNamesOfPendingURLs) {
 // between quotes of its own.)
 TEST_F(SettingsFiles, VersionsAreReadOnlyForPendingURLs) {
     const std::string a = "http://a.test/x.mp3", b = "https://b.test/y.mp3";
-    writeFile(ini(), "[downloading]\ncount=2\n0=" + a + "\n1=" + b +
-                         "\n[downloadingversions]\ncount=3\n0=http://gone.test/z.mp3\n0.etag=\"\"z\"\"\n1=" + a +
-                         "\n1.etag=\"\"v1\"\"\n1.modified=Mon, 02 Jan 2006 15:04:05 GMT\n1.size=20000\n2=" + b +
-                         "\n2.etag=W/\"w\"\n2.size=12x\n");
+    writeFile(ini(),
+              "[downloading]\ncount=2\n0=" + a + "\n1=" + b +
+                  "\n[downloadingversions]\ncount=3\n0=http://gone.test/z.mp3\n0.etag=\"\"z\"\"\n1=" + a +
+                  "\n1.etag=\"\"v1\"\"\n1.modified=Mon, 02 Jan 2006 15:04:05 GMT\n1.size=20000\n2=" + b +
+                  "\n2.etag=W/\"w\"\n2.size=12x\n");
     Program p;
     p.start();
     EXPECT_EQ(p.w.pending.version,
