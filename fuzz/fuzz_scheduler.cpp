@@ -32,6 +32,7 @@
 // any 125/150 reply and any data byte is as it was (or still absent); no
 // file grows past the largest size announced for it; each URL is reported
 // done at most once.
+#include "download/ftp_slot_session.h"
 #include "loopback_peer.h"
 #include "net/ftpreply.h"
 #include "shell/wavetrap.h"
@@ -49,6 +50,11 @@
 #include <vector>
 
 namespace {
+
+// The FTP client of slot n (every site here is an FTP site).
+net::TFtpClient& ftpClient(const download::Scheduler& s, int n) {
+    return dynamic_cast<download::FtpSlotSession&>(*s.slot(n).session).client();
+}
 
 namespace fs = std::filesystem;
 
@@ -145,7 +151,7 @@ struct Run {
     // The slot at work (there is one site, so one slot at most).
     const download::Slot* busySlot() const {
         for (int n = 1; n <= download::SlotCount; ++n)
-            if (s.slot(n).state != download::Idle) return &s.slot(n);
+            if (s.slot(n).phase != download::Phase::Idle) return &s.slot(n);
         return nullptr;
     }
 
@@ -186,8 +192,8 @@ struct Run {
         Attempt a;
         const download::Slot* b = busySlot();
         a.url = b ? b->record.url : std::string();
-        a.local = b ? b->client->LocalFileName : std::string();
-        a.announced = b ? b->client->RemoteSize() : 0;
+        a.local = b ? b->localName : std::string();
+        a.announced = b ? b->remoteSize() : 0;
         a.before = a.local.empty() ? FileState{} : fileState(a.local);
         a.passive = word != "PORT";
         unsigned h[4], p[2];
@@ -383,9 +389,9 @@ struct Run {
     void dump() const {
         for (const std::string& l : lines)
             std::fprintf(stderr, "  > %s\n", l.c_str());
-        for (const auto& l : s.errorlog)
+        for (const auto& l : s.errorlog())
             std::fprintf(stderr, "  errorlog: %s\n", l.c_str());
-        for (const auto& l : s.abortout)
+        for (const auto& l : s.abortout())
             std::fprintf(stderr, "  abortout: %s\n", l.c_str());
         for (const Attempt& a : attempts)
             std::fprintf(stderr, "  attempt %s -> %s: rest %lld, size %lld, data %zu, %s%s\n", a.url.c_str(),
@@ -464,22 +470,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 
         r.s.hooks.fileDone.connect([&r](const std::string& url, bool ok) { r.fileDone(url, ok); });
         r.s.hooks.slotChanged.connect([&r](int k) {
-            if (r.s.slot(k).state == download::FileFinished && !r.attempts.empty())
+            if (r.s.slot(k).phase == download::Phase::Finishing && !r.attempts.empty())
                 r.attempts.back().sentAtFinish = r.attempts.back().data.size();
         });
         if (verbose) {
             r.s.hooks.statusmemo.connect(
                 [](const std::string& l) { std::fprintf(stderr, "    %s\n", l.c_str()); });
-            r.s.slot(download::SlotCount)
-                .client->OnProgress.connect([&r](net::TFtpClient& c, std::int64_t count, bool&) {
+            ftpClient(r.s, download::SlotCount)
+                .OnProgress.connect([&r](net::TFtpClient& c, std::int64_t count, bool&) {
                     std::fprintf(stderr, "  progress %lld%s, slot state %d\n", static_cast<long long>(count),
                                  c.Overran() ? " (overran)" : "",
-                                 download::number(r.s.slot(download::SlotCount).state));
+                                 download::stateNumber(r.s.slot(download::SlotCount)));
                 });
             r.s.hooks.slotChanged.connect([&r](int k) {
                 std::fprintf(stderr, "  visit %ld: slot %d state %d, bytes %lld\n", r.visits, k,
-                             download::number(r.s.slot(k).state),
-                             static_cast<long long>(r.s.slot(k).client->ByteCount()));
+                             download::stateNumber(r.s.slot(k)),
+                             static_cast<long long>(ftpClient(r.s, k).ByteCount()));
             });
             r.s.hooks.fileFailed.connect([](const std::string& url, const download::TransferResult& why) {
                 std::fprintf(stderr, "  failed %s: %s: %s\n", url.c_str(), download::outcomeName(why.outcome),
@@ -488,7 +494,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         }
         // Slot 14, the one the first file goes to, shows no data pieces;
         // the others do.
-        r.s.slot(download::SlotCount).client->DisplayFlag = flags & 32;
+        ftpClient(r.s, download::SlotCount).DisplayFlag = flags & 32;
         if (flags & 8) {
             for (const std::string& u : urls) {
                 r.w.pending.downloading.push_back(u);
@@ -502,7 +508,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         r.track();
         fuzzpeer::playScript(r, script, MaxFill);
         if (verbose) {
-            const net::TFtpClient& c = *r.s.slot(download::SlotCount).client;
+            const net::TFtpClient& c = ftpClient(r.s, download::SlotCount);
             std::fprintf(stderr, "script ends: client state %d, connected %d, last reply %s\n",
                          static_cast<int>(c.State()), c.Connected() ? 1 : 0, c.LastReply().c_str());
         }

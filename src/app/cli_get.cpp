@@ -52,7 +52,7 @@ public:
         for (int n = 1; n <= download::SlotCount; ++n) {
             const download::Slot& slot = s.slot(n);
             Meter& m = meters_[static_cast<std::size_t>(n)];
-            if (slot.state == download::Idle) {
+            if (slot.phase == download::Phase::Idle) {
                 m = {};
                 continue;
             }
@@ -69,7 +69,7 @@ public:
                                    : "";
             char buf[512];
             std::snprintf(buf, sizeof buf, "%2d  %-18.18s  %-20.20s  %-52.52s  %.50s\n", n,
-                          platform::printable(slot.record.site).c_str(), download::stateText(slot.state),
+                          platform::printable(slot.record.site).c_str(), download::stateText(slot),
                           progress.c_str(), platform::printable(slot.record.fname).c_str());
             out += buf;
             ++lines_;
@@ -254,7 +254,7 @@ int runProgram(const GetOptions& o, bool resume) {
     if (int rc = lockSettings(lock); rc >= 0) return rc;
     Program p;
     p.start();
-    if (o.ftpTlsGiven) p.w.scheduler.ftpTls = o.ftpTls; // this run only: the setting stays
+    if (o.ftpTlsGiven) p.w.scheduler.setFtpTls(o.ftpTls); // this run only: the setting stays
     const platform::ScopedConnection refusing = reportRefused(p.w.scheduler);
     DownloadRun run;
     run.pace = o.pace > 0 ? o.pace : p.w.cfg.dfatime();
@@ -355,7 +355,7 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
         tracing = scheduler.hooks.trace.connect(
             [](const std::string& line) { std::cerr << "state " << line << "\n"; });
     }
-    const std::size_t errorsBefore = scheduler.errorlog.size();
+    const std::size_t errorsBefore = scheduler.errorlog().size();
     scheduler.setPace(run.pace);
     if (run.limitRate >= 0) net::RateLimit::shared().setBytesPerSecond(run.limitRate);
     // For tests: a scheduler tick shorter than any track-bar position.
@@ -384,9 +384,9 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
     showing.disconnect();
     tracing.disconnect();
     if (run.verbose)
-        for (std::size_t i = std::min(errorsBefore, scheduler.errorlog.size()); i < scheduler.errorlog.size();
-             ++i)
-            std::cerr << "error: " << platform::printable(scheduler.errorlog[i]) << "\n";
+        for (std::size_t i = std::min(errorsBefore, scheduler.errorlog().size());
+             i < scheduler.errorlog().size(); ++i)
+            std::cerr << "error: " << platform::printable(scheduler.errorlog()[i]) << "\n";
 
     int missing = 0, fetched = 0;
     for (const auto& [url, left] : wanted) {

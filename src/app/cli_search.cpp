@@ -249,7 +249,7 @@ int runSearch(const std::vector<std::string>& args) {
         run.limitRate = opt.limitRate;
         run.pace = opt.pace > 0 ? opt.pace : w.cfg.dfatime();
         run.statusRows = ::isatty(STDERR_FILENO) == 1;
-        if (opt.ftpTlsGiven) w.scheduler.ftpTls = opt.ftpTls; // this run only
+        if (opt.ftpTlsGiven) w.scheduler.setFtpTls(opt.ftpTls); // this run only
         const platform::ScopedConnection refusing = reportRefused(w.scheduler);
         download::getfileslocalClick(w.table.List, nullptr, 2, w.urlinfo, w.scheduler);
         downloaded = runDownloads(w.scheduler, run);

@@ -1,6 +1,6 @@
 #include "download/fileurl.h"
 
-#include "download/slots.h"
+#include "download/slot.h"
 #include "url/urlinfo.h"
 
 #include <algorithm>

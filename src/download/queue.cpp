@@ -25,10 +25,10 @@ void resumePending(PendingDownloads& pending, url::UrlInfo& urlinfo, Scheduler& 
         // Its partial file's version goes on with it (a refused URL drops it).
         if (auto it = versions.find(url); it != versions.end()) pending.version[link.url] = it->second;
         // A file written under another name goes on in that file.
-        if (auto it = names.find(link.url); it != names.end()) scheduler.localNames[link.url] = it->second;
         // Its local file is its own partial file, whatever its size.
-        scheduler.resumedUrls.insert(link.url);
-        scheduler.launchftp(link);
+        std::optional<std::string> name;
+        if (auto it = names.find(link.url); it != names.end()) name = it->second;
+        scheduler.resume(link, name);
     }
 }
 

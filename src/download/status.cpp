@@ -2,8 +2,8 @@
 
 namespace download {
 
-std::string progressText(SlotState state, std::int64_t byteCount, std::int64_t remoteSize) {
-    if (byteCount < 1 || state == Idle) return {};
+std::string progressText(Phase phase, std::int64_t byteCount, std::int64_t remoteSize) {
+    if (byteCount < 1 || phase == Phase::Idle) return {};
     if (remoteSize <= 100000) return std::to_string(byteCount / 1024) + "KB done";
     // The percentage rounded to the nearest integer, halves to the even neighbour.
     const std::int64_t scaled = byteCount * 100;
@@ -42,8 +42,8 @@ void StatusView::updatestatus() {
     for (int n = 1; n <= SlotCount; ++n) {
         const Slot& s = scheduler_.slot(n);
         const int row = n - 1;
-        const std::string cells[] = {s.record.site, std::to_string(number(s.state)), stateText(s.state),
-                                     progressText(s.state, s.byteCount, s.remoteSize()), s.record.fname};
+        const std::string cells[] = {s.record.site, std::to_string(stateNumber(s)), stateText(s),
+                                     progressText(s.phase, s.byteCount, s.remoteSize()), s.record.fname};
         for (std::size_t col = 0; col < 5; ++col)
             if (liststatus.Item(row).cell(col + 1) != cells[col])
                 liststatus.SetCell(row, col + 1, cells[col]);

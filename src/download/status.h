@@ -19,7 +19,7 @@ inline constexpr int StatusViewMode = 5;
 
 // The progress text of a slot: empty for no bytes or an idle slot; "<KB>KB done"
 // for files of at most 100000 bytes (or unknown size); else the rounded percentage.
-std::string progressText(SlotState state, std::int64_t byteCount, std::int64_t remoteSize);
+std::string progressText(Phase phase, std::int64_t byteCount, std::int64_t remoteSize);
 
 class StatusView {
 public:

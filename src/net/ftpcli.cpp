@@ -71,6 +71,7 @@ void TFtpClient::Impl::Display(const std::string& msg) {
 
 void TFtpClient::Impl::SendCommand(std::string cmd) {
     q.OnCommand(q, cmd);
+    q.lastCommand_ = ftp::CommandOf(cmd);
     Display("> " + cmd);
     control.SendStr(cmd + "\r\n");
 }
@@ -226,6 +227,7 @@ void TFtpClient::Open() {
     d.requestResult = 0;
     d.finalReceived = false;
     tlsFailure_.clear();
+    lastCommand_ = FtpCommand::None; // the next reply is the welcome
     const TFtpState before = state_;
     d.ChangeState(ftpDnsLookup);
     try {

@@ -4,6 +4,7 @@
 // its outcome arrives later through OnRequestDone, posted to the event loop,
 // so it never runs inside the call that started the request.
 
+#include "net/ftpreply.h"
 #include "platform/signal.h"
 
 #include <array>
@@ -180,6 +181,8 @@ public:
     std::int64_t ByteCount() const { return byteCount_; }             // bytes of the current transfer
     const std::string& DirResult() const { return dirResult_; }       // quoted name of CWD/MKD/PWD/CDUP
     TFtpRequest RequestType() const { return request_; }
+    // The command the client sent last on this connection (what a reply answers).
+    FtpCommand LastCommand() const { return lastCommand_; }
     // The last transfer received more than MaxFileSize bytes.
     bool Overran() const { return overran_; }
     // Why the last transfer's local file failed ("No space left on device",
@@ -279,6 +282,7 @@ private:
     std::int64_t byteCount_ = 0;
     std::string dirResult_;
     TFtpRequest request_ = ftpNone;
+    FtpCommand lastCommand_ = FtpCommand::None;
     bool overran_ = false;
     std::string localError_;
     std::string tlsFailure_;

@@ -1,5 +1,6 @@
 #include "net/ftpreply.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 
@@ -173,6 +174,63 @@ int PasvPort(std::string_view line) {
 
 bool IsPlainLocalName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+namespace {
+
+bool holdsWord(std::string_view line, std::string_view word) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (word.size() > line.size()) return false;
+    for (std::size_t at = 0; at + word.size() <= line.size(); ++at) {
+        std::size_t k = 0;
+        while (k < word.size() && lower(line[at + k]) == word[k])
+            ++k;
+        if (k == word.size()) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+FtpCommand CommandOf(std::string_view commandLine) {
+    static const struct {
+        const char* word;
+        FtpCommand command;
+    } words[] = {
+        {"USER", FtpCommand::User}, {"PASS", FtpCommand::Pass}, {"SIZE", FtpCommand::Size},
+        {"TYPE", FtpCommand::Type}, {"CWD", FtpCommand::Cwd},   {"REST", FtpCommand::Rest},
+        {"RETR", FtpCommand::Retr}, {"STOR", FtpCommand::Stor}, {"APPE", FtpCommand::Appe},
+        {"LIST", FtpCommand::List}, {"NLST", FtpCommand::Nlst}, {"PORT", FtpCommand::Port},
+        {"EPRT", FtpCommand::Eprt}, {"PASV", FtpCommand::Pasv}, {"EPSV", FtpCommand::Epsv},
+        {"AUTH", FtpCommand::Auth}, {"PBSZ", FtpCommand::Pbsz}, {"PROT", FtpCommand::Prot},
+        {"QUIT", FtpCommand::Quit}, {"SYST", FtpCommand::Syst}, {"MKD", FtpCommand::Mkd},
+        {"RMD", FtpCommand::Rmd},   {"DELE", FtpCommand::Dele}, {"PWD", FtpCommand::Pwd},
+        {"CDUP", FtpCommand::Cdup}, {"RNFR", FtpCommand::Rnfr}, {"RNTO", FtpCommand::Rnto},
+        {"ABOR", FtpCommand::Abor},
+    };
+    const std::size_t end = std::min(commandLine.find(' '), commandLine.size());
+    if (end == 0) return FtpCommand::None;
+    std::string word(commandLine.substr(0, end));
+    for (char& c : word)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    for (const auto& w : words)
+        if (word == w.word) return w.command;
+    return FtpCommand::Other;
+}
+
+bool IsDataCommand(FtpCommand command) {
+    return command == FtpCommand::Port || command == FtpCommand::Eprt || command == FtpCommand::Pasv ||
+           command == FtpCommand::Epsv;
+}
+
+Refusal RefusalOf(int code, FtpCommand command, std::string_view replyLine) {
+    if (code < 400 || code > 599 || IsDataCommand(command)) return Refusal::None;
+    if (command == FtpCommand::Auth || command == FtpCommand::Pbsz || command == FtpCommand::Prot)
+        return Refusal::None;
+    if (holdsWord(replyLine, "connect to host")) return Refusal::Unreachable;
+    for (std::string_view words : {"permission denied", "connection denied", "password incorrect", "exeeded"})
+        if (holdsWord(replyLine, words)) return Refusal::Site;
+    return Refusal::None;
 }
 
 } // namespace net::ftp

@@ -6,6 +6,45 @@
 #include <string>
 #include <string_view>
 
+namespace net {
+
+// The command a reply answers: the last one the client sent on its control
+// connection (None: none yet on this connection, so a reply is the welcome).
+enum class FtpCommand : std::uint8_t {
+    None,
+    User,
+    Pass,
+    Size,
+    Type,
+    Cwd,
+    Rest,
+    Retr,
+    Stor,
+    Appe,
+    List,
+    Nlst,
+    Port,
+    Eprt,
+    Pasv,
+    Epsv,
+    Auth,
+    Pbsz,
+    Prot,
+    Quit,
+    Syst,
+    Mkd,
+    Rmd,
+    Dele,
+    Pwd,
+    Cdup,
+    Rnfr,
+    Rnto,
+    Abor,
+    Other
+};
+
+} // namespace net
+
 namespace net::ftp {
 
 // The signed decimal number at the start of a reply line after blanks (tab,
@@ -65,5 +104,26 @@ int PasvPort(std::string_view line);
 // A local file name a transfer may write or read: not empty, not "." or "..",
 // no "/" in it (the file lands in the current directory under that name).
 bool IsPlainLocalName(const std::string& name);
+
+// The command a command line holds, by its first word in any case ("RETR x" ->
+// Retr); Other for a word the client never sends, None for an empty line.
+FtpCommand CommandOf(std::string_view commandLine);
+
+// Whether the command sets up a data connection (PORT, EPRT, PASV, EPSV).
+bool IsDataCommand(FtpCommand command);
+
+// What a negative reply (4xx, 5xx) says about the whole site, judged by its
+// code, the command it answers and, where servers tell the cases apart only
+// in words, its wording (any case): "Permission denied", "Connection denied"
+// or "Password incorrect", "Can't connect to host", a "user limit exeeded" (as
+// one server spells it). A data command's refusal (vsftpd's "550 Permission
+// denied." to PORT) asks only for passive mode, and a refusal of AUTH, PBSZ or
+// PROT only says that the server has no TLS: neither is a refusal of the site.
+enum class Refusal : std::uint8_t {
+    None,        // nothing about the site
+    Site,        // the site refuses this client for good
+    Unreachable, // the server cannot reach the host it serves
+};
+Refusal RefusalOf(int code, FtpCommand command, std::string_view replyLine);
 
 } // namespace net::ftp

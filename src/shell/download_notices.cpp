@@ -74,10 +74,10 @@ void DownloadNotices::check() {
 }
 
 int filesUnderWay(const download::Scheduler& scheduler) {
-    int n = static_cast<int>(scheduler.launchbuf.size());
+    int n = static_cast<int>(scheduler.launchbuf().size());
     for (int s = 1; s <= download::SlotCount; ++s) {
         const download::Slot& slot = scheduler.slot(s);
-        if (slot.state == download::SlotState::Idle) continue;
+        if (slot.phase == download::Phase::Idle) continue;
         n += std::max(1, static_cast<int>(slot.queueUrls.size()));
     }
     return n;

@@ -14,7 +14,7 @@ SchedulerPicture readScheduler(const download::Scheduler& scheduler) {
     SchedulerPicture p;
     for (int n = 1; n <= download::SlotCount; ++n) {
         const download::Slot& s = scheduler.slot(n);
-        if (s.state == download::Idle) continue;
+        if (s.phase == download::Phase::Idle) continue;
         // The first URL of the queue is the file on the slot, the rest wait behind it.
         for (std::size_t k = 0; k < s.queueUrls.size(); ++k) {
             ScheduledFile f;
@@ -24,7 +24,7 @@ SchedulerPicture readScheduler(const download::Scheduler& scheduler) {
                 f.where = ScheduledFile::OnSlot;
                 f.bytes = s.byteCount;
                 f.size = s.session ? s.session->size() : 0;
-                f.step = download::stateText(s.state);
+                f.step = download::stateText(s);
                 f.aloneOnSlot = s.queueUrls.size() == 1;
             } else {
                 f.where = ScheduledFile::BehindSite;
@@ -32,20 +32,16 @@ SchedulerPicture readScheduler(const download::Scheduler& scheduler) {
             p.files.push_back(std::move(f));
         }
     }
-    for (const std::string& url : scheduler.launchbuf)
+    for (const std::string& url : scheduler.launchbuf())
         p.files.push_back({ScheduledFile::Parked, url, 0, 0, 0, {}, false});
     p.receivedSoFar = scheduler.receivedSoFar();
     p.idle = scheduler.idle();
-    p.localNames = scheduler.localNames;
+    p.localNames = scheduler.localNames();
     return p;
 }
 
 bool unparkUrl(download::Scheduler& scheduler, const std::string& url) {
-    auto& buf = scheduler.launchbuf;
-    const auto it = std::find(buf.begin(), buf.end(), url);
-    if (it == buf.end()) return false;
-    buf.erase(it);
-    return true;
+    return scheduler.unpark(url);
 }
 
 void relaunchUrl(download::Scheduler& scheduler, const download::PendingDownloads& pending,
@@ -54,9 +50,10 @@ void relaunchUrl(download::Scheduler& scheduler, const download::PendingDownload
     const auto& dl = pending.downloading;
     if (std::find(dl.begin(), dl.end(), link.url) != dl.end()) {
         // Its partial file is its own, in the file it was written to (as at start-up).
-        if (auto it = pending.localName.find(link.url); it != pending.localName.end())
-            scheduler.localNames[link.url] = it->second;
-        scheduler.resumedUrls.insert(link.url);
+        const auto it = pending.localName.find(link.url);
+        scheduler.resume(link, it != pending.localName.end() ? std::optional<std::string>(it->second)
+                                                             : std::nullopt);
+        return;
     }
     scheduler.launchftp(link);
 }

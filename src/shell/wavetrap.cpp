@@ -31,14 +31,14 @@ Wavetrap::Wavetrap()
     scheduler.hooks.savecfg.connect(receiver_, [this] { settings.savecfg(); });
     scheduler.hooks.addToLog.connect(receiver_, [this](const std::string& url) { downloadLog.append(url); });
     cfg.OnSchedulerInterval.connect(receiver_, [this](int ms) { scheduler.dfatimer.setInterval(ms); });
-    cfg.OnFtpTls.connect(receiver_, [this](net::FtpTls mode) { scheduler.ftpTls = mode; });
+    cfg.OnFtpTls.connect(receiver_, [this](net::FtpTls mode) { scheduler.setFtpTls(mode); });
     cfg.OnLimitRate.connect(
         receiver_, [](int kib) { net::RateLimit::shared().setBytesPerSecond(std::int64_t{kib} * 1024); });
     // http:// and https:// files go through the proxy the settings name, as the searches do.
-    scheduler.httpProxy = [this] {
+    scheduler.setHttpProxy([this] {
         if (!proxyControls.useproxy) return std::pair<std::string, std::string>();
         return std::pair(proxyControls.proxynamein, proxyControls.proxyportin);
-    };
+    });
     // The lines for the status bar and the details window, from one place.
     dispatch.changed.connect(receiver_, [this] { searchChanged(); });
     scheduler.hooks.statusBar.connect(receiver_, [this](const std::string& text) { statusLine(text); });
@@ -69,10 +69,10 @@ void Wavetrap::loadSettingsAtStartup() {
     try {
         shell::loadSettingsAtStartup(mainStorage, cfg, settings, startlinks);
     } catch (...) {
-        scheduler.ftpTls = settings.ftptls;
+        scheduler.setFtpTls(settings.ftptls);
         throw;
     }
-    scheduler.ftpTls = settings.ftptls;
+    scheduler.setFtpTls(settings.ftptls);
 }
 
 void Wavetrap::loadSettingsAfterMainWindow() {
@@ -81,10 +81,10 @@ void Wavetrap::loadSettingsAfterMainWindow() {
     try {
         shell::loadSettingsAfterMainWindow(cfg, settings, startlinks);
     } catch (...) {
-        scheduler.ftpTls = settings.ftptls;
+        scheduler.setFtpTls(settings.ftptls);
         throw;
     }
-    scheduler.ftpTls = settings.ftptls;
+    scheduler.setFtpTls(settings.ftptls);
 }
 
 bool Wavetrap::checkForUpdatesAtStartup() {

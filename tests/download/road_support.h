@@ -3,6 +3,7 @@
 // by hand (one visit, then the network events of a moment) or on a short
 // tick, in a working directory of its own.
 
+#include "download/ftp_slot_session.h"
 #include "platform/profile.h"
 #include "shell/wavetrap.h"
 #include "support/tempdir.h"
@@ -109,25 +110,33 @@ protected:
     // The memos, for the message of a failing test.
     std::string dump() const {
         std::string out = "ftpstatus:\n";
-        for (const auto& l : s.ftpstatus)
+        for (const auto& l : s.ftpstatus())
             out += "  " + l + "\n";
         out += "errorlog:\n";
-        for (const auto& l : s.errorlog)
+        for (const auto& l : s.errorlog())
             out += "  " + l + "\n";
         out += "abortout:\n";
-        for (const auto& l : s.abortout)
+        for (const auto& l : s.abortout())
             out += "  " + l + "\n";
         out += "slots at work:\n";
         for (int n = 1; n <= download::SlotCount; ++n) {
             const download::Slot& k = s.slot(n);
-            if (k.state == download::Idle) continue;
-            out += "  " + std::to_string(n) + ": state " + std::to_string(download::number(k.state)) +
-                   (k.busy ? " busy" : "") + (k.awaiting ? " awaiting" : "") + " wait " +
-                   std::to_string(k.wait) + " client " + std::to_string(static_cast<int>(k.client->State())) +
-                   "\n";
+            if (k.phase == download::Phase::Idle) continue;
+            const auto* f = dynamic_cast<const download::FtpSlotSession*>(k.session.get());
+            out += "  " + std::to_string(n) + ": state " + std::to_string(download::stateNumber(k)) +
+                   (k.busy ? " busy" : "") + (k.session->awaiting() ? " awaiting" : "") + " wait " +
+                   std::to_string(k.wait) + " client " +
+                   (f ? std::to_string(static_cast<int>(f->client().State())) : std::string("-")) + "\n";
         }
         return out;
     }
+
+    // The FTP session of slot n, its client and its step.
+    download::FtpSlotSession& ftpSession(int n) const {
+        return dynamic_cast<download::FtpSlotSession&>(*s.slot(n).session);
+    }
+    net::TFtpClient& client(int n) const { return ftpSession(n).client(); }
+    download::FtpSlotStep ftpStep(int n) const { return ftpSession(n).currentStep(); }
 
     std::string file(const std::string& name) const { return testsupport::readFile(dir.file(name)); }
     bool fileExists(const std::string& name) const { return ::access(dir.file(name).c_str(), F_OK) == 0; }

@@ -78,14 +78,14 @@ TEST_F(RealServers, FourFilesOfOneSiteComeInTurnOnOneSlot) {
     for (std::size_t i = 0; i < 4; ++i)
         EXPECT_EQ(done[i], std::make_pair(urls[i], true));
     // One connection on slot 14; every file recorded in the log under its own URL.
-    EXPECT_EQ(linesContaining(s.ftpstatus, "14: < 220"), 1) << dump();
-    for (const auto& line : s.ftpstatus)
+    EXPECT_EQ(linesContaining(s.ftpstatus(), "14: < 220"), 1) << dump();
+    for (const auto& line : s.ftpstatus())
         EXPECT_TRUE(line.rfind("14", 0) == 0 || line.rfind("Entering State", 0) == 0) << line;
     EXPECT_EQ(w.downloadLog.entries(), urls);
     // The server refuses SIZE before TYPE I: the first file comes without a
     // known size, the refusal counted as one failure.
     EXPECT_EQ(countsOf(w.stats, "127.0.0.2"), (Counts{1 + 4 * 100, 6}));
-    EXPECT_EQ(s.errorlog, (platform::StringList{"14: error 550: state 3"})) << dump();
+    EXPECT_EQ(s.errorlog(), (platform::StringList{"14: error 550: state 3"})) << dump();
 }
 
 TEST_F(RealServers, MissingFileIsSkippedWhileTheSitesOtherFilesCome) {
@@ -98,7 +98,7 @@ TEST_F(RealServers, MissingFileIsSkippedWhileTheSitesOtherFilesCome) {
     EXPECT_FALSE(fileExists("missing.mp3"));
     ASSERT_EQ(done.size(), 3u);
     EXPECT_EQ(done[1], std::make_pair(url("missing.mp3"), false));
-    EXPECT_EQ(s.errorlog, (platform::StringList{"14: error 550: state 3", "14: error 550: state 3"}));
+    EXPECT_EQ(s.errorlog(), (platform::StringList{"14: error 550: state 3", "14: error 550: state 3"}));
     // The missing file earns the site no mark, its SIZE and RETR refusals one failure each.
     EXPECT_EQ(countsOf(w.stats, "127.0.0.2"), (Counts{1 + 100 + 100, 8}));
     EXPECT_EQ(w.downloadLog.entries(),
@@ -109,25 +109,26 @@ TEST_F(RealServers, UnresolvableNameEndsTheSlotAsSiteDown) {
     launch("ftp://nosuch.invalid/pub/x.mp3");
     ASSERT_TRUE(runToEnd()) << dump();
     EXPECT_EQ(countsOf(w.stats, "nosuch.invalid"), (Counts{1, 7})); // two failure marks
-    EXPECT_EQ(s.StatusBar1, "Unrecoverable problems with site, nosuch.invalid Aborting. Reason: Site Down");
-    EXPECT_TRUE(s.errorlog.empty()) << s.errorlog.front();
+    EXPECT_EQ(s.statusBarText(),
+              "Unrecoverable problems with site, nosuch.invalid Aborting. Reason: Site Down");
+    EXPECT_TRUE(s.errorlog().empty()) << s.errorlog().front();
     EXPECT_EQ(done.size(), 0u);
 }
 
 // ftptls=required at a server without TLS: one connection, no log-in, and the
 // host and the reason in the status bar and the window's log.
 TEST_F(RealServers, RequiredTlsAtAServerWithoutItEndsTheSiteAtOnceAndSaysWhy) {
-    s.ftpTls = net::FtpTls::Explicit;
+    s.setFtpTls(net::FtpTls::Explicit);
     platform::StringList shown;
     s.hooks.statusmemo.connect([&shown](const std::string& line) { shown.push_back(line); });
     launch(url("a.mp3"));
     ASSERT_TRUE(runToEnd()) << dump();
     const std::string why =
         "534 No TLS offered by 127.0.0.2 (AUTH TLS: 500 Command \"AUTH\" not understood.)";
-    EXPECT_EQ(s.StatusBar1, "Unrecoverable problems with site, 127.0.0.2 Aborting. Reason: " + why);
+    EXPECT_EQ(s.statusBarText(), "Unrecoverable problems with site, 127.0.0.2 Aborting. Reason: " + why);
     EXPECT_EQ(linesContaining(shown, "! " + why), 1) << dump();
-    EXPECT_EQ(linesContaining(s.ftpstatus, "> USER"), 0) << dump();
-    EXPECT_EQ(s.connectsFor[url("a.mp3")], 1);
+    EXPECT_EQ(linesContaining(s.ftpstatus(), "> USER"), 0) << dump();
+    EXPECT_EQ(s.connectionsFor(url("a.mp3")), 1);
     EXPECT_FALSE(fileExists("a.mp3"));
 }
 
@@ -148,13 +149,13 @@ TEST_F(RealServers, SiteThatRefusesPortIsPassiveForTheRestOfTheRunOtherSitesStar
     ASSERT_TRUE(runToEnd()) << dump();
     launch(url("d.mp3"));           // slot 14 again, another site: PORT first
     launch(url("b.mp3", refusing)); // slot 13, fresh: passive at once
-    EXPECT_FALSE(s.slot(14).client->Passive);
-    EXPECT_TRUE(s.slot(13).client->Passive);
+    EXPECT_FALSE(client(14).Passive);
+    EXPECT_TRUE(client(13).Passive);
     ASSERT_TRUE(runToEnd()) << dump();
     for (const char* name : {"a.mp3", "b.mp3", "d.mp3"})
         EXPECT_TRUE(file(name) == expected(name)) << name << dump();
-    EXPECT_EQ(linesContaining(s.ftpstatus, "13: > PORT"), 0) << dump();
-    EXPECT_EQ(linesContaining(s.ftpstatus, "14: > PORT"), 2) << dump();
+    EXPECT_EQ(linesContaining(s.ftpstatus(), "13: > PORT"), 0) << dump();
+    EXPECT_EQ(linesContaining(s.ftpstatus(), "14: > PORT"), 2) << dump();
 }
 
 TEST_F(RealServers, ServerThatNeverConnectsInActiveModeIsFetchedPassively) {
@@ -168,8 +169,8 @@ TEST_F(RealServers, ServerThatNeverConnectsInActiveModeIsFetchedPassively) {
     launch(url("c.mp3", natted));
     ASSERT_TRUE(runToEnd()) << dump();
     EXPECT_TRUE(file("c.mp3") == expected("c.mp3")) << dump();
-    EXPECT_TRUE(hasLine(s.errorlog, "14: no data connection from the server: passive mode")) << dump();
-    EXPECT_EQ(s.passiveSites, (std::set<std::string>{"127.0.0.3:" + std::to_string(natted.port())}));
+    EXPECT_TRUE(hasLine(s.errorlog(), "14: no data connection from the server: passive mode")) << dump();
+    EXPECT_EQ(s.passiveSites(), (std::set<std::string>{"127.0.0.3:" + std::to_string(natted.port())}));
 }
 
 TEST_F(RealServers, TransferResumedAfterTheServerDiedAndCameBack) {
@@ -197,13 +198,13 @@ TEST_F(RealServers, TransferResumedAfterTheServerDiedAndCameBack) {
     // with 0 but no confirmation (the slot connects again).
     ASSERT_TRUE(waitFor(
         [&] {
-            const download::SlotState st = s.slot(14).state;
-            return st == download::ResumeRefused || st == download::Connecting;
+            const download::FtpSlotStep st = ftpStep(14);
+            return st == download::FtpSlotStep::ResumeRefused || st == download::FtpSlotStep::Connecting;
         },
         10000))
         << dump();
-    EXPECT_TRUE(hasLine(s.errorlog, "14: error 426: state 4") ||
-                hasLine(s.errorlog, "14: transfer broken off: state 4"))
+    EXPECT_TRUE(hasLine(s.errorlog(), "14: error 426: state 4") ||
+                hasLine(s.errorlog(), "14: transfer broken off: state 4"))
         << dump();
     struct stat st {};
     ASSERT_EQ(::stat(dir.file("big.mp3").c_str(), &st), 0);
@@ -214,7 +215,7 @@ TEST_F(RealServers, TransferResumedAfterTheServerDiedAndCameBack) {
 
     ASSERT_TRUE(runToEnd(60000));
     EXPECT_TRUE(file("big.mp3") == expected("big.mp3")) << dump();
-    EXPECT_EQ(linesContaining(s.ftpstatus, "14: > REST " + std::to_string(partial)), 1);
+    EXPECT_EQ(linesContaining(s.ftpstatus(), "14: > REST " + std::to_string(partial)), 1);
     ASSERT_EQ(done.size(), 1u);
     EXPECT_TRUE(done[0].second);
     platform::TIniFile ini("wavbin.Ini");
@@ -252,7 +253,7 @@ TEST_F(RealServers, SessionsAreKeptApartAndNoUnrelatedFileIsTouched) {
     ASSERT_TRUE(runToEnd()) << dump();
     EXPECT_TRUE(file("only.mp3") == content(5000, 9)) << dump();
     EXPECT_TRUE(file("b.mp3") == expected("b.mp3")) << dump();
-    EXPECT_EQ(linesContaining(s.ftpstatus, "> USER wavetrap"), 1) << dump();
+    EXPECT_EQ(linesContaining(s.ftpstatus(), "> USER wavetrap"), 1) << dump();
     EXPECT_EQ(file("a.mp3"), "my own a.mp3");
     EXPECT_TRUE(file("a (2).mp3") == expected("a.mp3")) << dump();
     EXPECT_TRUE(w.pending.downloading.empty());
@@ -276,8 +277,8 @@ TEST_F(RealServers, OverIpv6ActiveWithEprtAndPassiveWithEpsv) {
     ASSERT_TRUE(runToEnd()) << dump();
     for (const char* name : {"a.mp3", "b.mp3"})
         EXPECT_TRUE(file(name) == expected(name)) << name << dump();
-    EXPECT_EQ(linesContaining(s.ftpstatus, "> EPRT |2|::1|"), 2) << dump();
-    EXPECT_EQ(linesContaining(s.ftpstatus, "> EPSV"), 1) << dump();
+    EXPECT_EQ(linesContaining(s.ftpstatus(), "> EPRT |2|::1|"), 2) << dump();
+    EXPECT_EQ(linesContaining(s.ftpstatus(), "> EPSV"), 1) << dump();
     EXPECT_GT(countsOf(w.stats, "[::1]").good, 0) << dump();
 
     // vsftpd listening on ::1 alone, PORT and EPRT refused: passive over IPv6.

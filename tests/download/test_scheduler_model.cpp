@@ -1,10 +1,13 @@
-// The scheduler's rules without a network: placing files on slots, ending
-// slots, the clients' answers, the time-outs and the status rows.
+// The scheduler and its slots' sessions without a network: the FTP session's
+// rules driven through its interface with a host that records what it is
+// asked; the scheduler placing, ending and showing files; and the first
+// contacts with new sites, which go out without waiting for ticks.
 
+#include "download/ftp_slot_session.h"
 #include "download/queue.h"
 #include "download/scheduler.h"
 #include "download/status.h"
-#include "scheduler_access.h"
+#include "peers/dialogue_server.h"
 #include "shell/wavetrap.h"
 #include "support/tempdir.h"
 
@@ -12,20 +15,338 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
+using download::FtpSlotStep;
+using download::Outcome;
+using download::Phase;
 using download::Scheduler;
 using download::SlotCount;
 
 namespace {
 
-struct Counts {
-    int good = -1, bad = -1;
+// A host that keeps one slot and records what its session asks; giving up
+// and failing end the session as the scheduler does.
+class RecordingHost : public download::SlotHost {
+public:
+    download::Slot slot;
+    download::SlotSession* session = nullptr;
+    std::vector<std::string> steps;  // "from -> to"
+    std::vector<std::string> errors; // the error memo
+    std::vector<std::string> shown;  // lines shown ("." for a data piece)
+    std::vector<std::string> gaveUp; // "reason" (with " (quiet)")
+    std::vector<Outcome> outcomes;   // of giveUp and failFile
+    std::vector<std::string> retryWhy;
+    int debits = 0, credits = 0, fetches = 0;
+    bool attemptsLeft = true;
+
+    void stepChanged(int, const char* from, const char* to, Phase phase) override {
+        steps.push_back(std::string(from) + " -> " + to);
+        slot.phase = phase;
+    }
+    void failFile(int, Outcome outcome, const std::string& why) override {
+        outcomes.push_back(outcome);
+        retryWhy.push_back(why);
+        session->fileEnded();
+    }
+    void fetched(int) override { ++fetches; }
+    void retryReason(int, const std::string& why) override { retryWhy.push_back(why); }
+    void giveUp(int, Outcome outcome, const std::string& reason, bool quiet) override {
+        outcomes.push_back(outcome);
+        gaveUp.push_back(reason + (quiet ? " (quiet)" : ""));
+        session->abort();
+        slot.reset = true;
+    }
+    void maintainlist(int) override {}
+    bool attempt(int, download::Attempt) override { return attemptsLeft; }
+    bool beginTransfer(int) override { return true; }
+    void transferRestarts(int) override {}
+    void transferSent(int) override {}
+    void progress(int, std::int64_t byteCount, std::int64_t resumeAt) override {
+        slot.byteCount = byteCount;
+        slot.resumeAt = resumeAt;
+    }
+    void gotData(int) override { slot.gotData = true; }
+    void received(std::int64_t) override {}
+    void credit(int, int marks) override { credits += marks; }
+    void debit(int, int marks) override { debits += marks; }
+    void creditStart(int) override { ++credits; }
+    void log(download::Memo memo, const std::string& line) override {
+        (memo == download::Memo::Error ? errors : shown).push_back(line);
+    }
+    void goOnSoon(int) override {}
+    void keepVersion(int, const download::FileVersion&) override {}
+    const download::FileVersion* keptVersion(int) const override { return nullptr; }
+    const download::Slot& slotOf(int) const override { return slot; }
 };
 
-Counts countsOf(const results::SiteStats& st, const std::string& site) {
-    for (std::size_t k = 0; k < st.stats_ip.size(); ++k)
-        if (st.stats_ip[k] == site) return {std::stoi(st.stats_good[k]), std::stoi(st.stats_bad[k])};
-    return {};
+// One FTP session of slot 14 on the host, at a given step.
+struct FtpOnHost {
+    RecordingHost host;
+    download::FtpRoad road;
+    download::FtpSlotSession ftp{host, road, 14};
+
+    explicit FtpOnHost(const std::string& file = "x.mp3") {
+        host.session = &ftp;
+        host.slot.record.site = "site.invalid";
+        host.slot.record.port = "21";
+        host.slot.record.dir = "/pub/";
+        host.slot.record.fname = file;
+        host.slot.record.url = "ftp://site.invalid/pub/" + file;
+        ftp.begin(host.slot.record);
+    }
+    // Successful completions from Connecting on, until the step is reached;
+    // TransferAnswered after the transfer start timed out, FileFinished after
+    // the file failed.
+    void reach(FtpSlotStep target) {
+        using enum FtpSlotStep;
+        const FtpSlotStep road[] = {Connecting, Connected, UserSent, LoggedIn, SizeAnswered, TypeSent};
+        const bool viaTransfer = target == TransferAnswered || target == FileFinished;
+        for (FtpSlotStep at : road) {
+            if (ftp.currentStep() == (viaTransfer ? StartTransfer : target)) break;
+            ASSERT_EQ(ftp.currentStep(), at);
+            ftp.requestDone(net::ftpNone, 0);
+        }
+        if (target == TransferAnswered) timeOut();
+        if (target == FileFinished) host.failFile(14, Outcome::Refused, "x");
+        host.steps.clear();
+        host.errors.clear();
+        host.outcomes.clear();
+        host.retryWhy.clear();
+        host.debits = host.credits = 0;
+        ASSERT_EQ(ftp.currentStep(), target);
+    }
+    // The visit after TimeoutVisits visits with a busy client.
+    void timeOut() {
+        host.slot.wait = download::TimeoutVisits + 1;
+        ftp.visit(false);
+        host.slot.wait = 0;
+    }
+};
+
+std::string nameOf(FtpSlotStep s) {
+    return download::stepName(s);
+}
+
+TEST(FtpSlotSession, CompletionsMoveTheSessionByTheStepTheyArriveIn) {
+    using enum FtpSlotStep;
+    const struct {
+        FtpSlotStep at;
+        int error;
+        FtpSlotStep next;
+        bool errorLine; // "14: error E: state S"
+        int debits;
+        const char* gaveUp = nullptr;
+    } cases[] = {
+        {Connecting, 0, Connected, false, 0},
+        {Connecting, 421, Connected, false, 1},
+        {Connecting, 550, Connected, false, 1},
+        {Connecting, 500, Connected, true, 1},
+        {Connecting, 11001, Idle, false, 2, "Site Down"},
+        {Connecting, 10061, Idle, false, 2, "Site Down"},
+        {Connected, 0, UserSent, false, 0},
+        {Connected, 530, UserSent, false, 1},
+        {Connected, 11002, Idle, false, 1, "Site Down"},
+        {UserSent, 0, LoggedIn, false, 0},
+        {UserSent, 530, Connecting, true, 1},
+        {UserSent, 421, Connecting, false, 1},
+        {LoggedIn, 0, SizeAnswered, false, 0},
+        {LoggedIn, 500, SizeAnswered, true, 1}, // RETR tells whether the file is there
+        {SizeAnswered, 0, TypeSent, false, 0},
+        {SizeAnswered, 550, Connecting, true, 1},
+        {TypeSent, 0, StartTransfer, false, 0},
+        {TypeSent, 500, Connecting, true, 1},
+        // A data connection that failed: tried again (on a new connection, this one is down).
+        {StartTransfer, 425, Connecting, true, 1},
+        // The transfer was answered and still failed: the site is given up.
+        {TransferAnswered, 426, Idle, true, 1, "the transfer failed (reply or error 426)"},
+        {FileFinished, 500, FileFinished, true, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(nameOf(c.at) + " error " + std::to_string(c.error));
+        FtpOnHost f;
+        f.reach(c.at);
+        f.ftp.requestDone(net::ftpOpenAsync, static_cast<std::uint16_t>(c.error));
+        EXPECT_EQ(nameOf(f.ftp.currentStep()), nameOf(c.next));
+        if (c.errorLine)
+            EXPECT_EQ(f.host.errors,
+                      (std::vector<std::string>{"14: error " + std::to_string(c.error) + ": state " +
+                                                std::to_string(static_cast<int>(c.at))}));
+        else
+            EXPECT_TRUE(f.host.errors.empty()) << f.host.errors.front();
+        EXPECT_EQ(f.host.debits, c.debits);
+        EXPECT_EQ(f.host.gaveUp, c.gaveUp ? std::vector<std::string>{c.gaveUp} : std::vector<std::string>{});
+    }
+}
+
+TEST(FtpSlotSession, TransferCompletionWithoutConfirmationConnectsAgain) {
+    // A completion with 0 whose last reply is no 226 means the control
+    // connection went down in the middle: the slot reconnects and resumes.
+    for (FtpSlotStep at : {FtpSlotStep::StartTransfer, FtpSlotStep::TransferAnswered}) {
+        FtpOnHost f;
+        f.reach(at);
+        f.ftp.requestDone(net::ftpRestGetAsync, 0);
+        EXPECT_EQ(f.ftp.currentStep(), FtpSlotStep::Connecting);
+        EXPECT_EQ(f.host.retryWhy, (std::vector<std::string>{"transfer broken off"}));
+        EXPECT_EQ(f.host.errors, (std::vector<std::string>{"14: transfer broken off: state " +
+                                                           std::to_string(static_cast<int>(at))}));
+        EXPECT_EQ(f.host.fetches, 0);
+    }
+}
+
+TEST(FtpSlotSession, ShownLinesAreJudgedByCodeAndCommandNotByTheirText) {
+    using enum FtpSlotStep;
+    const struct {
+        FtpSlotStep at;
+        const char* line;
+        FtpSlotStep next;
+        const char* gaveUp; // null: the site goes on
+        int credits = 0;
+        const char* file = "x.mp3";
+    } cases[] = {
+        {UserSent, "< 530 Login incorrect.", Connecting, nullptr},
+        {LoggedIn, "< 530 Login incorrect.", LoggedIn, nullptr},
+        // A 530 elsewhere in a reply is no 530.
+        {StartTransfer, "< 226 Transfer complete, 530 bytes", StartTransfer, nullptr},
+        // The client's commands, its notes and the file's name hold no replies.
+        {StartTransfer, "> RETR /pub/track550.mp3", StartTransfer, nullptr, 0, "track550.mp3"},
+        {UserSent, "> SIZE /pub/track530.mp3", UserSent, nullptr, 0, "track530.mp3"},
+        {StartTransfer, "< 150 Opening BINARY mode data connection for Lion den.mp3", StartTransfer, nullptr,
+         1, "Lion den.mp3"},
+        {StartTransfer, "< 550 Opening for Lion denied.mp3", StartTransfer, nullptr, 0, "Lion denied.mp3"},
+        {TransferAnswered, "! Data: x530 550 Permission denied", TransferAnswered, nullptr},
+        {StartTransfer, "! 1550 bytes received/sent in 0 seconds (25530 Bytes/sec)", StartTransfer, nullptr},
+        // A positive reply refuses nothing, whatever it says.
+        {Connected, "< 331 Password required for Permission denied", Connected, nullptr},
+        // Refusals of the site.
+        {Connected, "< 550 Permission denied.", Idle, "< 550 Permission denied."},
+        {UserSent, "< 530 Password incorrect", Idle, "< 530 Password incorrect"},
+        {Connecting, "< 421 Can't connect to host", Idle, "< 421 Can't connect to host (quiet)"},
+        {Connecting, "< 421 user limit exeeded", Idle, "< 421 user limit exeeded"},
+        {Connecting, "< 421 Too many users, try later", Connecting, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        FtpOnHost f(c.file);
+        f.reach(c.at);
+        std::string msg = c.line;
+        f.ftp.display(msg);
+        EXPECT_EQ(nameOf(f.ftp.currentStep()), nameOf(c.next));
+        EXPECT_EQ(f.host.gaveUp, c.gaveUp ? std::vector<std::string>{c.gaveUp} : std::vector<std::string>{});
+        EXPECT_EQ(f.host.debits, c.gaveUp ? download::RefusalMarks : 0);
+        if (c.gaveUp) {
+            EXPECT_EQ(f.host.outcomes, (std::vector<Outcome>{Outcome::Refused}));
+        }
+        EXPECT_EQ(f.host.credits, c.credits);
+        const bool piece = std::string(c.line).rfind("! Data", 0) == 0;
+        EXPECT_EQ(f.host.shown.back(), piece ? "14." : "14: " + std::string(c.line));
+    }
+}
+
+TEST(FtpSlotSession, EachStepFallsBackByItsTimeOut) {
+    using enum FtpSlotStep;
+    const struct {
+        FtpSlotStep at;
+        net::TFtpState client; // busy
+        FtpSlotStep next;
+        bool siteDown; // given up: "Could not connect to site. Site down"
+    } cases[] = {
+        {UserSent, net::ftpWaitingResponse, Connected, false}, // ready at once, then 3 -> 1 -> 2
+        {LoggedIn, net::ftpWaitingResponse, Connected, true},
+        {Connecting, net::ftpWaitingBanner, Connected, true},
+        {Connected, net::ftpWaitingResponse, Connecting, false}, // no answer to the log-in
+        {StartTransfer, net::ftpWaitingResponse, TransferAnswered, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(nameOf(c.at));
+        FtpOnHost f;
+        f.reach(c.at);
+        f.ftp.client().SetState(c.client);
+        f.host.slot.wait = download::TimeoutVisits; // not yet
+        f.ftp.visit(false);
+        EXPECT_EQ(f.ftp.currentStep(), c.at);
+        f.host.slot.wait = download::TimeoutVisits + 1;
+        f.ftp.visit(false);
+        EXPECT_EQ(nameOf(f.ftp.currentStep()), nameOf(c.next));
+        EXPECT_EQ(f.host.gaveUp, c.siteDown ? std::vector<std::string>{"Could not connect to site. Site down"}
+                                            : std::vector<std::string>{});
+        if (c.siteDown || c.at == Connected) { // the client waiting for ever was freed for the next try
+            EXPECT_EQ(f.ftp.client().State(), net::ftpReady);
+        }
+        if (c.at == Connected) {
+            EXPECT_EQ(f.host.retryWhy, (std::vector<std::string>{"no answer to the log-in"}));
+        }
+        f.ftp.client().SetState(net::ftpReady);
+    }
+}
+
+TEST(FtpSlotSession, StallBreaksOffAStuckTransferAndFreesAFinishedOne) {
+    for (FtpSlotStep at : {FtpSlotStep::TransferAnswered, FtpSlotStep::FileFinished}) {
+        SCOPED_TRACE(nameOf(at));
+        FtpOnHost f;
+        f.reach(at);
+        f.ftp.client().SetState(net::ftpWaitingResponse);
+        // (The visit whose time-out reached TransferAnswered counted as one without progress.)
+        const int before = at == FtpSlotStep::TransferAnswered ? 1 : 0;
+        for (int v = before; v < download::StallVisits; ++v)
+            f.ftp.visit(false);
+        EXPECT_EQ(f.ftp.client().State(), net::ftpWaitingResponse);
+        f.ftp.visit(false); // the visit past StallVisits without progress aborts the client
+        EXPECT_EQ(f.ftp.client().State(), net::ftpReady);
+        if (at == FtpSlotStep::TransferAnswered) {
+            EXPECT_EQ(f.ftp.currentStep(), FtpSlotStep::Connecting); // resumed on a new connection
+            EXPECT_EQ(f.host.errors, (std::vector<std::string>{"14: transfer stalled: state 5"}));
+        } else {
+            EXPECT_EQ(f.ftp.currentStep(), FtpSlotStep::FileFinished); // the finish runs next
+        }
+    }
+}
+
+TEST(FtpSlotSession, EndedSlotStopsItsTransferAndFreesABusyClient) {
+    FtpOnHost f;
+    f.reach(FtpSlotStep::TransferAnswered);
+    bool stop = true;
+    f.ftp.progress(4096, stop);
+    EXPECT_FALSE(stop);
+    EXPECT_EQ(f.host.slot.byteCount, 4096);
+    f.host.slot.reset = true; // the site was given up
+    f.ftp.progress(8192, stop);
+    EXPECT_TRUE(stop); // stopped at its next read
+    // A server that sends nothing never reaches a next read: the visit frees the client.
+    f.ftp.client().SetState(net::ftpWaitingResponse);
+    f.ftp.visit(true);
+    EXPECT_EQ(f.ftp.client().State(), net::ftpWaitingResponse); // the slot could step: nothing to free
+    f.ftp.visit(false);
+    EXPECT_EQ(f.ftp.client().State(), net::ftpReady);
+    EXPECT_FALSE(f.ftp.awaiting());
+}
+
+// A request the time-outs gave up on may still complete after the session
+// has started its next one: that completion ends nothing.
+TEST(FtpSlotSession, LateCompletionOfAnEarlierRequestIsIgnored) {
+    FtpOnHost f;
+    f.ftp.client().HostName = "127.0.0.1"; // no name to look up; nothing here runs the event loop
+    f.ftp.client().Port = "1";
+    f.ftp.step(); // Open
+    ASSERT_TRUE(f.ftp.awaiting());
+    f.ftp.requestDone(net::ftpTypeSetAsync, 150);
+    EXPECT_TRUE(f.ftp.awaiting());
+    EXPECT_EQ(f.ftp.currentStep(), FtpSlotStep::Connecting);
+    EXPECT_EQ(f.host.errors,
+              (std::vector<std::string>{"14: late completion ignored: request 36, error 150, state 1"}));
+    f.ftp.requestDone(net::ftpOpenAsync, 10061); // its own completion is applied
+    EXPECT_FALSE(f.ftp.awaiting());
+    EXPECT_EQ(f.host.gaveUp, (std::vector<std::string>{"Site Down"}));
+}
+
+TEST(FtpSlotSession, AStepThatRaisesGoesOnAsAFailedRequestOfItsStep) {
+    FtpOnHost f;
+    f.host.slot.record.site.clear();
+    f.ftp.client().HostName.clear();
+    EXPECT_THROW(f.ftp.step(), std::exception); // an Open without a host name
+    f.ftp.stepFailed();
+    EXPECT_EQ(f.host.gaveUp, (std::vector<std::string>{"Site Down"}));
+    EXPECT_EQ(f.ftp.currentStep(), FtpSlotStep::Idle);
 }
 
 std::string url(int site, const std::string& file = "a.mp3", const std::string& dir = "/pub") {
@@ -40,18 +361,8 @@ protected:
     Scheduler& s = w.scheduler;
 
     void launch(const std::string& u) { s.launchftp(w.urlinfo.info(u)); }
-    download::Slot& edit(int n) { return download::SchedulerAccess::slot(s, n); }
-    // Visits slots until slot n has been visited count times; the other slots
-    // are marked busy so that they take no step.
-    void visit(int n, int count) {
-        for (int k = 1; k <= SlotCount; ++k)
-            edit(k).busy = k != n;
-        for (int i = 0; i < count;) {
-            s.dfatimerTimer();
-            if (s.cursor() == n) ++i;
-        }
-        for (int k = 1; k <= SlotCount; ++k)
-            edit(k).busy = false;
+    net::TFtpClient& client(int n) {
+        return dynamic_cast<download::FtpSlotSession&>(*s.slot(n).session).client();
     }
 };
 
@@ -59,17 +370,17 @@ TEST_F(SchedulerModel, FilesOfOneSiteShareTheHighestFreeSlot) {
     for (const char* f : {"a.mp3", "b.mp3", "c.mp3", "d.mp3"})
         launch(url(1, f));
     const download::Slot& slot = s.slot(14);
-    EXPECT_EQ(slot.state, download::Connecting);
+    EXPECT_EQ(slot.phase, Phase::Connecting);
+    EXPECT_EQ(download::stateText(slot), std::string("Connecting"));
     EXPECT_EQ(slot.record.dir, "/pub/"); // a directory gets its trailing "/"
     EXPECT_EQ(slot.queue,
               (platform::StringList{"/pub/", "a.mp3", "/pub/", "b.mp3", "/pub/", "c.mp3", "/pub/", "d.mp3"}));
     EXPECT_EQ(slot.queueUrls.size(), 4u);
-    EXPECT_EQ(slot.client->HostName, "site1.invalid");
-    EXPECT_EQ(slot.client->Port, "21");
-    EXPECT_EQ(slot.client->UserName, "anonymous");
-    EXPECT_EQ(slot.client->LocalFileName, "a.mp3");
+    EXPECT_EQ(client(14).HostName, "site1.invalid");
+    EXPECT_EQ(client(14).Port, "21");
+    EXPECT_EQ(client(14).UserName, "anonymous");
     for (int n = 1; n < 14; ++n)
-        EXPECT_EQ(s.slot(n).state, download::Idle) << n;
+        EXPECT_EQ(s.slot(n).phase, Phase::Idle) << n;
 }
 
 TEST_F(SchedulerModel, FifteenthSiteWaitsInLaunchbufUntilASlotFrees) {
@@ -77,13 +388,13 @@ TEST_F(SchedulerModel, FifteenthSiteWaitsInLaunchbufUntilASlotFrees) {
         launch(url(i));
     for (int i = 1; i <= 14; ++i)
         EXPECT_EQ(s.slot(15 - i).record.site, "site" + std::to_string(i) + ".invalid");
-    ASSERT_EQ(s.launchbuf, (platform::StringList{url(15)}));
+    ASSERT_EQ(s.launchbuf(), (platform::StringList{url(15)}));
 
     s.stop(6);
-    visit(6, 1); // the idle slot takes the parked URL at its visit
-    EXPECT_TRUE(s.launchbuf.empty());
+    s.dfatimerTimer(); // the free slot takes the parked URL at the next tick
+    EXPECT_TRUE(s.launchbuf().empty());
     EXPECT_EQ(s.slot(6).record.site, "site15.invalid");
-    EXPECT_EQ(s.slot(6).state, download::Connecting);
+    EXPECT_EQ(s.slot(6).phase, Phase::Connecting);
     EXPECT_FALSE(s.slot(6).reset);
 }
 
@@ -91,122 +402,46 @@ TEST_F(SchedulerModel, NewFileForAnAbortedSiteGetsAFreshSlot) {
     launch(url(1, "a.mp3"));
     launch(url(1, "b.mp3"));
     s.stop(14);
-    EXPECT_EQ(s.slot(14).state, download::Idle);
+    EXPECT_EQ(s.slot(14).phase, Phase::Idle);
     EXPECT_TRUE(s.slot(14).reset);
     launch(url(1, "c.mp3"));
-    EXPECT_EQ(s.slot(14).state, download::Connecting);
+    EXPECT_EQ(s.slot(14).phase, Phase::Connecting);
     EXPECT_FALSE(s.slot(14).reset);
     EXPECT_EQ(s.slot(14).queue, (platform::StringList{"/pub/", "c.mp3"})); // the old queue is dropped
 }
 
-TEST_F(SchedulerModel, AbortWritesItsTextsAndDropsThePendingRowsOfTheURL) {
+TEST_F(SchedulerModel, AbortTellsWhyAndKeepsOrDropsTheFilesOfTheSite) {
+    std::vector<std::pair<std::string, Outcome>> failed;
+    const platform::ScopedConnection c =
+        s.hooks.fileFailed.connect([&](const std::string& u, const download::TransferResult& why) {
+            failed.emplace_back(u, why.outcome);
+        });
     launch(url(1));
     w.pending.downloading = {url(1), url(2), url(1)};
     w.pending.downloadingsize = {"10", "20", "30"};
-    s.stop(14);
-    EXPECT_EQ(s.abortout, (platform::StringList{"14 XXX::Stopped", "site1.invalid"}));
-    EXPECT_EQ(s.StatusBar1, "Unrecoverable problems with site, site1.invalid Aborting. Reason: Stopped");
+    s.stop(14); // stopped by the user: its files leave the pending list
+    EXPECT_EQ(s.statusBarText(), "Unrecoverable problems with site, site1.invalid Aborting. Reason: Stopped");
     EXPECT_EQ(s.slot(14).record.site, "");
-    EXPECT_EQ(s.slot(14).record.fname, "");
     EXPECT_EQ(w.pending.downloading, (platform::StringList{url(2)}));
     EXPECT_EQ(w.pending.downloadingsize, (platform::StringList{"20"}));
+    EXPECT_TRUE(failed.empty());
 
-    launch(url(3));
-    s.abort(14, "< 421 Can't connect to host"); // "ect to ho": no abortout lines
-    EXPECT_EQ(s.abortout.size(), 2u);
+    launch(url(3, "a.mp3"));
+    launch(url(3, "b.mp3"));
+    s.abort(14, Outcome::SiteDown, "Site Down"); // given up: both stay pending, each told why
+    EXPECT_EQ(failed, (std::vector<std::pair<std::string, Outcome>>{{url(3, "a.mp3"), Outcome::SiteDown},
+                                                                    {url(3, "b.mp3"), Outcome::SiteDown}}));
+    EXPECT_EQ(w.pending.downloading, (platform::StringList{url(2), url(3, "a.mp3"), url(3, "b.mp3")}));
     s.abort(0, "x");
     s.abort(15, "x"); // outside the slots: nothing
-    EXPECT_EQ(s.abortout.size(), 2u);
+    EXPECT_EQ(failed.size(), 2u);
 }
 
 TEST_F(SchedulerModel, PaceGivesTheTickInterval) {
     EXPECT_EQ(Scheduler::intervalForPace(1), 100);
-    EXPECT_EQ(Scheduler::intervalForPace(4), 700);
     EXPECT_EQ(Scheduler::intervalForPace(10), 1900);
     s.setPace(10);
     EXPECT_EQ(s.dfatimer.Interval(), 1900);
-}
-
-TEST_F(SchedulerModel, ClientPropertiesOfTheSlots) {
-    for (int n = 1; n <= SlotCount; ++n) {
-        const net::TFtpClient& c = *s.slot(n).client;
-        const bool quiet = n == 7 || n == 14;
-        EXPECT_EQ(c.Tag, n);
-        EXPECT_EQ(c.Timeout, quiet ? 25 : 30) << n;
-        EXPECT_EQ(c.DisplayFlag, !quiet) << n;
-        EXPECT_TRUE(c.Binary);
-    }
-}
-
-// One completion per row: the slot's state at arrival, the error, and what follows.
-struct RowCase {
-    int state;
-    int error;
-    int next;                 // the slot state afterwards
-    bool errorlog;            // a line "14: error E: state S"
-    int bad;                  // failure marks given to the site
-    const char* abortWith;    // reason of an abort, or null
-    const char* command = ""; // the last command the client showed
-};
-
-TEST_F(SchedulerModel, RequestDoneFollowsTheRowOfTheSlotState) {
-    const RowCase cases[] = {
-        {1, 0, 2, false, 0, nullptr},          {1, 421, 2, false, 1, nullptr},
-        {1, 550, 2, false, 1, nullptr},        {1, 500, 2, true, 1, nullptr},
-        {1, 11001, 0, false, 2, "Site Down"},  {1, 10061, 0, false, 2, "Site Down"},
-        {2, 0, 9, false, 0, nullptr},          {2, 530, 9, false, 1, nullptr},
-        {2, 11002, 0, false, 1, "Site Down"},  {9, 0, 3, false, 0, nullptr},
-        {9, 530, 1, true, 1, nullptr},         {9, 421, 1, false, 1, nullptr},
-        {3, 0, 7, false, 0, nullptr},          {3, 500, 7, true, 1, nullptr},
-        {7, 0, 8, false, 0, nullptr},          {7, 550, 1, true, 1, nullptr},
-        {7, 500, 1, true, 1, nullptr},         {8, 0, 4, false, 0, nullptr},
-        {8, 500, 1, true, 1, nullptr},         {4, 502, 11, true, 1, nullptr, "REST"},
-        {4, 425, 1, true, 1, nullptr, "PORT"}, {5, 426, 0, true, 1, "5"},
-        {10, 426, 0, true, 1, "10"},           {11, 550, 6, false, 1, nullptr, "RETR"},
-        {0, 500, 0, true, 1, nullptr},         {6, 500, 6, true, 1, nullptr},
-        {6, 0, 6, false, 0, nullptr},
-    };
-    int i = 0;
-    for (const RowCase& c : cases) {
-        const std::string site = "row" + std::to_string(i++) + ".invalid";
-        s.errorlog.clear();
-        s.abortout.clear();
-        launch("ftp://" + site + "/pub/x.mp3");
-        download::Slot& slot = edit(14);
-        slot.state = static_cast<download::SlotState>(c.state);
-        slot.lastCommand = c.command;
-        s.ftp11RequestDone(*slot.client, net::ftpOpenAsync, static_cast<std::uint16_t>(c.error));
-        SCOPED_TRACE("state " + std::to_string(c.state) + " error " + std::to_string(c.error));
-        EXPECT_EQ(number(slot.state), c.next);
-        if (c.errorlog) {
-            EXPECT_EQ(s.errorlog, (platform::StringList{"14: error " + std::to_string(c.error) + ": state " +
-                                                        std::to_string(c.state)}));
-        } else {
-            EXPECT_TRUE(s.errorlog.empty());
-        }
-        EXPECT_EQ(countsOf(w.stats, site).bad, c.bad == 0 ? -1 : 5 + c.bad);
-        if (c.abortWith) {
-            EXPECT_EQ(s.StatusBar1,
-                      "Unrecoverable problems with site, " + site + " Aborting. Reason: " + c.abortWith);
-        }
-        if (slot.state == download::Idle) continue;
-        s.abort(14, "next");
-    }
-}
-
-TEST_F(SchedulerModel, TransferCompletionWithoutConfirmationConnectsAgain) {
-    // A completion with 0 whose last reply is no 226 means the control
-    // connection went down in the middle: the slot reconnects and resumes.
-    for (int st : {4, 5, 10, 11}) {
-        launch("ftp://t.invalid/x.mp3");
-        download::Slot& slot = edit(14);
-        slot.state = static_cast<download::SlotState>(st);
-        s.errorlog.clear();
-        s.ftp11RequestDone(*slot.client, net::ftpRestGetAsync, 0);
-        EXPECT_EQ(slot.state, download::Connecting) << st;
-        EXPECT_EQ(s.errorlog, (platform::StringList{"14: transfer broken off: state " + std::to_string(st)}));
-        s.abort(14, "next");
-    }
 }
 
 TEST_F(SchedulerModel, LinksNoSlotCouldFetchAreRefusedWhereverTheyComeFrom) {
@@ -216,255 +451,32 @@ TEST_F(SchedulerModel, LinksNoSlotCouldFetchAreRefusedWhereverTheyComeFrom) {
     w.pending.downloading = {"ftp://a.invalid:abc/x.mp3", "ftp://b.invalid:99999/y.mp3", "ftp://c.invalid/"};
     w.pending.downloadingsize = {"1", "2", "3"};
     w.resumePendingDownloads();
-    s.launchbuf.push_back("ftp://d.invalid:0/z.mp3");
-    for (int i = 0; i < 14; ++i)
-        s.dfatimerTimer();
+    launch("ftp://d.invalid:0/z.mp3");
+    launch("ftp:///pub/x.mp3");
     EXPECT_TRUE(s.idle());
     EXPECT_TRUE(w.pending.downloading.empty());
     EXPECT_EQ(refused, (std::vector<std::string>{"bad port in URL ftp://a.invalid:abc/x.mp3",
                                                  "bad port in URL ftp://b.invalid:99999/y.mp3",
                                                  "no file name in URL ftp://c.invalid/",
-                                                 "bad port in URL ftp://d.invalid:0/z.mp3"}));
-    EXPECT_EQ(s.errorlog.front(), "Refused: bad port in URL: ftp://a.invalid:abc/x.mp3");
-}
-
-struct DisplayCase {
-    int state;
-    const char* line;
-    int next;
-    const char* ftpstatus; // the line added to ftpstatus
-    bool refusal;
-    const char* file = "x.mp3"; // the slot's file
-};
-
-TEST_F(SchedulerModel, DisplayRulesWatchTheShownLines) {
-    const DisplayCase cases[] = {
-        {9, "< 530 Login incorrect.", 1, "14: < 530 Login incorrect.", false},
-        {3, "< 530 Login incorrect.", 3, "14: < 530 Login incorrect.", false},
-        // The client's commands and the file's name in a reply are no replies of the server.
-        {4, "> RETR /pub/track550.mp3", 4, "14: > RETR /pub/track550.mp3", false, "track550.mp3"},
-        {9, "> SIZE /pub/track530.mp3", 9, "14: > SIZE /pub/track530.mp3", false, "track530.mp3"},
-        {4, "< 150 Opening BINARY mode data connection for Lion den.mp3", 4,
-         "14: < 150 Opening BINARY mode data connection for Lion den.mp3", false, "Lion den.mp3"},
-        {5, "< 150 Opening connection for track550.mp3 (5 bytes)", 5,
-         "14: < 150 Opening connection for track550.mp3 (5 bytes)", false, "track550.mp3"},
-        // A 550 is judged by the completion of the request it answers.
-        {1, "< 550 No such file.", 1, "14: < 550 No such file.", false},
-        {5, "! Data: abc", 5, "14.", false},
-        // File content and the client's notes hold no replies.
-        {5, "! Data: x530 550 Permission denied", 5, "14.", false},
-        {4, "! 1550 bytes received/sent in 0 seconds (25530 Bytes/sec)", 4,
-         "14: ! 1550 bytes received/sent in 0 seconds (25530 Bytes/sec)", false},
-        // Before TYPE I a 550 to SIZE may only refuse SIZE in ASCII mode.
-        {3, "< 550 SIZE not allowed in ASCII mode.", 3, "14: < 550 SIZE not allowed in ASCII mode.", false},
-        {2, "< 331 Password required for Permission denied", 0, nullptr, true},
-        {9, "< 530 Password incorrect", 0, nullptr, true},
-        {2, "< 421 Can't connect to host", 0, nullptr, true},
-        {2, "< 421 user limit exeeded", 0, nullptr, true},
-    };
-    int i = 0;
-    for (const DisplayCase& c : cases) {
-        const std::string site = "show" + std::to_string(i++) + ".invalid";
-        launch("ftp://" + site + "/pub/" + c.file);
-        download::Slot& slot = edit(14);
-        slot.state = static_cast<download::SlotState>(c.state);
-        s.ftpstatus.clear();
-        s.abortout.clear();
-        std::string msg = c.line;
-        s.ftp1Display(*slot.client, msg);
-        SCOPED_TRACE(c.line);
-        EXPECT_EQ(number(slot.state), c.next);
-        EXPECT_EQ(s.ftpstatus.front(), c.ftpstatus ? c.ftpstatus : "14: " + std::string(c.line));
-        if (c.refusal) {
-            EXPECT_EQ(countsOf(w.stats, site).bad, 5 + 9);
-            EXPECT_EQ(s.StatusBar1,
-                      "Unrecoverable problems with site, " + site + " Aborting. Reason: " + msg);
-            // "ect to hos" lines end the slot without an abortout entry.
-            EXPECT_EQ(s.abortout.empty(), std::string(c.line).find("ect to hos") != std::string::npos);
-        } else {
-            EXPECT_LE(countsOf(w.stats, site).bad, 5); // no failure mark
-            s.abort(14, "next");
-        }
-    }
-}
-
-TEST_F(SchedulerModel, SizeRefusedAfterTypeIGoesOnWithoutASize) {
-    launch(url(1));
-    download::Slot& slot = edit(14);
-    slot.state = download::TypeSent;
-    s.ftp11RequestDone(*slot.client, net::ftpTypeSetAsync, 0); // TYPE I accepted
-    EXPECT_EQ(slot.state, download::StartTransfer);
-    slot.state = download::LoggedIn;
-    std::string msg = "< 550 No such file or directory.";
-    s.ftp1Display(*slot.client, msg);
-    s.ftp11RequestDone(*slot.client, net::ftpSizeAsync, 550);
-    EXPECT_EQ(slot.state, download::SizeAnswered); // RETR tells whether the file is there
-}
-
-// Between the steps of REST and RETR the client changes state; only the
-// transfer's completion ends the file, on every slot.
-TEST_F(SchedulerModel, AClientStateChangeMidTransferEndsNoSlot) {
-    launch(url(1));
-    launch(url(2));
-    edit(13).state = download::TransferAnswered;
-    edit(1).state = download::TransferAnswered;
-    s.slot(1).client->SetState(net::ftpInternalReady);
-    s.slot(13).client->SetState(net::ftpInternalReady);
-    EXPECT_EQ(s.slot(1).state, download::TransferAnswered);
-    EXPECT_EQ(s.slot(13).state, download::TransferAnswered);
-}
-
-// A request the time-outs gave up on may still complete after the slot has
-// started its next one: that completion ends nothing.
-TEST_F(SchedulerModel, LateCompletionOfAnEarlierRequestLeavesTheTransferUnderWay) {
-    launch(url(1));
-    download::Slot& slot = edit(14);
-    slot.state = download::StartTransfer;
-    slot.awaiting = true;
-    slot.request = net::ftpRestGetAsync;
-    s.ftp11RequestDone(*slot.client, net::ftpTypeSetAsync, 150);
-    EXPECT_EQ(slot.state, download::StartTransfer);
-    EXPECT_TRUE(slot.awaiting);
-    EXPECT_EQ(s.errorlog,
-              (platform::StringList{"14: late completion ignored: request 36, error 150, state 4"}));
-    s.ftp11RequestDone(*slot.client, net::ftpRestGetAsync, 0); // its own completion is applied
-    EXPECT_FALSE(slot.awaiting);
-    EXPECT_EQ(slot.request, net::ftpNone);
-}
-
-TEST_F(SchedulerModel, ProgressKeepsTheCountAndStopsAnEndedSlot) {
-    launch(url(1));
-    download::Slot& slot = edit(14);
-    bool stop = true;
-    s.ftp1Progress(*slot.client, 4096, stop);
-    EXPECT_FALSE(stop);
-    EXPECT_EQ(slot.byteCount, 4096);
-    s.stop(14);
-    s.ftp1Progress(*slot.client, 8192, stop);
-    EXPECT_TRUE(stop); // the transfer of an ended slot is stopped at its next read
-}
-
-struct TimeoutCase {
-    int state;
-    net::TFtpState client; // a busy client state
-    int next;
-};
-
-TEST_F(SchedulerModel, BusyClientRunsTheTimeOutCascadeAtTheThirtyFirstVisit) {
-    const TimeoutCase cases[] = {
-        {9, net::ftpWaitingResponse, 2}, // the client is set ready, then 3 -> 1 -> 2
-        {3, net::ftpWaitingResponse, 2}, // 3 -> 1 -> (busy) abort, 2
-        {1, net::ftpWaitingBanner, 2},   // abort, 2; held at 0 from the next visit
-        {4, net::ftpWaitingResponse, 5}, // a long transfer: the tick's finish rule applies
-        {11, net::ftpWaitingResponse, 5},
-    };
-    for (const TimeoutCase& c : cases) {
-        SCOPED_TRACE(c.state);
-        launch(url(1));
-        download::Slot& slot = edit(14);
-        slot.state = static_cast<download::SlotState>(c.state);
-        slot.client->SetState(c.client);
-        // No stall in these cases: the byte count is taken as moving.
-        for (int v = 0; v < 30; ++v) {
-            slot.stall = 0;
-            visit(14, 1);
-        }
-        EXPECT_EQ(number(slot.state), c.state);
-        EXPECT_EQ(slot.wait, 30);
-        visit(14, 1);
-        EXPECT_EQ(number(slot.state), c.next);
-        if (c.state == 1 || c.state == 3) {
-            EXPECT_EQ(s.StatusBar1,
-                      "Unrecoverable problems with site, site1.invalid Aborting. Reason: Could not "
-                      "connect to site. Site down");
-            EXPECT_TRUE(slot.reset);
-            EXPECT_EQ(slot.client->State(), net::ftpReady); // freed for the next site
-            visit(14, 1);
-            EXPECT_EQ(slot.state, download::Idle);
-        }
-        slot.client->SetState(net::ftpReady);
-        s.abort(14, "next");
-        slot.wait = 0;
-    }
-}
-
-TEST_F(SchedulerModel, StallBreaksOffAFinishedOrStuckTransfer) {
-    for (int st : {6, 4}) {
-        SCOPED_TRACE(st);
-        launch(url(1));
-        download::Slot& slot = edit(14);
-        slot.state = static_cast<download::SlotState>(st);
-        slot.lastByteCount = 0;
-        slot.client->SetState(net::ftpWaitingResponse);
-        visit(14, 20);
-        EXPECT_EQ(slot.client->State(), net::ftpWaitingResponse);
-        visit(14, 1); // the 21st visit without progress aborts the client
-        EXPECT_EQ(slot.client->State(), net::ftpReady);
-        // After a finish the finishing runs next; a stuck transfer connects again.
-        EXPECT_EQ(slot.state, st == 6 ? download::FileFinished : download::Connecting);
-        s.abort(14, "next");
-        slot.wait = 0;
-        slot.stall = 0;
-    }
-
-    // A slow transfer that pauses on every other visit is not stalled: only
-    // visits in a row without progress count.
-    launch(url(1));
-    download::Slot& slot = edit(14);
-    slot.state = download::TransferAnswered;
-    slot.client->SetState(net::ftpWaitingResponse);
-    s.errorlog.clear();
-    for (int v = 0; v < 60; ++v) {
-        if (v % 2 == 0) slot.lastByteCount = 1; // the count moved since the last visit
-        visit(14, 1);
-    }
-    EXPECT_EQ(slot.state, download::TransferAnswered);
-    EXPECT_EQ(slot.client->State(), net::ftpWaitingResponse);
-    EXPECT_TRUE(s.errorlog.empty());
-    slot.client->SetState(net::ftpReady);
-}
-
-TEST_F(SchedulerModel, StoppedSlotFreesAClientThatStaysBusy) {
-    // A transfer cancelled while its server sends nothing: no data read comes
-    // to stop it, so the slot's visit frees the client for the next site.
-    launch(url(1));
-    download::Slot& slot = edit(14);
-    slot.state = download::TransferAnswered;
-    slot.awaiting = true;
-    slot.client->SetState(net::ftpWaitingResponse);
-    s.stop(14);
-    EXPECT_EQ(slot.client->State(), net::ftpWaitingResponse); // abort leaves a busy client alone
-    visit(14, 1);
-    EXPECT_EQ(slot.state, download::Idle);
-    EXPECT_EQ(slot.client->State(), net::ftpReady);
-    EXPECT_FALSE(slot.awaiting);
-    visit(14, 1); // an idle visit now runs its step
-    EXPECT_EQ(slot.wait, 0);
-}
-
-TEST_F(SchedulerModel, LinkWithoutHostIsRefusedBeforeAnyStep) {
-    launch("ftp:///pub/x.mp3");
-    EXPECT_EQ(s.slot(14).state, download::Idle);
-    visit(14, 3); // no attempts
-    EXPECT_EQ(s.errorlog, (platform::StringList{"Refused: no host name in URL: ftp:///pub/x.mp3"}));
+                                                 "bad port in URL ftp://d.invalid:0/z.mp3",
+                                                 "no host name in URL ftp:///pub/x.mp3"}));
 }
 
 TEST(StatusProgress, TextFollowsTheSizeRule) {
     struct {
-        int state;
+        Phase phase;
         std::int64_t count, size;
         const char* text;
     } cases[] = {
-        {5, 0, 3000000, ""},          {0, 5000, 3000000, ""},
-        {5, 1500000, 3000000, "50%"}, {5, 46080, 90000, "45KB done"},
-        {5, 2047, 0, "1KB done"},     {5, 100000, 100000, "97KB done"},
-        {5, 25, 200000, "0%"},        {5, 1000, 200000, "0%"},
-        {5, 1001, 200000, "1%"},      {5, 5000, 200000, "2%"},
-        {5, 7000, 200000, "4%"}, // 2.5 -> 2, 3.5 -> 4: halves to even
+        {Phase::Transferring, 0, 3000000, ""},          {Phase::Idle, 5000, 3000000, ""},
+        {Phase::Transferring, 1500000, 3000000, "50%"}, {Phase::Transferring, 46080, 90000, "45KB done"},
+        {Phase::Transferring, 2047, 0, "1KB done"},     {Phase::Transferring, 100000, 100000, "97KB done"},
+        {Phase::Transferring, 25, 200000, "0%"},        {Phase::Transferring, 1001, 200000, "1%"},
+        {Phase::Transferring, 5000, 200000, "2%"}, // 2.5 -> 2
+        {Phase::Transferring, 7000, 200000, "4%"}, // 3.5 -> 4: halves to even
     };
     for (const auto& c : cases)
-        EXPECT_EQ(download::progressText(static_cast<download::SlotState>(c.state), c.count, c.size), c.text)
-            << c.count << "/" << c.size;
+        EXPECT_EQ(download::progressText(c.phase, c.count, c.size), c.text) << c.count << "/" << c.size;
 }
 
 TEST_F(SchedulerModel, StatusViewShowsFourteenRowsAndCancelsTheSelected) {
@@ -474,7 +486,8 @@ TEST_F(SchedulerModel, StatusViewShowsFourteenRowsAndCancelsTheSelected) {
     launch(url(1, "song.mp3"));
     launch(url(2));
     launch(url(3));
-    edit(14).byteCount = 2048;
+    bool stop = false;
+    s.ftp1Progress(client(14), 2048, stop);
     v.updatestatus();
     ASSERT_EQ(v.liststatus.Count(), 14);
     EXPECT_TRUE(v.liststatus.Visible());
@@ -486,10 +499,10 @@ TEST_F(SchedulerModel, StatusViewShowsFourteenRowsAndCancelsTheSelected) {
     v.liststatus.SetSelected(12, true); // slot 13
     v.liststatus.SetSelected(11, true); // slot 12
     v.CancelDownload1Click();
-    EXPECT_EQ(s.slot(13).state, download::Idle);
-    EXPECT_EQ(s.slot(12).state, download::Idle);
-    EXPECT_EQ(s.slot(14).state, download::Connecting);
-    EXPECT_EQ(s.StatusBar1, "Unrecoverable problems with site, site2.invalid Aborting. Reason: Stopped");
+    EXPECT_EQ(s.slot(13).phase, Phase::Idle);
+    EXPECT_EQ(s.slot(12).phase, Phase::Idle);
+    EXPECT_EQ(s.slot(14).phase, Phase::Connecting);
+    EXPECT_EQ(s.statusBarText(), "Unrecoverable problems with site, site2.invalid Aborting. Reason: Stopped");
     v.updatestatus();
     EXPECT_EQ(v.liststatus.Item(12).cells,
               (std::vector<std::string>{"13", "", "0", "Not connected", "", ""}));
@@ -497,9 +510,7 @@ TEST_F(SchedulerModel, StatusViewShowsFourteenRowsAndCancelsTheSelected) {
     mode = 2;
     v.updatestatus();
     EXPECT_FALSE(v.liststatustimer.Enabled());
-    for (int st = 0; st <= 11; ++st)
-        EXPECT_STRNE(download::stateText(static_cast<download::SlotState>(st)), "");
-    EXPECT_STREQ(download::stateText(download::ResumeRefused), "Restarting, site does not support REST");
+    EXPECT_STREQ(download::stepText(FtpSlotStep::ResumeRefused), "Restarting, site does not support REST");
 }
 
 TEST_F(SchedulerModel, BuiltInRouteTakesTheSelectionOrEveryRow) {
@@ -522,7 +533,7 @@ TEST_F(SchedulerModel, BuiltInRouteTakesTheSelectionOrEveryRow) {
     download::getfileslocalClick(w2.table.List, &site, 1, w2.urlinfo, w2.scheduler);
     EXPECT_EQ(w2.scheduler.slot(14).record.url, url(2));
     EXPECT_EQ(w2.scheduler.slot(13).record.url, url(8, "c.mp3"));
-    EXPECT_EQ(w2.scheduler.slot(12).state, download::Idle);
+    EXPECT_EQ(w2.scheduler.slot(12).phase, Phase::Idle);
 }
 
 TEST_F(SchedulerModel, StartUpHandsThePendingDownloadsBackInOrder) {
@@ -534,6 +545,50 @@ TEST_F(SchedulerModel, StartUpHandsThePendingDownloadsBackInOrder) {
     EXPECT_EQ(w.pending.downloadingsize, (platform::StringList{"0", "0", "0"}));
     EXPECT_EQ(s.slot(14).queueUrls, (platform::StringList{url(1, "a.mp3"), url(1, "b.mp3")}));
     EXPECT_EQ(s.slot(13).record.url, url(2));
+}
+
+// The first connection to each new site goes out at once, whatever the
+// pace; only connecting again waits for the ticks.
+TEST_F(SchedulerModel, FirstContactsWithNewSitesOpenWithoutWaitingForTicks) {
+    std::vector<std::unique_ptr<testpeers::DialogueServer>> servers;
+    for (int i = 0; i < SlotCount; ++i) {
+        servers.push_back(std::make_unique<testpeers::DialogueServer>());
+        // Each site closes its first connection: the slot must connect again.
+        ASSERT_TRUE(servers.back()->start(
+            testpeers::Dialogue::fromText("S: 220 ready\nCLOSE\nACCEPT\nS: 220 ready\n"),
+            "127.0.0." + std::to_string(2 + i)));
+    }
+    s.dfatimer.setInterval(600000); // no tick comes within the test
+    s.dfatimer.setEnabled(true);
+    for (const auto& srv : servers)
+        launch("ftp://" + srv->host() + ":" + std::to_string(srv->port()) + "/pub/x.mp3");
+    auto connected = [&](int atLeast) {
+        return std::all_of(servers.begin(), servers.end(),
+                           [&](const auto& p) { return p->connections() >= atLeast; });
+    };
+    ASSERT_TRUE(platform::runUntil([&] { return connected(1); }, 10000));
+    EXPECT_EQ(s.cursor(), 0); // no tick ran
+    // The connections closed: connecting again goes at the pace, one
+    // connection a tick (the first at once, as no tick has opened one yet).
+    auto reconnected = [&] {
+        int k = 0;
+        for (const auto& p : servers)
+            k += p->connections() - 1;
+        return k;
+    };
+    auto waiting = [&] {
+        int k = 0;
+        for (int n = 1; n <= SlotCount; ++n)
+            k += s.slot(n).session->needsConnection() ? 1 : 0;
+        return k;
+    };
+    ASSERT_TRUE(platform::runUntil([&] { return reconnected() == 1 && waiting() == SlotCount - 1; }, 10000))
+        << reconnected() << " reconnected, " << waiting() << " waiting";
+    s.dfatimerTimer();
+    ASSERT_TRUE(platform::runUntil([&] { return reconnected() == 2 && waiting() == SlotCount - 2; }, 10000))
+        << reconnected() << " reconnected, " << waiting() << " waiting";
+    EXPECT_EQ(s.cursor(), 1);
+    s.dfatimer.setEnabled(false);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // arriving, a double-click, the status view, the file as the site has it; and
 // a running download cancelled from the status view.
 
+#include "download/ftp_slot_session.h"
 #include "peers/ftp_peer.h"
 #include "peers/http_peers.h"
 #include "shell/download_notices.h"
@@ -120,7 +121,7 @@ TEST_F(WindowRoad, TheStatusViewShowsProgressAndCancelsTheSelectedSlot) {
     // column are wide enough to say so.
     const QString state = w.statusView()->model()->index(row, 3).data().toString();
     const int number = w.statusView()->model()->index(row, 2).data().toString().toInt();
-    EXPECT_EQ(state.toStdString(), download::stateText(static_cast<download::SlotState>(number)));
+    EXPECT_EQ(state.toStdString(), download::stepText(static_cast<download::FtpSlotStep>(number)));
     EXPECT_TRUE(number == 4 || number == 5 || number == 10) << number;
     const QFontMetrics fm(w.statusView()->font());
     for (int column : {3, 4})

@@ -89,10 +89,10 @@ TEST_F(WindowTest, EveryControlOfTheSettingsWindowSurvivesARestart) {
         s->Guideshow()->setChecked(false);
         s->dfatime()->setValue(4);
         EXPECT_EQ(w.core().scheduler.dfatimer.Interval(), 700); // at once
-        EXPECT_EQ(w.core().scheduler.ftpTls, net::FtpTls::Off);
+        EXPECT_EQ(w.core().scheduler.ftpTls(), net::FtpTls::Off);
         s->ftptls()->setCurrentText("required");
-        EXPECT_EQ(w.core().scheduler.ftpTls, net::FtpTls::Explicit); // at once
-        EXPECT_TRUE(s->rect().contains(s->ftptls()->geometry()));    // inside the fixed size
+        EXPECT_EQ(w.core().scheduler.ftpTls(), net::FtpTls::Explicit); // at once
+        EXPECT_TRUE(s->rect().contains(s->ftptls()->geometry()));      // inside the fixed size
         for (QWidget* c :
              {static_cast<QWidget*>(s->downloadfolder()), static_cast<QWidget*>(s->chooseFolder()),
               static_cast<QWidget*>(s->limitrate()), static_cast<QWidget*>(s->verify())})
@@ -140,7 +140,7 @@ TEST_F(WindowTest, EveryControlOfTheSettingsWindowSurvivesARestart) {
     EXPECT_FALSE(s->Guideshow()->isChecked());
     EXPECT_EQ(s->dfatime()->value(), 4);
     EXPECT_EQ(s->ftptls()->currentText(), "required");
-    EXPECT_EQ(w.core().scheduler.ftpTls, net::FtpTls::Explicit);
+    EXPECT_EQ(w.core().scheduler.ftpTls(), net::FtpTls::Explicit);
     EXPECT_EQ(s->downloadfolder()->text().toStdString(), config.file("mp3s"));
     EXPECT_EQ(s->limitrate()->value(), 300);
     EXPECT_FALSE(s->verify()->isChecked());

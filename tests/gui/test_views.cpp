@@ -44,7 +44,7 @@ void click(QAbstractItemView* view, int row) {
 
 // The URLs handed to the scheduler, in every slot's queue and parked.
 platform::StringList queued(gui::MainWindow& w) {
-    platform::StringList urls = w.core().scheduler.launchbuf;
+    platform::StringList urls = w.core().scheduler.launchbuf();
     for (int n = 1; n <= download::SlotCount; ++n)
         for (const auto& u : w.core().scheduler.slot(n).queueUrls)
             urls.push_back(u);
@@ -182,7 +182,7 @@ TEST_F(WindowTest, ManualAddStartsAtOnceKeepsFifteenNewestAndRefusesWhatCannotBe
     int queued = 0;
     for (int n = 1; n <= download::SlotCount; ++n)
         queued += static_cast<int>(w.core().scheduler.slot(n).queue.size()) / 2; // directory and name
-    EXPECT_EQ(queued + static_cast<int>(w.core().scheduler.launchbuf.size()), 17);
+    EXPECT_EQ(queued + static_cast<int>(w.core().scheduler.launchbuf().size()), 17);
 
     w.close();
     answerCloseQuestion(w, "Stop and quit");
@@ -222,7 +222,7 @@ TEST_F(WindowTest, ClosingWhileFilesAreUnderWayAsksAndWhatWasStoppedResumesAtThe
     // With nothing under way the window closes without a word.
     auto& idle = w.core().scheduler;
     for (int n = 1; n <= download::SlotCount; ++n)
-        if (idle.slot(n).state != download::SlotState::Idle) idle.stop(n);
+        if (idle.slot(n).phase != download::Phase::Idle) idle.stop(n);
     ASSERT_TRUE(idle.idle());
     w.close();
     EXPECT_EQ(w.closeQuestion(), nullptr);

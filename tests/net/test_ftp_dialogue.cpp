@@ -65,6 +65,12 @@ protected:
 std::string valueOf(const std::string& name, TFtpClient& c, Recorder& r, const testsupport::TempDir& dir) {
     if (name == "ErrorMessage") return c.ErrorMessage();
     if (name == "LastReply") return c.LastReply();
+    if (name == "LastCommand") {
+        for (const char* word :
+             {"USER", "PASS", "SIZE", "TYPE", "REST", "RETR", "PORT", "EPRT", "PASV", "EPSV"})
+            if (net::ftp::CommandOf(word) == c.LastCommand()) return word;
+        return c.LastCommand() == net::FtpCommand::None ? "none" : "other";
+    }
     if (name == "StatusCode") return std::to_string(c.StatusCode());
     if (name == "RemoteSize") return std::to_string(c.RemoteSize());
     if (name == "ByteCount") return std::to_string(c.ByteCount());

@@ -69,3 +69,52 @@ TEST(FtpReplyParsing, PlainLocalNames) {
     for (const char* bad : {"", ".", "..", "a/b", "/etc/passwd", "../up.mp3", "dir/"})
         EXPECT_FALSE(IsPlainLocalName(bad)) << bad;
 }
+
+TEST(FtpReplyParsing, CommandOfTheLineSent) {
+    const struct {
+        const char* line;
+        net::FtpCommand command;
+    } cases[] = {
+        {"USER anonymous", net::FtpCommand::User},
+        {"PASS x@y", net::FtpCommand::Pass},
+        {"RETR /pub/a b.mp3", net::FtpCommand::Retr},
+        {"REST 100", net::FtpCommand::Rest},
+        {"retr x", net::FtpCommand::Retr},
+        {"EPRT |2|::1|5000|", net::FtpCommand::Eprt},
+        {"PASV", net::FtpCommand::Pasv},
+        {"AUTH TLS", net::FtpCommand::Auth},
+        {"XCRC a", net::FtpCommand::Other},
+        {"RETRIEVE x", net::FtpCommand::Other},
+        {"", net::FtpCommand::None},
+        {" RETR x", net::FtpCommand::None},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CommandOf(c.line), c.command) << c.line;
+}
+
+// A refusal of the whole site: the code, the command it answers, and the
+// words only where servers tell the cases apart by words.
+TEST(FtpReplyParsing, RefusalsOfTheSite) {
+    using net::FtpCommand;
+    const struct {
+        int code;
+        FtpCommand command;
+        const char* line;
+        Refusal refusal;
+    } cases[] = {
+        {530, FtpCommand::User, "530 Permission denied.", Refusal::Site},
+        {530, FtpCommand::Pass, "530 Password incorrect", Refusal::Site},
+        {530, FtpCommand::Pass, "530 Login incorrect.", Refusal::None}, // tried again
+        {421, FtpCommand::None, "421 Can't connect to host", Refusal::Unreachable},
+        {421, FtpCommand::None, "421 user limit exeeded", Refusal::Site},
+        {421, FtpCommand::None, "421 Too many users, try later", Refusal::None},
+        {550, FtpCommand::Retr, "550 PERMISSION DENIED", Refusal::Site},
+        {550, FtpCommand::Port, "550 Permission denied.", Refusal::None}, // asks for passive mode
+        {550, FtpCommand::Eprt, "550 Permission denied.", Refusal::None},
+        {534, FtpCommand::Auth, "534 Permission denied", Refusal::None}, // no TLS there
+        {331, FtpCommand::User, "331 Password required for Permission denied", Refusal::None},
+        {150, FtpCommand::Retr, "150 Opening data connection for Lion denied.mp3", Refusal::None},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(RefusalOf(c.code, c.command, c.line), c.refusal) << c.line;
+}

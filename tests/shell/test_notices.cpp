@@ -74,7 +74,7 @@ TEST_F(Notices, AQueueOfRealDownloadsTellsTheNotificationServiceAndRenewsItsNoti
     w.scheduler.launchftp(w.urlinfo.info(url("Dawn.mp3")));
     w.scheduler.launchftp(w.urlinfo.info(url("Gone.mp3")));
     ASSERT_TRUE(platform::runUntil([&] { return service.received().size() >= 2; }, 30000))
-        << service.output() << w.scheduler.StatusBar1;
+        << service.output() << w.scheduler.statusBarText();
     std::vector<Notification> got = service.received();
     EXPECT_EQ(got[0].summary, "A download failed");
     EXPECT_EQ(got[0].body.rfind("Gone.mp3 from 127.0.0.2: ", 0), 0u) << got[0].body;
@@ -180,7 +180,7 @@ TEST_F(Notices, TheCloseQuestionCountsEveryFileRunningOrWaiting) {
     w.scheduler.launchftp(w.urlinfo.info(site + "b.mp3")); // behind a.mp3 on its slot
     for (int i = 0; i < download::SlotCount; ++i)          // one slot each, then parked
         w.scheduler.launchftp(w.urlinfo.info("ftp://h" + std::to_string(i) + ".invalid/c.mp3"));
-    EXPECT_EQ(w.scheduler.launchbuf.size(), 1u);
+    EXPECT_EQ(w.scheduler.launchbuf().size(), 1u);
     EXPECT_EQ(shell::filesUnderWay(w.scheduler), 16);
     const std::string q = shell::closeQuestion(w.scheduler);
     EXPECT_EQ(q.rfind("16 files are still being downloaded.", 0), 0u) << q;
