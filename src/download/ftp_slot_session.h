@@ -80,7 +80,9 @@ public:
     std::int64_t receiving() const override;
     std::string lastReply() const override;
     int statusNumber() const override { return static_cast<int>(step_); }
-    const char* statusText() const override { return stepText(step_); }
+    // The step's text; "Downloading" once bytes of the transfer arrive, whatever
+    // step the replies have reached.
+    const char* statusText() const override;
 
     FtpSlotStep currentStep() const { return step_; }
     net::TFtpClient& client() { return *client_; }

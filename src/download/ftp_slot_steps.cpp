@@ -46,6 +46,11 @@ const char* stepText(FtpSlotStep step) {
     return wordsOf(step).text;
 }
 
+const char* FtpSlotSession::statusText() const {
+    if (step_ == StartTransfer && receiving() > 0) return "Downloading";
+    return stepText(step_);
+}
+
 bool FtpSlotSession::stepsAtOnce() const {
     switch (step_) {
     case Idle:              // takes parked URLs at a tick

@@ -337,6 +337,8 @@ void Scheduler::abort(int n, Outcome why, const std::string& reason) {
 void Scheduler::giveUp(int n, Outcome why, const std::string& reason, bool quiet) {
     if (n < 1 || n > SlotCount) return;
     Slot& s = slotAt(n);
+    // A cancel of a slot with no work has nothing to say.
+    if (why == Outcome::Stopped && s.phase == Phase::Idle && s.record.site.empty()) return;
     if (!quiet) {
         memo(abortout_, std::to_string(n) + " XXX::" + reason);
         memo(abortout_, s.record.site);
@@ -344,9 +346,13 @@ void Scheduler::giveUp(int n, Outcome why, const std::string& reason, bool quiet
     s.session->abort();
     s.reset = true;
     const bool ranOut = why == Outcome::Done;
-    if (ranOut)
+    // The site's line follows a file fetched whole; after a failure the
+    // file's own message stays.
+    if (ranOut && s.lastFetched)
         setStatusBar("No more files for this site: " + s.record.site);
-    else
+    else if (why == Outcome::Stopped)
+        setStatusBar("Stopped by you: " + platform::printable(s.record.fname));
+    else if (!ranOut)
         setStatusBar("Unrecoverable problems with site, " + s.record.site +
                      " Aborting. Reason: " + platform::printable(reason));
     // The files of the site that were not fetched: dropped when the user

@@ -143,6 +143,7 @@ void Scheduler::finishHandling(int n) {
     // The settings are written once, below, when the file has left the
     // pending list (a write here would hold what the transfer start wrote).
     const bool fetched = s.fetched;
+    s.lastFetched = fetched;
     if (fetched) credit(n, FinishedMarks);
     memo(ftpstatus_, "Entering State " + std::to_string(stateNumber(s)));
     const std::string why = s.failure.value_or("not fetched");

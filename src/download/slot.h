@@ -163,6 +163,7 @@ struct Slot {
     bool gotData = false;       // ... and the latest one received data
     bool startMarked = false;   // the server accepted the current transfer: the site got its mark
     bool fetched = false;       // the current file arrived whole (its finish is no skip)
+    bool lastFetched = false;   // the file finished last on this slot arrived whole
     // How the current file ended when it failed (Done: it did not), and why,
     // for people (also the last reason while it is tried again; none: no
     // reason was given).

@@ -91,6 +91,27 @@ TEST_F(Dialogues, WholeFileWithResumeAndTheOutcomesCounted) {
                                          "No more files for this site: " + site}));
 }
 
+// A file's own message stays on the status bar (the site's line follows
+// success only), and a cancel says who stopped what; a cancel of a slot with
+// no work says nothing.
+TEST_F(Dialogues, AFilesOwnMessageStaysAndACancelSaysWhoStoppedIt) {
+    platform::StringList bar;
+    s.hooks.statusBar.connect([&](const std::string& text) { bar.push_back(text); });
+    s.stop(3); // idle
+    EXPECT_TRUE(bar.empty()) << bar.front();
+    EXPECT_TRUE(s.abortout().empty());
+    play(login() + "C: RETR /pub/x.mp3\nS: 550 No such file\nWAITCLOSE\n");
+    ASSERT_TRUE(runToEnd()) << dump();
+    expectPlayed();
+    ASSERT_FALSE(bar.empty());
+    EXPECT_EQ(bar.back(), "x.mp3 not found on the site " + site);
+
+    launch(url());
+    ASSERT_TRUE(stepUntil([&] { return s.slot(14).phase != download::Phase::Idle; }));
+    s.stop(14);
+    EXPECT_EQ(s.statusBarText(), "Stopped by you: x.mp3");
+}
+
 TEST_F(Dialogues, RestRefusedWith502FetchesTheWholeFileAgain) {
     testsupport::writeFile(dir.file("x.mp3"), fillBytes(0, 400));
     play(login() + "C: REST 400\nS: 502 REST not implemented\nCP: PORT \nS: 200 PORT command successful\n" +

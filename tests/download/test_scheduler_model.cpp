@@ -420,7 +420,7 @@ TEST_F(SchedulerModel, AbortTellsWhyAndKeepsOrDropsTheFilesOfTheSite) {
     w.pending.downloading = {url(1), url(2), url(1)};
     w.pending.downloadingsize = {"10", "20", "30"};
     s.stop(14); // stopped by the user: its files leave the pending list
-    EXPECT_EQ(s.statusBarText(), "Unrecoverable problems with site, site1.invalid Aborting. Reason: Stopped");
+    EXPECT_EQ(s.statusBarText(), "Stopped by you: a.mp3");
     EXPECT_EQ(s.slot(14).record.site, "");
     EXPECT_EQ(w.pending.downloading, (platform::StringList{url(2)}));
     EXPECT_EQ(w.pending.downloadingsize, (platform::StringList{"20"}));
@@ -502,7 +502,7 @@ TEST_F(SchedulerModel, StatusViewShowsFourteenRowsAndCancelsTheSelected) {
     EXPECT_EQ(s.slot(13).phase, Phase::Idle);
     EXPECT_EQ(s.slot(12).phase, Phase::Idle);
     EXPECT_EQ(s.slot(14).phase, Phase::Connecting);
-    EXPECT_EQ(s.statusBarText(), "Unrecoverable problems with site, site2.invalid Aborting. Reason: Stopped");
+    EXPECT_EQ(s.statusBarText(), "Stopped by you: a.mp3");
     v.updatestatus();
     EXPECT_EQ(v.liststatus.Item(12).cells,
               (std::vector<std::string>{"13", "", "0", "Not connected", "", ""}));

@@ -121,7 +121,7 @@ TEST_F(WindowRoad, TheStatusViewShowsProgressAndCancelsTheSelectedSlot) {
     // column are wide enough to say so.
     const QString state = w.statusView()->model()->index(row, 3).data().toString();
     const int number = w.statusView()->model()->index(row, 2).data().toString().toInt();
-    EXPECT_EQ(state.toStdString(), download::stepText(static_cast<download::FtpSlotStep>(number)));
+    EXPECT_EQ(state.toStdString(), "Downloading"); // as the command line says it
     EXPECT_TRUE(number == 4 || number == 5 || number == 10) << number;
     const QFontMetrics fm(w.statusView()->font());
     for (int column : {3, 4})
@@ -133,7 +133,7 @@ TEST_F(WindowRoad, TheStatusViewShowsProgressAndCancelsTheSelectedSlot) {
     EXPECT_TRUE(platform::runUntil(
         [&] { return w.statusView()->model()->index(row, 3).data().toString() == "Not connected"; }, 5000));
     EXPECT_EQ(w.statusView()->model()->index(row, 1).data().toString(), "");
-    EXPECT_TRUE(w.statusText().endsWith("Reason: Stopped")) << w.statusText().toStdString();
+    EXPECT_TRUE(w.statusText().startsWith("Stopped by you: ")) << w.statusText().toStdString();
 }
 
 // Three downloads left pending by the last run are taken from the stored list
