@@ -163,7 +163,12 @@ void FtpSlotSession::transferStart() {
     net::TFtpClient& c = *client_;
     strangerData_ = false;
     if (!host_.beginTransfer(n_)) return;
-    c.LocalFileName = slot().localName;
+    // The local name is a path when the files go to a download folder: the
+    // client writes the plain name in that folder.
+    const std::string& path = slot().localName;
+    const std::size_t slash = path.rfind('/');
+    c.LocalDirectory = slash == std::string::npos ? "" : path.substr(0, slash == 0 ? 1 : slash);
+    c.LocalFileName = slash == std::string::npos ? path : path.substr(slash + 1);
     // Never a byte past the size the server announced.
     c.MaxFileSize = c.RemoteSize() > 0 ? c.RemoteSize() : 0;
     if (road_.noRestSites.count(site()) > 0)

@@ -259,7 +259,7 @@ void Scheduler::launchftp(const url::tlinfo& link) {
     takeSession(free, scheme);
     s.record = l;
     s.reset = false;
-    s.localName = l.fname;
+    s.localName = inFolder(l.fname);
     s.byteCount = 0;
     s.fetched = false;
     s.fruitless = 0;

@@ -112,6 +112,11 @@ public:
     int connectionsFor(const std::string& url) const;
     // The local names given and finished in this run are forgotten (a new run).
     void forgetNames();
+    // The folder new files are written in (empty: the current directory).
+    // Files are then known by their whole path, in the pending list too, so
+    // a file begun in another folder is continued there.
+    void setDownloadFolder(const std::string& folder) { downloadFolder_ = folder; }
+    const std::string& downloadFolder() const { return downloadFolder_; }
     // The local name each URL was given in this run.
     const std::map<std::string, std::string>& localNames() const { return localNames_; }
     // The URL was handed back from the pending list: a local file of its name is its own.
@@ -222,6 +227,9 @@ private:
     // The local name each URL was given in this run, and the URL each name
     // was finished under: a second file of the same name goes to a free name.
     std::map<std::string, std::string> localNames_, finishedAs_;
+    std::string downloadFolder_;
+    // A file name in the download folder (the name alone without one).
+    std::string inFolder(const std::string& name) const;
     // URLs handed back from the pending list of an earlier run.
     std::set<std::string> resumedUrls_;
     // Connections opened and transfers started for each URL in this run.

@@ -53,7 +53,7 @@ bool Scheduler::nameTaken(int n, const std::string& name, std::int64_t remoteSiz
             if (own->second == name) return true;
         } else if (const auto here = localNames_.find(url); here != localNames_.end()) {
             if (here->second == name) return true;
-        } else if (ownsPartialFile(url) && url::splitUrl(url).fname == name) {
+        } else if (ownsPartialFile(url) && inFolder(url::splitUrl(url).fname) == name) {
             return true;
         }
     }
@@ -71,6 +71,11 @@ bool Scheduler::nameTaken(int n, const std::string& name, std::int64_t remoteSiz
 // remote file; then "name (2).mp3", "name (3).mp3"... A URL keeps the name it
 // was first given (a resume writes the same file, also after a restart: the
 // pending list keeps the names that are not the remote one).
+std::string Scheduler::inFolder(const std::string& name) const {
+    if (downloadFolder_.empty()) return name;
+    return downloadFolder_ + (downloadFolder_.back() == '/' ? "" : "/") + name;
+}
+
 std::string Scheduler::localNameFor(int n, std::int64_t remoteSize) {
     const Slot& s = slot(n);
     if (auto it = localNames_.find(s.record.url); it != localNames_.end()) return it->second;
@@ -81,10 +86,11 @@ std::string Scheduler::localNameFor(int n, std::int64_t remoteSize) {
     const std::size_t dot = name.rfind('.');
     const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
     const std::string ext = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
-    for (int i = 2; nameTaken(n, name, remoteSize) && i < 10000; ++i)
-        name = stem + " (" + std::to_string(i) + ")" + ext;
-    localNames_[s.record.url] = name;
-    return name;
+    std::string path = inFolder(name);
+    for (int i = 2; nameTaken(n, path, remoteSize) && i < 10000; ++i)
+        path = inFolder(stem + " (" + std::to_string(i) + ")" + ext);
+    localNames_[s.record.url] = path;
+    return path;
 }
 
 // What every transfer start does, FTP or HTTP: the bounds, the local name,

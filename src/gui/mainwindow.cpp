@@ -414,11 +414,16 @@ void MainWindow::Timer3Timer() {
     options.resumePending = true;
     options.checkForUpdates = true;
     options.tick = true;
+    options.downloadFolder = true;
     const shell::StartReport report = core_->start(options);
     httpLinksItem_->setChecked(core_->settings.httplinks);
     if (!report.settingsProblem.empty()) {
         setStatusText("Warning: " + report.settingsProblem);
         showError(toQt("Warning: " + report.settingsProblem));
+    }
+    if (!report.folderProblem.empty()) {
+        setStatusText(report.folderProblem);
+        showError(toQt(report.folderProblem));
     }
     if (report.update) showUpdateReport(*report.update);
     if (report.showGuide) showGuide();

@@ -136,6 +136,9 @@ public:
     std::string HostDirName;   // remote directory for CWD
     std::string HostFileName;  // remote file for SIZE, RETR and the others
     std::string LocalFileName; // local file written by RETR (read by STOR/APPE)
+    // The folder LocalFileName is written in (empty: the current directory).
+    // The name itself stays a plain name; the folder is the program's own.
+    std::string LocalDirectory;
     bool DisplayFlag = false;  // also show received data lines through OnDisplay
     bool Binary = true;        // type "I" when true, "A" when false
     std::int32_t Timeout = 15; // seconds; limit of the synchronous Abort (0: no limit)

@@ -187,6 +187,8 @@ struct TFtpClient::Impl {
     TSocket AcceptServerConnection();         // active mode: the server's data connection, or none
     bool PassivePointsAtControl(int port);    // a passive reply naming the control connection itself
     void CloseDataSocket();
+    // LocalFileName in LocalDirectory.
+    std::string LocalPath() const;
     std::int64_t LocalFileSize() const; // -1 when there is no such file
 };
 

@@ -142,9 +142,14 @@ void TFtpClient::Impl::AcceptEarlyConnection() {
     if (data.OnSessionAvailable) data.OnSessionAvailable(&data, 0);
 }
 
+std::string TFtpClient::Impl::LocalPath() const {
+    if (q.LocalDirectory.empty()) return q.LocalFileName;
+    return q.LocalDirectory + (q.LocalDirectory.back() == '/' ? "" : "/") + q.LocalFileName;
+}
+
 std::int64_t TFtpClient::Impl::LocalFileSize() const {
     if (!ftp::IsPlainLocalName(q.LocalFileName)) return -1;
-    const platform::LocalFileInfo local = platform::inspectLocalFile(q.LocalFileName);
+    const platform::LocalFileInfo local = platform::inspectLocalFile(LocalPath());
     return local.regular ? local.size : -1;
 }
 
@@ -337,7 +342,7 @@ void TFtpClient::Impl::TransferAsync(const char* word, TFtpRequest rq) {
     if (!ftp::IsPlainLocalName(name)) {
         cause = "not a plain file name";
     } else if (resumePos > 0) {
-        opened = sink.open(name, platform::LocalFileSink::Missing::Fail) && sink.seek(resumePos);
+        opened = sink.open(LocalPath(), platform::LocalFileSink::Missing::Fail) && sink.seek(resumePos);
         if (!opened) {
             cause = sink.cause();
             CloseLocalFile();
@@ -346,7 +351,7 @@ void TFtpClient::Impl::TransferAsync(const char* word, TFtpRequest rq) {
         // An existing file is opened now (one that cannot be written fails
         // before the command) and emptied only once the server accepts the
         // transfer; a missing one is made only then.
-        opened = sink.open(name, platform::LocalFileSink::Missing::Defer);
+        opened = sink.open(LocalPath(), platform::LocalFileSink::Missing::Defer);
         if (!opened) cause = sink.cause();
     }
     if (!opened) {
@@ -720,7 +725,7 @@ void TFtpClient::Impl::SendAsync(const char* word, TFtpRequest rq) {
     q.localError_.clear();
     q.overran_ = false;
     // Without blocking (a FIFO would wait for a writer); a regular file only.
-    sendFd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    sendFd = ::open(LocalPath().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
     if (sendFd < 0) {
         q.localError_ = platform::localFileCause(name, errno);

@@ -6,6 +6,7 @@
 #include "platform/profile.h"
 #include "shell/download_folder.h"
 #include "shell/download_notices.h"
+#include "shell/file_dialogs.h"
 #include "shell/startup_settings.h"
 
 #include <algorithm>
@@ -22,6 +23,9 @@ Wavetrap::Wavetrap()
       dispatch(startlinks, proxyControls, extractor), searchReport(dispatch, table),
       scheduler(urlinfo, stats, pending), status(scheduler), downloadLog(urlinfo, scheduler),
       downloads(scheduler, pending, urlinfo) {
+    downloads.folder = [this] {
+        return scheduler.downloadFolder().empty() ? downloadFolder() : scheduler.downloadFolder();
+    };
     extractor.linkFound.connect(receiver_, [this](const std::string& url) { table.addlink(url); });
     extractor.scanned.connect(receiver_, [this] { table.List.SetVisible(true); });
     extractor.offerHttpLinks([this] { return settings.httplinks; });
@@ -135,6 +139,7 @@ StartReport Wavetrap::start(const StartOptions& options) {
         settingsProblemSaid_ = true;
     }
     net::RateLimit::shared().setBytesPerSecond(std::int64_t{settings.limitrate} * 1024);
+    if (options.downloadFolder) report.folderProblem = prepareDownloadFolder();
     // The files left pending by the last run show before they go back to the slots.
     downloads.readPending();
     if (options.downloadLog) downloadLog.ShowLog1Click();
@@ -224,8 +229,12 @@ const std::vector<int>& Wavetrap::statusColumnWidths() {
     return download::StatusView::columnWidths();
 }
 
-std::string Wavetrap::prepareDownloadFolder() const {
-    return shell::prepareDownloadFolder(settings.downloadfolder);
+std::string Wavetrap::prepareDownloadFolder() {
+    std::string problem = shell::prepareDownloadFolder(settings.downloadfolder);
+    // Files begun elsewhere keep their whole path in the pending list and
+    // are continued there; new ones go to the folder as it is set now.
+    if (problem.empty()) scheduler.setDownloadFolder(settings.downloadfolder);
+    return problem;
 }
 
 std::string Wavetrap::closeQuestion() const {

@@ -42,6 +42,7 @@ struct StartOptions {
     bool resumePending = false;      // the downloads under way at the last exit go back to the slots
     bool checkForUpdates = false;    // the update check runs when the option "checkupdate" is set
     bool tick = false;               // the scheduler's tick runs, at the saved pace
+    bool downloadFolder = false;     // files go to the setting's download folder (else the current directory)
 };
 
 // What the start-up came to, for the front end to show.
@@ -49,6 +50,7 @@ struct StartReport {
     std::string settingsProblem;        // the settings cannot be saved (empty: they can)
     std::optional<UpdateReport> update; // the update check could not start
     bool showGuide = false;             // the option "Guideshow": the guide opens
+    std::string folderProblem;          // the download folder cannot take files (empty: it can)
 };
 
 // The main window's stored place and its parts, as restoreMainWindow() read them.
@@ -171,7 +173,7 @@ public:
     std::string titleLine() const { return downloads.titleLine(); }
     // The download folder of the settings, made when missing: empty when it can
     // take downloads, else why not (said before any transfer starts).
-    std::string prepareDownloadFolder() const;
+    std::string prepareDownloadFolder();
     // The question asked when the window closes while files are under way (empty: none).
     std::string closeQuestion() const;
     // The notices for the desktop of this program's downloads.

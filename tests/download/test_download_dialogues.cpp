@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <algorithm>
 
 using namespace roadtest;
@@ -110,6 +112,29 @@ TEST_F(Dialogues, AFilesOwnMessageStaysAndACancelSaysWhoStoppedIt) {
     ASSERT_TRUE(stepUntil([&] { return s.slot(14).phase != download::Phase::Idle; }));
     s.stop(14);
     EXPECT_EQ(s.statusBarText(), "Stopped by you: x.mp3");
+}
+
+// With a download folder, a file is known by its whole path: one begun in
+// another folder (before the folder was changed) is continued there, and the
+// pending entry keeps the path.
+TEST_F(Dialogues, AFileBegunInAnotherFolderIsContinuedThere) {
+    testsupport::TempDir before, now;
+    testsupport::writeFile(before.file("x.mp3"), fillBytes(0, 400));
+    ASSERT_TRUE(server.start(Dialogue::fromText(login() + "C: REST 400\nS: 350 Restarting at 400\n" +
+                                                retr(400, 600) + "WAITCLOSE\n"),
+                             site));
+    w.pending.downloading = {url()};
+    w.pending.downloadingsize = {"1000"};
+    w.pending.localName[url()] = before.file("x.mp3");
+    s.setDownloadFolder(now.path());
+    s.resume(w.urlinfo.info(url()), before.file("x.mp3"));
+    ASSERT_TRUE(stepUntil([&] { return s.slot(14).startMarked; }));
+    EXPECT_EQ(w.pending.localName.at(url()), before.file("x.mp3"));
+    ASSERT_TRUE(runToEnd()) << dump();
+    expectPlayed();
+    EXPECT_TRUE(testsupport::readFile(before.file("x.mp3")) == fillBytes(0, 1000));
+    EXPECT_TRUE(std::filesystem::is_empty(now.path()));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("x.mp3"))) << "nothing in the working directory";
 }
 
 TEST_F(Dialogues, RestRefusedWith502FetchesTheWholeFileAgain) {

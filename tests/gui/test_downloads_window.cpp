@@ -65,7 +65,7 @@ TEST_F(WindowTest, AFailedFileShowsWithItsReasonAndTheButtonsActOnIt) {
     EXPECT_EQ(d->message(), "Lost_Song.mp3 has not arrived yet.");
     d->openFolderButton()->click();
     ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(work.path())));
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(desktop.file("Music/Wavetrap"))));
 
     // Retry puts it on a slot again; Remove takes it out of the list and the pending list.
     d->retryButton()->click();

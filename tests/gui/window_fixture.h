@@ -36,6 +36,10 @@ protected:
         testsupport::writeFile(desktop.file("user-dirs.dirs"),
                                "XDG_MUSIC_DIR=\"" + desktop.file("Music") + "\"\n");
         xdgConfig = std::make_unique<testsupport::ScopedEnv>("XDG_CONFIG_HOME", desktop.path());
+        // The window's default download folder (Music/Wavetrap) is the test's
+        // working directory, where the tests look for the files.
+        std::filesystem::create_directories(desktop.file("Music"));
+        std::filesystem::create_directory_symlink(work.path(), desktop.file("Music/Wavetrap"));
         char* cwd = ::getcwd(nullptr, 0);
         oldCwd = cwd ? cwd : "/";
         std::free(cwd);
