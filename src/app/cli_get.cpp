@@ -30,6 +30,7 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <set>
 #include <unistd.h>
 
 namespace cli {
@@ -135,6 +136,7 @@ struct GetOptions {
     bool ftpTlsGiven = false; // --ftp-tls: the mode of ftp:// links for this run
     net::FtpTls ftpTls = net::FtpTls::Off;
     std::int64_t limitRate = -1; // --limit-rate in bytes per second (-1: not given)
+    bool noVerify = false;       // --no-verify: the files are not checked as MP3, this run
 };
 
 // Parses [-C DIR] [--pace N] and, when wantUrls, the URLs; answers an exit
@@ -150,10 +152,15 @@ constexpr const char* GetOptionsHelp =
     "  --ftp-tls MODE       the TLS of ftp:// links for this run: off, offered (AUTH TLS\n"
     "                       when the server has it, else plain) or required (never a\n"
     "                       log-in in clear); default: the setting ftptls, else off\n"
-    "  -v, --verbose        show every change of a slot's state\n"
+    "  --no-verify          keep what arrives without checking it as MP3 (this run)\n"
+    "  -v, --verbose        show every change of a slot's state and each file's check\n"
     "  --help               show this help\n\n"
     "A URL is pending from the moment it is accepted until its file is complete: what\n"
     "is not complete at the end (interrupted, or its site gave up) is kept for resume.\n"
+    "Each file that arrives is checked as MP3 audio: one that is no song (a web page,\n"
+    "zeros, another format) or a damaged one is moved to rejected/NAME.mp3.rejected and\n"
+    "counts as not fetched; its URL, when it served no song, is not fetched again. A\n"
+    "URL whose file is still here as it arrived is \"already here\" and not fetched.\n"
     "While standard error is a terminal, the slots' progress is shown there.\n\n"
     "Exit status: 0 when every URL was fetched, 1 when one was not, 2 on an error.\n";
 
@@ -175,6 +182,8 @@ int parseOptions(const std::vector<std::string>& args, bool wantUrls, const char
             onlyUrls = true;
         } else if (!onlyUrls && (a == "-v" || a == "--verbose")) {
             o.verbose = true;
+        } else if (!onlyUrls && a == "--no-verify") {
+            o.noVerify = true;
         } else if (!onlyUrls && (a == "-C" || a == "--directory")) {
             if (++i >= args.size()) return fail(a + " needs a directory");
             o.dir = args[i];
@@ -255,6 +264,7 @@ int runProgram(const GetOptions& o, bool resume) {
     Program p;
     p.start();
     if (o.ftpTlsGiven) p.w.scheduler.setFtpTls(o.ftpTls); // this run only: the setting stays
+    if (o.noVerify) p.w.scheduler.setVerify(false);       // this run only
     const platform::ScopedConnection refusing = reportRefused(p.w.scheduler);
     DownloadRun run;
     run.pace = o.pace > 0 ? o.pace : p.w.cfg.dfatime();
@@ -263,22 +273,25 @@ int runProgram(const GetOptions& o, bool resume) {
     run.limitRate = o.limitRate;
     if (resume) {
         run.urls = p.w.pending.downloading;
-        p.w.resumePendingDownloads();
+        run.launch = [&p] { p.w.resumePendingDownloads(); };
     } else {
         run.urls = o.urls;
-        for (const std::string& url : o.urls)
-            p.w.scheduler.launchftp(p.w.urlinfo.info(url));
+        run.launch = [&p, &o] {
+            for (const std::string& url : o.urls)
+                p.w.scheduler.launchftp(p.w.urlinfo.info(url));
+        };
     }
     if (resume && run.urls.empty()) std::cerr << "wavetrap-cli: no pending downloads\n";
-    const int rc = run.urls.empty() ? ExitNone : runDownloads(p.w.scheduler, run);
+    const int rc = run.urls.empty() ? ExitNone : runDownloads(p.w, run);
     p.exit();
     return rc;
 }
 
 constexpr const char* GetUsage = "get [-v] [-C DIR] [--pace N] [--limit-rate RATE] [--cacert FILE] "
-                                 "[--ftp-tls off|offered|required] URL...";
+                                 "[--ftp-tls off|offered|required] [--no-verify] URL...";
 constexpr const char* ResumeUsage =
-    "resume [-v] [-C DIR] [--pace N] [--limit-rate RATE] [--cacert FILE] [--ftp-tls off|offered|required]";
+    "resume [-v] [-C DIR] [--pace N] [--limit-rate RATE] [--cacert FILE] [--ftp-tls off|offered|required] "
+    "[--no-verify]";
 
 int getCommand(const std::vector<std::string>& args) {
     GetOptions o;
@@ -319,16 +332,50 @@ platform::ScopedConnection reportRefused(download::Scheduler& scheduler) {
     });
 }
 
-int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
+int runDownloads(shell::Wavetrap& w, const DownloadRun& run) {
+    download::Scheduler& scheduler = w.scheduler;
     std::map<std::string, int> wanted; // URL -> copies still to arrive
     for (const std::string& url : run.urls)
         ++wanted[url];
+    // A file that arrives stands for its own URL and for every URL whose file
+    // was tried at its site instead (the next site, once or more in a row).
+    const auto standsFor = [&w](const std::string& want, const std::string& url) {
+        std::string at = want;
+        for (int i = 0; i <= shell::NextSite::MaxOthers && !at.empty(); ++i) {
+            if (at == url) return true;
+            at = w.nextSite.triedInstead(at);
+        }
+        return false;
+    };
+    std::set<std::string> here;     // wanted URLs that were already here
+    std::set<std::string> passedBy; // wanted URLs passed over, told why at once
+    int alreadyHere = 0, verified = 0, rejected = 0;
+    const auto arrived = [&](const std::string& url, bool isHere) {
+        for (auto& [want, left] : wanted) {
+            if (left <= 0 || !standsFor(want, url)) continue;
+            --left;
+            if (isHere && left == 0) here.insert(want);
+        }
+    };
     const platform::ScopedConnection counting =
-        scheduler.hooks.fileDone.connect([&wanted](const std::string& url, bool fetched) {
-            if (!fetched) return;
-            auto it = wanted.find(url);
-            if (it != wanted.end() && it->second > 0) --it->second;
+        scheduler.hooks.fileDone.connect([&arrived](const std::string& url, bool fetched) {
+            if (fetched) arrived(url, false);
         });
+    const platform::ScopedConnection skipping =
+        w.skipped.connect([&](const std::string& url, const shell::Skip& skip) {
+            std::cerr << "wavetrap-cli: " << shell::skipLine(url, skip) << "\n";
+            if (skip.kind == shell::Skip::AlreadyHere) {
+                ++alreadyHere;
+                arrived(url, true);
+            } else {
+                passedBy.insert(url);
+            }
+        });
+    const platform::ScopedConnection counted =
+        w.verified.connect([&verified](const std::string&, const std::string&) { ++verified; });
+    // The next site's tries, for the status line and -v.
+    const platform::ScopedConnection trying = w.nextSite.status.connect(
+        [](const std::string& line) { std::cerr << "wavetrap-cli: " << line << "\n"; });
 
     const auto fetchedSoFar = [&] {
         int n = 0;
@@ -344,8 +391,18 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
 
     // Why each file was not fetched (the latest reason; refused URLs: reportRefused).
     std::map<std::string, std::string> why;
-    const platform::ScopedConnection failing = scheduler.hooks.fileFailed.connect(
-        [&why](const std::string& url, const download::TransferResult& r) { why[url] = r.detail; });
+    std::set<std::string> told; // rejected files, said when they were
+    const platform::ScopedConnection failing =
+        scheduler.hooks.fileFailed.connect([&](const std::string& url, const download::TransferResult& r) {
+            why[url] = r.detail;
+            if (r.outcome == download::Outcome::NotAudio || r.outcome == download::Outcome::Damaged) {
+                // Said at once: the file may yet come from another site.
+                ++rejected;
+                told.insert(url);
+                std::cerr << "wavetrap-cli: rejected: " << platform::printable(url) << ": "
+                          << platform::printable(r.detail) << "\n";
+            }
+        });
 
     StatusRows rows(run.statusRows);
     platform::ScopedConnection showing, tracing;
@@ -363,6 +420,7 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
         const int ms = std::atoi(tick);
         if (ms > 0) scheduler.dfatimer.setInterval(ms);
     }
+    if (run.launch) run.launch();
     scheduler.dfatimer.setEnabled(true);
     // Asleep between events; a look every 100 ms at the end, a signal and the rows.
     QEventLoop loop;
@@ -392,19 +450,22 @@ int runDownloads(download::Scheduler& scheduler, const DownloadRun& run) {
     for (const auto& [url, left] : wanted) {
         if (left <= 0) continue;
         ++missing;
+        if (passedBy.count(url) > 0 || told.count(url) > 0) continue; // said when it happened
         const auto it = why.find(url);
         const std::string reason = it != why.end() ? it->second : stopSignal ? "interrupted" : "not started";
         std::cerr << "wavetrap-cli: not fetched: " << platform::printable(url) << ": "
                   << platform::printable(reason) << "\n";
     }
-    fetched = static_cast<int>(wanted.size()) - missing;
+    fetched = static_cast<int>(wanted.size()) - missing - static_cast<int>(here.size());
     if (stopSignal) std::cerr << "wavetrap-cli: interrupted; the downloads under way are kept for 'resume'\n";
-    char summary[160];
-    std::snprintf(summary, sizeof summary,
-                  "wavetrap-cli: %d %s fetched, %lld bytes received in %.1f s, %d not fetched\n", fetched,
-                  fetched == 1 ? "file" : "files",
-                  static_cast<long long>(scheduler.receivedSoFar() - bytesBefore), took.elapsed() / 1000.0,
-                  missing);
+    char summary[256];
+    std::snprintf(
+        summary, sizeof summary,
+        "wavetrap-cli: %d %s fetched, %lld bytes received in %.1f s, %d not fetched, %d verified, %d "
+        "rejected, %d already here\n",
+        fetched, fetched == 1 ? "file" : "files",
+        static_cast<long long>(scheduler.receivedSoFar() - bytesBefore), took.elapsed() / 1000.0, missing,
+        verified, rejected, alreadyHere);
     std::cerr << summary;
     return missing == 0 && !stopSignal ? ExitRows : ExitNone;
 }

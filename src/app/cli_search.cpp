@@ -19,6 +19,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -27,6 +28,7 @@
 #include <exception>
 #include <iostream>
 #include <limits>
+#include <set>
 #include <unistd.h>
 
 namespace cli {
@@ -49,9 +51,11 @@ void help() {
                  "                      https:// engines (and FTPS with --download)\n"
                  "  --timeout SECONDS   cancel the queries still running after SECONDS (default 60) and\n"
                  "                      print what was found so far\n"
-                 "  --download          then download every row of the table into the current directory,\n"
-                 "                      as wavetrap-cli get does (exit status as get's)\n"
+                 "  --download          then download every file of the table into the current directory,\n"
+                 "                      as wavetrap-cli get does (exit status as get's): the best row of\n"
+                 "                      each file name, the others tried when it fails for good\n"
                  "  --limit-rate RATE   at most RATE bytes per second for --download (500k, 2M; 0: none)\n"
+                 "  --no-verify         --download keeps what arrives without checking it as MP3, this run\n"
                  "  --pace N            the scheduler's pace for --download, 1 (fast) to 10\n"
                  "  --ftp-tls MODE      the TLS of ftp:// links for --download: off, offered (AUTH TLS\n"
                  "                      when the server has it, else plain) or required (never a log-in\n"
@@ -136,6 +140,8 @@ std::string parse(const std::vector<std::string>& args, SearchOptions& opt, bool
             opt.httpLinks = true;
         } else if (a == "--download") {
             opt.download = true;
+        } else if (a == "--no-verify") {
+            opt.noVerify = true;
         } else if (is("--ftp-tls")) {
             std::string v;
             if (!value(v)) return "--ftp-tls " + shell::ftpTlsModeProblem("");
@@ -242,17 +248,37 @@ int runSearch(const std::vector<std::string>& args) {
     }
     int downloaded = ExitNone;
     if (opt.download && !failed && !stopped && w.table.List.Count() > 0) {
-        // The built-in route with nothing selected: every row.
+        // Every file of the table once: the best row of each name (the table
+        // is in the order of the scores); the other rows of the name are the
+        // sites it is tried at next when that one fails for good.
+        // A row that served no song before is passed over here, so the next
+        // row of its name is the one fetched.
+        if (opt.noVerify) w.scheduler.setVerify(false); // this run only
         DownloadRun run;
-        for (const platform::ListItem& row : w.table.List.Items())
-            run.urls.push_back(row.cell(3));
+        std::set<std::string> names;
+        for (const platform::ListItem& row : w.table.List.Items()) {
+            std::string name = row.cell(results::ResultTable::ColFilename);
+            std::transform(name.begin(), name.end(), name.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            const std::string url = row.cell(results::ResultTable::ColUrl);
+            if (names.count(name) > 0) continue;
+            if (const auto skip = w.skipOf(url); skip && skip->kind == shell::Skip::ServedNoSong) {
+                std::cerr << "wavetrap-cli: " << shell::skipLine(url, *skip) << "\n";
+                continue;
+            }
+            names.insert(name);
+            run.urls.push_back(url);
+        }
         run.limitRate = opt.limitRate;
         run.pace = opt.pace > 0 ? opt.pace : w.cfg.dfatime();
         run.statusRows = ::isatty(STDERR_FILENO) == 1;
         if (opt.ftpTlsGiven) w.scheduler.setFtpTls(opt.ftpTls); // this run only
         const platform::ScopedConnection refusing = reportRefused(w.scheduler);
-        download::getfileslocalClick(w.table.List, nullptr, 2, w.urlinfo, w.scheduler);
-        downloaded = runDownloads(w.scheduler, run);
+        run.launch = [&w, &run] {
+            for (const std::string& url : run.urls)
+                w.scheduler.launchftp(w.urlinfo.info(url));
+        };
+        downloaded = run.urls.empty() ? ExitNone : runDownloads(w, run);
     }
     try {
         warn(w.stop());

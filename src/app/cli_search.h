@@ -22,6 +22,7 @@ struct SearchOptions {
     bool download = false;            // --download: then fetch every row of the table
     int pace = 0;                     // --pace 1..10 for the download; 0 = the saved position
     std::int64_t limitRate = -1;      // --limit-rate in bytes per second (-1: not given)
+    bool noVerify = false;            // --no-verify: the fetched files are not checked, this run
     bool ftpTlsGiven = false;         // --ftp-tls: the TLS of ftp:// links for the download
     net::FtpTls ftpTls = net::FtpTls::Off;
     bool verbose = false;   // -v: every query's outcome on standard error

@@ -225,15 +225,15 @@ void FtpSlotSession::applyRow(FtpSlotStep at, std::uint16_t error, bool& handled
         if (error == 0) refusals_ = loginRefusals_ = 0; // logged in: the refusals in a row end
         if (error == 421) handled = true;
         break;
-    case LoggedIn:
-        setStep(SizeAnswered);
-        break;
-    case SizeAnswered:
+    case LoggedIn: // TYPE I answered
         setStep(error ? Connecting : TypeSent);
+        if (error == 0) binarySet_ = true;
         break;
     case TypeSent:
-        setStep(error ? Connecting : StartTransfer);
-        if (error == 0) binarySet_ = true;
+        setStep(SizeAnswered);
+        break;
+    case SizeAnswered: // SIZE answered: a refusal leaves the size unknown
+        setStep(StartTransfer);
         break;
     case StartTransfer:
     case TransferAnswered:

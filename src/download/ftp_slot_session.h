@@ -36,12 +36,12 @@ enum class FtpSlotStep : int {
     Idle = 0,               // no work
     Connecting = 1,         // next: abort the client, then Open
     Connected = 2,          // Open answered; next: USER
-    LoggedIn = 3,           // PASS answered (or next file); next: SIZE
+    LoggedIn = 3,           // PASS answered (or next file); next: TYPE I
     StartTransfer = 4,      // next: the transfer start (REST and RETR)
     TransferAnswered = 5,   // the transfer request completed (or timed out)
     FileFinished = 6,       // next: the scheduler's finish
-    SizeAnswered = 7,       // next: TYPE I
-    TypeSent = 8,           // next: on to the transfer start
+    SizeAnswered = 7,       // SIZE sent or answered; next: on to the transfer start
+    TypeSent = 8,           // TYPE I answered; next: SIZE
     UserSent = 9,           // USER answered; next: PASS
     TransferConfirmed = 10, // the transfer request answered a second time
     ResumeRefused = 11,     // the resuming transfer failed; next: RETR without REST

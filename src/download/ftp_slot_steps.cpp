@@ -97,13 +97,15 @@ void FtpSlotSession::step() {
     case LoggedIn:
         stepLoggedIn();
         break;
-    case SizeAnswered:
-        setStep(TypeSent);
-        if (!c.Connected()) return setStep(Connected);
-        c.TypeSet();
+    case TypeSent:
+        // The size after TYPE I: servers that refuse SIZE in ASCII mode
+        // (pyftpdlib) give it for the first file of a connection too.
+        setStep(SizeAnswered);
+        if (!c.Connected()) return setStep(Connecting);
+        c.Size();
         sent();
         break;
-    case TypeSent:
+    case SizeAnswered:
         setStep(StartTransfer);
         break;
     case StartTransfer:
@@ -142,7 +144,7 @@ void FtpSlotSession::stepLoggedIn() {
     if (!c.Connected()) return setStep(Connecting);
     c.HostFileName = slot().record.dir + slot().record.fname;
     c.HostDirName.assign(1, '.'); // (GCC 12 at -O3 warns falsely of "= \".\"")
-    c.Size();
+    c.TypeSet();
     sent();
     lastByteCount_ = -1000;
     stall_ = 0;

@@ -186,6 +186,8 @@ void HttpSlotSession::finished(const TransferResult& r) {
     case Outcome::Redirects:
     case Outcome::Overran:
     case Outcome::GivenUp:
+    case Outcome::NotAudio: // (the scheduler's verdict, never an HTTP session's)
+    case Outcome::Damaged:
         host_.failFile(n_, r.outcome, detail);
         break;
     case Outcome::SiteDown:

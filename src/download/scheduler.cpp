@@ -228,6 +228,10 @@ void Scheduler::launchftp(const url::tlinfo& link) {
         hooks.refused(link.url, why);
         return;
     }
+    if (admits && !admits(link)) {
+        dropPending(link.url);
+        return;
+    }
     url::tlinfo l = link;
     if (!l.dir.empty() && l.dir.back() != '/') l.dir += '/';
     l.port = fileUrlPort(l); // ftps:// without a port: 990

@@ -11,6 +11,7 @@
 #include "download/known_certs.h"
 #include "download/pending.h"
 #include "download/slot.h"
+#include "media/verdict.h"
 #include "platform/eventloop.h"
 #include "platform/listview.h"
 #include "platform/signal.h"
@@ -48,6 +49,12 @@ struct SchedulerHooks {
     platform::Signal<const std::string& /*url*/, const std::string& /*why*/> refused;
     // Each change of a slot's step: "3: Connecting -> Connected" (for -v).
     platform::Signal<const std::string& /*line*/> trace;
+    // A file that arrived whole was checked (setVerify): what it is, and where
+    // its bytes are now (its local name for audio, the rejected/ folder for a
+    // file that is no song or a damaged one, which then fails; a file that
+    // could not be read stays and counts as fetched). Before fileDone/fileFailed.
+    platform::Signal<const std::string& /*url*/, const std::string& /*path*/, const media::Verdict&>
+        fileVerified;
 };
 
 class Scheduler : private SlotHost {
@@ -60,6 +67,9 @@ public:
     SchedulerHooks hooks;
 
     // ---- Placing files ------------------------------------------------------
+    // Asked by launchftp before a URL enters the road: false passes it over
+    // (it leaves the pending list; whoever answers tells why). None: every URL enters.
+    std::function<bool(const url::tlinfo&)> admits;
     // The slot serving the link's site, else the highest free slot, else launchbuf.
     void launchftp(const url::tlinfo& link);
     // A URL handed back from the pending list of an earlier run: a local file
@@ -137,6 +147,11 @@ public:
     void setHttpProxy(std::function<std::pair<std::string, std::string>()> proxy) {
         httpRoad_.proxy = std::move(proxy);
     }
+    // Whether each file that arrives whole is checked as MP3 audio (on unless
+    // turned off): one that is no song or a damaged one is moved to the
+    // rejected/ folder beside it and fails (Outcome::NotAudio, Outcome::Damaged).
+    void setVerify(bool on) { verify_ = on; }
+    bool verifies() const { return verify_; }
 
     // The memos keep at most this many lines (the oldest go first).
     static constexpr std::size_t MemoLimit = 2000;
@@ -197,6 +212,10 @@ private:
     // A local file of the URL's remote name is the URL's own partial file.
     bool ownsPartialFile(const std::string& url) const;
     void finishHandling(int n);
+    // The check of a file that arrived whole: a file that is no song or a
+    // damaged one is moved aside and fails the slot's file.
+    void verifyFetched(int n);
+    bool verify_ = true;
     void settleFinished(int n, bool fetched, Outcome outcome, const std::string& why);
     void dropPending(const std::string& url);
     void setStatusBar(const std::string& text);

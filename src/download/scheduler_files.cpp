@@ -4,6 +4,7 @@
 
 #include "download/scheduler.h"
 
+#include "download/file_records.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -148,6 +149,7 @@ void Scheduler::finishHandling(int n) {
     Slot& s = slotAt(n);
     // The settings are written once, below, when the file has left the
     // pending list (a write here would hold what the transfer start wrote).
+    if (s.fetched && verify_) verifyFetched(n);
     const bool fetched = s.fetched;
     s.lastFetched = fetched;
     if (fetched) credit(n, FinishedMarks);
@@ -171,6 +173,44 @@ void Scheduler::finishHandling(int n) {
         s.byteCount = 0;
         s.session->nextFile(s.record);
     }
+}
+
+// Every byte the server sent is here; whether they are a song is told by the
+// file itself. A web page, zeros or another format under the name, or a stream
+// that breaks, is no finished download: its site gets the marks of a refusal
+// instead of those of a file fetched, and the bytes are kept out of the way of
+// music players (rejected/NAME.mp3.rejected), where the message says.
+void Scheduler::verifyFetched(int n) {
+    Slot& s = slotAt(n);
+    const std::string url = s.record.url;
+    const media::Verdict v = media::verify(s.localName);
+    const std::string line = std::to_string(n) + ": " + platform::printable(s.localName) + ": ";
+    switch (v.kind) {
+    case media::Kind::Audio:
+        log(Memo::Shown, line + media::summary(v));
+        hooks.fileVerified(url, s.localName, v);
+        return;
+    case media::Kind::Unreadable:
+        // The check could not read what was just written: the bytes are as
+        // the server sent them, so the file stands, unchecked.
+        log(Memo::Shown, line + "not checked: " + media::summary(v));
+        hooks.fileVerified(url, s.localName, v);
+        return;
+    case media::Kind::NotAudio:
+    case media::Kind::Damaged:
+        break;
+    }
+    std::string error;
+    std::string moved = moveToRejected(s.localName, error);
+    if (moved.rfind("./", 0) == 0) moved.erase(0, 2); // "rejected/Name.mp3.rejected", beside the file
+    std::string why = media::summary(v);
+    why += moved.empty() ? "; left as " + s.localName + " (" + error + ")" : "; kept as " + moved;
+    log(Memo::Shown, line + why);
+    debit(n, RefusalMarks);
+    hooks.fileVerified(url, moved.empty() ? s.localName : moved, v);
+    s.fetched = false;
+    s.outcome = v.kind == media::Kind::NotAudio ? Outcome::NotAudio : Outcome::Damaged;
+    s.failure = platform::printable(why);
 }
 
 // The finished file leaves the pending list (unless it is kept for a resume),

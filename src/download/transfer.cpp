@@ -32,6 +32,10 @@ const char* outcomeName(Outcome outcome) {
         return "given up";
     case Outcome::Stopped:
         return "stopped";
+    case Outcome::NotAudio:
+        return "not audio";
+    case Outcome::Damaged:
+        return "damaged";
     }
     return "";
 }
@@ -43,6 +47,8 @@ bool keptPending(Outcome outcome) {
     case Outcome::Refused:
     case Outcome::Overran:
     case Outcome::Stopped:
+    case Outcome::NotAudio:
+    case Outcome::Damaged:
         return false;
     default:
         return true;

@@ -31,6 +31,8 @@ enum class Outcome {
     Broken,       // the connection broke, a server error (HTTP 5xx), a bad reply: tried again
     GivenUp,      // the attempts of this run were used up: kept for resume
     Stopped,      // the user stopped it
+    NotAudio,     // every byte arrived, but they are no song (a web page, zeros, another format)
+    Damaged,      // every byte arrived, but the MPEG stream breaks or is cut
 };
 
 // The outcome's name for -v lines and memos ("done", "not found", ...).

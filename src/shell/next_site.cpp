@@ -30,6 +30,8 @@ bool failedForGood(download::Outcome outcome) {
     case Outcome::LoginRefused:
     case Outcome::SiteDown:
     case Outcome::GivenUp:
+    case Outcome::NotAudio:
+    case Outcome::Damaged:
         return true;
     default:
         return false;

@@ -1,6 +1,6 @@
 #pragma once
 // The next site for a file that failed for good: when a file ends not found,
-// refused, its site given up or not a song, and another site of the result
+// refused, its site given up, not a song or a damaged one, and another site of the result
 // table offers a file of the same name, that URL is handed to the scheduler
 // next: best score first, at most three others for one name, each site once.
 

@@ -67,9 +67,12 @@ public:
     static constexpr int MaxLimitRate = 1024 * 1024; // 1 GiB/s
     int limitrate() const { return settings_.limitrate; }
     void setLimitrate(int kib);
-    // Fetched files are checked as MP3.
+    // Fetched files are checked as MP3 (a change announced through OnVerify).
     bool verify() const { return settings_.verify; }
-    void setVerify(bool on) { settings_.verify = on; }
+    void setVerify(bool on) {
+        settings_.verify = on;
+        OnVerify(on);
+    }
 
     // The hidden "Found!!!" label and the label showing the located path.
     bool foundVisible = false;
@@ -82,6 +85,7 @@ public:
     platform::Signal<bool /*on*/> OnStayOnTop;        // ontopClick: the main window in front or not
     platform::Signal<net::FtpTls /*mode*/> OnFtpTls;  // the ftptls mode changed
     platform::Signal<int /*KiB/s*/> OnLimitRate;      // the speed limit changed (0: none)
+    platform::Signal<bool /*on*/> OnVerify;           // the check of fetched files turned on or off
     // The file dialog, which the window provides; answers whether confirmed.
     std::function<bool(std::string& fileName)> ShowFileDialog; // manualfind
 

@@ -9,8 +9,13 @@
 #include "shell/file_dialogs.h"
 #include "shell/startup_settings.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
+#include <cstdlib>
 #include <exception>
+#include <filesystem>
+#include <unistd.h>
 
 namespace shell {
 
@@ -22,7 +27,7 @@ Wavetrap::Wavetrap()
       mainStorage(stats), updatecheck(mainStorage, settings.proxy, startlinks),
       dispatch(startlinks, proxyControls, extractor), searchReport(dispatch, table),
       scheduler(urlinfo, stats, pending), status(scheduler), downloadLog(urlinfo, scheduler),
-      downloads(scheduler, pending, urlinfo) {
+      downloads(scheduler, pending, urlinfo), nextSite(scheduler, table, stats, urlinfo) {
     downloads.folder = [this] {
         return scheduler.downloadFolder().empty() ? downloadFolder() : scheduler.downloadFolder();
     };
@@ -57,6 +62,37 @@ Wavetrap::Wavetrap()
             // Said at start and at exit; the list in memory is right.
         }
     };
+    // What the files that arrive are, what they came to, and what is passed over.
+    cfg.OnVerify.connect(receiver_, [this](bool on) { scheduler.setVerify(on); });
+    scheduler.hooks.fileVerified.connect(receiver_,
+                                         [this](const std::string& url, const std::string& path,
+                                                const media::Verdict& v) { recordVerified(url, path, v); });
+    scheduler.hooks.fileDone.connect(
+        receiver_, [this](const std::string& url, bool fetched) { recordDone(url, fetched); });
+    scheduler.admits = [this](const url::tlinfo& link) {
+        const std::optional<Skip> skip = skipOf(link.url);
+        if (!skip) return true;
+        const std::string line = skipLine(link.url, *skip);
+        statusLine(line);
+        detailLine(line);
+        skipped(link.url, *skip);
+        return false;
+    };
+    nextSite.skipBecause = [this](const std::string& url) {
+        return scheduler.verifies() ? records.refusedBecause(url) : std::string();
+    };
+    nextSite.launch = [this](const url::tlinfo& link) {
+        // A row the same command already handed over is on its way: it is
+        // the try (its arrival stands for the failed one).
+        if (!underWay(link.url)) scheduler.launchftp(link);
+    };
+    nextSite.status.connect(receiver_, [this](const std::string& line) {
+        statusLine(line);
+        detailLine(line);
+    });
+    nextSite.skipped.connect(receiver_, [this](const std::string& url, const std::string& why) {
+        detailLine(skipLine(url, {Skip::ServedNoSong, why}));
+    });
     // Every tick refreshes the status view while it is shown.
     scheduler.hooks.updatestatus.connect(receiver_, [this] {
         if (status.viewMode && status.viewMode() == download::StatusViewMode) status.updatestatus();
@@ -140,6 +176,7 @@ StartReport Wavetrap::start(const StartOptions& options) {
     }
     net::RateLimit::shared().setBytesPerSecond(std::int64_t{settings.limitrate} * 1024);
     if (options.downloadFolder) report.folderProblem = prepareDownloadFolder();
+    scheduler.setVerify(settings.verify);
     // The files left pending by the last run show before they go back to the slots.
     downloads.readPending();
     if (options.downloadLog) downloadLog.ShowLog1Click();
@@ -243,6 +280,79 @@ std::string Wavetrap::closeQuestion() const {
 
 std::unique_ptr<DownloadNotices> Wavetrap::downloadNotices() {
     return std::make_unique<DownloadNotices>(scheduler, urlinfo);
+}
+
+// ---- The files' records ---------------------------------------------------------------
+
+std::string skipLine(const std::string& url, const Skip& skip) {
+    if (skip.kind == Skip::AlreadyHere)
+        return "already here: " + platform::printable(std::filesystem::path(skip.text).filename().string());
+    return "skipped: " + platform::printable(url) + ": it served no song before (" +
+           platform::printable(skip.text) + ")";
+}
+
+namespace {
+
+std::string workingDirectory() {
+    char* cwd = ::getcwd(nullptr, 0);
+    const std::string dir = cwd ? cwd : ".";
+    std::free(cwd);
+    return dir;
+}
+
+} // namespace
+
+std::optional<Skip> Wavetrap::skipOf(const std::string& url) const {
+    // Without the check, files that are no songs are what is wanted.
+    if (std::string why = scheduler.verifies() ? records.refusedBecause(url) : std::string(); !why.empty())
+        return Skip{Skip::ServedNoSong, why};
+    if (auto here = records.alreadyHere(url, workingDirectory())) return Skip{Skip::AlreadyHere, *here};
+    return std::nullopt;
+}
+
+bool Wavetrap::underWay(const std::string& url) const {
+    for (int n = 1; n <= download::SlotCount; ++n) {
+        const download::Slot& s = scheduler.slot(n);
+        if (s.phase == download::Phase::Idle) continue;
+        if (std::find(s.queueUrls.begin(), s.queueUrls.end(), url) != s.queueUrls.end()) return true;
+    }
+    const auto& parked = scheduler.launchbuf();
+    return std::find(parked.begin(), parked.end(), url) != parked.end();
+}
+
+void Wavetrap::recordVerified(const std::string& url, const std::string& path, const media::Verdict& v) {
+    std::string error;
+    switch (v.kind) {
+    case media::Kind::Audio:
+        summaries_[url] = media::summary(v);
+        verified(url, summaries_[url]);
+        break;
+    case media::Kind::NotAudio:
+        if (!records.notAudio(url, media::reason(v), error))
+            detailLine("cannot record " + url + ": " + error);
+        downloads.setFinishedPath(url, path);
+        break;
+    case media::Kind::Damaged:
+        downloads.setFinishedPath(url, path);
+        break;
+    case media::Kind::Unreadable:
+        break;
+    }
+}
+
+void Wavetrap::recordDone(const std::string& url, bool fetched) {
+    const auto line = summaries_.find(url);
+    if (fetched) {
+        const auto name = scheduler.localNames().find(url);
+        if (name != scheduler.localNames().end()) {
+            const std::filesystem::path path = std::filesystem::path(workingDirectory()) / name->second;
+            std::string error;
+            if (!records.fetched(url, path.string(), error))
+                detailLine("cannot record " + url + ": " + error);
+        }
+        if (line != summaries_.end()) downloads.setDetail(url, line->second);
+    }
+    if (line != summaries_.end()) summaries_.erase(line);
 }
 
 } // namespace shell

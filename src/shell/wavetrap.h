@@ -26,14 +26,32 @@
 #include "shell/downloads.h"
 #include "shell/formstorage.h"
 #include "shell/messages.h"
+#include "shell/next_site.h"
+// What the program remembers of the files it fetched
+#include "download/file_records.h"
 
 #include <array>
+#include <map>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace shell {
 
 class DownloadNotices;
+
+// A URL the download road passed over before fetching anything.
+struct Skip {
+    enum Kind {
+        ServedNoSong, // it served something other than a song before: text says what
+        AlreadyHere,  // its file is in the download folder as it arrived: text is its path
+    };
+    Kind kind = ServedNoSong;
+    std::string text;
+};
+// The line for people: "skipped: URL: it served no song before (an HTML page)",
+// "already here: NAME".
+std::string skipLine(const std::string& url, const Skip& skip);
 
 // What a front end asks of the start-up: where the window and the command line differ.
 struct StartOptions {
@@ -105,6 +123,20 @@ public:
     DownloadLog downloadLog;       // the URL of every transfer started (section "log")
     DownloadTimer downloadTimer;   // the "Alarm Clock": starts the download at a chosen hour
     DownloadsList downloads;       // the downloads view: every file of this run and the last
+    // Every file fetched whole (URL, path, size, digest) and every URL that
+    // served no song ("files.txt" of the settings directory): such a URL is
+    // not fetched again, nor one whose file is still here as it arrived.
+    download::FileRecords records;
+    // A file that failed for good is tried at the other sites of the result table.
+    NextSite nextSite;
+    // A URL passed over (records), when any download command hands it to the
+    // scheduler; the status line says so too.
+    platform::Signal<const std::string& /*url*/, const Skip&> skipped;
+    // An audio file that arrived: its line ("Artist - Title (3:45, 192 kbps)").
+    platform::Signal<const std::string& /*url*/, const std::string& /*summary*/> verified;
+    // Why url would be passed over now (nothing: it would be fetched). The
+    // download folder is the working directory.
+    std::optional<Skip> skipOf(const std::string& url) const;
     // Start-up: every download under way at the last exit goes back to
     // launchftp, in its saved order (the pending lists are emptied).
     void resumePendingDownloads();
@@ -180,6 +212,11 @@ public:
     std::unique_ptr<DownloadNotices> downloadNotices();
 
 private:
+    // The records and the downloads view of a file that arrived (fetched) or failed.
+    void recordVerified(const std::string& url, const std::string& path, const media::Verdict& v);
+    void recordDone(const std::string& url, bool fetched);
+    bool underWay(const std::string& url) const;
+    std::map<std::string, std::string> summaries_; // url -> its verified line, until fileDone
     StartOptions started_;
     bool settingsProblemSaid_ = false;
     std::string updateWhere_; // the address the last update check asked

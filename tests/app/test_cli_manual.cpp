@@ -101,7 +101,7 @@ TEST(CliCompletion, CommandsOptionsAndTheirValuesComeFromTheProgramsHelp) {
         {{"wavetrap-cli", "re"}, "resume "},
         {{"wavetrap-cli", "--"}, "--help --version "},
         {{"wavetrap-cli", "get", "--"},
-         "--cacert --directory --ftp-tls --help --limit-rate --pace --verbose "},
+         "--cacert --directory --ftp-tls --help --limit-rate --no-verify --pace --verbose "},
         {{"wavetrap-cli", "search", "--ti"}, "--timeout "},
         {{"wavetrap-cli", "get", "--ftp-tls", "o"}, "off offered "},
         {{"wavetrap-cli", "resume", "--ftp-tls", "=", "r"}, "required "},

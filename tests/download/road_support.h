@@ -80,6 +80,9 @@ protected:
     std::vector<std::pair<std::string, bool>> done; // files that left their slot, fetched or not
 
     Road() {
+        // The road's sites serve patterned text under .mp3 names, compared
+        // byte for byte: not checked as MP3 (test_cli_verified.cpp is).
+        s.setVerify(false);
         s.hooks.fileDone.connect(
             [this](const std::string& url, bool fetched) { done.emplace_back(url, fetched); });
     }

@@ -23,7 +23,8 @@ namespace {
 // limit: a shell line run before the program ("ulimit -f 3; ").
 int runGet(std::vector<std::string> args, std::string& output, const std::string& limit = "") {
     testpeers::ChildProcess p;
-    args.insert(args.begin(), "get");
+    // The sites serve patterned text under .mp3 names, compared byte for byte.
+    args.insert(args.begin(), {"get", "--no-verify"});
     if (limit.empty()) {
         EXPECT_TRUE(p.start(WAVETRAP_CLI_PATH, args));
     } else {

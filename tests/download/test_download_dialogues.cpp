@@ -26,12 +26,12 @@ std::string login(const std::string& size = "213 1000") {
            "S: 331 Send your password\n"
            "C: PASS wavetrap@example.com\n"
            "S: 230 Logged in\n"
+           "C: TYPE I\n"
+           "S: 200 Type set to I\n"
            "C: SIZE /pub/x.mp3\n"
            "S: " +
            size +
            "\n"
-           "C: TYPE I\n"
-           "S: 200 Type set to I\n"
            "CP: PORT \n"
            "S: 200 PORT command successful\n";
 }
@@ -168,7 +168,7 @@ TEST_F(Dialogues, ConfirmedTransferFinishesWhateverTheSize) {
         const char* errorlog;
     } cases[] = {
         {"100 bytes", "213 100", 100, nullptr},
-        {"unknown size", "500 SIZE not understood", 3000, "14: error 500: state 3"},
+        {"unknown size", "500 SIZE not understood", 3000, "14: error 500: state 7"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -273,7 +273,7 @@ TEST_F(Dialogues, SiteWhoseTransfersNeverReceiveDataIsGivenUp) {
     for (int i = 0; i < download::MaxFruitlessTransfers; ++i)
         d += login() + stall;
     d += "S: 220 ready\nC: USER anonymous\nS: 331 pw\nC: PASS wavetrap@example.com\nS: 230 ok\n"
-         "C: SIZE /pub/x.mp3\nS: 213 1000\nC: TYPE I\nS: 200 ok\nWAITCLOSE\n";
+         "C: TYPE I\nS: 200 ok\nC: SIZE /pub/x.mp3\nS: 213 1000\nWAITCLOSE\n";
     play(d);
     ASSERT_TRUE(stepUntil([&] { return s.slot(14).reset; }, 120000)) << dump();
     expectPlayed();
@@ -403,7 +403,7 @@ TEST_F(Dialogues, StalledTransferThatReachedItsSizeIsFinished) {
 TEST_F(Dialogues, StepThatRaisesIsLoggedAndTheSlotGoesOn) {
     // No user name: User raises; the slot goes on as after a failed step.
     ASSERT_TRUE(server.start(Dialogue::fromText("S: 220 ready\nC: PASS pw\nS: 230 Logged in\n"
-                                                "C: SIZE /pub/x.mp3\nS: 213 1000\nC: TYPE I\nS: 200 ok\n"
+                                                "C: TYPE I\nS: 200 ok\nC: SIZE /pub/x.mp3\nS: 213 1000\n"
                                                 "CP: PORT \nS: 200 ok\n" +
                                                 retr(0, 1000) + "WAITCLOSE\n"),
                              site));

@@ -82,10 +82,10 @@ TEST_F(RealServers, FourFilesOfOneSiteComeInTurnOnOneSlot) {
     for (const auto& line : s.ftpstatus())
         EXPECT_TRUE(line.rfind("14", 0) == 0 || line.rfind("Entering State", 0) == 0) << line;
     EXPECT_EQ(w.downloadLog.entries(), urls);
-    // The server refuses SIZE before TYPE I: the first file comes without a
-    // known size, the refusal counted as one failure.
-    EXPECT_EQ(countsOf(w.stats, "127.0.0.2"), (Counts{1 + 4 * 100, 6}));
-    EXPECT_EQ(s.errorlog(), (platform::StringList{"14: error 550: state 3"})) << dump();
+    // TYPE I before SIZE: the server tells the size of the first file too, so
+    // nothing is refused.
+    EXPECT_EQ(countsOf(w.stats, "127.0.0.2"), (Counts{1 + 4 * 100, 5}));
+    EXPECT_TRUE(s.errorlog().empty()) << dump();
 }
 
 TEST_F(RealServers, MissingFileIsSkippedWhileTheSitesOtherFilesCome) {
@@ -98,9 +98,10 @@ TEST_F(RealServers, MissingFileIsSkippedWhileTheSitesOtherFilesCome) {
     EXPECT_FALSE(fileExists("missing.mp3"));
     ASSERT_EQ(done.size(), 3u);
     EXPECT_EQ(done[1], std::make_pair(url("missing.mp3"), false));
-    EXPECT_EQ(s.errorlog(), (platform::StringList{"14: error 550: state 3", "14: error 550: state 3"}));
+    // (Only its SIZE refusal is logged: the first file's SIZE, after TYPE I, is answered.)
+    EXPECT_EQ(s.errorlog(), (platform::StringList{"14: error 550: state 7"}));
     // The missing file earns the site no mark, its SIZE and RETR refusals one failure each.
-    EXPECT_EQ(countsOf(w.stats, "127.0.0.2"), (Counts{1 + 100 + 100, 8}));
+    EXPECT_EQ(countsOf(w.stats, "127.0.0.2"), (Counts{1 + 100 + 100, 7}));
     EXPECT_EQ(w.downloadLog.entries(),
               (platform::StringList{url("a.mp3"), url("missing.mp3"), url("c.mp3")}));
 }
@@ -184,12 +185,19 @@ TEST_F(RealServers, TransferResumedAfterTheServerDiedAndCameBack) {
     const std::string u = url("big.mp3", slow);
     launch(u);
     ASSERT_TRUE(stepUntil([&] { return s.slot(14).byteCount > 60000; }));
+    // pyftpdlib refuses SIZE in ASCII mode: TYPE I goes first, so the first
+    // file of the connection has its size, and the status its percentage.
+    EXPECT_EQ(s.slot(14).remoteSize(), 300000);
+    w.status.updatestatus();
+    EXPECT_NE(w.status.liststatus.Item(13).cell(download::StatusView::ColProgress).find('%'),
+              std::string::npos)
+        << w.status.liststatus.Item(13).cell(download::StatusView::ColProgress);
     {
-        // The pending downloads were saved as the transfer started.
+        // The pending downloads were saved as the transfer started, with the size.
         platform::TIniFile ini("wavbin.Ini");
         EXPECT_EQ(ini.ReadInteger("downloading", "count", -1), 1);
         EXPECT_EQ(ini.ReadString("downloading", "0", ""), u);
-        EXPECT_EQ(ini.ReadString("downloadings", "0", ""), "0"); // SIZE refused before TYPE I
+        EXPECT_EQ(ini.ReadString("downloadings", "0", ""), "300000");
     }
 
     slow.kill();
@@ -228,8 +236,8 @@ TEST_F(RealServers, TransferResumedAfterTheServerDiedAndCameBack) {
 namespace {
 
 // Sessions, names and refusals as real servers answer them: a second server
-// on the same host, another user at the same server, pyftpdlib's refused
-// SIZE beside an unrelated local file, and vsftpd refusing PORT.
+// on the same host, another user at the same server, an unrelated larger
+// local file of a name the server serves, and vsftpd refusing PORT.
 TEST_F(RealServers, SessionsAreKeptApartAndNoUnrelatedFileIsTouched) {
     // A second server on the same address, another port, with a file the first lacks.
     testsupport::TempDir otherRoot;
@@ -245,8 +253,10 @@ TEST_F(RealServers, SessionsAreKeptApartAndNoUnrelatedFileIsTouched) {
     // The same server for the named user: a session of its own (USER wavetrap is sent).
     const std::string asUser =
         "ftp://wavetrap:secret@" + server->host() + ":" + std::to_string(server->port()) + "/pub/b.mp3";
-    // An unrelated complete file of the name pyftpdlib serves without a known size.
-    testsupport::writeFile(dir.file("a.mp3"), "my own a.mp3");
+    // An unrelated local file of the name, larger than the file the server
+    // announces (TYPE I before SIZE: pyftpdlib tells the first file's size).
+    const std::string mine = "my own a.mp3" + std::string(30000, '.');
+    testsupport::writeFile(dir.file("a.mp3"), mine);
     launch(url("a.mp3"));
     launch(viaOther);
     launch(asUser);
@@ -254,7 +264,7 @@ TEST_F(RealServers, SessionsAreKeptApartAndNoUnrelatedFileIsTouched) {
     EXPECT_TRUE(file("only.mp3") == content(5000, 9)) << dump();
     EXPECT_TRUE(file("b.mp3") == expected("b.mp3")) << dump();
     EXPECT_EQ(linesContaining(s.ftpstatus(), "> USER wavetrap"), 1) << dump();
-    EXPECT_EQ(file("a.mp3"), "my own a.mp3");
+    EXPECT_TRUE(file("a.mp3") == mine);
     EXPECT_TRUE(file("a (2).mp3") == expected("a.mp3")) << dump();
     EXPECT_TRUE(w.pending.downloading.empty());
 }

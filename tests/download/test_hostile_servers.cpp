@@ -59,6 +59,8 @@ protected:
         testpeers::ChildProcess p;
         std::vector<std::string> sh = {"-c", limit + "exec \"$0\" \"$@\"", WAVETRAP_CLI_PATH};
         sh.insert(sh.end(), args.begin(), args.end());
+        // The servers send patterned bytes, compared byte for byte: not checked as MP3.
+        if (sh.size() > 3 && (sh[3] == "get" || sh[3] == "resume")) sh.insert(sh.begin() + 4, "--no-verify");
         EXPECT_TRUE(p.start("/bin/sh", sh));
         EXPECT_TRUE(platform::runUntil([&] { return !p.running(); }, 90000)) << p.output();
         output = p.output();

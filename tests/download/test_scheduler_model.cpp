@@ -100,7 +100,7 @@ struct FtpOnHost {
     // the file failed.
     void reach(FtpSlotStep target) {
         using enum FtpSlotStep;
-        const FtpSlotStep road[] = {Connecting, Connected, UserSent, LoggedIn, SizeAnswered, TypeSent};
+        const FtpSlotStep road[] = {Connecting, Connected, UserSent, LoggedIn, TypeSent, SizeAnswered};
         const bool viaTransfer = target == TransferAnswered || target == FileFinished;
         for (FtpSlotStep at : road) {
             if (ftp.currentStep() == (viaTransfer ? StartTransfer : target)) break;
@@ -150,12 +150,12 @@ TEST(FtpSlotSession, CompletionsMoveTheSessionByTheStepTheyArriveIn) {
         {UserSent, 0, LoggedIn, false, 0},
         {UserSent, 530, Connecting, true, 1},
         {UserSent, 421, Connecting, false, 1},
-        {LoggedIn, 0, SizeAnswered, false, 0},
-        {LoggedIn, 500, SizeAnswered, true, 1}, // RETR tells whether the file is there
-        {SizeAnswered, 0, TypeSent, false, 0},
-        {SizeAnswered, 550, Connecting, true, 1},
-        {TypeSent, 0, StartTransfer, false, 0},
-        {TypeSent, 500, Connecting, true, 1},
+        // TYPE I, then SIZE.
+        {LoggedIn, 0, TypeSent, false, 0},
+        {LoggedIn, 500, Connecting, true, 1},
+        {TypeSent, 0, SizeAnswered, false, 0},
+        {SizeAnswered, 0, StartTransfer, false, 0},
+        {SizeAnswered, 550, StartTransfer, true, 1}, // RETR tells whether the file is there
         // A data connection that failed: tried again (on a new connection, this one is down).
         {StartTransfer, 425, Connecting, true, 1},
         // The transfer was answered and still failed: the site is given up.

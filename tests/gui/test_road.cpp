@@ -49,7 +49,7 @@ protected:
         engine.serve("/results.html?q=night+music", "<a href=\"" + url("Night_Music.mp3") +
                                                         "\">a</a> <a href=\"" + url("Long_Night.mp3") +
                                                         "\">b</a>");
-        testsupport::writeFile(config.file("wavbin.Ini"), "[Settings]\npath=cutftp32\n[Links]\n0=" +
+        testsupport::writeFile(config.file("wavbin.Ini"), "[Settings]\npath=cutftp32\nverify=0\n[Links]\n0=" +
                                                               engine.hostPort() + "/results.html?q=\n");
     }
     std::string url(const std::string& name) const {

@@ -152,8 +152,8 @@ TEST(RealWindowUnderXvfb, TypeAPhrasePressEnterDoubleClickAResultAndTheFileArriv
     testpeers::HttpPeer engine;
     ASSERT_TRUE(engine.start("127.0.0.1"));
     engine.serve("/r?q=night+music", page);
-    testsupport::writeFile(config.file("wavbin.Ini"),
-                           "[Settings]\npath=cutftp32\n[Links]\n0=" + engine.hostPort() + "/r?q=\n");
+    testsupport::writeFile(config.file("wavbin.Ini"), "[Settings]\npath=cutftp32\nverify=0\n[Links]\n0=" +
+                                                          engine.hostPort() + "/r?q=\n");
     engine.serve("/update.txt", "--MESSAGE Fresh engines\n");
     testsupport::writeFile(config.file("wavbin"),
                            "[cfg]\nGuideshow_Checked=False\n[items]\nNormPos=0,0,900,600\n"
@@ -316,7 +316,7 @@ TEST(RealWindowUnderXvfb, OnTopTheTroubleshootingWindowAndTheCloseQuestionComeTo
     site.hang("/pub/Kept.mp3");
     const std::string url = site.url("/pub/Kept.mp3");
     testsupport::writeFile(config.file("wavbin.Ini"),
-                           "[Settings]\npath=cutftp32\n[Links]\n0=127.0.0.1:9/r?q=\n");
+                           "[Settings]\npath=cutftp32\nverify=0\n[Links]\n0=127.0.0.1:9/r?q=\n");
     testsupport::writeFile(config.file("wavbin"), "[cfg]\nGuideshow_Checked=False\nontop_Checked=True\n"
                                                   "[items]\nNormPos=0,0,900,600\n");
     XSession x;
