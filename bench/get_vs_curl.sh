@@ -58,7 +58,7 @@ for r in $(seq "$rounds"); do
     c_xfer=$(echo "$c_total - $c_start" | bc -l)
 
     t4=$(now)
-    /usr/bin/time -f '%e %U %S %M' -o "$work/wt.time" "$cli" get -v --pace 1 -C "$work/wt" "$url/big.mp3" \
+    /usr/bin/time -f '%e %U %S %M' -o "$work/wt.time" "$cli" get --no-verify -v --pace 1 -C "$work/wt" "$url/big.mp3" \
         2> "$work/wt.log"
     t5=$(now)
     wt_total=$(echo "$t5 - $t4" | bc -l)
@@ -94,7 +94,7 @@ for n in $(seq 2 15); do
 done
 mkdir -p "$work/many"
 status=0
-/usr/bin/time -f '%e %U %S %M' -o "$work/many.time" "$cli" get -v --pace 1 -C "$work/many" $urls \
+/usr/bin/time -f '%e %U %S %M' -o "$work/many.time" "$cli" get --no-verify -v --pace 1 -C "$work/many" $urls \
     2> "$work/many.log" || status=$?
 read -r m_total m_user m_sys m_rss <<END
 $(tail -n 1 "$work/many.time")

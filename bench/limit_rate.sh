@@ -28,30 +28,6 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 # nginx on two listening sockets bound here and handed over (NGINX=<fd>;...).
-cat > "$conf/launch.py" <<'PY'
-import os, socket, sys
-d, root, n = sys.argv[1], sys.argv[2], int(sys.argv[3])
-socks = []
-for _ in range(n):
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    s.listen(128)
-    s.setblocking(False)
-    os.set_inheritable(s.fileno(), True)
-    socks.append(s)
-os.makedirs(d + "/temp", exist_ok=True)
-conf = ("user root root;\ndaemon off;\nmaster_process on;\nworker_processes 1;\n"
-        "error_log %s/error.log;\npid %s/nginx.pid;\nevents { worker_connections 64; }\n"
-        "http {\n  access_log off;\n  sendfile on;\n  default_type application/octet-stream;\n" % (d, d))
-for t in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"):
-    conf += "  %s_temp_path %s/temp;\n" % (t, d)
-for s in socks:
-    conf += "  server { listen 127.0.0.1:%d; root %s; }\n" % (s.getsockname()[1], root)
-open(d + "/nginx.conf", "w").write(conf + "}\n")
-print(" ".join(str(s.getsockname()[1]) for s in socks), flush=True)
-os.environ["NGINX"] = "".join("%d;" % s.fileno() for s in socks)
-os.execv("/usr/sbin/nginx", ["nginx", "-e", d + "/error.log", "-p", d, "-c", d + "/nginx.conf"])
-PY
 
 mkdir -p "$work/root" "$work/out" "$work/cfg"
 export WAVETRAP_CONFIG_DIR="$work/cfg"
@@ -60,7 +36,7 @@ for mib in 1 10; do
     head -c "$((mib * 1048576 * seconds / 2))" /dev/urandom > "$work/root/h$mib.mp3"
 done
 echo ok > "$work/root/ready"
-/usr/bin/python3 "$conf/launch.py" "$conf" "$work/root" 2 > "$conf/ports" 2> "$conf/launch.err" &
+/usr/bin/python3 "$here/bench/nginx_sites.py" "$conf" "$work/root" 2 > "$conf/ports" 2> "$conf/launch.err" &
 nginx_pid=$!
 for _ in $(seq 100); do [ -s "$conf/ports" ] && break; sleep 0.05; done
 ports=$(cat "$conf/ports")
@@ -80,7 +56,7 @@ for mib in 1 10; do
     limit=$((mib * 1048576))
     rm -f "$work/out/"*
     t0=$(now)
-    "$cli" get --pace 1 --limit-rate "${mib}M" -C "$work/out" "http://127.0.0.1:$p1/r$mib.mp3" 2> "$work/wt.log" ||
+    "$cli" get --no-verify --pace 1 --limit-rate "${mib}M" -C "$work/out" "http://127.0.0.1:$p1/r$mib.mp3" 2> "$work/wt.log" ||
         { cat "$work/wt.log" >&2; exit 1; }
     t1=$(now)
     cmp -s "$work/root/r$mib.mp3" "$work/out/r$mib.mp3" || { echo "wavetrap: file differs" >&2; exit 1; }
@@ -89,7 +65,7 @@ for mib in 1 10; do
 
     rm -f "$work/out/"*
     t0=$(now)
-    "$cli" get --pace 1 --limit-rate "${mib}M" -C "$work/out" "http://127.0.0.1:$p1/h$mib.mp3" \
+    "$cli" get --no-verify --pace 1 --limit-rate "${mib}M" -C "$work/out" "http://127.0.0.1:$p1/h$mib.mp3" \
         "http://127.0.0.1:$p2/r$mib.mp3" 2> "$work/wt.log" || { cat "$work/wt.log" >&2; exit 1; }
     t1=$(now)
     # Both files share the limit: the bytes of both over the time to the last.

@@ -164,6 +164,21 @@ constexpr const char* GetOptionsHelp =
     "While standard error is a terminal, the slots' progress is shown there.\n\n"
     "Exit status: 0 when every URL was fetched, 1 when one was not, 2 on an error.\n";
 
+// "--name VALUE" (the value is the next argument) or "--name=VALUE": true and
+// the value in v when args[i] is the option; i is moved past what was taken,
+// and is args.size() when the value is missing.
+bool optionValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
+                 std::string& v) {
+    const std::string& a = args[i];
+    if (a.size() > name.size() && a.compare(0, name.size(), name) == 0 && a[name.size()] == '=') {
+        v = a.substr(name.size() + 1);
+        return true;
+    }
+    if (a != name) return false;
+    if (++i < args.size()) v = args[i];
+    return true;
+}
+
 int parseOptions(const std::vector<std::string>& args, bool wantUrls, const char* usage, GetOptions& o) {
     bool onlyUrls = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -189,41 +204,19 @@ int parseOptions(const std::vector<std::string>& args, bool wantUrls, const char
             o.dir = args[i];
         } else if (!onlyUrls && a.rfind("-C", 0) == 0 && a.size() > 2) {
             o.dir = a.substr(2);
-        } else if (!onlyUrls && (a == "--cacert" || a.rfind("--cacert=", 0) == 0)) {
-            std::string file = a.size() > 8 ? a.substr(9) : "";
-            if (a == "--cacert") {
-                if (++i >= args.size()) return fail("--cacert needs a file");
-                file = args[i];
-            }
-            if (const std::string why = shell::trustCertificateFile(file); !why.empty())
+        } else if (std::string v; !onlyUrls && optionValue(args, i, "--cacert", v)) {
+            if (i >= args.size()) return fail("--cacert needs a file");
+            if (const std::string why = shell::trustCertificateFile(v); !why.empty())
                 return fail("--cacert: " + why);
-        } else if (!onlyUrls && (a == "--ftp-tls" || a.rfind("--ftp-tls=", 0) == 0)) {
-            std::string v;
-            if (a == "--ftp-tls") {
-                if (++i >= args.size()) return fail("--ftp-tls " + shell::ftpTlsModeProblem(""));
-                v = args[i];
-            } else {
-                v = a.substr(10);
-            }
+        } else if (!onlyUrls && optionValue(args, i, "--ftp-tls", v)) {
+            if (i >= args.size()) return fail("--ftp-tls " + shell::ftpTlsModeProblem(""));
             if (!shell::parseFtpTlsMode(v, o.ftpTls)) return fail("--ftp-tls " + shell::ftpTlsModeProblem(v));
             o.ftpTlsGiven = true;
-        } else if (!onlyUrls && (a == "--pace" || a.rfind("--pace=", 0) == 0)) {
-            std::string v;
-            if (a == "--pace") {
-                if (++i >= args.size()) return fail("--pace needs a number from 1 to 10");
-                v = args[i];
-            } else {
-                v = a.substr(7);
-            }
+        } else if (!onlyUrls && optionValue(args, i, "--pace", v)) {
+            if (i >= args.size()) return fail("--pace needs a number from 1 to 10");
             if (!parsePace(v, o.pace)) return fail("--pace needs a number from 1 to 10, not '" + v + "'");
-        } else if (!onlyUrls && (a == "--limit-rate" || a.rfind("--limit-rate=", 0) == 0)) {
-            std::string v;
-            if (a == "--limit-rate") {
-                if (++i >= args.size()) return fail("--limit-rate needs a rate such as 500k or 2M");
-                v = args[i];
-            } else {
-                v = a.substr(13);
-            }
+        } else if (!onlyUrls && optionValue(args, i, "--limit-rate", v)) {
+            if (i >= args.size()) return fail("--limit-rate needs a rate such as 500k or 2M");
             if (!net::parseRate(v, o.limitRate))
                 return fail("--limit-rate needs a rate such as 500k or 2M, not '" + platform::printable(v) +
                             "'");
