@@ -288,53 +288,68 @@ struct HttpSession::Impl {
         finalUrl = c.CurrentUrl();
         const net::HttpFailure failure = c.Failure();
         const std::string reason = platform::printable(c.ReasonPhrase());
-        if (bodyStarted) {
-            const std::int64_t expected = c.ChunkedBody() ? -1 : c.ContentLength();
-            bool complete;
-            if (c.ChunkedBody())
-                complete = c.ChunksDone();
-            else if (expected >= 0)
-                complete = received == expected;
-            else
-                complete = failure == net::HttpFailure::None; // to the end of the connection
-            if (complete && size >= 0 && byteCount != size) {
-                // A 206 whose length does not reach (or passes) the size its range announced.
-                const std::string counts =
-                    std::to_string(byteCount) + " of " + std::to_string(size) + " bytes";
-                finish(byteCount < size ? Outcome::Short : Outcome::Overran,
-                       (byteCount < size ? "short: " : "overran: ") + counts);
-            } else if (complete) {
-                if (size < 0) size = byteCount;
-                finish(Outcome::Done, std::to_string(c.StatusCode()) + " " + reason);
-            } else if (failure == net::HttpFailure::Reply) {
-                finish(Outcome::Broken, reason);
-            } else if (expected >= 0) {
-                finish(Outcome::Short,
-                       "short: " + std::to_string(received) + " of " + std::to_string(expected) + " bytes");
-            } else {
-                finish(Outcome::Short, "the body ended early after " + std::to_string(received) + " bytes");
-            }
-            return;
+        if (bodyStarted)
+            bodyEnded(c, failure);
+        else if (!connectionFailed(failure, reason))
+            replyEnded(c, reason);
+    }
+
+    // The body's end: the file is whole only with every byte its reply announced.
+    void bodyEnded(net::THttpCli& c, net::HttpFailure failure) {
+        const std::string reason = platform::printable(c.ReasonPhrase());
+        const std::int64_t expected = c.ChunkedBody() ? -1 : c.ContentLength();
+        bool complete;
+        if (c.ChunkedBody())
+            complete = c.ChunksDone();
+        else if (expected >= 0)
+            complete = received == expected;
+        else
+            complete = failure == net::HttpFailure::None; // to the end of the connection
+        if (complete && size >= 0 && byteCount != size) {
+            // A 206 whose length does not reach (or passes) the size its range announced.
+            const std::string counts = std::to_string(byteCount) + " of " + std::to_string(size) + " bytes";
+            finish(byteCount < size ? Outcome::Short : Outcome::Overran,
+                   (byteCount < size ? "short: " : "overran: ") + counts);
+        } else if (complete) {
+            if (size < 0) size = byteCount;
+            finish(Outcome::Done, std::to_string(c.StatusCode()) + " " + reason);
+        } else if (failure == net::HttpFailure::Reply) {
+            finish(Outcome::Broken, reason);
+        } else if (expected >= 0) {
+            finish(Outcome::Short,
+                   "short: " + std::to_string(received) + " of " + std::to_string(expected) + " bytes");
+        } else {
+            finish(Outcome::Short, "the body ended early after " + std::to_string(received) + " bytes");
         }
+    }
+
+    // No reply came (no name, no connection, TLS, a bad relocation, a broken
+    // connection): the file ends so, true. False when a reply's status decides.
+    bool connectionFailed(net::HttpFailure failure, const std::string& reason) {
         switch (failure) {
         case net::HttpFailure::None:
         case net::HttpFailure::Aborted:
-            break;
+            return false;
         case net::HttpFailure::Lookup:
         case net::HttpFailure::Connect:
             finish(Outcome::SiteDown, reason);
-            return;
+            return true;
         case net::HttpFailure::Tls:
             finish(Outcome::Tls, reason);
-            return;
+            return true;
         case net::HttpFailure::Relocation:
             finish(Outcome::Redirects, reason);
-            return;
+            return true;
         case net::HttpFailure::Reply:
         case net::HttpFailure::Broken:
             finish(Outcome::Broken, reason.empty() ? "the connection broke" : reason);
-            return;
+            return true;
         }
+        return false;
+    }
+
+    // A reply without a body for the file: its status says why.
+    void replyEnded(net::THttpCli& c, const std::string& reason) {
         const int status = c.StatusCode();
         const std::string statusText = std::to_string(status) + " " + reason;
         if (status == 416) {
