@@ -561,7 +561,7 @@ void MainWindow::fileDblClick(const QModelIndex& shown) {
 void MainWindow::Writelisttofile1Click() {
     if (!views_->listHasRows()) return;
     QString name;
-    const QString folder = QString::fromStdString(shell::fileDialogFolder());
+    const QString folder = QString::fromStdString(core_->fileDialogFolder());
     if (askSaveFileName) {
         name = askSaveFileName(folder);
     } else {

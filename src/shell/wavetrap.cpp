@@ -266,6 +266,11 @@ const std::vector<int>& Wavetrap::statusColumnWidths() {
     return download::StatusView::columnWidths();
 }
 
+std::string Wavetrap::fileDialogFolder() const {
+    return shell::fileDialogFolder(downloads.folder ? downloads.folder() : downloadFolder(), installFolder(),
+                                   homeFolder());
+}
+
 std::string Wavetrap::prepareDownloadFolder() {
     std::string problem = shell::prepareDownloadFolder(settings.downloadfolder);
     // Files begun elsewhere keep their whole path in the pending list and

@@ -205,6 +205,9 @@ public:
     std::string titleLine() const { return downloads.titleLine(); }
     // The download folder of the settings, made when missing: empty when it can
     // take downloads, else why not (said before any transfer starts).
+    // Where the window's file dialogs open: the folder the downloads go to
+    // (the home folder when that is the install or the root folder).
+    std::string fileDialogFolder() const;
     std::string prepareDownloadFolder();
     // The question asked when the window closes while files are under way (empty: none).
     std::string closeQuestion() const;
