@@ -464,7 +464,9 @@ bool Scheduler::firstContact(int n) const {
     if (!s.session->firstContact()) return false;
     for (int m = 1; m <= SlotCount; ++m) {
         const Slot& o = slot(m);
-        if (m != n && o.phase != Phase::Idle && o.record.site == s.record.site && !o.session->firstContact())
+        // A site is a server: one host's other ports are other sites.
+        if (m != n && o.phase != Phase::Idle && o.record.site == s.record.site &&
+            o.record.port == s.record.port && !o.session->firstContact())
             return false;
     }
     return true;

@@ -178,7 +178,7 @@ private:
     void openConnections();
     // openConnections once the calls of this moment are done, while the timer runs.
     void openSoon();
-    // Slot n's next connection is its first to a site no other slot is connected to.
+    // Slot n's next connection is its first to a site (a host and port) no other slot is connected to.
     bool firstContact(int n) const;
     // Opens slot n's connection; true when a request went out.
     bool open(int n);
