@@ -398,6 +398,22 @@ TEST_F(SchedulerModel, FifteenthSiteWaitsInLaunchbufUntilASlotFrees) {
     EXPECT_FALSE(s.slot(6).reset);
 }
 
+TEST_F(SchedulerModel, ParkedFilesOfASiteFollowItsFirstOntoTheSlotThatFrees) {
+    for (int i = 1; i <= 14; ++i)
+        launch(url(i));
+    for (const char* f : {"a.mp3", "b.mp3", "c.mp3"})
+        launch(url(15, f));
+    launch(url(16));
+    ASSERT_EQ(s.launchbuf().size(), 4u);
+
+    s.stop(6);
+    s.dfatimerTimer();
+    // One slot, one connection for the three; the other site waits in its place.
+    EXPECT_EQ(s.launchbuf(), (platform::StringList{url(16)}));
+    EXPECT_EQ(s.slot(6).queueUrls,
+              (platform::StringList{url(15, "a.mp3"), url(15, "b.mp3"), url(15, "c.mp3")}));
+}
+
 TEST_F(SchedulerModel, NewFileForAnAbortedSiteGetsAFreshSlot) {
     launch(url(1, "a.mp3"));
     launch(url(1, "b.mp3"));
