@@ -415,7 +415,9 @@ int runDownloads(shell::Wavetrap& w, const DownloadRun& run) {
     }
     if (run.launch) run.launch();
     scheduler.dfatimer.setEnabled(true);
-    // Asleep between events; a look every 100 ms at the end, a signal and the rows.
+    // Asleep between events; a look every 100 ms at a signal and the rows.
+    // The end is seen as soon as the last slot went idle, once the calls of
+    // that moment are done (a slot's step may hand it new work).
     QEventLoop loop;
     QTimer look;
     int looks = 0;
@@ -425,6 +427,15 @@ int runDownloads(shell::Wavetrap& w, const DownloadRun& run) {
             return;
         }
         if (++looks % 5 == 0) rows.draw(scheduler, fetchedSoFar(), static_cast<int>(run.urls.size()));
+    });
+    bool endLookQueued = false;
+    const platform::ScopedConnection ending = scheduler.hooks.slotChanged.connect([&](int n) {
+        if (endLookQueued || scheduler.slot(n).phase != download::Phase::Idle) return;
+        endLookQueued = true;
+        QTimer::singleShot(0, &loop, [&] {
+            endLookQueued = false;
+            if (scheduler.idle()) loop.quit();
+        });
     });
     look.start(100);
     if (!scheduler.idle()) loop.exec();

@@ -143,8 +143,9 @@ void Scheduler::stepChanged(int n, const char* from, const char* to, Phase phase
     Slot& s = slotAt(n);
     s.phase = phase;
     if (!hooks.trace.empty()) hooks.trace(std::to_string(n) + ": " + from + " -> " + to);
-    // A connection to open: at once when allowed.
-    if (s.session && s.session->needsConnection()) openSoon();
+    // A connection to open, or a slot free for a parked URL: at once when allowed.
+    if ((s.session && s.session->needsConnection()) || (phase == Phase::Idle && !launchbuf_.empty()))
+        openSoon();
     hooks.slotChanged(n);
 }
 
@@ -232,23 +233,16 @@ void Scheduler::launchftp(const url::tlinfo& link) {
         dropPending(link.url);
         return;
     }
-    url::tlinfo l = link;
-    if (!l.dir.empty() && l.dir.back() != '/') l.dir += '/';
-    l.port = fileUrlPort(l); // ftps:// without a port: 990
+    const url::tlinfo l = placed(link);
     const std::string scheme = fileUrlScheme(l.url);
 
     addPending(l.url);
-    // One session serves one log-in at one server: a URL waits behind a busy
-    // slot only when the scheme, the host, the port and the user all match.
-    for (int n = 1; n <= SlotCount; ++n) {
-        Slot& s = slotAt(n);
-        if (s.phase != Phase::Idle && s.record.site == l.site && s.record.port == l.port &&
-            s.record.user == l.user && s.record.pass == l.pass && fileUrlScheme(s.record.url) == scheme) {
-            s.queue.push_back(l.dir);
-            s.queue.push_back(l.fname);
-            s.queueUrls.push_back(l.url);
-            return;
-        }
+    if (const int serving = servingSlot(l); serving != 0) {
+        Slot& s = slotAt(serving);
+        s.queue.push_back(l.dir);
+        s.queue.push_back(l.fname);
+        s.queueUrls.push_back(l.url);
+        return;
     }
     int free = 0;
     for (int n = 1; n <= SlotCount; ++n)
@@ -271,6 +265,26 @@ void Scheduler::launchftp(const url::tlinfo& link) {
     s.outcome = Outcome::Done;
     s.failure.reset();
     s.session->begin(l);
+}
+
+url::tlinfo Scheduler::placed(const url::tlinfo& link) {
+    url::tlinfo l = link;
+    if (!l.dir.empty() && l.dir.back() != '/') l.dir += '/';
+    l.port = fileUrlPort(l); // ftps:// without a port: 990
+    return l;
+}
+
+int Scheduler::servingSlot(const url::tlinfo& l) const {
+    // One session serves one log-in at one server: a URL waits behind a busy
+    // slot only when the scheme, the host, the port and the user all match.
+    const std::string scheme = fileUrlScheme(l.url);
+    for (int n = 1; n <= SlotCount; ++n) {
+        const Slot& s = slot(n);
+        if (s.phase != Phase::Idle && s.record.site == l.site && s.record.port == l.port &&
+            s.record.user == l.user && s.record.pass == l.pass && fileUrlScheme(s.record.url) == scheme)
+            return n;
+    }
+    return 0;
 }
 
 void Scheduler::resume(const url::tlinfo& link, const std::optional<std::string>& localName) {
@@ -449,12 +463,18 @@ void Scheduler::handOutParked() {
             if (slot(n).phase == Phase::Idle && canStep(n)) return true;
         return false;
     };
-    // launchftp places each on a free slot (or behind the busy slot of its
-    // session), so none goes back to the list while a slot is free.
-    while (!launchbuf_.empty() && freeSlot()) {
-        const std::string url = launchbuf_.front();
-        launchbuf_.erase(launchbuf_.begin());
-        launchftp(urlinfo_.info(url));
+    // launchftp places each on a free slot or behind the busy slot of its
+    // session: one whose site a slot took meanwhile joins that slot's queue
+    // (else it would wait for a slot of its own, file by file). The others
+    // stay parked in their order.
+    platform::StringList parked;
+    parked.swap(launchbuf_);
+    for (const std::string& url : parked) {
+        const url::tlinfo link = urlinfo_.info(url);
+        if (freeSlot() || servingSlot(placed(link)) != 0)
+            launchftp(link);
+        else
+            launchbuf_.push_back(url);
     }
 }
 
@@ -465,7 +485,9 @@ void Scheduler::openSoon() {
         if (!alive) return;
         openQueued_ = false;
         // Only while the timer runs: a scheduler stepped by hand opens at its ticks.
-        if (dfatimer.Enabled()) openConnections();
+        if (!dfatimer.Enabled()) return;
+        handOutParked();
+        openConnections();
     });
 }
 
@@ -474,7 +496,9 @@ bool Scheduler::firstContact(int n) const {
     if (!s.session->firstContact()) return false;
     for (int m = 1; m <= SlotCount; ++m) {
         const Slot& o = slot(m);
-        if (m != n && o.phase != Phase::Idle && o.record.site == s.record.site && !o.session->firstContact())
+        // A site is a server: one host's other ports are other sites.
+        if (m != n && o.phase != Phase::Idle && o.record.site == s.record.site &&
+            o.record.port == s.record.port && !o.session->firstContact())
             return false;
     }
     return true;

@@ -91,7 +91,8 @@ public:
     // tick, so each slot's time-outs and stalls are counted once every
     // SlotCount ticks. While the timer runs, a slot that needs a connection
     // between two ticks gets it at once if it is a first contact or this
-    // tick has not opened one yet.
+    // tick has not opened one yet, and a slot that goes idle takes parked
+    // URLs at once.
     void dfatimerTimer();
     // Interval of the track bar position (1..10): position x 200 - 100 ms.
     static int intervalForPace(int position);
@@ -191,14 +192,19 @@ private:
     void step(int n);
     // Runs slot n's steps while they may go on at once.
     void advance(int n);
+    // The parked URLs go to the free slots and behind the busy slots of their sites.
     void handOutParked();
+    // The link as the slots hold it (a directory ends in "/", the port is set).
+    static url::tlinfo placed(const url::tlinfo& link);
+    // The busy slot whose session serves the placed link's site and log-in (0: none).
+    int servingSlot(const url::tlinfo& placedLink) const;
     // Opens the connections of the slots waiting for one: every first
     // contact with a site, and the first other one (in the order of the
     // visits to come) unless this tick has opened one.
     void openConnections();
     // openConnections once the calls of this moment are done, while the timer runs.
     void openSoon();
-    // Slot n's next connection is its first to a site no other slot is connected to.
+    // Slot n's next connection is its first to a site (a host and port) no other slot is connected to.
     bool firstContact(int n) const;
     // Opens slot n's connection; true when a request went out.
     bool open(int n);

@@ -5,7 +5,10 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <cstdio>
 #include <cstring>
+#include <random>
+#include <utility>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -277,7 +280,47 @@ int sockConnect(int fd, const SockAddr& addr) {
     return -1;
 }
 
+namespace {
+
+// The system's range of ports handed out to sockets that ask for none.
+std::pair<int, int> localPortRange() {
+    int low = 32768, high = 60999;
+    if (FILE* f = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "re")) {
+        int a = 0, b = 0;
+        if (std::fscanf(f, "%d %d", &a, &b) == 2 && a >= 1024 && b > a && b <= 65535) {
+            low = a;
+            high = b;
+        }
+        std::fclose(f);
+    }
+    return {low, high};
+}
+
+bool isStream(int fd) {
+    int type = 0;
+    socklen_t len = sizeof type;
+    return ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) == 0 && type == SOCK_STREAM;
+}
+
+} // namespace
+
 int sockBind(int fd, const SockAddr& addr) {
+    // A stream socket that asks for any port (an FTP data connection in
+    // active mode, one per file) tries a few random free ports of the range
+    // first: the system's own search walks the ports its half of the range
+    // holds, which many closed connections still waiting out their time fill
+    // (after a thousand small files, a millisecond and more a bind).
+    if (addr.port() == 0 && isStream(fd)) {
+        static const std::pair<int, int> range = localPortRange();
+        static std::minstd_rand pick(std::random_device{}());
+        std::uniform_int_distribution<int> port(range.first, range.second);
+        SockAddr at = addr;
+        for (int tries = 0; tries < 8; ++tries) {
+            at.setPort(static_cast<std::uint16_t>(port(pick)));
+            if (::bind(fd, at.raw(), at.size()) == 0) return 0;
+            if (errno != EADDRINUSE) break;
+        }
+    }
     return ::bind(fd, addr.raw(), addr.size());
 }
 int sockListen(int fd, int backlog) {

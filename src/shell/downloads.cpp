@@ -135,7 +135,10 @@ void DownloadsList::fileDone(const std::string& url, bool fetched) {
         if (!stateOf(url, state) || state != DownloadState::Failed) fileFailed(url, "skipped", false);
         return;
     }
-    localNames_ = readScheduler(scheduler_).localNames;
+    if (auto name = localNameGiven(scheduler_, url))
+        localNames_[url] = std::move(*name);
+    else
+        localNames_.erase(url);
     const int row = ensureRow(url, DownloadState::Finished);
     std::error_code e;
     const auto size = std::filesystem::file_size(pathOf(row), e);

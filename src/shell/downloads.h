@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,9 @@ struct SchedulerPicture {
 };
 // The one reading of the scheduler's state (downloads_scheduler.cpp).
 SchedulerPicture readScheduler(const download::Scheduler& scheduler);
+// The local name the scheduler gave the URL in this run, if any (a file's
+// end reads only its own, not the whole picture).
+std::optional<std::string> localNameGiven(const download::Scheduler& scheduler, const std::string& url);
 // Takes a parked URL back out of the scheduler; false when it was not parked.
 bool unparkUrl(download::Scheduler& scheduler, const std::string& url);
 // Hands a URL to the scheduler again; one still pending resumes its partial

@@ -40,6 +40,12 @@ SchedulerPicture readScheduler(const download::Scheduler& scheduler) {
     return p;
 }
 
+std::optional<std::string> localNameGiven(const download::Scheduler& scheduler, const std::string& url) {
+    const auto& names = scheduler.localNames();
+    if (const auto it = names.find(url); it != names.end()) return it->second;
+    return std::nullopt;
+}
+
 bool unparkUrl(download::Scheduler& scheduler, const std::string& url) {
     return scheduler.unpark(url);
 }

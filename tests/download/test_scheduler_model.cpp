@@ -398,6 +398,22 @@ TEST_F(SchedulerModel, FifteenthSiteWaitsInLaunchbufUntilASlotFrees) {
     EXPECT_FALSE(s.slot(6).reset);
 }
 
+TEST_F(SchedulerModel, ParkedFilesOfASiteFollowItsFirstOntoTheSlotThatFrees) {
+    for (int i = 1; i <= 14; ++i)
+        launch(url(i));
+    for (const char* f : {"a.mp3", "b.mp3", "c.mp3"})
+        launch(url(15, f));
+    launch(url(16));
+    ASSERT_EQ(s.launchbuf().size(), 4u);
+
+    s.stop(6);
+    s.dfatimerTimer();
+    // One slot, one connection for the three; the other site waits in its place.
+    EXPECT_EQ(s.launchbuf(), (platform::StringList{url(16)}));
+    EXPECT_EQ(s.slot(6).queueUrls,
+              (platform::StringList{url(15, "a.mp3"), url(15, "b.mp3"), url(15, "c.mp3")}));
+}
+
 TEST_F(SchedulerModel, NewFileForAnAbortedSiteGetsAFreshSlot) {
     launch(url(1, "a.mp3"));
     launch(url(1, "b.mp3"));
@@ -549,14 +565,21 @@ TEST_F(SchedulerModel, StartUpHandsThePendingDownloadsBackInOrder) {
 
 // The first connection to each new site goes out at once, whatever the
 // pace; only connecting again waits for the ticks.
-TEST_F(SchedulerModel, FirstContactsWithNewSitesOpenWithoutWaitingForTicks) {
+// The sites on hosts of their own, or all on one host, each on its own port
+// (servers of their own all the same).
+class FirstContacts : public SchedulerModel, public ::testing::WithParamInterface<bool> {};
+
+INSTANTIATE_TEST_SUITE_P(SchedulerModel, FirstContacts, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "OneHost" : "HostEach"; });
+
+TEST_P(FirstContacts, WithNewSitesOpenWithoutWaitingForTicks) {
     std::vector<std::unique_ptr<testpeers::DialogueServer>> servers;
     for (int i = 0; i < SlotCount; ++i) {
         servers.push_back(std::make_unique<testpeers::DialogueServer>());
         // Each site closes its first connection: the slot must connect again.
         ASSERT_TRUE(servers.back()->start(
             testpeers::Dialogue::fromText("S: 220 ready\nCLOSE\nACCEPT\nS: 220 ready\n"),
-            "127.0.0." + std::to_string(2 + i)));
+            GetParam() ? "127.0.0.1" : "127.0.0." + std::to_string(2 + i)));
     }
     s.dfatimer.setInterval(600000); // no tick comes within the test
     s.dfatimer.setEnabled(true);

@@ -256,6 +256,34 @@ TEST_F(DownloadsRoad, FinishedAndFailedFilesAndTheTotalsWhileTheyRun) {
     EXPECT_EQ(why, "missing.mp3 has not arrived yet.");
 }
 
+// A file written under another name than the remote one (a larger local file
+// of that name is no partial file of it): its row shows the name it has,
+// with that file's size, and opens it.
+TEST_F(DownloadsRoad, AFinishedFileShowsTheLocalNameItWasWrittenUnder) {
+    testsupport::TempDir root;
+    ::mkdir((root.path() + "/pub").c_str(), 0755);
+    testsupport::writeFile(root.path() + "/pub/a.mp3", std::string(3000, 'a'));
+    testsupport::writeFile(dir.file("a.mp3"), std::string(5000, 'x'));
+    testpeers::FtpPeer server;
+    testpeers::FtpPeerOptions o;
+    o.host = "127.0.0.2";
+    o.root = root.path();
+    ASSERT_TRUE(server.start(o)) << server.output();
+    const std::string url = "ftp://127.0.0.2:" + std::to_string(server.port()) + "/pub/a.mp3";
+    launch(url);
+    ASSERT_TRUE(runToEnd()) << dump();
+
+    const int row = w.downloads.rowOf(url);
+    ASSERT_GE(row, 0);
+    const auto& item = w.downloads.rows.Item(row);
+    EXPECT_EQ(item.cell(DownloadsList::ColState), "Finished");
+    EXPECT_EQ(item.cell(DownloadsList::ColFile), "a (2).mp3");
+    EXPECT_EQ(item.cell(DownloadsList::ColDetail), "2.9 KB");
+    w.downloads.rows.SetSelection({row});
+    std::string why;
+    EXPECT_EQ(w.downloads.fileToOpen(why), dir.file("a (2).mp3")) << why;
+}
+
 // ---- The download folder --------------------------------------------------------
 
 TEST(DownloadFolder, IsMadeWhenMissingAndAnUnusableOneIsSaid) {
