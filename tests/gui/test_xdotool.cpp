@@ -8,6 +8,7 @@
 #include "platform/eventloop.h"
 #include "support/tempdir.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <sys/stat.h>
 
 namespace {
@@ -379,3 +381,96 @@ TEST(RealWindowUnderXvfb, OnTopTheTroubleshootingWindowAndTheCloseQuestionComeTo
 }
 
 } // namespace
+
+// A new user's walk through the downloads window: a file the last run left
+// pending is not on its site any more (it fails, with its reason); once the
+// site has it again, the row is clicked and Retry fetches it into the music
+// folder, and Open folder asks the desktop to show that folder.
+TEST(RealWindowUnderXvfb, TheDownloadsWindowRetriesAFailedFileAndOpensItsFolder) {
+    for (const char* tool : {"Xvfb", "xdotool", "openbox", "xprop"})
+        if (QStandardPaths::findExecutable(tool).isEmpty()) GTEST_SKIP() << tool << " is not installed";
+    testsupport::TempDir root, config, work, bin;
+    ::mkdir(root.file("pub").c_str(), 0755);
+    testpeers::FtpPeer ftp;
+    testpeers::FtpPeerOptions o;
+    o.host = "127.0.0.2";
+    o.root = root.path();
+    ASSERT_TRUE(ftp.start(o)) << ftp.output();
+    const std::string url = "ftp://127.0.0.2:" + std::to_string(ftp.port()) + "/pub/Lost_Song.mp3";
+    testsupport::writeFile(config.file("wavbin.Ini"),
+                           "[Settings]\npath=cutftp32\nverify=0\n[Links]\n0=127.0.0.1:9/r?q=\n"
+                           "[downloading]\ncount=1\n0=" +
+                               url + "\n[downloadings]\ncount=1\n0=0\n");
+    testsupport::writeFile(config.file("wavbin"),
+                           "[cfg]\nGuideshow_Checked=False\n[items]\nNormPos=0,0,900,600\n");
+    // The desktop's opener, as the window calls it: it writes down what it was asked to open.
+    testsupport::writeFile(bin.file("xdg-open"), "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$0.asked\"\n");
+    ::chmod(bin.file("xdg-open").c_str(), 0755);
+
+    XSession x;
+    ASSERT_TRUE(x.start(config)) << x.problem;
+    QProcessEnvironment env = x.env;
+    env.insert("PATH", QString::fromStdString(bin.path()) + ":" + env.value("PATH"));
+    Child app;
+    app.p.setProcessEnvironment(env);
+    app.p.setWorkingDirectory(QString::fromStdString(work.path()));
+    app.p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.p.start(WAVETRAP_GUI_PATH, {});
+    const std::string main = x.window("^Wavetrap 98$");
+    ASSERT_FALSE(main.empty()) << "the window did not appear";
+    // The pending file goes back to its site at start and is not found there
+    // (it leaves the pending list).
+    ASSERT_TRUE(platform::runUntil(
+        [&] {
+            return readFile(config.file("wavbin.Ini")).find("[downloading]\ncount=0\n") != std::string::npos;
+        },
+        20000))
+        << "the file was not tried: " << readFile(config.file("wavbin.Ini"));
+    testsupport::writeFile(root.file("pub/Lost_Song.mp3"), content(7));
+
+    // Windows -> Downloads (asked again every few seconds until the window is up).
+    std::string downloads;
+    QElapsedTimer sinceKeys;
+    ASSERT_TRUE(platform::runUntil(
+        [&] {
+            if (!sinceKeys.isValid() || sinceKeys.elapsed() > 3000) {
+                run("xdotool", {"windowactivate", "--sync", QString::fromStdString(main)}, env);
+                run("xdotool", {"key", "--window", QString::fromStdString(main), "alt+w"}, env);
+                run("xdotool", {"key", "Down", "Down", "Down", "Down", "Return"}, env);
+                sinceKeys.start();
+            }
+            downloads = x.window("^Downloads$", 500);
+            return !downloads.empty();
+        },
+        20000))
+        << "the downloads window did not open";
+    const QString d = QString::fromStdString(downloads);
+    // A click on the failed row (the first, under the column titles), then on
+    // Retry (bottom left of the window, 760 x 320 when it first opens); the
+    // clicks are made again every few seconds in case the first came before
+    // the window took input (a retry of a file under way does nothing).
+    const std::string music = config.file("Music/Wavetrap");
+    QElapsedTimer sinceClick;
+    const auto clickedUntil = [&](const QString& buttonX, const std::function<bool()>& done) {
+        return platform::runUntil(
+            [&] {
+                if (done()) return true;
+                if (!sinceClick.isValid() || sinceClick.elapsed() > 3000) {
+                    run("xdotool", {"mousemove", "--window", d, "80", "30", "click", "1"}, env);
+                    run("xdotool", {"mousemove", "--window", d, buttonX, "283", "click", "1"}, env);
+                    sinceClick.start();
+                }
+                return false;
+            },
+            20000);
+    };
+    ASSERT_TRUE(clickedUntil("40", [&] { return readFile(music + "/Lost_Song.mp3") == content(7); }))
+        << "Retry did not fetch the file into " << music;
+    EXPECT_TRUE(std::filesystem::is_empty(work.path()));
+    // Open folder (bottom right): the desktop is asked to show the music folder.
+    sinceClick.invalidate();
+    ASSERT_TRUE(clickedUntil("715", [&] { return !readFile(bin.file("xdg-open.asked")).empty(); }))
+        << "nothing was opened";
+    EXPECT_NE(readFile(bin.file("xdg-open.asked")).find("Music/Wavetrap"), std::string::npos)
+        << readFile(bin.file("xdg-open.asked"));
+}
