@@ -27,6 +27,13 @@ using testsupport::readFile;
 // A child process killed at the end of the test.
 struct Child {
     QProcess p;
+    // The window program, started in dir (as from a desktop menu, anywhere).
+    void startWavetrap(const QProcessEnvironment& env, const std::string& dir) {
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(QString::fromStdString(dir));
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(WAVETRAP_GUI_PATH, {});
+    }
     ~Child() {
         if (p.state() == QProcess::NotRunning) return;
         p.terminate();
@@ -166,10 +173,7 @@ TEST(RealWindowUnderXvfb, TypeAPhrasePressEnterDoubleClickAResultAndTheFileArriv
     ASSERT_TRUE(x.start(config)) << x.problem;
     const QProcessEnvironment& env = x.env;
     Child app;
-    app.p.setProcessEnvironment(env);
-    app.p.setWorkingDirectory(QString::fromStdString(work.path()));
-    app.p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    app.p.start(WAVETRAP_GUI_PATH, {});
+    app.startWavetrap(env, work.path());
     ASSERT_TRUE(app.p.waitForStarted());
 
     // Asked again until the window is up (xdotool's own --sync can miss a window
@@ -326,10 +330,7 @@ TEST(RealWindowUnderXvfb, OnTopTheTroubleshootingWindowAndTheCloseQuestionComeTo
     ASSERT_TRUE(x.managed());
     const QProcessEnvironment& env = x.env;
     Child app;
-    app.p.setProcessEnvironment(env);
-    app.p.setWorkingDirectory(QString::fromStdString(work.path()));
-    app.p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    app.p.start(WAVETRAP_GUI_PATH, {});
+    app.startWavetrap(env, work.path());
     ASSERT_TRUE(app.p.waitForStarted());
     const std::string main = x.window("^Wavetrap 98$");
     ASSERT_FALSE(main.empty()) << "the window did not appear";
@@ -412,10 +413,7 @@ TEST(RealWindowUnderXvfb, TheDownloadsWindowRetriesAFailedFileAndOpensItsFolder)
     QProcessEnvironment env = x.env;
     env.insert("PATH", QString::fromStdString(bin.path()) + ":" + env.value("PATH"));
     Child app;
-    app.p.setProcessEnvironment(env);
-    app.p.setWorkingDirectory(QString::fromStdString(work.path()));
-    app.p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    app.p.start(WAVETRAP_GUI_PATH, {});
+    app.startWavetrap(env, work.path());
     const std::string main = x.window("^Wavetrap 98$");
     ASSERT_FALSE(main.empty()) << "the window did not appear";
     // The pending file goes back to its site at start and is not found there
